@@ -1,0 +1,102 @@
+#include "string_dict.hpp"
+
+#include <algorithm>
+#include <numeric>
+
+#include "utf8.hpp"
+#include "varint.hpp"
+
+namespace dral_core {
+namespace {
+
+constexpr std::size_t kReservedEntries = 4096;
+
+std::size_t shared_prefix(std::string_view previous, std::string_view current) {
+    std::size_t n = std::min(previous.size(), current.size());
+    std::size_t common = 0;
+    while (common < n && previous[common] == current[common]) ++common;
+    // Shared prefixes end on whole characters so that every suffix is UTF-8 on its own.
+    return utf8_floor_boundary(reinterpret_cast<const std::uint8_t*>(current.data()),
+                               current.size(), common);
+}
+
+}  // namespace
+
+ByteBuffer build_string_dict(const StringIndex& index, const ByteBuffer& block) {
+    const auto& entries = index.entries();
+    auto text_of = [&](std::uint32_t i) {
+        return block.view(entries[i].offset, entries[i].length);
+    };
+    std::vector<std::uint32_t> order(entries.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return text_of(a) < text_of(b); });
+
+    ByteBuffer payload(16 * entries.size() + kMaxVarintBytes);
+    encode_varint_vec(entries.size(), payload);
+    std::string_view previous;
+    for (std::uint32_t original_idx : order) {
+        std::string_view text = text_of(original_idx);
+        std::size_t shared = shared_prefix(previous, text);
+        encode_varint_vec(original_idx, payload);
+        encode_varint_vec(shared, payload);
+        encode_varint_vec(text.size() - shared, payload);
+        payload.append(text.data() + shared, text.size() - shared);
+        previous = text;
+    }
+    return payload;
+}
+
+Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,
+                                     std::uint64_t max_items) {
+    DRAL_ASSIGN_OR_RETURN(auto count, decode_varint(payload, 0));
+    if (count.value > max_items) return fail(DralError::too_many_items(count.value, max_items));
+
+    struct Placed {
+        std::uint64_t original_idx;
+        std::size_t offset;
+        std::size_t length;
+    };
+    std::vector<Placed> placed;
+    placed.reserve(std::min<std::uint64_t>(count.value, kReservedEntries));
+    StringDict dict;
+    std::size_t pos = count.length;
+    std::size_t previous_offset = 0, previous_length = 0;
+    std::uint64_t largest_idx = 0;
+    for (std::uint64_t n = 0; n < count.value; ++n) {
+        DRAL_ASSIGN_OR_RETURN(auto original_idx, decode_varint(payload, pos));
+        pos += original_idx.length;
+        if (original_idx.value >= count.value)
+            return fail(DralError::invalid_data("StringDict entry has original_idx " +
+                                                std::to_string(original_idx.value) + " >= count " +
+                                                std::to_string(count.value)));
+        DRAL_ASSIGN_OR_RETURN(auto shared, decode_varint(payload, pos));
+        pos += shared.length;
+        DRAL_ASSIGN_OR_RETURN(auto suffix_length, decode_varint(payload, pos));
+        pos += suffix_length.length;
+        if (suffix_length.value > payload.size() - pos) return fail(DralError::unexpected_eof(pos));
+        const std::uint8_t* suffix = payload.data() + pos;
+        pos += suffix_length.value;
+        if (!is_valid_utf8(suffix, suffix_length.value)) return fail(DralError::invalid_utf8(pos));
+
+        const auto* previous =
+            reinterpret_cast<const std::uint8_t*>(dict.storage.data()) + previous_offset;
+        std::size_t prefix_length = utf8_floor_boundary(
+            previous, previous_length, std::min<std::uint64_t>(shared.value, previous_length));
+        std::size_t offset = dict.storage.size();
+        dict.storage.append(dict.storage, previous_offset, prefix_length);
+        dict.storage.append(reinterpret_cast<const char*>(suffix), suffix_length.value);
+        previous_offset = offset;
+        previous_length = dict.storage.size() - offset;
+        placed.push_back({original_idx.value, offset, previous_length});
+        largest_idx = std::max(largest_idx, original_idx.value);
+    }
+
+    // Every entry took at least three payload bytes, so this size is bounded by the input.
+    dict.strings.assign(count.value == 0 ? 1 : largest_idx + 1, std::string_view());
+    for (const Placed& p : placed)
+        dict.strings[p.original_idx] = std::string_view(dict.storage).substr(p.offset, p.length);
+    return dict;
+}
+
+}  // namespace dral_core

@@ -1,0 +1,166 @@
+#include "py_decode.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "convert.hpp"
+#include "decoder.hpp"
+#include "errors.hpp"
+#include "py_ref.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::DecodeLimits;
+using dral_core::Decoder;
+
+PyObject* new_str(std::string_view text, bool ascii) {
+    if (!ascii)
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    return str;
+}
+
+// Builds Python objects as the decoder reads them.
+class PySink {
+public:
+    using Node = PyRef;
+
+    static bool failed(const PyRef& node) { return !node; }
+    PyRef null() { return PyRef(Py_NewRef(Py_None)); }
+    PyRef boolean(bool b) { return PyRef(Py_NewRef(b ? Py_True : Py_False)); }
+    PyRef uint(std::uint64_t u) { return PyRef(PyLong_FromUnsignedLongLong(u)); }
+    PyRef integer(std::int64_t i) { return PyRef(PyLong_FromLongLong(i)); }
+    PyRef floating(double d) { return PyRef(PyFloat_FromDouble(d)); }
+    PyRef str(std::string_view text, bool ascii, std::size_t) {
+        return PyRef(new_str(text, ascii));
+    }
+    PyRef table_str(std::size_t, std::string_view text) { return PyRef(new_str(text, false)); }
+    PyRef bytes(const std::uint8_t* data, std::size_t length) {
+        return PyRef(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
+                                               static_cast<Py_ssize_t>(length)));
+    }
+    PyRef begin_array(std::size_t capacity) {
+        return PyRef(PyList_New(static_cast<Py_ssize_t>(capacity)));
+    }
+    bool set_item(PyRef& array, std::size_t index, PyRef item) {
+        PyList_SET_ITEM(array.get(), static_cast<Py_ssize_t>(index), item.release());
+        return true;
+    }
+    PyRef begin_object(std::size_t capacity) {
+        return PyRef(_PyDict_NewPresized(static_cast<Py_ssize_t>(capacity)));
+    }
+    bool set_entry(PyRef& object, std::string_view key, bool ascii, PyRef value) {
+        PyRef py_key(new_str(key, ascii));
+        return py_key && PyDict_SetItem(object.get(), py_key.get(), value.get()) == 0;
+    }
+};
+
+// Collection would only scan the containers being built, which cannot be garbage yet; pausing it
+// for the call saves that work. No Python code runs meanwhile, so nothing can observe the pause.
+class GcPause {
+public:
+    GcPause() : was_enabled_(PyGC_Disable()) {}
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    int was_enabled_;
+};
+
+template <class Each>
+bool decode_each(std::span<const std::uint8_t> data, const DecodeLimits& limits, Each each) {
+    Decoder decoder(data, limits);
+    PySink sink;
+    while (true) {
+        auto next = decoder.decode_next(sink);
+        if (!next) {
+            map_decode_error(next.error());
+            return false;
+        }
+        if (!*next) return true;
+        if (!**next || !each(std::move(**next))) return false;
+    }
+}
+
+PyObject* guarded(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeLimits&),
+                  std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    try {
+        GcPause pause;
+        return body(data, limits);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    PyRef list(PyList_New(0));
+    if (!list) return nullptr;
+    bool ok = decode_each(data, limits,
+                          [&](PyRef value) { return PyList_Append(list.get(), value.get()) == 0; });
+    return ok ? list.release() : nullptr;
+}
+
+PyObject* single_or_list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    PyRef first;
+    PyRef list;
+    bool ok = decode_each(data, limits, [&](PyRef value) {
+        if (!first && !list) {
+            first = std::move(value);
+            return true;
+        }
+        if (!list) {
+            list = PyRef(PyList_New(0));
+            if (!list || PyList_Append(list.get(), first.get()) < 0) return false;
+            first = PyRef();
+        }
+        return PyList_Append(list.get(), value.get()) == 0;
+    });
+    if (!ok) return nullptr;
+    if (list) return list.release();
+    if (first) return first.release();
+    return PyList_New(0);
+}
+
+PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    Decoder decoder(data, limits);
+    auto values = decoder.decode_all_owned();
+    if (!values) return map_decode_error(values.error());
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(values->size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values->size(); ++i) {
+        PyObject* item = value_to_py((*values)[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+}  // namespace
+
+DecodeLimits limits_for(bool strict, std::uint64_t max_depth) {
+    if (!strict) return DecodeLimits::unlimited(max_depth);
+    DecodeLimits limits;
+    limits.max_depth = max_depth;
+    return limits;
+}
+
+PyObject* decode_to_list(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    return guarded(list_body, data, limits);
+}
+
+PyObject* decode_single_or_list(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    return guarded(single_or_list_body, data, limits);
+}
+
+PyObject* decode_to_list_reference(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    return guarded(reference_body, data, limits);
+}
+
+}  // namespace dral_python

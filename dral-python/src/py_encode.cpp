@@ -1,0 +1,159 @@
+#include "py_encode.hpp"
+
+#include <algorithm>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "convert.hpp"
+#include "errors.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::Encoder;
+
+// Walks exactly the objects the reference conversion accepts and gives up on anything else;
+// recursion is bounded by the encoder's depth limit, checked before descending.
+class DirectEncoder {
+public:
+    DirectEncoder(Encoder& encoder, bool sort_keys) : encoder_(encoder), sort_keys_(sort_keys) {}
+
+    bool write(PyObject* object) {
+        PyTypeObject* type = Py_TYPE(object);
+        if (type == &PyUnicode_Type) return write_str(object);
+        if (type == &PyLong_Type) return write_int(object);
+        if (type == &PyFloat_Type) {
+            encoder_.write_float(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
+        if (type == &PyDict_Type)
+            return sort_keys_ ? write_sorted_dict(object) : write_dict(object);
+        if (type == &PyList_Type || type == &PyTuple_Type) return write_sequence(object);
+        if (object == Py_None) {
+            encoder_.write_null();
+            return true;
+        }
+        if (type == &PyBool_Type) {
+            encoder_.write_bool(object == Py_True);
+            return true;
+        }
+        if (type == &PyBytes_Type) {
+            encoder_.write_bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                                  static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
+            return true;
+        }
+        // Subclasses and everything else: the reference path decides.
+        return false;
+    }
+
+private:
+    bool write_str(PyObject* object) {
+        Py_ssize_t length;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
+        if (utf8 == nullptr) return false;
+        encoder_.write_str({utf8, static_cast<std::size_t>(length)});
+        return true;
+    }
+
+    bool write_int(PyObject* object) {
+        int overflow;
+        long long n = PyLong_AsLongLongAndOverflow(object, &overflow);
+        if (overflow != 0) return false;
+        if (n < 0)
+            encoder_.write_int(n);
+        else
+            encoder_.write_uint(static_cast<std::uint64_t>(n));
+        return true;
+    }
+
+    bool write_sequence(PyObject* sequence) {
+        Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
+        if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
+        PyObject** items = PySequence_Fast_ITEMS(sequence);
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (!write(items[i])) return false;
+        encoder_.end_array();
+        return true;
+    }
+
+    bool write_key(PyObject* key) {
+        if (!PyUnicode_Check(key)) return false;
+        Py_ssize_t length;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
+        if (utf8 == nullptr) return false;
+        encoder_.write_key({utf8, static_cast<std::size_t>(length)});
+        return true;
+    }
+
+    bool write_dict(PyObject* dict) {
+        if (!encoder_.begin_object(static_cast<std::uint64_t>(PyDict_GET_SIZE(dict)))) return false;
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(dict, &position, &key, &value))
+            if (!write_key(key) || !write(value)) return false;
+        encoder_.end_object();
+        return true;
+    }
+
+    bool write_sorted_dict(PyObject* dict) {
+        struct Entry {
+            std::string_view key;
+            PyObject* value;
+        };
+        std::vector<Entry> entries;
+        entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(dict, &position, &key, &value)) {
+            if (!PyUnicode_Check(key)) return false;
+            Py_ssize_t length;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
+            if (utf8 == nullptr) return false;
+            entries.push_back({{utf8, static_cast<std::size_t>(length)}, value});
+        }
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const Entry& a, const Entry& b) { return a.key < b.key; });
+        if (!encoder_.begin_object(entries.size())) return false;
+        for (const Entry& entry : entries) {
+            encoder_.write_key(entry.key);
+            if (!write(entry.value)) return false;
+        }
+        encoder_.end_object();
+        return true;
+    }
+
+    Encoder& encoder_;
+    bool sort_keys_;
+};
+
+}  // namespace
+
+bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys) {
+    auto value = py_to_value(object, sort_keys);
+    if (!value) return false;
+    auto status = encoder.encode_value(*value);
+    if (!status) {
+        map_encode_error(status.error());
+        return false;
+    }
+    return true;
+}
+
+bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
+    Encoder::Checkpoint before = encoder.checkpoint();
+    try {
+        if (DirectEncoder(encoder, sort_keys).write(object)) return true;
+    } catch (const std::bad_alloc&) {
+        encoder.rollback(before);
+        PyErr_NoMemory();
+        return false;
+    }
+    // Failures are rare; replaying the reference path gives exactly its error (which of several
+    // applies first, its wording), and it runs no Python code, so the replay sees the same data.
+    encoder.rollback(before);
+    PyErr_Clear();
+    return encode_object_reference(encoder, object, sort_keys);
+}
+
+}  // namespace dral_python
