@@ -33,6 +33,7 @@ public:
     const std::uint8_t* data() const { return data_; }
     std::uint8_t* data() { return data_; }
     std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
     bool empty() const { return size_ == 0; }
     std::span<const std::uint8_t> span() const { return {data_, size_}; }
     std::string_view view(std::size_t offset, std::size_t length) const {
@@ -65,12 +66,6 @@ public:
         size_ += n;
     }
     void append(std::span<const std::uint8_t> bytes) { append(bytes.data(), bytes.size()); }
-    void append_u64_le(std::uint64_t value) {
-        std::uint8_t* out = prepare(8);
-        for (int i = 0; i < 8; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-        size_ += 8;
-    }
-
     void truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
     void clear() { size_ = 0; }
 

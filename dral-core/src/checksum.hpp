@@ -1,17 +1,35 @@
 // XXH64 with seed 0: the checksum of every block and of the whole stream.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace dral_core {
 
 std::uint64_t xxh64(std::span<const std::uint8_t> bytes);
 
+// XXH64 over bytes that arrive in pieces.
+class Xxh64Stream {
+public:
+    Xxh64Stream();
+    void update(std::span<const std::uint8_t> bytes);
+    std::uint64_t digest() const;
+
+private:
+    alignas(8) unsigned char state_[96];  // xxHash's state, kept opaque to this header
+};
+
 inline std::uint64_t load_u64_le(const std::uint8_t* p) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
+    std::uint64_t value;
+    std::memcpy(&value, p, sizeof value);
+    return std::endian::native == std::endian::little ? value : std::byteswap(value);
+}
+
+inline void store_u64_le(std::uint8_t* p, std::uint64_t value) {
+    if constexpr (std::endian::native != std::endian::little) value = std::byteswap(value);
+    std::memcpy(p, &value, sizeof value);
 }
 
 }  // namespace dral_core

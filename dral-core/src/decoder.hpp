@@ -7,7 +7,10 @@
 //   bool failed(const Node&)            a sink may refuse a node (its own failure); the reader
 //                                       then stops and hands that node back unchanged
 //   Node null(), boolean(bool), uint(u64), integer(i64), floating(double)
-//   Node str(string_view, bool ascii, size_t table_index)   a string read in full
+//   Node str(string_view, bool ascii, size_t table_index)   a string read in full; a sink with
+//                                       kValidatesUtf8 checks non-ASCII text itself and, on
+//                                       invalid UTF-8, fails the node and answers true to
+//                                       take_utf8_rejection(); others get valid text only
 //   Node table_str(size_t table_index, string_view)         a string reference
 //   Node bytes(const uint8_t*, size_t)
 //   Node begin_array(size_t capacity); bool set_item(Node& array, size_t index, Node item)
@@ -94,7 +97,7 @@ private:
     std::size_t depth_ = 0;
     std::uint64_t memory_used_ = 0;
     bool dictionary_pending_ = false;
-    std::string dictionary_storage_;
+    std::vector<char> dictionary_storage_;
     std::vector<std::string_view> table_;
 };
 
@@ -170,11 +173,19 @@ Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
     cursor_ += length;
     if (subtype != 0) return sink.bytes(data, length);
 
-    Utf8Class utf8 = classify_utf8(data, length);
-    if (utf8 == Utf8Class::Invalid) return fail(DralError::invalid_utf8(start));
     std::string_view text(reinterpret_cast<const char*>(data), length);
-    table_.push_back(text);
-    return sink.str(text, utf8 == Utf8Class::Ascii, table_.size() - 1);
+    bool ascii = is_ascii(data, length);
+    if constexpr (Sink::kValidatesUtf8) {
+        auto node = sink.str(text, ascii, table_.size());
+        if (!ascii && sink.failed(node) && sink.take_utf8_rejection())
+            return fail(DralError::invalid_utf8(start));
+        table_.push_back(text);
+        return node;
+    } else {
+        if (!ascii && !is_valid_utf8(data, length)) return fail(DralError::invalid_utf8(start));
+        table_.push_back(text);
+        return sink.str(text, ascii, table_.size() - 1);
+    }
 }
 
 template <class Sink>

@@ -1,5 +1,8 @@
 #include "encoder.hpp"
 
+#include <algorithm>
+
+#include "checksum.hpp"
 #include "string_dict.hpp"
 
 namespace dral_core {
@@ -8,7 +11,12 @@ namespace {
 constexpr std::size_t kInitialBufferSize = 4096;
 }
 
-Encoder::Encoder() : output_(kInitialBufferSize), block_(kInitialBufferSize) {}
+Encoder::Encoder() : block_(kInitialBufferSize) {}
+
+Encoder::Encoder(ByteBuffer block_buffer) : block_(std::move(block_buffer)) {
+    block_.clear();
+    block_.reserve(kInitialBufferSize);
+}
 
 Status Encoder::encode_value(const Value& value) {
     Checkpoint before = checkpoint();
@@ -23,15 +31,17 @@ void Encoder::rollback(const Checkpoint& checkpoint) {
     depth_ = checkpoint.depth;
 }
 
-void Encoder::write_deduplicated_str(std::string_view text) {
+void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_offset) {
+    std::size_t length = block_.size() - text_offset;
+    std::string_view text = block_.view(text_offset, length);
     std::uint64_t hash = StringIndex::hash(text);
     std::int64_t found = strings_.find(text, hash, block_);
-    if (found >= 0) {
-        write_tagged_varint(WireType::StringRef, static_cast<std::uint64_t>(found));
+    if (found < 0) {
+        strings_.insert(hash, text_offset, length);
         return;
     }
-    std::size_t offset = write_blob(0, text.data(), text.size());
-    strings_.insert(hash, offset, text.size());
+    block_.truncate(value_start);
+    write_tagged_varint(WireType::StringRef, static_cast<std::uint64_t>(found));
 }
 
 // Recursion is bounded by limits_.max_depth: containers deeper than it are refused before
@@ -80,19 +90,44 @@ Status Encoder::encode_value_inner(const Value& value) {
     return {};
 }
 
-void Encoder::flush_block() {
-    if (block_.empty()) return;
+Encoder::Layout Encoder::lay_out() const {
+    Layout layout;
+    if (block_.empty()) return layout;
     if (dedup_ && !strings_.empty())
-        append_block(output_, BlockType::StringDict, build_string_dict(strings_, block_).span());
-    append_block(output_, BlockType::Data, block_.span());
-    block_.clear();
-    strings_.clear();
+        append_block(layout.prefix, BlockType::StringDict,
+                     build_string_dict(strings_, block_).span());
+    layout.prefix.advance(write_block_header(layout.prefix.prepare(kMaxBlockHeaderSize),
+                                             BlockType::Data, block_.size(), xxh64(block_.span())));
+    layout.payload = block_.span();
+    return layout;
+}
+
+void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
+    Xxh64Stream stream_checksum;
+    if (!layout.prefix.empty()) {
+        std::memcpy(out, layout.prefix.data(), layout.prefix.size());
+        stream_checksum.update({out, layout.prefix.size()});
+        out += layout.prefix.size();
+    }
+    // Copy and hash in cache-sized pieces, so the payload is read from memory only once here.
+    constexpr std::size_t kPiece = 32 * 1024;
+    for (std::size_t done = 0; done < layout.payload.size(); done += kPiece) {
+        std::size_t n = std::min(kPiece, layout.payload.size() - done);
+        std::memcpy(out, layout.payload.data() + done, n);
+        stream_checksum.update({out, n});
+        out += n;
+    }
+    write_end_block(out, stream_checksum.digest());
 }
 
 ByteBuffer Encoder::finish() {
-    flush_block();
-    append_end_block(output_);
-    return std::move(output_);
+    ByteBuffer stream;
+    finish_into([&](std::size_t size) {
+        stream.reserve(size);
+        stream.advance(size);
+        return stream.data();
+    });
+    return stream;
 }
 
 }  // namespace dral_core

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "byte_buffer.hpp"
+#include "checksum.hpp"
 #include "error.hpp"
 #include "limits.hpp"
 #include "stream.hpp"
@@ -21,6 +22,8 @@ namespace dral_core {
 class Encoder {
 public:
     Encoder();
+    // Writes values into `block_buffer`, an emptied buffer recycled from an earlier encoder.
+    explicit Encoder(ByteBuffer block_buffer);
 
     void set_dedup(bool dedup) { dedup_ = dedup; }
     bool dedup() const { return dedup_; }
@@ -31,8 +34,24 @@ public:
     // Appends one top-level value. On failure the encoder is as it was before the call.
     Status encode_value(const Value& value);
 
-    // The complete stream; the encoder is left empty and must not be used again.
+    // The complete stream; the encoder must not be used again, except to take its buffer back.
     ByteBuffer finish();
+
+    // The same stream, written to memory from `allocate(size)`, which returns `size` writable
+    // bytes or nullptr to give up (then this returns nullptr too).
+    template <class Allocate>
+    std::uint8_t* finish_into(Allocate allocate) {
+        Layout layout = lay_out();
+        std::uint8_t* out = allocate(layout.size());
+        if (out != nullptr) write_layout(layout, out);
+        return out;
+    }
+
+    // The block buffer, emptied, for reuse by another encoder.
+    ByteBuffer take_block_buffer() {
+        block_.clear();
+        return std::move(block_);
+    }
 
     // Undo support for producers that may fail half-way through a value.
     struct Checkpoint {
@@ -54,20 +73,37 @@ public:
     void write_uint(std::uint64_t u) { write_tagged_varint(WireType::VarUInt, u); }
     void write_int(std::int64_t i) { write_tagged_varint(WireType::VarInt, zigzag_encode(i)); }
     void write_float(double d) {
+        std::uint8_t* out = block_.prepare(9);
+        out[0] = tag(WireType::Float64);
         std::uint64_t bits;
         std::memcpy(&bits, &d, sizeof bits);
-        block_.push_back(tag(WireType::Float64));
-        block_.append_u64_le(bits);
+        store_u64_le(out + 1, bits);
+        block_.advance(9);
     }
     void write_str(std::string_view text) {
-        if (dedup_) {
-            write_deduplicated_str(text);
-            return;
-        }
-        write_blob(0, text.data(), text.size());
+        write_str_in_place(text.size(), [&](std::uint8_t* out) {
+            if (!text.empty()) std::memcpy(out, text.data(), text.size());
+        });
+    }
+    // A string of `utf8_length` bytes that `fill(out)` writes as UTF-8 straight into the block.
+    template <class Fill>
+    void write_str_in_place(std::size_t utf8_length, Fill fill) {
+        std::size_t value_start = block_.size();
+        std::uint8_t* out = block_.prepare(2 + kMaxVarintBytes + utf8_length);
+        out[0] = tag(WireType::Blob);
+        out[1] = 0;
+        std::size_t header = 2 + write_varint(out + 2, utf8_length);
+        fill(out + header);
+        block_.advance(header + utf8_length);
+        if (dedup_) deduplicate_last_str(value_start, value_start + header);
     }
     void write_bytes(std::span<const std::uint8_t> bytes) {
-        write_blob(1, bytes.data(), bytes.size());
+        std::uint8_t* out = block_.prepare(2 + kMaxVarintBytes + bytes.size());
+        out[0] = tag(WireType::Blob);
+        out[1] = 1;
+        std::size_t header = 2 + write_varint(out + 2, bytes.size());
+        if (!bytes.empty()) std::memcpy(out + header, bytes.data(), bytes.size());
+        block_.advance(header + bytes.size());
     }
     Status begin_array(std::uint64_t count) { return begin_container(WireType::ArrayStart, count); }
     void end_array() { end_container(WireType::ArrayEnd); }
@@ -90,18 +126,9 @@ private:
         out[0] = tag(type);
         block_.advance(1 + write_varint(out + 1, value));
     }
-    // Tag, subtype, length, bytes; returns the offset of the bytes in the block.
-    std::size_t write_blob(std::uint8_t subtype, const void* data, std::size_t length) {
-        std::uint8_t* out = block_.prepare(2 + kMaxVarintBytes + length);
-        out[0] = tag(WireType::Blob);
-        out[1] = subtype;
-        std::size_t header = 2 + write_varint(out + 2, length);
-        if (length != 0) std::memcpy(out + header, data, length);
-        std::size_t offset = block_.size() + header;
-        block_.advance(header + length);
-        return offset;
-    }
-    void write_deduplicated_str(std::string_view text);
+    // A string value just written in full from `value_start` becomes a reference when the
+    // same text was written before.
+    void deduplicate_last_str(std::size_t value_start, std::size_t text_offset);
     Status begin_container(WireType type, std::uint64_t count) {
         if (depth_ >= limits_.max_depth) [[unlikely]]
             return fail(DralError::depth_exceeded(depth_, limits_.max_depth));
@@ -116,9 +143,17 @@ private:
         block_.push_back(tag(type));
     }
     Status encode_value_inner(const Value& value);
-    void flush_block();
 
-    ByteBuffer output_;
+    // The finished stream is the prefix (dictionary block and data block header), the block
+    // buffer's payload, and the end block.
+    struct Layout {
+        ByteBuffer prefix;
+        std::span<const std::uint8_t> payload;
+        std::size_t size() const { return prefix.size() + payload.size() + kEndBlockSize; }
+    };
+    Layout lay_out() const;
+    static void write_layout(const Layout& layout, std::uint8_t* out);
+
     ByteBuffer block_;
     StringIndex strings_;
     std::size_t depth_ = 0;

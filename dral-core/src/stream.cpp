@@ -1,23 +1,30 @@
 #include "stream.hpp"
 
 #include "checksum.hpp"
-#include "varint.hpp"
 
 namespace dral_core {
 
+std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
+                               std::uint64_t payload_checksum) {
+    out[0] = static_cast<std::uint8_t>(type);
+    std::size_t n = 1 + write_varint(out + 1, payload_length);
+    out[n++] = static_cast<std::uint8_t>(CompressionType::None);
+    store_u64_le(out + n, payload_checksum);
+    return n + kChecksumSize;
+}
+
 void append_block(ByteBuffer& out, BlockType type, std::span<const std::uint8_t> payload) {
-    out.reserve(out.size() + 1 + kMaxVarintBytes + 1 + kChecksumSize + payload.size());
-    out.push_back(static_cast<std::uint8_t>(type));
-    encode_varint_vec(payload.size(), out);
-    out.push_back(static_cast<std::uint8_t>(CompressionType::None));
-    out.append_u64_le(xxh64(payload));
+    out.reserve(out.size() + kMaxBlockHeaderSize + payload.size());
+    out.advance(
+        write_block_header(out.prepare(kMaxBlockHeaderSize), type, payload.size(), xxh64(payload)));
     out.append(payload);
 }
 
-void append_end_block(ByteBuffer& out) {
-    ByteBuffer stream_checksum(kChecksumSize);
-    stream_checksum.append_u64_le(xxh64(out.span()));
-    append_block(out, BlockType::End, stream_checksum.span());
+void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum) {
+    std::uint8_t payload[kChecksumSize];
+    store_u64_le(payload, stream_checksum);
+    std::size_t n = write_block_header(out, BlockType::End, kChecksumSize, xxh64(payload));
+    store_u64_le(out + n, stream_checksum);
 }
 
 }  // namespace dral_core

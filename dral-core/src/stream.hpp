@@ -5,6 +5,7 @@
 #include <span>
 
 #include "byte_buffer.hpp"
+#include "varint.hpp"
 
 namespace dral_core {
 
@@ -15,11 +16,16 @@ inline constexpr std::uint8_t kMaxCompressionCode = 3;
 
 inline constexpr std::size_t kEndBlockSize = 19;
 inline constexpr std::size_t kChecksumSize = 8;
+inline constexpr std::size_t kMaxBlockHeaderSize = 1 + kMaxVarintBytes + 1 + kChecksumSize;
+
+// The header of an uncompressed block; returns its length.
+std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
+                               std::uint64_t payload_checksum);
 
 // Appends one uncompressed block holding `payload`.
 void append_block(ByteBuffer& out, BlockType type, std::span<const std::uint8_t> payload);
 
-// Appends the end block, whose payload is the checksum of everything already in `out`.
-void append_end_block(ByteBuffer& out);
+// Writes the end block for a stream whose preceding bytes hash to `stream_checksum`.
+void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum);
 
 }  // namespace dral_core

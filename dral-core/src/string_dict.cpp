@@ -1,6 +1,7 @@
 #include "string_dict.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 #include "utf8.hpp"
@@ -84,8 +85,12 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,
         std::size_t prefix_length = utf8_floor_boundary(
             previous, previous_length, std::min<std::uint64_t>(shared.value, previous_length));
         std::size_t offset = dict.storage.size();
-        dict.storage.append(dict.storage, previous_offset, prefix_length);
-        dict.storage.append(reinterpret_cast<const char*>(suffix), suffix_length.value);
+        dict.storage.resize(offset + prefix_length + suffix_length.value);
+        char* entry = dict.storage.data() + offset;
+        if (prefix_length != 0)
+            std::memcpy(entry, dict.storage.data() + previous_offset, prefix_length);
+        if (suffix_length.value != 0)
+            std::memcpy(entry + prefix_length, suffix, suffix_length.value);
         previous_offset = offset;
         previous_length = dict.storage.size() - offset;
         placed.push_back({original_idx.value, offset, previous_length});
@@ -95,7 +100,7 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,
     // Every entry took at least three payload bytes, so this size is bounded by the input.
     dict.strings.assign(count.value == 0 ? 1 : largest_idx + 1, std::string_view());
     for (const Placed& p : placed)
-        dict.strings[p.original_idx] = std::string_view(dict.storage).substr(p.offset, p.length);
+        dict.strings[p.original_idx] = std::string_view(dict.storage.data() + p.offset, p.length);
     return dict;
 }
 

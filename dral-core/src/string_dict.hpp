@@ -20,7 +20,7 @@ ByteBuffer build_string_dict(const StringIndex& index, const ByteBuffer& block);
 // The strings of a dictionary payload, placed at their indices. Error offsets count from the
 // payload's first byte.
 struct StringDict {
-    std::string storage;
+    std::vector<char> storage;  // a vector: moving it keeps the bytes where the views point
     std::vector<std::string_view> strings;
 };
 Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,

@@ -22,6 +22,18 @@ inline Utf8Class classify_utf8(const std::uint8_t* data, std::size_t length) {
     return Utf8Class::Ascii;
 }
 
+inline bool is_ascii(const std::uint8_t* data, std::size_t length) {
+    std::size_t i = 0;
+    std::uint64_t any = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, data + i, 8);
+        any |= chunk;
+    }
+    for (; i < length; ++i) any |= data[i];
+    return (any & 0x8080808080808080ull) == 0;
+}
+
 inline bool is_valid_utf8(const std::uint8_t* data, std::size_t length) {
     return classify_utf8(data, length) != Utf8Class::Invalid;
 }

@@ -10,6 +10,7 @@ namespace dral_core {
 class ValueSink {
 public:
     using Node = Value;
+    static constexpr bool kValidatesUtf8 = false;
 
     static bool failed(const Value&) { return false; }
     Value null() { return Value::null(); }

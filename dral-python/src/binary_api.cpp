@@ -26,9 +26,21 @@ struct EncodeOptions {
     bool sort_keys = false;
 };
 
-PyObject* to_bytes(const ByteBuffer& buffer) {
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(buffer.data()),
-                                     static_cast<Py_ssize_t>(buffer.size()));
+// The block buffer of the last call, kept for the next one: growing a fresh buffer and faulting
+// in its pages costs more than encoding small and medium values. Calls hold the interpreter lock
+// and run no Python code while encoding, so one buffer serves them all; large ones are dropped.
+ByteBuffer g_spare_block_buffer;
+constexpr std::size_t kLargestSpareBuffer = 4u << 20;
+
+PyObject* finish_to_bytes(Encoder& encoder) {
+    PyObject* bytes = nullptr;
+    encoder.finish_into([&](std::size_t size) -> std::uint8_t* {
+        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+        return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
+    });
+    ByteBuffer spare = encoder.take_block_buffer();
+    if (spare.capacity() <= kLargestSpareBuffer) g_spare_block_buffer = std::move(spare);
+    return bytes;
 }
 
 // Conversion errors come before the compression name is looked at, and the name before the
@@ -41,11 +53,15 @@ PyObject* encode_with(PyObject* obj, const EncodeOptions& options, Encode encode
             if (!py_to_value(obj, options.sort_keys)) return nullptr;
             return raise_unknown_compression(options.compression);
         }
-        Encoder encoder;
+        Encoder encoder(std::move(g_spare_block_buffer));
         encoder.set_dedup(options.dedup);
         encoder.set_compression(*compression);
-        if (!encode(encoder, obj, options.sort_keys)) return nullptr;
-        return to_bytes(encoder.finish());
+        bool encoded = encode(encoder, obj, options.sort_keys);
+        if (!encoded) {
+            g_spare_block_buffer = encoder.take_block_buffer();
+            return nullptr;
+        }
+        return finish_to_bytes(encoder);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

@@ -4,10 +4,12 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "convert.hpp"
 #include "decoder.hpp"
 #include "errors.hpp"
+#include "key_cache.hpp"
 #include "py_ref.hpp"
 
 namespace dral_python {
@@ -28,6 +30,9 @@ PyObject* new_str(std::string_view text, bool ascii) {
 class PySink {
 public:
     using Node = PyRef;
+    // The interpreter's UTF-8 decoder is as strict as the core's, so it checks non-ASCII text
+    // while decoding it, in one pass.
+    static constexpr bool kValidatesUtf8 = true;
 
     static bool failed(const PyRef& node) { return !node; }
     PyRef null() { return PyRef(Py_NewRef(Py_None)); }
@@ -36,8 +41,14 @@ public:
     PyRef integer(std::int64_t i) { return PyRef(PyLong_FromLongLong(i)); }
     PyRef floating(double d) { return PyRef(PyFloat_FromDouble(d)); }
     PyRef str(std::string_view text, bool ascii, std::size_t) {
-        return PyRef(new_str(text, ascii));
+        PyRef str(new_str(text, ascii));
+        if (!str && !ascii && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+            PyErr_Clear();
+            utf8_rejected_ = true;
+        }
+        return str;
     }
+    bool take_utf8_rejection() { return std::exchange(utf8_rejected_, false); }
     PyRef table_str(std::size_t, std::string_view text) { return PyRef(new_str(text, false)); }
     PyRef bytes(const std::uint8_t* data, std::size_t length) {
         return PyRef(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
@@ -54,9 +65,14 @@ public:
         return PyRef(_PyDict_NewPresized(static_cast<Py_ssize_t>(capacity)));
     }
     bool set_entry(PyRef& object, std::string_view key, bool ascii, PyRef value) {
-        PyRef py_key(new_str(key, ascii));
+        PyRef py_key(ascii ? g_keys.get(key) : new_str(key, false));
         return py_key && PyDict_SetItem(object.get(), py_key.get(), value.get()) == 0;
     }
+
+private:
+    bool utf8_rejected_ = false;
+    // Process-wide: calls hold the interpreter lock, and nothing here runs Python code.
+    static inline KeyCache g_keys;
 };
 
 // Collection would only scan the containers being built, which cannot be garbage yet; pausing it

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -19,7 +20,8 @@ class DirectEncoder {
 public:
     DirectEncoder(Encoder& encoder, bool sort_keys) : encoder_(encoder), sort_keys_(sort_keys) {}
 
-    bool write(PyObject* object) {
+    // Inlined into the container loops, so scalars cost no call; containers recurse out of line.
+    [[gnu::always_inline]] bool write(PyObject* object) {
         PyTypeObject* type = Py_TYPE(object);
         if (type == &PyUnicode_Type) return write_str(object);
         if (type == &PyLong_Type) return write_int(object);
@@ -48,18 +50,37 @@ public:
     }
 
 private:
-    bool write_str(PyObject* object) {
+    // UTF-8 as the interpreter caches it on the str (pure ASCII strs are their own UTF-8).
+    static std::optional<std::string_view> utf8_of(PyObject* str) {
+        if (PyUnicode_IS_COMPACT_ASCII(str))
+            return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
         Py_ssize_t length;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
-        if (utf8 == nullptr) return false;
-        encoder_.write_str({utf8, static_cast<std::size_t>(length)});
+        const char* utf8 = PyUnicode_AsUTF8AndSize(str, &length);
+        if (utf8 == nullptr) return std::nullopt;
+        return std::string_view(utf8, static_cast<std::size_t>(length));
+    }
+
+    bool write_str(PyObject* object) {
+        auto text = utf8_of(object);
+        if (!text) return false;
+        encoder_.write_str(*text);
         return true;
     }
 
     bool write_int(PyObject* object) {
-        int overflow;
-        long long n = PyLong_AsLongLongAndOverflow(object, &overflow);
-        if (overflow != 0) return false;
+        long long n;
+#if PY_VERSION_HEX >= 0x030C0000
+        auto* number = reinterpret_cast<PyLongObject*>(object);
+        if (PyUnstable_Long_IsCompact(number)) {
+            n = PyUnstable_Long_CompactValue(number);
+        } else
+#endif
+        {
+            int overflow;
+            n = PyLong_AsLongLongAndOverflow(object, &overflow);
+            if (overflow != 0) return false;
+        }
         if (n < 0)
             encoder_.write_int(n);
         else
@@ -67,7 +88,7 @@ private:
         return true;
     }
 
-    bool write_sequence(PyObject* sequence) {
+    [[gnu::noinline]] bool write_sequence(PyObject* sequence) {
         Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
         PyObject** items = PySequence_Fast_ITEMS(sequence);
@@ -79,14 +100,13 @@ private:
 
     bool write_key(PyObject* key) {
         if (!PyUnicode_Check(key)) return false;
-        Py_ssize_t length;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
-        if (utf8 == nullptr) return false;
-        encoder_.write_key({utf8, static_cast<std::size_t>(length)});
+        auto text = utf8_of(key);
+        if (!text) return false;
+        encoder_.write_key(*text);
         return true;
     }
 
-    bool write_dict(PyObject* dict) {
+    [[gnu::noinline]] bool write_dict(PyObject* dict) {
         if (!encoder_.begin_object(static_cast<std::uint64_t>(PyDict_GET_SIZE(dict)))) return false;
         Py_ssize_t position = 0;
         PyObject *key, *value;
@@ -96,7 +116,7 @@ private:
         return true;
     }
 
-    bool write_sorted_dict(PyObject* dict) {
+    [[gnu::noinline]] bool write_sorted_dict(PyObject* dict) {
         struct Entry {
             std::string_view key;
             PyObject* value;
@@ -107,10 +127,9 @@ private:
         PyObject *key, *value;
         while (PyDict_Next(dict, &position, &key, &value)) {
             if (!PyUnicode_Check(key)) return false;
-            Py_ssize_t length;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
-            if (utf8 == nullptr) return false;
-            entries.push_back({{utf8, static_cast<std::size_t>(length)}, value});
+            auto text = utf8_of(key);
+            if (!text) return false;
+            entries.push_back({*text, value});
         }
         std::stable_sort(entries.begin(), entries.end(),
                          [](const Entry& a, const Entry& b) { return a.key < b.key; });
