@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 
+#include "string_sort.hpp"
 #include "utf8.hpp"
 #include "varint.hpp"
 
@@ -15,6 +15,9 @@ constexpr std::size_t kReservedEntries = 4096;
 std::size_t shared_prefix(std::string_view previous, std::string_view current) {
     std::size_t n = std::min(previous.size(), current.size());
     std::size_t common = 0;
+    while (common + 8 <= n &&
+           std::memcmp(previous.data() + common, current.data() + common, 8) == 0)
+        common += 8;
     while (common < n && previous[common] == current[common]) ++common;
     // Shared prefixes end on whole characters so that every suffix is UTF-8 on its own.
     return utf8_floor_boundary(reinterpret_cast<const std::uint8_t*>(current.data()),
@@ -25,19 +28,16 @@ std::size_t shared_prefix(std::string_view previous, std::string_view current) {
 
 ByteBuffer build_string_dict(const StringIndex& index, const ByteBuffer& block) {
     const auto& entries = index.entries();
-    auto text_of = [&](std::uint32_t i) {
-        return block.view(entries[i].offset, entries[i].length);
-    };
-    std::vector<std::uint32_t> order(entries.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return text_of(a) < text_of(b); });
+    std::vector<SortedString> sorted;
+    sorted.reserve(entries.size());
+    for (std::uint32_t i = 0; i < entries.size(); ++i)
+        sorted.push_back({block.view(entries[i].offset, entries[i].length), i});
+    sort_strings(sorted);
 
     ByteBuffer payload(16 * entries.size() + kMaxVarintBytes);
     encode_varint_vec(entries.size(), payload);
     std::string_view previous;
-    for (std::uint32_t original_idx : order) {
-        std::string_view text = text_of(original_idx);
+    for (const auto& [text, original_idx] : sorted) {
         std::size_t shared = shared_prefix(previous, text);
         encode_varint_vec(original_idx, payload);
         encode_varint_vec(shared, payload);
