@@ -117,26 +117,41 @@ private:
     }
 
     [[gnu::noinline]] bool write_sorted_dict(PyObject* dict) {
-        struct Entry {
-            std::string_view key;
+        struct Entry {  // trivial, so the stack array below costs nothing to set up
+            const char* key;
+            std::size_t length;
             PyObject* value;
+            std::string_view key_view() const { return {key, length}; }
         };
-        std::vector<Entry> entries;
-        entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+        // Most dicts are small: sort them on the stack, by insertion (stable, and quick there).
+        constexpr std::size_t kSmall = 32;
+        Entry small[kSmall];
+        std::vector<Entry> large;
+        auto size = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
+        if (size > kSmall) large.resize(size);
+        Entry* entries = size > kSmall ? large.data() : small;
+
+        std::size_t count = 0;
         Py_ssize_t position = 0;
         PyObject *key, *value;
         while (PyDict_Next(dict, &position, &key, &value)) {
             if (!PyUnicode_Check(key)) return false;
             auto text = utf8_of(key);
             if (!text) return false;
-            entries.push_back({*text, value});
+            entries[count++] = {text->data(), text->size(), value};
         }
-        std::stable_sort(entries.begin(), entries.end(),
-                         [](const Entry& a, const Entry& b) { return a.key < b.key; });
-        if (!encoder_.begin_object(entries.size())) return false;
-        for (const Entry& entry : entries) {
-            encoder_.write_key(entry.key);
-            if (!write(entry.value)) return false;
+        auto by_key = [](const Entry& a, const Entry& b) { return a.key_view() < b.key_view(); };
+        if (count > kSmall) {
+            std::stable_sort(entries, entries + count, by_key);
+        } else {
+            for (std::size_t i = 1; i < count; ++i)
+                for (std::size_t j = i; j > 0 && by_key(entries[j], entries[j - 1]); --j)
+                    std::swap(entries[j], entries[j - 1]);
+        }
+        if (!encoder_.begin_object(count)) return false;
+        for (std::size_t i = 0; i < count; ++i) {
+            encoder_.write_key(entries[i].key_view());
+            if (!write(entries[i].value)) return false;
         }
         encoder_.end_object();
         return true;
