@@ -19,7 +19,7 @@ fi
 for python in $(scripts/pythons.sh); do
     echo "== installing dral for $($python --version)"
     $python -m pip install -q --disable-pip-version-check \
-        "scikit-build-core>=0.9" ninja "cmake>=3.26" pytest hypothesis
+        "scikit-build-core>=0.9" ninja "cmake>=3.26" pytest hypothesis xxhash
     # No build isolation: the build directory under build/ is reused between installs.
     $python -m pip install -q --disable-pip-version-check --no-build-isolation .
 done

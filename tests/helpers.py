@@ -1,0 +1,99 @@
+"""Builders for hand-made Dral streams and a small reader of the block layout.
+
+A block is: type byte, varint payload length, compression byte, XXH64 (seed 0) of the payload as
+8 little-endian bytes, payload. The end block carries the XXH64 of every byte before it.
+"""
+
+import struct
+
+import xxhash
+
+DATA, STRING_DICT, END = 1, 4, 255
+P = 11  # offset of the first payload byte of a leading data block shorter than 128 bytes
+
+
+def xxh(data: bytes) -> int:
+    return xxhash.xxh64_intdigest(data, seed=0)
+
+
+def varint(n: int) -> bytes:
+    out = bytearray()
+    while n >= 0x80:
+        out.append(n & 0x7F | 0x80)
+        n >>= 7
+    return bytes(out + bytes([n]))
+
+
+def read_varint(data: bytes, pos: int) -> tuple[int, int]:
+    value = shift = 0
+    while True:
+        value |= (data[pos] & 0x7F) << shift
+        pos, shift = pos + 1, shift + 7
+        if not data[pos - 1] & 0x80:
+            return value, pos
+
+
+def block(kind: int, payload: bytes, compression: int = 0, checksum: int | None = None) -> bytes:
+    checksum = xxh(payload) if checksum is None else checksum
+    return bytes([kind]) + varint(len(payload)) + bytes([compression]) + struct.pack("<Q", checksum) + payload
+
+
+def stream(*blocks: bytes, end: bool = True) -> bytes:
+    body = b"".join(blocks)
+    if not end:
+        return body
+    stream_sum = struct.pack("<Q", xxh(body))
+    return body + b"\xff\x08\x00" + struct.pack("<Q", xxh(stream_sum)) + stream_sum
+
+
+def data_stream(payload: bytes, dictionary: bytes | None = None, end: bool = True) -> bytes:
+    """One data block, preceded by a StringDict block when `dictionary` is given."""
+    blocks = [] if dictionary is None else [block(STRING_DICT, dictionary)]
+    return stream(*blocks, block(DATA, payload), end=end)
+
+
+def string_dict(*entries: tuple[int, int, bytes]) -> bytes:
+    """StringDict payload from (original_idx, shared, suffix) triples."""
+    return varint(len(entries)) + b"".join(varint(i) + varint(s) + varint(len(x)) + x for i, s, x in entries)
+
+
+def split_blocks(data: bytes) -> list[tuple[int, int, bytes, int]]:
+    """(type, compression, payload, start offset) of each block up to the end block."""
+    blocks, pos = [], 0
+    while pos < len(data):
+        start, kind = pos, data[pos]
+        if kind == END:
+            blocks.append((kind, data[pos + 2], data[pos + 11 : pos + 19], start))
+            break
+        length, pos = read_varint(data, pos + 1)
+        blocks.append((kind, data[pos], data[pos + 9 : pos + 9 + length], start))
+        pos += 9 + length
+    return blocks
+
+
+def payload_of(data: bytes) -> bytes:
+    """The payload of the one data block of an encoder's output."""
+    (payload,) = [payload for kind, _, payload, _ in split_blocks(data) if kind == DATA]
+    return payload
+
+
+def nested_list(depth: int, leaf=None):
+    """`depth` lists, each holding the next; the innermost holds `leaf` unless it is None."""
+    value = [] if leaf is None else [leaf]
+    for _ in range(depth - 1):
+        value = [value]
+    return value
+
+
+def nested_arrays(depth: int) -> bytes:
+    """Data block payload of `depth` nested arrays, the innermost empty."""
+    return b"\x08\x01" * (depth - 1) + b"\x08\x00" + b"\x09" * depth
+
+
+def same(a, b) -> bool:
+    """Equality that also tells NaN, -0.0, bool from int, and key order apart (repr does)."""
+    return type(a) is type(b) and repr(a) == repr(b)
+
+
+def eof(offset: int) -> str:
+    return f"Unexpected end of input at offset {offset}"

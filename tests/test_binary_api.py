@@ -1,0 +1,209 @@
+"""dumps/loads, dump/load, encode/decode and the file functions: arguments, results, failures."""
+
+import io
+import pathlib
+
+import pytest
+
+import dral
+from helpers import DATA, block, data_stream, nested_list, stream
+
+VALUE = {"name": "x", "tags": ["a", "b", "a"], "n": [1, -1, 2.5, None, True, b"\x00"]}
+
+
+class MyBytes(bytes):
+    pass
+
+
+def test_single_value_or_list():
+    assert dral.loads(dral.dumps(5)) == 5
+    assert dral.loads(dral.dumps([5])) == [5]
+    assert dral.loads(dral.dumps([])) == []
+    assert dral.loads(b"") == [] and dral.loads(b"\xff") == []
+    enc = dral.Encoder()
+    for value in (1, "a", None):
+        enc.encode(value)
+    data = enc.finish()
+    assert dral.loads(data) == dral.decode(data) == [1, "a", None]
+    two_lists = stream(block(DATA, b"\x08\x00\x09\x08\x00\x09"))
+    assert dral.loads(two_lists) == [[], []]
+
+
+def test_simple_api_equals_json_like_api():
+    assert dral.encode(VALUE) == dral.dumps(VALUE)
+    data = dral.dumps(VALUE, dedup=True, sort_keys=True)
+    assert dral.decode(data) == dral.loads(data) == VALUE
+    assert dral.decode(MyBytes(data)) == VALUE
+    assert dral.loads(MyBytes(data)) == VALUE
+
+
+WRONG_ARGUMENTS = [
+    (TypeError, dral.loads, [bytearray(b"\xff")], {}), (TypeError, dral.loads, ["\xff"], {}),
+    (TypeError, dral.loads, [memoryview(b"\xff")], {}), (TypeError, dral.loads, [None], {}),
+    (TypeError, dral.decode, [bytearray()], {}), (TypeError, dral.DralDecoder, [bytearray()], {}),
+    (TypeError, dral.loads, [b""], {"strict": 1}), (TypeError, dral.loads, [b""], {"strict": None}),
+    (TypeError, dral.loads, [b""], {"max_depth": "5"}), (TypeError, dral.loads, [b""], {"max_depth": 1.0}),
+    (OverflowError, dral.loads, [b""], {"max_depth": -1}), (OverflowError, dral.loads, [b""], {"max_depth": 2**64}),
+    (OverflowError, dral.DralDecoder, [b""], {"max_depth": -1}), (TypeError, dral.loads, [b"", True], {}),
+    (TypeError, dral.loads, [], {}), (TypeError, dral.loads, [b""], {"data": b""}),
+    (TypeError, dral.loads, [b""], {"bogus": 1}), (TypeError, dral.dumps, [1], {"dedup": 1}),
+    (TypeError, dral.dumps, [1], {"sort_keys": "yes"}), (TypeError, dral.dumps, [1], {"compression": 3}),
+    (TypeError, dral.dumps, [1, None], {}), (TypeError, dral.dumps, [], {}),
+    (TypeError, dral.encode, [1], {"dedup": True}), (TypeError, dral.Encoder, [], {"sort_keys": 1}),
+    (TypeError, dral.Encoder, [True], {}), (TypeError, dral.encode_to_file, [1, 5], {}),
+    (TypeError, dral.decode_from_file, [None], {}),
+]
+
+
+@pytest.mark.parametrize("exc, function, args, kwargs", WRONG_ARGUMENTS, ids=lambda p: getattr(p, "__name__", repr(p)))
+def test_wrong_arguments(exc, function, args, kwargs):
+    with pytest.raises(exc):
+        function(*args, **kwargs)
+
+
+def test_loads_names_the_data_argument():
+    with pytest.raises(TypeError, match="data"):
+        dral.loads(bytearray(b"\xff"))
+
+
+def test_largest_max_depth_is_accepted():
+    assert dral.loads(dral.dumps([[1]]), max_depth=2**64 - 1) == [[1]]
+    assert dral.DralDecoder(dral.dumps(1), max_depth=2**64 - 1).decode_all() == [1]
+
+
+@pytest.mark.parametrize("name", ["LZ4", "Zstd", "", "gzip", "none "])
+def test_unknown_compression_names(name):
+    calls = [lambda: dral.dumps(1, compression=name), lambda: dral.dump(1, io.BytesIO(), compression=name),
+             lambda: dral._dral_native._dumps_reference(1, compression=name), lambda: dral.Encoder().set_compression(name)]
+    for call in calls:
+        with pytest.raises(ValueError) as info:
+            call()
+        assert type(info.value) is ValueError
+        assert str(info.value) == f"unknown compression: {name} (expected none, lz4, zstd, snappy)"
+
+
+def test_failure_order_conversion_then_compression_then_encoding():
+    with pytest.raises(dral.DralTypeError, match="^cannot convert set to Dral value$"):
+        dral.dumps({1, 2}, compression="LZ4")
+    with pytest.raises(ValueError, match="^unknown compression: bad"):
+        dral.dumps(nested_list(200), compression="bad")
+    with pytest.raises(dral.DralEncodeError, match="^Nesting depth 128 exceeds maximum 128$"):
+        dral.dumps(nested_list(200), compression="zstd")
+
+
+class Recorder:
+    def __init__(self, result=None):
+        self.calls, self.result = [], result
+
+    def write(self, *args, **kwargs):
+        self.calls.append((args, kwargs))
+        return "ignored"
+
+    def read(self, *args, **kwargs):
+        self.calls.append((args, kwargs))
+        return self.result
+
+
+def test_dump_writes_once():
+    fp = Recorder()
+    assert dral.dump(VALUE, fp, dedup=True, sort_keys=True, compression="snappy") is None
+    assert fp.calls == [((dral.dumps(VALUE, dedup=True, sort_keys=True),), {})]
+    assert type(fp.calls[0][0][0]) is bytes
+
+
+def test_dump_and_load_with_a_real_file(tmp_path):
+    path = tmp_path / "data.dral"
+    with open(path, "wb") as f:
+        dral.dump(VALUE, f)
+    with open(path, "rb") as f:
+        assert dral.load(f) == VALUE
+    assert path.read_bytes() == dral.dumps(VALUE)
+
+
+def test_load_reads_once_without_arguments():
+    fp = Recorder(dral.dumps([[1]]))
+    assert dral.load(fp) == [[1]]
+    assert fp.calls == [((), {})]
+    with pytest.raises(dral.DralDecodeError, match="^Nesting depth 1 exceeds maximum 1$"):
+        dral.load(Recorder(dral.dumps([[1]])), max_depth=1)
+    big = dral.dumps("s" * (16 * 1024 * 1024 + 1))
+    with pytest.raises(dral.DralDecodeError, match="^String length 16777217 exceeds maximum 16777216$"):
+        dral.load(io.BytesIO(big))
+    assert len(dral.load(io.BytesIO(big), strict=False)) == 16 * 1024 * 1024 + 1
+
+
+@pytest.mark.parametrize("result", ["text", bytearray(b"\xff"), None, memoryview(b"\xff")], ids=repr)
+def test_load_requires_bytes_from_read(result):
+    with pytest.raises(TypeError):
+        dral.load(Recorder(result))
+
+
+def test_file_object_errors_propagate():
+    with pytest.raises(AttributeError):
+        dral.dump(1, object())
+    with pytest.raises(AttributeError):
+        dral.load(object())
+
+    class Failing:
+        def write(self, data):
+            raise OSError("disk full")
+
+    with pytest.raises(OSError, match="disk full"):
+        dral.dump(1, Failing())
+
+
+def test_encode_to_file_and_back(tmp_path):
+    for path in (tmp_path / "a.dral", str(tmp_path / "b.dral")):
+        assert dral.encode_to_file(VALUE, path) is None
+        assert pathlib.Path(path).read_bytes() == dral.encode(VALUE)
+        assert dral.decode_from_file(path) == VALUE
+    path = tmp_path / "a.dral"
+    path.write_bytes(b"x" * 1000)
+    dral.encode_to_file(None, path)
+    assert path.read_bytes() == data_stream(b"\x00")
+    enc = dral.Encoder()
+    enc.encode(1)
+    enc.encode(2)
+    enc.finish_to_file(path)
+    assert dral.decode_from_file(path) == [1, 2]
+
+
+def test_decode_from_file_uses_strict_defaults(tmp_path):
+    path = tmp_path / "deep.dral"
+    path.write_bytes(data_stream(b"\x08\x01" * 128 + b"\x08\x00" + b"\x09" * 129))
+    with pytest.raises(dral.DralDecodeError, match="^Nesting depth 128 exceeds maximum 128$"):
+        dral.decode_from_file(path)
+    path.write_bytes(stream(block(DATA, b"\x00", checksum=0)))
+    with pytest.raises(dral.DralChecksumError):
+        dral.decode_from_file(path)
+
+
+def test_failed_encode_to_file_writes_nothing(tmp_path):
+    fresh, existing = tmp_path / "fresh.dral", tmp_path / "existing.dral"
+    existing.write_bytes(b"keep")
+    for bad in ({1, 2}, nested_list(129), {1: 2}):
+        for path in (fresh, existing):
+            with pytest.raises((dral.DralEncodeError, TypeError)):
+                dral.encode_to_file(bad, path)
+    assert not fresh.exists()
+    assert existing.read_bytes() == b"keep"
+
+
+@pytest.mark.parametrize(
+    "call, exc",
+    [
+        (lambda tmp: dral.encode_to_file(1, tmp / "no" / "dir" / "x.dral"), FileNotFoundError),
+        (lambda tmp: dral.decode_from_file(tmp / "absent.dral"), FileNotFoundError),
+        (lambda tmp: dral.decode_from_file(tmp), IsADirectoryError),
+        (lambda tmp: dral.encode_to_file(1, tmp), IsADirectoryError),
+    ],
+)
+def test_file_system_errors(tmp_path, call, exc):
+    with pytest.raises(exc):
+        call(tmp_path)
+
+
+def test_path_like_objects(tmp_path):
+    path_like = type("PathLike", (), {"__fspath__": lambda self: str(tmp_path / "p.dral")})()
+    dral.encode_to_file([1], path_like)
+    assert dral.decode_from_file(path_like) == [1]

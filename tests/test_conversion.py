@@ -1,0 +1,175 @@
+"""Conversion between Python objects and Dral values, through every converting entry point."""
+
+import collections
+import decimal
+import enum
+import io
+import math
+import struct
+
+import pytest
+
+import dral
+from helpers import data_stream, nested_list, payload_of, same
+
+DralTypeError, DralEncodeError = dral.DralTypeError, dral.DralEncodeError
+
+CONVERTERS = {
+    "dumps": dral.dumps,
+    "dumps_sorted_dedup": lambda obj: dral.dumps(obj, sort_keys=True, dedup=True),
+    "encode": dral.encode,
+    "dump": lambda obj: dral.dump(obj, io.BytesIO()),
+    "encode_to_file": None,  # writes below tmp_path, see the fixture
+    "Encoder.encode": lambda obj: dral.Encoder().encode(obj),
+    "_dumps_reference": dral._dral_native._dumps_reference,
+}
+
+
+@pytest.fixture(params=sorted(CONVERTERS))
+def convert(request, tmp_path):
+    return CONVERTERS[request.param] or (lambda obj: dral.encode_to_file(obj, tmp_path / "out.dral"))
+
+
+Colour = enum.IntEnum("Colour", {"RED": 7})
+MyFloat, MyStr, MyBytes = type("MyFloat", (float,), {}), type("MyStr", (str,), {}), type("MyBytes", (bytes,), {})
+MyList, MyDict = type("MyList", (list,), {}), type("MyDict", (dict,), {})
+Point = collections.namedtuple("Point", "x y")
+
+ROUND_TRIPS = [
+    None, True, False, 0, 1, -1, 127, 128, 2**63 - 1, -(2**63), 0.0, -0.0, 1.5, -2.5e-300, float("inf"),
+    float("-inf"), 5e-324, "", "a", "é", "\U0001f600", "\x00", "a" * 1000, b"", b"\x00\xff", bytes(range(256)),
+    [], {}, [None, [True, [1.0, ["x"]]]], {"b": 1, "a": {"z": [], "y": {}}}, {"": b""}, {"\U0001f600": "\u20ac"},
+]
+
+
+@pytest.mark.parametrize("value", ROUND_TRIPS, ids=repr)
+@pytest.mark.parametrize("options", [{}, {"dedup": True}, {"sort_keys": True}], ids=["plain", "dedup", "sorted"])
+def test_round_trip_keeps_value_and_type(value, options):
+    back = dral.loads(dral.dumps(value, **options))
+    if options.get("sort_keys"):
+        assert back == value and type(back) is type(value)
+    else:
+        assert same(back, value)  # also key order, -0.0, bool vs int
+
+
+def test_nan_round_trips():
+    assert math.isnan(dral.loads(dral.dumps(float("nan"))))
+    assert math.isnan(dral.loads(dral.dumps({"k": [float("nan")]}))["k"][0])
+
+
+@pytest.mark.parametrize(
+    "value, payload, back",
+    [
+        (True, b"\x01\x01", True),
+        (1, b"\x02\x01", 1),
+        (-1, b"\x03\x01", -1),
+        (Colour.RED, b"\x02\x07", 7),
+        (MyFloat(1.0), b"\x04" + struct.pack("<d", 1.0), 1.0),
+        (MyStr("s"), b"\x05\x00\x01s", "s"),
+        (MyBytes(b"z"), b"\x05\x01\x01z", b"z"),
+        ((1, ("x",)), b"\x08\x02\x02\x01\x08\x01\x05\x00\x01x\x09\x09", [1, ["x"]]),
+        ({"t": ()}, b"\x06\x01\x01t\x08\x00\x09\x07", {"t": []}),
+    ],
+    ids=repr,
+)
+def test_conversion_picks_the_value_kind(value, payload, back):
+    data = dral.dumps(value)
+    assert payload_of(data) == payload
+    assert same(dral.loads(data), back)
+
+
+CANNOT = "cannot convert {} to Dral value"
+FAILURES = [
+    (2**63, OverflowError, None),
+    (2**64 - 1, OverflowError, None),
+    (-(2**63) - 1, OverflowError, None),
+    ([1, 2**70], OverflowError, None),
+    (set(), DralTypeError, CANNOT.format("set")),
+    (frozenset([1]), DralTypeError, CANNOT.format("frozenset")),
+    (bytearray(b"x"), DralTypeError, CANNOT.format("bytearray")),
+    (memoryview(b"x"), DralTypeError, CANNOT.format("memoryview")),
+    (decimal.Decimal(1), DralTypeError, CANNOT.format("Decimal")),
+    (object(), DralTypeError, CANNOT.format("object")),
+    (1j, DralTypeError, CANNOT.format("complex")),
+    ({"a": [1, {2}]}, DralTypeError, CANNOT.format("set")),
+    ({1: 2}, DralTypeError, "dict keys must be strings"),
+    ({b"k": 2}, DralTypeError, "dict keys must be strings"),
+    ({"ok": {None: 1}}, DralTypeError, "dict keys must be strings"),
+    (collections.OrderedDict(a=1), TypeError, None),
+    (MyDict(), TypeError, None),
+    (MyList([1]), TypeError, None),
+    (Point(1, 2), TypeError, None),
+    ([[MyList()]], TypeError, None),
+    ("\ud800", UnicodeEncodeError, None),
+    ({"k": "a\udfffb"}, UnicodeEncodeError, None),
+]
+
+
+@pytest.mark.parametrize("value, exc, message", FAILURES, ids=repr)
+def test_unconvertible_objects(convert, value, exc, message):
+    with pytest.raises(exc) as info:
+        convert(value)
+    assert type(info.value) is exc
+    if message is not None:
+        assert str(info.value) == message
+
+
+def test_sort_keys_sorts_every_dict_by_code_point():
+    value = {"b": 1, "a": {"y": 2, "x": [{"d": 0, "c": 0}]}, "ab": 3, "\U00010000": 4, "\uffff": 5, "": 6}
+    back = dral.loads(dral.dumps(value, sort_keys=True))
+    assert list(back) == ["", "a", "ab", "b", "\uffff", "\U00010000"]
+    assert list(back["a"]) == ["x", "y"] and list(back["a"]["x"][0]) == ["c", "d"]
+    assert list(dral.loads(dral.dumps(value))) == list(value)
+    assert dral.loads(dral.dumps([3, 1, 2], sort_keys=True)) == [3, 1, 2]
+
+
+def test_repeated_key_on_the_wire_keeps_first_position_and_last_value():
+    payload = b"\x06\x03" + b"\x01a\x02\x01" + b"\x01b\x02\x02" + b"\x01a\x02\x03" + b"\x07"
+    back = dral.loads(data_stream(payload))
+    assert back == {"a": 3, "b": 2} and list(back) == ["a", "b"]
+
+
+# Conversion from Python must never crash, whatever the shape of the object.
+
+
+def _self_containing_list():
+    value = [1]
+    value.append(value)
+    return value
+
+
+def _self_containing_dict():
+    value = {}
+    value["me"] = [value]
+    return value
+
+
+@pytest.mark.parametrize(
+    "make",
+    [_self_containing_list, _self_containing_dict, lambda: nested_list(100_000), lambda: nested_list(1_000_000, {"k": 1})],
+    ids=["self-list", "self-dict", "100k-deep", "1M-deep"],
+)
+def test_cycles_and_very_deep_nesting_raise_cleanly(convert, make):
+    with pytest.raises((RecursionError, DralEncodeError)) as info:
+        convert(make())
+    if isinstance(info.value, DralEncodeError):
+        assert type(info.value) is DralEncodeError
+        assert info.match(r"^Nesting depth \d+ exceeds maximum \d+$")
+
+
+@pytest.mark.parametrize("name", ["dumps", "encode", "Encoder.encode", "_dumps_reference"])
+def test_depth_limit_is_128_containers(name):
+    convert = CONVERTERS[name]
+    convert(nested_list(128, 0))
+    convert([{"k": nested_list(126)}])
+    for too_deep in (nested_list(129), [{"k": nested_list(127)}]):
+        with pytest.raises(DralEncodeError) as info:
+            convert(too_deep)
+        assert type(info.value) is DralEncodeError and str(info.value) == "Nesting depth 128 exceeds maximum 128"
+
+
+def test_item_limit_applies_per_container():
+    dral.dumps([None] * 1_000_000)
+    for too_many in ([None] * 1_000_001, {"k": [0] * 1_000_001}, dict.fromkeys(map(str, range(1_000_001)))):
+        with pytest.raises(DralEncodeError, match=r"^Item count 1000001 exceeds maximum 1000000$"):
+            dral.dumps(too_many)

@@ -1,0 +1,76 @@
+"""The fast paths of dumps/loads against the reference paths through the value tree.
+
+Both must agree on every input: the same bytes or value, or the same exception type and message.
+"""
+
+import pytest
+from hypothesis import example, given, settings
+from hypothesis import strategies as st
+
+import dral
+from helpers import DATA, block, data_stream, eof, nested_list, same, stream, string_dict, xxh
+from strategies import BYTE_INPUTS, COMPRESSION, JSON_LIKE, MAYBE_VALID
+
+native = dral._dral_native
+
+
+def outcome(function, *args, **kwargs):
+    try:
+        return ("value", function(*args, **kwargs))
+    except Exception as error:  # noqa: BLE001 - any difference counts
+        return ("error", type(error), str(error))
+
+
+def assert_same_outcome(fast, reference):
+    if fast[0] == "value" and reference[0] == "value":
+        assert same(fast[1], reference[1])
+    else:
+        assert fast == reference
+
+
+@settings(max_examples=300)
+@given(MAYBE_VALID, COMPRESSION, st.booleans(), st.booleans())
+@example([{1}, nested_list(200)], "bad", False, False)
+@example({"k": [2**64]}, "LZ4", True, True)
+@example(nested_list(129), "bad", False, False)
+@example(["\ud800", {2: 3}], None, False, False)
+def test_dumps_matches_reference(value, compression, dedup, sort_keys):
+    options = {"compression": compression, "dedup": dedup, "sort_keys": sort_keys}
+    fast = outcome(dral.dumps, value, **options)
+    assert fast == outcome(native._dumps_reference, value, **options)
+
+
+@given(JSON_LIKE, st.booleans(), st.booleans())
+def test_valid_values_encode_identically(value, dedup, sort_keys):
+    data = dral.dumps(value, dedup=dedup, sort_keys=sort_keys)
+    assert data == native._dumps_reference(value, dedup=dedup, sort_keys=sort_keys)
+    assert same(dral.loads(data), native._loads_reference(data))
+
+
+@settings(max_examples=500)
+@given(BYTE_INPUTS, st.booleans(), st.sampled_from([0, 1, 2, 3, 128]))
+def test_loads_matches_reference(data, strict, max_depth):
+    fast = outcome(dral.loads, data, strict=strict, max_depth=max_depth)
+    assert_same_outcome(fast, outcome(native._loads_reference, data, strict=strict, max_depth=max_depth))
+
+
+# Two faults in one input: the one met first while reading wins, on both paths.
+
+CUT_BEFORE_BAD_CHECKSUM = stream(block(DATA, b"\x02\x05\x04\x00"), block(DATA, b"\x00", checksum=7))
+BAD_CHECKSUM_BEFORE_CUT = stream(block(DATA, b"\x00"), block(DATA, b"\x01\x01", checksum=7), end=False) + b"\x01\x05\x00"
+DICT_REFERENCE_AFTER_CUT = data_stream(b"\x0a\x00\x05\x00\x09", string_dict((0, 0, b"s")))
+
+TWO_FAULTS = [
+    (CUT_BEFORE_BAD_CHECKSUM, dral.DralDecodeError, eof(14)),
+    (BAD_CHECKSUM_BEFORE_CUT, dral.DralChecksumError, "Checksum mismatch: expected 0x0000000000000007, got 0x%016x" % xxh(b"\x01\x01")),
+    (DICT_REFERENCE_AFTER_CUT, dral.DralDecodeError, eof(16 + 11 + 14)),
+]
+
+
+@pytest.mark.parametrize("data, exc, message", TWO_FAULTS)
+def test_first_fault_wins(data, exc, message):
+    for strict in (True, False):
+        for loads in (dral.loads, native._loads_reference):
+            with pytest.raises(dral.DralDecodeError) as info:
+                loads(data, strict=strict)
+            assert type(info.value) is exc and str(info.value) == message

@@ -1,0 +1,96 @@
+"""Module surface: exception classes, attribute order, constants, signatures and docstrings."""
+
+import inspect
+
+import pytest
+
+import dral
+from dral import _dral_native as native
+
+EXCEPTIONS = [
+    ("DralError", "Exception", "Base exception for all Dral errors."),
+    ("DralEncodeError", "DralError", "Error during encoding."),
+    ("DralDecodeError", "DralError", "Error during decoding."),
+    ("DralChecksumError", "DralDecodeError", "Checksum verification failed."),
+    ("DralTypeError", "DralEncodeError", "Type cannot be serialized."),
+    ("DralRfcError", "DralError", "Error in RFC-001 CTN/CBF/CQL processing."),
+]
+
+# The fixed registration order of every attribute the module may carry.
+ATTRIBUTE_ORDER = """__version__ DralError DralEncodeError DralDecodeError DralChecksumError DralTypeError
+    DralRfcError dumps loads dump load encode decode encode_to_file decode_from_file parse_text pretty_print
+    to_value loads_value parse_text_value RFC001_CBF_MAGIC RFC001_CBF_HEADER_SIZE rfc_parse_ctn rfc_format_ctn
+    rfc_compile_ctn rfc_decode_cbf rfc_cbf_to_ctn rfc_query_cbf rfc_query_ctn rfc_parse_ctn_model
+    rfc_decode_cbf_model rfc_query_cbf_model rfc_query_ctn_model Encoder DralDecoder DralValue RfcAnnotation
+    RfcField RfcBinding RfcHeader RfcDocument RfcDecodedCbf RfcValue""".split()
+
+
+@pytest.mark.parametrize("name, base, doc", EXCEPTIONS)
+def test_exception_classes(name, base, doc):
+    cls = getattr(native, name)
+    assert cls.__bases__ == (getattr(native, base, Exception),)
+    assert (cls.__name__, cls.__module__, cls.__doc__) == (name, "_dral_native", doc)
+    assert getattr(dral, name) is cls and not issubclass(cls, (TypeError, ValueError))
+    assert cls("some message").args == ("some message",)
+
+
+def test_attributes_constants_and_module_docstring():
+    present = [name for name in ATTRIBUTE_ORDER if hasattr(native, name)]
+    assert native.__all__ == present == dral.__all__
+    assert present[:15] == ATTRIBUTE_ORDER[:15] and {"Encoder", "DralDecoder"} <= set(present)
+    assert [name for name in vars(native) if name in ATTRIBUTE_ORDER] == present
+    assert (native.__version__, native.RFC001_CBF_MAGIC, native.RFC001_CBF_HEADER_SIZE) == ("1.0.2", b"DRAL", 32)
+    for text in ['dral.dumps(obj, compression="lz4", dedup=True, sort_keys=True)',
+                 "dral.loads(data, strict=True, max_depth=64)", "dral.dump(", "dral.load(", '"data.dral"']:
+        assert text in native.__doc__
+
+
+DUMPS_SIG, LOADS_SIG = "(obj, *, compression=None, dedup=False, sort_keys=False)", "(data, *, strict=True, max_depth=128)"
+# name: (signature, first docstring line, further texts of the docstring)
+DOCS = {
+    "dumps": (DUMPS_SIG, "Serialize a Python object to Dral binary format.", ["json.dumps()"]),
+    "loads": (LOADS_SIG, "Deserialize Dral binary data to a Python object.", ["json.loads()"]),
+    "dump": ("(obj, fp, *, compression=None, dedup=False, sort_keys=False)",
+             "Serialize a Python object and write to a file-like object.", ["json.dump()"]),
+    "load": ("(fp, *, strict=True, max_depth=128)",
+             "Read and deserialize Dral binary data from a file-like object.", ["json.load()"]),
+    "encode": ("(obj)", "Encode a Python object (dict, list, str, int, float, bytes, bool, None)",
+               ["into Dral binary format, returned as `bytes`."]),
+    "decode": ("(data)", "Decode Dral binary `bytes` into Python objects.",
+               ["Returns a single value if the data contains exactly one top-level value,", "or a list of values otherwise."]),
+    "encode_to_file": ("(obj, path)", "Encode a Python object and write the binary output to a file.", []),
+    "decode_from_file": ("(path)", "Read a Dral binary file and decode it into Python objects.", []),
+    "_dumps_reference": (DUMPS_SIG, None, []),
+    "_loads_reference": (LOADS_SIG, None, []),
+    "Encoder": ("(*, sort_keys=False)", "Incremental Dral encoder.",
+                ["enable_dedup()", 'set_compression("lz4")', 'encode({"key": "value"})', "data = enc.finish()"]),
+    "DralDecoder": ("(data, *, max_depth=128)", "Incremental Dral decoder.", ["values = dec.decode_all()"]),
+    "Encoder.enable_dedup": ("()", "Enable string deduplication for subsequent blocks.", []),
+    "Encoder.set_compression": ("(comp)", 'Set compression type: "none", "lz4", "zstd"', ['or "snappy".']),
+    "Encoder.encode": ("(obj)", "Encode a Python value into the current block.", []),
+    "Encoder.finish": ("()", "Flush and finalize the encoder, returning the Dral binary output as `bytes`.",
+                       ["The encoder cannot be used after this call."]),
+    "Encoder.finish_to_file": ("(path)", "Flush and finalize the encoder, writing the output directly to a file.",
+                               ["The encoder cannot be used after this call.", "File path to write the encoded binary data to.",
+                                "DralEncodeError", "If encoding fails or the encoder was already finished.",
+                                "OSError", "If writing to the file fails."]),
+    "DralDecoder.decode_all": ("()", "Decode all values from the binary data.", []),
+}
+
+
+@pytest.mark.parametrize("name", sorted(DOCS))
+def test_signatures_and_docstrings(name):
+    signature, summary, texts = DOCS[name]
+    obj = native
+    for part in name.split("."):
+        obj = getattr(obj, part)
+    params = [str(p) for p in inspect.signature(obj).parameters.values() if p.name != "self"]
+    if "." in name:  # methods: compare the parameter names only
+        assert "(" + ", ".join(params) + ")" == signature
+    else:
+        assert str(inspect.signature(obj)) == signature
+    if summary is not None:
+        first = obj.__doc__.splitlines()[0]
+        assert first == summary or (name == "Encoder.set_compression" and first.startswith(summary))
+    for text in texts:
+        assert text in obj.__doc__

@@ -1,0 +1,200 @@
+"""The bytes of a Dral stream: blocks, checksums, value encoding, the string dictionary."""
+
+import math
+import struct
+
+import pytest
+
+import dral
+from helpers import DATA, STRING_DICT, block, data_stream, split_blocks, stream, string_dict
+
+NULL_STREAM = bytes.fromhex(
+    "010100682705db4aa834e900" "ff08002ed1fdb52d92bf9f2787ff0fb97bddf2"
+)
+EMPTY_STREAM = bytes.fromhex("ff0800510e4ba59404769099e9d85137db46ef")
+DEDUP_STREAM = bytes.fromhex(
+    "040900876e24dcdd67420202000001780100017" "9"
+    "010d0046af424d204d0dff" "0803050001780500017" "90a0009"
+    "ff0800a974402c4369c16481e4448e9e7c5491"
+)
+
+
+def test_fixed_streams():
+    assert len(NULL_STREAM) == 31 and dral.dumps(None) == NULL_STREAM
+    assert len(EMPTY_STREAM) == 19 and dral.Encoder().finish() == EMPTY_STREAM
+    assert len(DEDUP_STREAM) == 63 and dral.dumps(["x", "y", "x"], dedup=True) == DEDUP_STREAM
+    assert dral.loads(NULL_STREAM) is None
+    assert dral.loads(EMPTY_STREAM) == []
+    assert dral.loads(DEDUP_STREAM) == ["x", "y", "x"]
+
+
+def test_builders_agree_with_fixed_streams():
+    # Guards the hand-built vectors used everywhere else.
+    assert data_stream(b"\x00") == NULL_STREAM
+    assert stream() == EMPTY_STREAM
+    dictionary = string_dict((0, 0, b"x"), (1, 0, b"y"))
+    assert data_stream(b"\x08\x03\x05\x00\x01x\x05\x00\x01y\x0a\x00\x09", dictionary) == DEDUP_STREAM
+
+
+def f64(x: float) -> bytes:
+    return struct.pack("<d", x)
+
+
+PAYLOADS = [
+    (None, b"\x00"),
+    (True, b"\x01\x01"),
+    (False, b"\x01\x00"),
+    (0, b"\x02\x00"),
+    (127, b"\x02\x7f"),
+    (128, b"\x02\x80\x01"),
+    (300, b"\x02\xac\x02"),
+    (2**63 - 1, b"\x02" + b"\xff" * 8 + b"\x7f"),
+    (-1, b"\x03\x01"),
+    (-64, b"\x03\x7f"),
+    (-65, b"\x03\x81\x01"),
+    (-(2**63), b"\x03" + b"\xff" * 9 + b"\x01"),
+    (1.5, b"\x04" + f64(1.5)),
+    (-0.0, b"\x04" + f64(-0.0)),
+    (float("inf"), b"\x04" + f64(float("inf"))),
+    ("", b"\x05\x00\x00"),
+    ("é", b"\x05\x00\x02\xc3\xa9"),
+    ("a" * 200, b"\x05\x00\xc8\x01" + b"a" * 200),
+    (b"", b"\x05\x01\x00"),
+    (b"\x00\xff", b"\x05\x01\x02\x00\xff"),
+    ([], b"\x08\x00\x09"),
+    ({}, b"\x06\x00\x07"),
+    ({"a": 1}, b"\x06\x01\x01a\x02\x01\x07"),
+    ([None, [1]], b"\x08\x02\x00\x08\x01\x02\x01\x09\x09"),
+    ({"k": [], "é": {"": b""}}, b"\x06\x02\x01k\x08\x00\x09\x02\xc3\xa9\x06\x01\x00\x05\x01\x00\x07\x07"),
+    (["s", "s"], b"\x08\x02\x05\x00\x01s\x05\x00\x01s\x09"),
+]
+
+
+@pytest.mark.parametrize("value, payload", PAYLOADS, ids=repr)
+def test_value_encoding(value, payload):
+    assert dral.dumps(value) == data_stream(payload)
+    back = dral.loads(data_stream(payload))
+    assert back == value and type(back) is type(value)
+
+
+def test_long_block_length_and_sort_keys_layout():
+    data = dral.dumps(b"\x01" * 300)
+    assert data == data_stream(b"\x05\x01\xac\x02" + b"\x01" * 300) and data[:3] == b"\x01\xb0\x02"  # 304 bytes
+    assert dral.dumps({"b": 1, "a": 2}, sort_keys=True) == data_stream(b"\x06\x02\x01a\x02\x02\x01b\x02\x01\x07")
+    assert dral.dumps({"b": 1, "a": 2}) == data_stream(b"\x06\x02\x01b\x02\x01\x01a\x02\x02\x07")
+
+
+DEDUP_CASES = [
+    # value, StringDict entries (original_idx, shared, suffix), data payload
+    (["", ""], [(0, 0, b"")], b"\x08\x02\x05\x00\x00\x0a\x00\x09"),
+    ("solo", [(0, 0, b"solo")], b"\x05\x00\x04solo"),
+    ([["a", "a"]], [(0, 0, b"a")], b"\x08\x01\x08\x02\x05\x00\x01a\x0a\x00\x09\x09"),
+    ([{"k": "v"}, "v"], [(0, 0, b"v")], b"\x08\x02\x06\x01\x01k\x05\x00\x01v\x07\x0a\x00\x09"),
+    (["abc", "abd", "ab", "abd"], [(2, 0, b"ab"), (0, 2, b"c"), (1, 2, b"d")],
+     b"\x08\x04\x05\x00\x03abc\x05\x00\x03abd\x05\x00\x02ab\x0a\x01\x09"),
+    (["é", "ê"], [(0, 0, "é".encode()), (1, 0, "ê".encode())], b"\x08\x02\x05\x00\x02\xc3\xa9\x05\x00\x02\xc3\xaa\x09"),
+    (["aê", "aé"], [(1, 0, "aé".encode()), (0, 1, "ê".encode())],
+     b"\x08\x02\x05\x00\x03a\xc3\xaa\x05\x00\x03a\xc3\xa9\x09"),
+    # keys are raw and never enter the table, even when the same text is also a value
+    ({"k": "k", "j": "k"}, [(0, 0, b"k")], b"\x06\x02\x01k\x05\x00\x01k\x01j\x0a\x00\x07"),
+    # bytes are never deduplicated
+    ([b"q", b"q", "q"], [(0, 0, b"q")], b"\x08\x03\x05\x01\x01q\x05\x01\x01q\x05\x00\x01q\x09"),
+]
+
+
+@pytest.mark.parametrize("value, entries, payload", DEDUP_CASES, ids=repr)
+def test_dedup_layout(value, entries, payload):
+    data = dral.dumps(value, dedup=True)
+    assert data == data_stream(payload, string_dict(*entries))
+    assert dral.loads(data) == value
+
+
+@pytest.mark.parametrize("value", [[1, 2.5, None], {"k": b"v"}, b"x", []], ids=repr)
+def test_dedup_without_string_values_writes_no_dictionary(value):
+    assert dral.dumps(value, dedup=True) == dral.dumps(value)
+
+
+@pytest.mark.parametrize("compression", [None, "none", "lz4", "zstd", "snappy"])
+def test_compression_name_does_not_change_the_bytes(compression):
+    value = {"a": ["x", "x", 1]}
+    assert dral.dumps(value, compression=compression) == dral.dumps(value)
+    assert dral.dumps(value, compression=compression, dedup=True) == dral.dumps(value, dedup=True)
+
+
+def test_dedup_switched_on_mid_stream_resolves_through_the_dictionary():
+    enc = dral.Encoder()
+    enc.encode("a")
+    enc.enable_dedup()
+    enc.encode("b")
+    enc.encode("b")
+    data = enc.finish()
+    assert data == data_stream(b"\x05\x00\x01a\x05\x00\x01b\x0a\x00", string_dict((0, 0, b"b")))
+    assert dral.loads(data) == ["a", "b", "b"]
+
+
+def test_end_block_checksums():
+    data = dral.dumps([1, "two"])
+    assert data == stream(data[:-19]) and len(data) == len(data[:-19]) + 19
+    assert [(kind, comp) for kind, comp, *_ in split_blocks(data)] == [(DATA, 0), (255, 0)]
+
+
+# Reading: what the grammar allows beyond what the writer produces.
+
+READ_CASES = [
+    ("high nibble of a tag ignored", data_stream(b"\x12\x05"), 5),
+    ("high nibble on null", data_stream(b"\xf0"), None),
+    ("any non-zero bool byte is true", data_stream(b"\x01\x7f"), True),
+    ("non-zero subtype is bytes", data_stream(b"\x05\x07\x01z"), b"z"),
+    ("non-canonical varint", data_stream(b"\x02\x80\x00"), 0),
+    ("largest unsigned", data_stream(b"\x02" + b"\xff" * 9 + b"\x01"), 2**64 - 1),
+    ("signed varint of non-negative", data_stream(b"\x03\x0a"), 5),
+    ("zigzag maximum", data_stream(b"\x03" + b"\xff" * 9 + b"\x01"), -(2**63)),
+    ("nan", data_stream(b"\x04" + f64(math.nan)), "nan"),
+    ("array end tag missing", data_stream(b"\x08\x01\x02\x01\x02\x02"), [[1], 2]),
+    ("object end tag missing", data_stream(b"\x06\x01\x01a\x00"), {"a": None}),
+    ("top-level values concatenated", data_stream(b"\x00\x01\x00\x02\x03"), [None, False, 3]),
+    ("two data blocks", stream(block(DATA, b"\x02\x01"), block(DATA, b"\x02\x02")), [1, 2]),
+    ("empty data block skipped", stream(block(DATA, b""), block(DATA, b"\x02\x02")), 2),
+    ("reserved block types skipped", stream(block(2, b"junk"), block(DATA, b"\x00"), block(3, b"")), None),
+    ("missing end block", data_stream(b"\x02\x09", end=False), 9),
+    ("end block cut short", data_stream(b"\x02\x09")[:-5], 9),
+    ("end block with bad checksums", data_stream(b"\x02\x09")[:-16] + b"\x00" * 16, 9),
+    ("bytes after the end block", data_stream(b"\x02\x09") + b"\x00garbage", 9),
+    ("only the end type byte", b"\xff", []),
+    ("empty input", b"", []),
+    ("dictionary rebuilds by shared prefix",
+     data_stream(b"\x08\x02\x0a\x00\x0a\x01\x09", string_dict((1, 0, b"abc"), (0, 2, b"x"))), ["abx", "abc"]),
+    ("shared longer than previous is clamped",
+     data_stream(b"\x0a\x01", string_dict((0, 0, b"ab"), (1, 9, b"c"))), "abc"),
+    ("shared cut back to a character boundary",
+     data_stream(b"\x0a\x01", string_dict((0, 0, "é".encode()), (1, 1, b"z"))), "z"),
+    ("gaps in the dictionary are empty strings",
+     data_stream(b"\x08\x02\x0a\x00\x0a\x02\x09", string_dict((2, 0, b"c"), (2, 0, b"d"), (1, 0, b"b"))), ["", "d"]),
+    ("empty dictionary holds one empty string", data_stream(b"\x0a\x00", string_dict()), ""),
+    ("values read in full extend the dictionary",
+     data_stream(b"\x08\x02\x05\x00\x01q\x0a\x01\x09", string_dict((0, 0, b"p"))), ["q", "q"]),
+    ("later dictionary replaces earlier",
+     stream(block(STRING_DICT, string_dict((0, 0, b"old"))), block(STRING_DICT, string_dict((0, 0, b"new"))), block(DATA, b"\x0a\x00")), "new"),
+    ("dictionary compression byte ignored",
+     stream(block(STRING_DICT, string_dict((0, 0, b"d")), compression=3), block(DATA, b"\x0a\x00")), "d"),
+]
+
+
+@pytest.mark.parametrize("name, data, expected", READ_CASES, ids=[c[0] for c in READ_CASES])
+def test_reading(name, data, expected):
+    for strict in (True, False):
+        back = dral.loads(data, strict=strict)
+        if expected == "nan":
+            assert math.isnan(back)
+        else:
+            assert back == expected and type(back) is type(expected)
+
+
+def test_string_table_restarts_with_each_data_block():
+    second_block_ref = stream(block(STRING_DICT, string_dict((0, 0, b"d"))), block(DATA, b"\x0a\x00"), block(DATA, b"\x0a\x00"))
+    with pytest.raises(dral.DralDecodeError) as info:
+        dral.loads(second_block_ref)
+    assert str(info.value) == "Invalid reference: index 0 out of bounds (dictionary has 0 entries)"
+    inline = stream(block(DATA, b"\x05\x00\x01a"), block(DATA, b"\x0a\x00"))
+    with pytest.raises(dral.DralDecodeError, match=r"^Invalid reference: index 0 out of bounds \(dictionary has 0 entries\)$"):
+        dral.loads(inline)
