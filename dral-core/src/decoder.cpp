@@ -73,7 +73,7 @@ Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
             DRAL_ASSIGN_OR_RETURN(auto dict, parse_string_dict(input_.subspan(start, end - start),
                                                                limits_.max_items));
             dictionary_storage_ = std::move(dict.storage);
-            table_ = std::move(dict.strings);
+            table_.assign(dict.strings);
             dictionary_pending_ = true;
             continue;
         }

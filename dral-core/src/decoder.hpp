@@ -34,6 +34,7 @@
 #include "error.hpp"
 #include "limits.hpp"
 #include "nesting.hpp"
+#include "string_table.hpp"
 #include "utf8.hpp"
 #include "value.hpp"
 #include "varint.hpp"
@@ -98,7 +99,7 @@ private:
     std::uint64_t memory_used_ = 0;
     bool dictionary_pending_ = false;
     std::vector<char> dictionary_storage_;
-    std::vector<std::string_view> table_;
+    StringTable table_;
 };
 
 template <class Sink>

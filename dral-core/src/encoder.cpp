@@ -94,29 +94,28 @@ Encoder::Layout Encoder::lay_out() const {
     Layout layout;
     if (block_.empty()) return layout;
     if (dedup_ && !strings_.empty())
-        append_block(layout.prefix, BlockType::StringDict,
+        append_block(layout.dictionary, BlockType::StringDict,
                      build_string_dict(strings_, block_).span());
-    layout.prefix.advance(write_block_header(layout.prefix.prepare(kMaxBlockHeaderSize),
-                                             BlockType::Data, block_.size(), xxh64(block_.span())));
+    layout.header_size =
+        write_block_header(layout.header, BlockType::Data, block_.size(), xxh64(block_.span()));
     layout.payload = block_.span();
     return layout;
 }
 
 void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
     Xxh64Stream stream_checksum;
-    if (!layout.prefix.empty()) {
-        std::memcpy(out, layout.prefix.data(), layout.prefix.size());
-        stream_checksum.update({out, layout.prefix.size()});
-        out += layout.prefix.size();
-    }
-    // Copy and hash in cache-sized pieces, so the payload is read from memory only once here.
+    auto copy_and_hash = [&](std::span<const std::uint8_t> bytes) {
+        if (bytes.empty()) return;
+        std::memcpy(out, bytes.data(), bytes.size());
+        stream_checksum.update({out, bytes.size()});
+        out += bytes.size();
+    };
+    copy_and_hash(layout.dictionary.span());
+    copy_and_hash({layout.header, layout.header_size});
+    // In cache-sized pieces, so the payload is read from memory only once here.
     constexpr std::size_t kPiece = 32 * 1024;
-    for (std::size_t done = 0; done < layout.payload.size(); done += kPiece) {
-        std::size_t n = std::min(kPiece, layout.payload.size() - done);
-        std::memcpy(out, layout.payload.data() + done, n);
-        stream_checksum.update({out, n});
-        out += n;
-    }
+    for (std::size_t done = 0; done < layout.payload.size(); done += kPiece)
+        copy_and_hash(layout.payload.subspan(done, std::min(kPiece, layout.payload.size() - done)));
     write_end_block(out, stream_checksum.digest());
 }
 

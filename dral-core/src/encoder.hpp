@@ -144,12 +144,16 @@ private:
     }
     Status encode_value_inner(const Value& value);
 
-    // The finished stream is the prefix (dictionary block and data block header), the block
+    // The finished stream: the dictionary block (if any), the data block's header, the block
     // buffer's payload, and the end block.
     struct Layout {
-        ByteBuffer prefix;
+        ByteBuffer dictionary;
+        std::uint8_t header[kMaxBlockHeaderSize];
+        std::size_t header_size = 0;
         std::span<const std::uint8_t> payload;
-        std::size_t size() const { return prefix.size() + payload.size() + kEndBlockSize; }
+        std::size_t size() const {
+            return dictionary.size() + header_size + payload.size() + kEndBlockSize;
+        }
     };
     Layout lay_out() const;
     static void write_layout(const Layout& layout, std::uint8_t* out);
