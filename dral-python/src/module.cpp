@@ -2,9 +2,11 @@
 #include <Python.h>
 
 #include "binary_api.hpp"
+#include "dral_value.hpp"
 #include "errors.hpp"
 #include "incremental.hpp"
 #include "module_attributes.hpp"
+#include "text_api.hpp"
 
 namespace dral_python {
 namespace {
@@ -40,7 +42,8 @@ PyObject* create_module() {
     if (module == nullptr) return nullptr;
     // Attributes are registered in their public order; the first failure fails the import.
     int (*const chain[])(PyObject*) = {
-        init_errors, init_binary_api, init_constants, init_incremental, init_binary_api_private,
+        init_errors,      init_binary_api, init_text_api,           init_constants,
+        init_incremental, init_dral_value, init_binary_api_private,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

@@ -1,0 +1,189 @@
+// parse_text / pretty_print / to_value / loads_value / parse_text_value.
+#include "text_api.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "arguments.hpp"
+#include "bad_alloc_guard.hpp"
+#include "convert.hpp"
+#include "decoder.hpp"
+#include "dral_value.hpp"
+#include "errors.hpp"
+#include "module_attributes.hpp"
+#include "py_decode.hpp"
+#include "py_ref.hpp"
+#include "text.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::Value;
+
+// Output grows with depth × indent on every line; past this an indent is a mistake, not a layout,
+// and would only exhaust memory.
+constexpr std::uint64_t kMaxIndent = 1024;
+
+PyObject* raise_parse_error(const dral_core::DralError& error) {
+    const std::string message = "parse error: " + error.message();
+    PyRef text(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+    return nullptr;
+}
+
+// Nullopt with the exception set when `text` is not UTF-8 encodable or does not parse.
+std::optional<Value> parse_str(PyObject* text) {
+    Py_ssize_t length;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &length);
+    if (utf8 == nullptr) return std::nullopt;
+    auto parsed = dral_core::parse(std::string_view(utf8, static_cast<std::size_t>(length)));
+    if (!parsed) {
+        raise_parse_error(parsed.error());
+        return std::nullopt;
+    }
+    return std::move(*parsed);
+}
+
+constexpr const char* kTextNames[] = {"text"};
+constexpr Signature kParseText{"parse_text", kTextNames, 1, 1, 1};
+
+PyObject* parse_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kParseText, args, nargs, kwnames, parsed) ||
+        !check_str_argument(kParseText, 0, parsed[0]))
+        return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto value = parse_str(parsed[0]);
+        return value ? value_to_py(*value) : nullptr;
+    });
+}
+
+constexpr Signature kParseTextValue{"parse_text_value", kTextNames, 1, 1, 1};
+
+PyObject* parse_text_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kParseTextValue, args, nargs, kwnames, parsed) ||
+        !check_str_argument(kParseTextValue, 0, parsed[0]))
+        return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto value = parse_str(parsed[0]);
+        return value ? new_dral_value(std::move(*value)) : nullptr;
+    });
+}
+
+constexpr const char* kPrettyPrintNames[] = {"obj", "indent"};
+constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 2, 2, 1};
+
+PyObject* pretty_print(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[2];
+    if (!parse_arguments(kPrettyPrint, args, nargs, kwnames, parsed)) return nullptr;
+    auto indent = u64_argument(kPrettyPrint, 1, parsed[1], 2);
+    if (!indent) return nullptr;
+    if (*indent > kMaxIndent) {
+        PyErr_Format(PyExc_ValueError, "indent must be at most %llu",
+                     static_cast<unsigned long long>(kMaxIndent));
+        return nullptr;
+    }
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto value = py_to_value(parsed[0], false);
+        if (!value) return nullptr;
+        const std::string text = dral_core::pretty_print(*value, static_cast<std::size_t>(*indent));
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+    });
+}
+
+constexpr const char* kToValueNames[] = {"obj", "sort_keys"};
+constexpr Signature kToValue{"to_value", kToValueNames, 2, 1, 1};
+
+PyObject* to_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[2];
+    if (!parse_arguments(kToValue, args, nargs, kwnames, parsed)) return nullptr;
+    auto sort_keys = bool_argument(kToValue, 1, parsed[1], false);
+    if (!sort_keys) return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto value = py_to_value(parsed[0], *sort_keys);
+        return value ? new_dral_value(std::move(*value)) : nullptr;
+    });
+}
+
+constexpr const char* kLoadsValueNames[] = {"data", "strict", "max_depth"};
+constexpr Signature kLoadsValue{"loads_value", kLoadsValueNames, 3, 1, 1};
+
+// One view for a stream of exactly one value, else a list of views, as loads() shapes its result.
+PyObject* views_of(std::vector<Value>&& values) {
+    if (values.size() == 1) return new_dral_value(std::move(values.front()));
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* view = new_dral_value(std::move(values[i]));
+        if (view == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), view);
+    }
+    return list.release();
+}
+
+PyObject* loads_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[3];
+    if (!parse_arguments(kLoadsValue, args, nargs, kwnames, parsed) ||
+        !check_bytes_argument(kLoadsValue, 0, parsed[0]))
+        return nullptr;
+    auto strict = bool_argument(kLoadsValue, 1, parsed[1], true);
+    if (!strict) return nullptr;
+    auto max_depth = u64_argument(kLoadsValue, 2, parsed[2], 128);
+    if (!max_depth) return nullptr;
+    std::span<const std::uint8_t> data(
+        reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(parsed[0])),
+        static_cast<std::size_t>(PyBytes_GET_SIZE(parsed[0])));
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto values = dral_core::Decoder(data, limits_for(*strict, *max_depth)).decode_all_owned();
+        if (!values) return map_decode_error(values.error());
+        return views_of(std::move(*values));
+    });
+}
+
+constexpr int kFlags = kFastcallKeywords;
+
+PyMethodDef kFunctions[] = {
+    {"parse_text", fastcall(parse_text), kFlags,
+     "parse_text(text)\n--\n\n"
+     "Parse Dral human-readable text notation into a Python object.\n\n"
+     "Args:\n"
+     "    text: A string in Dral text format.\n\n"
+     "Returns:\n"
+     "    The parsed Python object.\n\n"
+     "Raises:\n"
+     "    ValueError: If the text cannot be parsed."},
+    {"pretty_print", fastcall(pretty_print), kFlags,
+     "pretty_print(obj, indent=2)\n--\n\n"
+     "Pretty-print a Python object in Dral human-readable text notation.\n\n"
+     "Args:\n"
+     "    obj: The Python object to format.\n"
+     "    indent: Number of spaces per indentation level (default: 2).\n"
+     "        At most 1024.\n\n"
+     "Returns:\n"
+     "    A string in Dral text format.\n\n"
+     "Raises:\n"
+     "    DralTypeError: If the object cannot be converted to a Dral value.\n"
+     "    ValueError: If indent is larger than 1024."},
+    {"to_value", fastcall(to_value), kFlags,
+     "to_value(obj, *, sort_keys=False)\n--\n\n"
+     "Convert a Python object into a native-backed DralValue view."},
+    {"loads_value", fastcall(loads_value), kFlags,
+     "loads_value(data, *, strict=True, max_depth=128)\n--\n\n"
+     "Deserialize Dral binary data into native-backed DralValue view objects."},
+    {"parse_text_value", fastcall(parse_text_value), kFlags,
+     "parse_text_value(text)\n--\n\n"
+     "Parse Dral text notation into a native-backed DralValue view."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+int init_text_api(PyObject* module) { return add_public_functions(module, kFunctions); }
+
+}  // namespace dral_python
