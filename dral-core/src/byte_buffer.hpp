@@ -66,6 +66,10 @@ public:
         size_ += n;
     }
     void append(std::span<const std::uint8_t> bytes) { append(bytes.data(), bytes.size()); }
+    // Gives the whole pages inside [offset, offset + length) back to the system; their bytes
+    // become undefined (zero on Linux). For buffers whose content is no longer needed.
+    void release_pages(std::size_t offset, std::size_t length);
+
     void truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
     void clear() { size_ = 0; }
 

@@ -9,7 +9,8 @@ namespace dral_core {
 
 namespace {
 constexpr std::size_t kInitialBufferSize = 4096;
-}
+constexpr std::size_t kReleaseThreshold = 1u << 20;
+}  // namespace
 
 Encoder::Encoder() : block_(kInitialBufferSize) {}
 
@@ -112,10 +113,16 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
     };
     copy_and_hash(layout.dictionary.span());
     copy_and_hash({layout.header, layout.header_size});
-    // In cache-sized pieces, so the payload is read from memory only once here.
-    constexpr std::size_t kPiece = 32 * 1024;
-    for (std::size_t done = 0; done < layout.payload.size(); done += kPiece)
-        copy_and_hash(layout.payload.subspan(done, std::min(kPiece, layout.payload.size() - done)));
+    // In cache-sized pieces, so the payload is read from memory only once here. A large
+    // payload gives its pages back as they are copied: the stream and its copy are never both
+    // whole in memory.
+    constexpr std::size_t kPiece = 64 * 1024;
+    bool release = layout.payload.size() >= kReleaseThreshold;
+    for (std::size_t done = 0; done < layout.payload.size(); done += kPiece) {
+        std::size_t n = std::min(kPiece, layout.payload.size() - done);
+        copy_and_hash(layout.payload.subspan(done, n));
+        if (release) block_.release_pages(done, n);
+    }
     write_end_block(out, stream_checksum.digest());
 }
 

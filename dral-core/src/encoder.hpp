@@ -47,7 +47,8 @@ public:
         return out;
     }
 
-    // The block buffer, emptied, for reuse by another encoder.
+    // The block buffer, emptied, for reuse by another encoder. After a finish of a large
+    // stream it holds no memory worth keeping (see write_layout).
     ByteBuffer take_block_buffer() {
         block_.clear();
         return std::move(block_);
@@ -156,7 +157,7 @@ private:
         }
     };
     Layout lay_out() const;
-    static void write_layout(const Layout& layout, std::uint8_t* out);
+    void write_layout(const Layout& layout, std::uint8_t* out);
 
     ByteBuffer block_;
     StringIndex strings_;

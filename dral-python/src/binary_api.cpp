@@ -30,7 +30,7 @@ struct EncodeOptions {
 // in its pages costs more than encoding small and medium values. Calls hold the interpreter lock
 // and run no Python code while encoding, so one buffer serves them all; large ones are dropped.
 ByteBuffer g_spare_block_buffer;
-constexpr std::size_t kLargestSpareBuffer = 4u << 20;
+constexpr std::size_t kLargestSpareBuffer = 1u << 20;
 
 PyObject* finish_to_bytes(Encoder& encoder) {
     PyObject* bytes = nullptr;
