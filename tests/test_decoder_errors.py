@@ -1,6 +1,7 @@
 """Every decoder failure with its exact message and offset, the reading limits, and truncation."""
 
 import re
+import tracemalloc
 
 import pytest
 
@@ -211,6 +212,23 @@ def test_native_depth_bound_is_4096(max_depth):
         with pytest.raises(DralDecodeError) as info:
             decode()
         assert str(info.value) == "Nesting depth 4096 exceeds maximum 4096"
+
+
+def test_declared_counts_do_not_drive_allocation():
+    # Each of 100 nested arrays claims far more items than exist; whatever one of them sets
+    # aside up front must come out of bytes no enclosing array has claimed, so together they
+    # allocate about as much as the block itself, not 100 times it.
+    filler = 1 << 20
+    payload = b"".join(b"\x08" + varint(2**40) for _ in range(100))
+    data = data_stream(payload + b"\x00" * filler)
+    tracemalloc.start()
+    try:
+        with pytest.raises(DralDecodeError, match="Unexpected end of input"):
+            dral.loads(data, strict=False)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert peak < 4 * 8 * filler
 
 
 # Truncation: a stream cut anywhere other than a block boundary is an error.

@@ -16,8 +16,9 @@
 //   Node begin_array(size_t capacity); bool set_item(Node& array, size_t index, Node item)
 //   Node begin_object(size_t capacity); bool set_entry(Node& object, string_view key,
 //                                                      bool ascii, Node value)
-// `capacity` never exceeds what the rest of the block could hold, and set_item is only called
-// with index < capacity. When set_item or set_entry refuse, the reader returns a
+// `capacity` is how many elements the sink may allocate up front: all capacities together never
+// exceed what the block could hold. Items arrive with indices 0, 1, 2...; an index at or past
+// the capacity must be appended. When set_item or set_entry refuse, the reader returns a
 // default-constructed Node, which such a sink must report as failed.
 #pragma once
 
@@ -88,6 +89,17 @@ private:
     }
     std::size_t remaining() const { return block_end_ - cursor_; }
 
+    // Room a container of `count` elements of at least `element_size` bytes each may have
+    // allocated up front. The bytes promised to the unread elements of enclosing containers
+    // are not available to it, so all preallocation together stays within the block however
+    // the containers nest: declared counts never drive allocation.
+    std::size_t reserve_room(std::uint64_t count, std::size_t element_size) {
+        std::size_t available = remaining() > reserved_bytes_ ? remaining() - reserved_bytes_ : 0;
+        std::size_t capacity = std::min<std::uint64_t>(count, available / element_size);
+        reserved_bytes_ += capacity * element_size;
+        return capacity;
+    }
+
     std::span<const std::uint8_t> input_;
     DecodeLimits limits_;
     std::uint64_t max_depth_;
@@ -96,6 +108,7 @@ private:
     std::size_t cursor_ = 0;
     std::size_t block_end_ = 0;
     std::size_t depth_ = 0;
+    std::size_t reserved_bytes_ = 0;
     std::uint64_t memory_used_ = 0;
     bool dictionary_pending_ = false;
     std::vector<char> dictionary_storage_;
@@ -194,11 +207,13 @@ Result<typename Sink::Node> Decoder::read_array(Sink& sink) {
     DRAL_TRY(enter_container());
     DRAL_ASSIGN_OR_RETURN(std::uint64_t count, read_block_varint());
     if (count > limits_.max_items) return fail(DralError::too_many_items(count, limits_.max_items));
-    // Each item takes at least one byte, so the block bounds what can really follow.
-    auto array = sink.begin_array(std::min<std::uint64_t>(count, remaining()));
+    // Each item takes at least one byte.
+    std::size_t capacity = reserve_room(count, 1);
+    auto array = sink.begin_array(capacity);
     if (sink.failed(array)) return array;
     ++depth_;
     for (std::uint64_t i = 0; i < count; ++i) {
+        if (i < capacity) reserved_bytes_ -= 1;
         DRAL_ASSIGN_OR_RETURN(auto item, read_value(sink));
         if (sink.failed(item)) return item;
         if (!sink.set_item(array, i, std::move(item))) return typename Sink::Node();
@@ -215,10 +230,12 @@ Result<typename Sink::Node> Decoder::read_object(Sink& sink) {
     DRAL_ASSIGN_OR_RETURN(std::uint64_t count, read_block_varint());
     if (count > limits_.max_items) return fail(DralError::too_many_items(count, limits_.max_items));
     // Each entry takes at least two bytes (key length and tag).
-    auto object = sink.begin_object(std::min<std::uint64_t>(count, remaining() / 2));
+    std::size_t capacity = reserve_room(count, 2);
+    auto object = sink.begin_object(capacity);
     if (sink.failed(object)) return object;
     ++depth_;
     for (std::uint64_t i = 0; i < count; ++i) {
+        if (i < capacity) reserved_bytes_ -= 2;
         DRAL_ASSIGN_OR_RETURN(std::uint64_t key_length, read_block_varint());
         if (key_length > remaining()) {
             std::uint64_t key_end =

@@ -58,7 +58,10 @@ public:
         return PyRef(PyList_New(static_cast<Py_ssize_t>(capacity)));
     }
     bool set_item(PyRef& array, std::size_t index, PyRef item) {
-        PyList_SET_ITEM(array.get(), static_cast<Py_ssize_t>(index), item.release());
+        auto i = static_cast<Py_ssize_t>(index);
+        if (i >= PyList_GET_SIZE(array.get())) [[unlikely]]
+            return PyList_Append(array.get(), item.get()) == 0;
+        PyList_SET_ITEM(array.get(), i, item.release());
         return true;
     }
     PyRef begin_object(std::size_t capacity) {
