@@ -104,24 +104,30 @@ Encoder::Layout Encoder::lay_out() const {
 }
 
 void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
-    Xxh64Stream stream_checksum;
-    auto copy_and_hash = [&](std::span<const std::uint8_t> bytes) {
+    std::uint8_t* stream = out;
+    auto copy = [&](std::span<const std::uint8_t> bytes) {
         if (bytes.empty()) return;
         std::memcpy(out, bytes.data(), bytes.size());
-        stream_checksum.update({out, bytes.size()});
         out += bytes.size();
     };
-    copy_and_hash(layout.dictionary.span());
-    copy_and_hash({layout.header, layout.header_size});
-    // In cache-sized pieces, so the payload is read from memory only once here. A large
-    // payload gives its pages back as they are copied: the stream and its copy are never both
-    // whole in memory.
+    copy(layout.dictionary.span());
+    copy({layout.header, layout.header_size});
+    if (layout.payload.size() < kReleaseThreshold) {
+        copy(layout.payload);
+        write_end_block(out, xxh64({stream, static_cast<std::size_t>(out - stream)}));
+        return;
+    }
+    // A large payload is copied and hashed in cache-sized pieces, so it is read from memory
+    // only once here, and gives its pages back as it goes: the stream and its copy are never
+    // both whole in memory.
+    Xxh64Stream stream_checksum;
+    stream_checksum.update({stream, static_cast<std::size_t>(out - stream)});
     constexpr std::size_t kPiece = 64 * 1024;
-    bool release = layout.payload.size() >= kReleaseThreshold;
     for (std::size_t done = 0; done < layout.payload.size(); done += kPiece) {
         std::size_t n = std::min(kPiece, layout.payload.size() - done);
-        copy_and_hash(layout.payload.subspan(done, n));
-        if (release) block_.release_pages(done, n);
+        copy(layout.payload.subspan(done, n));
+        stream_checksum.update({out - n, n});
+        block_.release_pages(done, n);
     }
     write_end_block(out, stream_checksum.digest());
 }
