@@ -26,23 +26,6 @@ struct EncodeOptions {
     bool sort_keys = false;
 };
 
-// The block buffer of the last call, kept for the next one: growing a fresh buffer and faulting
-// in its pages costs more than encoding small and medium values. Calls hold the interpreter lock
-// and run no Python code while encoding, so one buffer serves them all; large ones are dropped.
-ByteBuffer g_spare_block_buffer;
-constexpr std::size_t kLargestSpareBuffer = 1u << 20;
-
-PyObject* finish_to_bytes(Encoder& encoder) {
-    PyObject* bytes = nullptr;
-    encoder.finish_into([&](std::size_t size) -> std::uint8_t* {
-        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-        return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
-    });
-    ByteBuffer spare = encoder.take_block_buffer();
-    if (spare.capacity() <= kLargestSpareBuffer) g_spare_block_buffer = std::move(spare);
-    return bytes;
-}
-
 // Conversion errors come before the compression name is looked at, and the name before the
 // encoder's own limits; `encode` is the path (direct or reference) that writes the value.
 template <class Encode>
@@ -53,12 +36,11 @@ PyObject* encode_with(PyObject* obj, const EncodeOptions& options, Encode encode
             if (!py_to_value(obj, options.sort_keys)) return nullptr;
             return raise_unknown_compression(options.compression);
         }
-        Encoder encoder(std::move(g_spare_block_buffer));
+        Encoder encoder = new_encoder();
         encoder.set_dedup(options.dedup);
         encoder.set_compression(*compression);
-        bool encoded = encode(encoder, obj, options.sort_keys);
-        if (!encoded) {
-            g_spare_block_buffer = encoder.take_block_buffer();
+        if (!encode(encoder, obj, options.sort_keys)) {
+            recycle(encoder);
             return nullptr;
         }
         return finish_to_bytes(encoder);

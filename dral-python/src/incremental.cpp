@@ -44,7 +44,7 @@ PyObject* encoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     try {
-        new (&as_encoder(self)->encoder) std::optional<Encoder>(std::in_place);
+        new (&as_encoder(self)->encoder) std::optional<Encoder>(new_encoder());
     } catch (const std::bad_alloc&) {
         new (&as_encoder(self)->encoder) std::optional<Encoder>();
         Py_DECREF(self);
@@ -101,9 +101,7 @@ PyObject* take_stream(EncoderObject* object) {
     try {
         std::optional<Encoder> encoder = std::move(object->encoder);
         object->encoder.reset();
-        dral_core::ByteBuffer stream = encoder->finish();
-        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(stream.data()),
-                                         static_cast<Py_ssize_t>(stream.size()));
+        return finish_to_bytes(*encoder);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

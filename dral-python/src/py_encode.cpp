@@ -161,7 +161,29 @@ private:
     bool sort_keys_;
 };
 
+// One spare buffer serves every caller: they hold the interpreter lock, and an encoder that
+// finds none simply starts a buffer of its own. Large buffers are not kept.
+dral_core::ByteBuffer g_spare_block_buffer;
+constexpr std::size_t kLargestSpareBuffer = 1u << 20;
+
 }  // namespace
+
+Encoder new_encoder() { return Encoder(std::move(g_spare_block_buffer)); }
+
+void recycle(Encoder& encoder) {
+    dral_core::ByteBuffer spare = encoder.take_block_buffer();
+    if (spare.capacity() <= kLargestSpareBuffer) g_spare_block_buffer = std::move(spare);
+}
+
+PyObject* finish_to_bytes(Encoder& encoder) {
+    PyObject* bytes = nullptr;
+    encoder.finish_into([&](std::size_t size) -> std::uint8_t* {
+        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+        return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
+    });
+    recycle(encoder);
+    return bytes;
+}
 
 bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys) {
     auto value = py_to_value(object, sort_keys);

@@ -12,6 +12,17 @@ namespace dral_python {
 // with that exception set.
 bool encode_object(dral_core::Encoder& encoder, PyObject* object, bool sort_keys);
 
+// A new encoder writing into the block buffer a finished one left behind, if any: growing a
+// fresh buffer and faulting in its pages costs more than encoding small and medium values.
+dral_core::Encoder new_encoder();
+
+// Finishes `encoder` into a new bytes object (nullptr with MemoryError set) and keeps its block
+// buffer for the next new_encoder.
+PyObject* finish_to_bytes(dral_core::Encoder& encoder);
+
+// Keeps the block buffer of an encoder that will not be finished.
+void recycle(dral_core::Encoder& encoder);
+
 // The reference path itself, for differential checks.
 bool encode_object_reference(dral_core::Encoder& encoder, PyObject* object, bool sort_keys);
 
