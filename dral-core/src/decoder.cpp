@@ -26,6 +26,21 @@ Result<std::vector<Value>> Decoder::decode_all_owned() {
     }
 }
 
+Status Decoder::read_key(std::string_view& key, bool& ascii) {
+    DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
+    if (length > remaining()) {
+        std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
+        return fail(DralError::unexpected_eof(key_end));
+    }
+    const std::uint8_t* bytes = input_.data() + cursor_;
+    Utf8Class utf8 = classify_utf8(bytes, length);
+    if (utf8 == Utf8Class::Invalid) return fail(DralError::invalid_utf8(cursor_));
+    cursor_ += length;
+    key = std::string_view(reinterpret_cast<const char*>(bytes), length);
+    ascii = utf8 == Utf8Class::Ascii;
+    return {};
+}
+
 Result<bool> Decoder::enter_next_data_block() {
     in_block_ = false;
     while (true) {

@@ -70,11 +70,10 @@ private:
     template <class Sink>
     Result<typename Sink::Node> read_value(Sink& sink);
     template <class Sink>
+    Result<typename Sink::Node> read_scalar(Sink& sink, std::uint8_t tag);
+    template <class Sink>
     Result<typename Sink::Node> read_blob(Sink& sink);
-    template <class Sink>
-    Result<typename Sink::Node> read_array(Sink& sink);
-    template <class Sink>
-    Result<typename Sink::Node> read_object(Sink& sink);
+    Status read_key(std::string_view& key, bool& ascii);
 
     // Varints inside a data block never read past the block.
     Result<std::uint64_t> read_block_varint() {
@@ -86,6 +85,12 @@ private:
         if (depth_ >= max_depth_) [[unlikely]]
             return fail(DralError::depth_exceeded(depth_, max_depth_));
         return {};
+    }
+    void leave_container(WireType end_tag) {
+        --depth_;
+        // The end tag is optional on reading: anything else is left for what follows.
+        if (cursor_ < block_end_ && input_[cursor_] == static_cast<std::uint8_t>(end_tag))
+            ++cursor_;
     }
     std::size_t remaining() const { return block_end_ - cursor_; }
 
@@ -125,137 +130,6 @@ Result<std::optional<typename Sink::Node>> Decoder::decode_next(Sink& sink) {
     return std::optional<typename Sink::Node>(std::move(node));
 }
 
-template <class Sink>
-Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
-    if (cursor_ >= block_end_) return fail(DralError::unexpected_eof(cursor_));
-    std::uint8_t tag = input_[cursor_++];
-    switch (static_cast<WireType>(tag & 0x0F)) {
-        case WireType::Null:
-            return sink.null();
-        case WireType::Bool:
-            if (cursor_ >= block_end_) return fail(DralError::unexpected_eof(cursor_));
-            return sink.boolean(input_[cursor_++] != 0);
-        case WireType::VarUInt: {
-            DRAL_ASSIGN_OR_RETURN(std::uint64_t u, read_block_varint());
-            return sink.uint(u);
-        }
-        case WireType::VarInt: {
-            DRAL_ASSIGN_OR_RETURN(std::uint64_t u, read_block_varint());
-            return sink.integer(zigzag_decode(u));
-        }
-        case WireType::Float64: {
-            if (remaining() < 8) return fail(DralError::unexpected_eof(cursor_));
-            std::uint64_t bits = load_u64_le(input_.data() + cursor_);
-            cursor_ += 8;
-            double d;
-            std::memcpy(&d, &bits, sizeof d);
-            return sink.floating(d);
-        }
-        case WireType::Blob:
-            return read_blob(sink);
-        case WireType::StringRef: {
-            DRAL_ASSIGN_OR_RETURN(std::uint64_t index, read_block_varint());
-            if (index >= table_.size())
-                return fail(DralError::invalid_reference(index, table_.size()));
-            return sink.table_str(index, table_[index]);
-        }
-        case WireType::ArrayStart:
-            return read_array(sink);
-        case WireType::ObjectStart:
-            return read_object(sink);
-        default:
-            return fail(DralError::invalid_wire_type(tag));
-    }
-}
-
-template <class Sink>
-Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
-    if (cursor_ >= block_end_) return fail(DralError::unexpected_eof(cursor_));
-    std::uint8_t subtype = input_[cursor_++];
-    DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
-    if (length > limits_.max_string_length)
-        return fail(DralError::string_too_long(length, limits_.max_string_length));
-    memory_used_ = memory_used_ + length < memory_used_ ? UINT64_MAX : memory_used_ + length;
-    if (memory_used_ > limits_.max_memory)
-        return fail(DralError::memory_limit_exceeded(memory_used_, limits_.max_memory));
-    if (length > remaining()) {
-        std::uint64_t data_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
-        return fail(DralError::unexpected_eof(data_end));
-    }
-    const std::uint8_t* data = input_.data() + cursor_;
-    std::size_t start = cursor_;
-    cursor_ += length;
-    if (subtype != 0) return sink.bytes(data, length);
-
-    std::string_view text(reinterpret_cast<const char*>(data), length);
-    bool ascii = is_ascii(data, length);
-    if constexpr (Sink::kValidatesUtf8) {
-        auto node = sink.str(text, ascii, table_.size());
-        if (!ascii && sink.failed(node) && sink.take_utf8_rejection())
-            return fail(DralError::invalid_utf8(start));
-        table_.push_back(text);
-        return node;
-    } else {
-        if (!ascii && !is_valid_utf8(data, length)) return fail(DralError::invalid_utf8(start));
-        table_.push_back(text);
-        return sink.str(text, ascii, table_.size() - 1);
-    }
-}
-
-template <class Sink>
-Result<typename Sink::Node> Decoder::read_array(Sink& sink) {
-    DRAL_TRY(enter_container());
-    DRAL_ASSIGN_OR_RETURN(std::uint64_t count, read_block_varint());
-    if (count > limits_.max_items) return fail(DralError::too_many_items(count, limits_.max_items));
-    // Each item takes at least one byte.
-    std::size_t capacity = reserve_room(count, 1);
-    auto array = sink.begin_array(capacity);
-    if (sink.failed(array)) return array;
-    ++depth_;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (i < capacity) reserved_bytes_ -= 1;
-        DRAL_ASSIGN_OR_RETURN(auto item, read_value(sink));
-        if (sink.failed(item)) return item;
-        if (!sink.set_item(array, i, std::move(item))) return typename Sink::Node();
-    }
-    --depth_;
-    if (cursor_ < block_end_ && input_[cursor_] == static_cast<std::uint8_t>(WireType::ArrayEnd))
-        ++cursor_;
-    return array;
-}
-
-template <class Sink>
-Result<typename Sink::Node> Decoder::read_object(Sink& sink) {
-    DRAL_TRY(enter_container());
-    DRAL_ASSIGN_OR_RETURN(std::uint64_t count, read_block_varint());
-    if (count > limits_.max_items) return fail(DralError::too_many_items(count, limits_.max_items));
-    // Each entry takes at least two bytes (key length and tag).
-    std::size_t capacity = reserve_room(count, 2);
-    auto object = sink.begin_object(capacity);
-    if (sink.failed(object)) return object;
-    ++depth_;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (i < capacity) reserved_bytes_ -= 2;
-        DRAL_ASSIGN_OR_RETURN(std::uint64_t key_length, read_block_varint());
-        if (key_length > remaining()) {
-            std::uint64_t key_end =
-                cursor_ + key_length < cursor_ ? UINT64_MAX : cursor_ + key_length;
-            return fail(DralError::unexpected_eof(key_end));
-        }
-        const std::uint8_t* key = input_.data() + cursor_;
-        Utf8Class utf8 = classify_utf8(key, key_length);
-        if (utf8 == Utf8Class::Invalid) return fail(DralError::invalid_utf8(cursor_));
-        cursor_ += key_length;
-        DRAL_ASSIGN_OR_RETURN(auto value, read_value(sink));
-        if (sink.failed(value)) return value;
-        std::string_view key_text(reinterpret_cast<const char*>(key), key_length);
-        if (!sink.set_entry(object, key_text, utf8 == Utf8Class::Ascii, std::move(value)))
-            return typename Sink::Node();
-    }
-    --depth_;
-    if (cursor_ < block_end_ && input_[cursor_] == static_cast<std::uint8_t>(WireType::ObjectEnd))
-        ++cursor_;
-    return object;
-}
-
 }  // namespace dral_core
+
+#include "decoder_values.hpp"

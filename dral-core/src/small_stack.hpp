@@ -1,0 +1,46 @@
+// A stack whose first elements live inside it: shallow uses allocate nothing.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace dral_core {
+
+template <class T, std::size_t kInline>
+class SmallStack {
+public:
+    SmallStack() = default;
+    SmallStack(const SmallStack&) = delete;
+    SmallStack& operator=(const SmallStack&) = delete;
+    ~SmallStack() {
+        while (!empty()) pop_back();
+    }
+
+    bool empty() const { return size_ == 0; }
+    T& back() { return size_ > kInline ? spilled_.back() : slot(size_ - 1); }
+    void push_back(T&& value) {
+        if (size_ < kInline)
+            new (&slot(size_)) T(std::move(value));
+        else
+            spilled_.push_back(std::move(value));
+        ++size_;
+    }
+    void pop_back() {
+        if (size_ > kInline)
+            spilled_.pop_back();
+        else
+            slot(size_ - 1).~T();
+        --size_;
+    }
+
+private:
+    T& slot(std::size_t i) { return *std::launder(reinterpret_cast<T*>(storage_ + i * sizeof(T))); }
+
+    alignas(T) unsigned char storage_[kInline * sizeof(T)];  // raw: set up only when used
+    std::vector<T> spilled_;
+    std::size_t size_ = 0;
+};
+
+}  // namespace dral_core
