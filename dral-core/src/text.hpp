@@ -14,6 +14,9 @@ namespace dral_core {
 // Fails with a TextParse error that carries the 1-based line and column, in characters.
 Result<Value> parse(std::string_view text);
 
+// The same for text known to be valid UTF-8 (all ASCII when `ascii`), which is not checked again.
+Result<Value> parse_valid(std::string_view text, bool ascii);
+
 // The indented multi-line notation of `value`, `indent` spaces per level; never fails and never
 // ends with a line feed.
 std::string pretty_print(const Value& value, std::size_t indent);

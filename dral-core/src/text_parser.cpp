@@ -1,32 +1,12 @@
-// Character-level reading: positions, whitespace, comments, strings, annotations, the entry point.
+// Character-level reading: positions and errors, whitespace, comments, annotation names.
 #include "text_parser.hpp"
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
-#include "text.hpp"
 #include "unicode.hpp"
-#include "utf8.hpp"
 
 namespace dral_core {
 namespace {
-
-bool is_ascii_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Where the plain run of a string body that starts at `from` ends: at the first double quote or
-// backslash, or at the end of `text`. `quote` caches the next double quote at or after `from`
-// (npos: search again), so a body with many escapes is still scanned for quotes only once.
-std::size_t plain_run_end(std::string_view text, std::size_t from, std::size_t& quote) {
-    if (quote == std::string_view::npos || quote < from) {
-        const void* found = std::memchr(text.data() + from, '"', text.size() - from);
-        quote = found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
-                      : text.size();
-    }
-    const void* backslash = std::memchr(text.data() + from, '\\', quote - from);
-    return backslash ? static_cast<std::size_t>(static_cast<const char*>(backslash) - text.data())
-                     : quote;
-}
 
 // A parse error at a byte offset: the line (1-based, counting line feeds) and the column
 // (1-based, in characters since the last line feed).
@@ -45,8 +25,16 @@ DralError error_at(std::string_view text, std::size_t offset, std::string messag
 
 }  // namespace
 
+DralError invalid_utf8_error(std::string_view text) {
+    return error_at(text, unicode::valid_utf8_prefix(text), "invalid UTF-8");
+}
+
 DralError Parser::error_here(std::string message) const {
     return error_at(input_, pos_, std::move(message));
+}
+
+DralError Parser::unexpected_character() const {
+    return error_here("unexpected character: '" + std::string(next_char_text()) + "'");
 }
 
 std::optional<char32_t> Parser::peek() const {
@@ -63,12 +51,6 @@ std::string_view Parser::next_char_text() const {
     return input_.substr(pos_, decoded ? decoded->length : 1);
 }
 
-bool Parser::consume_if(char expected) {
-    if (at_end() || input_[pos_] != expected) return false;
-    consume_bytes(1);
-    return true;
-}
-
 std::optional<char32_t> Parser::advance() {
     if (at_end()) return std::nullopt;
     const auto lead = static_cast<unsigned char>(input_[pos_]);
@@ -81,7 +63,7 @@ std::optional<char32_t> Parser::advance() {
     return c;
 }
 
-void Parser::skip_whitespace_and_comments() {
+void Parser::skip_unusual_blanks() {
     for (;;) {
         while (!at_end()) {
             const char byte = input_[pos_];
@@ -128,7 +110,7 @@ void Parser::skip_name_chars() {
     while (!at_end()) {
         const auto byte = static_cast<unsigned char>(input_[pos_]);
         if (byte < 0x80) {
-            if (byte != '_' && !unicode::is_alphanumeric(byte)) return;
+            if (!is_ascii_name_char(byte)) return;
             ++pos_;
             continue;
         }
@@ -138,76 +120,19 @@ void Parser::skip_name_chars() {
     }
 }
 
-void Parser::skip_type_annotation() {
-    if (!starts_with("::")) return;
-    consume_bytes(2);
-    skip_name_chars();
-}
-
-Status Parser::expect(char expected) {
-    skip_whitespace_and_comments();
+Status Parser::expect_failed(char expected) {
     const std::size_t start = pos_;
     if (!advance()) return fail(error_here(std::string("expected '") + expected + "', got EOF"));
     const std::string_view got = input_.substr(start, pos_ - start);
-    if (got.size() != 1 || got[0] != expected)
-        return fail(
-            error_here(std::string("expected '") + expected + "', got '" + std::string(got) + "'"));
+    return fail(
+        error_here(std::string("expected '") + expected + "', got '" + std::string(got) + "'"));
+}
+
+Status Parser::finish_document() {
+    skip_whitespace_and_comments();
+    if (consume_if(';')) skip_whitespace_and_comments();
+    if (!at_end()) return fail(error_here("unexpected trailing content"));
     return {};
-}
-
-Result<std::string> Parser::parse_quoted_string() {
-    DRAL_TRY(expect('"'));
-    std::string text;
-    std::size_t quote = std::string_view::npos;
-    for (;;) {
-        // Copy plain runs whole; only the quote and the backslash need a look. memchr scans beat
-        // find_first_of, which tests every byte against the set one by one.
-        const std::size_t run_end = plain_run_end(input_, pos_, quote);
-        text.append(input_.substr(pos_, run_end - pos_));
-        consume_bytes(run_end - pos_);
-        if (at_end()) return fail(error_here("unterminated string"));
-
-        const char special = input_[pos_];
-        consume_bytes(1);
-        if (special == '"') return text;
-
-        const std::size_t escaped_at = pos_;
-        auto escaped = advance();
-        if (!escaped) return fail(error_here("unterminated string escape"));
-        switch (*escaped) {
-            case '"':
-                text += '"';
-                break;
-            case '\\':
-                text += '\\';
-                break;
-            case 'n':
-                text += '\n';
-                break;
-            case 'r':
-                text += '\r';
-                break;
-            case 't':
-                text += '\t';
-                break;
-            default:  // unknown escapes stay as written, backslash included
-                text += '\\';
-                text.append(input_.substr(escaped_at, pos_ - escaped_at));
-        }
-    }
-}
-
-Result<Value> parse(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (!is_valid_utf8(bytes, text.size()))
-        return fail(error_at(text, unicode::valid_utf8_prefix(text), "invalid UTF-8"));
-
-    Parser parser(text);
-    DRAL_ASSIGN_OR_RETURN(Value value, parser.parse_value());
-    parser.skip_whitespace_and_comments();
-    if (parser.consume_if(';')) parser.skip_whitespace_and_comments();
-    if (!parser.at_end()) return fail(parser.error_here("unexpected trailing content"));
-    return value;
 }
 
 }  // namespace dral_core

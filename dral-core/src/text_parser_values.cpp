@@ -1,4 +1,4 @@
-// Reading of the values that are not containers: strings, keywords, numbers and byte strings.
+// Reading of numbers and byte strings.
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -27,59 +27,24 @@ std::optional<Int> parse_integer(std::string_view digits) {
     return value;
 }
 
+// No number of this many decimal digits overflows 64 bits.
+constexpr std::size_t kSafeDigits = 19;
+constexpr std::uint64_t kInt64MinMagnitude = std::uint64_t{1} << 63;
+
 }  // namespace
 
-Value Parser::finish_keyword(std::size_t length, Value value) {
-    consume_bytes(length);
-    skip_type_annotation();
-    return value;
-}
-
-Result<Value> Parser::parse_scalar() {
-    if (at_end()) return fail(error_here("unexpected end of input"));
-    const char next = input_[pos_];
-    if (next == '+' || is_ascii_digit(next)) return parse_number();
-    switch (next) {
-        case '"': {
-            DRAL_ASSIGN_OR_RETURN(std::string text, parse_quoted_string());
-            skip_type_annotation();
-            return Value::str(std::move(text));
-        }
-        case 'n':
-            if (starts_with("null")) return finish_keyword(4, Value::null());
-            break;
-        case 't':
-            if (starts_with("true")) return finish_keyword(4, Value::boolean(true));
-            break;
-        case 'f':
-            if (starts_with("false")) return finish_keyword(5, Value::boolean(false));
-            break;
-        case 'N':
-            if (starts_with("NaN"))
-                return finish_keyword(3, Value::floating(std::numeric_limits<double>::quiet_NaN()));
-            break;
-        case 'i':
-            if (starts_with("inf"))
-                return finish_keyword(3, Value::floating(std::numeric_limits<double>::infinity()));
-            break;
-        case '-':
-            if (starts_with("-inf"))
-                return finish_keyword(4, Value::floating(-std::numeric_limits<double>::infinity()));
-            return parse_number();
-        case 'b':
-            if (starts_with("b64#")) return parse_bytes();
-            break;
-        default:
-            break;
-    }
-    return fail(error_here("unexpected character: '" + std::string(next_char_text()) + "'"));
-}
-
-Result<Value> Parser::parse_number() {
+Result<TextNumber> Parser::parse_number() {
     const std::size_t start = pos_;
-    bool is_float = false;
     std::size_t end = pos_;
-    if (input_[end] == '+' || input_[end] == '-') ++end;
+    const bool negative = input_[end] == '-';
+    if (negative || input_[end] == '+') ++end;
+    // Integers are summed while scanned, so the common ones need no second pass.
+    const std::size_t digits_start = end;
+    std::uint64_t magnitude = 0;
+    for (; end < input_.size() && is_ascii_digit(input_[end]); ++end)
+        magnitude = magnitude * 10 + static_cast<unsigned>(input_[end] - '0');
+    const std::size_t digit_count = end - digits_start;
+    bool is_float = false;
     while (end < input_.size()) {
         const char c = input_[end];
         if (is_ascii_digit(c)) {
@@ -93,25 +58,48 @@ Result<Value> Parser::parse_number() {
             break;
         }
     }
-    const std::string_view text = input_.substr(start, end - start);
     consume_bytes(end - start);
     skip_type_annotation();
 
+    // Without a fraction or exponent the scan stopped right after the digits.
+    if (!is_float && digit_count > 0 && digit_count <= kSafeDigits) {
+        if (!negative) return TextNumber{TextNumber::Kind::UInt, magnitude};
+        if (magnitude <= kInt64MinMagnitude)
+            return TextNumber{TextNumber::Kind::Int, 0, static_cast<std::int64_t>(0 - magnitude)};
+    }
     if (is_float) {
-        if (auto value = parse_float(text)) return Value::floating(*value);
+        // The scan let through only digits, '.', exponent marks and signs, so from_chars cannot
+        // meet words such as "inf"; anything it does not take whole gets the full treatment.
+        const char* body = input_.data() + digits_start;
+        const char* body_end = input_.data() + end;
+        double value = 0.0;
+        const auto result = std::from_chars(body, body_end, value);
+        if (result.ec == std::errc() && result.ptr == body_end)
+            return TextNumber{TextNumber::Kind::Float, 0, 0, negative ? -value : value};
+    }
+    return parse_number_slow(start, end, is_float);
+}
+
+Result<TextNumber> Parser::parse_number_slow(std::size_t start, std::size_t end, bool is_float) {
+    const std::string_view text = input_.substr(start, end - start);
+    if (is_float) {
+        if (auto value = parse_float(text))
+            return TextNumber{TextNumber::Kind::Float, 0, 0, *value};
         return fail(error_here("invalid float: " + std::string(text)));
     }
     if (text[0] == '-') {
-        if (auto value = parse_integer<std::int64_t>(text)) return Value::integer(*value);
+        if (auto value = parse_integer<std::int64_t>(text))
+            return TextNumber{TextNumber::Kind::Int, 0, *value};
     } else {
         // from_chars takes no '+'; an empty remainder fails below.
         const std::string_view digits = text[0] == '+' ? text.substr(1) : text;
-        if (auto value = parse_integer<std::uint64_t>(digits)) return Value::uint(*value);
+        if (auto value = parse_integer<std::uint64_t>(digits))
+            return TextNumber{TextNumber::Kind::UInt, *value};
     }
     return fail(error_here("invalid integer: " + std::string(text)));
 }
 
-Result<Value> Parser::parse_bytes() {
+Result<Bytes> Parser::parse_bytes() {
     consume_bytes(4);
     std::size_t end = pos_;
     while (end < input_.size() && is_base64_char(input_[end])) ++end;
@@ -120,7 +108,7 @@ Result<Value> Parser::parse_bytes() {
     // An empty payload is the empty byte string: that is how the writer spells it.
     auto decoded = base64::decode(payload);
     if (!decoded) return fail(error_here("invalid base64: " + decoded.error()));
-    return Value::bytes(std::move(*decoded));
+    return std::move(*decoded);
 }
 
 }  // namespace dral_core

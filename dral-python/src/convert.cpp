@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "errors.hpp"
+#include "key_cache.hpp"
 #include "nesting.hpp"
 #include "py_ref.hpp"
+#include "utf8.hpp"
 
 namespace dral_python {
 
@@ -126,6 +128,13 @@ PyObject* str_to_py(const std::string& text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
 }
 
+// Dict keys repeat across a document: ASCII ones come from the shared cache.
+PyObject* key_to_py(const std::string& key) {
+    if (dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()))
+        return shared_key_cache().get(key);
+    return str_to_py(key);
+}
+
 }  // namespace
 
 std::optional<Value> py_to_value(PyObject* object, bool sort_keys) {
@@ -167,7 +176,7 @@ PyObject* value_to_py(const Value& value) {
             PyRef dict(PyDict_New());
             if (!dict) return nullptr;
             for (const auto& [key, entry_value] : value.as_object()) {
-                PyRef py_key(str_to_py(key));
+                PyRef py_key(key_to_py(key));
                 if (!py_key) return nullptr;
                 PyRef py_value(value_to_py(entry_value));
                 if (!py_value || PyDict_SetItem(dict.get(), py_key.get(), py_value.get()) < 0)

@@ -10,6 +10,13 @@
 
 namespace dral_python {
 
+// A new str of the ASCII `text`, or nullptr with MemoryError set; a plain copy, no decoding.
+inline PyObject* new_ascii_str(std::string_view text) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    return str;
+}
+
 class KeyCache {
 public:
     // A new reference to a str equal to the ASCII `key`, or nullptr with MemoryError set.
@@ -31,11 +38,7 @@ private:
     static constexpr std::size_t kSlots = 2048;
     static constexpr std::size_t kLongestKey = 64;
 
-    static PyObject* make(std::string_view key) {
-        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(key.size()), 127);
-        if (str != nullptr) std::memcpy(PyUnicode_DATA(str), key.data(), key.size());
-        return str;
-    }
+    static PyObject* make(std::string_view key) { return new_ascii_str(key); }
     // Keys are short: mix whole words, the last one overlapping the one before it.
     static std::uint64_t hash(std::string_view key) {
         const char* p = key.data();
@@ -72,5 +75,12 @@ private:
 
     PyObject* slots_[kSlots] = {};
 };
+
+// The one cache of every reader that builds dicts, so that a key made by one is reused by all.
+// Process-wide: callers hold the interpreter lock, and nothing in the cache runs Python code.
+inline KeyCache& shared_key_cache() {
+    static constinit KeyCache cache;
+    return cache;
+}
 
 }  // namespace dral_python

@@ -9,6 +9,7 @@
 #include "convert.hpp"
 #include "decoder.hpp"
 #include "errors.hpp"
+#include "gc_pause.hpp"
 #include "key_cache.hpp"
 #include "py_ref.hpp"
 
@@ -68,29 +69,12 @@ public:
         return PyRef(_PyDict_NewPresized(static_cast<Py_ssize_t>(capacity)));
     }
     bool set_entry(PyRef& object, std::string_view key, bool ascii, PyRef value) {
-        PyRef py_key(ascii ? g_keys.get(key) : new_str(key, false));
+        PyRef py_key(ascii ? shared_key_cache().get(key) : new_str(key, false));
         return py_key && PyDict_SetItem(object.get(), py_key.get(), value.get()) == 0;
     }
 
 private:
     bool utf8_rejected_ = false;
-    // Process-wide: calls hold the interpreter lock, and nothing here runs Python code.
-    static inline KeyCache g_keys;
-};
-
-// Collection would only scan the containers being built, which cannot be garbage yet; pausing it
-// for the call saves that work. No Python code runs meanwhile, so nothing can observe the pause.
-class GcPause {
-public:
-    GcPause() : was_enabled_(PyGC_Disable()) {}
-    ~GcPause() {
-        if (was_enabled_) PyGC_Enable();
-    }
-    GcPause(const GcPause&) = delete;
-    GcPause& operator=(const GcPause&) = delete;
-
-private:
-    int was_enabled_;
 };
 
 template <class Each>

@@ -17,6 +17,7 @@
 #include "module_attributes.hpp"
 #include "py_decode.hpp"
 #include "py_ref.hpp"
+#include "py_text.hpp"
 #include "text.hpp"
 
 namespace dral_python {
@@ -28,20 +29,14 @@ using dral_core::Value;
 // and would only exhaust memory.
 constexpr std::uint64_t kMaxIndent = 1024;
 
-PyObject* raise_parse_error(const dral_core::DralError& error) {
-    const std::string message = "parse error: " + error.message();
-    PyRef text(
-        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
-    return nullptr;
-}
-
 // Nullopt with the exception set when `text` is not UTF-8 encodable or does not parse.
 std::optional<Value> parse_str(PyObject* text) {
     Py_ssize_t length;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text, &length);
     if (utf8 == nullptr) return std::nullopt;
-    auto parsed = dral_core::parse(std::string_view(utf8, static_cast<std::size_t>(length)));
+    // Valid by construction, as parse_text_to_py explains.
+    auto parsed = dral_core::parse_valid(std::string_view(utf8, static_cast<std::size_t>(length)),
+                                         PyUnicode_IS_ASCII(text));
     if (!parsed) {
         raise_parse_error(parsed.error());
         return std::nullopt;
@@ -57,10 +52,7 @@ PyObject* parse_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (!parse_arguments(kParseText, args, nargs, kwnames, parsed) ||
         !check_str_argument(kParseText, 0, parsed[0]))
         return nullptr;
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto value = parse_str(parsed[0]);
-        return value ? value_to_py(*value) : nullptr;
-    });
+    return guard_bad_alloc([&]() -> PyObject* { return parse_text_to_py(parsed[0]); });
 }
 
 constexpr Signature kParseTextValue{"parse_text_value", kTextNames, 1, 1, 1};
