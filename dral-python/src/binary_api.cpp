@@ -1,9 +1,8 @@
 // dumps / loads / dump / load / encode / decode / encode_to_file / decode_from_file.
 #include "binary_api.hpp"
 
-#include <new>
-
 #include "arguments.hpp"
+#include "bad_alloc_guard.hpp"
 #include "compression.hpp"
 #include "convert.hpp"
 #include "encoder.hpp"
@@ -30,7 +29,7 @@ struct EncodeOptions {
 // encoder's own limits; `encode` is the path (direct or reference) that writes the value.
 template <class Encode>
 PyObject* encode_with(PyObject* obj, const EncodeOptions& options, Encode encode) {
-    try {
+    return guard_bad_alloc([&]() -> PyObject* {
         auto compression = lookup_compression(options.compression);
         if (!compression) {
             if (!py_to_value(obj, options.sort_keys)) return nullptr;
@@ -44,9 +43,7 @@ PyObject* encode_with(PyObject* obj, const EncodeOptions& options, Encode encode
             return nullptr;
         }
         return finish_to_bytes(encoder);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    });
 }
 
 PyObject* encode_to_bytes(PyObject* obj, const EncodeOptions& options) {
@@ -71,21 +68,6 @@ bool encode_options(const Signature& signature, PyObject** args, int first, Enco
     out.dedup = *dedup;
     out.sort_keys = *sort_keys;
     return true;
-}
-
-// Parses `strict`, `max_depth` starting at `first`.
-std::optional<dral_core::DecodeLimits> decode_options(const Signature& signature, PyObject** args,
-                                                      int first) {
-    auto strict = bool_argument(signature, first, args[first], true);
-    if (!strict) return std::nullopt;
-    auto max_depth = u64_argument(signature, first + 1, args[first + 1], 128);
-    if (!max_depth) return std::nullopt;
-    return limits_for(*strict, *max_depth);
-}
-
-std::span<const std::uint8_t> bytes_span(PyObject* bytes) {
-    return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(bytes)),
-            static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))};
 }
 
 constexpr const char* kDumpsNames[] = {"obj", "compression", "dedup", "sort_keys"};

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "arguments.hpp"
+#include "bad_alloc_guard.hpp"
 #include "compression.hpp"
 #include "convert.hpp"
 #include "encoder.hpp"
@@ -85,7 +86,13 @@ PyObject* encoder_set_compression(PyObject* self, PyObject* const* args, Py_ssiz
     Py_RETURN_NONE;
 }
 
-PyObject* encoder_encode(PyObject* self, PyObject* obj) {
+constexpr const char* kEncodeNames[] = {"obj"};
+constexpr Signature kEncode{"encode", kEncodeNames, 1, 1, 1};
+
+PyObject* encoder_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    PyObject* obj;
+    if (!parse_arguments(kEncode, args, nargs, kwnames, &obj)) return nullptr;
     EncoderObject* object = as_encoder(self);
     if (!object->encoder) {
         // An unconvertible object is reported before the finished state.
@@ -98,13 +105,9 @@ PyObject* encoder_encode(PyObject* self, PyObject* obj) {
 
 // Takes the stream out of the encoder; from here on it is finished whatever happens.
 PyObject* take_stream(EncoderObject* object) {
-    try {
-        std::optional<Encoder> encoder = std::move(object->encoder);
-        object->encoder.reset();
-        return finish_to_bytes(*encoder);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    std::optional<Encoder> encoder = std::move(object->encoder);
+    object->encoder.reset();
+    return guard_bad_alloc([&] { return finish_to_bytes(*encoder); });
 }
 
 PyObject* encoder_finish(PyObject* self, PyObject*) {
@@ -126,10 +129,7 @@ PyObject* encoder_finish_to_file(PyObject* self, PyObject* const* args, Py_ssize
     if (!object->encoder) return already_finished();
     PyRef stream(take_stream(object));
     if (!stream) return nullptr;
-    std::span<const std::uint8_t> bytes(
-        reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(stream.get())),
-        static_cast<std::size_t>(PyBytes_GET_SIZE(stream.get())));
-    if (!write_file(path.get(), bytes)) return nullptr;
+    if (!write_file(path.get(), bytes_span(stream.get()))) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -139,8 +139,8 @@ PyMethodDef kEncoderMethods[] = {
     {"set_compression", fastcall(encoder_set_compression), kFastcallKeywords,
      "set_compression($self, /, comp)\n--\n\n"
      "Set compression type: \"none\", \"lz4\", \"zstd\", or \"snappy\"."},
-    {"encode", encoder_encode, METH_O,
-     "encode($self, obj, /)\n--\n\nEncode a Python value into the current block."},
+    {"encode", fastcall(encoder_encode), kFastcallKeywords,
+     "encode($self, /, obj)\n--\n\nEncode a Python value into the current block."},
     {"finish", encoder_finish, METH_NOARGS,
      "finish($self, /)\n--\n\n"
      "Flush and finalize the encoder, returning the Dral binary output as `bytes`.\n\n"
@@ -220,10 +220,7 @@ PyObject* decoder_decode_all(PyObject* self, PyObject*) {
     DecoderObject* object = as_decoder(self);
     if (object->consumed) return raise_decode_error("decoder already consumed");
     object->consumed = true;
-    std::span<const std::uint8_t> data(
-        reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object->data)),
-        static_cast<std::size_t>(PyBytes_GET_SIZE(object->data)));
-    return decode_to_list(data, limits_for(true, object->max_depth));
+    return decode_to_list(bytes_span(object->data), limits_for(true, object->max_depth));
 }
 
 PyMethodDef kDecoderMethods[] = {

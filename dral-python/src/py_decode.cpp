@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <string_view>
 #include <utility>
 
+#include "bad_alloc_guard.hpp"
 #include "convert.hpp"
 #include "decoder.hpp"
 #include "errors.hpp"
@@ -94,12 +94,10 @@ bool decode_each(std::span<const std::uint8_t> data, const DecodeLimits& limits,
 
 PyObject* guarded(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeLimits&),
                   std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    try {
+    return guard_bad_alloc([&] {
         GcPause pause;
         return body(data, limits);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    });
 }
 
 PyObject* list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
@@ -146,6 +144,19 @@ PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits&
 }
 
 }  // namespace
+
+std::optional<DecodeLimits> decode_options(const Signature& signature, PyObject** args, int first) {
+    auto strict = bool_argument(signature, first, args[first], true);
+    if (!strict) return std::nullopt;
+    auto max_depth = u64_argument(signature, first + 1, args[first + 1], 128);
+    if (!max_depth) return std::nullopt;
+    return limits_for(*strict, *max_depth);
+}
+
+std::span<const std::uint8_t> bytes_span(PyObject* bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(bytes)),
+            static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))};
+}
 
 DecodeLimits limits_for(bool strict, std::uint64_t max_depth) {
     if (!strict) return DecodeLimits::unlimited(max_depth);

@@ -4,8 +4,10 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
+#include "arguments.hpp"
 #include "limits.hpp"
 
 namespace dral_python {
@@ -23,5 +25,13 @@ PyObject* decode_to_list_reference(std::span<const std::uint8_t> data,
 
 // Limits as the Python functions configure them from `strict` and `max_depth`.
 dral_core::DecodeLimits limits_for(bool strict, std::uint64_t max_depth);
+
+// Reads the `strict` and `max_depth` arguments at `args[first]` and `args[first + 1]` (nullptr
+// when omitted) into limits; nullopt with the argument error set.
+std::optional<dral_core::DecodeLimits> decode_options(const Signature& signature, PyObject** args,
+                                                      int first);
+
+// The content of a bytes object.
+std::span<const std::uint8_t> bytes_span(PyObject* bytes);
 
 }  // namespace dral_python

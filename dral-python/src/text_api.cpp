@@ -124,15 +124,10 @@ PyObject* loads_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!parse_arguments(kLoadsValue, args, nargs, kwnames, parsed) ||
         !check_bytes_argument(kLoadsValue, 0, parsed[0]))
         return nullptr;
-    auto strict = bool_argument(kLoadsValue, 1, parsed[1], true);
-    if (!strict) return nullptr;
-    auto max_depth = u64_argument(kLoadsValue, 2, parsed[2], 128);
-    if (!max_depth) return nullptr;
-    std::span<const std::uint8_t> data(
-        reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(parsed[0])),
-        static_cast<std::size_t>(PyBytes_GET_SIZE(parsed[0])));
+    auto limits = decode_options(kLoadsValue, parsed, 1);
+    if (!limits) return nullptr;
     return guard_bad_alloc([&]() -> PyObject* {
-        auto values = dral_core::Decoder(data, limits_for(*strict, *max_depth)).decode_all_owned();
+        auto values = dral_core::Decoder(bytes_span(parsed[0]), *limits).decode_all_owned();
         if (!values) return map_decode_error(values.error());
         return views_of(std::move(*values));
     });
