@@ -1,7 +1,6 @@
 #include "py_decode.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -12,6 +11,7 @@
 #include "gc_pause.hpp"
 #include "key_cache.hpp"
 #include "py_ref.hpp"
+#include "py_scalars.hpp"
 
 namespace dral_python {
 namespace {
@@ -20,27 +20,18 @@ using dral_core::DecodeLimits;
 using dral_core::Decoder;
 
 PyObject* new_str(std::string_view text, bool ascii) {
-    if (!ascii)
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
-    return str;
+    if (ascii) return new_ascii_str(text);
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
 }
 
 // Builds Python objects as the decoder reads them.
-class PySink {
+class PySink : public PyScalars {
 public:
     using Node = PyRef;
     // The interpreter's UTF-8 decoder is as strict as the core's, so it checks non-ASCII text
     // while decoding it, in one pass.
     static constexpr bool kValidatesUtf8 = true;
 
-    static bool failed(const PyRef& node) { return !node; }
-    PyRef null() { return PyRef(Py_NewRef(Py_None)); }
-    PyRef boolean(bool b) { return PyRef(Py_NewRef(b ? Py_True : Py_False)); }
-    PyRef uint(std::uint64_t u) { return PyRef(PyLong_FromUnsignedLongLong(u)); }
-    PyRef integer(std::int64_t i) { return PyRef(PyLong_FromLongLong(i)); }
-    PyRef floating(double d) { return PyRef(PyFloat_FromDouble(d)); }
     PyRef str(std::string_view text, bool ascii, std::size_t) {
         PyRef str(new_str(text, ascii));
         if (!str && !ascii && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {

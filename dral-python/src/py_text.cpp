@@ -8,6 +8,7 @@
 #include "gc_pause.hpp"
 #include "key_cache.hpp"
 #include "py_ref.hpp"
+#include "py_scalars.hpp"
 #include "text_parser_tree.hpp"
 
 namespace dral_python {
@@ -16,7 +17,7 @@ namespace {
 // Builds Python objects as the parser reads them. Items of open containers wait on one shared
 // stack until their closing bracket: then the count is known, so each list is made at its final
 // size and each dict presized, with no regrowth.
-class PyTextSink {
+class PyTextSink : public PyScalars {
 public:
     using Node = PyRef;
     using Key = PyRef;
@@ -29,12 +30,6 @@ public:
         for (PyObject* object : pending_) Py_DECREF(object);
     }
 
-    static bool failed(const PyRef& node) { return !node; }
-    PyRef null() { return PyRef(Py_NewRef(Py_None)); }
-    PyRef boolean(bool b) { return PyRef(Py_NewRef(b ? Py_True : Py_False)); }
-    PyRef uint(std::uint64_t u) { return PyRef(PyLong_FromUnsignedLongLong(u)); }
-    PyRef integer(std::int64_t i) { return PyRef(PyLong_FromLongLong(i)); }
-    PyRef floating(double d) { return PyRef(PyFloat_FromDouble(d)); }
     PyRef str(std::string_view text, bool ascii) {
         return PyRef(ascii ? new_ascii_str(text) : decode(text));
     }
