@@ -2,6 +2,7 @@
 // their hot loops.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,23 +13,42 @@
 
 namespace dral_core {
 
+// Where a buffer's bytes live: by default the C heap. An owner (the Python binding) may supply
+// storage of its own, so that a finished stream can be handed over without a copy, with room
+// kept before the data for a header written last.
+struct ByteStorage {
+    // A block of `size` bytes holding the first `keep` bytes of `base` (which it replaces), or
+    // nullptr when memory is exhausted.
+    std::uint8_t* (*resize)(void*& owner, std::uint8_t* base, std::size_t keep, std::size_t size);
+    void (*release)(void* owner, std::uint8_t* base);
+    std::size_t front;            // bytes kept before the data
+    bool loses_bytes_on_failure;  // a failed resize also freed the old block
+};
+
+inline constexpr ByteStorage kHeapStorage{
+    [](void*&, std::uint8_t* base, std::size_t, std::size_t size) {
+        return static_cast<std::uint8_t*>(std::realloc(base, size));
+    },
+    [](void*, std::uint8_t* base) { std::free(base); },
+    0,
+    false,
+};
+
 class ByteBuffer {
 public:
     ByteBuffer() = default;
     explicit ByteBuffer(std::size_t capacity) { reserve(capacity); }
+    explicit ByteBuffer(const ByteStorage& storage) : storage_(&storage) {}
     ByteBuffer(const ByteBuffer&) = delete;
     ByteBuffer& operator=(const ByteBuffer&) = delete;
-    ByteBuffer(ByteBuffer&& other) noexcept
-        : data_(std::exchange(other.data_, nullptr)),
-          size_(std::exchange(other.size_, 0)),
-          capacity_(std::exchange(other.capacity_, 0)) {}
+    ByteBuffer(ByteBuffer&& other) noexcept { swap(other); }
     ByteBuffer& operator=(ByteBuffer&& other) noexcept {
-        std::swap(data_, other.data_);
-        std::swap(size_, other.size_);
-        std::swap(capacity_, other.capacity_);
+        swap(other);
         return *this;
     }
-    ~ByteBuffer() { std::free(data_); }
+    ~ByteBuffer() {
+        if (base_ != nullptr || owner_ != nullptr) storage_->release(owner_, base_);
+    }
 
     const std::uint8_t* data() const { return data_; }
     std::uint8_t* data() { return data_; }
@@ -39,13 +59,28 @@ public:
     std::string_view view(std::size_t offset, std::size_t length) const {
         return {reinterpret_cast<const char*>(data_) + offset, length};
     }
+    const ByteStorage& storage() const { return *storage_; }
 
     void reserve(std::size_t capacity) {
         if (capacity <= capacity_) return;
-        auto* grown = static_cast<std::uint8_t*>(std::realloc(data_, capacity));
-        if (grown == nullptr) throw std::bad_alloc();
-        data_ = grown;
+        std::size_t front = storage_->front;
+        if (capacity > SIZE_MAX - front) throw std::bad_alloc();
+        std::size_t keep = base_ == nullptr ? 0 : front + size_;
+        auto* grown = storage_->resize(owner_, base_, keep, front + capacity);
+        if (grown == nullptr) {
+            if (storage_->loses_bytes_on_failure) forget();
+            throw std::bad_alloc();
+        }
+        base_ = grown;
+        data_ = grown + front;
         capacity_ = capacity;
+    }
+
+    // Hands the storage's owner (and with it the bytes) to the caller; the buffer is left empty.
+    void* take_owner() {
+        void* owner = owner_;
+        forget();
+        return owner;
     }
 
     // Room for `n` more bytes; returns where they go. Commit them with `advance`.
@@ -66,9 +101,6 @@ public:
         size_ += n;
     }
     void append(std::span<const std::uint8_t> bytes) { append(bytes.data(), bytes.size()); }
-    // Gives the whole pages inside [offset, offset + length) back to the system; their bytes
-    // become undefined (zero on Linux). For buffers whose content is no longer needed.
-    void release_pages(std::size_t offset, std::size_t length);
 
     void truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
     void clear() { size_ = 0; }
@@ -82,6 +114,23 @@ private:
         reserve(capacity);
     }
 
+    void forget() {
+        owner_ = nullptr;
+        base_ = data_ = nullptr;
+        size_ = capacity_ = 0;
+    }
+    void swap(ByteBuffer& other) noexcept {
+        std::swap(storage_, other.storage_);
+        std::swap(owner_, other.owner_);
+        std::swap(base_, other.base_);
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+
+    const ByteStorage* storage_ = &kHeapStorage;
+    void* owner_ = nullptr;
+    std::uint8_t* base_ = nullptr;
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;

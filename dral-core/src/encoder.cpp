@@ -9,7 +9,8 @@ namespace dral_core {
 
 namespace {
 constexpr std::size_t kInitialBufferSize = 4096;
-constexpr std::size_t kReleaseThreshold = 1u << 20;
+// The streaming checksum's setup costs as much as hashing a small message in one go.
+constexpr std::size_t kPiecewiseFrom = 1u << 20;
 }  // namespace
 
 Encoder::Encoder() : block_(kInitialBufferSize) {}
@@ -112,14 +113,13 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
     };
     copy(layout.dictionary.span());
     copy({layout.header, layout.header_size});
-    if (layout.payload.size() < kReleaseThreshold) {
+    if (layout.payload.size() < kPiecewiseFrom) {
         copy(layout.payload);
         write_end_block(out, xxh64({stream, static_cast<std::size_t>(out - stream)}));
         return;
     }
     // A large payload is copied and hashed in cache-sized pieces, so it is read from memory
-    // only once here, and gives its pages back as it goes: the stream and its copy are never
-    // both whole in memory.
+    // only once here.
     Xxh64Stream stream_checksum;
     stream_checksum.update({stream, static_cast<std::size_t>(out - stream)});
     constexpr std::size_t kPiece = 64 * 1024;
@@ -127,9 +127,34 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
         std::size_t n = std::min(kPiece, layout.payload.size() - done);
         copy(layout.payload.subspan(done, n));
         stream_checksum.update({out - n, n});
-        block_.release_pages(done, n);
     }
     write_end_block(out, stream_checksum.digest());
+}
+
+std::size_t Encoder::finish_in_place() {
+    if (block_.empty() || (dedup_ && !strings_.empty()) ||
+        block_.storage().front < kMaxBlockHeaderSize)
+        return 0;
+    std::size_t size = block_.size();
+    std::uint8_t header[kMaxBlockHeaderSize];
+    std::size_t header_size =
+        write_block_header(header, BlockType::Data, size, xxh64(block_.span()));
+    block_.reserve(size + kEndBlockSize);
+    std::uint8_t* stream = block_.data() - kMaxBlockHeaderSize;
+    std::memcpy(stream, header, header_size);
+    Xxh64Stream stream_checksum;
+    stream_checksum.update({stream, header_size});
+    // The payload moves down next to its header, in cache-sized pieces hashed as they land;
+    // moving forward piece by piece never overwrites bytes still to be moved.
+    std::uint8_t* payload = stream + header_size;
+    constexpr std::size_t kPiece = 64 * 1024;
+    for (std::size_t done = 0; done < size; done += kPiece) {
+        std::size_t n = std::min(kPiece, size - done);
+        std::memmove(payload + done, block_.data() + done, n);
+        stream_checksum.update({payload + done, n});
+    }
+    write_end_block(payload + size, stream_checksum.digest());
+    return header_size + size + kEndBlockSize;
 }
 
 ByteBuffer Encoder::finish() {

@@ -30,6 +30,8 @@ public:
     void set_compression(CompressionType compression) { compression_ = compression; }
     CompressionType compression() const { return compression_; }
     const DecodeLimits& limits() const { return limits_; }
+    // Bytes of values written so far.
+    std::size_t buffered_size() const { return block_.size(); }
 
     // Appends one top-level value. On failure the encoder is as it was before the call.
     Status encode_value(const Value& value);
@@ -46,6 +48,12 @@ public:
         if (out != nullptr) write_layout(layout, out);
         return out;
     }
+
+    // The same stream laid out inside the block buffer itself, starting kMaxBlockHeaderSize
+    // bytes before its data (the buffer's storage must keep that much room in front), so that a
+    // large stream is never held twice. Returns the stream's size, or 0 when that is not
+    // possible (a dictionary block must come first, or nothing was encoded): use finish_into.
+    std::size_t finish_in_place();
 
     // The block buffer, emptied, for reuse by another encoder. After a finish of a large
     // stream it holds no memory worth keeping (see write_layout).

@@ -45,7 +45,7 @@ PyObject* encoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     try {
-        new (&as_encoder(self)->encoder) std::optional<Encoder>(new_encoder());
+        new (&as_encoder(self)->encoder) std::optional<Encoder>(new_encoder(/*one_shot=*/false));
     } catch (const std::bad_alloc&) {
         new (&as_encoder(self)->encoder) std::optional<Encoder>();
         Py_DECREF(self);

@@ -8,6 +8,7 @@
 
 #include "convert.hpp"
 #include "errors.hpp"
+#include "stream.hpp"
 
 namespace dral_python {
 namespace {
@@ -161,21 +162,63 @@ private:
     bool sort_keys_;
 };
 
-// One spare buffer serves every caller: they hold the interpreter lock, and an encoder that
-// finds none simply starts a buffer of its own. Large buffers are not kept.
-dral_core::ByteBuffer g_spare_block_buffer;
+// A one-shot encoder's block buffer lives in a bytes object with room for the data block's
+// header in front: a large stream is then finished where it was written and handed over as the
+// result, never held twice. Growing it may lose it when memory runs out, which only a one-shot
+// encoder can afford; incremental encoders keep theirs on the C heap.
+std::uint8_t* resize_bytes(void*& owner, std::uint8_t*, std::size_t, std::size_t size) {
+    auto* bytes = static_cast<PyObject*>(owner);
+    if (bytes == nullptr)
+        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+    else if (_PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(size)) < 0)
+        bytes = nullptr;  // resizing in place keeps the content; a failure frees it
+    owner = bytes;
+    return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
+}
+
+void release_bytes(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
+
+constexpr dral_core::ByteStorage kBytesStorage{resize_bytes, release_bytes,
+                                               dral_core::kMaxBlockHeaderSize, true};
+
+// The buffer of the last finished encoder of each kind, kept for the next one: growing a fresh
+// buffer and faulting in its pages costs more than encoding small and medium values. Callers hold
+// the interpreter lock, and one that finds no spare simply starts its own. Never destroyed: a
+// bytes object must not be released after the interpreter is gone.
+dral_core::ByteBuffer& spare_buffer(bool one_shot) {
+    static auto& one_shot_spare = *new dral_core::ByteBuffer(kBytesStorage);
+    static auto& heap_spare = *new dral_core::ByteBuffer();
+    return one_shot ? one_shot_spare : heap_spare;
+}
 constexpr std::size_t kLargestSpareBuffer = 1u << 20;
+
+// Below this, copying the stream costs less than giving its buffer away with it.
+constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
 
 }  // namespace
 
-Encoder new_encoder() { return Encoder(std::move(g_spare_block_buffer)); }
+Encoder new_encoder(bool one_shot) {
+    dral_core::ByteBuffer& spare = spare_buffer(one_shot);
+    const dral_core::ByteStorage& storage = spare.storage();
+    Encoder encoder(std::move(spare));
+    spare = dral_core::ByteBuffer(storage);
+    return encoder;
+}
 
 void recycle(Encoder& encoder) {
-    dral_core::ByteBuffer spare = encoder.take_block_buffer();
-    if (spare.capacity() <= kLargestSpareBuffer) g_spare_block_buffer = std::move(spare);
+    dral_core::ByteBuffer buffer = encoder.take_block_buffer();
+    bool one_shot = &buffer.storage() == &kBytesStorage;
+    if (buffer.capacity() <= kLargestSpareBuffer) spare_buffer(one_shot) = std::move(buffer);
 }
 
 PyObject* finish_to_bytes(Encoder& encoder) {
+    if (encoder.buffered_size() >= kFinishInPlaceFrom) {
+        if (std::size_t size = encoder.finish_in_place(); size != 0) {
+            auto* stream = static_cast<PyObject*>(encoder.take_block_buffer().take_owner());
+            if (_PyBytes_Resize(&stream, static_cast<Py_ssize_t>(size)) < 0) return nullptr;
+            return stream;
+        }
+    }
     PyObject* bytes = nullptr;
     encoder.finish_into([&](std::size_t size) -> std::uint8_t* {
         bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));

@@ -12,9 +12,10 @@ namespace dral_python {
 // with that exception set.
 bool encode_object(dral_core::Encoder& encoder, PyObject* object, bool sort_keys);
 
-// A new encoder writing into the block buffer a finished one left behind, if any: growing a
-// fresh buffer and faulting in its pages costs more than encoding small and medium values.
-dral_core::Encoder new_encoder();
+// A new encoder, writing into the block buffer a finished one of its kind left behind, if any.
+// A one-shot encoder (finished once, dropped after any failure) finishes large streams without
+// copying them; an incremental one must survive failed values.
+dral_core::Encoder new_encoder(bool one_shot);
 
 // Finishes `encoder` into a new bytes object (nullptr with MemoryError set) and keeps its block
 // buffer for the next new_encoder.
