@@ -117,11 +117,20 @@ private:
         return true;
     }
 
+    static std::uint64_t key_prefix(std::string_view key) {
+        unsigned char bytes[8] = {};
+        std::memcpy(bytes, key.data(), std::min<std::size_t>(key.size(), 8));
+        std::uint64_t prefix = 0;
+        for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
+        return prefix;
+    }
+
     [[gnu::noinline]] bool write_sorted_dict(PyObject* dict) {
         struct Entry {  // trivial, so the stack array below costs nothing to set up
             const char* key;
             std::size_t length;
             PyObject* value;
+            std::uint64_t prefix;  // the key's first eight bytes, big-endian, zero-padded
             std::string_view key_view() const { return {key, length}; }
         };
         // Most dicts are small: sort them on the stack, by insertion (stable, and quick there).
@@ -139,9 +148,14 @@ private:
             if (!PyUnicode_Check(key)) return false;
             auto text = utf8_of(key);
             if (!text) return false;
-            entries[count++] = {text->data(), text->size(), value};
+            entries[count++] = {text->data(), text->size(), value, key_prefix(*text)};
         }
-        auto by_key = [](const Entry& a, const Entry& b) { return a.key_view() < b.key_view(); };
+        // Differing prefixes order keys as their bytes do (padding sorts below any real byte,
+        // and equal real bytes leave the prefixes equal); only ties need the whole keys.
+        auto by_key = [](const Entry& a, const Entry& b) {
+            if (a.prefix != b.prefix) return a.prefix < b.prefix;
+            return a.key_view() < b.key_view();
+        };
         if (count > kSmall) {
             std::stable_sort(entries, entries + count, by_key);
         } else {
