@@ -18,8 +18,8 @@ fi
 
 for python in $(scripts/pythons.sh); do
     echo "== installing dral for $($python --version)"
-    $python -m pip install -q --disable-pip-version-check \
+    $python -m pip install -q --disable-pip-version-check --root-user-action=ignore \
         "scikit-build-core>=0.9" ninja "cmake>=3.26" pytest hypothesis xxhash
     # No build isolation: the build directory under build/ is reused between installs.
-    $python -m pip install -q --disable-pip-version-check --no-build-isolation .
+    $python -m pip install -q --disable-pip-version-check --root-user-action=ignore --no-build-isolation .
 done
