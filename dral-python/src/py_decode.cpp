@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "bad_alloc_guard.hpp"
 #include "convert.hpp"
@@ -68,8 +69,57 @@ private:
     bool utf8_rejected_ = false;
 };
 
-template <class Each>
-bool decode_each(std::span<const std::uint8_t> data, const DecodeLimits& limits, Each each) {
+PyObject* guarded(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeLimits&),
+                  std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    return guard_bad_alloc([&] {
+        GcPause pause;
+        return body(data, limits);
+    });
+}
+
+// Top-level values wait here until the stream ends, so that the list is made once at its final
+// size; the first one needs no allocation, which is all a single-value stream has.
+class PendingValues {
+public:
+    PendingValues() = default;
+    PendingValues(const PendingValues&) = delete;
+    PendingValues& operator=(const PendingValues&) = delete;
+    ~PendingValues() {
+        Py_XDECREF(first_);
+        for (PyObject* value : rest_) Py_DECREF(value);
+    }
+
+    void push(PyRef value) {
+        if (first_ == nullptr)
+            first_ = value.release();
+        else
+            rest_.push_back(value.release());
+    }
+
+    // The one value of a stream holding exactly one, else the list of them all.
+    PyObject* take_single_or_list() {
+        if (first_ != nullptr && rest_.empty()) return std::exchange(first_, nullptr);
+        return take_list();
+    }
+
+    PyObject* take_list() {
+        std::size_t count = (first_ != nullptr) + rest_.size();
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
+        if (list == nullptr) return nullptr;
+        if (first_ != nullptr) PyList_SET_ITEM(list, 0, std::exchange(first_, nullptr));
+        for (std::size_t i = 0; i < rest_.size(); ++i)
+            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i + 1), rest_[i]);
+        rest_.clear();
+        return list;
+    }
+
+private:
+    PyObject* first_ = nullptr;
+    std::vector<PyObject*> rest_;
+};
+
+bool decode_into(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                 PendingValues& values) {
     Decoder decoder(data, limits);
     PySink sink;
     while (true) {
@@ -79,45 +129,19 @@ bool decode_each(std::span<const std::uint8_t> data, const DecodeLimits& limits,
             return false;
         }
         if (!*next) return true;
-        if (!**next || !each(std::move(**next))) return false;
+        if (!**next) return false;
+        values.push(std::move(**next));
     }
 }
 
-PyObject* guarded(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeLimits&),
-                  std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    return guard_bad_alloc([&] {
-        GcPause pause;
-        return body(data, limits);
-    });
-}
-
 PyObject* list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    PyRef list(PyList_New(0));
-    if (!list) return nullptr;
-    bool ok = decode_each(data, limits,
-                          [&](PyRef value) { return PyList_Append(list.get(), value.get()) == 0; });
-    return ok ? list.release() : nullptr;
+    PendingValues values;
+    return decode_into(data, limits, values) ? values.take_list() : nullptr;
 }
 
 PyObject* single_or_list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    PyRef first;
-    PyRef list;
-    bool ok = decode_each(data, limits, [&](PyRef value) {
-        if (!first && !list) {
-            first = std::move(value);
-            return true;
-        }
-        if (!list) {
-            list = PyRef(PyList_New(0));
-            if (!list || PyList_Append(list.get(), first.get()) < 0) return false;
-            first = PyRef();
-        }
-        return PyList_Append(list.get(), value.get()) == 0;
-    });
-    if (!ok) return nullptr;
-    if (list) return list.release();
-    if (first) return first.release();
-    return PyList_New(0);
+    PendingValues values;
+    return decode_into(data, limits, values) ? values.take_single_or_list() : nullptr;
 }
 
 PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
