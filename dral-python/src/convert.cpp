@@ -5,6 +5,7 @@
 #include "errors.hpp"
 #include "key_cache.hpp"
 #include "nesting.hpp"
+#include "py_list.hpp"
 #include "py_ref.hpp"
 #include "utf8.hpp"
 
@@ -163,14 +164,7 @@ PyObject* value_to_py(const Value& value) {
         }
         case dral_core::Kind::Array: {
             const auto& items = value.as_array();
-            PyRef list(PyList_New(static_cast<Py_ssize_t>(items.size())));
-            if (!list) return nullptr;
-            for (std::size_t i = 0; i < items.size(); ++i) {
-                PyObject* item = value_to_py(items[i]);
-                if (item == nullptr) return nullptr;
-                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-            }
-            return list.release();
+            return build_list(items.size(), [&](std::size_t i) { return value_to_py(items[i]); });
         }
         case dral_core::Kind::Object: {
             PyRef dict(PyDict_New());

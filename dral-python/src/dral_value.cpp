@@ -12,6 +12,7 @@
 #include "bad_alloc_guard.hpp"
 #include "convert.hpp"
 #include "module_attributes.hpp"
+#include "py_list.hpp"
 #include "py_ref.hpp"
 
 namespace dral_python {
@@ -127,29 +128,16 @@ PyObject* view_keys(PyObject* self, PyObject*) {
     const Value& value = held(self);
     if (value.kind() != Kind::Object) return PyList_New(0);
     const dral_core::Object& entries = value.as_object();
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(entries.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        PyObject* key = utf8_to_str(entries[i].first);
-        if (key == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
-    }
-    return list.release();
+    return build_list(entries.size(), [&](std::size_t i) { return utf8_to_str(entries[i].first); });
 }
 
 PyObject* view_values(PyObject* self, PyObject*) {
     return guard_bad_alloc([&]() -> PyObject* {
         const Value& value = held(self);
-        const std::size_t count = value.size();
-        PyRef list(PyList_New(static_cast<Py_ssize_t>(count)));
-        if (!list) return nullptr;
-        for (std::size_t i = 0; i < count; ++i) {
-            PyObject* view = new_dral_value(
-                value.kind() == Kind::Array ? value.as_array()[i] : value.as_object()[i].second);
-            if (view == nullptr) return nullptr;
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), view);
-        }
-        return list.release();
+        return build_list(value.size(), [&](std::size_t i) {
+            return new_dral_value(value.kind() == Kind::Array ? value.as_array()[i]
+                                                              : value.as_object()[i].second);
+        });
     });
 }
 
@@ -158,18 +146,13 @@ PyObject* view_items(PyObject* self, PyObject*) {
         const Value& value = held(self);
         if (value.kind() != Kind::Object) return PyList_New(0);
         const dral_core::Object& entries = value.as_object();
-        PyRef list(PyList_New(static_cast<Py_ssize_t>(entries.size())));
-        if (!list) return nullptr;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
+        return build_list(entries.size(), [&](std::size_t i) -> PyObject* {
             PyRef key(utf8_to_str(entries[i].first));
             if (!key) return nullptr;
             PyRef view(new_dral_value(entries[i].second));
             if (!view) return nullptr;
-            PyObject* pair = PyTuple_Pack(2, key.get(), view.get());
-            if (pair == nullptr) return nullptr;
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
-        }
-        return list.release();
+            return PyTuple_Pack(2, key.get(), view.get());
+        });
     });
 }
 

@@ -11,6 +11,7 @@
 #include "errors.hpp"
 #include "gc_pause.hpp"
 #include "key_cache.hpp"
+#include "py_list.hpp"
 #include "py_ref.hpp"
 #include "py_scalars.hpp"
 
@@ -148,14 +149,7 @@ PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits&
     Decoder decoder(data, limits);
     auto values = decoder.decode_all_owned();
     if (!values) return map_decode_error(values.error());
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(values->size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values->size(); ++i) {
-        PyObject* item = value_to_py((*values)[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
+    return build_list(values->size(), [&](std::size_t i) { return value_to_py((*values)[i]); });
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "errors.hpp"
 #include "module_attributes.hpp"
 #include "py_decode.hpp"
+#include "py_list.hpp"
 #include "py_ref.hpp"
 #include "py_text.hpp"
 #include "text.hpp"
@@ -109,14 +110,8 @@ constexpr Signature kLoadsValue{"loads_value", kLoadsValueNames, 3, 1, 1};
 // One view for a stream of exactly one value, else a list of views, as loads() shapes its result.
 PyObject* views_of(std::vector<Value>&& values) {
     if (values.size() == 1) return new_dral_value(std::move(values.front()));
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* view = new_dral_value(std::move(values[i]));
-        if (view == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), view);
-    }
-    return list.release();
+    return build_list(values.size(),
+                      [&](std::size_t i) { return new_dral_value(std::move(values[i])); });
 }
 
 PyObject* loads_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
