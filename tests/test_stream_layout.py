@@ -4,6 +4,8 @@ import math
 import struct
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import dral
 from helpers import DATA, STRING_DICT, block, data_stream, split_blocks, stream, string_dict
@@ -107,6 +109,41 @@ def test_dedup_layout(value, entries, payload):
     data = dral.dumps(value, dedup=True)
     assert data == data_stream(payload, string_dict(*entries))
     assert dral.loads(data) == value
+
+
+def model_string_dict(values: list[str]) -> bytes:
+    """The dictionary written for `values`: first appearances, sorted by UTF-8 bytes."""
+    firsts = [text.encode() for text in dict.fromkeys(values)]
+    entries, previous = [], b""
+    for idx, raw in sorted(enumerate(firsts), key=lambda entry: entry[1]):
+        shared = 0
+        while shared < min(len(raw), len(previous)) and raw[shared] == previous[shared]:
+            shared += 1
+        while shared < len(raw) and raw[shared] & 0xC0 == 0x80:  # back to a character boundary
+            shared -= 1
+        entries.append((idx, shared, raw[shared:]))
+        previous = raw
+    return string_dict(*entries)
+
+
+# Many strings with shared prefixes, prefixes of one another, NULs and multi-byte characters, so
+# that long runs of equal leading bytes have to be told apart.
+SIMILAR_STRINGS = st.lists(
+    st.builds(
+        lambda prefix, rest: prefix + rest,
+        st.sampled_from(["", "https://example.org/plugins/", "x" * 7, "x" * 8, "x" * 9, "\x00" * 8]),
+        st.text(st.sampled_from("ab\x00/\xe9\xea\u20ac\U0001f600"), max_size=24),
+    ),
+    max_size=400,
+)
+
+
+@given(SIMILAR_STRINGS)
+def test_dictionary_matches_model(values):
+    data = dral.dumps(values, dedup=True)
+    dictionaries = [payload for kind, _, payload, _ in split_blocks(data) if kind == STRING_DICT]
+    assert dictionaries == ([model_string_dict(values)] if values else [])
+    assert dral.loads(data) == values
 
 
 @pytest.mark.parametrize("value", [[1, 2.5, None], {"k": b"v"}, b"x", []], ids=repr)

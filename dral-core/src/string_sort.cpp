@@ -1,92 +1,145 @@
 #include "string_sort.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
-#include <utility>
 
 namespace dral_core {
 namespace {
 
-constexpr std::size_t kInsertionSortLimit = 16;
+// Ranges this short are finished by insertion sort: cheaper than 257 buckets.
+constexpr std::size_t kInsertionSortLimit = 32;
+constexpr unsigned kKeyBytes = 8;
 
-// The byte at `depth`, or -1 past the end so that shorter strings sort first.
-int byte_at(const SortedString& s, std::size_t depth) {
-    return depth < s.text.size() ? static_cast<unsigned char>(s.text[depth]) : -1;
+// Eight bytes of a string from some depth on, cached so that most steps never touch the text.
+struct Keyed {
+    std::uint64_t key;   // the bytes big-endian, zero-padded past the end
+    std::uint32_t left;  // bytes left from that depth: 0..8, or 9 for more than 8
+    std::uint32_t position;
+};
+
+void load_key(Keyed& item, std::string_view text, std::size_t depth) {
+    std::size_t left = text.size() - depth;
+    std::uint64_t bytes = 0;
+    if (left != 0) std::memcpy(&bytes, text.data() + depth, std::min<std::size_t>(left, kKeyBytes));
+    item.key = __builtin_bswap64(bytes);
+    item.left = static_cast<std::uint32_t>(std::min<std::size_t>(left, kKeyBytes + 1));
 }
 
-bool less_from(const SortedString& a, const SortedString& b, std::size_t depth) {
-    return a.text.substr(std::min(depth, a.text.size())) <
-           b.text.substr(std::min(depth, b.text.size()));
-}
-
-void insertion_sort(SortedString* first, std::size_t count, std::size_t depth) {
-    for (std::size_t i = 1; i < count; ++i)
-        for (std::size_t j = i; j > 0 && less_from(first[j], first[j - 1], depth); --j)
-            std::swap(first[j], first[j - 1]);
-}
-
-int median_of_three(int a, int b, int c) {
-    return std::max(std::min(a, b), std::min(std::max(a, b), c));
-}
-
-// Length of the prefix that every string of the range shares from `depth` on.
-std::size_t common_prefix(const SortedString* s, std::size_t n, std::size_t depth) {
-    std::string_view first = s[0].text.substr(depth);
-    std::size_t common = first.size();
-    for (std::size_t i = 1; i < n && common > 0; ++i) {
-        std::string_view other = s[i].text.substr(depth);
-        std::size_t limit = std::min(common, other.size()), k = 0;
-        while (k + 8 <= limit && std::memcmp(first.data() + k, other.data() + k, 8) == 0) k += 8;
-        while (k < limit && first[k] == other[k]) ++k;
-        common = k;
-    }
-    return common;
+// Padding makes a key tie with a longer string's zero bytes; the shorter one then sorts first.
+bool less_from(const std::vector<SortedString>& strings, const Keyed& a, const Keyed& b,
+               std::size_t depth) {
+    if (a.key != b.key) return a.key < b.key;
+    if (a.left != b.left || a.left <= kKeyBytes) return a.left < b.left;
+    return strings[a.position].text.substr(depth + kKeyBytes) <
+           strings[b.position].text.substr(depth + kKeyBytes);
 }
 
 struct Range {
     std::size_t first;
     std::size_t count;
-    std::size_t depth;
+    std::size_t depth;  // of the cached keys
+    unsigned byte;      // of the key that splits the range; the ones before it are shared
+};
+
+class RadixSorter {
+public:
+    explicit RadixSorter(const std::vector<SortedString>& strings)
+        : strings_(strings), items_(strings.size()), scratch_(strings.size()) {
+        for (std::uint32_t i = 0; i < items_.size(); ++i) {
+            items_[i].position = i;
+            load_key(items_[i], strings[i].text, 0);
+        }
+    }
+
+    std::vector<SortedString> sorted() {
+        // An explicit stack: the depth of the work follows the strings' length, not the call
+        // stack.
+        std::vector<Range> pending{{0, items_.size(), 0, 0}};
+        while (!pending.empty()) {
+            Range range = pending.back();
+            pending.pop_back();
+            if (range.count < kInsertionSortLimit)
+                insertion_sort(range);
+            else
+                split(range, pending);
+        }
+        std::vector<SortedString> result;
+        result.reserve(items_.size());
+        for (const Keyed& item : items_) result.push_back(strings_[item.position]);
+        return result;
+    }
+
+private:
+    void reload(const Range& range) {
+        for (std::size_t i = range.first; i < range.first + range.count; ++i)
+            load_key(items_[i], strings_[items_[i].position].text, range.depth);
+    }
+
+    void insertion_sort(const Range& range) {
+        Keyed* s = items_.data() + range.first;
+        for (std::size_t i = 1; i < range.count; ++i) {
+            Keyed item = s[i];
+            std::size_t j = i;
+            for (; j > 0 && less_from(strings_, item, s[j - 1], range.depth); --j) s[j] = s[j - 1];
+            s[j] = item;
+        }
+    }
+
+    // Skips the bytes the whole range shares at once, reloading keys past each full key: long
+    // shared prefixes (URLs, paths) are not split over and over byte by byte.
+    void skip_shared_bytes(Range& range) {
+        const Keyed* s = items_.data() + range.first;
+        for (;;) {
+            std::uint64_t differing = 0;
+            std::uint32_t shortest = kKeyBytes + 1;
+            for (std::size_t i = 0; i < range.count; ++i) {
+                differing |= s[i].key ^ s[0].key;
+                shortest = std::min(shortest, s[i].left);
+            }
+            unsigned shared = differing ? __builtin_clzll(differing) / 8 : kKeyBytes;
+            shared = std::min<unsigned>(shared, shortest);
+            if (shared < kKeyBytes) {
+                range.byte = std::max(range.byte, shared);
+                return;
+            }
+            range.depth += kKeyBytes;
+            range.byte = 0;
+            reload(range);
+        }
+    }
+
+    // Distributes the range by one byte (bucket 0: strings that end before it) and queues the
+    // buckets that still need sorting.
+    void split(Range range, std::vector<Range>& pending) {
+        skip_shared_bytes(range);
+        Keyed* s = items_.data() + range.first;
+        unsigned shift = 56 - 8 * range.byte;
+        auto bucket = [&](const Keyed& item) -> unsigned {
+            return item.left > range.byte ? ((item.key >> shift) & 0xff) + 1 : 0;
+        };
+        std::array<std::size_t, 257> start{};
+        for (std::size_t i = 0; i < range.count; ++i) ++start[bucket(s[i])];
+        std::size_t total = 0;
+        for (unsigned b = 0; b < start.size(); ++b) {
+            std::size_t count = start[b];
+            // Strings of bucket 0 are equal; the others continue at the next byte.
+            if (b != 0 && count > 1)
+                pending.push_back({range.first + total, count, range.depth, range.byte + 1});
+            start[b] = total;
+            total += count;
+        }
+        for (std::size_t i = 0; i < range.count; ++i) scratch_[start[bucket(s[i])]++] = s[i];
+        std::copy_n(scratch_.begin(), range.count, s);
+    }
+
+    const std::vector<SortedString>& strings_;
+    std::vector<Keyed> items_;
+    std::vector<Keyed> scratch_;
 };
 
 }  // namespace
 
-void sort_strings(std::vector<SortedString>& strings) {
-    // An explicit stack: the depth of the work follows the strings' length, not the call stack.
-    std::vector<Range> pending{{0, strings.size(), 0}};
-    while (!pending.empty()) {
-        Range range = pending.back();
-        pending.pop_back();
-        SortedString* s = strings.data() + range.first;
-        std::size_t n = range.count, depth = range.depth;
-        if (n < kInsertionSortLimit) {
-            insertion_sort(s, n, depth);
-            continue;
-        }
-        int pivot = median_of_three(byte_at(s[0], depth), byte_at(s[n / 2], depth),
-                                    byte_at(s[n - 1], depth));
-        // Three-way partition: [0, lt) below the pivot byte, [lt, gt) equal, [gt, n) above.
-        std::size_t lt = 0, i = 0, gt = n;
-        while (i < gt) {
-            int c = byte_at(s[i], depth);
-            if (c < pivot)
-                std::swap(s[lt++], s[i++]);
-            else if (c > pivot)
-                std::swap(s[i], s[--gt]);
-            else
-                ++i;
-        }
-        if (lt == 0 && gt == n && pivot >= 0) {
-            // All share this byte: skip their whole common prefix at once rather than byte by
-            // byte, which matters for the long shared prefixes of URLs and paths.
-            pending.push_back({range.first, n, depth + common_prefix(s, n, depth)});
-            continue;
-        }
-        if (lt > 1) pending.push_back({range.first, lt, depth});
-        if (n - gt > 1) pending.push_back({range.first + gt, n - gt, depth});
-        // Strings equal through the pivot byte continue at the next byte, unless they ended.
-        if (pivot >= 0 && gt - lt > 1) pending.push_back({range.first + lt, gt - lt, depth + 1});
-    }
-}
+void sort_strings(std::vector<SortedString>& strings) { strings = RadixSorter(strings).sorted(); }
 
 }  // namespace dral_core

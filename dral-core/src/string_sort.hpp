@@ -12,8 +12,9 @@ struct SortedString {
     std::uint32_t index;
 };
 
-// Sorts in place. Multikey quicksort: strings with long shared prefixes (URLs, paths) do not
-// have those prefixes compared over and over as a comparison sort would.
+// Sorts in place. A most-significant-byte radix sort over cached 8-byte keys: most steps read
+// no string bytes, and shared prefixes (URLs, paths) are skipped rather than compared again and
+// again as a comparison sort would.
 void sort_strings(std::vector<SortedString>& strings);
 
 }  // namespace dral_core
