@@ -52,6 +52,31 @@ def test_round_trip_keeps_value_and_type(value, options):
         assert same(back, value)  # also key order, -0.0, bool vs int
 
 
+# Each width a str can take, with the wide character before, inside and after ASCII runs that
+# span whole 8-byte words.
+WIDE_TEXTS = [
+    before + char + after
+    for char in ["", "\x80", "\xff", "\u0100", "\u20ac", "\uffff", "\U00010000", "\U0010ffff"]
+    for before, after in [("", ""), ("a" * 7, "b" * 9), ("a" * 8, ""), ("", "z" * 16)]
+] + ["\xe9\u20ac\U0001f600" * 5 + "q" * 11]
+
+
+@pytest.mark.parametrize("text", WIDE_TEXTS, ids=ascii)
+def test_text_of_every_width_reads_back_exactly(text):
+    value = [text, {text: text}]
+    readers = {
+        "loads": dral.loads(dral.dumps(value)),
+        "loads by reference": dral.loads(dral.dumps([text] + value, dedup=True))[1:],
+        "parse_text": dral.parse_text(dral.pretty_print(value)),
+        "loads_value": dral.loads_value(dral.dumps(value)).as_python(),
+        "_loads_reference": dral._dral_native._loads_reference(dral.dumps(value)),
+    }
+    for reader, back in readers.items():
+        # A str stored wider than it needs compares unequal; isascii() reads the ASCII flag.
+        assert back == value, reader
+        assert [back[0].isascii(), *(s.isascii() for s in back[1].popitem())] == [text.isascii()] * 3, reader
+
+
 def test_nan_round_trips():
     assert math.isnan(dral.loads(dral.dumps(float("nan"))))
     assert math.isnan(dral.loads(dral.dumps({"k": [float("nan")]}))["k"][0])

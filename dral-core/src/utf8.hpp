@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace dral_core {
 
@@ -36,6 +37,51 @@ inline bool is_ascii(const std::uint8_t* data, std::size_t length) {
 
 inline bool is_valid_utf8(const std::uint8_t* data, std::size_t length) {
     return classify_utf8(data, length) != Utf8Class::Invalid;
+}
+
+// What a reader must know to allocate decoded text once: its length in code points and how wide
+// they are.
+struct Utf8Measure {
+    std::size_t code_points;
+    std::uint32_t largest_non_ascii;  // 0 for ASCII text
+};
+
+// The measure of `data`, or nothing when it is not valid UTF-8.
+std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t length);
+
+// Writes the code points of `data`, which measure_utf8 accepted, to `out`; `Char` must hold the
+// largest of them. Input that was not accepted may be read past its end.
+template <class Char>
+void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* out) {
+    const std::uint8_t* end = data + length;
+    while (data != end) {
+        if (end - data >= 8) {
+            std::uint64_t chunk;
+            std::memcpy(&chunk, data, 8);
+            if ((chunk & 0x8080808080808080ull) == 0) {
+                for (int k = 0; k < 8; ++k) out[k] = data[k];
+                out += 8;
+                data += 8;
+                continue;
+            }
+        }
+        std::uint32_t lead = data[0];
+        if (lead < 0x80) {
+            *out++ = static_cast<Char>(lead);
+            data += 1;
+        } else if (lead < 0xE0) {
+            *out++ = static_cast<Char>((lead & 0x1F) << 6 | (data[1] & 0x3F));
+            data += 2;
+        } else if (lead < 0xF0) {
+            *out++ =
+                static_cast<Char>((lead & 0x0F) << 12 | (data[1] & 0x3F) << 6 | (data[2] & 0x3F));
+            data += 3;
+        } else {
+            *out++ = static_cast<Char>((lead & 0x07) << 18 | (data[1] & 0x3F) << 12 |
+                                       (data[2] & 0x3F) << 6 | (data[3] & 0x3F));
+            data += 4;
+        }
+    }
 }
 
 // Largest prefix length not above `length` that ends on a character boundary of `text`.

@@ -7,6 +7,7 @@
 #include "nesting.hpp"
 #include "py_list.hpp"
 #include "py_ref.hpp"
+#include "py_str.hpp"
 #include "utf8.hpp"
 
 namespace dral_python {
@@ -125,9 +126,7 @@ private:
     std::size_t depth_ = 0;
 };
 
-PyObject* str_to_py(const std::string& text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
-}
+PyObject* str_to_py(const std::string& text) { return new_utf8_str(text); }
 
 // Dict keys repeat across a document: ASCII ones come from the shared cache.
 PyObject* key_to_py(const std::string& key) {

@@ -14,6 +14,7 @@
 #include "module_attributes.hpp"
 #include "py_list.hpp"
 #include "py_ref.hpp"
+#include "py_str.hpp"
 
 namespace dral_python {
 namespace {
@@ -38,9 +39,7 @@ const char* kind_name(Kind kind) {
     return kNames[static_cast<std::size_t>(kind)];
 }
 
-PyObject* utf8_to_str(std::string_view text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
-}
+PyObject* utf8_to_str(std::string_view text) { return new_utf8_str(text); }
 
 PyObject* raise_bad_key() {
     PyErr_SetString(PyExc_TypeError, "DralValue keys must be str or int");

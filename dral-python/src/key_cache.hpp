@@ -8,14 +8,9 @@
 #include <cstring>
 #include <string_view>
 
-namespace dral_python {
+#include "py_str.hpp"
 
-// A new str of the ASCII `text`, or nullptr with MemoryError set; a plain copy, no decoding.
-inline PyObject* new_ascii_str(std::string_view text) {
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
-    return str;
-}
+namespace dral_python {
 
 class KeyCache {
 public:

@@ -22,8 +22,7 @@ using dral_core::DecodeLimits;
 using dral_core::Decoder;
 
 PyObject* new_str(std::string_view text, bool ascii) {
-    if (ascii) return new_ascii_str(text);
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+    return ascii ? new_ascii_str(text) : new_utf8_str(text);
 }
 
 // Builds Python objects as the decoder reads them.

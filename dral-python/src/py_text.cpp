@@ -9,6 +9,7 @@
 #include "key_cache.hpp"
 #include "py_ref.hpp"
 #include "py_scalars.hpp"
+#include "py_str.hpp"
 #include "text_parser_tree.hpp"
 
 namespace dral_python {
@@ -74,9 +75,7 @@ public:
     }
 
 private:
-    static PyObject* decode(std::string_view text) {
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
-    }
+    static PyObject* decode(std::string_view text) { return new_utf8_str(text); }
     // The reference moves to the stack only once the stack has room for it.
     void push(PyRef& object) {
         pending_.push_back(object.get());

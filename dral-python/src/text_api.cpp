@@ -18,6 +18,7 @@
 #include "py_decode.hpp"
 #include "py_list.hpp"
 #include "py_ref.hpp"
+#include "py_str.hpp"
 #include "py_text.hpp"
 #include "text.hpp"
 
@@ -86,7 +87,7 @@ PyObject* pretty_print(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         auto value = py_to_value(parsed[0], false);
         if (!value) return nullptr;
         const std::string text = dral_core::pretty_print(*value, static_cast<std::size_t>(*indent));
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+        return new_utf8_str(text);
     });
 }
 
