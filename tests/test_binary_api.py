@@ -61,6 +61,25 @@ def test_wrong_arguments(exc, function, args, kwargs):
         function(*args, **kwargs)
 
 
+def test_classes_are_built_alike_however_called():
+    def outcomes(make):
+        enc = make(dral.Encoder, sort_keys=True)
+        enc.encode({"b": 1, "a": [2]})
+        results = [enc.finish(), make(dral.DralDecoder, dral.dumps([[1]]), max_depth=3).decode_all()]
+        for cls, args, kwargs in [(dral.DralDecoder, [bytearray()], {}), (dral.DralDecoder, [b""], {"max_depth": -1}),
+                                  (dral.DralDecoder, [], {}), (dral.DralDecoder, [b"", 3], {}), (dral.Encoder, [True], {}),
+                                  (dral.Encoder, [], {"sort_keys": 1}), (dral.Encoder, [], {"bogus": True})]:
+            with pytest.raises((TypeError, OverflowError)) as info:
+                make(cls, *args, **kwargs)
+            results.append((type(info.value), str(info.value)))
+        return results
+
+    by_call = outcomes(lambda cls, *args, **kwargs: cls(*args, **kwargs))
+    by_new = outcomes(lambda cls, *args, **kwargs: cls.__new__(cls, *args, **kwargs))
+    assert by_call == by_new
+    assert by_call[:2] == [dral.dumps({"b": 1, "a": [2]}, sort_keys=True), [[[1]]]]
+
+
 def test_loads_names_the_data_argument():
     with pytest.raises(TypeError, match="data"):
         dral.loads(bytearray(b"\xff"))

@@ -37,9 +37,7 @@ PyObject* already_finished() { return raise_encode_error("encoder already finish
 constexpr const char* kEncoderNewNames[] = {"sort_keys"};
 constexpr Signature kEncoderNew{"Encoder", kEncoderNewNames, 1, 0, 0};
 
-PyObject* encoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* parsed[1];
-    if (!parse_classic_arguments(kEncoderNew, args, kwargs, parsed)) return nullptr;
+PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
     auto sort_keys = bool_argument(kEncoderNew, 0, parsed[0], false);
     if (!sort_keys) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
@@ -53,6 +51,20 @@ PyObject* encoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     }
     as_encoder(self)->sort_keys = *sort_keys;
     return self;
+}
+
+PyObject* encoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* parsed[1];
+    if (!parse_classic_arguments(kEncoderNew, args, kwargs, parsed)) return nullptr;
+    return make_encoder(type, parsed);
+}
+
+PyObject* encoder_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                             PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kEncoderNew, args, PyVectorcall_NARGS(nargsf), kwnames, parsed))
+        return nullptr;
+    return make_encoder(reinterpret_cast<PyTypeObject*>(type), parsed);
 }
 
 void encoder_dealloc(PyObject* self) {
@@ -186,11 +198,8 @@ DecoderObject* as_decoder(PyObject* self) { return reinterpret_cast<DecoderObjec
 constexpr const char* kDecoderNewNames[] = {"data", "max_depth"};
 constexpr Signature kDecoderNew{"DralDecoder", kDecoderNewNames, 2, 1, 1};
 
-PyObject* decoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* parsed[2];
-    if (!parse_classic_arguments(kDecoderNew, args, kwargs, parsed) ||
-        !check_bytes_argument(kDecoderNew, 0, parsed[0]))
-        return nullptr;
+PyObject* make_decoder(PyTypeObject* type, PyObject** parsed) {
+    if (!check_bytes_argument(kDecoderNew, 0, parsed[0])) return nullptr;
     auto max_depth = u64_argument(kDecoderNew, 1, parsed[1], 128);
     if (!max_depth) return nullptr;
     PyObject* data =
@@ -207,6 +216,20 @@ PyObject* decoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     as_decoder(self)->max_depth = *max_depth;
     as_decoder(self)->consumed = false;
     return self;
+}
+
+PyObject* decoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* parsed[2];
+    if (!parse_classic_arguments(kDecoderNew, args, kwargs, parsed)) return nullptr;
+    return make_decoder(type, parsed);
+}
+
+PyObject* decoder_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                             PyObject* kwnames) {
+    PyObject* parsed[2];
+    if (!parse_arguments(kDecoderNew, args, PyVectorcall_NARGS(nargsf), kwnames, parsed))
+        return nullptr;
+    return make_decoder(reinterpret_cast<PyTypeObject*>(type), parsed);
 }
 
 void decoder_dealloc(PyObject* self) {
@@ -244,11 +267,22 @@ PyType_Slot kDecoderSlots[] = {
 PyType_Spec kDecoderSpec = {"_dral_native.DralDecoder", sizeof(DecoderObject), 0,
                             Py_TPFLAGS_DEFAULT, kDecoderSlots};
 
+// Calling the class goes straight to `call`, without the tuple and dict of a generic call.
+int add_vectorcall_type(PyObject* module, PyType_Spec* spec, vectorcallfunc call) {
+    PyTypeObject* type = nullptr;
+    int status = add_public_type(module, spec, &type);
+    if (type != nullptr) {
+        type->tp_vectorcall = call;
+        Py_DECREF(type);
+    }
+    return status;
+}
+
 }  // namespace
 
 int init_incremental(PyObject* module) {
-    if (add_public_type(module, &kEncoderSpec, nullptr) < 0) return -1;
-    return add_public_type(module, &kDecoderSpec, nullptr);
+    if (add_vectorcall_type(module, &kEncoderSpec, encoder_vectorcall) < 0) return -1;
+    return add_vectorcall_type(module, &kDecoderSpec, decoder_vectorcall);
 }
 
 }  // namespace dral_python
