@@ -34,7 +34,10 @@ ByteBuffer build_string_dict(const StringIndex& index, const ByteBuffer& block) 
         sorted.push_back({block.view(entries[i].offset, entries[i].length), i});
     sort_strings(sorted);
 
-    ByteBuffer payload(16 * entries.size() + kMaxVarintBytes);
+    // Suffixes are at most the strings; the three varints of an entry rarely take 16 bytes.
+    std::size_t text_bytes = 0;
+    for (const auto& entry : entries) text_bytes += entry.length;
+    ByteBuffer payload(text_bytes + 16 * entries.size() + kMaxVarintBytes);
     encode_varint_vec(entries.size(), payload);
     std::string_view previous;
     for (const auto& [text, original_idx] : sorted) {

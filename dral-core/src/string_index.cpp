@@ -10,6 +10,7 @@ std::uint64_t StringIndex::hash(std::string_view text) {
 }
 
 void StringIndex::insert(std::uint64_t hash, std::size_t offset, std::size_t length) {
+    if (entries_.empty()) entries_.reserve(32);  // not one allocation per doubling while small
     entries_.push_back({hash, offset, length});
     // Keep the load at most one half so probes stay short.
     if (entries_.size() * 2 > slots_.size())

@@ -35,6 +35,16 @@ bool less_from(const std::vector<SortedString>& strings, const Keyed& a, const K
            strings[b.position].text.substr(depth + kKeyBytes);
 }
 
+void insertion_sort(const std::vector<SortedString>& strings, Keyed* s, std::size_t count,
+                    std::size_t depth) {
+    for (std::size_t i = 1; i < count; ++i) {
+        Keyed item = s[i];
+        std::size_t j = i;
+        for (; j > 0 && less_from(strings, item, s[j - 1], depth); --j) s[j] = s[j - 1];
+        s[j] = item;
+    }
+}
+
 struct Range {
     std::size_t first;
     std::size_t count;
@@ -60,7 +70,7 @@ public:
             Range range = pending.back();
             pending.pop_back();
             if (range.count < kInsertionSortLimit)
-                insertion_sort(range);
+                insertion_sort(strings_, items_.data() + range.first, range.count, range.depth);
             else
                 split(range, pending);
         }
@@ -74,16 +84,6 @@ private:
     void reload(const Range& range) {
         for (std::size_t i = range.first; i < range.first + range.count; ++i)
             load_key(items_[i], strings_[items_[i].position].text, range.depth);
-    }
-
-    void insertion_sort(const Range& range) {
-        Keyed* s = items_.data() + range.first;
-        for (std::size_t i = 1; i < range.count; ++i) {
-            Keyed item = s[i];
-            std::size_t j = i;
-            for (; j > 0 && less_from(strings_, item, s[j - 1], range.depth); --j) s[j] = s[j - 1];
-            s[j] = item;
-        }
     }
 
     // Skips the bytes the whole range shares at once, reloading keys past each full key: long
@@ -140,6 +140,21 @@ private:
 
 }  // namespace
 
-void sort_strings(std::vector<SortedString>& strings) { strings = RadixSorter(strings).sorted(); }
+void sort_strings(std::vector<SortedString>& strings) {
+    if (strings.size() >= kInsertionSortLimit) {
+        strings = RadixSorter(strings).sorted();
+        return;
+    }
+    // A few strings: their keys fit on the stack, and insertion sort needs no buckets.
+    Keyed items[kInsertionSortLimit];
+    for (std::uint32_t i = 0; i < strings.size(); ++i) {
+        items[i].position = i;
+        load_key(items[i], strings[i].text, 0);
+    }
+    insertion_sort(strings, items, strings.size(), 0);
+    SortedString sorted[kInsertionSortLimit];
+    for (std::size_t i = 0; i < strings.size(); ++i) sorted[i] = strings[items[i].position];
+    std::copy_n(sorted, strings.size(), strings.begin());
+}
 
 }  // namespace dral_core
