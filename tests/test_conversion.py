@@ -8,6 +8,8 @@ import math
 import struct
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import dral
 from helpers import data_stream, nested_list, payload_of, same
@@ -146,6 +148,15 @@ def test_sort_keys_sorts_every_dict_by_code_point():
     assert list(back["a"]) == ["x", "y"] and list(back["a"]["x"][0]) == ["c", "d"]
     assert list(dral.loads(dral.dumps(value))) == list(value)
     assert dral.loads(dral.dumps([3, 1, 2], sort_keys=True)) == [3, 1, 2]
+
+
+# Keys from a few characters: many share prefixes or are prefixes of one another, in all lengths
+# around the eight bytes compared at once.
+@given(st.dictionaries(st.text(st.sampled_from("ab\x00\xe9\u20ac\U0001f600"), max_size=12), st.none(), max_size=60))
+def test_sort_keys_orders_any_number_of_keys_by_code_point(value):
+    data = dral.dumps({"outer": value}, sort_keys=True)
+    assert list(dral.loads(data)["outer"]) == sorted(value)
+    assert data == dral._dral_native._dumps_reference({"outer": value}, sort_keys=True)
 
 
 def test_repeated_key_on_the_wire_keeps_first_position_and_last_value():

@@ -19,11 +19,9 @@ struct Keyed {
 };
 
 void load_key(Keyed& item, std::string_view text, std::size_t depth) {
-    std::size_t left = text.size() - depth;
-    std::uint64_t bytes = 0;
-    if (left != 0) std::memcpy(&bytes, text.data() + depth, std::min<std::size_t>(left, kKeyBytes));
-    item.key = __builtin_bswap64(bytes);
-    item.left = static_cast<std::uint32_t>(std::min<std::size_t>(left, kKeyBytes + 1));
+    item.key = sort_prefix(text, depth);
+    item.left =
+        static_cast<std::uint32_t>(std::min<std::size_t>(text.size() - depth, kKeyBytes + 1));
 }
 
 // Padding makes a key tie with a longer string's zero bytes; the shorter one then sorts first.

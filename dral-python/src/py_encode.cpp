@@ -9,6 +9,7 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "stream.hpp"
+#include "string_sort.hpp"
 
 namespace dral_python {
 namespace {
@@ -117,14 +118,6 @@ private:
         return true;
     }
 
-    static std::uint64_t key_prefix(std::string_view key) {
-        unsigned char bytes[8] = {};
-        std::memcpy(bytes, key.data(), std::min<std::size_t>(key.size(), 8));
-        std::uint64_t prefix = 0;
-        for (unsigned char byte : bytes) prefix = (prefix << 8) | byte;
-        return prefix;
-    }
-
     [[gnu::noinline]] bool write_sorted_dict(PyObject* dict) {
         struct Entry {  // trivial, so the stack array below costs nothing to set up
             const char* key;
@@ -134,7 +127,7 @@ private:
             std::string_view key_view() const { return {key, length}; }
         };
         // Most dicts are small: sort them on the stack, by insertion (stable, and quick there).
-        constexpr std::size_t kSmall = 32;
+        constexpr std::size_t kSmall = 32, kInsertionSortLimit = 8;
         Entry small[kSmall];
         std::vector<Entry> large;
         auto size = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
@@ -148,7 +141,7 @@ private:
             if (!PyUnicode_Check(key)) return false;
             auto text = utf8_of(key);
             if (!text) return false;
-            entries[count++] = {text->data(), text->size(), value, key_prefix(*text)};
+            entries[count++] = {text->data(), text->size(), value, dral_core::sort_prefix(*text)};
         }
         // Differing prefixes order keys as their bytes do (padding sorts below any real byte,
         // and equal real bytes leave the prefixes equal); only ties need the whole keys.
@@ -156,8 +149,8 @@ private:
             if (a.prefix != b.prefix) return a.prefix < b.prefix;
             return a.key_view() < b.key_view();
         };
-        if (count > kSmall) {
-            std::stable_sort(entries, entries + count, by_key);
+        if (count > kInsertionSortLimit) {
+            std::sort(entries, entries + count, by_key);  // keys are distinct: no ties to keep
         } else {
             for (std::size_t i = 1; i < count; ++i)
                 for (std::size_t j = i; j > 0 && by_key(entries[j], entries[j - 1]); --j)
