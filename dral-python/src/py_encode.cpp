@@ -126,7 +126,8 @@ private:
             std::uint64_t prefix;  // the key's first eight bytes, big-endian, zero-padded
             std::string_view key_view() const { return {key, length}; }
         };
-        // Most dicts are small: sort them on the stack, by insertion (stable, and quick there).
+        // Most dicts are small: their entries stay on the stack, and the smallest are sorted by
+        // insertion.
         constexpr std::size_t kSmall = 32, kInsertionSortLimit = 8;
         Entry small[kSmall];
         std::vector<Entry> large;
