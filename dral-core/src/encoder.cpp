@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "checksum.hpp"
-#include "string_dict.hpp"
 
 namespace dral_core {
 
@@ -15,8 +14,10 @@ constexpr std::size_t kPiecewiseFrom = 1u << 20;
 
 Encoder::Encoder() : block_(kInitialBufferSize) {}
 
-Encoder::Encoder(ByteBuffer block_buffer) : block_(std::move(block_buffer)) {
+Encoder::Encoder(EncoderMemory&& memory)
+    : block_(std::move(memory.block)), dedup_memory_(std::move(memory.dedup)) {
     block_.clear();
+    if (dedup_memory_) dedup_memory_->strings.clear();
     block_.reserve(kInitialBufferSize);
 }
 
@@ -29,7 +30,7 @@ Status Encoder::encode_value(const Value& value) {
 
 void Encoder::rollback(const Checkpoint& checkpoint) {
     block_.truncate(checkpoint.block_size);
-    strings_.truncate(checkpoint.strings);
+    if (dedup_memory_) dedup_memory_->strings.truncate(checkpoint.strings);
     depth_ = checkpoint.depth;
 }
 
@@ -37,9 +38,11 @@ void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_off
     std::size_t length = block_.size() - text_offset;
     std::string_view text = block_.view(text_offset, length);
     std::uint64_t hash = StringIndex::hash(text);
-    std::int64_t found = strings_.find(text, hash, block_);
+    if (!dedup_memory_) dedup_memory_ = std::make_unique<DedupMemory>();
+    StringIndex& strings = dedup_memory_->strings;
+    std::int64_t found = strings.find(text, hash, block_);
     if (found < 0) {
-        strings_.insert(hash, text_offset, length);
+        strings.insert(hash, text_offset, length);
         return;
     }
     block_.truncate(value_start);
@@ -92,12 +95,16 @@ Status Encoder::encode_value_inner(const Value& value) {
     return {};
 }
 
-Encoder::Layout Encoder::lay_out() const {
+Encoder::Layout Encoder::lay_out() {
     Layout layout;
     if (block_.empty()) return layout;
-    if (dedup_ && !strings_.empty())
-        append_block(layout.dictionary, BlockType::StringDict,
-                     build_string_dict(strings_, block_).span());
+    if (has_dictionary()) {
+        layout.dictionary =
+            build_string_dict(dedup_memory_->strings, block_, dedup_memory_->dictionary);
+        layout.dictionary_header_size =
+            write_block_header(layout.dictionary_header, BlockType::StringDict,
+                               layout.dictionary.size(), xxh64(layout.dictionary));
+    }
     layout.header_size =
         write_block_header(layout.header, BlockType::Data, block_.size(), xxh64(block_.span()));
     layout.payload = block_.span();
@@ -111,7 +118,8 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
         std::memcpy(out, bytes.data(), bytes.size());
         out += bytes.size();
     };
-    copy(layout.dictionary.span());
+    copy({layout.dictionary_header, layout.dictionary_header_size});
+    copy(layout.dictionary);
     copy({layout.header, layout.header_size});
     if (layout.payload.size() < kPiecewiseFrom) {
         copy(layout.payload);
@@ -132,8 +140,7 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
 }
 
 std::size_t Encoder::finish_in_place() {
-    if (block_.empty() || (dedup_ && !strings_.empty()) ||
-        block_.storage().front < kMaxBlockHeaderSize)
+    if (block_.empty() || has_dictionary() || block_.storage().front < kMaxBlockHeaderSize)
         return 0;
     std::size_t size = block_.size();
     std::uint8_t header[kMaxBlockHeaderSize];

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -13,17 +14,40 @@
 #include "error.hpp"
 #include "limits.hpp"
 #include "stream.hpp"
+#include "string_dict.hpp"
 #include "string_index.hpp"
 #include "value.hpp"
 #include "varint.hpp"
 
 namespace dral_core {
 
+// What deduplication works in: the index of the block's strings and the dictionary's memory.
+struct DedupMemory {
+    StringIndex strings;
+    StringDictMemory dictionary;
+    std::size_t capacity_bytes() const {
+        return strings.capacity_bytes() + dictionary.capacity_bytes();
+    }
+};
+
+// The memory an encoder works in. A finished encoder hands it back for the next one, which then
+// neither grows its buffers nor has their pages faulted in again.
+struct EncoderMemory {
+    EncoderMemory() = default;
+    explicit EncoderMemory(ByteBuffer block_buffer) : block(std::move(block_buffer)) {}
+
+    ByteBuffer block;
+    std::unique_ptr<DedupMemory> dedup;  // only once a string was deduplicated
+    std::size_t capacity_bytes() const {
+        return block.capacity() + (dedup ? dedup->capacity_bytes() : 0);
+    }
+};
+
 class Encoder {
 public:
     Encoder();
-    // Writes values into `block_buffer`, an emptied buffer recycled from an earlier encoder.
-    explicit Encoder(ByteBuffer block_buffer);
+    // Works in `memory`, recycled from an earlier encoder by take_memory.
+    explicit Encoder(EncoderMemory&& memory);
 
     void set_dedup(bool dedup) { dedup_ = dedup; }
     bool dedup() const { return dedup_; }
@@ -61,6 +85,14 @@ public:
         block_.clear();
         return std::move(block_);
     }
+    // All of its memory, emptied, for reuse by another encoder.
+    EncoderMemory take_memory() {
+        block_.clear();
+        if (dedup_memory_) dedup_memory_->strings.clear();
+        EncoderMemory memory(std::move(block_));
+        memory.dedup = std::move(dedup_memory_);
+        return memory;
+    }
 
     // Undo support for producers that may fail half-way through a value.
     struct Checkpoint {
@@ -68,7 +100,9 @@ public:
         std::size_t strings;
         std::size_t depth;
     };
-    Checkpoint checkpoint() const { return {block_.size(), strings_.size(), depth_}; }
+    Checkpoint checkpoint() const {
+        return {block_.size(), dedup_memory_ ? dedup_memory_->strings.size() : 0, depth_};
+    }
     void rollback(const Checkpoint& checkpoint);
 
     // Primitives: one call per value or container boundary.
@@ -152,23 +186,29 @@ private:
         block_.push_back(tag(type));
     }
     Status encode_value_inner(const Value& value);
+    bool has_dictionary() const {
+        return dedup_ && dedup_memory_ && !dedup_memory_->strings.empty();
+    }
 
     // The finished stream: the dictionary block (if any), the data block's header, the block
     // buffer's payload, and the end block.
     struct Layout {
-        ByteBuffer dictionary;
+        std::uint8_t dictionary_header[kMaxBlockHeaderSize];
+        std::size_t dictionary_header_size = 0;
+        std::span<const std::uint8_t> dictionary;
         std::uint8_t header[kMaxBlockHeaderSize];
         std::size_t header_size = 0;
         std::span<const std::uint8_t> payload;
         std::size_t size() const {
-            return dictionary.size() + header_size + payload.size() + kEndBlockSize;
+            return dictionary_header_size + dictionary.size() + header_size + payload.size() +
+                   kEndBlockSize;
         }
     };
-    Layout lay_out() const;
+    Layout lay_out();
     void write_layout(const Layout& layout, std::uint8_t* out);
 
     ByteBuffer block_;
-    StringIndex strings_;
+    std::unique_ptr<DedupMemory> dedup_memory_;  // made when the first string is deduplicated
     std::size_t depth_ = 0;
     DecodeLimits limits_;
     bool dedup_ = false;

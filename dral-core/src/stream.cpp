@@ -13,13 +13,6 @@ std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t pa
     return n + kChecksumSize;
 }
 
-void append_block(ByteBuffer& out, BlockType type, std::span<const std::uint8_t> payload) {
-    out.reserve(out.size() + kMaxBlockHeaderSize + payload.size());
-    out.advance(
-        write_block_header(out.prepare(kMaxBlockHeaderSize), type, payload.size(), xxh64(payload)));
-    out.append(payload);
-}
-
 void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum) {
     std::uint8_t payload[kChecksumSize];
     store_u64_le(payload, stream_checksum);

@@ -22,9 +22,6 @@ inline constexpr std::size_t kMaxBlockHeaderSize = 1 + kMaxVarintBytes + 1 + kCh
 std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
                                std::uint64_t payload_checksum);
 
-// Appends one uncompressed block holding `payload`.
-void append_block(ByteBuffer& out, BlockType type, std::span<const std::uint8_t> payload);
-
 // Writes the end block for a stream whose preceding bytes hash to `stream_checksum`.
 void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum);
 

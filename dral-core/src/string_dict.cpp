@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "string_sort.hpp"
 #include "utf8.hpp"
 #include "varint.hpp"
 
@@ -26,18 +25,21 @@ std::size_t shared_prefix(std::string_view previous, std::string_view current) {
 
 }  // namespace
 
-ByteBuffer build_string_dict(const StringIndex& index, const ByteBuffer& block) {
+std::span<const std::uint8_t> build_string_dict(const StringIndex& index, const ByteBuffer& block,
+                                                StringDictMemory& memory) {
     const auto& entries = index.entries();
-    std::vector<SortedString> sorted;
-    sorted.reserve(entries.size());
+    std::vector<SortedString>& sorted = memory.strings;
+    sorted.clear();
     for (std::uint32_t i = 0; i < entries.size(); ++i)
         sorted.push_back({block.view(entries[i].offset, entries[i].length), i});
-    sort_strings(sorted);
+    sort_strings(sorted, memory.sort);
 
     // Suffixes are at most the strings; the three varints of an entry rarely take 16 bytes.
     std::size_t text_bytes = 0;
     for (const auto& entry : entries) text_bytes += entry.length;
-    ByteBuffer payload(text_bytes + 16 * entries.size() + kMaxVarintBytes);
+    ByteBuffer& payload = memory.payload;
+    payload.clear();
+    payload.reserve(text_bytes + 16 * entries.size() + kMaxVarintBytes);
     encode_varint_vec(entries.size(), payload);
     std::string_view previous;
     for (const auto& [text, original_idx] : sorted) {
@@ -48,7 +50,7 @@ ByteBuffer build_string_dict(const StringIndex& index, const ByteBuffer& block) 
         payload.append(text.data() + shared, text.size() - shared);
         previous = text;
     }
-    return payload;
+    return payload.span();
 }
 
 Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,

@@ -11,11 +11,25 @@
 #include "byte_buffer.hpp"
 #include "error.hpp"
 #include "string_index.hpp"
+#include "string_sort.hpp"
 
 namespace dral_core {
 
-// Builds the payload for the strings of `index`, whose bytes live in `block`.
-ByteBuffer build_string_dict(const StringIndex& index, const ByteBuffer& block);
+// The memory build_string_dict works in. Kept between dictionaries, it spares them allocating
+// again.
+struct StringDictMemory {
+    std::vector<SortedString> strings;
+    StringSortMemory sort;
+    ByteBuffer payload;
+    std::size_t capacity_bytes() const {
+        return strings.capacity() * sizeof(SortedString) + sort.capacity_bytes() +
+               payload.capacity();
+    }
+};
+
+// Builds, in `memory`, the payload for the strings of `index`, whose bytes live in `block`.
+std::span<const std::uint8_t> build_string_dict(const StringIndex& index, const ByteBuffer& block,
+                                                StringDictMemory& memory);
 
 // The strings of a dictionary payload, placed at their indices. Error offsets count from the
 // payload's first byte.

@@ -37,6 +37,9 @@ public:
     void insert(std::uint64_t hash, std::size_t offset, std::size_t length);
 
     std::size_t size() const { return entries_.size(); }
+    std::size_t capacity_bytes() const {
+        return entries_.capacity() * sizeof(Entry) + slots_.capacity() * sizeof(std::uint32_t);
+    }
     bool empty() const { return entries_.empty(); }
     const std::vector<Entry>& entries() const { return entries_; }
 

@@ -11,21 +11,14 @@ namespace {
 constexpr std::size_t kInsertionSortLimit = 32;
 constexpr unsigned kKeyBytes = 8;
 
-// Eight bytes of a string from some depth on, cached so that most steps never touch the text.
-struct Keyed {
-    std::uint64_t key;   // the bytes big-endian, zero-padded past the end
-    std::uint32_t left;  // bytes left from that depth: 0..8, or 9 for more than 8
-    std::uint32_t position;
-};
-
-void load_key(Keyed& item, std::string_view text, std::size_t depth) {
+void load_key(SortKey& item, std::string_view text, std::size_t depth) {
     item.key = sort_prefix(text, depth);
     item.left =
         static_cast<std::uint32_t>(std::min<std::size_t>(text.size() - depth, kKeyBytes + 1));
 }
 
 // Padding makes a key tie with a longer string's zero bytes; the shorter one then sorts first.
-bool less_from(const std::vector<SortedString>& strings, const Keyed& a, const Keyed& b,
+bool less_from(const std::vector<SortedString>& strings, const SortKey& a, const SortKey& b,
                std::size_t depth) {
     if (a.key != b.key) return a.key < b.key;
     if (a.left != b.left || a.left <= kKeyBytes) return a.left < b.left;
@@ -33,10 +26,10 @@ bool less_from(const std::vector<SortedString>& strings, const Keyed& a, const K
            strings[b.position].text.substr(depth + kKeyBytes);
 }
 
-void insertion_sort(const std::vector<SortedString>& strings, Keyed* s, std::size_t count,
+void insertion_sort(const std::vector<SortedString>& strings, SortKey* s, std::size_t count,
                     std::size_t depth) {
     for (std::size_t i = 1; i < count; ++i) {
-        Keyed item = s[i];
+        SortKey item = s[i];
         std::size_t j = i;
         for (; j > 0 && less_from(strings, item, s[j - 1], depth); --j) s[j] = s[j - 1];
         s[j] = item;
@@ -52,15 +45,18 @@ struct Range {
 
 class RadixSorter {
 public:
-    explicit RadixSorter(const std::vector<SortedString>& strings)
-        : strings_(strings), items_(strings.size()), scratch_(strings.size()) {
+    RadixSorter(const std::vector<SortedString>& strings, StringSortMemory& memory)
+        : strings_(strings), items_(memory.keys), scratch_(memory.spare_keys) {
+        items_.resize(strings.size());
+        scratch_.resize(strings.size());
         for (std::uint32_t i = 0; i < items_.size(); ++i) {
             items_[i].position = i;
             load_key(items_[i], strings[i].text, 0);
         }
     }
 
-    std::vector<SortedString> sorted() {
+    // The strings in order, in `sorted`.
+    void sort(std::vector<SortedString>& sorted) {
         // An explicit stack: the depth of the work follows the strings' length, not the call
         // stack.
         std::vector<Range> pending{{0, items_.size(), 0, 0}};
@@ -72,10 +68,8 @@ public:
             else
                 split(range, pending);
         }
-        std::vector<SortedString> result;
-        result.reserve(items_.size());
-        for (const Keyed& item : items_) result.push_back(strings_[item.position]);
-        return result;
+        sorted.clear();
+        for (const SortKey& item : items_) sorted.push_back(strings_[item.position]);
     }
 
 private:
@@ -87,7 +81,7 @@ private:
     // Skips the bytes the whole range shares at once, reloading keys past each full key: long
     // shared prefixes (URLs, paths) are not split over and over byte by byte.
     void skip_shared_bytes(Range& range) {
-        const Keyed* s = items_.data() + range.first;
+        const SortKey* s = items_.data() + range.first;
         for (;;) {
             std::uint64_t differing = 0;
             std::uint32_t shortest = kKeyBytes + 1;
@@ -111,9 +105,9 @@ private:
     // buckets that still need sorting.
     void split(Range range, std::vector<Range>& pending) {
         skip_shared_bytes(range);
-        Keyed* s = items_.data() + range.first;
+        SortKey* s = items_.data() + range.first;
         unsigned shift = 56 - 8 * range.byte;
-        auto bucket = [&](const Keyed& item) -> unsigned {
+        auto bucket = [&](const SortKey& item) -> unsigned {
             return item.left > range.byte ? ((item.key >> shift) & 0xff) + 1 : 0;
         };
         std::array<std::size_t, 257> start{};
@@ -132,19 +126,20 @@ private:
     }
 
     const std::vector<SortedString>& strings_;
-    std::vector<Keyed> items_;
-    std::vector<Keyed> scratch_;
+    std::vector<SortKey>& items_;
+    std::vector<SortKey>& scratch_;
 };
 
 }  // namespace
 
-void sort_strings(std::vector<SortedString>& strings) {
+void sort_strings(std::vector<SortedString>& strings, StringSortMemory& memory) {
     if (strings.size() >= kInsertionSortLimit) {
-        strings = RadixSorter(strings).sorted();
+        RadixSorter(strings, memory).sort(memory.sorted);
+        strings.swap(memory.sorted);  // the memory keeps the unsorted vector's room
         return;
     }
     // A few strings: their keys fit on the stack, and insertion sort needs no buckets.
-    Keyed items[kInsertionSortLimit];
+    SortKey items[kInsertionSortLimit];
     for (std::uint32_t i = 0; i < strings.size(); ++i) {
         items[i].position = i;
         load_key(items[i], strings[i].text, 0);

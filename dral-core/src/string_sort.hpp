@@ -36,9 +36,27 @@ struct SortedString {
     std::uint32_t index;
 };
 
+// Eight bytes of a string from some depth on, cached so that most steps never touch the text.
+struct SortKey {
+    std::uint64_t key;   // sort_prefix of the string at that depth
+    std::uint32_t left;  // bytes left from that depth: 0..8, or 9 for more than 8
+    std::uint32_t position;
+};
+
+// The memory sort_strings works in. Kept between sorts, it spares them allocating again.
+struct StringSortMemory {
+    std::vector<SortKey> keys;
+    std::vector<SortKey> spare_keys;
+    std::vector<SortedString> sorted;
+    std::size_t capacity_bytes() const {
+        return (keys.capacity() + spare_keys.capacity()) * sizeof(SortKey) +
+               sorted.capacity() * sizeof(SortedString);
+    }
+};
+
 // Sorts in place. A most-significant-byte radix sort over cached 8-byte keys: most steps read
 // no string bytes, and shared prefixes (URLs, paths) are skipped rather than compared again and
 // again as a comparison sort would.
-void sort_strings(std::vector<SortedString>& strings);
+void sort_strings(std::vector<SortedString>& strings, StringSortMemory& memory);
 
 }  // namespace dral_core

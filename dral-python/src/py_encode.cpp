@@ -189,16 +189,18 @@ void release_bytes(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject
 constexpr dral_core::ByteStorage kBytesStorage{resize_bytes, release_bytes,
                                                dral_core::kMaxBlockHeaderSize, true};
 
-// The buffer of the last finished encoder of each kind, kept for the next one: growing a fresh
-// buffer and faulting in its pages costs more than encoding small and medium values. Callers hold
-// the interpreter lock, and one that finds no spare simply starts its own. Never destroyed: a
-// bytes object must not be released after the interpreter is gone.
-dral_core::ByteBuffer& spare_buffer(bool one_shot) {
-    static auto& one_shot_spare = *new dral_core::ByteBuffer(kBytesStorage);
-    static auto& heap_spare = *new dral_core::ByteBuffer();
+// The memory of the last finished encoder of each kind, kept for the next one: growing fresh
+// buffers and faulting in their pages costs more than encoding small and medium values (and the
+// C heap, given back to the system after each call, would have to fault them in every time).
+// Callers hold the interpreter lock, and one that finds no spare simply starts its own. Never
+// destroyed: a bytes object must not be released after the interpreter is gone.
+dral_core::EncoderMemory& spare_memory(bool one_shot) {
+    static auto& one_shot_spare =
+        *new dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage));
+    static auto& heap_spare = *new dral_core::EncoderMemory();
     return one_shot ? one_shot_spare : heap_spare;
 }
-constexpr std::size_t kLargestSpareBuffer = 1u << 20;
+constexpr std::size_t kLargestSpareMemory = 2u << 20;
 
 // Below this, copying the stream costs less than giving its buffer away with it.
 constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
@@ -206,17 +208,17 @@ constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
 }  // namespace
 
 Encoder new_encoder(bool one_shot) {
-    dral_core::ByteBuffer& spare = spare_buffer(one_shot);
-    const dral_core::ByteStorage& storage = spare.storage();
+    dral_core::EncoderMemory& spare = spare_memory(one_shot);
+    const dral_core::ByteStorage& storage = spare.block.storage();
     Encoder encoder(std::move(spare));
-    spare = dral_core::ByteBuffer(storage);
+    spare.block = dral_core::ByteBuffer(storage);  // the rest was left empty by the move
     return encoder;
 }
 
 void recycle(Encoder& encoder) {
-    dral_core::ByteBuffer buffer = encoder.take_block_buffer();
-    bool one_shot = &buffer.storage() == &kBytesStorage;
-    if (buffer.capacity() <= kLargestSpareBuffer) spare_buffer(one_shot) = std::move(buffer);
+    dral_core::EncoderMemory memory = encoder.take_memory();
+    bool one_shot = &memory.block.storage() == &kBytesStorage;
+    if (memory.capacity_bytes() <= kLargestSpareMemory) spare_memory(one_shot) = std::move(memory);
 }
 
 PyObject* finish_to_bytes(Encoder& encoder) {
