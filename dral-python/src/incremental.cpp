@@ -34,6 +34,28 @@ EncoderObject* as_encoder(PyObject* self) { return reinterpret_cast<EncoderObjec
 
 PyObject* already_finished() { return raise_encode_error("encoder already finished"); }
 
+// A class is built the same from either way in: calling it (vectorcall) or its __new__.
+using MakeInstance = PyObject* (*)(PyTypeObject* type, PyObject** parsed);
+constexpr int kMostParameters = 2;
+
+template <const Signature& kSignature, MakeInstance kMake>
+PyObject* new_by_call(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                      PyObject* kwnames) {
+    static_assert(kSignature.count <= kMostParameters);
+    PyObject* parsed[kMostParameters];
+    if (!parse_arguments(kSignature, args, PyVectorcall_NARGS(nargsf), kwnames, parsed))
+        return nullptr;
+    return kMake(reinterpret_cast<PyTypeObject*>(type), parsed);
+}
+
+template <const Signature& kSignature, MakeInstance kMake>
+PyObject* new_by_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static_assert(kSignature.count <= kMostParameters);
+    PyObject* parsed[kMostParameters];
+    if (!parse_classic_arguments(kSignature, args, kwargs, parsed)) return nullptr;
+    return kMake(type, parsed);
+}
+
 constexpr const char* kEncoderNewNames[] = {"sort_keys"};
 constexpr Signature kEncoderNew{"Encoder", kEncoderNewNames, 1, 0, 0};
 
@@ -51,20 +73,6 @@ PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
     }
     as_encoder(self)->sort_keys = *sort_keys;
     return self;
-}
-
-PyObject* encoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* parsed[1];
-    if (!parse_classic_arguments(kEncoderNew, args, kwargs, parsed)) return nullptr;
-    return make_encoder(type, parsed);
-}
-
-PyObject* encoder_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
-                             PyObject* kwnames) {
-    PyObject* parsed[1];
-    if (!parse_arguments(kEncoderNew, args, PyVectorcall_NARGS(nargsf), kwnames, parsed))
-        return nullptr;
-    return make_encoder(reinterpret_cast<PyTypeObject*>(type), parsed);
 }
 
 void encoder_dealloc(PyObject* self) {
@@ -170,7 +178,7 @@ PyMethodDef kEncoderMethods[] = {
 };
 
 PyType_Slot kEncoderSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(encoder_new)},
+    {Py_tp_new, reinterpret_cast<void*>(new_by_tp_new<kEncoderNew, make_encoder>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(encoder_dealloc)},
     {Py_tp_methods, kEncoderMethods},
     {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False)\n--\n\n"
@@ -218,20 +226,6 @@ PyObject* make_decoder(PyTypeObject* type, PyObject** parsed) {
     return self;
 }
 
-PyObject* decoder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* parsed[2];
-    if (!parse_classic_arguments(kDecoderNew, args, kwargs, parsed)) return nullptr;
-    return make_decoder(type, parsed);
-}
-
-PyObject* decoder_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
-                             PyObject* kwnames) {
-    PyObject* parsed[2];
-    if (!parse_arguments(kDecoderNew, args, PyVectorcall_NARGS(nargsf), kwnames, parsed))
-        return nullptr;
-    return make_decoder(reinterpret_cast<PyTypeObject*>(type), parsed);
-}
-
 void decoder_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     Py_XDECREF(as_decoder(self)->data);
@@ -253,7 +247,7 @@ PyMethodDef kDecoderMethods[] = {
 };
 
 PyType_Slot kDecoderSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(decoder_new)},
+    {Py_tp_new, reinterpret_cast<void*>(new_by_tp_new<kDecoderNew, make_decoder>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(decoder_dealloc)},
     {Py_tp_methods, kDecoderMethods},
     {Py_tp_doc, const_cast<char*>("DralDecoder(data, *, max_depth=128)\n--\n\n"
@@ -281,8 +275,9 @@ int add_vectorcall_type(PyObject* module, PyType_Spec* spec, vectorcallfunc call
 }  // namespace
 
 int init_incremental(PyObject* module) {
-    if (add_vectorcall_type(module, &kEncoderSpec, encoder_vectorcall) < 0) return -1;
-    return add_vectorcall_type(module, &kDecoderSpec, decoder_vectorcall);
+    if (add_vectorcall_type(module, &kEncoderSpec, new_by_call<kEncoderNew, make_encoder>) < 0)
+        return -1;
+    return add_vectorcall_type(module, &kDecoderSpec, new_by_call<kDecoderNew, make_decoder>);
 }
 
 }  // namespace dral_python
