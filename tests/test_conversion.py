@@ -79,6 +79,36 @@ def test_text_of_every_width_reads_back_exactly(text):
         assert [back[0].isascii(), *(s.isascii() for s in back[1].popitem())] == [text.isascii()] * 3, reader
 
 
+# Many keys of one length that differ only in a few bytes, at the start or at the end: readers
+# reuse the str of a key seen before, and must never hand out the one of a key that merely
+# resembles it. There are more keys of each kind than any cache has room for, so some must meet.
+def near_keys():
+    letters = [chr(c) for c in range(0x20, 0x7F)]
+    yield from (a + b for a in letters for b in letters)
+    yield from ("a" + a + b for a in letters for b in letters)
+    for length in (4, 5, 7, 8, 9, 16, 17, 64):
+        for i in range(3000):
+            digits = f"{i:04d}"
+            yield digits + "a" * (length - 4)
+            yield "a" * (length - 4) + digits
+
+
+NEAR_KEYS = list(dict.fromkeys(near_keys()))
+
+
+def test_keys_that_look_alike_stay_apart():
+    value = {key: index for index, key in enumerate(NEAR_KEYS)}
+    data, text = dral.dumps(value), dral.pretty_print(value)
+    readers = {
+        "loads": lambda: dral.loads(data),
+        "loads_value": lambda: dral.loads_value(data).as_python(),
+        "parse_text": lambda: dral.parse_text(text),
+    }
+    for reader, read in readers.items():
+        for _ in range(2):  # the second read finds every key already seen
+            assert list(read().items()) == list(value.items()), reader
+
+
 def test_nan_round_trips():
     assert math.isnan(dral.loads(dral.dumps(float("nan"))))
     assert math.isnan(dral.loads(dral.dumps({"k": [float("nan")]}))["k"][0])

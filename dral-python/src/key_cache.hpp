@@ -19,7 +19,7 @@ public:
         if (key.size() > kLongestKey) return make(key);
         PyObject*& slot = slots_[hash(key) & (kSlots - 1)];
         if (slot != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot)) == key.size() &&
-            std::memcmp(PyUnicode_DATA(slot), key.data(), key.size()) == 0)
+            equal(ascii_data(slot), key.data(), key.size()))
             return Py_NewRef(slot);
         PyObject* str = make(key);
         if (str == nullptr) return nullptr;
@@ -34,6 +34,20 @@ private:
     static constexpr std::size_t kLongestKey = 64;
 
     static PyObject* make(std::string_view key) { return new_ascii_str(key); }
+    // Every cached str is compact ASCII, its characters right after the object header.
+    static const char* ascii_data(PyObject* str) {
+        return reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(str) + 1);
+    }
+    // Keys are short, and a call to memcmp costs more than comparing them here.
+    static bool equal(const char* a, const char* b, std::size_t n) {
+        if (n >= 8) {
+            for (std::size_t i = 0; i + 8 < n; i += 8)
+                if (load(a + i) != load(b + i)) return false;
+            return load(a + n - 8) == load(b + n - 8);
+        }
+        if (n >= 4) return load32(a) == load32(b) && load32(a + n - 4) == load32(b + n - 4);
+        return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+    }
     // Keys are short: mix whole words, the last one overlapping the one before it.
     static std::uint64_t hash(std::string_view key) {
         const char* p = key.data();
