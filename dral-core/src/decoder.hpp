@@ -69,8 +69,11 @@ private:
 
     template <class Sink>
     Result<typename Sink::Node> read_value(Sink& sink);
+    // Inlined into read_value's loop: for most scalars the call and the Result it returns cost
+    // more than reading them.
     template <class Sink>
-    Result<typename Sink::Node> read_scalar(Sink& sink, std::uint8_t tag);
+    [[gnu::always_inline]] inline Result<typename Sink::Node> read_scalar(Sink& sink,
+                                                                          std::uint8_t tag);
     template <class Sink>
     Result<typename Sink::Node> read_blob(Sink& sink);
     Status read_key(std::string_view& key, bool& ascii);
