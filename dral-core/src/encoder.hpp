@@ -124,9 +124,8 @@ public:
         block_.advance(9);
     }
     void write_str(std::string_view text) {
-        write_str_in_place(text.size(), [&](std::uint8_t* out) {
-            if (!text.empty()) std::memcpy(out, text.data(), text.size());
-        });
+        write_str_in_place(text.size(),
+                           [&](std::uint8_t* out) { copy_bytes(out, text.data(), text.size()); });
     }
     // A string of `utf8_length` bytes that `fill(out)` writes as UTF-8 straight into the block.
     template <class Fill>
@@ -156,7 +155,7 @@ public:
     void write_key(std::string_view key) {
         std::uint8_t* out = block_.prepare(kMaxVarintBytes + key.size());
         std::size_t n = write_varint(out, key.size());
-        std::memcpy(out + n, key.data(), key.size());
+        copy_bytes(out + n, key.data(), key.size());
         block_.advance(n + key.size());
     }
     void end_object() { end_container(WireType::ObjectEnd); }
