@@ -11,6 +11,7 @@
 
 #include "byte_buffer.hpp"
 #include "checksum.hpp"
+#include "copy_bytes.hpp"
 #include "error.hpp"
 #include "limits.hpp"
 #include "stream.hpp"
