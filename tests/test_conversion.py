@@ -60,7 +60,11 @@ WIDE_TEXTS = [
     before + char + after
     for char in ["", "\x80", "\xff", "\u0100", "\u20ac", "\uffff", "\U00010000", "\U0010ffff"]
     for before, after in [("", ""), ("a" * 7, "b" * 9), ("a" * 8, ""), ("", "z" * 16)]
-] + ["\xe9\u20ac\U0001f600" * 5 + "q" * 11]
+] + ["\xe9\u20ac\U0001f600" * 5 + "q" * 11] + [
+    # Long texts are read another way than short ones.
+    "a" * 300 + char + "b" * 9
+    for char in ["\xff", "\u0100", "\u0416", "\U0010ffff"]
+]
 
 
 @pytest.mark.parametrize("text", WIDE_TEXTS, ids=ascii)

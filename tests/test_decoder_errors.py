@@ -92,6 +92,10 @@ ERRORS = [
     ("string invalid utf-8", data_stream(b"\x00\x05\x00\x02a\xff"), UTF8.format(15)),
     ("string surrogate utf-8", data_stream(b"\x05\x00\x03\xed\xa0\x80"), UTF8.format(14)),
     ("string overlong utf-8", data_stream(b"\x05\x00\x02\xc0\xaf"), UTF8.format(14)),
+    ("string two-byte overlong utf-8", data_stream(b"\x05\x00\x02\xc1\xbf"), UTF8.format(14)),
+    ("string two-byte lead at end", data_stream(b"\x05\x00\x02a\xd0"), UTF8.format(14)),
+    ("string two-byte lead then ascii", data_stream(b"\x05\x00\x02\xd0a"), UTF8.format(14)),
+    ("long string invalid utf-8", data_stream(b"\x05\x00\xac\x02" + b"\xd0\x96" * 149 + b"\xd0("), UTF8.format(16)),  # longer block length
     ("reference to empty table", data_stream(b"\x0a\x00"), REF.format(0, 0)),
     ("reference past table", data_stream(b"\x05\x00\x01a\x05\x00\x01b\x0a\x03"), REF.format(3, 2)),
     ("reference past dictionary", data_stream(b"\x0a\x02", string_dict((0, 0, b"a"), (1, 0, b"b"))), REF.format(2, 2)),

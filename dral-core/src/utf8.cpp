@@ -44,10 +44,12 @@ std::optional<Character> read_character(const std::uint8_t* data, std::size_t le
 }
 
 bool ascii_word_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
-    if (length - i < 8) return false;
-    std::uint64_t chunk;
-    std::memcpy(&chunk, data + i, 8);
-    return (chunk & 0x8080808080808080ull) == 0;
+    return length - i >= 8 && is_ascii_word(data + i);
+}
+
+// Two-byte characters (Latin, Greek, Cyrillic, Arabic, Hebrew...) need only this check.
+bool two_byte_character_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
+    return data[i] >= 0xC2 && data[i] <= 0xDF && length - i >= 2 && (data[i + 1] & 0xC0) == 0x80;
 }
 
 }  // namespace
@@ -66,24 +68,70 @@ Utf8Class classify_utf8_slow(const std::uint8_t* data, std::size_t length, std::
 }
 
 std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t length) {
-    Utf8Measure measure{0, 0};
+    std::size_t code_points = 0;
+    std::uint8_t largest_lead = 0;  // decides the width: no need to decode the characters
     std::size_t i = 0;
     while (i < length) {
-        if (ascii_word_at(data, length, i)) {
-            measure.code_points += 8;
-            i += 8;
-        } else if (data[i] < 0x80) {
-            measure.code_points += 1;
-            i += 1;
+        std::uint8_t lead = data[i];
+        if (lead < 0x80) {
+            std::size_t run = ascii_word_at(data, length, i) ? 8 : 1;
+            code_points += run;
+            i += run;
+            continue;
+        }
+        if (two_byte_character_at(data, length, i)) {
+            i += 2;
         } else {
             auto character = read_character(data, length, i);
             if (!character) return std::nullopt;
-            measure.code_points += 1;
-            measure.largest_non_ascii = std::max(measure.largest_non_ascii, character->code);
             i += character->length;
         }
+        ++code_points;
+        largest_lead = std::max(largest_lead, lead);
     }
-    return measure;
+    std::uint32_t widest = largest_lead >= 0xF0   ? 0x10FFFF
+                           : largest_lead >= 0xC4 ? 0xFFFF  // from U+0100 on
+                           : largest_lead != 0    ? 0xFF
+                                                  : 0x7F;
+    return Utf8Measure{code_points, widest};
+}
+
+std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t length,
+                                       char32_t* out) {
+    char32_t* start = out;
+    char32_t largest_non_ascii = 0;
+    std::size_t i = 0;
+    while (i < length) {
+        std::uint8_t lead = data[i];
+        if (lead < 0x80) {
+            if (ascii_word_at(data, length, i)) {
+                for (int k = 0; k < 8; ++k) out[k] = data[i + k];
+                out += 8;
+                i += 8;
+            } else {
+                *out++ = lead;
+                i += 1;
+            }
+            continue;
+        }
+        char32_t code;
+        if (two_byte_character_at(data, length, i)) {
+            code = (lead & 0x1Fu) << 6 | (data[i + 1] & 0x3Fu);
+            i += 2;
+        } else {
+            auto character = read_character(data, length, i);
+            if (!character) return std::nullopt;
+            code = character->code;
+            i += character->length;
+        }
+        *out++ = code;
+        largest_non_ascii = std::max(largest_non_ascii, code);
+    }
+    std::uint32_t widest = largest_non_ascii > 0xFFFF ? 0x10FFFF
+                           : largest_non_ascii > 0xFF ? 0xFFFF
+                           : largest_non_ascii != 0   ? 0xFF
+                                                      : 0x7F;
+    return Utf8Measure{static_cast<std::size_t>(out - start), widest};
 }
 
 }  // namespace dral_core

@@ -11,13 +11,17 @@ enum class Utf8Class : std::uint8_t { Invalid, Ascii, NonAscii };
 
 Utf8Class classify_utf8_slow(const std::uint8_t* data, std::size_t length, std::size_t start);
 
+// Whether the eight bytes at `data` are all ASCII.
+inline bool is_ascii_word(const std::uint8_t* data) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, data, 8);
+    return (chunk & 0x8080808080808080ull) == 0;
+}
+
 inline Utf8Class classify_utf8(const std::uint8_t* data, std::size_t length) {
     std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, data + i, 8);
-        if (chunk & 0x8080808080808080ull) return classify_utf8_slow(data, length, i);
-    }
+    for (; i + 8 <= length; i += 8)
+        if (!is_ascii_word(data + i)) return classify_utf8_slow(data, length, i);
     for (; i < length; ++i)
         if (data[i] & 0x80) return classify_utf8_slow(data, length, i);
     return Utf8Class::Ascii;
@@ -43,11 +47,16 @@ inline bool is_valid_utf8(const std::uint8_t* data, std::size_t length) {
 // they are.
 struct Utf8Measure {
     std::size_t code_points;
-    std::uint32_t largest_non_ascii;  // 0 for ASCII text
+    // The least of 0x7F, 0xFF, 0xFFFF and 0x10FFFF that no code point of the text exceeds.
+    std::uint32_t widest;
 };
 
 // The measure of `data`, or nothing when it is not valid UTF-8.
 std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t length);
+
+// Validates, measures and decodes `data` in one pass, writing its code points to `out`, which has
+// room for `length` of them; nothing when it is not valid UTF-8.
+std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t length, char32_t* out);
 
 // Writes the code points of `data`, which measure_utf8 accepted, to `out`; `Char` must hold the
 // largest of them. Input that was not accepted may be read past its end.
@@ -55,20 +64,16 @@ template <class Char>
 void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* out) {
     const std::uint8_t* end = data + length;
     while (data != end) {
-        if (end - data >= 8) {
-            std::uint64_t chunk;
-            std::memcpy(&chunk, data, 8);
-            if ((chunk & 0x8080808080808080ull) == 0) {
+        std::uint32_t lead = data[0];
+        if (lead < 0x80) {
+            if (end - data >= 8 && is_ascii_word(data)) {
                 for (int k = 0; k < 8; ++k) out[k] = data[k];
                 out += 8;
                 data += 8;
-                continue;
+            } else {
+                *out++ = static_cast<Char>(lead);
+                data += 1;
             }
-        }
-        std::uint32_t lead = data[0];
-        if (lead < 0x80) {
-            *out++ = static_cast<Char>(lead);
-            data += 1;
         } else if (lead < 0xE0) {
             *out++ = static_cast<Char>((lead & 0x1F) << 6 | (data[1] & 0x3F));
             data += 2;
