@@ -27,6 +27,16 @@ def test_encoder_values_and_decoder_results():
     assert dral.DralDecoder(data).decode_all() == dral.DralDecoder(MyBytes(data)).decode_all() == [{"k": [1]}]
 
 
+@pytest.mark.parametrize("count", [2, 16, 17, 40])
+def test_streams_of_many_values_read_back_in_order(count):
+    values = [[i, str(i)] for i in range(count)]
+    enc = dral.Encoder()
+    for value in values:
+        enc.encode(value)
+    data = enc.finish()
+    assert dral.loads(data) == dral.decode(data) == dral.DralDecoder(data).decode_all() == values
+
+
 def test_encoder_sort_keys_applies_to_every_encode():
     enc = dral.Encoder(sort_keys=True)
     enc.encode({"b": 1, "a": {"d": 1, "c": 2}})

@@ -14,11 +14,11 @@ public:
     SmallStack() = default;
     SmallStack(const SmallStack&) = delete;
     SmallStack& operator=(const SmallStack&) = delete;
-    ~SmallStack() {
-        while (!empty()) pop_back();
-    }
+    ~SmallStack() { clear(); }
 
     bool empty() const { return size_ == 0; }
+    std::size_t size() const { return size_; }
+    T& operator[](std::size_t i) { return i < kInline ? slot(i) : spilled_[i - kInline]; }
     T& back() { return size_ > kInline ? spilled_.back() : slot(size_ - 1); }
     void push_back(T&& value) {
         if (size_ < kInline)
@@ -26,6 +26,9 @@ public:
         else
             spilled_.push_back(std::move(value));
         ++size_;
+    }
+    void clear() {
+        while (!empty()) pop_back();
     }
     void pop_back() {
         if (size_ > kInline)

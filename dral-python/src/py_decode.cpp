@@ -1,9 +1,7 @@
 #include "py_decode.hpp"
 
-#include <algorithm>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "bad_alloc_guard.hpp"
 #include "convert.hpp"
@@ -14,6 +12,7 @@
 #include "py_list.hpp"
 #include "py_ref.hpp"
 #include "py_scalars.hpp"
+#include "small_stack.hpp"
 
 namespace dral_python {
 namespace {
@@ -78,44 +77,37 @@ PyObject* guarded(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeL
 }
 
 // Top-level values wait here until the stream ends, so that the list is made once at its final
-// size; the first one needs no allocation, which is all a single-value stream has.
+// size; the first few need no allocation.
 class PendingValues {
 public:
     PendingValues() = default;
     PendingValues(const PendingValues&) = delete;
     PendingValues& operator=(const PendingValues&) = delete;
     ~PendingValues() {
-        Py_XDECREF(first_);
-        for (PyObject* value : rest_) Py_DECREF(value);
+        for (std::size_t i = 0; i < values_.size(); ++i) Py_DECREF(values_[i]);
     }
 
-    void push(PyRef value) {
-        if (first_ == nullptr)
-            first_ = value.release();
-        else
-            rest_.push_back(value.release());
-    }
+    void push(PyRef value) { values_.push_back(value.release()); }
 
     // The one value of a stream holding exactly one, else the list of them all.
     PyObject* take_single_or_list() {
-        if (first_ != nullptr && rest_.empty()) return std::exchange(first_, nullptr);
-        return take_list();
+        if (values_.size() != 1) return take_list();
+        PyObject* single = values_[0];
+        values_.pop_back();
+        return single;
     }
 
     PyObject* take_list() {
-        std::size_t count = (first_ != nullptr) + rest_.size();
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(values_.size()));
         if (list == nullptr) return nullptr;
-        if (first_ != nullptr) PyList_SET_ITEM(list, 0, std::exchange(first_, nullptr));
-        for (std::size_t i = 0; i < rest_.size(); ++i)
-            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i + 1), rest_[i]);
-        rest_.clear();
+        for (std::size_t i = 0; i < values_.size(); ++i)
+            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), values_[i]);
+        values_.clear();  // the list owns them now
         return list;
     }
 
 private:
-    PyObject* first_ = nullptr;
-    std::vector<PyObject*> rest_;
+    dral_core::SmallStack<PyObject*, 16> values_;
 };
 
 bool decode_into(std::span<const std::uint8_t> data, const DecodeLimits& limits,
