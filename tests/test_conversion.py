@@ -139,6 +139,12 @@ def test_conversion_picks_the_value_kind(value, payload, back):
     assert same(dral.loads(data), back)
 
 
+class OddName(type):
+    @property
+    def __name__(cls):
+        return 12345
+
+
 CANNOT = "cannot convert {} to Dral value"
 FAILURES = [
     (2**63, OverflowError, None),
@@ -151,6 +157,7 @@ FAILURES = [
     (memoryview(b"x"), DralTypeError, CANNOT.format("memoryview")),
     (decimal.Decimal(1), DralTypeError, CANNOT.format("Decimal")),
     (object(), DralTypeError, CANNOT.format("object")),
+    (OddName("Odd", (), {})(), DralTypeError, CANNOT.format(12345)),
     (1j, DralTypeError, CANNOT.format("complex")),
     ({"a": [1, {2}]}, DralTypeError, CANNOT.format("set")),
     ({1: 2}, DralTypeError, "dict keys must be strings"),

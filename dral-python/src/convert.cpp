@@ -54,7 +54,8 @@ public:
         if (PyTuple_Check(object)) return nested(object, &PyTuple_Type, &PyToValue::convert_list);
         PyRef name(type_name(object));
         if (name) {
-            PyRef message(PyUnicode_FromFormat("cannot convert %U to Dral value", name.get()));
+            // %S: a metaclass may make __name__ anything, not only a str.
+            PyRef message(PyUnicode_FromFormat("cannot convert %S to Dral value", name.get()));
             if (message) raise_type_error(message.get());
         }
         return std::nullopt;
