@@ -20,8 +20,8 @@ bool wrong_type(const Signature& signature, int index, const char* expected, PyO
 
 }  // namespace
 
-bool parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                     PyObject* kwnames, PyObject** out) {
+bool parse_any_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames, PyObject** out) {
     for (int i = 0; i < signature.count; ++i) out[i] = nullptr;
     if (nargs > signature.positional) {
         PyErr_Format(PyExc_TypeError, "%s() takes %s%d positional argument%s but %zd %s given",

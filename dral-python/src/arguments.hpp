@@ -17,10 +17,19 @@ struct Signature {
     int required;              // how many leading parameters must be given
 };
 
+bool parse_any_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames, PyObject** out);
+
 // Fills `out[0..count)` with borrowed references, nullptr for omitted optional parameters.
 // Returns false with TypeError set.
-bool parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                     PyObject* kwnames, PyObject** out);
+inline bool parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, PyObject** out) {
+    // Most calls pass positional arguments only; inlined, this takes no call and no loop.
+    if (kwnames != nullptr || nargs < signature.required || nargs > signature.positional)
+        return parse_any_arguments(signature, args, nargs, kwnames, out);
+    for (int i = 0; i < signature.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    return true;
+}
 
 // The same for a classic (args tuple, kwargs dict) call, as tp_new receives it.
 bool parse_classic_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
