@@ -62,9 +62,11 @@ public:
         while (!pending.empty()) {
             Range range = pending.back();
             pending.pop_back();
-            if (range.count < kInsertionSortLimit)
+            if (range.count < kInsertionSortLimit) {
+                // Past the bytes they all share, the cached keys settle most comparisons.
+                skip_shared_bytes(range);
                 insertion_sort(strings_, items_.data() + range.first, range.count, range.depth);
-            else
+            } else
                 split(range, pending);
         }
         sorted.clear();
@@ -110,9 +112,16 @@ private:
             return item.left > range.byte ? ((item.key >> shift) & 0xff) + 1 : 0;
         };
         std::array<std::size_t, 257> start{};
-        for (std::size_t i = 0; i < range.count; ++i) ++start[bucket(s[i])];
+        // Only the buckets between the lowest and highest used are walked: text uses few bytes.
+        unsigned lowest = 256, highest = 0;
+        for (std::size_t i = 0; i < range.count; ++i) {
+            unsigned b = bucket(s[i]);
+            ++start[b];
+            lowest = std::min(lowest, b);
+            highest = std::max(highest, b);
+        }
         std::size_t total = 0;
-        for (unsigned b = 0; b < start.size(); ++b) {
+        for (unsigned b = lowest; b <= highest; ++b) {
             std::size_t count = start[b];
             // Strings of bucket 0 are equal; the others continue at the next byte.
             if (b != 0 && count > 1)
