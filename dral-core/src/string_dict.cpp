@@ -1,6 +1,7 @@
 #include "string_dict.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "utf8.hpp"
@@ -11,13 +12,33 @@ namespace {
 
 constexpr std::size_t kReservedEntries = 4096;
 
+// Where, in memory order, two words loaded from different places first differ; they must.
+std::size_t first_differing_byte(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t differing = a ^ b;
+    int bits = std::endian::native == std::endian::little ? std::countr_zero(differing)
+                                                          : std::countl_zero(differing);
+    return static_cast<std::size_t>(bits) / 8;
+}
+
 std::size_t shared_prefix(std::string_view previous, std::string_view current) {
     std::size_t n = std::min(previous.size(), current.size());
     std::size_t common = 0;
-    while (common + 8 <= n &&
-           std::memcmp(previous.data() + common, current.data() + common, 8) == 0)
-        common += 8;
-    while (common < n && previous[common] == current[common]) ++common;
+    while (common < n) {
+        if (n - common >= 8) {
+            std::uint64_t a, b;
+            std::memcpy(&a, previous.data() + common, 8);
+            std::memcpy(&b, current.data() + common, 8);
+            if (a != b) {
+                common += first_differing_byte(a, b);
+                break;
+            }
+            common += 8;
+        } else if (previous[common] == current[common]) {
+            ++common;
+        } else {
+            break;
+        }
+    }
     // Shared prefixes end on whole characters so that every suffix is UTF-8 on its own.
     return utf8_floor_boundary(reinterpret_cast<const std::uint8_t*>(current.data()),
                                current.size(), common);
