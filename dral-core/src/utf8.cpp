@@ -72,11 +72,15 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
     std::uint8_t largest_lead = 0;  // decides the width: no need to decode the characters
     std::size_t i = 0;
     while (i < length) {
+        if (ascii_word_at(data, length, i)) {
+            code_points += 8;
+            i += 8;
+            continue;
+        }
         std::uint8_t lead = data[i];
         if (lead < 0x80) {
-            std::size_t run = ascii_word_at(data, length, i) ? 8 : 1;
-            code_points += run;
-            i += run;
+            ++code_points;
+            ++i;
             continue;
         }
         if (two_byte_character_at(data, length, i)) {
