@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Two builds of Dral side by side in one process: which is faster, and by how much.
+
+    PYENV_VERSION=3.12.1 python3 bench/bench_ab.py BASE.so NEW.so [--files a,b] [--quick]
+
+BASE.so and NEW.so are built `_dral_native` extension modules (for example the
+one a venv of the old commit installed, and the one of the new). Both are
+loaded under names of their own, and their calls are timed in the same rounds
+as the fastest peers', so a change of machine speed during the run hits both
+alike. `new/base` is the median, over the repeats, of each repeat's ratio: the
+figure to trust when the machine is noisy and absolute times drift.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import importlib.util
+import statistics
+import sys
+from pathlib import Path
+
+from bench_binary import Case, datasets, measure, resolve_corpus
+
+
+def load_build(tag: str, path: str):
+    # The module's init function is found by the last part of its name, so any package
+    # name serves to keep the two builds apart.
+    spec = importlib.util.spec_from_file_location(f"{tag}._dral_native", path)
+    if spec is None or spec.loader is None:
+        raise SystemExit(f"not an extension module: {path}")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def cases(obj, base, new, peers) -> dict[str, list[Case]]:
+    orjson, msgspec, ormsgpack = peers
+    data = new.dumps(obj)
+    if base.dumps(obj) != data:
+        raise SystemExit("the two builds write different bytes")
+    groups = {
+        "dumps": [Case("base", "f(x)", f=base.dumps, x=obj), Case("new", "f(x)", f=new.dumps, x=obj),
+                  Case("orjson", "f(x)", f=orjson.dumps, x=obj),
+                  Case("msgspec", "f(x)", f=msgspec.msgpack.encode, x=obj),
+                  Case("ormsgpack", "f(x)", f=ormsgpack.packb, x=obj)],
+        "loads": [Case("base", "f(x)", f=base.loads, x=data), Case("new", "f(x)", f=new.loads, x=data),
+                  Case("orjson", "f(x)", f=orjson.loads, x=orjson.dumps(obj)),
+                  Case("msgspec", "f(x)", f=msgspec.msgpack.decode, x=msgspec.msgpack.encode(obj)),
+                  Case("ormsgpack", "f(x)", f=ormsgpack.unpackb, x=ormsgpack.packb(obj))],
+    }
+    for option in ("dedup", "sort_keys"):
+        groups[option] = [Case(tag, f"f(x, {option}=True)", f=build.dumps, x=obj)
+                          for tag, build in (("base", base), ("new", new))]
+    return groups
+
+
+def time_text(ns: float) -> str:
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g}{unit}"
+    return f"{ns:.3g}ns"
+
+
+def report(name: str, group: str, measured: list[Case]) -> str:
+    by_name = {c.name: c for c in measured}
+    base, new = by_name["base"], by_name["new"]
+    if base.error or new.error:
+        return f"{name:18} {group:9} n/a ({base.error or new.error})"
+    paired = statistics.median(n / b for b, n in zip(base.samples, new.samples))
+    line = (f"{name:18} {group:9} {time_text(base.median):>8} {time_text(new.median):>8}"
+            f"  new/base {paired:.3f}")
+    peers = [c for c in measured if c.name not in ("base", "new") and c.median is not None]
+    if peers:
+        best = min(peers, key=lambda c: c.median)
+        line += (f"  best peer {best.name:9} {time_text(best.median):>8}"
+                 f"  base/best {base.median / best.median:.2f}  new/best {new.median / best.median:.2f}")
+    return line
+
+
+def main(argv=None) -> int:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("base", help="the _dral_native module to compare against")
+    ap.add_argument("new", help="the _dral_native module under test")
+    ap.add_argument("--corpus", help="corpus folder (default: $DRAL_CORPUS or ../shared/corpus)")
+    ap.add_argument("--files", help="comma-separated data names, e.g. tiny,small,twitter")
+    ap.add_argument("--quick", action="store_true", help="5 repeats of ~20 ms (development)")
+    args = ap.parse_args(argv)
+
+    import msgspec
+    import orjson
+    import ormsgpack
+
+    base, new = load_build("base", args.base), load_build("new", args.new)
+    peers = (orjson, msgspec, ormsgpack)
+    repeats, target_ns = (5, 20e6) if args.quick else (15, 50e6)
+    selected = {s.strip() for s in args.files.split(",") if s.strip()} if args.files else None
+    corpus = resolve_corpus(args.corpus)
+
+    gc.enable()
+    print(f"base: {Path(args.base).resolve()}\nnew:  {Path(args.new).resolve()}")
+    print(f"{repeats} repeats x ~{target_ns / 1e6:.0f} ms of process CPU time; median per call\n")
+    for name, loader in datasets(corpus, selected):
+        obj = loader()
+        try:
+            groups = cases(obj, base, new, peers)
+        except Exception as exc:  # noqa: BLE001 - data Dral refuses (e.g. too deep)
+            print(f"{name:18} n/a ({type(exc).__name__}: {exc})")
+            continue
+        for group, measured in groups.items():
+            measure(measured, repeats, target_ns)
+            print(report(name, group, measured), flush=True)
+        del obj, groups
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
