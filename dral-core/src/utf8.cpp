@@ -109,7 +109,7 @@ std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t len
         std::uint8_t lead = data[i];
         if (lead < 0x80) {
             if (ascii_word_at(data, length, i)) {
-                for (int k = 0; k < 8; ++k) out[k] = data[i + k];
+                widen_ascii_word(data + i, out);
                 out += 8;
                 i += 8;
             } else {

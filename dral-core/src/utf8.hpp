@@ -5,6 +5,10 @@
 #include <cstring>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace dral_core {
 
 enum class Utf8Class : std::uint8_t { Invalid, Ascii, NonAscii };
@@ -16,6 +20,30 @@ inline bool is_ascii_word(const std::uint8_t* data) {
     std::uint64_t chunk;
     std::memcpy(&chunk, data, 8);
     return (chunk & 0x8080808080808080ull) == 0;
+}
+
+// Writes the eight ASCII characters at `data` to `out`, widened to `Char`. Compilers turn the
+// plain loop into a byte at a time, or worse; SSE2 widens them in two or three instructions.
+template <class Char>
+void widen_ascii_word(const std::uint8_t* data, Char* out) {
+    if constexpr (sizeof(Char) == 1) {
+        std::memcpy(out, data, 8);
+    } else {
+#if defined(__SSE2__)
+        __m128i zero = _mm_setzero_si128();
+        __m128i words =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(data)), zero);
+        auto* to = reinterpret_cast<__m128i*>(out);
+        if constexpr (sizeof(Char) == 2) {
+            _mm_storeu_si128(to, words);
+        } else {
+            _mm_storeu_si128(to, _mm_unpacklo_epi16(words, zero));
+            _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(words, zero));
+        }
+#else
+        for (int k = 0; k < 8; ++k) out[k] = data[k];
+#endif
+    }
 }
 
 inline Utf8Class classify_utf8(const std::uint8_t* data, std::size_t length) {
@@ -67,7 +95,7 @@ void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* ou
         std::uint32_t lead = data[0];
         if (lead < 0x80) {
             if (end - data >= 8 && is_ascii_word(data)) {
-                for (int k = 0; k < 8; ++k) out[k] = data[k];
+                widen_ascii_word(data, out);
                 out += 8;
                 data += 8;
             } else {
