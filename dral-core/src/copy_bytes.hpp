@@ -18,10 +18,13 @@ inline void copy_bytes(std::uint8_t* out, const void* in, std::size_t n) {
         std::memcpy(out, &head, sizeof(Word));
         std::memcpy(out + n - sizeof(Word), &tail, sizeof(Word));
     };
+    struct Sixteen {
+        std::uint64_t words[2];
+    };
     if (n > 32) {
         std::memcpy(out, from, n);
     } else if (n >= 16) {
-        copy_ends.template operator()<unsigned __int128>();
+        copy_ends.template operator()<Sixteen>();
     } else if (n >= 8) {
         copy_ends.template operator()<std::uint64_t>();
     } else if (n >= 4) {
