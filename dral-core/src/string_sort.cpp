@@ -66,8 +66,9 @@ public:
                 // Past the bytes they all share, the cached keys settle most comparisons.
                 skip_shared_bytes(range);
                 insertion_sort(strings_, items_.data() + range.first, range.count, range.depth);
-            } else
+            } else {
                 split(range, pending);
+            }
         }
         sorted.clear();
         for (const SortKey& item : items_) sorted.push_back(strings_[item.position]);
