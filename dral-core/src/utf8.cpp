@@ -52,6 +52,11 @@ bool two_byte_character_at(const std::uint8_t* data, std::size_t length, std::si
     return data[i] >= 0xC2 && data[i] <= 0xDF && length - i >= 2 && (data[i + 1] & 0xC0) == 0x80;
 }
 
+// Utf8Measure::widest for text whose largest non-ASCII code point is `largest` (0 for none).
+std::uint32_t widest_for(char32_t largest) {
+    return largest > 0xFFFF ? 0x10FFFF : largest > 0xFF ? 0xFFFF : largest != 0 ? 0xFF : 0x7F;
+}
+
 }  // namespace
 
 Utf8Class classify_utf8_slow(const std::uint8_t* data, std::size_t length, std::size_t i) {
@@ -93,11 +98,12 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
         ++code_points;
         largest_lead = std::max(largest_lead, lead);
     }
-    std::uint32_t widest = largest_lead >= 0xF0   ? 0x10FFFF
-                           : largest_lead >= 0xC4 ? 0xFFFF  // from U+0100 on
-                           : largest_lead != 0    ? 0xFF
-                                                  : 0x7F;
-    return Utf8Measure{code_points, widest};
+    // The smallest code point the largest lead byte can start stands for the width it needs.
+    char32_t smallest_of_lead = largest_lead >= 0xF0   ? 0x10000
+                                : largest_lead >= 0xC4 ? 0x100
+                                : largest_lead != 0    ? 0x80
+                                                       : 0;
+    return Utf8Measure{code_points, widest_for(smallest_of_lead)};
 }
 
 std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t length,
@@ -131,11 +137,7 @@ std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t len
         *out++ = code;
         largest_non_ascii = std::max(largest_non_ascii, code);
     }
-    std::uint32_t widest = largest_non_ascii > 0xFFFF ? 0x10FFFF
-                           : largest_non_ascii > 0xFF ? 0xFFFF
-                           : largest_non_ascii != 0   ? 0xFF
-                                                      : 0x7F;
-    return Utf8Measure{static_cast<std::size_t>(out - start), widest};
+    return Utf8Measure{static_cast<std::size_t>(out - start), widest_for(largest_non_ascii)};
 }
 
 }  // namespace dral_core
