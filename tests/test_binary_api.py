@@ -226,3 +226,18 @@ def test_path_like_objects(tmp_path):
     path_like = type("PathLike", (), {"__fspath__": lambda self: str(tmp_path / "p.dral")})()
     dral.encode_to_file([1], path_like)
     assert dral.decode_from_file(path_like) == [1]
+
+
+def test_large_streams_of_changing_size():
+    # Large results are finished inside their own buffer, sized after the last large one: the
+    # bytes must not depend on what was dumped before.
+    def document(n):
+        return {"rows": [{"id": i, "name": "row %d é" % i, "x": i / 7} for i in range(n)]}
+
+    for n in (40_000, 90_000, 30_000, 90_000, 91_000, 50):
+        value = document(n)
+        enc = dral.Encoder()
+        enc.encode(value)
+        data = dral.dumps(value)
+        assert data == enc.finish()
+        assert dral.loads(data) == value
