@@ -205,7 +205,7 @@ constexpr std::size_t kLargestSpareMemory = 2u << 20;
 // Below this, copying the stream costs less than giving its buffer away with it.
 constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
 
-// The payload size of the last stream finished in place. The next one to grow that large grows
+// The payload size of the last large stream. The next one to grow that large grows
 // straight to it: large documents tend to come again at about the same size, and a block the
 // size of the one just freed is what the allocator hands back without mapping fresh pages and
 // faulting them in, as it does for the larger blocks that doubling would ask for.
@@ -232,8 +232,8 @@ void recycle(Encoder& encoder) {
 
 PyObject* finish_to_bytes(Encoder& encoder) {
     if (std::size_t payload = encoder.buffered_size(); payload >= kFinishInPlaceFrom) {
+        last_large_payload = payload;
         if (std::size_t size = encoder.finish_in_place(); size != 0) {
-            last_large_payload = payload;
             auto* stream = static_cast<PyObject*>(encoder.take_block_buffer().take_owner());
             if (_PyBytes_Resize(&stream, static_cast<Py_ssize_t>(size)) < 0) return nullptr;
             return stream;
