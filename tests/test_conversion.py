@@ -200,6 +200,26 @@ def test_sort_keys_orders_any_number_of_keys_by_code_point(value):
     assert data == dral._dral_native._dumps_reference({"outer": value}, sort_keys=True)
 
 
+class IdentityKey(str):
+    __hash__ = object.__hash__
+
+    def __eq__(self, other):
+        return self is other
+
+
+@pytest.mark.parametrize("size", [3, 9, 40])
+def test_sort_keys_keeps_the_order_of_equal_keys(size):
+    # str subclasses can give a dict several keys of one text; they stay in the dict's order.
+    value = {IdentityKey("same") if i % 3 == 0 else f"k{i:02}": i for i in range(size)}
+    data = dral.dumps(value, sort_keys=True)
+    assert data == dral._dral_native._dumps_reference(value, sort_keys=True)
+    stream = dral.Encoder(sort_keys=True)
+    stream.encode(value)
+    assert stream.finish() == data
+    # Each "same" key on the wire is followed by its value: tag 2 and a one-byte varint.
+    assert [after[1] for after in data.split(b"\x04same")[1:]] == list(range(0, size, 3))
+
+
 def test_repeated_key_on_the_wire_keeps_first_position_and_last_value():
     payload = b"\x06\x03" + b"\x01a\x02\x01" + b"\x01b\x02\x02" + b"\x01a\x02\x03" + b"\x07"
     back = dral.loads(data_stream(payload))

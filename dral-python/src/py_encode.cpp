@@ -124,6 +124,7 @@ private:
             std::size_t length;
             PyObject* value;
             std::uint64_t prefix;  // the key's first eight bytes, big-endian, zero-padded
+            std::size_t place;     // in the dict
             std::string_view key_view() const { return {key, length}; }
         };
         // Most dicts are small: their entries stay on the stack, and the smallest are sorted by
@@ -142,16 +143,20 @@ private:
             if (!PyUnicode_Check(key)) return false;
             auto text = utf8_of(key);
             if (!text) return false;
-            entries[count++] = {text->data(), text->size(), value, dral_core::sort_prefix(*text)};
+            entries[count] = {text->data(), text->size(), value, dral_core::sort_prefix(*text),
+                              count};
+            ++count;
         }
         // Differing prefixes order keys as their bytes do (padding sorts below any real byte,
-        // and equal real bytes leave the prefixes equal); only ties need the whole keys.
+        // and equal real bytes leave the prefixes equal); only ties need the whole keys. Equal
+        // keys (str subclasses can make them) keep the dict's order, as a stable sort does.
         auto by_key = [](const Entry& a, const Entry& b) {
             if (a.prefix != b.prefix) return a.prefix < b.prefix;
-            return a.key_view() < b.key_view();
+            if (int order = a.key_view().compare(b.key_view()); order != 0) return order < 0;
+            return a.place < b.place;
         };
         if (count > kInsertionSortLimit) {
-            std::sort(entries, entries + count, by_key);  // keys are distinct: no ties to keep
+            std::sort(entries, entries + count, by_key);
         } else {
             for (std::size_t i = 1; i < count; ++i)
                 for (std::size_t j = i; j > 0 && by_key(entries[j], entries[j - 1]); --j)
