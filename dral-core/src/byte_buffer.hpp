@@ -23,6 +23,9 @@ struct ByteStorage {
     void (*release)(void* owner, std::uint8_t* base);
     std::size_t front;            // bytes kept before the data
     bool loses_bytes_on_failure;  // a failed resize also freed the old block
+    // The capacity to grow to when `needed` bytes must fit and doubling gives `doubled`; null
+    // to keep doubling.
+    std::size_t (*growth)(std::size_t needed, std::size_t doubled);
 };
 
 inline constexpr ByteStorage kHeapStorage{
@@ -32,6 +35,7 @@ inline constexpr ByteStorage kHeapStorage{
     [](void*, std::uint8_t* base) { std::free(base); },
     0,
     false,
+    nullptr,
 };
 
 class ByteBuffer {
@@ -102,13 +106,6 @@ public:
     }
     void append(std::span<const std::uint8_t> bytes) { append(bytes.data(), bytes.size()); }
 
-    // Growth past `from` bytes goes straight to `capacity` when that is more: for an owner that
-    // expects the content to end up about that large.
-    void expect_growth(std::size_t from, std::size_t capacity) {
-        expected_from_ = from;
-        expected_capacity_ = capacity;
-    }
-
     void truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
     void clear() { size_ = 0; }
 
@@ -118,7 +115,7 @@ private:
         if (needed < size_) throw std::bad_alloc();
         std::size_t capacity = capacity_ < 64 ? 64 : capacity_;
         while (capacity < needed) capacity = capacity * 2 > capacity ? capacity * 2 : needed;
-        if (needed > expected_from_ && expected_capacity_ > capacity) capacity = expected_capacity_;
+        if (storage_->growth != nullptr) capacity = storage_->growth(needed, capacity);
         reserve(capacity);
     }
 
@@ -134,8 +131,6 @@ private:
         std::swap(data_, other.data_);
         std::swap(size_, other.size_);
         std::swap(capacity_, other.capacity_);
-        std::swap(expected_from_, other.expected_from_);
-        std::swap(expected_capacity_, other.expected_capacity_);
     }
 
     const ByteStorage* storage_ = &kHeapStorage;
@@ -144,8 +139,6 @@ private:
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
-    std::size_t expected_from_ = SIZE_MAX;
-    std::size_t expected_capacity_ = 0;
 };
 
 }  // namespace dral_core

@@ -124,7 +124,6 @@ private:
             std::size_t length;
             PyObject* value;
             std::uint64_t prefix;  // the key's first eight bytes, big-endian, zero-padded
-            std::size_t place;     // in the dict
             std::string_view key_view() const { return {key, length}; }
         };
         // Most dicts are small: their entries stay on the stack, and the smallest are sorted by
@@ -137,26 +136,30 @@ private:
         Entry* entries = size > kSmall ? large.data() : small;
 
         std::size_t count = 0;
+        bool only_str_keys = true;
         Py_ssize_t position = 0;
         PyObject *key, *value;
         while (PyDict_Next(dict, &position, &key, &value)) {
-            if (!PyUnicode_Check(key)) return false;
+            if (!PyUnicode_CheckExact(key)) {
+                if (!PyUnicode_Check(key)) return false;
+                only_str_keys = false;
+            }
             auto text = utf8_of(key);
             if (!text) return false;
-            entries[count] = {text->data(), text->size(), value, dral_core::sort_prefix(*text),
-                              count};
-            ++count;
+            entries[count++] = {text->data(), text->size(), value, dral_core::sort_prefix(*text)};
         }
         // Differing prefixes order keys as their bytes do (padding sorts below any real byte,
-        // and equal real bytes leave the prefixes equal); only ties need the whole keys. Equal
-        // keys (str subclasses can make them) keep the dict's order, as a stable sort does.
+        // and equal real bytes leave the prefixes equal); only ties need the whole keys.
         auto by_key = [](const Entry& a, const Entry& b) {
             if (a.prefix != b.prefix) return a.prefix < b.prefix;
-            if (int order = a.key_view().compare(b.key_view()); order != 0) return order < 0;
-            return a.place < b.place;
+            return a.key_view() < b.key_view();
         };
         if (count > kInsertionSortLimit) {
-            std::sort(entries, entries + count, by_key);
+            // Only str subclasses can make two keys equal; those keep the dict's order.
+            if (only_str_keys)
+                std::sort(entries, entries + count, by_key);
+            else
+                std::stable_sort(entries, entries + count, by_key);
         } else {
             for (std::size_t i = 1; i < count; ++i)
                 for (std::size_t j = i; j > 0 && by_key(entries[j], entries[j - 1]); --j)
@@ -175,6 +178,20 @@ private:
     bool sort_keys_;
 };
 
+// Below this, copying the stream costs less than giving its buffer away with it.
+constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
+
+// The payload size of the last large stream. The next one to grow that large grows straight to
+// it: large documents tend to come again at about the same size, and a block the size of the one
+// just freed is what the allocator hands back without mapping fresh pages and faulting them in,
+// as it does for the larger blocks that doubling would ask for.
+std::size_t last_large_payload = 0;
+
+std::size_t grow_like_last_large_stream(std::size_t needed, std::size_t doubled) {
+    std::size_t expected = last_large_payload + dral_core::kEndBlockSize;
+    return needed > kFinishInPlaceFrom && expected > doubled ? expected : doubled;
+}
+
 // A one-shot encoder's block buffer lives in a bytes object with room for the data block's
 // header in front: a large stream is then finished where it was written and handed over as the
 // result, never held twice. Growing it may lose it when memory runs out, which only a one-shot
@@ -191,8 +208,8 @@ std::uint8_t* resize_bytes(void*& owner, std::uint8_t*, std::size_t, std::size_t
 
 void release_bytes(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
 
-constexpr dral_core::ByteStorage kBytesStorage{resize_bytes, release_bytes,
-                                               dral_core::kMaxBlockHeaderSize, true};
+constexpr dral_core::ByteStorage kBytesStorage{
+    resize_bytes, release_bytes, dral_core::kMaxBlockHeaderSize, true, grow_like_last_large_stream};
 
 // The memory of the last finished encoder of each kind, kept for the next one: growing fresh
 // buffers and faulting in their pages costs more than encoding small and medium values (and the
@@ -207,23 +224,11 @@ dral_core::EncoderMemory& spare_memory(bool one_shot) {
 }
 constexpr std::size_t kLargestSpareMemory = 2u << 20;
 
-// Below this, copying the stream costs less than giving its buffer away with it.
-constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
-
-// The payload size of the last large stream. The next one to grow that large grows
-// straight to it: large documents tend to come again at about the same size, and a block the
-// size of the one just freed is what the allocator hands back without mapping fresh pages and
-// faulting them in, as it does for the larger blocks that doubling would ask for.
-std::size_t last_large_payload = 0;
-
 }  // namespace
 
 Encoder new_encoder(bool one_shot) {
     dral_core::EncoderMemory& spare = spare_memory(one_shot);
     const dral_core::ByteStorage& storage = spare.block.storage();
-    if (one_shot)
-        spare.block.expect_growth(kFinishInPlaceFrom,
-                                  last_large_payload + dral_core::kEndBlockSize);
     Encoder encoder(std::move(spare));
     spare.block = dral_core::ByteBuffer(storage);  // the rest was left empty by the move
     return encoder;
