@@ -189,7 +189,10 @@ std::size_t last_large_payload = 0;
 
 std::size_t grow_like_last_large_stream(std::size_t needed, std::size_t doubled) {
     std::size_t expected = last_large_payload + dral_core::kEndBlockSize;
-    return needed > kFinishInPlaceFrom && expected > doubled ? expected : doubled;
+    // Never more than four times what must fit: a stream far smaller than the last one does not
+    // ask for (or fail on) a block of that one's size.
+    bool likely = needed > kFinishInPlaceFrom && expected > doubled && expected / 4 <= needed;
+    return likely ? expected : doubled;
 }
 
 // A one-shot encoder's block buffer lives in a bytes object with room for the data block's
