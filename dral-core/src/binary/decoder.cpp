@@ -1,0 +1,129 @@
+#include "binary/decoder.hpp"
+
+#include "binary/stream.hpp"
+#include "binary/string_dict.hpp"
+#include "value/value_sink.hpp"
+
+namespace dral_core {
+
+Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits)
+    : input_(input),
+      limits_(limits),
+      max_depth_(std::min<std::uint64_t>(limits.max_depth, kMaxNestingDepth)) {}
+
+Result<std::optional<Value>> Decoder::decode_next_owned() {
+    ValueSink sink;
+    return decode_next(sink);
+}
+
+Result<std::vector<Value>> Decoder::decode_all_owned() {
+    std::vector<Value> values;
+    ValueSink sink;
+    while (true) {
+        DRAL_ASSIGN_OR_RETURN(auto value, decode_next(sink));
+        if (!value) return values;
+        values.push_back(std::move(*value));
+    }
+}
+
+Status Decoder::read_key(std::string_view& key, bool& ascii) {
+    DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
+    if (length > remaining()) {
+        std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
+        return fail(DralError::unexpected_eof(key_end));
+    }
+    const std::uint8_t* bytes = input_.data() + cursor_;
+    Utf8Class utf8 = classify_utf8(bytes, length);
+    if (utf8 == Utf8Class::Invalid) return fail(DralError::invalid_utf8(cursor_));
+    cursor_ += length;
+    key = std::string_view(reinterpret_cast<const char*>(bytes), length);
+    ascii = utf8 == Utf8Class::Ascii;
+    return {};
+}
+
+Result<bool> Decoder::enter_next_data_block() {
+    in_block_ = false;
+    while (true) {
+        DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
+        if (!block) return false;
+        if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
+        if (!dictionary_pending_) table_.clear();
+        dictionary_pending_ = false;
+        if (block->start == block->end) continue;
+        in_block_ = true;
+        cursor_ = block->start;
+        block_end_ = block->end;
+        return true;
+    }
+}
+
+Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
+    while (true) {
+        if (position_ >= input_.size()) return std::nullopt;
+        std::uint8_t type = input_[position_];
+        if (type == static_cast<std::uint8_t>(BlockType::End)) return std::nullopt;
+        if (type == 0 || type > static_cast<std::uint8_t>(BlockType::StringDict))
+            return fail(DralError::invalid_block_type(type));
+
+        DRAL_ASSIGN_OR_RETURN(auto length, decode_varint(input_, position_ + 1));
+        if (length.value > limits_.max_block_size)
+            return fail(DralError::block_too_large(length.value, limits_.max_block_size));
+        std::size_t at = position_ + 1 + length.length;
+        if (at >= input_.size()) return fail(DralError::unexpected_eof(at));
+        std::uint8_t compression = input_[at++];
+        if (compression > kMaxCompressionCode)
+            return fail(DralError::unknown_compression(compression));
+        if (input_.size() - at < kChecksumSize) return fail(DralError::unexpected_eof(at));
+        std::uint64_t stored = load_u64_le(input_.data() + at);
+        std::size_t start = at + kChecksumSize;
+        if (length.value > input_.size() - start) {
+            std::uint64_t end = start + length.value < start ? UINT64_MAX : start + length.value;
+            return fail(DralError::unexpected_eof(end));
+        }
+        std::size_t end = start + length.value;
+        position_ = end;
+
+        if (type == static_cast<std::uint8_t>(BlockType::StringDict)) {
+            DRAL_TRY(check_block_checksum(stored, start, end));
+            DRAL_ASSIGN_OR_RETURN(auto dict, parse_string_dict(input_.subspan(start, end - start),
+                                                               limits_.max_items));
+            dictionary_storage_ = std::move(dict.storage);
+            table_.assign(dict.strings);
+            dictionary_pending_ = true;
+            continue;
+        }
+        if (compression != static_cast<std::uint8_t>(CompressionType::None)) {
+            DRAL_TRY(read_compressed_block(compression, start, end));
+        }
+        DRAL_TRY(check_block_checksum(stored, start, end));
+        return Block{type, start, end};
+    }
+}
+
+Status Decoder::check_block_checksum(std::uint64_t stored, std::size_t start,
+                                     std::size_t end) const {
+    std::uint64_t computed = xxh64(input_.subspan(start, end - start));
+    if (computed != stored) return fail(DralError::checksum_mismatch(stored, computed));
+    return {};
+}
+
+// No decompressor is built in: a compressed block passes the size and ratio limits (so hostile
+// sizes are reported as such) and then fails.
+Status Decoder::read_compressed_block(std::uint8_t compression, std::size_t start,
+                                      std::size_t end) const {
+    auto payload = input_.first(end);
+    DRAL_ASSIGN_OR_RETURN(auto size, decode_varint(payload, start));
+    if (size.value > limits_.max_block_size)
+        return fail(DralError::block_too_large(size.value, limits_.max_block_size));
+    std::uint64_t compressed = end - start - size.length;
+    if (compressed != 0 && size.value / compressed > limits_.max_decompression_ratio)
+        return fail(DralError::decompression_ratio_exceeded(
+            static_cast<double>(size.value) / static_cast<double>(compressed),
+            limits_.max_decompression_ratio, compressed, size.value));
+    static constexpr const char* kNames[] = {"", "zstd", "snappy", "lz4"};
+    std::string name = kNames[compression];
+    return fail(DralError::decompression_failed(name + " decompression not available (enable '" +
+                                                name + "' feature)"));
+}
+
+}  // namespace dral_core

@@ -1,0 +1,138 @@
+// Reads a Dral stream from a borrowed byte slice, one top-level value at a time, under the
+// reading limits. Values are produced through a sink so that one reader serves both the Value
+// tree and direct builders (the Python binding's): the bytes decide every result and every error,
+// whatever the sink builds.
+//
+// A sink provides a movable `Node` type and:
+//   bool failed(const Node&)            a sink may refuse a node (its own failure); the reader
+//                                       then stops and hands that node back unchanged
+//   Node null(), boolean(bool), uint(u64), integer(i64), floating(double)
+//   Node str(string_view, bool ascii, size_t table_index)   a string read in full; a sink with
+//                                       kValidatesUtf8 checks non-ASCII text itself and, on
+//                                       invalid UTF-8, fails the node and answers true to
+//                                       take_utf8_rejection(); others get valid text only
+//   Node table_str(size_t table_index, string_view)         a string reference
+//   Node bytes(const uint8_t*, size_t)
+//   Node begin_array(size_t capacity); bool set_item(Node& array, size_t index, Node item)
+//   Node begin_object(size_t capacity); bool set_entry(Node& object, string_view key,
+//                                                      bool ascii, Node value)
+// `capacity` is how many elements the sink may allocate up front: all capacities together never
+// exceed what the block could hold. Items arrive with indices 0, 1, 2...; an index at or past
+// the capacity must be appended. When set_item or set_entry refuse, the reader returns a
+// default-constructed Node, which such a sink must report as failed.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/error.hpp"
+#include "base/limits.hpp"
+#include "base/nesting.hpp"
+#include "binary/string_table.hpp"
+#include "encoding/checksum.hpp"
+#include "encoding/utf8.hpp"
+#include "encoding/varint.hpp"
+#include "value/value.hpp"
+
+namespace dral_core {
+
+class Decoder {
+public:
+    Decoder(std::span<const std::uint8_t> input, DecodeLimits limits);
+
+    // The next top-level value, or nothing once the stream ended cleanly: at a block boundary
+    // or at the end block's type byte. Running out of input anywhere else is an error.
+    template <class Sink>
+    Result<std::optional<typename Sink::Node>> decode_next(Sink& sink);
+
+    Result<std::optional<Value>> decode_next_owned();
+    Result<std::vector<Value>> decode_all_owned();
+
+private:
+    struct Block {
+        std::uint8_t type;
+        std::size_t start;
+        std::size_t end;
+    };
+
+    Result<std::optional<Block>> read_next_block();
+    Result<bool> enter_next_data_block();
+    Status check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end) const;
+    Status read_compressed_block(std::uint8_t compression, std::size_t start,
+                                 std::size_t end) const;
+
+    template <class Sink>
+    Result<typename Sink::Node> read_value(Sink& sink);
+    // Inlined into read_value's loop: for most scalars the call and the Result it returns cost
+    // more than reading them.
+    template <class Sink>
+    [[gnu::always_inline]] inline Result<typename Sink::Node> read_scalar(Sink& sink,
+                                                                          std::uint8_t tag);
+    template <class Sink>
+    Result<typename Sink::Node> read_blob(Sink& sink);
+    Status read_key(std::string_view& key, bool& ascii);
+
+    // Varints inside a data block never read past the block.
+    Result<std::uint64_t> read_block_varint() {
+        DRAL_ASSIGN_OR_RETURN(auto varint, decode_varint(input_.first(block_end_), cursor_));
+        cursor_ += varint.length;
+        return varint.value;
+    }
+    Status enter_container() {
+        if (depth_ >= max_depth_) [[unlikely]]
+            return fail(DralError::depth_exceeded(depth_, max_depth_));
+        return {};
+    }
+    void leave_container(WireType end_tag) {
+        --depth_;
+        // The end tag is optional on reading: anything else is left for what follows.
+        if (cursor_ < block_end_ && input_[cursor_] == static_cast<std::uint8_t>(end_tag))
+            ++cursor_;
+    }
+    std::size_t remaining() const { return block_end_ - cursor_; }
+
+    // Room a container of `count` elements of at least `element_size` bytes each may have
+    // allocated up front. The bytes promised to the unread elements of enclosing containers
+    // are not available to it, so all preallocation together stays within the block however
+    // the containers nest: declared counts never drive allocation.
+    std::size_t reserve_room(std::uint64_t count, std::size_t element_size) {
+        std::size_t available = remaining() > reserved_bytes_ ? remaining() - reserved_bytes_ : 0;
+        std::size_t capacity = std::min<std::uint64_t>(count, available / element_size);
+        reserved_bytes_ += capacity * element_size;
+        return capacity;
+    }
+
+    std::span<const std::uint8_t> input_;
+    DecodeLimits limits_;
+    std::uint64_t max_depth_;
+    std::size_t position_ = 0;  // of the next block header
+    bool in_block_ = false;
+    std::size_t cursor_ = 0;
+    std::size_t block_end_ = 0;
+    std::size_t depth_ = 0;
+    std::size_t reserved_bytes_ = 0;
+    std::uint64_t memory_used_ = 0;
+    bool dictionary_pending_ = false;
+    std::vector<char> dictionary_storage_;
+    StringTable table_;
+};
+
+template <class Sink>
+Result<std::optional<typename Sink::Node>> Decoder::decode_next(Sink& sink) {
+    if (!in_block_ || cursor_ >= block_end_) {
+        DRAL_ASSIGN_OR_RETURN(bool found, enter_next_data_block());
+        if (!found) return std::nullopt;
+    }
+    DRAL_ASSIGN_OR_RETURN(auto node, read_value(sink));
+    return std::optional<typename Sink::Node>(std::move(node));
+}
+
+}  // namespace dral_core
+
+#include "binary/decoder_values.hpp"

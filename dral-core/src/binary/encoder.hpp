@@ -1,0 +1,218 @@
+// Writes top-level values into one data block and frames the stream on finish. The write_*
+// primitives are public so that producers other than a Value tree (the Python binding's direct
+// path) write exactly the same bytes with exactly the same checks.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "base/byte_buffer.hpp"
+#include "base/copy_bytes.hpp"
+#include "base/error.hpp"
+#include "base/limits.hpp"
+#include "binary/stream.hpp"
+#include "binary/string_dict.hpp"
+#include "binary/string_index.hpp"
+#include "encoding/checksum.hpp"
+#include "encoding/varint.hpp"
+#include "value/value.hpp"
+
+namespace dral_core {
+
+// What deduplication works in: the index of the block's strings and the dictionary's memory.
+struct DedupMemory {
+    StringIndex strings;
+    StringDictMemory dictionary;
+    std::size_t capacity_bytes() const {
+        return strings.capacity_bytes() + dictionary.capacity_bytes();
+    }
+};
+
+// The memory an encoder works in. A finished encoder hands it back for the next one, which then
+// neither grows its buffers nor has their pages faulted in again.
+struct EncoderMemory {
+    EncoderMemory() = default;
+    explicit EncoderMemory(ByteBuffer block_buffer) : block(std::move(block_buffer)) {}
+
+    ByteBuffer block;
+    std::unique_ptr<DedupMemory> dedup;  // only once a string was deduplicated
+    std::size_t capacity_bytes() const {
+        return block.capacity() + (dedup ? dedup->capacity_bytes() : 0);
+    }
+};
+
+class Encoder {
+public:
+    Encoder();
+    // Works in `memory`, recycled from an earlier encoder by take_memory.
+    explicit Encoder(EncoderMemory&& memory);
+
+    void set_dedup(bool dedup) { dedup_ = dedup; }
+    bool dedup() const { return dedup_; }
+    void set_compression(CompressionType compression) { compression_ = compression; }
+    CompressionType compression() const { return compression_; }
+    const DecodeLimits& limits() const { return limits_; }
+    // Bytes of values written so far.
+    std::size_t buffered_size() const { return block_.size(); }
+
+    // Appends one top-level value. On failure the encoder is as it was before the call.
+    Status encode_value(const Value& value);
+
+    // The complete stream; the encoder must not be used again, except to take its buffer back.
+    ByteBuffer finish();
+
+    // The same stream, written to memory from `allocate(size)`, which returns `size` writable
+    // bytes or nullptr to give up (then this returns nullptr too).
+    template <class Allocate>
+    std::uint8_t* finish_into(Allocate allocate) {
+        Layout layout = lay_out();
+        std::uint8_t* out = allocate(layout.size());
+        if (out != nullptr) write_layout(layout, out);
+        return out;
+    }
+
+    // The same stream laid out inside the block buffer itself, starting kMaxBlockHeaderSize
+    // bytes before its data (the buffer's storage must keep that much room in front), so that a
+    // large stream is never held twice. Returns the stream's size, or 0 when that is not
+    // possible (a dictionary block must come first, or nothing was encoded): use finish_into.
+    std::size_t finish_in_place();
+
+    // The block buffer, emptied, for reuse by another encoder. After a finish of a large
+    // stream it holds no memory worth keeping (see write_layout).
+    ByteBuffer take_block_buffer() {
+        block_.clear();
+        return std::move(block_);
+    }
+    // All of its memory, emptied, for reuse by another encoder.
+    EncoderMemory take_memory() {
+        block_.clear();
+        if (dedup_memory_) dedup_memory_->strings.clear();
+        EncoderMemory memory(std::move(block_));
+        memory.dedup = std::move(dedup_memory_);
+        return memory;
+    }
+
+    // Undo support for producers that may fail half-way through a value.
+    struct Checkpoint {
+        std::size_t block_size;
+        std::size_t strings;
+        std::size_t depth;
+    };
+    Checkpoint checkpoint() const {
+        return {block_.size(), dedup_memory_ ? dedup_memory_->strings.size() : 0, depth_};
+    }
+    void rollback(const Checkpoint& checkpoint);
+
+    // Primitives: one call per value or container boundary.
+    void write_null() { block_.push_back(tag(WireType::Null)); }
+    void write_bool(bool b) {
+        std::uint8_t* out = block_.prepare(2);
+        out[0] = tag(WireType::Bool);
+        out[1] = b ? 1 : 0;
+        block_.advance(2);
+    }
+    void write_uint(std::uint64_t u) { write_tagged_varint(WireType::VarUInt, u); }
+    void write_int(std::int64_t i) { write_tagged_varint(WireType::VarInt, zigzag_encode(i)); }
+    void write_float(double d) {
+        std::uint8_t* out = block_.prepare(9);
+        out[0] = tag(WireType::Float64);
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        store_u64_le(out + 1, bits);
+        block_.advance(9);
+    }
+    void write_str(std::string_view text) {
+        write_str_in_place(text.size(),
+                           [&](std::uint8_t* out) { copy_bytes(out, text.data(), text.size()); });
+    }
+    // A string of `utf8_length` bytes that `fill(out)` writes as UTF-8 straight into the block.
+    template <class Fill>
+    void write_str_in_place(std::size_t utf8_length, Fill fill) {
+        std::size_t value_start = block_.size();
+        std::uint8_t* out = block_.prepare(2 + kMaxVarintBytes + utf8_length);
+        out[0] = tag(WireType::Blob);
+        out[1] = 0;
+        std::size_t header = 2 + write_varint(out + 2, utf8_length);
+        fill(out + header);
+        block_.advance(header + utf8_length);
+        if (dedup_) deduplicate_last_str(value_start, value_start + header);
+    }
+    void write_bytes(std::span<const std::uint8_t> bytes) {
+        std::uint8_t* out = block_.prepare(2 + kMaxVarintBytes + bytes.size());
+        out[0] = tag(WireType::Blob);
+        out[1] = 1;
+        std::size_t header = 2 + write_varint(out + 2, bytes.size());
+        if (!bytes.empty()) std::memcpy(out + header, bytes.data(), bytes.size());
+        block_.advance(header + bytes.size());
+    }
+    Status begin_array(std::uint64_t count) { return begin_container(WireType::ArrayStart, count); }
+    void end_array() { end_container(WireType::ArrayEnd); }
+    Status begin_object(std::uint64_t count) {
+        return begin_container(WireType::ObjectStart, count);
+    }
+    void write_key(std::string_view key) {
+        std::uint8_t* out = block_.prepare(kMaxVarintBytes + key.size());
+        std::size_t n = write_varint(out, key.size());
+        copy_bytes(out + n, key.data(), key.size());
+        block_.advance(n + key.size());
+    }
+    void end_object() { end_container(WireType::ObjectEnd); }
+
+private:
+    static constexpr std::uint8_t tag(WireType type) { return static_cast<std::uint8_t>(type); }
+
+    void write_tagged_varint(WireType type, std::uint64_t value) {
+        std::uint8_t* out = block_.prepare(1 + kMaxVarintBytes);
+        out[0] = tag(type);
+        block_.advance(1 + write_varint(out + 1, value));
+    }
+    // A string value just written in full from `value_start` becomes a reference when the
+    // same text was written before.
+    void deduplicate_last_str(std::size_t value_start, std::size_t text_offset);
+    Status begin_container(WireType type, std::uint64_t count) {
+        if (depth_ >= limits_.max_depth) [[unlikely]]
+            return fail(DralError::depth_exceeded(depth_, limits_.max_depth));
+        if (count > limits_.max_items) [[unlikely]]
+            return fail(DralError::too_many_items(count, limits_.max_items));
+        write_tagged_varint(type, count);
+        ++depth_;
+        return {};
+    }
+    void end_container(WireType type) {
+        --depth_;
+        block_.push_back(tag(type));
+    }
+    Status encode_value_inner(const Value& value);
+    bool has_dictionary() const {
+        return dedup_ && dedup_memory_ && !dedup_memory_->strings.empty();
+    }
+
+    // The finished stream: the dictionary block (if any), the data block's header, the block
+    // buffer's payload, and the end block.
+    struct Layout {
+        std::uint8_t dictionary_header[kMaxBlockHeaderSize];
+        std::size_t dictionary_header_size = 0;
+        std::span<const std::uint8_t> dictionary;
+        std::uint8_t header[kMaxBlockHeaderSize];
+        std::size_t header_size = 0;
+        std::span<const std::uint8_t> payload;
+        std::size_t size() const {
+            return dictionary_header_size + dictionary.size() + header_size + payload.size() +
+                   kEndBlockSize;
+        }
+    };
+    Layout lay_out();
+    void write_layout(const Layout& layout, std::uint8_t* out);
+
+    ByteBuffer block_;
+    std::unique_ptr<DedupMemory> dedup_memory_;  // made when the first string is deduplicated
+    std::size_t depth_ = 0;
+    DecodeLimits limits_;
+    bool dedup_ = false;
+    CompressionType compression_ = CompressionType::None;
+};
+
+}  // namespace dral_core

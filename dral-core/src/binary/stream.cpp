@@ -1,0 +1,23 @@
+#include "binary/stream.hpp"
+
+#include "encoding/checksum.hpp"
+
+namespace dral_core {
+
+std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
+                               std::uint64_t payload_checksum) {
+    out[0] = static_cast<std::uint8_t>(type);
+    std::size_t n = 1 + write_varint(out + 1, payload_length);
+    out[n++] = static_cast<std::uint8_t>(CompressionType::None);
+    store_u64_le(out + n, payload_checksum);
+    return n + kChecksumSize;
+}
+
+void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum) {
+    std::uint8_t payload[kChecksumSize];
+    store_u64_le(payload, stream_checksum);
+    std::size_t n = write_block_header(out, BlockType::End, kChecksumSize, xxh64(payload));
+    store_u64_le(out + n, stream_checksum);
+}
+
+}  // namespace dral_core

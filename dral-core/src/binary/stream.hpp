@@ -1,0 +1,28 @@
+// Block framing of a Dral stream: type, varint length, compression byte, XXH64, payload.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "base/byte_buffer.hpp"
+#include "encoding/varint.hpp"
+
+namespace dral_core {
+
+enum class BlockType : std::uint8_t { Data = 1, StringDict = 4, End = 255 };
+
+enum class CompressionType : std::uint8_t { None = 0, Zstd = 1, Snappy = 2, Lz4 = 3 };
+inline constexpr std::uint8_t kMaxCompressionCode = 3;
+
+inline constexpr std::size_t kEndBlockSize = 19;
+inline constexpr std::size_t kChecksumSize = 8;
+inline constexpr std::size_t kMaxBlockHeaderSize = 1 + kMaxVarintBytes + 1 + kChecksumSize;
+
+// The header of an uncompressed block; returns its length.
+std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
+                               std::uint64_t payload_checksum);
+
+// Writes the end block for a stream whose preceding bytes hash to `stream_checksum`.
+void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum);
+
+}  // namespace dral_core

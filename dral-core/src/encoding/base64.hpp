@@ -1,0 +1,25 @@
+// Standard Base64 (RFC 4648 alphabet with '+' and '/', '=' padding), strict on decoding.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "value/value.hpp"
+
+namespace dral_core::base64 {
+
+// Appends the padded encoding of `data` to `output`.
+void encode_to(std::string& output, std::span<const std::uint8_t> data);
+
+std::string encode(std::span<const std::uint8_t> data);
+
+// Decodes canonical Base64 only: length a multiple of four, '=' only as the final one or two
+// characters, and zero in the bits that padding discards, so each byte string has one spelling.
+// On failure the error is a short lower-case description of the fault, such as "invalid length",
+// "invalid padding", "non-zero trailing bits" or "invalid character at offset 3".
+std::expected<Bytes, std::string> decode(std::string_view text);
+
+}  // namespace dral_core::base64

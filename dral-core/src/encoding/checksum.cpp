@@ -1,0 +1,31 @@
+#include "encoding/checksum.hpp"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+namespace dral_core {
+
+namespace {
+XXH64_state_t* state_of(unsigned char* storage) {
+    return reinterpret_cast<XXH64_state_t*>(storage);
+}
+const XXH64_state_t* state_of(const unsigned char* storage) {
+    return reinterpret_cast<const XXH64_state_t*>(storage);
+}
+}  // namespace
+
+static_assert(sizeof(XXH64_state_t) <= 96 && alignof(XXH64_state_t) <= 8);
+
+std::uint64_t xxh64(std::span<const std::uint8_t> bytes) {
+    return XXH64(bytes.data(), bytes.size(), 0);
+}
+
+Xxh64Stream::Xxh64Stream() { XXH64_reset(state_of(state_), 0); }
+
+void Xxh64Stream::update(std::span<const std::uint8_t> bytes) {
+    XXH64_update(state_of(state_), bytes.data(), bytes.size());
+}
+
+std::uint64_t Xxh64Stream::digest() const { return XXH64_digest(state_of(state_)); }
+
+}  // namespace dral_core

@@ -1,0 +1,139 @@
+#include "encoding/float_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <system_error>
+
+namespace dral_core {
+namespace {
+
+// value = 0.digits × 10^point (so `point` digits stand before the decimal point).
+struct ShortestDecimal {
+    bool negative = false;
+    char digits[24] = {};
+    int count = 0;
+    int point = 0;
+};
+
+// The standard library's shortest scientific form gives the digits; its fixed form would print
+// the exact binary value of large numbers instead of the shortest digits.
+ShortestDecimal shortest_decimal(double value) {
+    char text[64];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+    ShortestDecimal decimal;
+    const char* p = text;
+    if (*p == '-') decimal.negative = true, ++p;
+    for (; p < result.ptr && *p != 'e'; ++p)
+        if (*p != '.') decimal.digits[decimal.count++] = *p;
+    int exponent = 0;
+    if (p < result.ptr) std::from_chars(p + (p[1] == '+' ? 2 : 1), result.ptr, exponent);
+    decimal.point = exponent + 1;
+    return decimal;
+}
+
+void append_positional(std::string& output, const ShortestDecimal& d) {
+    if (d.negative) output += '-';
+    if (d.point <= 0) {
+        output += "0.";
+        output.append(static_cast<std::size_t>(-d.point), '0');
+        output.append(d.digits, static_cast<std::size_t>(d.count));
+    } else if (d.point >= d.count) {
+        output.append(d.digits, static_cast<std::size_t>(d.count));
+        output.append(static_cast<std::size_t>(d.point - d.count), '0');
+    } else {
+        output.append(d.digits, static_cast<std::size_t>(d.point));
+        output += '.';
+        output.append(d.digits + d.point, static_cast<std::size_t>(d.count - d.point));
+    }
+}
+
+// Saturates instead of overflowing: only the sign of the result matters to the caller.
+int clamp_add(long long a, long long b) {
+    const long long limit = 1'000'000'000;
+    long long sum = a + b;
+    return static_cast<int>(sum > limit ? limit : sum < -limit ? -limit : sum);
+}
+
+// Decimal exponent of the leading non-zero digit of a text that from_chars found out of range:
+// positive means the value overflowed, negative that it underflowed.
+int leading_exponent(std::string_view text) {
+    std::size_t e = text.find_first_of("eE");
+    std::string_view mantissa = text.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view digits = text.substr(e + 1);
+        bool negative = !digits.empty() && digits[0] == '-';
+        if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+        for (char c : digits) {
+            exponent = exponent * 10 + (c - '0');
+            if (exponent > 1'000'000'000) break;
+        }
+        if (negative) exponent = -exponent;
+    }
+    std::size_t dot = mantissa.find('.');
+    if (dot == std::string_view::npos) dot = mantissa.size();
+    std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return 0;
+    long long position = first < dot ? static_cast<long long>(dot - first) - 1
+                                     : -static_cast<long long>(first - dot);
+    return clamp_add(position, exponent);
+}
+
+}  // namespace
+
+void append_float_positional(std::string& output, double value) {
+    append_positional(output, shortest_decimal(value));
+}
+
+void append_float_debug(std::string& output, double value) {
+    if (std::isnan(value)) {
+        output += "NaN";
+        return;
+    }
+    if (std::isinf(value)) {
+        output += value < 0 ? "-inf" : "inf";
+        return;
+    }
+    const double magnitude = std::fabs(value);
+    const ShortestDecimal d = shortest_decimal(value);
+    if (magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e16)) {
+        append_positional(output, d);
+        if (d.point >= d.count) output += ".0";
+        return;
+    }
+    if (d.negative) output += '-';
+    output += d.digits[0];
+    if (d.count > 1) {
+        output += '.';
+        output.append(d.digits + 1, static_cast<std::size_t>(d.count - 1));
+    }
+    output += 'e';
+    output += std::to_string(d.point - 1);
+}
+
+std::optional<double> parse_float(std::string_view text) {
+    // from_chars would also take "inf", "nan" and friends; only the decimal form is wanted here.
+    if (text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
+    bool negative = false;
+    std::string_view body = text;
+    if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
+        negative = body[0] == '-';
+        body.remove_prefix(1);
+    }
+    // from_chars takes no '+' and its own '-' only once; the sign was stripped above.
+    if (body.empty() || body[0] == '+' || body[0] == '-') return std::nullopt;
+
+    double value = 0.0;
+    const auto result = std::from_chars(body.data(), body.data() + body.size(), value);
+    if (result.ptr != body.data() + body.size()) return std::nullopt;
+    if (result.ec == std::errc::result_out_of_range) {
+        value = leading_exponent(body) > 0 ? HUGE_VAL : 0.0;
+    } else if (result.ec != std::errc()) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace dral_core

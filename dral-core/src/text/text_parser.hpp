@@ -1,0 +1,161 @@
+// The token-level reader of the text notation. Values are built over it by parse_document in
+// text_parser_tree.hpp; `parse` in text.hpp is the entry point for Value trees.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/error.hpp"
+#include "encoding/utf8.hpp"
+#include "value/value.hpp"
+
+namespace dral_core {
+
+// A number as written, before a sink turns it into a value.
+struct TextNumber {
+    enum class Kind : std::uint8_t { UInt, Int, Float };
+    Kind kind;
+    std::uint64_t uint = 0;
+    std::int64_t integer = 0;
+    double floating = 0.0;
+};
+
+// The error for input that is not UTF-8, at the first bad byte.
+[[gnu::cold]] DralError invalid_utf8_error(std::string_view text);
+
+class Parser {
+public:
+    // `input` is borrowed and should be valid UTF-8, all ASCII when `ascii` (parse_document
+    // checks; parse_valid_document trusts its caller); a stray byte is still read safely.
+    Parser(std::string_view input, bool ascii) : input_(input), ascii_input_(ascii) {}
+
+    // The body of a quoted string, escapes resolved. The view points into the input when the body
+    // has no escape, else into a buffer of the reader that the next string read reuses.
+    Result<std::string_view> parse_quoted_string();
+    // An object key, quoted or bare, and the ':' after it; the view lives as long as a string's.
+    Result<std::string_view> parse_key();
+    // An integer or a float, with any type annotation after it.
+    Result<TextNumber> parse_number();
+    // A `b64#` byte string.
+    Result<Bytes> parse_bytes();
+    // Consumes a keyword of `length` bytes that starts here, and any type annotation after it.
+    void finish_keyword(std::size_t length) {
+        consume_bytes(length);
+        skip_type_annotation();
+    }
+    // Consumes a `::name` that starts exactly here; the name is thrown away.
+    void skip_type_annotation() {
+        if (starts_with("::")) [[unlikely]] {
+            consume_bytes(2);
+            skip_name_chars();
+        }
+    }
+
+    void skip_whitespace_and_comments() {
+        // Indentation is ASCII blanks; other characters and comments take the full path.
+        while (pos_ < input_.size()) {
+            const char byte = input_[pos_];
+            if (byte == ' ') {
+                skip_spaces();
+                continue;
+            }
+            if (is_ascii_blank(byte)) {
+                ++pos_;
+                continue;
+            }
+            if (byte == '/' || static_cast<unsigned char>(byte) >= 0x80) skip_unusual_blanks();
+            return;
+        }
+    }
+    // After the top-level value: one optional ';', then nothing but blanks and comments.
+    Status finish_document();
+    // Skips blanks, consumes one character and fails unless it is `expected`.
+    Status expect(char expected) {
+        skip_whitespace_and_comments();
+        if (!at_end() && input_[pos_] == expected) [[likely]] {
+            consume_bytes(1);
+            return {};
+        }
+        return expect_failed(expected);
+    }
+    // Consumes the next character if it is the ASCII character `expected`.
+    bool consume_if(char expected) {
+        if (at_end() || input_[pos_] != expected) return false;
+        consume_bytes(1);
+        return true;
+    }
+    bool at_end() const { return pos_ >= input_.size(); }
+    // The next byte, or NUL at end of input.
+    char next_byte() const { return at_end() ? '\0' : input_[pos_]; }
+    bool starts_with(std::string_view prefix) const {
+        return input_.substr(pos_).starts_with(prefix);
+    }
+    // Moves over `count` bytes that end on a character boundary. Lines and columns are not
+    // counted on the way: only an error needs them, and it derives them from the byte offset.
+    void consume_bytes(std::size_t count) { pos_ += count; }
+    // Whether `text` (read from this input) is ASCII; a wholly ASCII input needs no scan.
+    bool is_ascii_text(std::string_view text) const {
+        return ascii_input_ ||
+               is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+
+    [[gnu::cold]] DralError error_here(std::string message) const;
+    [[gnu::cold]] DralError unexpected_character() const;
+
+private:
+    static bool is_ascii_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+    // Deeply indented text is mostly spaces: skip them eight bytes at a time.
+    void skip_spaces() {
+        constexpr std::uint64_t kSpaces = 0x2020202020202020ull;
+        while (pos_ + 8 <= input_.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, input_.data() + pos_, sizeof word);
+            word ^= kSpaces;
+            if (word != 0) {
+                // The first non-space byte is the lowest differing byte in memory order.
+                const int bits = std::endian::native == std::endian::little
+                                     ? std::countr_zero(word)
+                                     : std::countl_zero(word);
+                pos_ += static_cast<std::size_t>(bits) / 8;
+                return;
+            }
+            pos_ += 8;
+        }
+        while (pos_ < input_.size() && input_[pos_] == ' ') ++pos_;
+    }
+    static bool is_ascii_name_start(unsigned char byte) {
+        return byte == '_' || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z');
+    }
+    static bool is_ascii_name_char(unsigned char byte) {
+        return is_ascii_name_start(byte) || (byte >= '0' && byte <= '9');
+    }
+
+    // The general path of skip_whitespace_and_comments, taken at a '/' or a non-ASCII byte.
+    void skip_unusual_blanks();
+    // Consumes one character; at end of input returns nothing and changes nothing.
+    std::optional<char32_t> advance();
+    [[gnu::cold]] Status expect_failed(char expected);
+    // A string body that holds an escape, read from its start into the scratch buffer; `quote`
+    // is where the first double quote after the start is, or the end of input.
+    Result<std::string_view> parse_escaped_string(std::size_t quote);
+    Result<TextNumber> parse_number_slow(std::size_t start, std::size_t end, bool is_float);
+    // The next character without consuming it; nothing at end of input.
+    std::optional<char32_t> peek() const;
+    // The bytes of the next character, for messages that quote it.
+    std::string_view next_char_text() const;
+    void skip_block_comment();
+    // Consumes characters that are '_' or alphanumeric: the body of a bare key or annotation name.
+    void skip_name_chars();
+
+    std::string_view input_;
+    std::size_t pos_ = 0;
+    bool ascii_input_;
+    std::string scratch_;  // the text of the last string read that had escapes
+};
+
+}  // namespace dral_core

@@ -1,0 +1,186 @@
+// Builds values from the text notation through a sink, so that one reader serves both Value trees
+// (`parse` in text.hpp) and direct builders (the Python binding's): the text decides every result
+// and every error, whatever the sink builds.
+//
+// A sink provides movable `Node`, `Key` and `Frame` types and:
+//   bool failed(const Node&), failed(const Key&)   a sink may refuse to build (its own failure);
+//                                       the reader then stops and hands back a failed node
+//   Node null(), boolean(bool), uint(u64), integer(i64), floating(double)
+//   Node str(string_view text, bool ascii)     valid UTF-8 text, all ASCII when `ascii`
+//   Node bytes(Bytes&&)
+//   Key key(string_view text, bool ascii)      an object key, made before its value is read
+//   Frame begin_array(), begin_object()        a container whose items are being read
+//   bool add_item(Frame&, Node), add_entry(Frame&, Key, Node)
+//   Node end_array(Frame&), end_object(Frame&) the finished container
+// Frames open and close in nesting order. When add_item or add_entry refuse, the reader returns a
+// default-constructed Node, which such a sink must report as failed.
+#pragma once
+
+#include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/error.hpp"
+#include "base/nesting.hpp"
+#include "encoding/utf8.hpp"
+#include "text/text_parser.hpp"
+
+namespace dral_core {
+namespace text_tree {
+
+template <class Sink>
+Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
+    DRAL_ASSIGN_OR_RETURN(const TextNumber n, parser.parse_number());
+    switch (n.kind) {
+        case TextNumber::Kind::UInt:
+            return sink.uint(n.uint);
+        case TextNumber::Kind::Int:
+            return sink.integer(n.integer);
+        case TextNumber::Kind::Float:
+            break;
+    }
+    return sink.floating(n.floating);
+}
+
+template <class Sink>
+Result<typename Sink::Node> keyword(Parser& parser, std::size_t length, typename Sink::Node node) {
+    parser.finish_keyword(length);
+    return node;
+}
+
+// Any value but an array or an object.
+template <class Sink>
+Result<typename Sink::Node> scalar(Parser& parser, Sink& sink) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    if (parser.at_end()) return fail(parser.error_here("unexpected end of input"));
+    const char next = parser.next_byte();
+    if (next == '+' || (next >= '0' && next <= '9')) return number(parser, sink);
+    switch (next) {
+        case '"': {
+            DRAL_ASSIGN_OR_RETURN(const std::string_view text, parser.parse_quoted_string());
+            parser.skip_type_annotation();
+            return sink.str(text, parser.is_ascii_text(text));
+        }
+        case 'n':
+            if (parser.starts_with("null")) return keyword<Sink>(parser, 4, sink.null());
+            break;
+        case 't':
+            if (parser.starts_with("true")) return keyword<Sink>(parser, 4, sink.boolean(true));
+            break;
+        case 'f':
+            if (parser.starts_with("false")) return keyword<Sink>(parser, 5, sink.boolean(false));
+            break;
+        case 'N':
+            if (parser.starts_with("NaN"))
+                return keyword<Sink>(parser, 3,
+                                     sink.floating(std::numeric_limits<double>::quiet_NaN()));
+            break;
+        case 'i':
+            if (parser.starts_with("inf")) return keyword<Sink>(parser, 3, sink.floating(kInf));
+            break;
+        case '-':
+            if (parser.starts_with("-inf")) return keyword<Sink>(parser, 4, sink.floating(-kInf));
+            return number(parser, sink);
+        case 'b':
+            if (parser.starts_with("b64#")) {
+                DRAL_ASSIGN_OR_RETURN(Bytes bytes, parser.parse_bytes());
+                return sink.bytes(std::move(bytes));
+            }
+            break;
+        default:
+            break;
+    }
+    return fail(parser.unexpected_character());
+}
+
+// One value, after any whitespace and comments. Containers nest at most kMaxNestingDepth deep;
+// deeper input fails at the opening bracket that goes too deep. Nesting lives on the heap, so
+// deep input cannot exhaust the native stack.
+template <class Sink>
+Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
+    using Node = typename Sink::Node;
+    // A container whose closing bracket has not been read yet.
+    struct Open {
+        typename Sink::Frame frame;
+        typename Sink::Key key;  // of the object entry whose value is being read
+        bool is_object;
+    };
+    std::vector<Open> open;
+    Node node;
+    for (;;) {
+        // A value must start here.
+        parser.skip_whitespace_and_comments();
+        const char next = parser.next_byte();
+        bool have_value = false;
+        if (next == '[' || next == '{') {
+            if (open.size() >= kMaxNestingDepth)
+                return fail(parser.error_here("nesting too deep (maximum " +
+                                              std::to_string(kMaxNestingDepth) + " levels)"));
+            parser.consume_bytes(1);
+            const bool is_object = next == '{';
+            open.push_back(
+                Open{is_object ? sink.begin_object() : sink.begin_array(), {}, is_object});
+        } else {
+            DRAL_ASSIGN_OR_RETURN(node, scalar(parser, sink));
+            if (open.empty() || sink.failed(node)) return node;
+            have_value = true;
+        }
+
+        // Hand finished values to their container and close containers until one wants a value.
+        for (;;) {
+            Open& top = open.back();
+            if (have_value) {
+                if (top.is_object) {
+                    if (!sink.add_entry(top.frame, std::move(top.key), std::move(node)))
+                        return Node();
+                    DRAL_TRY(parser.expect(';'));
+                } else {
+                    if (!sink.add_item(top.frame, std::move(node))) return Node();
+                    parser.skip_whitespace_and_comments();
+                    if (!parser.consume_if(',')) parser.consume_if(';');
+                }
+            }
+            parser.skip_whitespace_and_comments();
+            if (!parser.consume_if(top.is_object ? '}' : ']')) {
+                if (top.is_object) {
+                    DRAL_ASSIGN_OR_RETURN(const std::string_view key, parser.parse_key());
+                    top.key = sink.key(key, parser.is_ascii_text(key));
+                    if (sink.failed(top.key)) return Node();
+                }
+                break;
+            }
+            node = top.is_object ? sink.end_object(top.frame) : sink.end_array(top.frame);
+            open.pop_back();
+            if (open.empty() || sink.failed(node)) return node;
+            have_value = true;
+        }
+    }
+}
+
+}  // namespace text_tree
+
+// Reads one whole document (a value, optionally one ';', then nothing but blanks and comments) from
+// `text`, which must be valid UTF-8, all ASCII when `ascii`. Fails with a TextParse error that
+// carries the 1-based line and column, in characters; a node the sink refused is returned as it
+// is, without reading further.
+template <class Sink>
+Result<typename Sink::Node> parse_valid_document(std::string_view text, bool ascii, Sink& sink) {
+    Parser parser(text, ascii);
+    DRAL_ASSIGN_OR_RETURN(auto node, text_tree::value(parser, sink));
+    if (sink.failed(node)) return node;
+    DRAL_TRY(parser.finish_document());
+    return node;
+}
+
+// The same for text of unknown encoding, which fails as a whole unless it is valid UTF-8.
+template <class Sink>
+Result<typename Sink::Node> parse_document(std::string_view text, Sink& sink) {
+    const Utf8Class utf8 =
+        classify_utf8(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    if (utf8 == Utf8Class::Invalid) return fail(invalid_utf8_error(text));
+    return parse_valid_document(text, utf8 == Utf8Class::Ascii, sink);
+}
+
+}  // namespace dral_core

@@ -1,0 +1,283 @@
+// The Encoder and DralDecoder classes: a stream built one value at a time, and a one-shot
+// decoder over a private copy of its input.
+//
+// Methods take no lock: the only Python code they can run (a path's __fspath__) runs before the
+// instance's state is touched, so no call can re-enter another on the same instance.
+#include "binary/incremental.hpp"
+
+#include <new>
+#include <optional>
+
+#include "binary/compression.hpp"
+#include "binary/encoder.hpp"
+#include "convert/convert.hpp"
+#include "convert/py_decode.hpp"
+#include "convert/py_encode.hpp"
+#include "cpython/arguments.hpp"
+#include "cpython/bad_alloc_guard.hpp"
+#include "cpython/file_io.hpp"
+#include "cpython/py_ref.hpp"
+#include "module/errors.hpp"
+#include "module/module_attributes.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::Encoder;
+
+struct EncoderObject {
+    PyObject_HEAD std::optional<Encoder> encoder;  // empty once finished
+    bool sort_keys;
+};
+
+EncoderObject* as_encoder(PyObject* self) { return reinterpret_cast<EncoderObject*>(self); }
+
+PyObject* already_finished() { return raise_encode_error("encoder already finished"); }
+
+// A class is built the same from either way in: calling it (vectorcall) or its __new__.
+using MakeInstance = PyObject* (*)(PyTypeObject* type, PyObject** parsed);
+constexpr int kMostParameters = 2;
+
+template <const Signature& kSignature, MakeInstance kMake>
+PyObject* new_by_call(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                      PyObject* kwnames) {
+    static_assert(kSignature.count <= kMostParameters);
+    PyObject* parsed[kMostParameters];
+    if (!parse_arguments(kSignature, args, PyVectorcall_NARGS(nargsf), kwnames, parsed))
+        return nullptr;
+    return kMake(reinterpret_cast<PyTypeObject*>(type), parsed);
+}
+
+template <const Signature& kSignature, MakeInstance kMake>
+PyObject* new_by_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static_assert(kSignature.count <= kMostParameters);
+    PyObject* parsed[kMostParameters];
+    if (!parse_classic_arguments(kSignature, args, kwargs, parsed)) return nullptr;
+    return kMake(type, parsed);
+}
+
+constexpr const char* kEncoderNewNames[] = {"sort_keys"};
+constexpr Signature kEncoderNew{"Encoder", kEncoderNewNames, 1, 0, 0};
+
+PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
+    auto sort_keys = bool_argument(kEncoderNew, 0, parsed[0], false);
+    if (!sort_keys) return nullptr;
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    try {
+        new (&as_encoder(self)->encoder) std::optional<Encoder>(new_encoder(/*one_shot=*/false));
+    } catch (const std::bad_alloc&) {
+        new (&as_encoder(self)->encoder) std::optional<Encoder>();
+        Py_DECREF(self);
+        return PyErr_NoMemory();
+    }
+    as_encoder(self)->sort_keys = *sort_keys;
+    return self;
+}
+
+void encoder_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    as_encoder(self)->encoder.~optional();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* encoder_enable_dedup(PyObject* self, PyObject*) {
+    auto& encoder = as_encoder(self)->encoder;
+    if (!encoder) return already_finished();
+    encoder->set_dedup(true);
+    Py_RETURN_NONE;
+}
+
+constexpr const char* kSetCompressionNames[] = {"comp"};
+constexpr Signature kSetCompression{"set_compression", kSetCompressionNames, 1, 1, 1};
+
+PyObject* encoder_set_compression(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kSetCompression, args, nargs, kwnames, parsed) ||
+        !check_str_argument(kSetCompression, 0, parsed[0]))
+        return nullptr;
+    auto code = parse_compression(parsed[0]);
+    if (!code) return nullptr;
+    auto& encoder = as_encoder(self)->encoder;
+    if (!encoder) return already_finished();
+    encoder->set_compression(*code);
+    Py_RETURN_NONE;
+}
+
+constexpr const char* kEncodeNames[] = {"obj"};
+constexpr Signature kEncode{"encode", kEncodeNames, 1, 1, 1};
+
+PyObject* encoder_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    PyObject* obj;
+    if (!parse_arguments(kEncode, args, nargs, kwnames, &obj)) return nullptr;
+    EncoderObject* object = as_encoder(self);
+    if (!object->encoder) {
+        // An unconvertible object is reported before the finished state.
+        if (!py_to_value(obj, object->sort_keys)) return nullptr;
+        return already_finished();
+    }
+    if (!encode_object(*object->encoder, obj, object->sort_keys)) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// Takes the stream out of the encoder; from here on it is finished whatever happens.
+PyObject* take_stream(EncoderObject* object) {
+    std::optional<Encoder> encoder = std::move(object->encoder);
+    object->encoder.reset();
+    return guard_bad_alloc([&] { return finish_to_bytes(*encoder); });
+}
+
+PyObject* encoder_finish(PyObject* self, PyObject*) {
+    EncoderObject* object = as_encoder(self);
+    if (!object->encoder) return already_finished();
+    return take_stream(object);
+}
+
+constexpr const char* kFinishToFileNames[] = {"path"};
+constexpr Signature kFinishToFile{"finish_to_file", kFinishToFileNames, 1, 1, 1};
+
+PyObject* encoder_finish_to_file(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kFinishToFile, args, nargs, kwnames, parsed)) return nullptr;
+    PyRef path(fspath(parsed[0]));
+    if (!path) return nullptr;
+    EncoderObject* object = as_encoder(self);
+    if (!object->encoder) return already_finished();
+    PyRef stream(take_stream(object));
+    if (!stream) return nullptr;
+    if (!write_file(path.get(), bytes_span(stream.get()))) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyMethodDef kEncoderMethods[] = {
+    {"enable_dedup", encoder_enable_dedup, METH_NOARGS,
+     "enable_dedup($self, /)\n--\n\nEnable string deduplication for subsequent blocks."},
+    {"set_compression", fastcall(encoder_set_compression), kFastcallKeywords,
+     "set_compression($self, /, comp)\n--\n\n"
+     "Set compression type: \"none\", \"lz4\", \"zstd\", or \"snappy\"."},
+    {"encode", fastcall(encoder_encode), kFastcallKeywords,
+     "encode($self, /, obj)\n--\n\nEncode a Python value into the current block."},
+    {"finish", encoder_finish, METH_NOARGS,
+     "finish($self, /)\n--\n\n"
+     "Flush and finalize the encoder, returning the Dral binary output as `bytes`.\n\n"
+     "The encoder cannot be used after this call."},
+    {"finish_to_file", fastcall(encoder_finish_to_file), kFastcallKeywords,
+     "finish_to_file($self, /, path)\n--\n\n"
+     "Flush and finalize the encoder, writing the output directly to a file.\n\n"
+     "The encoder cannot be used after this call.\n\n"
+     "Args:\n"
+     "    path: File path to write the encoded binary data to.\n\n"
+     "Raises:\n"
+     "    DralEncodeError: If encoding fails or the encoder was already finished.\n"
+     "    OSError: If writing to the file fails."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kEncoderSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(new_by_tp_new<kEncoderNew, make_encoder>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(encoder_dealloc)},
+    {Py_tp_methods, kEncoderMethods},
+    {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False)\n--\n\n"
+                                  "Incremental Dral encoder.\n\n"
+                                  "Example:\n"
+                                  "    enc = Encoder()\n"
+                                  "    enc.enable_dedup()\n"
+                                  "    enc.set_compression(\"lz4\")\n"
+                                  "    enc.encode({\"key\": \"value\"})\n"
+                                  "    data = enc.finish()")},
+    {0, nullptr},
+};
+
+PyType_Spec kEncoderSpec = {"_dral_native.Encoder", sizeof(EncoderObject), 0, Py_TPFLAGS_DEFAULT,
+                            kEncoderSlots};
+
+struct DecoderObject {
+    PyObject_HEAD PyObject* data;  // an exact bytes object no caller can change
+    std::uint64_t max_depth;
+    bool consumed;
+};
+
+DecoderObject* as_decoder(PyObject* self) { return reinterpret_cast<DecoderObject*>(self); }
+
+constexpr const char* kDecoderNewNames[] = {"data", "max_depth"};
+constexpr Signature kDecoderNew{"DralDecoder", kDecoderNewNames, 2, 1, 1};
+
+PyObject* make_decoder(PyTypeObject* type, PyObject** parsed) {
+    if (!check_bytes_argument(kDecoderNew, 0, parsed[0])) return nullptr;
+    auto max_depth = u64_argument(kDecoderNew, 1, parsed[1], 128);
+    if (!max_depth) return nullptr;
+    PyObject* data =
+        PyBytes_CheckExact(parsed[0])
+            ? Py_NewRef(parsed[0])
+            : PyBytes_FromStringAndSize(PyBytes_AS_STRING(parsed[0]), PyBytes_GET_SIZE(parsed[0]));
+    if (data == nullptr) return nullptr;
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) {
+        Py_DECREF(data);
+        return nullptr;
+    }
+    as_decoder(self)->data = data;
+    as_decoder(self)->max_depth = *max_depth;
+    as_decoder(self)->consumed = false;
+    return self;
+}
+
+void decoder_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    Py_XDECREF(as_decoder(self)->data);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* decoder_decode_all(PyObject* self, PyObject*) {
+    DecoderObject* object = as_decoder(self);
+    if (object->consumed) return raise_decode_error("decoder already consumed");
+    object->consumed = true;
+    return decode_to_list(bytes_span(object->data), limits_for(true, object->max_depth));
+}
+
+PyMethodDef kDecoderMethods[] = {
+    {"decode_all", decoder_decode_all, METH_NOARGS,
+     "decode_all($self, /)\n--\n\nDecode all values from the binary data."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kDecoderSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(new_by_tp_new<kDecoderNew, make_decoder>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(decoder_dealloc)},
+    {Py_tp_methods, kDecoderMethods},
+    {Py_tp_doc, const_cast<char*>("DralDecoder(data, *, max_depth=128)\n--\n\n"
+                                  "Incremental Dral decoder.\n\n"
+                                  "Example:\n"
+                                  "    dec = DralDecoder(data)\n"
+                                  "    values = dec.decode_all()")},
+    {0, nullptr},
+};
+
+PyType_Spec kDecoderSpec = {"_dral_native.DralDecoder", sizeof(DecoderObject), 0,
+                            Py_TPFLAGS_DEFAULT, kDecoderSlots};
+
+// Calling the class goes straight to `call`, without the tuple and dict of a generic call.
+int add_vectorcall_type(PyObject* module, PyType_Spec* spec, vectorcallfunc call) {
+    PyTypeObject* type = nullptr;
+    int status = add_public_type(module, spec, &type);
+    if (type != nullptr) {
+        type->tp_vectorcall = call;
+        Py_DECREF(type);
+    }
+    return status;
+}
+
+}  // namespace
+
+int init_incremental(PyObject* module) {
+    if (add_vectorcall_type(module, &kEncoderSpec, new_by_call<kEncoderNew, make_encoder>) < 0)
+        return -1;
+    return add_vectorcall_type(module, &kDecoderSpec, new_by_call<kDecoderNew, make_decoder>);
+}
+
+}  // namespace dral_python

@@ -1,0 +1,291 @@
+#include "convert/py_encode.hpp"
+
+#include <algorithm>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "base/string_sort.hpp"
+#include "binary/stream.hpp"
+#include "convert/convert.hpp"
+#include "module/errors.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::Encoder;
+
+// Walks exactly the objects the reference conversion accepts and gives up on anything else;
+// recursion is bounded by the encoder's depth limit, checked before descending.
+class DirectEncoder {
+public:
+    DirectEncoder(Encoder& encoder, bool sort_keys) : encoder_(encoder), sort_keys_(sort_keys) {}
+
+    // Inlined into the container loops, so scalars cost no call; containers recurse out of line.
+    [[gnu::always_inline]] bool write(PyObject* object) {
+        PyTypeObject* type = Py_TYPE(object);
+        if (type == &PyUnicode_Type) return write_str(object);
+        if (type == &PyLong_Type) return write_int(object);
+        if (type == &PyFloat_Type) {
+            encoder_.write_float(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
+        if (type == &PyDict_Type)
+            return sort_keys_ ? write_sorted_dict(object) : write_dict(object);
+        if (type == &PyList_Type || type == &PyTuple_Type) return write_sequence(object);
+        if (object == Py_None) {
+            encoder_.write_null();
+            return true;
+        }
+        if (type == &PyBool_Type) {
+            encoder_.write_bool(object == Py_True);
+            return true;
+        }
+        if (type == &PyBytes_Type) {
+            encoder_.write_bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                                  static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
+            return true;
+        }
+        // Subclasses and everything else: the reference path decides.
+        return false;
+    }
+
+private:
+    // UTF-8 as the interpreter caches it on the str (pure ASCII strs are their own UTF-8).
+    static std::optional<std::string_view> utf8_of(PyObject* str) {
+        if (PyUnicode_IS_COMPACT_ASCII(str))
+            return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+        Py_ssize_t length;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(str, &length);
+        if (utf8 == nullptr) return std::nullopt;
+        return std::string_view(utf8, static_cast<std::size_t>(length));
+    }
+
+    bool write_str(PyObject* object) {
+        auto text = utf8_of(object);
+        if (!text) return false;
+        encoder_.write_str(*text);
+        return true;
+    }
+
+    bool write_int(PyObject* object) {
+        long long n;
+#if PY_VERSION_HEX >= 0x030C0000
+        auto* number = reinterpret_cast<PyLongObject*>(object);
+        if (PyUnstable_Long_IsCompact(number)) {
+            n = PyUnstable_Long_CompactValue(number);
+        } else
+#endif
+        {
+            int overflow;
+            n = PyLong_AsLongLongAndOverflow(object, &overflow);
+            if (overflow != 0) return false;
+        }
+        if (n < 0)
+            encoder_.write_int(n);
+        else
+            encoder_.write_uint(static_cast<std::uint64_t>(n));
+        return true;
+    }
+
+    [[gnu::noinline]] bool write_sequence(PyObject* sequence) {
+        Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
+        if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
+        PyObject** items = PySequence_Fast_ITEMS(sequence);
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (!write(items[i])) return false;
+        encoder_.end_array();
+        return true;
+    }
+
+    bool write_key(PyObject* key) {
+        if (!PyUnicode_Check(key)) return false;
+        auto text = utf8_of(key);
+        if (!text) return false;
+        encoder_.write_key(*text);
+        return true;
+    }
+
+    [[gnu::noinline]] bool write_dict(PyObject* dict) {
+        if (!encoder_.begin_object(static_cast<std::uint64_t>(PyDict_GET_SIZE(dict)))) return false;
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(dict, &position, &key, &value))
+            if (!write_key(key) || !write(value)) return false;
+        encoder_.end_object();
+        return true;
+    }
+
+    [[gnu::noinline]] bool write_sorted_dict(PyObject* dict) {
+        struct Entry {  // trivial, so the stack array below costs nothing to set up
+            const char* key;
+            std::size_t length;
+            PyObject* value;
+            std::uint64_t prefix;  // the key's first eight bytes, big-endian, zero-padded
+            std::string_view key_view() const { return {key, length}; }
+        };
+        // Most dicts are small: their entries stay on the stack, and the smallest are sorted by
+        // insertion.
+        constexpr std::size_t kSmall = 32, kInsertionSortLimit = 8;
+        Entry small[kSmall];
+        std::vector<Entry> large;
+        auto size = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
+        if (size > kSmall) large.resize(size);
+        Entry* entries = size > kSmall ? large.data() : small;
+
+        std::size_t count = 0;
+        bool only_str_keys = true;
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(dict, &position, &key, &value)) {
+            if (!PyUnicode_CheckExact(key)) {
+                if (!PyUnicode_Check(key)) return false;
+                only_str_keys = false;
+            }
+            auto text = utf8_of(key);
+            if (!text) return false;
+            entries[count++] = {text->data(), text->size(), value, dral_core::sort_prefix(*text)};
+        }
+        // Differing prefixes order keys as their bytes do (padding sorts below any real byte,
+        // and equal real bytes leave the prefixes equal); only ties need the whole keys.
+        auto by_key = [](const Entry& a, const Entry& b) {
+            if (a.prefix != b.prefix) return a.prefix < b.prefix;
+            return a.key_view() < b.key_view();
+        };
+        if (count > kInsertionSortLimit) {
+            // Only str subclasses can make two keys equal; those keep the dict's order.
+            if (only_str_keys)
+                std::sort(entries, entries + count, by_key);
+            else
+                std::stable_sort(entries, entries + count, by_key);
+        } else {
+            for (std::size_t i = 1; i < count; ++i)
+                for (std::size_t j = i; j > 0 && by_key(entries[j], entries[j - 1]); --j)
+                    std::swap(entries[j], entries[j - 1]);
+        }
+        if (!encoder_.begin_object(count)) return false;
+        for (std::size_t i = 0; i < count; ++i) {
+            encoder_.write_key(entries[i].key_view());
+            if (!write(entries[i].value)) return false;
+        }
+        encoder_.end_object();
+        return true;
+    }
+
+    Encoder& encoder_;
+    bool sort_keys_;
+};
+
+// Below this, copying the stream costs less than giving its buffer away with it.
+constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
+
+// The payload size of the last large stream. The next one to grow that large grows straight to
+// it: large documents tend to come again at about the same size, and a block the size of the one
+// just freed is what the allocator hands back without mapping fresh pages and faulting them in,
+// as it does for the larger blocks that doubling would ask for.
+std::size_t last_large_payload = 0;
+
+std::size_t grow_like_last_large_stream(std::size_t needed, std::size_t doubled) {
+    std::size_t expected = last_large_payload + dral_core::kEndBlockSize;
+    // Never more than four times what must fit: a stream far smaller than the last one does not
+    // ask for (or fail on) a block of that one's size.
+    bool likely = needed > kFinishInPlaceFrom && expected > doubled && expected / 4 <= needed;
+    return likely ? expected : doubled;
+}
+
+// A one-shot encoder's block buffer lives in a bytes object with room for the data block's
+// header in front: a large stream is then finished where it was written and handed over as the
+// result, never held twice. Growing it may lose it when memory runs out, which only a one-shot
+// encoder can afford; incremental encoders keep theirs on the C heap.
+std::uint8_t* resize_bytes(void*& owner, std::uint8_t*, std::size_t, std::size_t size) {
+    auto* bytes = static_cast<PyObject*>(owner);
+    if (bytes == nullptr)
+        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+    else if (_PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(size)) < 0)
+        bytes = nullptr;  // resizing in place keeps the content; a failure frees it
+    owner = bytes;
+    return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
+}
+
+void release_bytes(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
+
+constexpr dral_core::ByteStorage kBytesStorage{
+    resize_bytes, release_bytes, dral_core::kMaxBlockHeaderSize, true, grow_like_last_large_stream};
+
+// The memory of the last finished encoder of each kind, kept for the next one: growing fresh
+// buffers and faulting in their pages costs more than encoding small and medium values (and the
+// C heap, given back to the system after each call, would have to fault them in every time).
+// Callers hold the interpreter lock, and one that finds no spare simply starts its own. Never
+// destroyed: a bytes object must not be released after the interpreter is gone.
+dral_core::EncoderMemory& spare_memory(bool one_shot) {
+    static auto& one_shot_spare =
+        *new dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage));
+    static auto& heap_spare = *new dral_core::EncoderMemory();
+    return one_shot ? one_shot_spare : heap_spare;
+}
+constexpr std::size_t kLargestSpareMemory = 2u << 20;
+
+}  // namespace
+
+Encoder new_encoder(bool one_shot) {
+    dral_core::EncoderMemory& spare = spare_memory(one_shot);
+    const dral_core::ByteStorage& storage = spare.block.storage();
+    Encoder encoder(std::move(spare));
+    spare.block = dral_core::ByteBuffer(storage);  // the rest was left empty by the move
+    return encoder;
+}
+
+void recycle(Encoder& encoder) {
+    dral_core::EncoderMemory memory = encoder.take_memory();
+    bool one_shot = &memory.block.storage() == &kBytesStorage;
+    if (memory.capacity_bytes() <= kLargestSpareMemory) spare_memory(one_shot) = std::move(memory);
+}
+
+PyObject* finish_to_bytes(Encoder& encoder) {
+    if (std::size_t payload = encoder.buffered_size(); payload >= kFinishInPlaceFrom) {
+        last_large_payload = payload;
+        if (std::size_t size = encoder.finish_in_place(); size != 0) {
+            auto* stream = static_cast<PyObject*>(encoder.take_block_buffer().take_owner());
+            if (_PyBytes_Resize(&stream, static_cast<Py_ssize_t>(size)) < 0) return nullptr;
+            return stream;
+        }
+    }
+    PyObject* bytes = nullptr;
+    encoder.finish_into([&](std::size_t size) -> std::uint8_t* {
+        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+        return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
+    });
+    recycle(encoder);
+    return bytes;
+}
+
+bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys) {
+    auto value = py_to_value(object, sort_keys);
+    if (!value) return false;
+    auto status = encoder.encode_value(*value);
+    if (!status) {
+        map_encode_error(status.error());
+        return false;
+    }
+    return true;
+}
+
+bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
+    Encoder::Checkpoint before = encoder.checkpoint();
+    try {
+        if (DirectEncoder(encoder, sort_keys).write(object)) return true;
+    } catch (const std::bad_alloc&) {
+        encoder.rollback(before);
+        PyErr_NoMemory();
+        return false;
+    }
+    // Failures are rare; replaying the reference path gives exactly its error (which of several
+    // applies first, its wording), and it runs no Python code, so the replay sees the same data.
+    encoder.rollback(before);
+    PyErr_Clear();
+    return encode_object_reference(encoder, object, sort_keys);
+}
+
+}  // namespace dral_python

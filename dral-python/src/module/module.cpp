@@ -1,0 +1,60 @@
+// The extension module: its docstring and the chain that registers every attribute in order.
+#include <Python.h>
+
+#include "binary/binary_api.hpp"
+#include "binary/incremental.hpp"
+#include "module/errors.hpp"
+#include "module/module_attributes.hpp"
+#include "text/dral_value.hpp"
+#include "text/text_api.hpp"
+
+namespace dral_python {
+namespace {
+
+int init_constants(PyObject* module) {
+    if (add_public_attribute(module, "RFC001_CBF_MAGIC", PyBytes_FromStringAndSize("DRAL", 4)) < 0)
+        return -1;
+    return add_public_attribute(module, "RFC001_CBF_HEADER_SIZE", PyLong_FromLong(32));
+}
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT,
+    "_dral_native",
+    "Native extension of Dral: fast encode/decode of the Dral binary format.\n\n"
+    "JSON-like API:\n\n"
+    "    import dral\n"
+    "    data = dral.dumps(obj, compression=\"lz4\", dedup=True, sort_keys=True)\n"
+    "    obj = dral.loads(data, strict=True, max_depth=64)\n\n"
+    "    with open(\"data.dral\", \"wb\") as f:\n"
+    "        dral.dump(obj, f)\n"
+    "    with open(\"data.dral\", \"rb\") as f:\n"
+    "        obj = dral.load(f)\n",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+PyObject* create_module() {
+    PyObject* module = PyModule_Create(&kModule);
+    if (module == nullptr) return nullptr;
+    // Attributes are registered in their public order; the first failure fails the import.
+    int (*const chain[])(PyObject*) = {
+        init_errors,      init_binary_api, init_text_api,           init_constants,
+        init_incremental, init_dral_value, init_binary_api_private,
+    };
+    for (auto init : chain) {
+        if (init(module) < 0) {
+            Py_DECREF(module);
+            return nullptr;
+        }
+    }
+    return module;
+}
+
+}  // namespace
+}  // namespace dral_python
+
+PyMODINIT_FUNC PyInit__dral_native() { return dral_python::create_module(); }

@@ -1,0 +1,45 @@
+#include "module/module_attributes.hpp"
+
+#include <cstring>
+
+#include "cpython/py_ref.hpp"
+
+namespace dral_python {
+
+int add_public_attribute(PyObject* module, const char* name, PyObject* value) {
+    PyRef owned(value);
+    if (!owned) return -1;
+    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    if (all == nullptr) {
+        PyErr_Clear();
+        all = PyList_New(0);
+        if (all == nullptr || PyModule_AddObjectRef(module, "__all__", all) < 0) {
+            Py_XDECREF(all);
+            return -1;
+        }
+    }
+    PyRef all_owned(all);
+    PyRef name_object(PyUnicode_FromString(name));
+    if (!name_object || PyList_Append(all, name_object.get()) < 0) return -1;
+    return PyModule_AddObjectRef(module, name, owned.get());
+}
+
+int add_public_functions(PyObject* module, PyMethodDef* functions) {
+    PyRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    for (PyMethodDef* def = functions; def->ml_name != nullptr; ++def) {
+        PyObject* function = PyCMethod_New(def, module, module_name.get(), nullptr);
+        if (add_public_attribute(module, def->ml_name, function) < 0) return -1;
+    }
+    return 0;
+}
+
+int add_public_type(PyObject* module, PyType_Spec* spec, PyTypeObject** type_out) {
+    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
+    if (type == nullptr) return -1;
+    if (type_out != nullptr) *type_out = reinterpret_cast<PyTypeObject*>(Py_NewRef(type));
+    const char* dot = std::strrchr(spec->name, '.');
+    return add_public_attribute(module, dot ? dot + 1 : spec->name, type);
+}
+
+}  // namespace dral_python

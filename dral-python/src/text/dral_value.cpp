@@ -1,0 +1,271 @@
+// The DralValue class. Every accessor hands out a new view over a deep copy of the selected part,
+// so no view ever shares native data with another.
+#include "text/dral_value.hpp"
+
+#include <iterator>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "convert/convert.hpp"
+#include "cpython/arguments.hpp"
+#include "cpython/bad_alloc_guard.hpp"
+#include "cpython/py_list.hpp"
+#include "cpython/py_ref.hpp"
+#include "cpython/py_str.hpp"
+#include "module/module_attributes.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::Kind;
+using dral_core::Value;
+
+struct DralValueObject {
+    PyObject_HEAD Value value;
+};
+
+const Value& held(PyObject* self) { return reinterpret_cast<DralValueObject*>(self)->value; }
+
+// Created by the first initialisation of the module and kept for the process, like the exception
+// classes: views made through any import of the module are instances of the one class.
+PyTypeObject* g_type = nullptr;
+
+const char* kind_name(Kind kind) {
+    static constexpr const char* kNames[] = {"null", "bool",  "uint",  "int",   "float",
+                                             "str",  "bytes", "array", "object"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(Kind::Object) + 1);
+    return kNames[static_cast<std::size_t>(kind)];
+}
+
+PyObject* utf8_to_str(std::string_view text) { return new_utf8_str(text); }
+
+PyObject* raise_bad_key() {
+    PyErr_SetString(PyExc_TypeError, "DralValue keys must be str or int");
+    return nullptr;
+}
+
+// Shared by `get` (missing gives None) and subscription (missing raises).
+enum class OnMissing { ReturnNone, Raise };
+
+PyObject* lookup_index(const Value& value, long long index, OnMissing on_missing) {
+    const auto count = static_cast<long long>(value.size());
+    if (index < 0) index += count;
+    if (index < 0) return raise_bad_key();
+    if (value.kind() == Kind::Array && index < count)
+        return new_dral_value(value.as_array()[static_cast<std::size_t>(index)]);
+    if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
+    PyErr_Format(PyExc_IndexError, "%lld", index);
+    return nullptr;
+}
+
+// The first entry with an equal key; null when there is none or `value` is not an object.
+// Nullopt with an exception set on interpreter failure.
+std::optional<const Value*> find_entry(const Value& value, PyObject* key) {
+    Py_ssize_t length;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
+    if (utf8 == nullptr) {
+        // A lone surrogate cannot equal any stored key: those are all valid UTF-8.
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
+        PyErr_Clear();
+        return nullptr;
+    }
+    return value.get(std::string_view(utf8, static_cast<std::size_t>(length)));
+}
+
+PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {
+    const Value& value = held(self);
+    if (PyUnicode_Check(key)) {
+        auto found = find_entry(value, key);
+        if (!found) return nullptr;
+        if (*found != nullptr) return new_dral_value(**found);
+        if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
+        PyErr_SetObject(PyExc_KeyError, key);
+        return nullptr;
+    }
+    if (PyLong_Check(key)) {
+        const long long index = PyLong_AsLongLong(key);
+        if (index == -1 && PyErr_Occurred()) return nullptr;
+        return lookup_index(value, index, on_missing);
+    }
+    return raise_bad_key();
+}
+
+PyObject* view_subscript(PyObject* self, PyObject* key) {
+    return guard_bad_alloc([&] { return lookup(self, key, OnMissing::Raise); });
+}
+
+// The old iteration protocol calls this with 0, 1, 2, ... until IndexError.
+PyObject* view_item(PyObject* self, Py_ssize_t index) {
+    return guard_bad_alloc([&] { return lookup_index(held(self), index, OnMissing::Raise); });
+}
+
+Py_ssize_t view_length(PyObject* self) { return static_cast<Py_ssize_t>(held(self).size()); }
+
+constexpr const char* kKeyNames[] = {"key"};
+constexpr Signature kContains{"__contains__", kKeyNames, 1, 1, 1};
+
+int view_contains(PyObject* self, PyObject* key) {
+    if (!check_str_argument(kContains, 0, key)) return -1;
+    auto found = find_entry(held(self), key);
+    if (!found) return -1;
+    return *found != nullptr;
+}
+
+constexpr Signature kGet{"get", kKeyNames, 1, 1, 1};
+
+PyObject* view_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kGet, args, nargs, kwnames, parsed)) return nullptr;
+    return guard_bad_alloc([&] { return lookup(self, parsed[0], OnMissing::ReturnNone); });
+}
+
+PyObject* view_as_python(PyObject* self, PyObject*) { return value_to_py(held(self)); }
+
+PyObject* view_keys(PyObject* self, PyObject*) {
+    const Value& value = held(self);
+    if (value.kind() != Kind::Object) return PyList_New(0);
+    const dral_core::Object& entries = value.as_object();
+    return build_list(entries.size(), [&](std::size_t i) { return utf8_to_str(entries[i].first); });
+}
+
+PyObject* view_values(PyObject* self, PyObject*) {
+    return guard_bad_alloc([&]() -> PyObject* {
+        const Value& value = held(self);
+        return build_list(value.size(), [&](std::size_t i) {
+            return new_dral_value(value.kind() == Kind::Array ? value.as_array()[i]
+                                                              : value.as_object()[i].second);
+        });
+    });
+}
+
+PyObject* view_items(PyObject* self, PyObject*) {
+    return guard_bad_alloc([&]() -> PyObject* {
+        const Value& value = held(self);
+        if (value.kind() != Kind::Object) return PyList_New(0);
+        const dral_core::Object& entries = value.as_object();
+        return build_list(entries.size(), [&](std::size_t i) -> PyObject* {
+            PyRef key(utf8_to_str(entries[i].first));
+            if (!key) return nullptr;
+            PyRef view(new_dral_value(entries[i].second));
+            if (!view) return nullptr;
+            return PyTuple_Pack(2, key.get(), view.get());
+        });
+    });
+}
+
+PyObject* view_repr(PyObject* self) {
+    return guard_bad_alloc([&]() -> PyObject* {
+        const Value& value = held(self);
+        std::string text = "DralValue(kind=\"";
+        text += kind_name(value.kind());
+        text += "\", value=";
+        text += dral_core::debug_string(value);
+        text += ')';
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    });
+}
+
+PyObject* get_kind(PyObject* self, void*) {
+    return PyUnicode_FromString(kind_name(held(self).kind()));
+}
+
+PyObject* get_value(PyObject* self, void*) {
+    const Value& value = held(self);
+    if (value.is_container()) Py_RETURN_NONE;
+    return value_to_py(value);
+}
+
+PyObject* get_is_null(PyObject* self, void*) {
+    return PyBool_FromLong(held(self).kind() == Kind::Null);
+}
+
+PyObject* get_is_array(PyObject* self, void*) {
+    return PyBool_FromLong(held(self).kind() == Kind::Array);
+}
+
+PyObject* get_is_object(PyObject* self, void*) {
+    return PyBool_FromLong(held(self).kind() == Kind::Object);
+}
+
+PyObject* get_is_scalar(PyObject* self, void*) {
+    return PyBool_FromLong(!held(self).is_container());
+}
+
+void view_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<DralValueObject*>(self)->value.~Value();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyGetSetDef kProperties[] = {
+    {"kind", get_kind, nullptr,
+     "The kind of the value: \"null\", \"bool\", \"uint\", \"int\", \"float\", \"str\", "
+     "\"bytes\", \"array\" or \"object\".",
+     nullptr},
+    {"value", get_value, nullptr,
+     "The value as a Python object for every kind but arrays and objects, which give None.",
+     nullptr},
+    {"is_null", get_is_null, nullptr, "True for a null value.", nullptr},
+    {"is_array", get_is_array, nullptr, "True for an array.", nullptr},
+    {"is_object", get_is_object, nullptr, "True for an object.", nullptr},
+    {"is_scalar", get_is_scalar, nullptr, "True for every kind but arrays and objects.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef kMethods[] = {
+    {"as_python", view_as_python, METH_NOARGS,
+     "as_python($self, /)\n--\n\nThe whole value converted to Python objects."},
+    {"keys", view_keys, METH_NOARGS,
+     "keys($self, /)\n--\n\n"
+     "The keys of an object as a list of str, in stored order; empty for other kinds."},
+    {"values", view_values, METH_NOARGS,
+     "values($self, /)\n--\n\n"
+     "The entry values of an object or the items of an array, as a list of DralValue."},
+    {"items", view_items, METH_NOARGS,
+     "items($self, /)\n--\n\n"
+     "The entries of an object as a list of (key, DralValue) tuples; empty for other kinds."},
+    {"get", fastcall(view_get), kFastcallKeywords,
+     "get($self, /, key)\n--\n\n"
+     "The entry of an object (str key) or the item of an array (int key, negative counts from\n"
+     "the end) as a DralValue, or None when there is none."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
+    {Py_tp_getset, kProperties},
+    {Py_tp_methods, kMethods},
+    {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
+    {Py_mp_length, reinterpret_cast<void*>(view_length)},
+    {Py_sq_item, reinterpret_cast<void*>(view_item)},
+    {Py_sq_contains, reinterpret_cast<void*>(view_contains)},
+    {Py_tp_doc, const_cast<char*>("A read-only view of one Dral value held on the native side.\n\n"
+                                  "Made by to_value(), loads_value() and parse_text_value();\n"
+                                  "sub-values are handed out as new views.")},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {"_dral_native.DralValue", sizeof(DralValueObject), 0,
+                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
+
+}  // namespace
+
+PyObject* new_dral_value(Value value) {
+    PyObject* self = g_type->tp_alloc(g_type, 0);
+    if (self == nullptr) return nullptr;
+    new (&reinterpret_cast<DralValueObject*>(self)->value) Value(std::move(value));
+    return self;
+}
+
+int init_dral_value(PyObject* module) {
+    if (g_type != nullptr)
+        return add_public_attribute(module, "DralValue",
+                                    Py_NewRef(reinterpret_cast<PyObject*>(g_type)));
+    return add_public_type(module, &kSpec, &g_type);
+}
+
+}  // namespace dral_python

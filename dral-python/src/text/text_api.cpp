@@ -1,0 +1,172 @@
+// parse_text / pretty_print / to_value / loads_value / parse_text_value.
+#include "text/text_api.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binary/decoder.hpp"
+#include "convert/convert.hpp"
+#include "convert/py_decode.hpp"
+#include "cpython/arguments.hpp"
+#include "cpython/bad_alloc_guard.hpp"
+#include "cpython/py_list.hpp"
+#include "cpython/py_ref.hpp"
+#include "cpython/py_str.hpp"
+#include "module/errors.hpp"
+#include "module/module_attributes.hpp"
+#include "text/dral_value.hpp"
+#include "text/py_text.hpp"
+#include "text/text.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::Value;
+
+// Output grows with depth × indent on every line; past this an indent is a mistake, not a layout,
+// and would only exhaust memory.
+constexpr std::uint64_t kMaxIndent = 1024;
+
+// Nullopt with the exception set when `text` is not UTF-8 encodable or does not parse.
+std::optional<Value> parse_str(PyObject* text) {
+    Py_ssize_t length;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &length);
+    if (utf8 == nullptr) return std::nullopt;
+    // Valid by construction, as parse_text_to_py explains.
+    auto parsed = dral_core::parse_valid(std::string_view(utf8, static_cast<std::size_t>(length)),
+                                         PyUnicode_IS_ASCII(text));
+    if (!parsed) {
+        raise_parse_error(parsed.error());
+        return std::nullopt;
+    }
+    return std::move(*parsed);
+}
+
+constexpr const char* kTextNames[] = {"text"};
+constexpr Signature kParseText{"parse_text", kTextNames, 1, 1, 1};
+
+PyObject* parse_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kParseText, args, nargs, kwnames, parsed) ||
+        !check_str_argument(kParseText, 0, parsed[0]))
+        return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* { return parse_text_to_py(parsed[0]); });
+}
+
+constexpr Signature kParseTextValue{"parse_text_value", kTextNames, 1, 1, 1};
+
+PyObject* parse_text_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[1];
+    if (!parse_arguments(kParseTextValue, args, nargs, kwnames, parsed) ||
+        !check_str_argument(kParseTextValue, 0, parsed[0]))
+        return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto value = parse_str(parsed[0]);
+        return value ? new_dral_value(std::move(*value)) : nullptr;
+    });
+}
+
+constexpr const char* kPrettyPrintNames[] = {"obj", "indent"};
+constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 2, 2, 1};
+
+PyObject* pretty_print(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[2];
+    if (!parse_arguments(kPrettyPrint, args, nargs, kwnames, parsed)) return nullptr;
+    auto indent = u64_argument(kPrettyPrint, 1, parsed[1], 2);
+    if (!indent) return nullptr;
+    if (*indent > kMaxIndent) {
+        PyErr_Format(PyExc_ValueError, "indent must be at most %llu",
+                     static_cast<unsigned long long>(kMaxIndent));
+        return nullptr;
+    }
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto value = py_to_value(parsed[0], false);
+        if (!value) return nullptr;
+        const std::string text = dral_core::pretty_print(*value, static_cast<std::size_t>(*indent));
+        return new_utf8_str(text);
+    });
+}
+
+constexpr const char* kToValueNames[] = {"obj", "sort_keys"};
+constexpr Signature kToValue{"to_value", kToValueNames, 2, 1, 1};
+
+PyObject* to_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[2];
+    if (!parse_arguments(kToValue, args, nargs, kwnames, parsed)) return nullptr;
+    auto sort_keys = bool_argument(kToValue, 1, parsed[1], false);
+    if (!sort_keys) return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto value = py_to_value(parsed[0], *sort_keys);
+        return value ? new_dral_value(std::move(*value)) : nullptr;
+    });
+}
+
+constexpr const char* kLoadsValueNames[] = {"data", "strict", "max_depth"};
+constexpr Signature kLoadsValue{"loads_value", kLoadsValueNames, 3, 1, 1};
+
+// One view for a stream of exactly one value, else a list of views, as loads() shapes its result.
+PyObject* views_of(std::vector<Value>&& values) {
+    if (values.size() == 1) return new_dral_value(std::move(values.front()));
+    return build_list(values.size(),
+                      [&](std::size_t i) { return new_dral_value(std::move(values[i])); });
+}
+
+PyObject* loads_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[3];
+    if (!parse_arguments(kLoadsValue, args, nargs, kwnames, parsed) ||
+        !check_bytes_argument(kLoadsValue, 0, parsed[0]))
+        return nullptr;
+    auto limits = decode_options(kLoadsValue, parsed, 1);
+    if (!limits) return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto values = dral_core::Decoder(bytes_span(parsed[0]), *limits).decode_all_owned();
+        if (!values) return map_decode_error(values.error());
+        return views_of(std::move(*values));
+    });
+}
+
+constexpr int kFlags = kFastcallKeywords;
+
+PyMethodDef kFunctions[] = {
+    {"parse_text", fastcall(parse_text), kFlags,
+     "parse_text(text)\n--\n\n"
+     "Parse Dral human-readable text notation into a Python object.\n\n"
+     "Args:\n"
+     "    text: A string in Dral text format.\n\n"
+     "Returns:\n"
+     "    The parsed Python object.\n\n"
+     "Raises:\n"
+     "    ValueError: If the text cannot be parsed."},
+    {"pretty_print", fastcall(pretty_print), kFlags,
+     "pretty_print(obj, indent=2)\n--\n\n"
+     "Pretty-print a Python object in Dral human-readable text notation.\n\n"
+     "Args:\n"
+     "    obj: The Python object to format.\n"
+     "    indent: Number of spaces per indentation level (default: 2).\n"
+     "        At most 1024.\n\n"
+     "Returns:\n"
+     "    A string in Dral text format.\n\n"
+     "Raises:\n"
+     "    DralTypeError: If the object cannot be converted to a Dral value.\n"
+     "    ValueError: If indent is larger than 1024."},
+    {"to_value", fastcall(to_value), kFlags,
+     "to_value(obj, *, sort_keys=False)\n--\n\n"
+     "Convert a Python object into a native-backed DralValue view."},
+    {"loads_value", fastcall(loads_value), kFlags,
+     "loads_value(data, *, strict=True, max_depth=128)\n--\n\n"
+     "Deserialize Dral binary data into native-backed DralValue view objects."},
+    {"parse_text_value", fastcall(parse_text_value), kFlags,
+     "parse_text_value(text)\n--\n\n"
+     "Parse Dral text notation into a native-backed DralValue view."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+int init_text_api(PyObject* module) { return add_public_functions(module, kFunctions); }
+
+}  // namespace dral_python
