@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "value/value.hpp"
+#include "base/bytes.hpp"
 
 namespace dral_core::base64 {
 

@@ -9,10 +9,11 @@
 #include <variant>
 #include <vector>
 
+#include "base/bytes.hpp"
+
 namespace dral_core {
 
 class Value;
-using Bytes = std::vector<std::uint8_t>;
 using Array = std::vector<Value>;
 using Entry = std::pair<std::string, Value>;
 using Object = std::vector<Entry>;

@@ -5,6 +5,7 @@
 #include "binary/incremental.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/rfc_module.hpp"
 #include "text/dral_value.hpp"
 #include "text/text_api.hpp"
 
@@ -42,8 +43,9 @@ PyObject* create_module() {
     if (module == nullptr) return nullptr;
     // Attributes are registered in their public order; the first failure fails the import.
     int (*const chain[])(PyObject*) = {
-        init_errors,      init_binary_api, init_text_api,           init_constants,
-        init_incremental, init_dral_value, init_binary_api_private,
+        init_errors,     init_binary_api,    init_text_api,
+        init_constants,  init_rfc_functions, init_incremental,
+        init_dral_value, init_rfc_classes,   init_binary_api_private,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

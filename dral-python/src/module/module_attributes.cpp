@@ -24,13 +24,16 @@ int add_public_attribute(PyObject* module, const char* name, PyObject* value) {
     return PyModule_AddObjectRef(module, name, owned.get());
 }
 
-int add_public_functions(PyObject* module, PyMethodDef* functions) {
+int add_public_function(PyObject* module, PyMethodDef* function) {
     PyRef module_name(PyModule_GetNameObject(module));
     if (!module_name) return -1;
-    for (PyMethodDef* def = functions; def->ml_name != nullptr; ++def) {
-        PyObject* function = PyCMethod_New(def, module, module_name.get(), nullptr);
-        if (add_public_attribute(module, def->ml_name, function) < 0) return -1;
-    }
+    return add_public_attribute(module, function->ml_name,
+                                PyCMethod_New(function, module, module_name.get(), nullptr));
+}
+
+int add_public_functions(PyObject* module, PyMethodDef* functions) {
+    for (PyMethodDef* def = functions; def->ml_name != nullptr; ++def)
+        if (add_public_function(module, def) < 0) return -1;
     return 0;
 }
 

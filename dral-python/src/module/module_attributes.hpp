@@ -15,6 +15,9 @@ inline constexpr int kFastcallKeywords = METH_FASTCALL | METH_KEYWORDS;
 // Steals `value`. Returns -1 with an exception set on failure.
 int add_public_attribute(PyObject* module, const char* name, PyObject* value);
 
+// Adds one function; `function` must outlive the module (a static table entry).
+int add_public_function(PyObject* module, PyMethodDef* function);
+
 // Adds each function of a null-terminated table, in table order.
 int add_public_functions(PyObject* module, PyMethodDef* functions);
 

@@ -1,0 +1,66 @@
+#include "rfc/ctn_api.hpp"
+
+#include "cpython/arguments.hpp"
+#include "cpython/bad_alloc_guard.hpp"
+#include "cpython/py_str.hpp"
+#include "module/errors.hpp"
+#include "module/module_attributes.hpp"
+#include "rfc/rfc_text.hpp"
+#include "rfc/typed_dict.hpp"
+#include "rfc001/ctn/ctn.hpp"
+
+namespace dral_python {
+namespace {
+
+namespace ctn = dral_core::rfc001::ctn;
+
+constexpr const char* kTextNames[] = {"text"};
+
+// Parses the one `text` argument of `signature` and hands the parsed document to `use`.
+template <class Use>
+PyObject* with_document(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames, Use use) {
+    PyObject* parsed[1];
+    if (!parse_arguments(signature, args, nargs, kwnames, parsed) ||
+        !check_str_argument(signature, 0, parsed[0]))
+        return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto text = utf8_of(parsed[0]);
+        if (!text) return nullptr;
+        auto document = ctn::parse_document(*text);
+        if (!document) return map_rfc_error(document.error());
+        return use(std::move(*document));
+    });
+}
+
+constexpr Signature kParse{"rfc_parse_ctn", kTextNames, 1, 1, 1};
+
+PyObject* rfc_parse_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return with_document(kParse, args, nargs, kwnames, [](dral_core::rfc001::Document document) {
+        return rfc_document_to_py(document);
+    });
+}
+
+constexpr Signature kFormat{"rfc_format_ctn", kTextNames, 1, 1, 1};
+
+PyObject* rfc_format_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return with_document(kFormat, args, nargs, kwnames, [](dral_core::rfc001::Document document) {
+        return new_utf8_str(ctn::format_document(document));
+    });
+}
+
+PyMethodDef kFunctions[] = {
+    {"rfc_parse_ctn", fastcall(rfc_parse_ctn), kFastcallKeywords,
+     "rfc_parse_ctn(text)\n--\n\n"
+     "Parse an RFC-001 CTN document into a typed Python dictionary."},
+    {"rfc_format_ctn", fastcall(rfc_format_ctn), kFastcallKeywords,
+     "rfc_format_ctn(text)\n--\n\n"
+     "Parse and format an RFC-001 CTN document."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyMethodDef* ctn_functions() { return kFunctions; }
+
+}  // namespace dral_python

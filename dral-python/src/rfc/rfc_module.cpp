@@ -1,0 +1,37 @@
+#include "rfc/rfc_module.hpp"
+
+#include <cstring>
+
+#include "module/module_attributes.hpp"
+#include "rfc/ctn_api.hpp"
+#include "rfc/typed_dict.hpp"
+
+namespace dral_python {
+namespace {
+
+// The functions come from one table per concern; the module lists them in this order.
+constexpr const char* kFunctionOrder[] = {
+    "rfc_parse_ctn",
+    "rfc_format_ctn",
+};
+
+PyMethodDef* find_function(const char* name) {
+    PyMethodDef* const tables[] = {ctn_functions()};
+    for (PyMethodDef* table : tables)
+        for (PyMethodDef* def = table; def->ml_name != nullptr; ++def)
+            if (std::strcmp(def->ml_name, name) == 0) return def;
+    return nullptr;
+}
+
+}  // namespace
+
+int init_rfc_functions(PyObject* module) {
+    if (init_typed_dict() < 0) return -1;
+    for (const char* name : kFunctionOrder)
+        if (add_public_function(module, find_function(name)) < 0) return -1;
+    return 0;
+}
+
+int init_rfc_classes(PyObject*) { return 0; }
+
+}  // namespace dral_python

@@ -1,0 +1,24 @@
+// The typed-dictionary form of RFC-001 documents: every node becomes plain dicts, lists, str,
+// int, float, bytes and None, with a "kind" entry naming its variant. Keys are inserted in a fixed
+// order, which is part of the output.
+#pragma once
+
+#include <Python.h>
+
+#include "rfc001/ast.hpp"
+
+namespace dral_python {
+
+// Each returns a new reference, or nullptr with the Python exception set.
+PyObject* rfc_document_to_py(const dral_core::rfc001::Document& document);
+PyObject* rfc_value_to_py(const dral_core::rfc001::Value& value);
+PyObject* rfc_scalar_to_py(const dral_core::rfc001::Scalar& scalar);
+PyObject* rfc_annotation_to_py(const dral_core::rfc001::Annotation& annotation);
+
+// The plain Python value of a scalar, as RfcValue.scalar_value gives it (a Tagged gives its text).
+PyObject* rfc_scalar_value_to_py(const dral_core::rfc001::Scalar& scalar);
+
+// Creates the str objects the conversions share; -1 with an exception set on failure.
+int init_typed_dict();
+
+}  // namespace dral_python
