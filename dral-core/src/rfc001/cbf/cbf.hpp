@@ -1,0 +1,54 @@
+// CBF, the compiled binary form of an RFC-001 document: a 32-byte header, a body holding an
+// optional symbol table and the root value as one segment, and a CRC-64 trailer.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/bytes.hpp"
+#include "base/error.hpp"
+#include "rfc001/ast.hpp"
+
+namespace dral_core::rfc001::cbf {
+
+inline constexpr std::array<std::uint8_t, 4> kMagic{'D', 'R', 'A', 'L'};
+inline constexpr std::size_t kHeaderSize = 32;
+
+// The header as read from a file (the magic is a constant and not kept).
+struct CbfHeader {
+    std::array<std::uint8_t, 8> schema_hash_prefix{};
+    std::uint64_t root_offset = 0;
+    std::uint32_t symtab_offset = 0;
+    std::uint32_t index_offset = 0;
+    std::uint8_t cbf_version = 0;
+    std::uint8_t ctn_version = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t alignment = 0;
+
+    bool self_describing() const { return (flags & 0x01) != 0; }
+    bool has_symtab() const { return (flags & 0x02) != 0; }
+    bool has_index() const { return (flags & 0x04) != 0; }
+};
+
+struct EncodeOptions {
+    bool with_symtab = true;
+    std::uint8_t alignment = 0;  // recorded in the header only
+};
+
+struct DecodedDocument {
+    Document document;  // the root only
+    std::vector<std::string> symbols;
+    CbfHeader header;
+};
+
+// Compiles the document's effective root, with references to bindings inlined.
+Result<Bytes> encode_document(const Document& document, const EncodeOptions& options);
+
+// Reads a whole file; `bytes` is only read.
+Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes);
+
+}  // namespace dral_core::rfc001::cbf
