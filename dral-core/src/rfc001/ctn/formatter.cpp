@@ -2,6 +2,7 @@
 // is written in place at its indent rather than built apart and spliced in.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "encoding/base64.hpp"
@@ -297,6 +298,8 @@ void append_scalar(std::string& out, const Scalar& scalar) {
             return;
         case ScalarType::VU64:
             append_integer(out, scalar.as_unsigned());
+            // Plain digits past the signed range would not read back at all.
+            if (scalar.as_unsigned() > static_cast<std::uint64_t>(INT64_MAX)) out += "vu64";
             return;
         case ScalarType::F32:
             append_float(out, scalar.as_f32());
