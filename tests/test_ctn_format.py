@@ -190,7 +190,10 @@ def _as_written(value):
     if value.get("kind") == "sequence":
         one_line = len(value["items"]) <= 8 and all(
             item["kind"] in ("scalar", "reference") for item in value["items"])
-        value["elem_type"] = None if one_line else value["elem_type"] or "any"
+        if one_line:
+            value["elem_type"] = None
+        elif value["elem_type"] is None:
+            value["elem_type"] = "any"
     if value.get("type") == "vu64" and value["value"] < 2**63:
         value["type"] = "vi64"
     return value
