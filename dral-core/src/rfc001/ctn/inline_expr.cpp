@@ -2,7 +2,6 @@
 // test matches decides; the switch on the first character only skips tests that cannot match.
 #include "rfc001/ctn/inline_expr.hpp"
 
-#include <array>
 #include <iterator>
 #include <utility>
 
@@ -21,82 +20,7 @@ bool is_short_decimal(std::string_view t) {
     return true;
 }
 
-// Characters that TopLevelPieces stops at.
-constexpr std::array<bool, 256> kSplitStops = [] {
-    std::array<bool, 256> stops{};
-    for (unsigned char c : std::string_view("()[]<>\",")) stops[c] = true;
-    return stops;
-}();
-
-// Index of the double quote that closes the string opened at `open`, or the size of `text` when
-// it stays open. A backslash makes the next character literal.
-std::size_t string_end(std::string_view text, std::size_t open) {
-    std::size_t i = open + 1;
-    while (i < text.size()) {
-        const std::size_t stop = text.find_first_of("\"\\", i);
-        if (stop == std::string_view::npos) return text.size();
-        if (text[stop] == '"') return stop;
-        i = stop + 2;
-    }
-    return text.size();
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Splitting
-
-bool TopLevelPieces::next(std::string_view& piece) {
-    if (done_) return false;
-    const std::size_t size = text_.size();
-    std::size_t parens = 0;
-    std::size_t brackets = 0;
-    std::size_t angles = 0;
-    for (std::size_t i = pos_; i < size; ++i) {
-        const char c = text_[i];
-        if (!kSplitStops[static_cast<unsigned char>(c)]) continue;
-        switch (c) {
-            case '(':
-                ++parens;
-                break;
-            case ')':
-                parens -= parens != 0;
-                break;
-            case '[':
-                ++brackets;
-                break;
-            case ']':
-                brackets -= brackets != 0;
-                break;
-            case '<':
-                ++angles;
-                break;
-            case '>':
-                angles -= angles != 0;
-                break;
-            case '"':
-                i = string_end(text_, i);
-                break;
-            default:  // ','
-                if ((parens | brackets | angles) == 0) {
-                    piece = trim(text_.substr(pos_, i - pos_));
-                    pos_ = i + 1;
-                    return true;
-                }
-        }
-    }
-    piece = trim(text_.substr(pos_));
-    done_ = true;
-    return true;
-}
-
-std::vector<std::string_view> split_top_level(std::string_view text) {
-    std::vector<std::string_view> pieces;
-    TopLevelPieces splitter(text);
-    std::string_view piece;
-    while (splitter.next(piece)) pieces.push_back(piece);
-    return pieces;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Entry points and errors

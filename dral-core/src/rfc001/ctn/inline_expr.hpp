@@ -10,28 +10,10 @@
 
 #include "base/error.hpp"
 #include "rfc001/ast.hpp"
+#include "rfc001/ctn/top_level_pieces.hpp"
 #include "rfc001/ctn/value_stack.hpp"
 
 namespace dral_core::rfc001::ctn {
-
-// The pieces of `text` between commas that lie outside parentheses, brackets, angle brackets and
-// double-quoted strings, each trimmed, one at a time. There is always a piece after the last
-// comma, so an empty text is one empty piece and "a," is "a" and an empty piece.
-class TopLevelPieces {
-public:
-    explicit TopLevelPieces(std::string_view text) : text_(text) {}
-
-    // The next piece; false once the last one was given.
-    bool next(std::string_view& piece);
-
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    bool done_ = false;
-};
-
-// All pieces of TopLevelPieces at once.
-std::vector<std::string_view> split_top_level(std::string_view text);
 
 // Reads inline expressions onto a value stack; one reader serves a whole document.
 //
