@@ -1,6 +1,7 @@
 """CTN documents through rfc_parse_ctn: inline expressions, statements, comments, block forms,
 tensors, streams, annotations, error lines, and the bounds on nesting."""
 
+import os
 import subprocess
 import sys
 import textwrap
@@ -470,6 +471,16 @@ def test_nesting_up_to_the_limit(kind):
         dral.rfc_parse_ctn(nested(kind, 513))
 
 
+def test_annotations_are_read_at_their_owners_level():
+    inside = "".join(" " * i + "seq<a>\n" for i in range(511)) + " " * 511
+    stream = dral.rfc_parse_ctn(inside + "stream<x>\n" + " " * 512 + "@a 1")["root"]
+    for _ in range(511):
+        stream = stream["items"][0]
+    assert stream["annotations"] == [note("a", v(1))]
+    # Data lines, like items, are one level deeper than their tensor.
+    assert error(inside + "tensor<f32>\n" + " " * 512 + "1") == "Nesting depth 513 exceeds maximum 512"
+
+
 @pytest.mark.parametrize("kind", ["brackets", "parens", "refs", "maps", "sums"])
 def test_very_deep_input_fails_at_the_limit(kind):
     with pytest.raises(dral.DralRfcError, match="^Nesting depth 513 exceeds maximum 512$"):
@@ -495,5 +506,5 @@ def test_nesting_at_the_limit_fits_a_small_thread_stack():
         print(len(done))
     """)
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120,
-                            cwd=__import__("os").path.dirname(__file__))
+                            cwd=os.path.dirname(__file__))
     assert result.returncode == 0 and result.stdout.split() == [str(len(KINDS))], result.stderr

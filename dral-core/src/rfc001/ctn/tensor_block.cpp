@@ -197,7 +197,7 @@ Status Parser::read_tensor_body(Tensor& tensor, std::size_t index, std::size_t i
     for (std::size_t i = index + 1; i < lines_.size() && lines_[i].indent > indent; ++i) {
         const std::string_view t = trim(lines_[i].text);
         if (t.front() == '@') {
-            DRAL_ASSIGN_OR_RETURN(Annotation annotation, parse_annotation_line(t, depth + 1));
+            DRAL_ASSIGN_OR_RETURN(Annotation annotation, parse_annotation_line(t, depth));
             tensor.annotations.push_back(std::move(annotation));
         } else if (auto count = binary_placeholder(t)) {
             blob = count;  // a later placeholder replaces an earlier one
