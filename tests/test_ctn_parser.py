@@ -294,7 +294,7 @@ def test_struct_enum_map_and_sequence_blocks():
             2
     """)
     got = {b["name"]: b["value"] for b in doc["bindings"]}
-    assert got["p"] == product("Point", x=v(1), y=s("two")) | {"fields": fields(x=v(1), y=s("two")) + fields(x=v(3))}
+    assert got["p"] == {"kind": "product", "type_name": "Point", "fields": fields(x=v(1), y=s("two")) + fields(x=v(3))}
     assert got["q"] == product(None, inner=product("Inner", a=v(1)), list=seq(v(1), v(2)),
                                shape=sum_("Shape", "Circle", "struct", r=v(1)))
     assert got["e"] == sum_(None, "Circle", "struct", r=v(1))
@@ -305,18 +305,24 @@ def test_struct_enum_map_and_sequence_blocks():
 @pytest.mark.parametrize(
     "text, value",
     [
-        # Headers without a body, or whose body does not fit, are read inline.
         ("Point", sym("Point")), ("Color::Red", sum_("Color", "Red")), ("struct", sym("struct")),
-        ("A::B(1)\n  x = 1", None), ("Point\n  x 1", None),
         # Nested lines after an inline right-hand side are statements of their own.
         ("let x = 1\n  2", v(2)),
     ],
 )
-def test_headers_that_fall_back_to_inline(text, value):
-    if value is None:
-        assert error(text) == DATA + "unable to parse inline expression '" + text.split("\n")[1].strip() + "'"
-    else:
-        assert root(text) == value
+def test_headers_without_a_body_are_inline(text, value):
+    assert root(text) == value
+
+
+@pytest.mark.parametrize(
+    "text, statement",
+    [
+        ("A::B(1)\n  x = 1", "x = 1"),  # a sum with a payload heads no block
+        ("Point\n  x 1", "x 1"),  # a struct body starts with a line holding '='
+    ],
+)
+def test_bodies_that_head_no_block_are_statements(text, statement):
+    assert error(text) == DATA + f"unable to parse inline expression '{statement}'"
 
 
 @pytest.mark.parametrize(
