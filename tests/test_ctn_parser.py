@@ -413,6 +413,27 @@ def test_tensor_errors(text, message):
     assert error(text) == DATA + message
 
 
+number_like = st.text(st.sampled_from("0123456789.eE+-_ "), min_size=1, max_size=8).filter(lambda t: "--" not in t)
+
+
+@given(st.lists(number_like, max_size=5), st.booleans())
+def test_tensor_lines_read_as_their_inline_values(tokens, bracketed):
+    # Lines of plain numbers are read without building their value; the result and every error
+    # must be the ones of the inline expression.
+    line = "[" + ", ".join(tokens) + "]" if bracketed else " ".join(tokens).strip() or "0"
+    tensor_text = f"tensor<f32>\n  {line}"
+    try:
+        value = parse(f"let x = {line}")["bindings"][0]["value"]
+    except dral.DralRfcError as e:
+        assert error(tensor_text) == str(e)
+        return
+    items = value["items"] if value["kind"] == "sequence" else [value]
+    if all(item["type"] in ("vi64", "f64") for item in items):
+        assert root(tensor_text)["data"]["values"] == [float(item["value"]) for item in items]
+    else:
+        assert error(tensor_text) == DATA + "tensor literal contains non-numeric scalar"
+
+
 def test_binary_placeholders_cannot_ask_for_unbounded_memory():
     limit = 256 << 20
     assert error(f"tensor<u8>\n  <binary: {limit + 1} bytes>") == (
