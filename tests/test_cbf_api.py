@@ -262,6 +262,7 @@ def test_small_stack_thread():
     results = []
 
     def run():
+        results.append(len(compile_ctn("[" * 511 + "1" + "]" * 511)) > 511 * 4)
         results.append(len(compile_ctn(deep)) > 0)
         results.append(dral.rfc_decode_cbf(compile_ctn(aliases))["ctn"] == "1")
         results.append(dral.rfc_cbf_to_ctn(cbf(nested)).count("seq<any>") == 63)
@@ -277,4 +278,4 @@ def test_small_stack_thread():
         thread.join()
     finally:
         threading.stack_size(previous)
-    assert results == [True] * 4
+    assert results == [True] * 5
