@@ -14,16 +14,15 @@ Status encode_document_into(const Document& document, const EncodeOptions& optio
     if (root == nullptr) return fail(no_root_error());
     DRAL_ASSIGN_OR_RETURN(const ResolvedRoot resolved, resolve_references(document, *root));
 
+    // Without a table nothing collected would be used; only symbols themselves are refused.
     SymbolSet symbols;
-    collect_symbols(resolved, symbols);
     std::vector<std::string_view> table;
-    if (!options.with_symtab) {
-        if (contains_symbol_value(resolved))
-            return fail(DralError::invalid_data(
-                "symbol values require symbol table; enable EncodeOptions::with_symtab"));
-        symbols.clear();
-    } else {
+    if (options.with_symtab) {
+        collect_symbols(resolved, symbols);
         table = number_symbols(symbols);
+    } else if (contains_symbol_value(resolved)) {
+        return fail(DralError::invalid_data(
+            "symbol values require symbol table; enable EncodeOptions::with_symtab"));
     }
     CbfEncodeContext context{std::move(symbols), !table.empty()};
 

@@ -173,8 +173,8 @@ private:
     // A segment that must decode to a Str or a Sym, for a name; `refusal` is the error's detail
     // otherwise. Texts are taken straight from the payload or the table; anything else is
     // decoded in full first, as any segment would be.
-    bool text_segment(ByteSpan bytes, std::size_t& position, std::size_t depth, const char* refusal,
-                      std::string& out) {
+    bool name(ByteSpan bytes, std::size_t& position, std::size_t depth, const char* refusal,
+              std::string& out) {
         Segment s{};
         if (!header(bytes, position, depth, s)) return false;
         position += s.size;
@@ -197,14 +197,8 @@ private:
         return true;
     }
 
-    // A name that is part of a value: `what` names it in the error.
-    bool name(ByteSpan bytes, std::size_t& position, std::size_t depth, const char* refusal,
-              std::string& out) {
-        return text_segment(bytes, position, depth, refusal, out);
-    }
-
     bool field_name(ByteSpan bytes, std::size_t& position, std::size_t depth, std::string& out) {
-        return text_segment(bytes, position, depth, "field name segment must be str or sym", out);
+        return name(bytes, position, depth, "field name segment must be str or sym", out);
     }
 
     // The next segment at `position` into `out`, moving `position` past it.
