@@ -93,7 +93,7 @@ std::size_t Parser::parse_stream_block(std::string_view h, std::size_t index, st
         const std::string_view t = trim(lines_[i].text);
         if (t.front() != '@')
             return fail_line("stream body currently supports annotations only", i);
-        auto annotation = parse_annotation_line(t, depth + 1);
+        auto annotation = parse_annotation_line(t, depth);
         if (!annotation) return failed(std::move(annotation.error()));
         stream.annotations.push_back(std::move(*annotation));
     }

@@ -2,7 +2,6 @@
 // test matches decides; the switch on the first character only skips tests that cannot match.
 #include "rfc001/ctn/inline_expr.hpp"
 
-#include <iterator>
 #include <utility>
 
 #include "rfc001/ctn/errors.hpp"

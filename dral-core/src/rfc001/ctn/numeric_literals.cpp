@@ -134,7 +134,8 @@ std::optional<Magnitude> read_digits(std::string_view digits, unsigned radix) {
         result.value = result.value * radix + digit;
         seen_digit = true;
     }
-    if (!seen_digit) return std::nullopt;
+    // A positive magnitude stops one short of 2^127.
+    if (!seen_digit || (!result.negative && result.value == kLimit)) return std::nullopt;
     return result;
 }
 

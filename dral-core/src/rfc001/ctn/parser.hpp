@@ -38,7 +38,8 @@ public:
     // The right-hand side of "name = value" or "key => value" on line `index`.
     std::size_t parse_rhs_or_nested(std::string_view rhs, std::size_t index, std::size_t indent,
                                     std::size_t depth);
-    // An "@name value" line; the value must be a scalar.
+    // An "@name value" line; the value must be a scalar. An annotation is an attribute of its
+    // owner, so its value is read at the owner's level.
     Result<Annotation> parse_annotation_line(std::string_view text, std::size_t depth);
 
 private:

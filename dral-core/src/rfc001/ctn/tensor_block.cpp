@@ -1,11 +1,10 @@
 // Tensor blocks: element type and shape from the header; annotations, numeric data lines and
 // binary placeholders in the body.
-#include <algorithm>
+#include <charconv>
 #include <limits>
 #include <utility>
 
 #include "base/limits.hpp"
-#include "encoding/float_text.hpp"
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/literals.hpp"
 #include "rfc001/ctn/parser.hpp"
@@ -72,49 +71,62 @@ std::optional<std::uint64_t> binary_placeholder(std::string_view t) {
     return count;
 }
 
-// Appends the number `piece` when it is a plain decimal (digits, sign, point, exponent): such a
-// piece is a VI64 or an F64 however it is read.
-bool append_plain_number(std::string_view piece, std::vector<double>& out) {
-    bool integral = true;
-    for (char c : piece) {
-        if (is_ascii_digit(c) || c == '-' || c == '+') continue;
-        if (c != '.' && c != 'e' && c != 'E') return false;
-        integral = false;
-    }
+// Appends the number `piece`, made of digits, signs, points and exponent marks (`integral` when
+// it has neither of the last two), if it is a VI64 or an F64 however it is read; false when the
+// general path has to decide.
+bool append_plain_number(std::string_view piece, bool integral, std::vector<double>& out) {
+    const std::size_t sign = piece[0] == '-' || piece[0] == '+';
     if (integral) {
-        const std::size_t sign = piece[0] == '-' || piece[0] == '+';
         if (piece.size() == sign || piece.size() - sign > 18 ||
             piece.find_first_of("+-", sign) != std::string_view::npos)
             return false;
         out.push_back(static_cast<double>(parse_short_decimal(piece).as_signed()));
         return true;
     }
-    if (!is_ascii_digit(piece[0]) && piece[0] != '+' && piece[0] != '-' && piece[0] != '.')
-        return false;
-    const auto value = parse_float(piece);
-    if (value) out.push_back(*value);
-    return value.has_value();
+    // What parse_float would read, without its checks of the characters (done by the caller); a
+    // leading '+' and magnitudes out of range are left to it.
+    double value;
+    const char* end = piece.data() + piece.size();
+    const auto [stop, status] = std::from_chars(piece.data(), end, value);
+    if (status != std::errc() || stop != end) return false;
+    out.push_back(value);
+    return true;
 }
 
-// The common data line, a plain number or a bracketed list of them, read without building its
-// value; false, with nothing appended, for any other line, which then takes the general path.
-// `depth` is the nesting level of the line's value.
+// The common data line, a plain number or a bracketed list of them, read in one pass without
+// building its value; false, with nothing appended, for any other line, which then takes the
+// general path. `depth` is the nesting level of the line's value.
 bool append_plain_numbers(std::string_view t, std::size_t depth, std::vector<double>& out) {
-    if (t.front() != '[' || t.back() != ']')
-        return depth <= kMaxDepth && append_plain_number(t, out);
-    if (depth + 1 > kMaxDepth) return false;
+    const bool bracketed = t.front() == '[' && t.back() == ']';
+    if (depth + bracketed > kMaxDepth) return false;
+    const std::string_view inside = bracketed ? t.substr(1, t.size() - 2) : t;
+    const std::size_t size = inside.size();
     const std::size_t start = out.size();
-    const std::string_view inside = t.substr(1, t.size() - 2);
-    std::size_t pos = 0;
+    std::size_t i = 0;
     while (true) {
-        const std::size_t comma = std::min(inside.find(',', pos), inside.size());
-        const std::string_view piece = trim(inside.substr(pos, comma - pos));
-        if (!piece.empty() && !append_plain_number(piece, out)) {
+        while (i < size && inside[i] == ' ') ++i;
+        const std::size_t first = i;
+        bool plain = true;
+        bool integral = true;
+        for (; i < size && inside[i] != ',' && inside[i] != ' '; ++i) {
+            const char c = inside[i];
+            if (c == '.' || c == 'e' || c == 'E') {
+                integral = false;
+            } else if (!is_ascii_digit(c) && c != '-' && c != '+') {
+                plain = false;
+            }
+        }
+        const std::size_t last = i;
+        while (i < size && inside[i] == ' ') ++i;
+        // A piece ends at a comma or the end; only a bracketed line has more than one.
+        plain = plain && (i == size || (bracketed && inside[i] == ','));
+        if (first == last) plain = plain && bracketed;
+        if (!plain || (first != last &&
+                       !append_plain_number(inside.substr(first, last - first), integral, out))) {
             out.resize(start);
             return false;
         }
-        if (comma == inside.size()) return true;
-        pos = comma + 1;
+        if (i++ == size) return true;
     }
 }
 
@@ -185,7 +197,7 @@ Status Parser::read_tensor_body(Tensor& tensor, std::size_t index, std::size_t i
     for (std::size_t i = index + 1; i < lines_.size() && lines_[i].indent > indent; ++i) {
         const std::string_view t = trim(lines_[i].text);
         if (t.front() == '@') {
-            DRAL_ASSIGN_OR_RETURN(Annotation annotation, parse_annotation_line(t, depth + 1));
+            DRAL_ASSIGN_OR_RETURN(Annotation annotation, parse_annotation_line(t, depth));
             tensor.annotations.push_back(std::move(annotation));
         } else if (auto count = binary_placeholder(t)) {
             blob = count;  // a later placeholder replaces an earlier one

@@ -1,0 +1,218 @@
+"""CTN literals through rfc_parse_ctn: numbers and their suffixes, strings, bytes, symbols, names."""
+
+import math
+import struct
+
+import pytest
+
+import dral
+
+INF = math.inf
+I64_MIN, I64_MAX, U64_MAX = -(2**63), 2**63 - 1, 2**64 - 1
+I128_MAX = 2**127 - 1
+
+
+def root(text):
+    return dral.rfc_parse_ctn(text)["root"]
+
+
+def error(text):
+    with pytest.raises(dral.DralRfcError) as caught:
+        dral.rfc_parse_ctn(text)
+    return str(caught.value)
+
+
+def f32(x):
+    """The binary32 value nearest to `x`, widened back, as the dictionaries give an f32."""
+    return struct.unpack("<f", struct.pack("<f", x))[0]
+
+
+def same_number(a, b):
+    return a == b or (isinstance(a, float) and math.isnan(a) and math.isnan(b))
+
+
+@pytest.mark.parametrize(
+    "text, kind, value",
+    [
+        # Integers: the suffix picks the type; narrow suffixes are not range-checked.
+        ("42", "vi64", 42), ("42i64", "i64", 42), ("42i8", "i64", 42), ("300u8", "u64", 300),
+        ("42vu64", "vu64", 42), ("42vi32", "vi64", 42), ("7u128", "u64", 7), ("-7i128", "i64", -7),
+        (str(I64_MIN), "vi64", I64_MIN), (str(I64_MAX), "vi64", I64_MAX), (f"{U64_MAX}u64", "u64", U64_MAX),
+        ("1_000_000", "vi64", 1000000), ("0xff", "vi64", 255), ("0xFE", "vi64", 254), ("0b1010", "vi64", 10),
+        ("0o17", "vi64", 15), ("-0x10", "vi64", -16), ("+5", "vi64", 5), ("0x_f_f", "vi64", 255), ("1_u8", "u64", 1),
+        ("007", "vi64", 7), ("123456789012345678", "vi64", 123456789012345678),
+        ("1234567890123456789", "vi64", 1234567890123456789),
+        # The digits may carry one more sign of their own.
+        ("+-5", "vi64", -5), ("-+5", "vi64", -5), ("0x-5", "vi64", -5), ("-0x+5", "vi64", -5),
+        # The suffix is cut before the body is trimmed.
+        ("1 u8", "u64", 1),
+        # Floats.
+        ("1.5", "f64", 1.5), ("1e3", "f64", 1000.0), ("1E3", "f64", 1000.0), (".5", "f64", 0.5), ("5.", "f64", 5.0),
+        ("-2.5e-3", "f64", -0.0025), ("1_000.5", "f64", 1000.5), ("1e400", "f64", INF), ("-0.0", "f64", -0.0),
+        ("1.5f32", "f32", 1.5), ("0.1f32", "f32", f32(0.1)), ("1e39f32", "f32", INF), ("2.5f16", "f32", 2.5),
+        ("0.1bf16", "f32", f32(0.1)), ("0.1f128", "f64", 0.1), ("0.1f64", "f64", 0.1),
+        # An integer body with a float suffix is read as a float.
+        ("1f32", "f32", 1.0), ("1f64", "f64", 1.0), ("3f16", "f32", 3.0), ("16777217f32", "f32", 16777216.0),
+        # Special values: F32 only with the suffix f32.
+        ("NaN", "f64", math.nan), ("NaNf32", "f32", math.nan), ("NaNf16", "f64", math.nan),
+        ("NaNdec64", "f64", math.nan), ("Inf", "f64", INF), ("+Inf", "f64", INF), ("-Inf", "f64", -INF),
+        ("-Inff32", "f32", -INF), ("Infu8", "f64", INF),
+        # Keywords.
+        ("true", "bool", True), ("false", "bool", False), ("null", "null", None), ("unit", "unit", None),
+        # Not numbers: bare names become symbols.
+        ("nan", "sym", "nan"), ("inf", "sym", "inf"), ("i64", "sym", "i64"), ("u8", "sym", "u8"),
+        ("abcdec32", "sym", "abcdec32"), ("True", "sym", "True"), ("_x1", "sym", "_x1"), ("Infinity", "sym", "Infinity"),
+        ("'abc", "sym", "abc"), ("'a_1", "sym", "a_1"), ("b", "sym", "b"), ("b64", "sym", "b64"),
+    ],
+)
+def test_scalar_literals(text, kind, value):
+    got = root(text)
+    assert (got["kind"], got["type"]) == ("scalar", kind)
+    assert same_number(got["value"], value) and type(got["value"]) is type(value)
+    if kind in ("f32", "f64") and value == 0:
+        assert math.copysign(1, got["value"]) == math.copysign(1, value)
+
+
+def test_nan_payloads_are_the_quiet_nans():
+    assert struct.pack("<d", root("NaN")["value"]) == struct.pack("<Q", 0x7FF8000000000000)
+    assert struct.pack("<f", root("NaNf32")["value"]) == struct.pack("<I", 0x7FC00000)
+
+
+@pytest.mark.parametrize(
+    "text, tag, value",
+    [
+        ("1.5i64", "i64", "1.5"), ("1e3u8", "u8", "1e3"), ("12.50dec64", "dec64", "12.50"),
+        ("1_0dec32", "dec32", "1_0"), ("0xffdec128", "dec128", "0xff"), ("1..2dec32", "dec32", "1..2"),
+        ('date"2024-01-01"', "date", "2024-01-01"), ('uuid "123"', "uuid", "123"), ('x"a\\nb"', "x", "a\nb"),
+        ('_t""', "_t", ""),
+    ],
+)
+def test_tagged_literals(text, tag, value):
+    assert root(text) == {"kind": "scalar", "type": "tagged", "tag": tag, "value": value}
+
+
+DATA = "Invalid data: "
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("-1u32", "unsigned literal cannot be negative: -1u32"),
+        ("-1vu64", "unsigned literal cannot be negative: -1vu64"),
+        (f"{U64_MAX + 1}u64", f"unsigned literal out of range: {U64_MAX + 1}u64"),
+        (str(I64_MAX + 1), f"signed literal out of range: {I64_MAX + 1}"),
+        (f"{I64_MIN - 1}i64", f"signed literal out of range: {I64_MIN - 1}i64"),
+        (str(I128_MAX), f"signed literal out of range: {I128_MAX}"),
+        (str(-I128_MAX), f"signed literal out of range: {-I128_MAX}"),
+        # The sign is taken off first, and 2^127 alone does not fit.
+        (str(-I128_MAX - 1), f"invalid integer literal '{-I128_MAX - 1}'"),
+        (str(I128_MAX + 1), f"invalid integer literal '{I128_MAX + 1}'"),
+        # Each sign reads its own range: the digits' own '+' stops short of 2^127.
+        (f"+{-I128_MAX - 1}", f"signed literal out of range: +{-I128_MAX - 1}"),
+        (f"-+{I128_MAX + 1}", f"invalid integer literal '-+{I128_MAX + 1}'"),
+        ("-", "invalid integer literal '-'"), ("+", "invalid integer literal '+'"), ("+_", "invalid integer literal '+_'"),
+        ("0x", "invalid integer literal '0x'"), ("0xZZ", "invalid integer literal '0xZZ'"),
+        ("0b102", "invalid integer literal '0b102'"), ("0o8", "invalid integer literal '0o8'"),
+        ("1-2", "invalid integer literal '1-2'"), ("+-+5", "invalid integer literal '+-+5'"),
+        ("0xu8", "invalid integer literal '0x'"),
+        (".", "invalid float literal '.'"), ("1.5.5", "invalid float literal '1.5.5'"), ("1e", "invalid float literal '1e'"),
+        ("1.5.5i64", "invalid float literal '1.5.5'"), ("+-1.0", "invalid float literal '+-1.0'"),
+        # The suffix is taken whatever precedes it.
+        ("0x1f32", "invalid float literal '0x1'"),
+        ("0X10", "unable to parse inline expression '0X10'"), ("1abc", "unable to parse inline expression '1abc'"),
+        ("-NaN", "unable to parse inline expression '-NaN'"),
+    ],
+)
+def test_number_errors(text, message):
+    assert error(text) == DATA + message
+
+
+@pytest.mark.parametrize(
+    "text, value",
+    [
+        ('"abc"', "abc"), ('""', ""), ('"a\\"b"', 'a"b'), ('"\\\\"', "\\"), ('"\\n\\r\\t\\b\\f"', "\n\r\t\b\f"),
+        ('"a\\u{41}b"', "aAb"), ('"\\u{1F600}"', "\U0001F600"), ('"\\u{+41}"', "A"), ('"\\u{0000041}"', "A"),
+        ('"\\u{0}"', "\0"), ('"\\u{10FFFF}"', "\U0010FFFF"),
+        # Without a closing brace the digits run to the end of the string.
+        ('"x\\u{42"', "xB"),
+        ('"é€😀"', "é€😀"), ('"a"b"', 'a"b'), ('"a, [b]"', "a, [b]"), ('"x -- y"', "x -- y"),
+        # Triple quotes: the inside verbatim.
+        ('"""raw \\n "q" """', 'raw \\n "q" '), ('""""""', ""), ('"""a""""', 'a"'),
+    ],
+)
+def test_strings(text, value):
+    assert root(text) == {"kind": "scalar", "type": "str", "value": value}
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ('"abc', "invalid quoted string literal"), ('"', "invalid quoted string literal"),
+        ('"a\\"', "unterminated escape sequence"), ('"\\q"', "unsupported escape sequence \\q"),
+        ('"\\é"', "unsupported escape sequence \\é"), ('"\\u41"', "expected '{' in unicode escape"),
+        ('"\\u"', "expected '{' in unicode escape"), ('"\\u{}"', "invalid unicode escape"),
+        ('"\\u{zz}"', "invalid unicode escape"), ('"\\u{+}"', "invalid unicode escape"),
+        ('"\\u{-41}"', "invalid unicode escape"), ('"\\u{100000000}"', "invalid unicode escape"),
+        ('"\\u{FFFFFFFF}"', "invalid unicode scalar value"), ('"\\u{D800}"', "invalid unicode scalar value"),
+        ('"\\u{DFFF}"', "invalid unicode scalar value"), ('"\\u{110000}"', "invalid unicode scalar value"),
+        ('"""ab""', "invalid triple-quoted string literal"), ('"""', "invalid triple-quoted string literal"),
+        ('"""""', "invalid triple-quoted string literal"),
+        # A tagged string's body is an ordinary quoted string.
+        ('tag"bad\\q"', "unsupported escape sequence \\q"), ('abc"', "invalid quoted string literal"),
+        # Not tagged: the prefix must be an identifier.
+        ('1x"a"', "unable to parse inline expression '1x\"a\"'"), ('a b"x"', "unable to parse inline expression 'a b\"x\"'"),
+    ],
+)
+def test_string_errors(text, message):
+    assert error(text) == DATA + message
+
+
+@pytest.mark.parametrize(
+    "text, value",
+    [
+        ('b"DEAD_beef"', b"\xde\xad\xbe\xef"), ('b""', b""), ('b"0a0B"', b"\x0a\x0b"), ('b"__"', b""),
+        ('b64"AQID"', b"\x01\x02\x03"), ('b64""', b""), ('b64"AQ=="', b"\x01"), ('b64"/+8="', b"\xff\xef"),
+        ("<de ad>", b"\xde\xad"), ("<>", b""), ("< >", b""), ("<00\u3000ff\t1A>", b"\x00\xff\x1a"),
+    ],
+)
+def test_bytes(text, value):
+    assert root(text) == {"kind": "scalar", "type": "bytes", "value": value}
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ('b"abc"', DATA + "hex bytes literal must have even length"),
+        # Characters, not bytes, are paired.
+        ('b"é"', DATA + "hex bytes literal must have even length"), ('b"éa"', DATA + "invalid hex bytes literal"),
+        ('b"zz"', DATA + "invalid hex bytes literal"), ('b"ab', DATA + "unterminated hex bytes literal"),
+        ('b"', DATA + "unterminated hex bytes literal"),
+        ('b64"AQID', DATA + "unterminated base64 bytes literal"), ('b64"', DATA + "unterminated base64 bytes literal"),
+        ('b64"AQI"', "Invalid base64 data: invalid length"), ('b64"AR=="', "Invalid base64 data: non-zero trailing bits"),
+        ('b64"A=QI"', "Invalid base64 data: invalid padding"),
+        ("<dead>", DATA + "space-separated hex bytes must be two hex digits each"),
+        ("<é>", DATA + "space-separated hex bytes must be two hex digits each"),
+        ("<zz>", DATA + "invalid hex byte in literal"), ("<é1>", DATA + "invalid hex byte in literal"),
+        ("<binary: 16 bytes>", DATA + "space-separated hex bytes must be two hex digits each"),
+    ],
+)
+def test_bytes_errors(text, message):
+    assert error(text) == message
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [("'1a", "invalid symbol '1a'"), ("'", "invalid symbol ''"), ("' a", "invalid symbol ' a'"), ("'a-b", "invalid symbol 'a-b'")],
+)
+def test_symbol_errors(text, message):
+    assert error(text) == DATA + message
+
+
+@pytest.mark.parametrize("name", ["a", "_", "_a1", "A_b_2", "x" * 300])
+def test_identifiers_name_bindings(name):
+    assert dral.rfc_parse_ctn(f"let {name} = 1")["bindings"][0]["name"] == name
+
+
+@pytest.mark.parametrize("name", ["1a", "é", "a-b", "a::b", "a b"])
+def test_non_identifiers_do_not(name):
+    assert error(f"let {name} = 1") == f"Text parse error at line 1, col 1: invalid binding name '{name}'"

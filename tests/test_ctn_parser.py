@@ -1,0 +1,516 @@
+"""CTN documents through rfc_parse_ctn: inline expressions, statements, comments, block forms,
+tensors, streams, annotations, error lines, and the bounds on nesting."""
+
+import os
+import subprocess
+import sys
+import textwrap
+import threading
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import dral
+
+DATA = "Invalid data: "
+
+
+def parse(text):
+    return dral.rfc_parse_ctn(textwrap.dedent(text).strip("\n"))
+
+
+def root(text):
+    return parse(text)["root"]
+
+
+def error(text):
+    with pytest.raises(dral.DralRfcError) as caught:
+        parse(text)
+    return str(caught.value)
+
+
+def at(line, message):
+    return f"Text parse error at line {line}, col 1: {message}"
+
+
+def v(x):
+    return {"kind": "scalar", "type": "vi64", "value": x}
+
+
+def s(x):
+    return {"kind": "scalar", "type": "str", "value": x}
+
+
+def sym(x):
+    return {"kind": "scalar", "type": "sym", "value": x}
+
+
+def seq(*items, elem_type=None):
+    return {"kind": "sequence", "elem_type": elem_type, "items": list(items)}
+
+
+def fields(**values):
+    return [{"name": k, "value": x} for k, x in values.items()]
+
+
+def product(type_name, **values):
+    return {"kind": "product", "type_name": type_name, "fields": fields(**values)}
+
+
+def sum_(type_name, variant, kind="unit", items=None, **values):
+    payload = {"kind": kind}
+    if kind == "tuple":
+        payload["items"] = items
+    if kind == "struct":
+        payload["fields"] = fields(**values)
+    return {"kind": "sum", "type_name": type_name, "variant": variant, "payload": payload}
+
+
+def assoc(*pairs):
+    return {"kind": "association", "pairs": [list(p) for p in pairs]}
+
+
+def ref(name):
+    return {"kind": "reference", "reference_kind": "binding", "name": name}
+
+
+def by_id(value):
+    return {"kind": "reference", "reference_kind": "by_id", "value": value}
+
+
+def tensor(element_type, shape, values=None, blob=None, annotations=()):
+    data = {"kind": "dense_f64", "values": values} if blob is None else {"kind": "binary_blob", "bytes": blob}
+    return {"kind": "tensor", "element_type": element_type, "shape": shape, "annotations": list(annotations), "data": data}
+
+
+def note(name, value=None):
+    return {"name": name, "value": value}
+
+
+# ------------------------------------------------------------------------------------------------
+# Inline expressions
+
+
+@pytest.mark.parametrize(
+    "text, value",
+    [
+        ("&config", ref("config")), ("& config", ref("config")), ("ref 42", by_id(v(42))),
+        ("ref ref 1", by_id(by_id(v(1)))), ("ref &a", by_id(ref("a"))), ("ref  [1]", by_id(seq(v(1)))),
+        ("Color::Red", sum_("Color", "Red")), ("::Red", sum_(None, "Red")), ("A::b::c", sum_("A", "b::c")),
+        (" A :: B ", sum_("A", "B")), ("1::2", sum_("1", "2")),
+        ("Shape::Circle(1.5)", sum_("Shape", "Circle", "tuple", [{"kind": "scalar", "type": "f64", "value": 1.5}])),
+        ("A::B()", sum_("A", "B", "tuple", [])), ("A::B(1, , 2)", sum_("A", "B", "tuple", [v(1), v(2)])),
+        ("A::(1)", sum_("A", "", "tuple", [v(1)])),
+        ("Point::P(x: 1, y: 2)", sum_("Point", "P", "struct", x=v(1), y=v(2))),
+        ("A::B(x: C::D(y: 1))", sum_("A", "B", "struct", x=sum_("C", "D", "struct", y=v(1)))),
+        ("A::B(1 x: 2)", sum_("A", "B", "struct", **{"1 x": v(2)})),
+        ("[1, [2, 3], ]", seq(v(1), seq(v(2), v(3)))), ("[]", seq()), ("[ ]", seq()), ("[,,]", seq()),
+        ("(1, 2)", seq(v(1), v(2))), ("()", seq()), ("( )", seq()), ("((1))", seq(seq(v(1)))),
+        ('["a,b", map<a, b>[1 => 2]]', seq(s("a,b"), assoc((v(1), v(2))))),
+        ('["[", "]", "a\\"]", (1, 2)]', seq(s("["), s("]"), s('a"]'), seq(v(1), v(2)))),
+        ('[<01 02>, b"03"]', seq({"kind": "scalar", "type": "bytes", "value": b"\x01\x02"},
+                                  {"kind": "scalar", "type": "bytes", "value": b"\x03"})),
+        ('map<str, i64>["a" => 1, "b" => 2]', assoc((s("a"), v(1)), (s("b"), v(2)))),
+        ("map<a,b>[]", assoc()), ("map<a,b>[1 => 2, ]", assoc((v(1), v(2)))),
+        ("map<a,b>[[1] => [2], x => y]", assoc((seq(v(1)), seq(v(2))), (sym("x"), sym("y")))),
+    ],
+)
+def test_inline_forms(text, value):
+    assert root(text) == value
+    assert parse(f"let x = {text}")["bindings"][0]["value"] == value
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("&1x", DATA + "invalid reference name '1x'"), ("&", DATA + "invalid reference name ''"),
+        ("Color::", DATA + "missing enum variant"), ("::", DATA + "missing enum variant"),
+        ("A::B(1", DATA + "unterminated enum payload"),
+        # A colon anywhere makes the payload named, even one of a nested sum or inside a string.
+        ("Opt::Some(Color::Red)", DATA + "unable to parse inline expression ':Red'"),
+        ('A::B("x:y", 1)', DATA + "invalid quoted string literal"),
+        ("A::B(x: 1, )", at(1, "expected separator ':' in ''")), ("A::B(x: 1, 2)", at(1, "expected separator ':' in '2'")),
+        ("(1, )", DATA + "empty inline expression"), ("(,)", DATA + "empty inline expression"),
+        ("[1, 2", DATA + "unable to parse inline expression '[1, 2'"), ("(1", DATA + "unable to parse inline expression '(1'"),
+        ('map<a,b>["a" 1]', at(1, "expected separator '=>' in '\"a\" 1'")),
+        ("map<a, b>", DATA + "unable to parse inline expression 'map<a, b>'"),
+        # The type text is not examined: the entries start at the first bracket.
+        ("map<a, [b]>[1 => 2]", DATA + "unable to parse inline expression 'b]>[1'"),
+        ("x: 1", DATA + "unable to parse inline expression 'x: 1'"), ("a b", DATA + "unable to parse inline expression 'a b'"),
+        ("{}", DATA + "unable to parse inline expression '{}'"),
+    ],
+)
+def test_inline_errors(text, message):
+    assert error(text) == message
+    # Errors inside a value carry no line, wherever the value stands.
+    assert error(f"\n\nlet x = {text}") == message
+
+
+# Values built from pieces that contain every splitting character, rendered and read back.
+leaves = st.one_of(
+    st.integers(-(2**63), 2**63 - 1).map(lambda n: (str(n), v(n))),
+    st.text(st.sampled_from('ab,()[]<>"\\ é\n'), max_size=12).map(
+        lambda t: ('"' + t.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n") + '"', s(t))),
+    st.from_regex(r"[a-z_][a-z0-9_]{0,8}", fullmatch=True).filter(
+        lambda n: n not in ("true", "false", "null", "unit")).map(lambda n: (n, sym(n))),
+)
+
+
+def containers(children):
+    return st.one_of(
+        st.lists(children, max_size=6).map(lambda xs: ("[" + ", ".join(t for t, _ in xs) + "]", seq(*[e for _, e in xs]))),
+        # A key holds no "=>": the entry is split at the first one.
+        st.lists(st.tuples(leaves, children), max_size=4).map(lambda ps: (
+            "map<k, v>[" + ", ".join(f"{k} => {x}" for (k, _), (x, _) in ps) + "]",
+            assoc(*[(ke, xe) for (_, ke), (_, xe) in ps]))),
+        st.lists(children, min_size=1, max_size=4).map(lambda xs: (
+            "T::V(" + ", ".join(f"f{i}: {t}" for i, (t, _) in enumerate(xs)) + ")",
+            sum_("T", "V", "struct", **{f"f{i}": e for i, (_, e) in enumerate(xs)}))),
+    )
+
+
+@given(st.recursive(leaves, containers, max_leaves=40))
+def test_inline_values_read_back(case):
+    text, expected = case
+    assert parse(f"let x = {text}")["bindings"][0]["value"] == expected
+
+
+# ------------------------------------------------------------------------------------------------
+# Statements, comments and lines
+
+
+def test_documents_from_the_dictionary_examples():
+    assert dral.rfc_parse_ctn("let x = 1") == {
+        "annotations": [], "uses": [], "bindings": [{"name": "x", "value": v(1)}], "root": None}
+    assert dral.rfc_parse_ctn("") == {"annotations": [], "uses": [], "bindings": [], "root": None}
+    assert parse("@draft")["annotations"] == [note("draft")]
+    assert parse("@level 3")["annotations"] == [note("level", v(3))]
+
+
+def test_statements():
+    doc = parse("""
+        @draft
+        use std::core
+        use   a b
+        let x = 1
+          let y = 2
+        @@@level  3
+        let x = "again"
+        1
+        Color::Red
+    """)
+    assert doc["annotations"] == [note("draft"), note("level", v(3))]
+    assert doc["uses"] == ["std::core", "a b"]
+    assert doc["bindings"] == [{"name": "x", "value": v(1)}, {"name": "y", "value": v(2)}, {"name": "x", "value": s("again")}]
+    assert doc["root"] == sum_("Color", "Red")
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("let x 1", at(1, "expected separator '=' in 'x 1'")), ("let 1x = 2", at(1, "invalid binding name '1x'")),
+        ("let = 2", at(1, "invalid binding name ''")), ("a\nlet x =", at(2, "expected value after '='")),
+        ("let x =\nfoo", at(1, "expected indented value after '='")),
+        ("@", DATA + "annotation name missing"), ("@ @", DATA + "invalid annotation name '@'"),
+        ("@1x", DATA + "invalid annotation name '1x'"), ("@a [1]", DATA + "annotation values must be scalar"),
+        ("@a b c", DATA + "unable to parse inline expression 'b c'"),
+        ("let x = 1\n\n-- c\n\n\tlet y = 2", at(5, "tabs are not allowed for indentation in CTN")),
+        ("let x = 1\r\n\tlet y = 2", at(2, "tabs are not allowed for indentation in CTN")),
+        ("let x =\n\t1", at(2, "tabs are not allowed for indentation in CTN")),
+    ],
+)
+def test_statement_errors(text, message):
+    assert error(text) == message
+
+
+def test_tab_error_through_format():
+    with pytest.raises(dral.DralRfcError, match=r"^Text parse error at line 3, col 1: tabs are not allowed"):
+        dral.rfc_format_ctn("let a = 1\nlet b = 2\n\tlet c = 3")
+
+
+@pytest.mark.parametrize(
+    "text, bindings",
+    [
+        ("let x =\n  42", {"x": v(42)}), ("let a = 1 -- note", {"a": v(1)}), ('let b = "x -- y"', {"b": s("x -- y")}),
+        ("--! doc\n  --! more\nlet a = 1", {"a": v(1)}), ("let a = 1\r\nlet b = 2\r\n", {"a": v(1), "b": v(2)}),
+        ("\t\n\t-- c\nlet a = 1", {"a": v(1)}), ("let a = [1, --[[ two ]] 3]", {"a": seq(v(1), v(3))}),
+        ('let s = "--[["', {"s": s("--[[")}), ('let s = "a" --[[ "]]" ]] ', {"s": s("a")}),
+        ("--[[\nlet x = 1\n]]\nlet y = 2", {"y": v(2)}), ("let a = 1 --[[ start\nlet b = 2\n]] let c = 3", {"a": v(1), "c": v(3)}),
+        # A closer ends the comment even inside quotes on a later line.
+        ('--[[\n"]]let y = 2', {"y": v(2)}),
+        # Block comments are removed before line comments are looked for.
+        ("let a = 1 -- x --[[\nlet b = 2\n]]\nlet c = 3", {"a": v(1), "c": v(3)}),
+        ("--! note --[[\nlet b = 2\n]]let c = 3", {"c": v(3)}),
+        # The joined line is scanned again, so an opener may straddle the join.
+        ("let x = [1, ---[[ a ]]-[[ b ]] 2]", {"x": seq(v(1), v(2))}),
+        ("let x = [1, --[--[[ a ]][ b ]] 2]", {"x": seq(v(1), v(2))}),
+        ("let x = [1,--[[a]]--[[b]] 2]", {"x": seq(v(1), v(2))}),
+    ],
+)
+def test_comments_and_lines(text, bindings):
+    doc = dral.rfc_parse_ctn(text)
+    assert {b["name"]: b["value"] for b in doc["bindings"]} == bindings
+
+
+def test_lines_keep_their_numbers_and_roots_replace():
+    assert root("a --[[ c\nd\ne ]] b") == sym("b")
+    assert root("1\n2") == v(2)
+    assert root("  \tb") == sym("b")  # a tab after spaces is only white space
+    assert error("a --[[\n\n]] b\n\tc") == at(4, "tabs are not allowed for indentation in CTN")
+
+
+# ------------------------------------------------------------------------------------------------
+# Block forms
+
+
+def test_struct_enum_map_and_sequence_blocks():
+    doc = parse("""
+        let p = Point
+          x = 1
+          y = "two"
+          x = 3
+        let q = struct
+          inner = Inner
+            a = 1
+          list =
+            [1, 2]
+          shape = Shape::Circle
+            r = 1
+        let e = ::Circle
+          r = 1
+        let m = map<str, i64>
+          "a" => 1
+          [k] =>
+            seq<x>
+              1
+          "s" => S
+            f = 1
+        let l = seq<i64>
+          1
+          Point
+            x = 1
+          seq<>
+            2
+    """)
+    got = {b["name"]: b["value"] for b in doc["bindings"]}
+    assert got["p"] == {"kind": "product", "type_name": "Point", "fields": fields(x=v(1), y=s("two")) + fields(x=v(3))}
+    assert got["q"] == product(None, inner=product("Inner", a=v(1)), list=seq(v(1), v(2)),
+                               shape=sum_("Shape", "Circle", "struct", r=v(1)))
+    assert got["e"] == sum_(None, "Circle", "struct", r=v(1))
+    assert got["m"] == assoc((s("a"), v(1)), (seq(sym("k")), seq(v(1), elem_type="x")), (s("s"), product("S", f=v(1))))
+    assert got["l"] == seq(v(1), product("Point", x=v(1)), seq(v(2), elem_type=""), elem_type="i64")
+
+
+@pytest.mark.parametrize(
+    "text, value",
+    [
+        ("Point", sym("Point")), ("Color::Red", sum_("Color", "Red")), ("struct", sym("struct")),
+        # Nested lines after an inline right-hand side are statements of their own.
+        ("let x = 1\n  2", v(2)),
+    ],
+)
+def test_headers_without_a_body_are_inline(text, value):
+    assert root(text) == value
+
+
+@pytest.mark.parametrize(
+    "text, statement",
+    [
+        ("A::B(1)\n  x = 1", "x = 1"),  # a sum with a payload heads no block
+        ("Point\n  x 1", "x 1"),  # a struct body starts with a line holding '='
+    ],
+)
+def test_bodies_that_head_no_block_are_statements(text, statement):
+    assert error(text) == DATA + f"unable to parse inline expression '{statement}'"
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("Point\n  x = 1\n   y = 2", at(3, "inconsistent indentation in struct fields")),
+        ("Point\n    x = 1\n  y = 2", at(3, "inconsistent indentation in struct fields")),
+        ("Point\n  x = 1\n  y 2", at(3, "expected separator '=' in 'y 2'")),
+        ("Point\n  1x = 1", at(2, "invalid field name '1x'")), ("Point\n  a =", at(2, "expected value after '='")),
+        ("Point\n  a =\n  b = 1", at(2, "expected indented value after '='")),
+        ("P\n  a = Q\n    b = 1\n   c = 2", at(4, "inconsistent indentation in struct fields")),
+        ("Shape::\n  r = 1", at(1, "missing enum variant name")), ("S::C\n  1 = 2", at(2, "invalid payload field '1'")),
+        ("S::C\n  a = 1\n b = 2", at(3, "inconsistent indentation in enum payload")),
+        ("map<a,b>\n  1 2", at(2, "expected separator '=>' in '1 2'")),
+        ("map<a,b>\n  1 => 2\n    3 => 4", at(3, "inconsistent indentation in map")),
+        ("seq<i64>\n  1\n   2", at(3, "inconsistent indentation in sequence")),
+        ("seq<i64>", DATA + "unable to parse inline expression 'seq<i64>'"),
+        ("stream<event>\n  @a 1\n  1", at(3, "stream body currently supports annotations only")),
+        ("P\n  a = [1,\n  b = 2", DATA + "unable to parse inline expression '[1,'"),
+    ],
+)
+def test_block_errors(text, message):
+    assert error(text) == message
+
+
+def test_streams():
+    value = root('stream<event>\n  @source "x"\n    @@rate 10\n  @flag')
+    assert value == {"kind": "stream", "item_type": "event",
+                     "annotations": [note("source", s("x")), note("rate", v(10)), note("flag")]}
+    assert root("stream<event>") == {"kind": "stream", "item_type": "event", "annotations": []}
+    assert root("stream<>")["item_type"] == "" and root("stream<")["item_type"] == "any"
+    # A header alone is a stream wherever a value may stand.
+    assert parse("let s = stream<e>\nlet t = S\n  f = stream<g>")["bindings"] == [
+        {"name": "s", "value": {"kind": "stream", "item_type": "e", "annotations": []}},
+        {"name": "t", "value": product("S", f={"kind": "stream", "item_type": "g", "annotations": []})}]
+
+
+# ------------------------------------------------------------------------------------------------
+# Tensors
+
+
+@pytest.mark.parametrize(
+    "text, value",
+    [
+        ("tensor<f32>[2, _]\n  [1, 2]\n  [3, 4]", tensor("f32", [2, None], [1.0, 2.0, 3.0, 4.0])),
+        ("vec<i32>[2]\n  1\n  2", tensor("i32", [2], [1.0, 2.0])),
+        ("mat<f64>[2, 2]\n  [[1, 2], [3, [4]]]", tensor("f64", [2, 2], [1.0, 2.0, 3.0, 4.0])),
+        ("tensor<>[]\n  []", tensor("", [], [])), ("tensor<\n  [1]", tensor("f32", [], [1.0])),
+        ("tensor<f32>[ 0x10 , 1_0, 3u8, 4vi32, _ ]\n  [1]", tensor("f32", [16, 10, 3, 4, None], [1.0])),
+        (f"tensor<f32>[{2**63 - 1}u64]\n  [1]", tensor("f32", [2**63 - 1], [1.0])),
+        # Indentation of data lines is not compared; numbers of every type become f64.
+        ("tensor<f32>\n  [1u8, -2i64, 1.5f32, 1e400]\n      [+5, .5, 5., -0.0]\n  7",
+         tensor("f32", [], [1.0, -2.0, 1.5, float("inf"), 5.0, 0.5, 5.0, -0.0, 7.0])),
+        ('tensor<f32>[2]\n  @unit "m"\n  [1, 2]\n  @@scale 2', tensor("f32", [2], [1.0, 2.0], annotations=[
+            note("unit", s("m")), note("scale", v(2))])),
+        ("tensor<u8>\n  <binary: 16 bytes>", tensor("u8", [], blob=bytes(16))),
+        ("tensor<u8>\n  [1]\n  <binary:+2 bytes>\n  <binary:3bytes>", tensor("u8", [], blob=bytes(3))),
+        ("tensor<u8>\n  <binary:\u3000 0 bytes >", tensor("u8", [], blob=b"")),
+    ],
+)
+def test_tensor_blocks(text, value):
+    assert root(text) == value
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("tensor<f32>[2\n  [1]", "unterminated tensor shape"), ("tensor<f32>]x[\n  [1]", "unterminated tensor shape"),
+        ("tensor<f32>[x]\n  [1]", "invalid tensor dimension"), ("tensor<f32>[2, ]\n  [1]", "invalid tensor dimension"),
+        ("tensor<f32>[ ]\n  [1]", "invalid tensor dimension"), ("tensor<f32>[-1]\n  [1]", "tensor dimensions cannot be negative"),
+        ("tensor<f32>[1.5]\n  [1]", "tensor dimensions must be integers"),
+        (f"tensor<f32>[{2**63}u64]\n  [1]", "tensor dimensions must be integers"),
+        ("tensor<f32>[true]\n  [1]", "invalid tensor dimension"),
+        ("tensor<f32>[2dec64]\n  [1]", "tensor dimensions must be integers"),
+        ("tensor<f32>[2f32]\n  [1]", "tensor dimensions must be integers"),
+        ("tensor<f32>[-1u8]\n  [1]", "unsigned literal cannot be negative: -1u8"),
+        ('tensor<f32>\n  [1, "a"]', "tensor literal contains non-numeric scalar"),
+        ("tensor<f32>\n  [1, [true]]", "tensor literal contains non-numeric scalar"),
+        ("tensor<f32>\n  [1, A::B]", "tensor literal must contain only numeric sequences"),
+        ("tensor<f32>\n  [1 2]", "unable to parse inline expression '1 2'"),
+        ("tensor<f32>\n  [1.5.5]", "invalid float literal '1.5.5'"),
+        ("tensor<f32>\n  <binary: 1 bytes>\n  x", "tensor literal contains non-numeric scalar"),
+        ("tensor<u8>\n  <binary: x bytes>", "space-separated hex bytes must be two hex digits each"),
+        (f"tensor<u8>\n  <binary: {2**64} bytes>", "space-separated hex bytes must be two hex digits each"),
+    ],
+)
+def test_tensor_errors(text, message):
+    assert error(text) == DATA + message
+
+
+def test_binary_placeholders_cannot_ask_for_unbounded_memory():
+    limit = 256 << 20
+    assert error(f"tensor<u8>\n  <binary: {limit + 1} bytes>") == (
+        f"Memory limit exceeded: requested {limit + 1} bytes, limit {limit}")
+    assert error(f"tensor<u8>\n  <binary: {2**64 - 1} bytes>").startswith("Memory limit exceeded")
+
+
+# ------------------------------------------------------------------------------------------------
+# Nesting
+
+
+def nested(kind, depth):
+    """A document whose innermost value is at nesting level `depth`."""
+    n = depth - 1
+
+    def blocks(first, then, last):
+        return "".join(" " * i + (first if i == 0 else then) + "\n" for i in range(n)) + " " * n + last
+
+    return {
+        "brackets": lambda: "[" * n + "1" + "]" * n,
+        "parens": lambda: "(" * n + "1" + ")" * n,
+        "refs": lambda: "ref " * n + "1",
+        "maps": lambda: "map<a,b>[1 => " * n + "1" + "]" * n,
+        "sums": lambda: "A::B(x: " * n + "1" + ")" * n,
+        "seq blocks": lambda: blocks("seq<a>", "seq<a>", "1"),
+        "structs": lambda: blocks("S", "a = S", "a = 1"),
+        "enums": lambda: blocks("E::V", "a = E::V", "a = 1"),
+        "map blocks": lambda: blocks("map<a,b>", "1 => map<a,b>", "1 => 1"),
+        "tensor data": lambda: "tensor<f32>\n  " + "[" * (n - 1) + "1" + "]" * (n - 1),
+    }[kind]()
+
+
+KINDS = ["brackets", "parens", "refs", "maps", "sums", "seq blocks", "structs", "enums", "map blocks", "tensor data"]
+
+
+def depth_of(value):
+    """The nesting level of the deepest value inside `value`, which is at level 1."""
+    deepest, todo = 0, [(value, 1)]
+    while todo:
+        value, depth = todo.pop()
+        deepest = max(deepest, depth)
+        kind, children = value["kind"], []
+        if kind == "sequence":
+            children = value["items"]
+        elif kind == "product":
+            children = [f["value"] for f in value["fields"]]
+        elif kind == "sum":
+            children = value["payload"].get("items", []) + [f["value"] for f in value["payload"].get("fields", [])]
+        elif kind == "association":
+            children = [x for pair in value["pairs"] for x in pair]
+        elif kind == "reference" and value["reference_kind"] == "by_id":
+            children = [value["value"]]
+        todo += [(child, depth + 1) for child in children]
+    return deepest
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_nesting_up_to_the_limit(kind):
+    value = dral.rfc_parse_ctn(nested(kind, 512))["root"]
+    assert value["data"]["values"] == [1.0] if kind == "tensor data" else depth_of(value) == 512
+    with pytest.raises(dral.DralRfcError, match="^Nesting depth 513 exceeds maximum 512$"):
+        dral.rfc_parse_ctn(nested(kind, 513))
+
+
+def test_annotations_are_read_at_their_owners_level():
+    inside = "".join(" " * i + "seq<a>\n" for i in range(511)) + " " * 511
+    stream = dral.rfc_parse_ctn(inside + "stream<x>\n" + " " * 512 + "@a 1")["root"]
+    for _ in range(511):
+        stream = stream["items"][0]
+    assert stream["annotations"] == [note("a", v(1))]
+    # Data lines, like items, are one level deeper than their tensor.
+    assert error(inside + "tensor<f32>\n" + " " * 512 + "1") == "Nesting depth 513 exceeds maximum 512"
+
+
+@pytest.mark.parametrize("kind", ["brackets", "parens", "refs", "maps", "sums"])
+def test_very_deep_input_fails_at_the_limit(kind):
+    with pytest.raises(dral.DralRfcError, match="^Nesting depth 513 exceeds maximum 512$"):
+        dral.rfc_parse_ctn(nested(kind, 100_000))
+
+
+def test_nesting_at_the_limit_fits_a_small_thread_stack():
+    # In a child process: a stack overflow must not take the test run with it.
+    code = textwrap.dedent(f"""
+        import sys, threading
+        sys.path[:0] = {sys.path!r}
+        import dral
+        from test_ctn_parser import KINDS, nested
+        done = []
+        def run():
+            for kind in KINDS:
+                dral.rfc_parse_ctn(nested(kind, 512))
+                done.append(kind)
+        threading.stack_size(256 * 1024)
+        thread = threading.Thread(target=run)
+        thread.start()
+        thread.join()
+        print(len(done))
+    """)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120,
+                            cwd=os.path.dirname(__file__))
+    assert result.returncode == 0 and result.stdout.split() == [str(len(KINDS))], result.stderr
