@@ -197,6 +197,12 @@ def test_reference_expansion_is_bounded():
         compile_ctn(f'let s = "{"x" * 100_000}"\nlet a = [{thirty}]\nlet b = [{thirty_a}]')
 
 
+def test_compiling_is_not_bound_by_the_reading_depth():
+    data = compile_ctn("[" * 70 + "1" + "]" * 70)
+    with pytest.raises(dral.DralRfcError, match="^Nesting depth 65 exceeds maximum 64$"):
+        dral.rfc_decode_cbf(data)
+
+
 def test_reference_nesting_is_bounded():
     chain = "\n".join(["let n0 = 0"] + [f"let n{i} = [&n{i - 1}]" for i in range(1, 600)])
     with pytest.raises(dral.DralRfcError, match=r"^Nesting depth \d+ exceeds maximum 512$"):
