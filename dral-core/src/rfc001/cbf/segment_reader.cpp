@@ -1,0 +1,654 @@
+// The segment decoder. It reads straight from the file's bytes, copying each text and byte string
+// once into the tree, and trusts nothing it reads: every length and offset is checked against
+// the slice it points into, reservations are capped by the bytes left, and recursion stops at
+// the segment depth limit.
+//
+// Offsets in indexed layouts may point anywhere, so segments can share bytes, and a few hundred
+// bytes of sequences whose items all point at one child would stand for an astronomically large
+// tree. Three budgets keep any decode within a constant factor of its input:
+// - segments: a file in which no two segments share bytes holds at most one segment per four
+//   bytes of body (every segment has a header of at least four bytes, and headers do not
+//   overlap), so no decode may visit more segments than that;
+// - payload bytes copied out (texts, byte strings, tensor data): in such a file those payloads
+//   are disjoint parts of the body, so no decode may copy more than the body holds;
+// - text copied out of the symbol table by symbol segments: one short segment may copy a long
+//   entry, so this is bounded by a multiple of the body instead.
+// Every file the writer produces shares no bytes between segments and passes all three.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <optional>
+
+#include "encoding/checksum.hpp"
+#include "encoding/utf8.hpp"
+#include "encoding/utf8_fault.hpp"
+#include "encoding/varint.hpp"
+#include "rfc001/cbf/little_endian.hpp"
+#include "rfc001/cbf/segment.hpp"
+
+namespace dral_core::rfc001::cbf {
+namespace {
+
+using ByteSpan = std::span<const std::uint8_t>;
+
+inline constexpr std::uint64_t kSymbolTextFactor = 64;
+inline constexpr std::uint64_t kSymbolTextAllowance = std::uint64_t{64} << 20;
+
+std::string to_string(ByteSpan bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A segment's header as read, its payload located in the slice that holds it.
+struct Segment {
+    std::uint8_t tag;
+    ByteSpan payload;
+    std::size_t payload_start;  // in the enclosing slice
+    std::uint64_t size;         // header and payload
+};
+
+// Members report failure by returning false after recording the error: a bool keeps the frames
+// of the recursion small, and no frame holds an error being built. Values are decoded into the
+// place that keeps them (a vector slot, a field), never moved up through return values.
+class Reader {
+public:
+    Reader(std::span<const std::string> symbols, std::size_t body_size)
+        : symbols_(symbols),
+          segments_left_(body_size / 4 > 0 ? body_size / 4 : 1),
+          payload_bytes_left_(body_size),
+          symbol_text_left_(body_size > (UINT64_MAX - kSymbolTextAllowance) / kSymbolTextFactor
+                                ? UINT64_MAX
+                                : body_size * kSymbolTextFactor + kSymbolTextAllowance) {}
+
+    std::optional<DralError>& error() { return error_; }
+
+    // The segment at `offset` of `bytes` into `out`; its size into `size`.
+    bool segment(ByteSpan bytes, std::size_t offset, std::size_t depth, Value& out,
+                 std::uint64_t& size) {
+        Segment s{};
+        if (!header(bytes, offset, depth, s) || !payload(s, depth, out)) return false;
+        size = s.size;
+        return true;
+    }
+
+private:
+    // ---- failures
+
+    [[gnu::cold, gnu::noinline]] bool failed(DralError error) {
+        error_ = std::move(error);
+        return false;
+    }
+    [[gnu::cold, gnu::noinline]] bool failed(const char* detail) {
+        return failed(DralError::invalid_data(detail));
+    }
+    [[gnu::cold, gnu::noinline]] bool eof(std::uint64_t offset) {
+        return failed(DralError::unexpected_eof(offset));
+    }
+    [[gnu::cold, gnu::noinline]] bool overflow(std::uint64_t length) {
+        return failed(DralError::length_overflow(length));
+    }
+    [[gnu::cold, gnu::noinline]] bool bad_utf8(std::uint64_t offset) {
+        return failed(DralError::invalid_utf8(offset));
+    }
+    [[gnu::cold, gnu::noinline]] bool detail(std::string text) {
+        return failed(DralError::invalid_data(std::move(text)));
+    }
+    [[gnu::cold, gnu::noinline]] bool unsupported(std::uint8_t segment_tag) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        std::string text = "unsupported segment type/config: 0x";
+        text += kHex[segment_tag >> 4];
+        text += "/0x";
+        text += kHex[segment_tag & 0x0F];
+        return detail(std::move(text));
+    }
+
+    // ---- framing and budgets
+
+    bool varint(ByteSpan bytes, std::size_t offset, DecodedVarint& out) {
+        if (offset < bytes.size() && bytes[offset] < 0x80) [[likely]] {
+            out = {bytes[offset], 1};
+            return true;
+        }
+        return slow_varint(bytes, offset, out);
+    }
+
+    [[gnu::noinline]] bool slow_varint(ByteSpan bytes, std::size_t offset, DecodedVarint& out) {
+        auto decoded = decode_varint(bytes, offset);
+        if (!decoded) return failed(std::move(decoded.error()));
+        out = *decoded;
+        return true;
+    }
+
+    bool header(ByteSpan bytes, std::size_t offset, std::size_t depth, Segment& s) {
+        if (depth > kMaxSegmentDepth) [[unlikely]]
+            return failed(DralError::depth_exceeded(depth, kMaxSegmentDepth));
+        if (segments_left_ == 0) [[unlikely]]
+            return failed("segment count exceeds body size");
+        --segments_left_;
+        if (offset > bytes.size() || bytes.size() - offset < kShortHeaderSize) return eof(offset);
+        const std::uint8_t* p = bytes.data() + offset;
+        std::uint64_t length = load_u24_le(p + 1);
+        std::size_t header_size = kShortHeaderSize;
+        if (length == kLongLength) {
+            if (bytes.size() - offset < kLongHeaderSize) return eof(offset + kShortHeaderSize);
+            length = load_u64_le(p + kShortHeaderSize);
+            header_size = kLongHeaderSize;
+        }
+        const std::size_t start = offset + header_size;
+        if (length > SIZE_MAX - start) return overflow(length);
+        const std::size_t end = start + length;
+        if (end > bytes.size()) return eof(end);
+        s = Segment{p[0], bytes.subspan(start, length), start, header_size + length};
+        return true;
+    }
+
+    bool spend_payload(std::uint64_t n) {
+        if (n > payload_bytes_left_) [[unlikely]]
+            return failed("decoded bytes exceed body size");
+        payload_bytes_left_ -= n;
+        return true;
+    }
+
+    bool symbol_entry(const Segment& s, const std::string*& entry) {
+        DecodedVarint index{};
+        if (!varint(s.payload, 0, index)) return false;
+        if (index.length != s.payload.size()) return failed("symbol segment has trailing payload");
+        if (index.value >= symbols_.size())
+            return failed(DralError::invalid_reference(index.value, symbols_.size()));
+        entry = &symbols_[index.value];
+        if (entry->size() > symbol_text_left_) [[unlikely]]
+            return failed("decoded symbol text exceeds limit");
+        symbol_text_left_ -= entry->size();
+        return true;
+    }
+
+    bool utf8_text(const Segment& s, std::string& out) {
+        if (!spend_payload(s.payload.size())) return false;
+        if (!is_valid_utf8(s.payload.data(), s.payload.size())) return bad_utf8(s.payload_start);
+        out.assign(reinterpret_cast<const char*>(s.payload.data()), s.payload.size());
+        return true;
+    }
+
+    // ---- names
+
+    // A segment that must decode to a Str or a Sym, for a name; `refusal` is the error's detail
+    // otherwise. Texts are taken straight from the payload or the table; anything else is
+    // decoded in full first, as any segment would be.
+    bool name(ByteSpan bytes, std::size_t& position, std::size_t depth, const char* refusal,
+              std::string& out) {
+        Segment s{};
+        if (!header(bytes, position, depth, s)) return false;
+        position += s.size;
+        if (s.tag >> 4 == 1) return utf8_text(s, out);
+        if (s.tag >> 4 == 3) {
+            const std::string* entry = nullptr;
+            if (!symbol_entry(s, entry)) return false;
+            out = *entry;
+            return true;
+        }
+        return other_text(s, depth, refusal, out);
+    }
+
+    [[gnu::noinline]] bool other_text(const Segment& s, std::size_t depth, const char* refusal,
+                                      std::string& out) {
+        Value value(Scalar::null());
+        if (!payload(s, depth, value)) return false;
+        if (!value.is_scalar() || !value.scalar().is_text()) return failed(refusal);
+        out = value.scalar().text();
+        return true;
+    }
+
+    bool field_name(ByteSpan bytes, std::size_t& position, std::size_t depth, std::string& out) {
+        return name(bytes, position, depth, "field name segment must be str or sym", out);
+    }
+
+    // The next segment at `position` into `out`, moving `position` past it.
+    bool next(ByteSpan bytes, std::size_t& position, std::size_t depth, Value& out) {
+        std::uint64_t size;
+        if (!segment(bytes, position, depth, out, size)) return false;
+        position += size;
+        return true;
+    }
+
+    // ---- payloads
+
+    bool payload(const Segment& s, std::size_t depth, Value& out);
+    bool primitive(const Segment& s, Value& out);
+    bool product(ByteSpan p, std::size_t depth, Value& out);
+    bool sum(ByteSpan p, std::size_t depth, Value& out);
+    bool sequence(ByteSpan p, bool indexed, std::size_t depth, Value& out);
+    bool association(ByteSpan p, bool indexed, std::size_t depth, Value& out);
+    bool tensor(ByteSpan p, Value& out);
+    bool reference(ByteSpan p, std::size_t depth, Value& out);
+    bool stream(ByteSpan p, std::size_t depth, Value& out);
+    bool annotation(ByteSpan p, std::size_t depth, Value& out);
+    bool opaque(ByteSpan p, bool tagged, Value& out);
+    bool fields(ByteSpan p, std::size_t& position, std::uint64_t count, std::size_t depth,
+                std::vector<Field>& out);
+    bool count_and_table(ByteSpan p, std::size_t& position, bool indexed, DecodedVarint& count,
+                         std::uint64_t& table_end);
+    bool part(ByteSpan p, std::size_t& position, ByteSpan& out);
+
+    // Room for `count` elements of at least `min_size` bytes each among `left` bytes: a count
+    // the bytes cannot hold fails on reading anyway, and must not reserve first.
+    static std::size_t capped(std::uint64_t count, std::size_t left, std::size_t min_size) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(count, left / min_size));
+    }
+
+    std::span<const std::string> symbols_;
+    std::uint64_t segments_left_;
+    std::uint64_t payload_bytes_left_;
+    std::uint64_t symbol_text_left_;
+    std::optional<DralError> error_;
+};
+
+bool Reader::payload(const Segment& s, std::size_t depth, Value& out) {
+    const std::uint8_t config = s.tag & 0x0F;
+    const std::size_t inner = depth + 1;
+    switch (s.tag >> 4) {
+        case 0:
+            return primitive(s, out);
+        case 1: {
+            std::string text;
+            if (!utf8_text(s, text)) return false;
+            out = Value(Scalar::str(std::move(text)));
+            return true;
+        }
+        case 2:
+            if (!spend_payload(s.payload.size())) return false;
+            out = Value(Scalar::bytes(Bytes(s.payload.begin(), s.payload.end())));
+            return true;
+        case 3: {
+            const std::string* entry = nullptr;
+            if (!symbol_entry(s, entry)) return false;
+            out = Value(Scalar::sym(*entry));
+            return true;
+        }
+        case 4:
+            return product(s.payload, inner, out);
+        case 5:
+            return sum(s.payload, inner, out);
+        case 6:
+            return sequence(s.payload, config >= 8, inner, out);
+        case 7:
+            return association(s.payload, config >= 8, inner, out);
+        case 8:
+            return tensor(s.payload, out);
+        case 9:
+            return reference(s.payload, inner, out);
+        case 10:
+            return stream(s.payload, inner, out);
+        case 11:
+            return annotation(s.payload, inner, out);
+        case 13:
+            return opaque(s.payload, config == 0, out);
+        case 15:
+            switch (config) {
+                case 0:
+                    out = Value(Scalar::null());
+                    return true;
+                case 1:
+                    out = Value(Scalar::unit());
+                    return true;
+                case 2:
+                    out = Value(Scalar::boolean(true));
+                    return true;
+                case 3:
+                    out = Value(Scalar::boolean(false));
+                    return true;
+                case 4:
+                    out = Value(Sequence{});
+                    return true;
+                case 5:
+                    out = Value(Association{});
+                    return true;
+                case 6:
+                    out = Value(Scalar::str({}));
+                    return true;
+                case 7:
+                    out = Value(Scalar::bytes({}));
+                    return true;
+                default:
+                    break;
+            }
+            break;
+        default:
+            break;
+    }
+    return unsupported(s.tag);
+}
+
+bool Reader::primitive(const Segment& s, Value& out) {
+    const ByteSpan p = s.payload;
+    DecodedVarint v{};
+    switch (s.tag & 0x0F) {
+        case 3:
+            if (p.size() != 8) return failed("invalid i64 primitive payload size");
+            out = Value(Scalar::i64(static_cast<std::int64_t>(load_u64_le(p.data()))));
+            return true;
+        case 8:
+            if (p.size() != 8) return failed("invalid u64 primitive payload size");
+            out = Value(Scalar::u64(load_u64_le(p.data())));
+            return true;
+        case 10:
+        case 11:
+            if (!varint(p, 0, v)) return false;
+            if (v.length != p.size()) return failed("varint primitive trailing bytes");
+            out = Value((s.tag & 0x0F) == 10 ? Scalar::vi64(zigzag_decode(v.value))
+                                             : Scalar::vu64(v.value));
+            return true;
+        case 12:
+            if (p.size() != 4) return failed("invalid f32 primitive payload size");
+            out = Value(Scalar::f32(std::bit_cast<float>(load_u32_le(p.data()))));
+            return true;
+        case 13:
+            if (p.size() != 8) return failed("invalid f64 primitive payload size");
+            out = Value(Scalar::f64(std::bit_cast<double>(load_u64_le(p.data()))));
+            return true;
+        default:
+            return unsupported(s.tag);
+    }
+}
+
+bool Reader::fields(ByteSpan p, std::size_t& position, std::uint64_t count, std::size_t depth,
+                    std::vector<Field>& out) {
+    // A field is two segments of at least four bytes each.
+    out.reserve(capped(count, p.size() - position, 2 * kShortHeaderSize));
+    for (std::uint64_t i = 0; i < count; ++i) {
+        Field& field = out.emplace_back(Field{{}, Value(Scalar::null())});
+        if (!field_name(p, position, depth, field.name) || !next(p, position, depth, field.value))
+            return false;
+    }
+    return true;
+}
+
+bool Reader::product(ByteSpan p, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
+    Product product;
+    std::size_t position = 1;
+    if (p[0] == 1 && !name(p, position, depth, "expected string scalar for struct type name",
+                           product.type_name.emplace()))
+        return false;
+    DecodedVarint count{};
+    if (!varint(p, position, count)) return false;
+    position += count.length;
+    if (!fields(p, position, count.value, depth, product.fields)) return false;
+    if (position != p.size()) return failed("struct payload has trailing bytes");
+    out = Value(std::move(product));
+    return true;
+}
+
+bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
+    Sum sum;
+    std::size_t position = 1;
+    if (p[0] == 1 && !name(p, position, depth, "expected string scalar for enum type name",
+                           sum.type_name.emplace()))
+        return false;
+    if (!name(p, position, depth, "expected string scalar for enum variant", sum.variant))
+        return false;
+    if (position >= p.size()) return eof(position);
+    const std::uint8_t kind = p[position++];
+    if (kind == 1 || kind == 2) {
+        DecodedVarint count{};
+        if (!varint(p, position, count)) return false;
+        position += count.length;
+        if (kind == 1) {
+            sum.payload.kind = SumPayloadKind::Tuple;
+            auto& items = sum.payload.items;
+            items.reserve(capped(count.value, p.size() - position, kShortHeaderSize));
+            for (std::uint64_t i = 0; i < count.value; ++i)
+                if (!next(p, position, depth, items.emplace_back(Scalar::null()))) return false;
+        } else {
+            sum.payload.kind = SumPayloadKind::Struct;
+            if (!fields(p, position, count.value, depth, sum.payload.fields)) return false;
+        }
+    } else if (kind != 0) {
+        return detail("unknown enum payload kind " + std::to_string(kind));
+    }
+    if (position != p.size()) return failed("enum payload trailing bytes");
+    out = Value(std::move(sum));
+    return true;
+}
+
+// The count of an indexed or inline layout at `position`, moved past it, and for the indexed
+// layout the end of its offset table, checked to lie within the payload.
+bool Reader::count_and_table(ByteSpan p, std::size_t& position, bool indexed, DecodedVarint& count,
+                             std::uint64_t& table_end) {
+    if (!varint(p, position, count)) return false;
+    position += count.length;
+    if (!indexed) return true;
+    if (count.value > UINT64_MAX / 4) return overflow(count.value);
+    table_end = position + count.value * 4;
+    if (table_end > p.size()) return eof(table_end);
+    return true;
+}
+
+bool Reader::sequence(ByteSpan p, bool indexed, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
+    Sequence sequence;
+    std::size_t position = 1;
+    if (p[0] == 1 && !name(p, position, depth, "expected string scalar for sequence element type",
+                           sequence.elem_type.emplace()))
+        return false;
+    DecodedVarint count{};
+    std::uint64_t table_end = 0;
+    if (!count_and_table(p, position, indexed, count, table_end)) return false;
+    std::vector<Value>& items = sequence.items;
+    if (indexed) {
+        items.reserve(count.value);  // the table holds four bytes per item
+        for (std::uint64_t i = 0; i < count.value; ++i) {
+            std::size_t at = table_end + load_u32_le(p.data() + position + i * 4);
+            if (at >= p.size()) return eof(at);
+            if (!next(p, at, depth, items.emplace_back(Scalar::null()))) return false;
+        }
+    } else {
+        items.reserve(capped(count.value, p.size() - position, kShortHeaderSize));
+        for (std::uint64_t i = 0; i < count.value; ++i)
+            if (!next(p, position, depth, items.emplace_back(Scalar::null()))) return false;
+        if (position != p.size()) return failed("sequence payload has trailing bytes");
+    }
+    out = Value(std::move(sequence));
+    return true;
+}
+
+bool Reader::association(ByteSpan p, bool indexed, std::size_t depth, Value& out) {
+    Association association;
+    std::size_t position = 0;
+    DecodedVarint count{};
+    std::uint64_t table_end = 0;
+    if (!count_and_table(p, position, indexed, count, table_end)) return false;
+    auto& pairs = association.pairs;
+    // An entry is a key segment directly followed by its value's.
+    auto entry = [&](std::size_t& at) {
+        auto& pair = pairs.emplace_back(Value(Scalar::null()), Value(Scalar::null()));
+        return next(p, at, depth, pair.first) && next(p, at, depth, pair.second);
+    };
+    if (indexed) {
+        pairs.reserve(count.value);
+        for (std::uint64_t i = 0; i < count.value; ++i) {
+            std::size_t at = table_end + load_u32_le(p.data() + position + i * 4);
+            if (at >= p.size()) return eof(at);
+            if (!entry(at)) return false;
+        }
+    } else {
+        pairs.reserve(capped(count.value, p.size() - position, 2 * kShortHeaderSize));
+        for (std::uint64_t i = 0; i < count.value; ++i)
+            if (!entry(position)) return false;
+        if (position != p.size()) return failed("map payload has trailing bytes");
+    }
+    out = Value(std::move(association));
+    return true;
+}
+
+bool Reader::tensor(ByteSpan p, Value& out) {
+    if (p.size() < 4) return eof(p.size());
+    Tensor tensor;
+    const std::uint8_t code = p[0];
+    const int dimensions = p[1];
+    std::size_t position = 4;
+    tensor.shape.reserve(dimensions);
+    for (int i = 0; i < dimensions; ++i) {
+        DecodedVarint extent{};
+        if (!varint(p, position, extent)) return false;
+        position += extent.length;
+        tensor.shape.push_back(extent.value == 0 ? std::nullopt
+                                                 : std::optional<std::uint64_t>(extent.value));
+    }
+    if (p.size() - position < 8) return eof(position);
+    const std::uint64_t count = load_u64_le(p.data() + position);
+    position += 8;
+    auto dense = [&](auto element) {
+        using Element = decltype(element);
+        if (count >= (std::uint64_t{1} << 61)) return overflow(count);
+        const std::uint64_t end = position + count * 8;
+        if (end > p.size()) return eof(end);
+        if (!spend_payload(count * 8)) return false;
+        std::vector<Element> elements(count);
+        for (std::uint64_t i = 0; i < count; ++i)
+            elements[i] = std::bit_cast<Element>(load_u64_le(p.data() + position + i * 8));
+        tensor.data.storage = std::move(elements);
+        return true;
+    };
+    bool ok;
+    switch (code) {
+        case kElementF32:
+        case kElementF64:
+            tensor.element_type = code == kElementF32 ? "f32" : "f64";
+            ok = dense(double{});
+            break;
+        case kElementI64:
+            tensor.element_type = "i64";
+            ok = dense(std::int64_t{});
+            break;
+        case kElementU64:
+            tensor.element_type = "u64";
+            ok = dense(std::uint64_t{});
+            break;
+        default:
+            tensor.element_type = "bytes";
+            ok = spend_payload(p.size() - position);
+            if (ok) tensor.data.storage = Bytes(p.begin() + position, p.end());
+            break;
+    }
+    if (!ok) return false;
+    out = Value(std::move(tensor));
+    return true;
+}
+
+bool Reader::reference(ByteSpan p, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
+    if (p[0] == 0) {
+        DecodedVarint length{};
+        if (!varint(p, 1, length)) return false;
+        const std::size_t start = 1 + length.length;
+        if (length.value > SIZE_MAX - start) return overflow(length.value);
+        const std::size_t end = start + length.value;
+        if (end > p.size()) return eof(end);
+        if (!spend_payload(length.value)) return false;
+        const ByteSpan text = p.subspan(start, length.value);
+        if (!is_valid_utf8(text.data(), text.size())) return bad_utf8(start);
+        out = Value(Reference::to_binding(to_string(text)));
+        return true;
+    }
+    if (p[0] == 1) {
+        Value boxed(Scalar::null());
+        std::size_t position = 1;
+        if (!next(p, position, depth, boxed)) return false;
+        if (position != p.size()) return failed("reference-by-id payload trailing bytes");
+        out = Value(Reference::by_id(std::move(boxed)));
+        return true;
+    }
+    return detail("unknown reference kind " + std::to_string(p[0]));
+}
+
+bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
+    Stream stream;
+    std::size_t position = 0;
+    if (!name(p, position, depth, "expected string scalar for stream item type", stream.item_type))
+        return false;
+    DecodedVarint count{};
+    if (!varint(p, position, count)) return false;
+    position += count.length;
+    // An annotation is a name segment and a flag byte.
+    stream.annotations.reserve(capped(count.value, p.size() - position, kShortHeaderSize + 1));
+    for (std::uint64_t i = 0; i < count.value; ++i) {
+        if (position >= p.size()) return eof(position);
+        Annotation& annotation = stream.annotations.emplace_back();
+        if (!name(p, position, depth, "expected string scalar for annotation name",
+                  annotation.name))
+            return false;
+        if (position >= p.size()) return eof(position);
+        if (p[position++] == 1) {
+            Value value(Scalar::null());
+            if (!next(p, position, depth, value)) return false;
+            if (!value.is_scalar()) return failed("stream annotation value must be scalar");
+            annotation.value = value.scalar();
+        }
+    }
+    if (position != p.size()) return failed("stream payload trailing bytes");
+    out = Value(std::move(stream));
+    return true;
+}
+
+bool Reader::annotation(ByteSpan p, std::size_t depth, Value& out) {
+    std::string text;
+    std::size_t position = 0;
+    if (!name(p, position, depth, "expected string scalar for annotation name", text)) return false;
+    if (position >= p.size()) return eof(position);
+    const bool has_value = p[position++] == 1;
+    if (has_value) {
+        Value value(Scalar::null());
+        if (!next(p, position, depth, value)) return false;
+        if (!value.is_scalar()) return failed("annotation value must be scalar");
+    }
+    if (position != p.size()) return failed("annotation payload trailing bytes");
+    text += has_value ? "=true" : "=false";
+    out = Value(Opaque{"annotation", Bytes(text.begin(), text.end())});
+    return true;
+}
+
+// A varint length at `position` and the bytes it announces, checked against the payload.
+bool Reader::part(ByteSpan p, std::size_t& position, ByteSpan& out) {
+    DecodedVarint length{};
+    if (!varint(p, position, length)) return false;
+    const std::size_t start = position + length.length;
+    if (length.value > SIZE_MAX - start) return overflow(length.value);
+    const std::size_t end = start + length.value;
+    if (end > p.size()) return eof(end);
+    if (!spend_payload(length.value)) return false;
+    position = end;
+    out = p.subspan(start, length.value);
+    return true;
+}
+
+bool Reader::opaque(ByteSpan p, bool tagged, Value& out) {
+    std::size_t position = 0;
+    ByteSpan first, second;
+    if (!part(p, position, first)) return false;
+    if (!is_valid_utf8(first.data(), first.size()))
+        return bad_utf8(static_cast<std::size_t>(first.data() - p.data()));
+    if (!part(p, position, second)) return false;
+    if (position != p.size()) return failed("opaque payload trailing bytes");
+    if (tagged) {
+        if (!is_valid_utf8(second.data(), second.size()))
+            return detail("invalid opaque tagged utf8: " +
+                          describe_utf8_fault(second.data(), second.size()));
+        out = Value(Scalar::tagged(to_string(first), to_string(second)));
+    } else {
+        out = Value(Opaque{to_string(first), Bytes(second.begin(), second.end())});
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<DecodedSegment> decode_root_segment(std::span<const std::uint8_t> body, std::size_t offset,
+                                           std::span<const std::string> symbols) {
+    Reader reader(symbols, body.size());
+    DecodedSegment root{Value(Scalar::null()), 0};
+    if (!reader.segment(body, offset, 0, root.value, root.size))
+        return fail(std::move(*reader.error()));
+    return root;
+}
+
+}  // namespace dral_core::rfc001::cbf
