@@ -26,6 +26,8 @@ import sys
 import tempfile
 from pathlib import Path
 
+from rss import reset_peak, status_bytes, trim_heap
+
 REPO_ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_CORPUS = REPO_ROOT.parent / "shared" / "corpus"
 TINY = {"a": 1, "b": [1, 2, 3], "c": "x", "d": None, "e": 1.5}
@@ -58,33 +60,6 @@ def codec(lib: str):
 # child side
 
 
-def _status_kb(field: str) -> int:
-    with open("/proc/self/status") as fh:
-        for line in fh:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) * 1024
-    raise KeyError(field)
-
-
-def _reset_hwm() -> bool:
-    try:
-        with open("/proc/self/clear_refs", "w") as fh:
-            fh.write("5")  # 5 = reset the peak-RSS counter to the current RSS
-        return True
-    except OSError:
-        return False
-
-
-def _trim_heap() -> None:
-    # Hand freed heap back to the OS so the call must fault in what it uses;
-    # otherwise it could reuse memory freed earlier and look cheaper.
-    try:
-        import ctypes
-        ctypes.CDLL("libc.so.6").malloc_trim(0)
-    except (OSError, AttributeError):
-        pass
-
-
 def child(op: str, lib: str, method: str, path: str) -> None:
     dumps, loads = codec(lib)
     if op == "loads":
@@ -97,7 +72,7 @@ def child(op: str, lib: str, method: str, path: str) -> None:
         fn = dumps
         dumps(TINY)
     gc.collect()
-    _trim_heap()
+    trim_heap()
 
     if method == "tracemalloc":
         import tracemalloc
@@ -110,14 +85,14 @@ def child(op: str, lib: str, method: str, path: str) -> None:
         out = {"peak": peak - base, "kept": cur - base}
     else:
         import resource
-        reset = _reset_hwm()
-        rss0 = _status_kb("VmRSS")
-        hwm0 = _status_kb("VmHWM") if reset else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+        reset = reset_peak()
+        rss0 = status_bytes("VmRSS")
+        hwm0 = status_bytes("VmHWM") if reset else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
         result = fn(arg)
-        hwm1 = _status_kb("VmHWM") if reset else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+        hwm1 = status_bytes("VmHWM") if reset else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
         # Without a reset the old mark may exceed the call's peak; report what we can.
         peak_base = rss0 if reset else hwm0
-        out = {"peak": hwm1 - peak_base, "kept": _status_kb("VmRSS") - rss0, "hwm_reset": reset}
+        out = {"peak": hwm1 - peak_base, "kept": status_bytes("VmRSS") - rss0, "hwm_reset": reset}
     out["out_size"] = len(result) if op == "dumps" else None
     out["in_size"] = len(arg) if op == "loads" else None
     print(json.dumps(out))

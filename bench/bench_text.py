@@ -16,49 +16,12 @@ import argparse
 import gc
 import json
 import os
-import statistics
-import time
 from pathlib import Path
 
 import dral
+from timing import fmt, measure
 
 DEFAULT_CORPUS = Path(__file__).resolve().parent.parent.parent / "shared" / "corpus"
-
-
-def loop(fn, arg, calls: int) -> int:
-    clock = time.process_time_ns
-    start = clock()
-    for _ in range(calls):
-        fn(arg)
-    return clock() - start
-
-
-def calibrate(fn, arg, target_ns: float) -> int:
-    fn(arg)  # warm-up
-    calls = 1
-    while (elapsed := loop(fn, arg, calls)) < target_ns * 0.2:
-        calls *= 4
-    return max(1, round(calls * target_ns / max(elapsed, 1)))
-
-
-def measure(pairs, repeats: int, target_ns: float) -> list[float]:
-    """Median ns per call of each (fn, arg), sampled round-robin."""
-    calls = [calibrate(fn, arg, target_ns) for fn, arg in pairs]
-    samples: list[list[float]] = [[] for _ in pairs]
-    for r in range(repeats):
-        order = list(range(len(pairs)))
-        order = order[r % len(order):] + order[:r % len(order)]
-        for i in order:
-            fn, arg = pairs[i]
-            samples[i].append(loop(fn, arg, calls[i]) / calls[i])
-    return [statistics.median(s) for s in samples]
-
-
-def fmt(ns: float) -> str:
-    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
-        if ns >= scale:
-            return f"{ns / scale:7.2f} {unit}"
-    return f"{ns:7.0f} ns"
 
 
 def dumps_indented(obj):

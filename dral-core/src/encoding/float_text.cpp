@@ -18,7 +18,8 @@ struct ShortestDecimal {
 
 // The standard library's shortest scientific form gives the digits; its fixed form would print
 // the exact binary value of large numbers instead of the shortest digits.
-ShortestDecimal shortest_decimal(double value) {
+template <class Float>
+ShortestDecimal shortest_decimal(Float value) {
     char text[64];
     const auto result =
         std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
@@ -84,6 +85,10 @@ int leading_exponent(std::string_view text) {
 }  // namespace
 
 void append_float_positional(std::string& output, double value) {
+    append_positional(output, shortest_decimal(value));
+}
+
+void append_float_positional(std::string& output, float value) {
     append_positional(output, shortest_decimal(value));
 }
 

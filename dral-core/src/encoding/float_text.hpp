@@ -11,6 +11,8 @@ namespace dral_core {
 // exponent (1e20 gives "100000000000000000000", 1e-7 "0.0000001", -0.0 "-0"). `value` must be
 // finite. No fraction mark is added to integral values.
 void append_float_positional(std::string& output, double value);
+// The same with the shortest digits that read back to the binary32 `value`.
+void append_float_positional(std::string& output, float value);
 
 // Appends the debugging form: magnitudes 0 and [1e-4, 1e16) positional with at least one
 // fractional digit ("1.0", "0.25"), others as shortest digits with an exponent that has neither

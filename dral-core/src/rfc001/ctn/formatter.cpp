@@ -1,9 +1,377 @@
-// Placeholder until the formatter lands.
+// The canonical CTN text of a tree. Everything is appended to one output string: a child's text
+// is written in place at its indent rather than built apart and spliced in.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "encoding/base64.hpp"
+#include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
+#include "rfc001/ctn/format.hpp"
 
 namespace dral_core::rfc001::ctn {
+namespace {
 
-std::string format_document(const Document&) { return {}; }
-std::string format_value(const Value&) { return {}; }
+template <class Integer>
+void append_integer(std::string& out, Integer value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+// The suffix-less text of a float: shortest positional digits, or the special names that the
+// literal reader takes back as the same value ("Inf", not "inf", which would read as a symbol).
+template <class Float>
+void append_float(std::string& out, Float value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+    } else if (std::isinf(value)) {
+        out += value < 0 ? "-Inf" : "Inf";
+    } else {
+        append_float_positional(out, value);
+    }
+}
+
+void append_quoted(std::string& out, std::string_view text) {
+    out += '"';
+    append_escaped(out, text);
+    out += '"';
+}
+
+class Formatter {
+public:
+    explicit Formatter(std::string& out) : out_(out) {}
+
+    void render(const Value& value, std::size_t indent) {
+        if (has_inline_form(value)) return write_inline(value);
+        switch (value.kind()) {
+            case ValueKind::Sequence:
+                return render_sequence(value.sequence(), indent);
+            case ValueKind::Product: {
+                const Product& product = value.product();
+                out_ += product.type_name ? std::string_view(*product.type_name) : "struct";
+                return render_fields(product.fields, indent);
+            }
+            case ValueKind::Sum:
+                return render_sum(value.sum(), indent);
+            case ValueKind::Association:
+                return render_association(value.association(), indent);
+            case ValueKind::Tensor:
+                return render_tensor(value.tensor(), indent);
+            case ValueKind::Stream: {
+                const Stream& stream = value.stream();
+                out_ += "stream<";
+                out_ += stream.item_type;
+                out_ += '>';
+                return render_annotations(stream.annotations, indent);
+            }
+            case ValueKind::Opaque: {
+                const Opaque& opaque = value.opaque();
+                out_ += "opaque<";
+                out_ += opaque.type_tag;
+                out_ += "> <binary: ";
+                append_integer(out_, opaque.bytes.size());
+                out_ += " bytes>";
+                return;
+            }
+            default:
+                return;  // scalars and references always have an inline form
+        }
+    }
+
+private:
+    static bool has_inline_form(const Value& value) {
+        switch (value.kind()) {
+            case ValueKind::Scalar:
+            case ValueKind::Reference:
+                return true;
+            case ValueKind::Sum:
+                return value.sum().payload.kind == SumPayloadKind::Unit;
+            case ValueKind::Sequence: {
+                const auto& items = value.sequence().items;
+                if (items.size() > 8) return false;
+                for (const Value& item : items)
+                    if (item.kind() != ValueKind::Scalar && item.kind() != ValueKind::Reference)
+                        return false;
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+
+    void write_inline(const Value& value) {
+        switch (value.kind()) {
+            case ValueKind::Scalar:
+                return append_scalar(out_, value.scalar());
+            case ValueKind::Reference: {
+                const Reference& reference = value.reference();
+                if (reference.kind == ReferenceKind::Binding) {
+                    out_ += '&';
+                    out_ += reference.name;
+                } else {
+                    out_ += "ref ";
+                    render(**reference.boxed, 0);
+                }
+                return;
+            }
+            case ValueKind::Sum:
+                return write_sum_header(value.sum());
+            default: {
+                out_ += '[';
+                bool first = true;
+                for (const Value& item : value.sequence().items) {
+                    if (!first) out_ += ", ";
+                    first = false;
+                    render(item, 0);
+                }
+                out_ += ']';
+                return;
+            }
+        }
+    }
+
+    void write_sum_header(const Sum& sum) {
+        if (sum.type_name) {
+            out_ += *sum.type_name;
+            out_ += " :: ";
+        }
+        out_ += sum.variant;
+    }
+
+    // A line feed and the indent of a body line under a header at `indent`.
+    void new_body_line(std::size_t indent) {
+        out_ += '\n';
+        out_.append(indent + 2, ' ');
+    }
+
+    void render_sequence(const Sequence& sequence, std::size_t indent) {
+        out_ += "seq<";
+        out_ += sequence.elem_type ? std::string_view(*sequence.elem_type) : "any";
+        out_ += '>';
+        for (const Value& item : sequence.items) {
+            new_body_line(indent);
+            render(item, indent + 2);
+        }
+    }
+
+    void render_fields(const std::vector<Field>& fields, std::size_t indent) {
+        for (const Field& field : fields) {
+            new_body_line(indent);
+            out_ += field.name;
+            out_ += " = ";
+            render(field.value, indent + 2);
+        }
+    }
+
+    void render_sum(const Sum& sum, std::size_t indent) {
+        write_sum_header(sum);
+        if (sum.payload.kind == SumPayloadKind::Struct)
+            return render_fields(sum.payload.fields, indent);
+        out_ += '(';
+        bool first = true;
+        for (const Value& item : sum.payload.items) {
+            if (!first) out_ += ", ";
+            first = false;
+            render(item, indent);
+        }
+        out_ += ')';
+    }
+
+    void render_association(const Association& association, std::size_t indent) {
+        out_ += "map<any, any>";
+        if (association.pairs.empty()) {
+            out_ += " []";
+            return;
+        }
+        for (const auto& [key, value] : association.pairs) {
+            new_body_line(indent);
+            render(key, indent + 2);
+            out_ += " => ";
+            render(value, indent + 2);
+        }
+    }
+
+    void render_annotations(const std::vector<Annotation>& annotations, std::size_t indent) {
+        for (const Annotation& annotation : annotations) {
+            new_body_line(indent);
+            append_annotation(out_, annotation);
+        }
+    }
+
+    template <class Element>
+    void write_dense(const std::vector<Element>& elements, std::string_view suffix) {
+        out_ += '[';
+        bool first = true;
+        for (Element element : elements) {
+            if (!first) out_ += ", ";
+            first = false;
+            if constexpr (std::is_floating_point_v<Element>)
+                append_float(out_, element);
+            else
+                append_integer(out_, element);
+            out_ += suffix;
+        }
+        out_ += ']';
+    }
+
+    void render_tensor(const Tensor& tensor, std::size_t indent) {
+        out_ += "tensor<";
+        out_ += tensor.element_type;
+        out_ += '>';
+        if (!tensor.shape.empty()) {
+            out_ += '[';
+            bool first = true;
+            for (const auto& dimension : tensor.shape) {
+                if (!first) out_ += ", ";
+                first = false;
+                if (dimension)
+                    append_integer(out_, *dimension);
+                else
+                    out_ += '_';
+            }
+            out_ += ']';
+        }
+        render_annotations(tensor.annotations, indent);
+        new_body_line(indent);
+        const auto& storage = tensor.data.storage;
+        switch (tensor.data.kind()) {
+            case TensorDataKind::DenseF64:
+                return write_dense(std::get<0>(storage), "f64");
+            case TensorDataKind::DenseI64:
+                return write_dense(std::get<1>(storage), "i64");
+            case TensorDataKind::DenseU64:
+                return write_dense(std::get<2>(storage), "u64");
+            case TensorDataKind::BinaryBlob:
+                out_ += "<binary: ";
+                append_integer(out_, std::get<3>(storage).size());
+                out_ += " bytes>";
+                return;
+        }
+    }
+
+    std::string& out_;
+};
+
+}  // namespace
+
+void append_escaped(std::string& out, std::string_view text) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* escape = c == '\r'   ? "\\r"
+                             : c == '\n' ? "\\n"
+                             : c == '\t' ? "\\t"
+                             : c == '"'  ? "\\\""
+                             : c == '\\' ? "\\\\"
+                                         : nullptr;
+        if (escape == nullptr) continue;
+        out.append(text, start, i - start);
+        out += escape;
+        start = i + 1;
+    }
+    out.append(text, start);
+}
+
+void append_scalar(std::string& out, const Scalar& scalar) {
+    switch (scalar.type()) {
+        case ScalarType::Null:
+            out += "null";
+            return;
+        case ScalarType::Unit:
+            out += "unit";
+            return;
+        case ScalarType::Bool:
+            out += scalar.as_bool() ? "true" : "false";
+            return;
+        case ScalarType::I64:
+            append_integer(out, scalar.as_signed());
+            out += "i64";
+            return;
+        case ScalarType::U64:
+            append_integer(out, scalar.as_unsigned());
+            out += "u64";
+            return;
+        case ScalarType::VI64:
+            append_integer(out, scalar.as_signed());
+            return;
+        case ScalarType::VU64:
+            append_integer(out, scalar.as_unsigned());
+            // Plain digits past the signed range would not read back at all.
+            if (scalar.as_unsigned() > static_cast<std::uint64_t>(INT64_MAX)) out += "vu64";
+            return;
+        case ScalarType::F32:
+            append_float(out, scalar.as_f32());
+            out += "f32";
+            return;
+        case ScalarType::F64:
+            append_float(out, scalar.as_f64());
+            out += "f64";
+            return;
+        case ScalarType::Str:
+            append_quoted(out, scalar.text());
+            return;
+        case ScalarType::Bytes:
+            out += "b64\"";
+            base64::encode_to(out, scalar.as_bytes());
+            out += '"';
+            return;
+        case ScalarType::Sym:
+            out += '\'';
+            out += scalar.text();
+            return;
+        case ScalarType::Tagged:
+            out += scalar.tag();
+            append_quoted(out, scalar.text());
+            return;
+    }
+}
+
+void append_annotation(std::string& out, const Annotation& annotation) {
+    out += '@';
+    out += annotation.name;
+    if (annotation.value) {
+        out += ' ';
+        append_scalar(out, *annotation.value);
+    }
+}
+
+void append_value(std::string& out, const Value& value, std::size_t indent) {
+    Formatter(out).render(value, indent);
+}
+
+std::string format_value(const Value& value) {
+    std::string out;
+    append_value(out, value, 0);
+    return out;
+}
+
+std::string format_document(const Document& document) {
+    std::string out;
+    for (const Annotation& annotation : document.annotations) {
+        append_annotation(out, annotation);
+        out += '\n';
+    }
+    for (const std::string& use : document.uses) {
+        out += "use ";
+        out += use;
+        out += '\n';
+    }
+    for (const Binding& binding : document.bindings) {
+        out += "let ";
+        out += binding.name;
+        out += " = ";
+        append_value(out, binding.value, 0);
+        out += '\n';
+    }
+    if (document.root) {
+        if (!out.empty()) out += '\n';
+        append_value(out, *document.root, 0);
+    } else if (!out.empty()) {
+        out.pop_back();
+    }
+    return out;
+}
 
 }  // namespace dral_core::rfc001::ctn
