@@ -5,6 +5,7 @@
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/models/models.hpp"
 #include "rfc/rfc_text.hpp"
 #include "rfc/typed_dict.hpp"
 #include "rfc001/ctn/ctn.hpp"
@@ -49,6 +50,17 @@ PyObject* rfc_format_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     });
 }
 
+constexpr Signature kParseModel{"rfc_parse_ctn_model", kTextNames, 1, 1, 1};
+
+PyObject* rfc_parse_ctn_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    return with_document(
+        kParseModel, args, nargs, kwnames, [](dral_core::rfc001::Document document) {
+            return new_rfc_document(
+                std::make_shared<const dral_core::rfc001::Document>(std::move(document)));
+        });
+}
+
 PyMethodDef kFunctions[] = {
     {"rfc_parse_ctn", fastcall(rfc_parse_ctn), kFastcallKeywords,
      "rfc_parse_ctn(text)\n--\n\n"
@@ -56,6 +68,9 @@ PyMethodDef kFunctions[] = {
     {"rfc_format_ctn", fastcall(rfc_format_ctn), kFastcallKeywords,
      "rfc_format_ctn(text)\n--\n\n"
      "Parse and format an RFC-001 CTN document."},
+    {"rfc_parse_ctn_model", fastcall(rfc_parse_ctn_model), kFastcallKeywords,
+     "rfc_parse_ctn_model(text)\n--\n\n"
+     "Parse an RFC-001 CTN document into a native-backed RfcDocument model."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -4,6 +4,7 @@
 
 #include "module/module_attributes.hpp"
 #include "rfc/ctn_api.hpp"
+#include "rfc/models/models.hpp"
 #include "rfc/typed_dict.hpp"
 
 namespace dral_python {
@@ -13,6 +14,7 @@ namespace {
 constexpr const char* kFunctionOrder[] = {
     "rfc_parse_ctn",
     "rfc_format_ctn",
+    "rfc_parse_ctn_model",
 };
 
 PyMethodDef* find_function(const char* name) {
@@ -32,6 +34,13 @@ int init_rfc_functions(PyObject* module) {
     return 0;
 }
 
-int init_rfc_classes(PyObject*) { return 0; }
+int init_rfc_classes(PyObject* module) {
+    int (*const classes[])(PyObject*) = {
+        init_rfc_annotation, init_rfc_field, init_rfc_binding, init_rfc_document, init_rfc_value,
+    };
+    for (auto init : classes)
+        if (init(module) < 0) return -1;
+    return 0;
+}
 
 }  // namespace dral_python
