@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_buffer.hpp"
 #include "base/bytes.hpp"
 #include "base/error.hpp"
 #include "rfc001/ast.hpp"
@@ -47,6 +48,10 @@ struct DecodedDocument {
 
 // Compiles the document's effective root, with references to bindings inlined.
 Result<Bytes> encode_document(const Document& document, const EncodeOptions& options);
+
+// The same, appended to `out` (left as it was on failure): lets a caller own the file's storage.
+Status encode_document_into(const Document& document, const EncodeOptions& options,
+                            ByteBuffer& out);
 
 // Reads a whole file; `bytes` is only read.
 Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes);

@@ -145,8 +145,8 @@ PyType_Slot kSlots[] = {
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
     {Py_tp_doc, const_cast<char*>("A read-only RFC-001 document held on the native side.\n\n"
-                                  "Made by rfc_parse_ctn_model(); its parts are handed out as new\n"
-                                  "model objects.")},
+                                  "Its parts are handed out as new model objects; all of them\n"
+                                  "share the one tree, which is never changed.")},
     {0, nullptr},
 };
 

@@ -1,0 +1,58 @@
+#include "rfc001/cbf/container.hpp"
+
+#include <cstring>
+
+#include "encoding/checksum.hpp"
+#include "rfc001/cbf/crc64.hpp"
+#include "rfc001/cbf/little_endian.hpp"
+
+namespace dral_core::rfc001::cbf {
+
+void begin_file(ByteBuffer& out) {
+    std::memset(out.prepare(kHeaderSize), 0, kHeaderSize);
+    out.advance(kHeaderSize);
+}
+
+void finish_file(ByteBuffer& out, bool has_symtab, std::uint8_t alignment,
+                 std::uint64_t root_offset) {
+    std::uint8_t* header = out.data();
+    std::memcpy(header, kMagic.data(), kMagic.size());
+    header[4] = kCbfVersion;
+    header[5] = kCtnVersion;
+    header[6] = has_symtab ? kFlagSelfDescribing | kFlagHasSymtab : kFlagSelfDescribing;
+    header[7] = alignment;
+    std::memset(header + 8, 0, 8);  // schema hash prefix
+    store_u64_le(header + 16, root_offset);
+    std::memset(header + 24, 0, 8);  // symbol table and index offsets
+    const std::uint64_t crc = crc64(out.span());
+    store_u64_le(out.prepare(kTrailerSize), crc);
+    out.advance(kTrailerSize);
+}
+
+Result<OpenedFile> open_file(std::span<const std::uint8_t> file) {
+    if (file.size() < kHeaderSize + kTrailerSize)
+        return fail(DralError::unexpected_eof(file.size()));
+    const std::uint8_t* p = file.data();
+    if (std::memcmp(p, kMagic.data(), kMagic.size()) != 0) return fail(DralError::invalid_magic());
+    if (p[4] != kCbfVersion) return fail(DralError::unsupported_version(p[4]));
+
+    OpenedFile opened;
+    CbfHeader& header = opened.header;
+    header.cbf_version = p[4];
+    header.ctn_version = p[5];
+    header.flags = p[6];
+    header.alignment = p[7];
+    std::memcpy(header.schema_hash_prefix.data(), p + 8, 8);
+    header.root_offset = load_u64_le(p + 16);
+    header.symtab_offset = load_u32_le(p + 24);
+    header.index_offset = load_u32_le(p + 28);
+
+    const std::size_t covered = file.size() - kTrailerSize;
+    const std::uint64_t stored = load_u64_le(p + covered);
+    const std::uint64_t computed = crc64(file.first(covered));
+    if (stored != computed) return fail(DralError::checksum_mismatch(stored, computed));
+    opened.body = file.subspan(kHeaderSize, covered - kHeaderSize);
+    return opened;
+}
+
+}  // namespace dral_core::rfc001::cbf

@@ -1,0 +1,39 @@
+// The frame of a compiled file: the 32-byte header before the body and the CRC-64 trailer after
+// it. Framing writes it around a body built in place; opening checks it before any body byte is
+// read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "base/byte_buffer.hpp"
+#include "base/error.hpp"
+#include "rfc001/cbf/cbf.hpp"
+
+namespace dral_core::rfc001::cbf {
+
+inline constexpr std::size_t kTrailerSize = 8;
+inline constexpr std::uint8_t kCbfVersion = 1;
+inline constexpr std::uint8_t kCtnVersion = 1;
+inline constexpr std::uint8_t kFlagSelfDescribing = 0x01;
+inline constexpr std::uint8_t kFlagHasSymtab = 0x02;
+
+// Reserves the header at the start of the empty `out`; the body follows it.
+void begin_file(ByteBuffer& out);
+
+// Fills in the header of a file begun with begin_file whose body is now complete, and appends
+// the trailer. `root_offset` counts from the start of the body.
+void finish_file(ByteBuffer& out, bool has_symtab, std::uint8_t alignment,
+                 std::uint64_t root_offset);
+
+struct OpenedFile {
+    CbfHeader header;
+    std::span<const std::uint8_t> body;
+};
+
+// Checks, in order, the length, the magic, the format version and the checksum; reads nothing of
+// the body.
+Result<OpenedFile> open_file(std::span<const std::uint8_t> file);
+
+}  // namespace dral_core::rfc001::cbf

@@ -1,0 +1,61 @@
+// Binding references at compile time. A compiled file holds no bindings: every reference to a
+// binding of the document stands for a copy of that binding's value, itself with its references
+// inlined. The copies are never built; the walks that follow (symbol collection, encoding) look
+// through each reference to the value it stands for, which resolve_references has first checked
+// for cycles and measured.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <unordered_map>
+
+#include "base/error.hpp"
+#include "rfc001/ast.hpp"
+
+namespace dral_core::rfc001::cbf {
+
+// How far the inlined root may grow: 16 times the document's own size plus a fixed allowance,
+// counted in nodes and separately in the bytes of the texts and data they carry.
+inline constexpr std::uint64_t kExpansionFactor = 16;
+inline constexpr std::uint64_t kExpansionNodeAllowance = 1000000;
+inline constexpr std::uint64_t kExpansionByteAllowance = std::uint64_t{64} << 20;
+
+// The root of a document with its binding references resolved (on reading) against the
+// document's bindings. Valid while the document lives.
+class ResolvedRoot {
+public:
+    ResolvedRoot(const Document& document, const Value& root);
+
+    const Value& root() const { return *root_; }
+
+    // The index of the binding a reference names (the first of that name), or kNoBinding when
+    // `value` is no reference to a binding of the document.
+    static constexpr std::size_t kNoBinding = static_cast<std::size_t>(-1);
+    std::size_t target_of(const Value& value) const;
+
+    // `value`, or for a reference to a binding the value it stands for, followed through
+    // bindings that are themselves such references.
+    const Value& through(const Value& value) const {
+        const Value* at = &value;
+        for (std::size_t target; (target = target_of(*at)) != kNoBinding;)
+            at = &document_->bindings[target].value;
+        return *at;
+    }
+
+    const Document& document() const { return *document_; }
+
+private:
+    const Document* document_;
+    const Value* root_;
+    std::unordered_map<std::string_view, std::size_t> first_binding_;
+};
+
+// Checks that inlining the references of `root` (the document's effective root) terminates and
+// stays bounded. Fails with "cyclic reference detected at binding '{name}'" for the first
+// binding met again while its own value is being inlined (in the order a depth-first copy would
+// meet it), with "reference expansion exceeds limit" when the inlined root would outgrow the
+// document beyond the bounds above, and with DepthExceeded when it would nest deeper than
+// kMaxDepth levels.
+Result<ResolvedRoot> resolve_references(const Document& document, const Value& root);
+
+}  // namespace dral_core::rfc001::cbf

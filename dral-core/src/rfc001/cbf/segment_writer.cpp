@@ -1,0 +1,500 @@
+// The segment encoder. Segments are written in place: a composite's header is reserved in its
+// short form, the payload written after it (children included), and the length filled in at the
+// end; the rare payload of 0xFFFFFF bytes or more is moved up to make room for the long form.
+// Offset tables are reserved the same way and filled as the items are written.
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "encoding/checksum.hpp"
+#include "encoding/float_text.hpp"
+#include "encoding/varint.hpp"
+#include "rfc001/cbf/little_endian.hpp"
+#include "rfc001/cbf/segment.hpp"
+
+namespace dral_core::rfc001::cbf {
+namespace {
+
+[[gnu::cold]] DralError missing_symbol(std::string_view symbol) {
+    return DralError::invalid_data("missing symbol table entry '" + std::string(symbol) + "'");
+}
+
+[[gnu::cold]] DralError missing_field(std::string_view name) {
+    return DralError::invalid_data("missing symbol table entry for field '" + std::string(name) +
+                                   "'");
+}
+
+// The text of a tensor value in a message: shortest round-trip digits, as CTN writes numbers.
+[[gnu::cold]] std::string number_text(double value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    std::string text;
+    append_float_positional(text, value);
+    return text;
+}
+
+template <class Number>
+[[gnu::cold]] DralError misfit(Number value, std::string_view type) {
+    std::string text;
+    if constexpr (std::is_floating_point_v<Number>)
+        text = number_text(value);
+    else
+        text = std::to_string(value);
+    return DralError::invalid_data("tensor value " + text + " does not fit element type " +
+                                   std::string(type));
+}
+
+std::uint8_t element_code(std::string_view element_type) {
+    if (element_type == "f32") return kElementF32;
+    if (element_type == "f64") return kElementF64;
+    if (element_type == "i64") return kElementI64;
+    if (element_type == "u64") return kElementU64;
+    return kElementOther;
+}
+
+class Writer {
+public:
+    Writer(const ResolvedRoot& resolved, const CbfEncodeContext& context, ByteBuffer& out)
+        : resolved_(resolved), context_(context), out_(out) {}
+
+    Status value(const Value& input) {
+        const Value& v = resolved_.through(input);
+        switch (v.kind()) {
+            case ValueKind::Scalar:
+                return scalar(v.scalar());
+            case ValueKind::Product:
+                return product(v.product());
+            case ValueKind::Sum:
+                return sum(v.sum());
+            case ValueKind::Sequence:
+                return sequence(v.sequence());
+            case ValueKind::Association:
+                return association(v.association());
+            case ValueKind::Reference:
+                return reference(v.reference());
+            case ValueKind::Tensor:
+                return tensor(v.tensor());
+            case ValueKind::Stream:
+                return stream(v.stream());
+            case ValueKind::Opaque:
+                two_parts(tag::kOpaque, v.opaque().type_tag,
+                          {reinterpret_cast<const char*>(v.opaque().bytes.data()),
+                           v.opaque().bytes.size()});
+                return {};
+        }
+        return {};
+    }
+
+private:
+    // ---- framing
+
+    void header(std::uint8_t segment_tag, std::uint64_t length) {
+        if (length < kLongLength) {
+            std::uint8_t* p = out_.prepare(kShortHeaderSize);
+            p[0] = segment_tag;
+            p[1] = static_cast<std::uint8_t>(length);
+            p[2] = static_cast<std::uint8_t>(length >> 8);
+            p[3] = static_cast<std::uint8_t>(length >> 16);
+            out_.advance(kShortHeaderSize);
+        } else {
+            std::uint8_t* p = out_.prepare(kLongHeaderSize);
+            p[0] = segment_tag;
+            p[1] = p[2] = p[3] = 0xFF;
+            store_u64_le(p + 4, length);
+            out_.advance(kLongHeaderSize);
+        }
+    }
+
+    void constant(std::uint8_t segment_tag) { header(segment_tag, 0); }
+
+    // Starts a segment whose length is known only at its end; returns where it starts.
+    std::size_t open() {
+        std::size_t start = out_.size();
+        out_.prepare(kShortHeaderSize);
+        out_.advance(kShortHeaderSize);
+        return start;
+    }
+
+    void close(std::size_t start, std::uint8_t segment_tag) {
+        const std::uint64_t length = out_.size() - start - kShortHeaderSize;
+        if (length >= kLongLength) [[unlikely]] {
+            out_.prepare(kLongHeaderSize - kShortHeaderSize);
+            std::uint8_t* payload = out_.data() + start + kShortHeaderSize;
+            std::memmove(payload + (kLongHeaderSize - kShortHeaderSize), payload, length);
+            out_.advance(kLongHeaderSize - kShortHeaderSize);
+            std::uint8_t* p = out_.data() + start;
+            p[1] = p[2] = p[3] = 0xFF;
+            store_u64_le(p + 4, length);
+        } else {
+            std::uint8_t* p = out_.data() + start;
+            p[1] = static_cast<std::uint8_t>(length);
+            p[2] = static_cast<std::uint8_t>(length >> 8);
+            p[3] = static_cast<std::uint8_t>(length >> 16);
+        }
+        out_.data()[start] = segment_tag;
+    }
+
+    void byte(std::uint8_t b) { out_.push_back(b); }
+    void varint(std::uint64_t n) { encode_varint_vec(n, out_); }
+    void raw(std::string_view bytes) { out_.append(bytes.data(), bytes.size()); }
+    void u64(std::uint64_t n) {
+        store_u64_le(out_.prepare(8), n);
+        out_.advance(8);
+    }
+
+    // ---- scalars
+
+    void fixed8(std::uint8_t segment_tag, std::uint64_t bits) {
+        std::uint8_t* p = out_.prepare(kShortHeaderSize + 8);
+        p[0] = segment_tag;
+        p[1] = 8;
+        p[2] = p[3] = 0;
+        store_u64_le(p + kShortHeaderSize, bits);
+        out_.advance(kShortHeaderSize + 8);
+    }
+
+    void varint_segment(std::uint8_t segment_tag, std::uint64_t n) {
+        std::uint8_t* p = out_.prepare(kShortHeaderSize + kMaxVarintBytes);
+        const std::size_t length = write_varint(p + kShortHeaderSize, n);
+        p[0] = segment_tag;
+        p[1] = static_cast<std::uint8_t>(length);
+        p[2] = p[3] = 0;
+        out_.advance(kShortHeaderSize + length);
+    }
+
+    void text(std::uint8_t segment_tag, std::uint8_t empty_tag, std::string_view bytes) {
+        if (bytes.empty()) return constant(empty_tag);
+        header(segment_tag, bytes.size());
+        raw(bytes);
+    }
+
+    // A name that is part of a value: always a Str segment.
+    void name(std::string_view text_value) { text(tag::kStr, tag::kEmptyStr, text_value); }
+
+    void two_parts(std::uint8_t segment_tag, std::string_view first, std::string_view second) {
+        std::uint8_t scratch[kMaxVarintBytes];
+        const std::uint64_t length = write_varint(scratch, first.size()) + first.size() +
+                                     write_varint(scratch, second.size()) + second.size();
+        header(segment_tag, length);
+        varint(first.size());
+        raw(first);
+        varint(second.size());
+        raw(second);
+    }
+
+    Status symbol(std::string_view symbol_text) {
+        if (!context_.has_symtab)
+            return fail(DralError::invalid_data("symbol encoding requires symbol table"));
+        auto found = context_.symbol_index.find(symbol_text);
+        if (found == context_.symbol_index.end()) return fail(missing_symbol(symbol_text));
+        varint_segment(tag::kSym, found->second);
+        return {};
+    }
+
+    Status field_name(std::string_view field) {
+        if (!context_.has_symtab) {
+            name(field);
+            return {};
+        }
+        auto found = context_.symbol_index.find(field);
+        if (found == context_.symbol_index.end()) return fail(missing_field(field));
+        varint_segment(tag::kSym, found->second);
+        return {};
+    }
+
+    Status scalar(const Scalar& s) {
+        switch (s.type()) {
+            case ScalarType::Null:
+                constant(tag::kNull);
+                break;
+            case ScalarType::Unit:
+                constant(tag::kUnit);
+                break;
+            case ScalarType::Bool:
+                constant(s.as_bool() ? tag::kTrue : tag::kFalse);
+                break;
+            case ScalarType::I64:
+                fixed8(tag::kI64, static_cast<std::uint64_t>(s.as_signed()));
+                break;
+            case ScalarType::U64:
+                fixed8(tag::kU64, s.as_unsigned());
+                break;
+            case ScalarType::VI64:
+                varint_segment(tag::kVI64, zigzag_encode(s.as_signed()));
+                break;
+            case ScalarType::VU64:
+                varint_segment(tag::kVU64, s.as_unsigned());
+                break;
+            case ScalarType::F32: {
+                std::uint8_t* p = out_.prepare(kShortHeaderSize + 4);
+                p[0] = tag::kF32;
+                p[1] = 4;
+                p[2] = p[3] = 0;
+                const auto bits = std::bit_cast<std::uint32_t>(s.as_f32());
+                store_u32_le(p + kShortHeaderSize, bits);
+                out_.advance(kShortHeaderSize + 4);
+                break;
+            }
+            case ScalarType::F64:
+                fixed8(tag::kF64, std::bit_cast<std::uint64_t>(s.as_f64()));
+                break;
+            case ScalarType::Str:
+                text(tag::kStr, tag::kEmptyStr, s.text());
+                break;
+            case ScalarType::Bytes: {
+                const Bytes& bytes = s.as_bytes();
+                text(tag::kBytes, tag::kEmptyBytes,
+                     {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+                break;
+            }
+            case ScalarType::Sym:
+                return symbol(s.text());
+            case ScalarType::Tagged:
+                two_parts(tag::kTagged, s.tag(), s.text());
+                break;
+        }
+        return {};
+    }
+
+    // ---- composites
+
+    void optional_name(const std::optional<std::string>& text_value) {
+        byte(text_value ? 1 : 0);
+        if (text_value) name(*text_value);
+    }
+
+    Status fields(const std::vector<Field>& list) {
+        varint(list.size());
+        for (const Field& field : list) {
+            DRAL_TRY(field_name(field.name));
+            DRAL_TRY(value(field.value));
+        }
+        return {};
+    }
+
+    Status product(const Product& p) {
+        const std::size_t start = open();
+        optional_name(p.type_name);
+        DRAL_TRY(fields(p.fields));
+        close(start, tag::kProduct);
+        return {};
+    }
+
+    Status sum(const Sum& s) {
+        const std::size_t start = open();
+        optional_name(s.type_name);
+        name(s.variant);
+        byte(static_cast<std::uint8_t>(s.payload.kind));
+        if (s.payload.kind == SumPayloadKind::Tuple) {
+            varint(s.payload.items.size());
+            for (const Value& item : s.payload.items) DRAL_TRY(value(item));
+        } else if (s.payload.kind == SumPayloadKind::Struct) {
+            DRAL_TRY(fields(s.payload.fields));
+        }
+        close(start, tag::kSum);
+        return {};
+    }
+
+    // The offset table of `count` entries, reserved in place; entries are set as items are
+    // written, counted from the first byte after the table.
+    struct OffsetTable {
+        std::size_t start;
+        std::size_t data_start;
+    };
+
+    OffsetTable reserve_offsets(std::size_t count) {
+        const std::size_t start = out_.size();
+        out_.prepare(count * 4);
+        out_.advance(count * 4);
+        return {start, out_.size()};
+    }
+
+    Status set_offset(const OffsetTable& table, std::size_t index, const char* overflow) {
+        const std::size_t offset = out_.size() - table.data_start;
+        if (offset > 0xFFFFFFFFu) [[unlikely]]
+            return fail(DralError::invalid_data(overflow));
+        store_u32_le(out_.data() + table.start + index * 4, static_cast<std::uint32_t>(offset));
+        return {};
+    }
+
+    Status sequence(const Sequence& s) {
+        if (s.items.empty()) {
+            constant(tag::kEmptySequence);
+            return {};
+        }
+        const std::size_t start = open();
+        optional_name(s.elem_type);
+        varint(s.items.size());
+        const OffsetTable table = reserve_offsets(s.items.size());
+        for (std::size_t i = 0; i < s.items.size(); ++i) {
+            DRAL_TRY(set_offset(table, i, "sequence segment payload exceeds u32 offsets"));
+            DRAL_TRY(value(s.items[i]));
+        }
+        close(start, tag::kSequence);
+        return {};
+    }
+
+    Status association(const Association& a) {
+        if (a.pairs.empty()) {
+            constant(tag::kEmptyAssociation);
+            return {};
+        }
+        const std::size_t start = open();
+        varint(a.pairs.size());
+        const OffsetTable table = reserve_offsets(a.pairs.size());
+        for (std::size_t i = 0; i < a.pairs.size(); ++i) {
+            DRAL_TRY(set_offset(table, i, "map segment payload exceeds u32 offsets"));
+            DRAL_TRY(value(a.pairs[i].first));
+            DRAL_TRY(value(a.pairs[i].second));
+        }
+        close(start, tag::kAssociation);
+        return {};
+    }
+
+    // Only references the document cannot resolve reach here: those to names no binding has,
+    // and references by id, whose boxed value is written resolved.
+    Status reference(const Reference& r) {
+        const std::size_t start = open();
+        if (r.kind == ReferenceKind::Binding) {
+            byte(0);
+            varint(r.name.size());
+            raw(r.name);
+        } else {
+            byte(1);
+            DRAL_TRY(value(**r.boxed));
+        }
+        close(start, tag::kReference);
+        return {};
+    }
+
+    Status stream(const Stream& s) {
+        const std::size_t start = open();
+        name(s.item_type);
+        varint(s.annotations.size());
+        for (const Annotation& a : s.annotations) {
+            name(a.name);
+            byte(a.value ? 1 : 0);
+            if (a.value) DRAL_TRY(scalar(*a.value));
+        }
+        close(start, tag::kStream);
+        return {};
+    }
+
+    [[gnu::noinline]] Status tensor(const Tensor& t);
+    Status tensor_data(const TensorData& data, std::uint8_t code, std::string_view type);
+
+    const ResolvedRoot& resolved_;
+    const CbfEncodeContext& context_;
+    ByteBuffer& out_;
+};
+
+Status Writer::tensor(const Tensor& t) {
+    if (t.shape.size() > 255)
+        return fail(DralError::invalid_data("tensor dimensionality exceeds u8"));
+    // Raw bytes have no element count for a numeric code to announce: they are written as
+    // bytes, which is what they read back as.
+    const std::uint8_t code =
+        t.data.kind() == TensorDataKind::BinaryBlob ? kElementOther : element_code(t.element_type);
+    const std::size_t start = open();
+    byte(code);
+    byte(static_cast<std::uint8_t>(t.shape.size()));
+    byte(1);
+    byte(0);
+    for (const auto& extent : t.shape) varint(extent.value_or(0));
+    u64(t.data.size());
+    DRAL_TRY(tensor_data(t.data, code, t.element_type));
+    close(start, tag::kTensor);
+    return {};
+}
+
+// The elements as the code declares them: binary64 for f32 and f64, two's complement for i64,
+// unsigned for u64, each converted exactly or refused; under any other code the storage's own
+// bit patterns.
+Status Writer::tensor_data(const TensorData& data, std::uint8_t code, std::string_view type) {
+    auto each = [&](const auto& elements, auto&& convert) -> Status {
+        std::uint8_t* p = out_.prepare(elements.size() * 8);
+        for (const auto& element : elements) {
+            DRAL_ASSIGN_OR_RETURN(const std::uint64_t bits, convert(element));
+            store_u64_le(p, bits);
+            p += 8;
+        }
+        out_.advance(elements.size() * 8);
+        return {};
+    };
+    auto as_f64 = [&](auto element) -> Result<std::uint64_t> {
+        const auto d = static_cast<double>(element);
+        using Element = decltype(element);
+        if constexpr (!std::is_floating_point_v<Element>) {
+            // 2^63 and 2^64 are the first doubles past each integer range.
+            const double limit = std::is_signed_v<Element> ? 0x1p63 : 0x1p64;
+            if (!(d < limit) || static_cast<Element>(d) != element)
+                return fail(misfit(element, type));
+        }
+        return std::bit_cast<std::uint64_t>(d);
+    };
+    auto as_i64 = [&](auto element) -> Result<std::uint64_t> {
+        using Element = decltype(element);
+        if constexpr (std::is_floating_point_v<Element>) {
+            if (!(element >= -0x1p63 && element < 0x1p63) || std::trunc(element) != element)
+                return fail(misfit(element, type));
+            return static_cast<std::uint64_t>(static_cast<std::int64_t>(element));
+        } else if constexpr (std::is_signed_v<Element>) {
+            return static_cast<std::uint64_t>(element);
+        } else {
+            if (element > static_cast<std::uint64_t>(INT64_MAX)) return fail(misfit(element, type));
+            return element;
+        }
+    };
+    auto as_u64 = [&](auto element) -> Result<std::uint64_t> {
+        using Element = decltype(element);
+        if constexpr (std::is_floating_point_v<Element>) {
+            if (!(element >= 0 && element < 0x1p64) || std::trunc(element) != element)
+                return fail(misfit(element, type));
+            return static_cast<std::uint64_t>(element);
+        } else if constexpr (std::is_signed_v<Element>) {
+            if (element < 0) return fail(misfit(element, type));
+            return static_cast<std::uint64_t>(element);
+        } else {
+            return element;
+        }
+    };
+    auto as_stored = [](auto element) -> Result<std::uint64_t> {
+        if constexpr (std::is_floating_point_v<decltype(element)>)
+            return std::bit_cast<std::uint64_t>(element);
+        else
+            return static_cast<std::uint64_t>(element);
+    };
+    return std::visit(
+        [&](const auto& elements) -> Status {
+            using Storage = std::decay_t<decltype(elements)>;
+            if constexpr (std::is_same_v<Storage, Bytes>) {
+                out_.append(elements.data(), elements.size());
+                return {};
+            } else {
+                switch (code) {
+                    case kElementF32:
+                    case kElementF64:
+                        return each(elements, as_f64);
+                    case kElementI64:
+                        return each(elements, as_i64);
+                    case kElementU64:
+                        return each(elements, as_u64);
+                    default:
+                        return each(elements, as_stored);
+                }
+            }
+        },
+        data.storage);
+}
+
+}  // namespace
+
+Status encode_segment(const ResolvedRoot& resolved, const Value& value,
+                      const CbfEncodeContext& context, ByteBuffer& out) {
+    const std::size_t start = out.size();
+    Status status = Writer(resolved, context, out).value(value);
+    if (!status) out.truncate(start);
+    return status;
+}
+
+}  // namespace dral_core::rfc001::cbf

@@ -1,0 +1,170 @@
+#include "rfc/cbf_api.hpp"
+
+#include <memory>
+
+#include "base/byte_buffer.hpp"
+#include "cpython/arguments.hpp"
+#include "cpython/bad_alloc_guard.hpp"
+#include "cpython/py_list.hpp"
+#include "cpython/py_ref.hpp"
+#include "cpython/py_str.hpp"
+#include "module/errors.hpp"
+#include "module/module_attributes.hpp"
+#include "rfc/models/cbf_models.hpp"
+#include "rfc/rfc_text.hpp"
+#include "rfc/typed_dict.hpp"
+#include "rfc001/ctn/ctn.hpp"
+
+namespace dral_python {
+namespace {
+
+namespace rfc = dral_core::rfc001;
+namespace cbf = dral_core::rfc001::cbf;
+
+// Stores `value` (a new reference, or nullptr after a failure) under `key`.
+bool put(PyObject* dict, const char* key, PyObject* value) {
+    PyRef owned(value);
+    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+PyObject* new_bytes(const std::uint8_t* data, std::size_t size) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
+                                     static_cast<Py_ssize_t>(size));
+}
+
+// ---- rfc_compile_ctn
+
+constexpr const char* kCompileNames[] = {"text", "with_symtab", "alignment"};
+constexpr Signature kCompile{"rfc_compile_ctn", kCompileNames, 3, 1, 1};
+
+PyObject* rfc_compile_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[3];
+    if (!parse_arguments(kCompile, args, nargs, kwnames, parsed) ||
+        !check_str_argument(kCompile, 0, parsed[0]))
+        return nullptr;
+    const auto with_symtab = bool_argument(kCompile, 1, parsed[1], true);
+    if (!with_symtab) return nullptr;
+    const auto alignment = u64_argument(kCompile, 2, parsed[2], 0);
+    if (!alignment) return nullptr;
+    if (*alignment > 255) {
+        PyErr_SetString(PyExc_OverflowError,
+                        "rfc_compile_ctn() argument 'alignment' is greater than maximum 255");
+        return nullptr;
+    }
+    return guard_bad_alloc([&]() -> PyObject* {
+        auto text = utf8_of(parsed[0]);
+        if (!text) return nullptr;
+        auto document = rfc::ctn::parse_document(*text);
+        if (!document) return map_rfc_error(document.error());
+        dral_core::ByteBuffer file;
+        const cbf::EncodeOptions options{*with_symtab, static_cast<std::uint8_t>(*alignment)};
+        if (auto status = cbf::encode_document_into(*document, options, file); !status)
+            return map_rfc_error(status.error());
+        return new_bytes(file.data(), file.size());
+    });
+}
+
+// ---- the decoding functions
+
+constexpr const char* kDataNames[] = {"data"};
+
+// Parses the one `data` argument of `signature`, decodes it and hands the result to `use`.
+template <class Use>
+PyObject* with_decoded(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames, Use use) {
+    PyObject* parsed[1];
+    if (!parse_arguments(signature, args, nargs, kwnames, parsed) ||
+        !check_bytes_argument(signature, 0, parsed[0]))
+        return nullptr;
+    return guard_bad_alloc([&]() -> PyObject* {
+        const std::span<const std::uint8_t> bytes(
+            reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(parsed[0])),
+            static_cast<std::size_t>(PyBytes_GET_SIZE(parsed[0])));
+        auto decoded = cbf::decode_document(bytes);
+        if (!decoded) return map_rfc_error(decoded.error());
+        return use(std::move(*decoded));
+    });
+}
+
+constexpr Signature kDecode{"rfc_decode_cbf", kDataNames, 1, 1, 1};
+
+PyObject* rfc_decode_cbf(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return with_decoded(kDecode, args, nargs, kwnames, [](const cbf::DecodedDocument& decoded) {
+        return rfc_decoded_cbf_to_py(decoded);
+    });
+}
+
+constexpr Signature kToCtn{"rfc_cbf_to_ctn", kDataNames, 1, 1, 1};
+
+PyObject* rfc_cbf_to_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return with_decoded(kToCtn, args, nargs, kwnames, [](const cbf::DecodedDocument& decoded) {
+        return new_utf8_str(rfc::ctn::format_document(decoded.document));
+    });
+}
+
+constexpr Signature kDecodeModel{"rfc_decode_cbf_model", kDataNames, 1, 1, 1};
+
+PyObject* rfc_decode_cbf_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+    return with_decoded(kDecodeModel, args, nargs, kwnames, [](cbf::DecodedDocument decoded) {
+        return new_rfc_decoded_cbf(
+            std::make_shared<const cbf::DecodedDocument>(std::move(decoded)));
+    });
+}
+
+PyMethodDef kFunctions[] = {
+    {"rfc_compile_ctn", fastcall(rfc_compile_ctn), kFastcallKeywords,
+     "rfc_compile_ctn(text, *, with_symtab=True, alignment=0)\n--\n\n"
+     "Compile RFC-001 CTN text to CBF bytes."},
+    {"rfc_decode_cbf", fastcall(rfc_decode_cbf), kFastcallKeywords,
+     "rfc_decode_cbf(data)\n--\n\n"
+     "Decode RFC-001 CBF bytes and return header, symbols, document, and CTN."},
+    {"rfc_cbf_to_ctn", fastcall(rfc_cbf_to_ctn), kFastcallKeywords,
+     "rfc_cbf_to_ctn(data)\n--\n\n"
+     "Decode RFC-001 CBF bytes to CTN text."},
+    {"rfc_decode_cbf_model", fastcall(rfc_decode_cbf_model), kFastcallKeywords,
+     "rfc_decode_cbf_model(data)\n--\n\n"
+     "Decode RFC-001 CBF bytes into a native-backed RfcDecodedCbf model."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyMethodDef* cbf_functions() { return kFunctions; }
+
+PyObject* rfc_header_to_py(const cbf::CbfHeader& header) {
+    PyRef dict(PyDict_New());
+    if (!dict) return nullptr;
+    PyObject* d = dict.get();
+    const bool ok =
+        put(d, "magic", new_ascii_str("DRAL")) &&
+        put(d, "cbf_version", PyLong_FromLong(header.cbf_version)) &&
+        put(d, "ctn_version", PyLong_FromLong(header.ctn_version)) &&
+        put(d, "flags", PyLong_FromLong(header.flags)) &&
+        put(d, "alignment", PyLong_FromLong(header.alignment)) &&
+        put(d, "schema_hash_prefix",
+            new_bytes(header.schema_hash_prefix.data(), header.schema_hash_prefix.size())) &&
+        put(d, "root_offset", PyLong_FromUnsignedLongLong(header.root_offset)) &&
+        put(d, "symtab_offset", PyLong_FromUnsignedLong(header.symtab_offset)) &&
+        put(d, "index_offset", PyLong_FromUnsignedLong(header.index_offset)) &&
+        put(d, "self_describing", PyBool_FromLong(header.self_describing())) &&
+        put(d, "has_symtab", PyBool_FromLong(header.has_symtab())) &&
+        put(d, "has_index", PyBool_FromLong(header.has_index()));
+    return ok ? dict.release() : nullptr;
+}
+
+PyObject* rfc_decoded_cbf_to_py(const cbf::DecodedDocument& decoded) {
+    PyRef dict(PyDict_New());
+    if (!dict) return nullptr;
+    PyObject* d = dict.get();
+    const auto& symbols = decoded.symbols;
+    const bool ok =
+        put(d, "header", rfc_header_to_py(decoded.header)) &&
+        put(d, "symbols",
+            build_list(symbols.size(), [&](std::size_t i) { return new_utf8_str(symbols[i]); })) &&
+        put(d, "document", rfc_document_to_py(decoded.document)) &&
+        put(d, "ctn", new_utf8_str(rfc::ctn::format_document(decoded.document)));
+    return ok ? dict.release() : nullptr;
+}
+
+}  // namespace dral_python
