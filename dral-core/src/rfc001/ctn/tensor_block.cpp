@@ -1,0 +1,137 @@
+// Tensor blocks: element type and shape from the header; annotations, numeric data lines and
+// binary placeholders in the body.
+#include <limits>
+#include <utility>
+
+#include "base/limits.hpp"
+#include "rfc001/ctn/errors.hpp"
+#include "rfc001/ctn/literals.hpp"
+#include "rfc001/ctn/parser.hpp"
+
+namespace dral_core::rfc001::ctn {
+namespace {
+
+// A placeholder asks for zero bytes that the text does not hold, so its count is not to be
+// trusted: the blobs of one document together get at most the memory a decoder may use.
+constexpr std::uint64_t kMaxPlaceholderBytes = DecodeLimits{}.max_memory;
+
+Result<std::optional<std::uint64_t>> read_dimension(std::string_view piece) {
+    if (piece == "_") return std::optional<std::uint64_t>{};
+    DRAL_ASSIGN_OR_RETURN(auto number, parse_numeric_literal(piece));
+    if (!number) return fail(data_error("invalid tensor dimension"));
+    switch (number->type()) {
+        case ScalarType::I64:
+        case ScalarType::VI64:
+            if (number->as_signed() < 0)
+                return fail(data_error("tensor dimensions cannot be negative"));
+            return static_cast<std::uint64_t>(number->as_signed());
+        case ScalarType::U64:
+        case ScalarType::VU64:
+            if (number->as_unsigned() < (std::uint64_t{1} << 63)) return number->as_unsigned();
+            break;
+        default:
+            break;
+    }
+    return fail(data_error("tensor dimensions must be integers"));
+}
+
+Status read_shape(std::string_view h, std::vector<std::optional<std::uint64_t>>& shape) {
+    const std::size_t open = h.find('[');
+    if (open == std::string_view::npos) return {};
+    const std::size_t close = h.rfind(']');
+    if (close == std::string_view::npos || close < open)
+        return fail(data_error("unterminated tensor shape"));
+    const std::string_view dims = h.substr(open + 1, close - open - 1);
+    if (dims.empty()) return {};
+    TopLevelPieces pieces(dims);
+    std::string_view piece;
+    while (pieces.next(piece)) {
+        DRAL_ASSIGN_OR_RETURN(auto dimension, read_dimension(piece));
+        shape.push_back(dimension);
+    }
+    return {};
+}
+
+// The count of `<binary: N bytes>`, or nothing when `t` is not such a placeholder.
+std::optional<std::uint64_t> binary_placeholder(std::string_view t) {
+    if (t.size() < 9 || !t.starts_with("<binary:") || t.back() != '>') return std::nullopt;
+    const std::string_view inside = trim(t.substr(8, t.size() - 9));
+    if (!inside.ends_with("bytes")) return std::nullopt;
+    std::string_view digits = trim(inside.substr(0, inside.size() - 5));
+    if (digits.starts_with('+')) digits.remove_prefix(1);
+    if (digits.empty()) return std::nullopt;
+    std::uint64_t count = 0;
+    for (char c : digits) {
+        if (!is_ascii_digit(c)) return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (count > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        count = count * 10 + digit;
+    }
+    return count;
+}
+
+}  // namespace
+
+Status collect_numeric_scalars(const Value& value, std::vector<double>& out) {
+    if (value.kind() == ValueKind::Sequence) {
+        for (const Value& item : value.sequence().items)
+            DRAL_TRY(collect_numeric_scalars(item, out));
+        return {};
+    }
+    if (!value.is_scalar())
+        return fail(data_error("tensor literal must contain only numeric sequences"));
+    const Scalar& scalar = value.scalar();
+    switch (scalar.type()) {
+        case ScalarType::I64:
+        case ScalarType::VI64:
+            out.push_back(static_cast<double>(scalar.as_signed()));
+            return {};
+        case ScalarType::U64:
+        case ScalarType::VU64:
+            out.push_back(static_cast<double>(scalar.as_unsigned()));
+            return {};
+        case ScalarType::F32:
+            out.push_back(static_cast<double>(scalar.as_f32()));
+            return {};
+        case ScalarType::F64:
+            out.push_back(scalar.as_f64());
+            return {};
+        default:
+            return fail(data_error("tensor literal contains non-numeric scalar"));
+    }
+}
+
+Result<Parsed> Parser::parse_tensor_block(std::string_view h, std::size_t index, std::size_t indent,
+                                          std::size_t depth) {
+    Tensor tensor;
+    tensor.element_type = parse_generic_type_arg(h).value_or("f32");
+    DRAL_TRY(read_shape(h, tensor.shape));
+    std::optional<std::uint64_t> blob;
+    std::vector<double> values;
+    std::size_t i = index + 1;
+    for (; i < lines_.size() && lines_[i].indent > indent; ++i) {
+        const std::string_view t = trim(lines_[i].text);
+        if (t.front() == '@') {
+            DRAL_ASSIGN_OR_RETURN(Annotation annotation, parse_annotation_line(t, depth + 1));
+            tensor.annotations.push_back(std::move(annotation));
+        } else if (auto count = binary_placeholder(t)) {
+            blob = count;  // a later placeholder replaces an earlier one
+        } else {
+            DRAL_ASSIGN_OR_RETURN(Value line, inline_.parse(t, depth + 1));
+            DRAL_TRY(collect_numeric_scalars(line, values));
+        }
+    }
+    if (blob) {
+        const std::uint64_t total = blob_bytes_ + *blob;
+        if (*blob > kMaxPlaceholderBytes || total > kMaxPlaceholderBytes)
+            return fail(DralError::memory_limit_exceeded(
+                *blob > kMaxPlaceholderBytes ? *blob : total, kMaxPlaceholderBytes));
+        blob_bytes_ = total;
+        tensor.data.storage = Bytes(static_cast<std::size_t>(*blob));
+    } else {
+        tensor.data.storage = std::move(values);
+    }
+    return Parsed{Value(std::move(tensor)), i};
+}
+
+}  // namespace dral_core::rfc001::ctn
