@@ -14,8 +14,10 @@
 // - text copied out of the symbol table by symbol segments: one short segment may copy a long
 //   entry, so this is bounded by a multiple of the body instead.
 // Every file the writer produces shares no bytes between segments and passes all three.
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 #include "encoding/checksum.hpp"
 #include "encoding/utf8.hpp"
@@ -32,21 +34,6 @@ using ByteSpan = std::span<const std::uint8_t>;
 inline constexpr std::uint64_t kSymbolTextFactor = 64;
 inline constexpr std::uint64_t kSymbolTextAllowance = std::uint64_t{64} << 20;
 
-[[gnu::cold]] DralError data_error(const char* detail) { return DralError::invalid_data(detail); }
-
-[[gnu::cold]] DralError unsupported(std::uint8_t segment_tag) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string detail = "unsupported segment type/config: 0x";
-    detail += kHex[segment_tag >> 4];
-    detail += "/0x";
-    detail += kHex[segment_tag & 0x0F];
-    return DralError::invalid_data(std::move(detail));
-}
-
-[[gnu::cold]] DralError expected_string(const char* what) {
-    return DralError::invalid_data(std::string("expected string scalar for ") + what);
-}
-
 std::string to_string(ByteSpan bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
@@ -59,12 +46,9 @@ struct Segment {
     std::uint64_t size;         // header and payload
 };
 
-// A text and the size of the segment it came from.
-struct Name {
-    std::string text;
-    std::uint64_t size;
-};
-
+// Members report failure by returning false after recording the error: a bool keeps the frames
+// of the recursion small, and no frame holds an error being built. Values are decoded into the
+// place that keeps them (a vector slot, a field), never moved up through return values.
 class Reader {
 public:
     Reader(std::span<const std::string> symbols, std::size_t body_size)
@@ -75,116 +59,180 @@ public:
                                 ? UINT64_MAX
                                 : body_size * kSymbolTextFactor + kSymbolTextAllowance) {}
 
-    Result<DecodedSegment> segment(ByteSpan bytes, std::size_t offset, std::size_t depth) {
-        DRAL_ASSIGN_OR_RETURN(const Segment s, header(bytes, offset, depth));
-        DRAL_ASSIGN_OR_RETURN(Value value, payload(s, depth));
-        return DecodedSegment{std::move(value), s.size};
+    std::optional<DralError>& error() { return error_; }
+
+    // The segment at `offset` of `bytes` into `out`; its size into `size`.
+    bool segment(ByteSpan bytes, std::size_t offset, std::size_t depth, Value& out,
+                 std::uint64_t& size) {
+        Segment s{};
+        if (!header(bytes, offset, depth, s) || !payload(s, depth, out)) return false;
+        size = s.size;
+        return true;
     }
 
 private:
+    // ---- failures
+
+    [[gnu::cold, gnu::noinline]] bool failed(DralError error) {
+        error_ = std::move(error);
+        return false;
+    }
+    [[gnu::cold, gnu::noinline]] bool failed(const char* detail) {
+        return failed(DralError::invalid_data(detail));
+    }
+    [[gnu::cold, gnu::noinline]] bool eof(std::uint64_t offset) {
+        return failed(DralError::unexpected_eof(offset));
+    }
+    [[gnu::cold, gnu::noinline]] bool overflow(std::uint64_t length) {
+        return failed(DralError::length_overflow(length));
+    }
+    [[gnu::cold, gnu::noinline]] bool bad_utf8(std::uint64_t offset) {
+        return failed(DralError::invalid_utf8(offset));
+    }
+    [[gnu::cold, gnu::noinline]] bool detail(std::string text) {
+        return failed(DralError::invalid_data(std::move(text)));
+    }
+    [[gnu::cold, gnu::noinline]] bool unsupported(std::uint8_t segment_tag) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        std::string text = "unsupported segment type/config: 0x";
+        text += kHex[segment_tag >> 4];
+        text += "/0x";
+        text += kHex[segment_tag & 0x0F];
+        return detail(std::move(text));
+    }
+
     // ---- framing and budgets
 
-    Result<Segment> header(ByteSpan bytes, std::size_t offset, std::size_t depth) {
+    bool varint(ByteSpan bytes, std::size_t offset, DecodedVarint& out) {
+        if (offset < bytes.size() && bytes[offset] < 0x80) [[likely]] {
+            out = {bytes[offset], 1};
+            return true;
+        }
+        return slow_varint(bytes, offset, out);
+    }
+
+    [[gnu::noinline]] bool slow_varint(ByteSpan bytes, std::size_t offset, DecodedVarint& out) {
+        auto decoded = decode_varint(bytes, offset);
+        if (!decoded) return failed(std::move(decoded.error()));
+        out = *decoded;
+        return true;
+    }
+
+    bool header(ByteSpan bytes, std::size_t offset, std::size_t depth, Segment& s) {
         if (depth > kMaxSegmentDepth) [[unlikely]]
-            return fail(DralError::depth_exceeded(depth, kMaxSegmentDepth));
+            return failed(DralError::depth_exceeded(depth, kMaxSegmentDepth));
         if (segments_left_ == 0) [[unlikely]]
-            return fail(data_error("segment count exceeds body size"));
+            return failed("segment count exceeds body size");
         --segments_left_;
-        if (offset > bytes.size() || bytes.size() - offset < kShortHeaderSize)
-            return fail(DralError::unexpected_eof(offset));
+        if (offset > bytes.size() || bytes.size() - offset < kShortHeaderSize) return eof(offset);
         const std::uint8_t* p = bytes.data() + offset;
         std::uint64_t length = load_u24_le(p + 1);
         std::size_t header_size = kShortHeaderSize;
         if (length == kLongLength) {
-            if (bytes.size() - offset < kLongHeaderSize)
-                return fail(DralError::unexpected_eof(offset + kShortHeaderSize));
+            if (bytes.size() - offset < kLongHeaderSize) return eof(offset + kShortHeaderSize);
             length = load_u64_le(p + kShortHeaderSize);
             header_size = kLongHeaderSize;
         }
         const std::size_t start = offset + header_size;
-        if (length > SIZE_MAX - start) return fail(DralError::length_overflow(length));
+        if (length > SIZE_MAX - start) return overflow(length);
         const std::size_t end = start + length;
-        if (end > bytes.size()) return fail(DralError::unexpected_eof(end));
-        return Segment{p[0], bytes.subspan(start, length), start, header_size + length};
+        if (end > bytes.size()) return eof(end);
+        s = Segment{p[0], bytes.subspan(start, length), start, header_size + length};
+        return true;
     }
 
-    Status spend_payload(std::uint64_t n) {
+    bool spend_payload(std::uint64_t n) {
         if (n > payload_bytes_left_) [[unlikely]]
-            return fail(data_error("decoded bytes exceed body size"));
+            return failed("decoded bytes exceed body size");
         payload_bytes_left_ -= n;
-        return {};
+        return true;
     }
 
-    Result<const std::string*> symbol_entry(const Segment& s) {
-        DRAL_ASSIGN_OR_RETURN(const DecodedVarint index, decode_varint(s.payload, 0));
-        if (index.length != s.payload.size())
-            return fail(data_error("symbol segment has trailing payload"));
+    bool symbol_entry(const Segment& s, const std::string*& entry) {
+        DecodedVarint index{};
+        if (!varint(s.payload, 0, index)) return false;
+        if (index.length != s.payload.size()) return failed("symbol segment has trailing payload");
         if (index.value >= symbols_.size())
-            return fail(DralError::invalid_reference(index.value, symbols_.size()));
-        const std::string& entry = symbols_[index.value];
-        if (entry.size() > symbol_text_left_) [[unlikely]]
-            return fail(data_error("decoded symbol text exceeds limit"));
-        symbol_text_left_ -= entry.size();
-        return &entry;
+            return failed(DralError::invalid_reference(index.value, symbols_.size()));
+        entry = &symbols_[index.value];
+        if (entry->size() > symbol_text_left_) [[unlikely]]
+            return failed("decoded symbol text exceeds limit");
+        symbol_text_left_ -= entry->size();
+        return true;
     }
 
-    Result<std::string> utf8_text(const Segment& s) {
-        DRAL_TRY(spend_payload(s.payload.size()));
-        if (!is_valid_utf8(s.payload.data(), s.payload.size()))
-            return fail(DralError::invalid_utf8(s.payload_start));
-        return to_string(s.payload);
+    bool utf8_text(const Segment& s, std::string& out) {
+        if (!spend_payload(s.payload.size())) return false;
+        if (!is_valid_utf8(s.payload.data(), s.payload.size())) return bad_utf8(s.payload_start);
+        out.assign(reinterpret_cast<const char*>(s.payload.data()), s.payload.size());
+        return true;
     }
 
     // ---- names
 
-    // A segment that must decode to a Str or a Sym, for a name. Texts are taken straight from the
-    // payload or the table; anything else is decoded in full first, as any segment would be.
-    template <class Refuse>
-    Result<Name> text_segment(ByteSpan bytes, std::size_t offset, std::size_t depth,
-                              Refuse refuse) {
-        DRAL_ASSIGN_OR_RETURN(const Segment s, header(bytes, offset, depth));
-        switch (s.tag >> 4) {
-            case 1: {
-                DRAL_ASSIGN_OR_RETURN(std::string text, utf8_text(s));
-                return Name{std::move(text), s.size};
-            }
-            case 3: {
-                DRAL_ASSIGN_OR_RETURN(const std::string* entry, symbol_entry(s));
-                return Name{*entry, s.size};
-            }
-            default:
-                break;
+    // A segment that must decode to a Str or a Sym, for a name; `refusal` is the error's detail
+    // otherwise. Texts are taken straight from the payload or the table; anything else is
+    // decoded in full first, as any segment would be.
+    bool text_segment(ByteSpan bytes, std::size_t& position, std::size_t depth, const char* refusal,
+                      std::string& out) {
+        Segment s{};
+        if (!header(bytes, position, depth, s)) return false;
+        position += s.size;
+        if (s.tag >> 4 == 1) return utf8_text(s, out);
+        if (s.tag >> 4 == 3) {
+            const std::string* entry = nullptr;
+            if (!symbol_entry(s, entry)) return false;
+            out = *entry;
+            return true;
         }
-        DRAL_ASSIGN_OR_RETURN(const Value value, payload(s, depth));
-        if (!value.is_scalar() || !value.scalar().is_text()) return fail(refuse());
-        return Name{value.scalar().text(), s.size};
+        return other_text(s, depth, refusal, out);
     }
 
-    Result<Name> name(ByteSpan bytes, std::size_t offset, std::size_t depth, const char* what) {
-        return text_segment(bytes, offset, depth, [what] { return expected_string(what); });
+    [[gnu::noinline]] bool other_text(const Segment& s, std::size_t depth, const char* refusal,
+                                      std::string& out) {
+        Value value(Scalar::null());
+        if (!payload(s, depth, value)) return false;
+        if (!value.is_scalar() || !value.scalar().is_text()) return failed(refusal);
+        out = value.scalar().text();
+        return true;
     }
 
-    Result<Name> field_name(ByteSpan bytes, std::size_t offset, std::size_t depth) {
-        return text_segment(bytes, offset, depth,
-                            [] { return data_error("field name segment must be str or sym"); });
+    // A name that is part of a value: `what` names it in the error.
+    bool name(ByteSpan bytes, std::size_t& position, std::size_t depth, const char* refusal,
+              std::string& out) {
+        return text_segment(bytes, position, depth, refusal, out);
+    }
+
+    bool field_name(ByteSpan bytes, std::size_t& position, std::size_t depth, std::string& out) {
+        return text_segment(bytes, position, depth, "field name segment must be str or sym", out);
+    }
+
+    // The next segment at `position` into `out`, moving `position` past it.
+    bool next(ByteSpan bytes, std::size_t& position, std::size_t depth, Value& out) {
+        std::uint64_t size;
+        if (!segment(bytes, position, depth, out, size)) return false;
+        position += size;
+        return true;
     }
 
     // ---- payloads
 
-    Result<Value> payload(const Segment& s, std::size_t depth);
-    Result<Value> primitive(const Segment& s);
-    Result<Value> product(ByteSpan p, std::size_t depth);
-    Result<Value> sum(ByteSpan p, std::size_t depth);
-    Result<Value> sequence(ByteSpan p, bool indexed, std::size_t depth);
-    Result<Value> association(ByteSpan p, bool indexed, std::size_t depth);
-    Result<Value> tensor(ByteSpan p);
-    Result<Value> reference(ByteSpan p, std::size_t depth);
-    Result<Value> stream(ByteSpan p, std::size_t depth);
-    Result<Value> annotation(ByteSpan p, std::size_t depth);
-    Result<Value> opaque(ByteSpan p, bool tagged);
-    Result<std::vector<Field>> fields(ByteSpan p, std::size_t& position, std::uint64_t count,
-                                      std::size_t depth);
-    Result<std::vector<std::uint64_t>> dimensions(ByteSpan p, std::size_t& position, int count);
+    bool payload(const Segment& s, std::size_t depth, Value& out);
+    bool primitive(const Segment& s, Value& out);
+    bool product(ByteSpan p, std::size_t depth, Value& out);
+    bool sum(ByteSpan p, std::size_t depth, Value& out);
+    bool sequence(ByteSpan p, bool indexed, std::size_t depth, Value& out);
+    bool association(ByteSpan p, bool indexed, std::size_t depth, Value& out);
+    bool tensor(ByteSpan p, Value& out);
+    bool reference(ByteSpan p, std::size_t depth, Value& out);
+    bool stream(ByteSpan p, std::size_t depth, Value& out);
+    bool annotation(ByteSpan p, std::size_t depth, Value& out);
+    bool opaque(ByteSpan p, bool tagged, Value& out);
+    bool fields(ByteSpan p, std::size_t& position, std::uint64_t count, std::size_t depth,
+                std::vector<Field>& out);
+    bool count_and_table(ByteSpan p, std::size_t& position, bool indexed, DecodedVarint& count,
+                         std::uint64_t& table_end);
+    bool part(ByteSpan p, std::size_t& position, ByteSpan& out);
 
     // Room for `count` elements of at least `min_size` bytes each among `left` bytes: a count
     // the bytes cannot hold fails on reading anyway, and must not reserve first.
@@ -196,61 +244,75 @@ private:
     std::uint64_t segments_left_;
     std::uint64_t payload_bytes_left_;
     std::uint64_t symbol_text_left_;
+    std::optional<DralError> error_;
 };
 
-Result<Value> Reader::payload(const Segment& s, std::size_t depth) {
+bool Reader::payload(const Segment& s, std::size_t depth, Value& out) {
     const std::uint8_t config = s.tag & 0x0F;
     const std::size_t inner = depth + 1;
     switch (s.tag >> 4) {
         case 0:
-            return primitive(s);
+            return primitive(s, out);
         case 1: {
-            DRAL_ASSIGN_OR_RETURN(std::string text, utf8_text(s));
-            return Value(Scalar::str(std::move(text)));
+            std::string text;
+            if (!utf8_text(s, text)) return false;
+            out = Value(Scalar::str(std::move(text)));
+            return true;
         }
         case 2:
-            DRAL_TRY(spend_payload(s.payload.size()));
-            return Value(Scalar::bytes(Bytes(s.payload.begin(), s.payload.end())));
+            if (!spend_payload(s.payload.size())) return false;
+            out = Value(Scalar::bytes(Bytes(s.payload.begin(), s.payload.end())));
+            return true;
         case 3: {
-            DRAL_ASSIGN_OR_RETURN(const std::string* entry, symbol_entry(s));
-            return Value(Scalar::sym(*entry));
+            const std::string* entry = nullptr;
+            if (!symbol_entry(s, entry)) return false;
+            out = Value(Scalar::sym(*entry));
+            return true;
         }
         case 4:
-            return product(s.payload, inner);
+            return product(s.payload, inner, out);
         case 5:
-            return sum(s.payload, inner);
+            return sum(s.payload, inner, out);
         case 6:
-            return sequence(s.payload, config >= 8, inner);
+            return sequence(s.payload, config >= 8, inner, out);
         case 7:
-            return association(s.payload, config >= 8, inner);
+            return association(s.payload, config >= 8, inner, out);
         case 8:
-            return tensor(s.payload);
+            return tensor(s.payload, out);
         case 9:
-            return reference(s.payload, inner);
+            return reference(s.payload, inner, out);
         case 10:
-            return stream(s.payload, inner);
+            return stream(s.payload, inner, out);
         case 11:
-            return annotation(s.payload, inner);
+            return annotation(s.payload, inner, out);
         case 13:
-            return opaque(s.payload, config == 0);
+            return opaque(s.payload, config == 0, out);
         case 15:
             switch (config) {
                 case 0:
-                    return Value(Scalar::null());
+                    out = Value(Scalar::null());
+                    return true;
                 case 1:
-                    return Value(Scalar::unit());
+                    out = Value(Scalar::unit());
+                    return true;
                 case 2:
-                    return Value(Scalar::boolean(true));
+                    out = Value(Scalar::boolean(true));
+                    return true;
                 case 3:
-                    return Value(Scalar::boolean(false));
+                    out = Value(Scalar::boolean(false));
+                    return true;
                 case 4:
-                    return Value(Sequence{});
+                    out = Value(Sequence{});
+                    return true;
                 case 5:
-                    return Value(Association{});
+                    out = Value(Association{});
+                    return true;
                 case 6:
-                    return Value(Scalar::str({}));
+                    out = Value(Scalar::str({}));
+                    return true;
                 case 7:
-                    return Value(Scalar::bytes({}));
+                    out = Value(Scalar::bytes({}));
+                    return true;
                 default:
                     break;
             }
@@ -258,330 +320,341 @@ Result<Value> Reader::payload(const Segment& s, std::size_t depth) {
         default:
             break;
     }
-    return fail(unsupported(s.tag));
+    return unsupported(s.tag);
 }
 
-Result<Value> Reader::primitive(const Segment& s) {
+bool Reader::primitive(const Segment& s, Value& out) {
     const ByteSpan p = s.payload;
-    auto fixed = [&](std::size_t size, const char* message) -> Status {
-        if (p.size() != size) return fail(data_error(message));
-        return {};
-    };
-    auto whole_varint = [&]() -> Result<std::uint64_t> {
-        DRAL_ASSIGN_OR_RETURN(const DecodedVarint v, decode_varint(p, 0));
-        if (v.length != p.size()) return fail(data_error("varint primitive trailing bytes"));
-        return v.value;
-    };
+    DecodedVarint v{};
     switch (s.tag & 0x0F) {
         case 3:
-            DRAL_TRY(fixed(8, "invalid i64 primitive payload size"));
-            return Value(Scalar::i64(static_cast<std::int64_t>(load_u64_le(p.data()))));
+            if (p.size() != 8) return failed("invalid i64 primitive payload size");
+            out = Value(Scalar::i64(static_cast<std::int64_t>(load_u64_le(p.data()))));
+            return true;
         case 8:
-            DRAL_TRY(fixed(8, "invalid u64 primitive payload size"));
-            return Value(Scalar::u64(load_u64_le(p.data())));
-        case 10: {
-            DRAL_ASSIGN_OR_RETURN(const std::uint64_t u, whole_varint());
-            return Value(Scalar::vi64(zigzag_decode(u)));
-        }
-        case 11: {
-            DRAL_ASSIGN_OR_RETURN(const std::uint64_t u, whole_varint());
-            return Value(Scalar::vu64(u));
-        }
+            if (p.size() != 8) return failed("invalid u64 primitive payload size");
+            out = Value(Scalar::u64(load_u64_le(p.data())));
+            return true;
+        case 10:
+        case 11:
+            if (!varint(p, 0, v)) return false;
+            if (v.length != p.size()) return failed("varint primitive trailing bytes");
+            out = Value((s.tag & 0x0F) == 10 ? Scalar::vi64(zigzag_decode(v.value))
+                                             : Scalar::vu64(v.value));
+            return true;
         case 12:
-            DRAL_TRY(fixed(4, "invalid f32 primitive payload size"));
-            return Value(Scalar::f32(std::bit_cast<float>(load_u32_le(p.data()))));
+            if (p.size() != 4) return failed("invalid f32 primitive payload size");
+            out = Value(Scalar::f32(std::bit_cast<float>(load_u32_le(p.data()))));
+            return true;
         case 13:
-            DRAL_TRY(fixed(8, "invalid f64 primitive payload size"));
-            return Value(Scalar::f64(std::bit_cast<double>(load_u64_le(p.data()))));
+            if (p.size() != 8) return failed("invalid f64 primitive payload size");
+            out = Value(Scalar::f64(std::bit_cast<double>(load_u64_le(p.data()))));
+            return true;
         default:
-            return fail(unsupported(s.tag));
+            return unsupported(s.tag);
     }
 }
 
-Result<std::vector<Field>> Reader::fields(ByteSpan p, std::size_t& position, std::uint64_t count,
-                                          std::size_t depth) {
-    std::vector<Field> list;
+bool Reader::fields(ByteSpan p, std::size_t& position, std::uint64_t count, std::size_t depth,
+                    std::vector<Field>& out) {
     // A field is two segments of at least four bytes each.
-    list.reserve(capped(count, p.size() - position, 2 * kShortHeaderSize));
+    out.reserve(capped(count, p.size() - position, 2 * kShortHeaderSize));
     for (std::uint64_t i = 0; i < count; ++i) {
-        DRAL_ASSIGN_OR_RETURN(Name field, field_name(p, position, depth));
-        position += field.size;
-        DRAL_ASSIGN_OR_RETURN(DecodedSegment item, segment(p, position, depth));
-        position += item.size;
-        list.push_back(Field{std::move(field.text), std::move(item.value)});
+        Field& field = out.emplace_back(Field{{}, Value(Scalar::null())});
+        if (!field_name(p, position, depth, field.name) || !next(p, position, depth, field.value))
+            return false;
     }
-    return list;
+    return true;
 }
 
-Result<Value> Reader::product(ByteSpan p, std::size_t depth) {
-    if (p.empty()) return fail(DralError::unexpected_eof(0));
+bool Reader::product(ByteSpan p, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
     Product product;
     std::size_t position = 1;
-    if (p[0] == 1) {
-        DRAL_ASSIGN_OR_RETURN(Name type_name, name(p, position, depth, "struct type name"));
-        position += type_name.size;
-        product.type_name = std::move(type_name.text);
-    }
-    DRAL_ASSIGN_OR_RETURN(const DecodedVarint count, decode_varint(p, position));
+    if (p[0] == 1 && !name(p, position, depth, "expected string scalar for struct type name",
+                           product.type_name.emplace()))
+        return false;
+    DecodedVarint count{};
+    if (!varint(p, position, count)) return false;
     position += count.length;
-    DRAL_ASSIGN_OR_RETURN(product.fields, fields(p, position, count.value, depth));
-    if (position != p.size()) return fail(data_error("struct payload has trailing bytes"));
-    return Value(std::move(product));
+    if (!fields(p, position, count.value, depth, product.fields)) return false;
+    if (position != p.size()) return failed("struct payload has trailing bytes");
+    out = Value(std::move(product));
+    return true;
 }
 
-Result<Value> Reader::sum(ByteSpan p, std::size_t depth) {
-    if (p.empty()) return fail(DralError::unexpected_eof(0));
+bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
     Sum sum;
     std::size_t position = 1;
-    if (p[0] == 1) {
-        DRAL_ASSIGN_OR_RETURN(Name type_name, name(p, position, depth, "enum type name"));
-        position += type_name.size;
-        sum.type_name = std::move(type_name.text);
-    }
-    DRAL_ASSIGN_OR_RETURN(Name variant, name(p, position, depth, "enum variant"));
-    position += variant.size;
-    sum.variant = std::move(variant.text);
-    if (position >= p.size()) return fail(DralError::unexpected_eof(position));
+    if (p[0] == 1 && !name(p, position, depth, "expected string scalar for enum type name",
+                           sum.type_name.emplace()))
+        return false;
+    if (!name(p, position, depth, "expected string scalar for enum variant", sum.variant))
+        return false;
+    if (position >= p.size()) return eof(position);
     const std::uint8_t kind = p[position++];
-    if (kind == 1) {
-        sum.payload.kind = SumPayloadKind::Tuple;
-        DRAL_ASSIGN_OR_RETURN(const DecodedVarint count, decode_varint(p, position));
+    if (kind == 1 || kind == 2) {
+        DecodedVarint count{};
+        if (!varint(p, position, count)) return false;
         position += count.length;
-        sum.payload.items.reserve(capped(count.value, p.size() - position, kShortHeaderSize));
-        for (std::uint64_t i = 0; i < count.value; ++i) {
-            DRAL_ASSIGN_OR_RETURN(DecodedSegment item, segment(p, position, depth));
-            position += item.size;
-            sum.payload.items.push_back(std::move(item.value));
+        if (kind == 1) {
+            sum.payload.kind = SumPayloadKind::Tuple;
+            auto& items = sum.payload.items;
+            items.reserve(capped(count.value, p.size() - position, kShortHeaderSize));
+            for (std::uint64_t i = 0; i < count.value; ++i)
+                if (!next(p, position, depth, items.emplace_back(Scalar::null()))) return false;
+        } else {
+            sum.payload.kind = SumPayloadKind::Struct;
+            if (!fields(p, position, count.value, depth, sum.payload.fields)) return false;
         }
-    } else if (kind == 2) {
-        sum.payload.kind = SumPayloadKind::Struct;
-        DRAL_ASSIGN_OR_RETURN(const DecodedVarint count, decode_varint(p, position));
-        position += count.length;
-        DRAL_ASSIGN_OR_RETURN(sum.payload.fields, fields(p, position, count.value, depth));
     } else if (kind != 0) {
-        return fail(DralError::invalid_data("unknown enum payload kind " + std::to_string(kind)));
+        return detail("unknown enum payload kind " + std::to_string(kind));
     }
-    if (position != p.size()) return fail(data_error("enum payload trailing bytes"));
-    return Value(std::move(sum));
+    if (position != p.size()) return failed("enum payload trailing bytes");
+    out = Value(std::move(sum));
+    return true;
 }
 
-Result<Value> Reader::sequence(ByteSpan p, bool indexed, std::size_t depth) {
-    if (p.empty()) return fail(DralError::unexpected_eof(0));
+// The count of an indexed or inline layout at `position`, moved past it, and for the indexed
+// layout the end of its offset table, checked to lie within the payload.
+bool Reader::count_and_table(ByteSpan p, std::size_t& position, bool indexed, DecodedVarint& count,
+                             std::uint64_t& table_end) {
+    if (!varint(p, position, count)) return false;
+    position += count.length;
+    if (!indexed) return true;
+    if (count.value > UINT64_MAX / 4) return overflow(count.value);
+    table_end = position + count.value * 4;
+    if (table_end > p.size()) return eof(table_end);
+    return true;
+}
+
+bool Reader::sequence(ByteSpan p, bool indexed, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
     Sequence sequence;
     std::size_t position = 1;
-    if (p[0] == 1) {
-        DRAL_ASSIGN_OR_RETURN(Name elem_type, name(p, position, depth, "sequence element type"));
-        position += elem_type.size;
-        sequence.elem_type = std::move(elem_type.text);
-    }
-    DRAL_ASSIGN_OR_RETURN(const DecodedVarint count, decode_varint(p, position));
-    position += count.length;
+    if (p[0] == 1 && !name(p, position, depth, "expected string scalar for sequence element type",
+                           sequence.elem_type.emplace()))
+        return false;
+    DecodedVarint count{};
+    std::uint64_t table_end = 0;
+    if (!count_and_table(p, position, indexed, count, table_end)) return false;
     std::vector<Value>& items = sequence.items;
     if (indexed) {
-        if (count.value > UINT64_MAX / 4) return fail(DralError::length_overflow(count.value));
-        const std::uint64_t table_end = position + count.value * 4;
-        if (table_end > p.size()) return fail(DralError::unexpected_eof(table_end));
         items.reserve(count.value);  // the table holds four bytes per item
         for (std::uint64_t i = 0; i < count.value; ++i) {
-            const std::uint64_t at = table_end + load_u32_le(p.data() + position + i * 4);
-            if (at >= p.size()) return fail(DralError::unexpected_eof(at));
-            DRAL_ASSIGN_OR_RETURN(DecodedSegment item, segment(p, at, depth));
-            items.push_back(std::move(item.value));
+            std::size_t at = table_end + load_u32_le(p.data() + position + i * 4);
+            if (at >= p.size()) return eof(at);
+            if (!next(p, at, depth, items.emplace_back(Scalar::null()))) return false;
         }
     } else {
         items.reserve(capped(count.value, p.size() - position, kShortHeaderSize));
-        for (std::uint64_t i = 0; i < count.value; ++i) {
-            DRAL_ASSIGN_OR_RETURN(DecodedSegment item, segment(p, position, depth));
-            position += item.size;
-            items.push_back(std::move(item.value));
-        }
-        if (position != p.size()) return fail(data_error("sequence payload has trailing bytes"));
+        for (std::uint64_t i = 0; i < count.value; ++i)
+            if (!next(p, position, depth, items.emplace_back(Scalar::null()))) return false;
+        if (position != p.size()) return failed("sequence payload has trailing bytes");
     }
-    return Value(std::move(sequence));
+    out = Value(std::move(sequence));
+    return true;
 }
 
-Result<Value> Reader::association(ByteSpan p, bool indexed, std::size_t depth) {
-    DRAL_ASSIGN_OR_RETURN(const DecodedVarint count, decode_varint(p, 0));
-    std::size_t position = count.length;
+bool Reader::association(ByteSpan p, bool indexed, std::size_t depth, Value& out) {
     Association association;
+    std::size_t position = 0;
+    DecodedVarint count{};
+    std::uint64_t table_end = 0;
+    if (!count_and_table(p, position, indexed, count, table_end)) return false;
     auto& pairs = association.pairs;
-    auto entry = [&](std::size_t at) -> Result<std::uint64_t> {
-        DRAL_ASSIGN_OR_RETURN(DecodedSegment key, segment(p, at, depth));
-        DRAL_ASSIGN_OR_RETURN(DecodedSegment item, segment(p, at + key.size, depth));
-        pairs.emplace_back(std::move(key.value), std::move(item.value));
-        return key.size + item.size;
+    // An entry is a key segment directly followed by its value's.
+    auto entry = [&](std::size_t& at) {
+        auto& pair = pairs.emplace_back(Value(Scalar::null()), Value(Scalar::null()));
+        return next(p, at, depth, pair.first) && next(p, at, depth, pair.second);
     };
     if (indexed) {
-        if (count.value > UINT64_MAX / 4) return fail(DralError::length_overflow(count.value));
-        const std::uint64_t table_end = position + count.value * 4;
-        if (table_end > p.size()) return fail(DralError::unexpected_eof(table_end));
         pairs.reserve(count.value);
         for (std::uint64_t i = 0; i < count.value; ++i) {
-            const std::uint64_t at = table_end + load_u32_le(p.data() + position + i * 4);
-            if (at >= p.size()) return fail(DralError::unexpected_eof(at));
-            DRAL_TRY(entry(at));
+            std::size_t at = table_end + load_u32_le(p.data() + position + i * 4);
+            if (at >= p.size()) return eof(at);
+            if (!entry(at)) return false;
         }
     } else {
         pairs.reserve(capped(count.value, p.size() - position, 2 * kShortHeaderSize));
-        for (std::uint64_t i = 0; i < count.value; ++i) {
-            DRAL_ASSIGN_OR_RETURN(const std::uint64_t size, entry(position));
-            position += size;
-        }
-        if (position != p.size()) return fail(data_error("map payload has trailing bytes"));
+        for (std::uint64_t i = 0; i < count.value; ++i)
+            if (!entry(position)) return false;
+        if (position != p.size()) return failed("map payload has trailing bytes");
     }
-    return Value(std::move(association));
+    out = Value(std::move(association));
+    return true;
 }
 
-Result<Value> Reader::tensor(ByteSpan p) {
-    if (p.size() < 4) return fail(DralError::unexpected_eof(p.size()));
+bool Reader::tensor(ByteSpan p, Value& out) {
+    if (p.size() < 4) return eof(p.size());
     Tensor tensor;
     const std::uint8_t code = p[0];
     const int dimensions = p[1];
     std::size_t position = 4;
     tensor.shape.reserve(dimensions);
     for (int i = 0; i < dimensions; ++i) {
-        DRAL_ASSIGN_OR_RETURN(const DecodedVarint extent, decode_varint(p, position));
+        DecodedVarint extent{};
+        if (!varint(p, position, extent)) return false;
         position += extent.length;
         tensor.shape.push_back(extent.value == 0 ? std::nullopt
                                                  : std::optional<std::uint64_t>(extent.value));
     }
-    if (p.size() - position < 8)
-        return fail(DralError::unexpected_eof(dimensions == 0 ? 4 : position));
+    if (p.size() - position < 8) return eof(position);
     const std::uint64_t count = load_u64_le(p.data() + position);
     position += 8;
-    auto dense = [&](auto element) -> Status {
+    auto dense = [&](auto element) {
         using Element = decltype(element);
-        if (count >= (std::uint64_t{1} << 61)) return fail(DralError::length_overflow(count));
+        if (count >= (std::uint64_t{1} << 61)) return overflow(count);
         const std::uint64_t end = position + count * 8;
-        if (end > p.size()) return fail(DralError::unexpected_eof(end));
-        DRAL_TRY(spend_payload(count * 8));
+        if (end > p.size()) return eof(end);
+        if (!spend_payload(count * 8)) return false;
         std::vector<Element> elements(count);
         for (std::uint64_t i = 0; i < count; ++i)
             elements[i] = std::bit_cast<Element>(load_u64_le(p.data() + position + i * 8));
         tensor.data.storage = std::move(elements);
-        return {};
+        return true;
     };
+    bool ok;
     switch (code) {
         case kElementF32:
         case kElementF64:
             tensor.element_type = code == kElementF32 ? "f32" : "f64";
-            DRAL_TRY(dense(double{}));
+            ok = dense(double{});
             break;
         case kElementI64:
             tensor.element_type = "i64";
-            DRAL_TRY(dense(std::int64_t{}));
+            ok = dense(std::int64_t{});
             break;
         case kElementU64:
             tensor.element_type = "u64";
-            DRAL_TRY(dense(std::uint64_t{}));
+            ok = dense(std::uint64_t{});
             break;
         default:
             tensor.element_type = "bytes";
-            DRAL_TRY(spend_payload(p.size() - position));
-            tensor.data.storage = Bytes(p.begin() + position, p.end());
+            ok = spend_payload(p.size() - position);
+            if (ok) tensor.data.storage = Bytes(p.begin() + position, p.end());
             break;
     }
-    return Value(std::move(tensor));
+    if (!ok) return false;
+    out = Value(std::move(tensor));
+    return true;
 }
 
-Result<Value> Reader::reference(ByteSpan p, std::size_t depth) {
-    if (p.empty()) return fail(DralError::unexpected_eof(0));
+bool Reader::reference(ByteSpan p, std::size_t depth, Value& out) {
+    if (p.empty()) return eof(0);
     if (p[0] == 0) {
-        DRAL_ASSIGN_OR_RETURN(const DecodedVarint length, decode_varint(p, 1));
+        DecodedVarint length{};
+        if (!varint(p, 1, length)) return false;
         const std::size_t start = 1 + length.length;
-        if (length.value > SIZE_MAX - start) return fail(DralError::length_overflow(length.value));
+        if (length.value > SIZE_MAX - start) return overflow(length.value);
         const std::size_t end = start + length.value;
-        if (end > p.size()) return fail(DralError::unexpected_eof(end));
-        DRAL_TRY(spend_payload(length.value));
+        if (end > p.size()) return eof(end);
+        if (!spend_payload(length.value)) return false;
         const ByteSpan text = p.subspan(start, length.value);
-        if (!is_valid_utf8(text.data(), text.size())) return fail(DralError::invalid_utf8(start));
-        return Value(Reference::to_binding(to_string(text)));
+        if (!is_valid_utf8(text.data(), text.size())) return bad_utf8(start);
+        out = Value(Reference::to_binding(to_string(text)));
+        return true;
     }
     if (p[0] == 1) {
-        DRAL_ASSIGN_OR_RETURN(DecodedSegment boxed, segment(p, 1, depth));
-        if (1 + boxed.size != p.size())
-            return fail(data_error("reference-by-id payload trailing bytes"));
-        return Value(Reference::by_id(std::move(boxed.value)));
+        Value boxed(Scalar::null());
+        std::size_t position = 1;
+        if (!next(p, position, depth, boxed)) return false;
+        if (position != p.size()) return failed("reference-by-id payload trailing bytes");
+        out = Value(Reference::by_id(std::move(boxed)));
+        return true;
     }
-    return fail(DralError::invalid_data("unknown reference kind " + std::to_string(p[0])));
+    return detail("unknown reference kind " + std::to_string(p[0]));
 }
 
-Result<Value> Reader::stream(ByteSpan p, std::size_t depth) {
+bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
     Stream stream;
-    DRAL_ASSIGN_OR_RETURN(Name item_type, name(p, 0, depth, "stream item type"));
-    std::size_t position = item_type.size;
-    stream.item_type = std::move(item_type.text);
-    DRAL_ASSIGN_OR_RETURN(const DecodedVarint count, decode_varint(p, position));
+    std::size_t position = 0;
+    if (!name(p, position, depth, "expected string scalar for stream item type", stream.item_type))
+        return false;
+    DecodedVarint count{};
+    if (!varint(p, position, count)) return false;
     position += count.length;
     // An annotation is a name segment and a flag byte.
     stream.annotations.reserve(capped(count.value, p.size() - position, kShortHeaderSize + 1));
     for (std::uint64_t i = 0; i < count.value; ++i) {
-        if (position >= p.size()) return fail(DralError::unexpected_eof(position));
-        DRAL_ASSIGN_OR_RETURN(Name annotation_name, name(p, position, depth, "annotation name"));
-        position += annotation_name.size;
-        if (position >= p.size()) return fail(DralError::unexpected_eof(position));
-        Annotation annotation{std::move(annotation_name.text), std::nullopt};
+        if (position >= p.size()) return eof(position);
+        Annotation& annotation = stream.annotations.emplace_back();
+        if (!name(p, position, depth, "expected string scalar for annotation name",
+                  annotation.name))
+            return false;
+        if (position >= p.size()) return eof(position);
         if (p[position++] == 1) {
-            DRAL_ASSIGN_OR_RETURN(DecodedSegment value, segment(p, position, depth));
-            if (!value.value.is_scalar())
-                return fail(data_error("stream annotation value must be scalar"));
-            position += value.size;
-            annotation.value = value.value.scalar();
+            Value value(Scalar::null());
+            if (!next(p, position, depth, value)) return false;
+            if (!value.is_scalar()) return failed("stream annotation value must be scalar");
+            annotation.value = value.scalar();
         }
-        stream.annotations.push_back(std::move(annotation));
     }
-    if (position != p.size()) return fail(data_error("stream payload trailing bytes"));
-    return Value(std::move(stream));
+    if (position != p.size()) return failed("stream payload trailing bytes");
+    out = Value(std::move(stream));
+    return true;
 }
 
-Result<Value> Reader::annotation(ByteSpan p, std::size_t depth) {
-    DRAL_ASSIGN_OR_RETURN(Name annotation_name, name(p, 0, depth, "annotation name"));
-    std::size_t position = annotation_name.size;
-    if (position >= p.size()) return fail(DralError::unexpected_eof(position));
+bool Reader::annotation(ByteSpan p, std::size_t depth, Value& out) {
+    std::string text;
+    std::size_t position = 0;
+    if (!name(p, position, depth, "expected string scalar for annotation name", text)) return false;
+    if (position >= p.size()) return eof(position);
     const bool has_value = p[position++] == 1;
     if (has_value) {
-        DRAL_ASSIGN_OR_RETURN(const DecodedSegment value, segment(p, position, depth));
-        if (!value.value.is_scalar()) return fail(data_error("annotation value must be scalar"));
-        position += value.size;
+        Value value(Scalar::null());
+        if (!next(p, position, depth, value)) return false;
+        if (!value.is_scalar()) return failed("annotation value must be scalar");
     }
-    if (position != p.size()) return fail(data_error("annotation payload trailing bytes"));
-    std::string text = std::move(annotation_name.text);
+    if (position != p.size()) return failed("annotation payload trailing bytes");
     text += has_value ? "=true" : "=false";
-    return Value(Opaque{"annotation", Bytes(text.begin(), text.end())});
+    out = Value(Opaque{"annotation", Bytes(text.begin(), text.end())});
+    return true;
 }
 
-Result<Value> Reader::opaque(ByteSpan p, bool tagged) {
-    // A varint length and the bytes it announces, checked against the payload.
+// A varint length at `position` and the bytes it announces, checked against the payload.
+bool Reader::part(ByteSpan p, std::size_t& position, ByteSpan& out) {
+    DecodedVarint length{};
+    if (!varint(p, position, length)) return false;
+    const std::size_t start = position + length.length;
+    if (length.value > SIZE_MAX - start) return overflow(length.value);
+    const std::size_t end = start + length.value;
+    if (end > p.size()) return eof(end);
+    if (!spend_payload(length.value)) return false;
+    position = end;
+    out = p.subspan(start, length.value);
+    return true;
+}
+
+bool Reader::opaque(ByteSpan p, bool tagged, Value& out) {
     std::size_t position = 0;
-    auto part = [&]() -> Result<ByteSpan> {
-        DRAL_ASSIGN_OR_RETURN(const DecodedVarint length, decode_varint(p, position));
-        const std::size_t start = position + length.length;
-        if (length.value > SIZE_MAX - start) return fail(DralError::length_overflow(length.value));
-        const std::size_t end = start + length.value;
-        if (end > p.size()) return fail(DralError::unexpected_eof(end));
-        DRAL_TRY(spend_payload(length.value));
-        position = end;
-        return p.subspan(start, length.value);
-    };
-    DRAL_ASSIGN_OR_RETURN(const ByteSpan first, part());
+    ByteSpan first, second;
+    if (!part(p, position, first)) return false;
     if (!is_valid_utf8(first.data(), first.size()))
-        return fail(DralError::invalid_utf8(static_cast<std::size_t>(first.data() - p.data())));
-    DRAL_ASSIGN_OR_RETURN(const ByteSpan second, part());
-    if (position != p.size()) return fail(data_error("opaque payload trailing bytes"));
+        return bad_utf8(static_cast<std::size_t>(first.data() - p.data()));
+    if (!part(p, position, second)) return false;
+    if (position != p.size()) return failed("opaque payload trailing bytes");
     if (tagged) {
         if (!is_valid_utf8(second.data(), second.size()))
-            return fail(DralError::invalid_data("invalid opaque tagged utf8: " +
-                                                describe_utf8_fault(second.data(), second.size())));
-        return Value(Scalar::tagged(to_string(first), to_string(second)));
+            return detail("invalid opaque tagged utf8: " +
+                          describe_utf8_fault(second.data(), second.size()));
+        out = Value(Scalar::tagged(to_string(first), to_string(second)));
+    } else {
+        out = Value(Opaque{to_string(first), Bytes(second.begin(), second.end())});
     }
-    return Value(Opaque{to_string(first), Bytes(second.begin(), second.end())});
+    return true;
 }
 
 }  // namespace
 
 Result<DecodedSegment> decode_root_segment(std::span<const std::uint8_t> body, std::size_t offset,
                                            std::span<const std::string> symbols) {
-    return Reader(symbols, body.size()).segment(body, offset, 0);
+    Reader reader(symbols, body.size());
+    DecodedSegment root{Value(Scalar::null()), 0};
+    if (!reader.segment(body, offset, 0, root.value, root.size))
+        return fail(std::move(*reader.error()));
+    return root;
 }
 
 }  // namespace dral_core::rfc001::cbf

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "encoding/checksum.hpp"
 #include "encoding/float_text.hpp"
@@ -52,12 +53,16 @@ std::uint8_t element_code(std::string_view element_type) {
     return kElementOther;
 }
 
+// Members report failure by returning false after recording the error: a bool keeps the frames
+// of the recursion small, and it runs as deep as the inlined root nests.
 class Writer {
 public:
     Writer(const ResolvedRoot& resolved, const CbfEncodeContext& context, ByteBuffer& out)
         : resolved_(resolved), context_(context), out_(out) {}
 
-    Status value(const Value& input) {
+    std::optional<DralError>& error() { return error_; }
+
+    bool value(const Value& input) {
         const Value& v = resolved_.through(input);
         switch (v.kind()) {
             case ValueKind::Scalar:
@@ -80,12 +85,31 @@ public:
                 two_parts(tag::kOpaque, v.opaque().type_tag,
                           {reinterpret_cast<const char*>(v.opaque().bytes.data()),
                            v.opaque().bytes.size()});
-                return {};
+                return true;
         }
-        return {};
+        return true;
     }
 
 private:
+    // Out of line, so that no frame of the recursion holds an error being built.
+    [[gnu::cold, gnu::noinline]] bool failed(const char* detail) {
+        error_ = DralError::invalid_data(detail);
+        return false;
+    }
+    [[gnu::cold, gnu::noinline]] bool failed_symbol(std::string_view symbol) {
+        error_ = missing_symbol(symbol);
+        return false;
+    }
+    [[gnu::cold, gnu::noinline]] bool failed_field(std::string_view name) {
+        error_ = missing_field(name);
+        return false;
+    }
+    template <class Number>
+    [[gnu::cold, gnu::noinline]] bool failed_misfit(Number value, std::string_view type) {
+        error_ = misfit(value, type);
+        return false;
+    }
+
     // ---- framing
 
     void header(std::uint8_t segment_tag, std::uint64_t length) {
@@ -182,27 +206,26 @@ private:
         raw(second);
     }
 
-    Status symbol(std::string_view symbol_text) {
-        if (!context_.has_symtab)
-            return fail(DralError::invalid_data("symbol encoding requires symbol table"));
+    bool symbol(std::string_view symbol_text) {
+        if (!context_.has_symtab) return failed("symbol encoding requires symbol table");
         auto found = context_.symbol_index.find(symbol_text);
-        if (found == context_.symbol_index.end()) return fail(missing_symbol(symbol_text));
+        if (found == context_.symbol_index.end()) return failed_symbol(symbol_text);
         varint_segment(tag::kSym, found->second);
-        return {};
+        return true;
     }
 
-    Status field_name(std::string_view field) {
+    bool field_name(std::string_view field) {
         if (!context_.has_symtab) {
             name(field);
-            return {};
+            return true;
         }
         auto found = context_.symbol_index.find(field);
-        if (found == context_.symbol_index.end()) return fail(missing_field(field));
+        if (found == context_.symbol_index.end()) return failed_field(field);
         varint_segment(tag::kSym, found->second);
-        return {};
+        return true;
     }
 
-    Status scalar(const Scalar& s) {
+    bool scalar(const Scalar& s) {
         switch (s.type()) {
             case ScalarType::Null:
                 constant(tag::kNull);
@@ -253,7 +276,7 @@ private:
                 two_parts(tag::kTagged, s.tag(), s.text());
                 break;
         }
-        return {};
+        return true;
     }
 
     // ---- composites
@@ -263,36 +286,37 @@ private:
         if (text_value) name(*text_value);
     }
 
-    Status fields(const std::vector<Field>& list) {
+    bool fields(const std::vector<Field>& list) {
         varint(list.size());
         for (const Field& field : list) {
-            DRAL_TRY(field_name(field.name));
-            DRAL_TRY(value(field.value));
+            if (!field_name(field.name)) return false;
+            if (!value(field.value)) return false;
         }
-        return {};
+        return true;
     }
 
-    Status product(const Product& p) {
+    bool product(const Product& p) {
         const std::size_t start = open();
         optional_name(p.type_name);
-        DRAL_TRY(fields(p.fields));
+        if (!fields(p.fields)) return false;
         close(start, tag::kProduct);
-        return {};
+        return true;
     }
 
-    Status sum(const Sum& s) {
+    bool sum(const Sum& s) {
         const std::size_t start = open();
         optional_name(s.type_name);
         name(s.variant);
         byte(static_cast<std::uint8_t>(s.payload.kind));
         if (s.payload.kind == SumPayloadKind::Tuple) {
             varint(s.payload.items.size());
-            for (const Value& item : s.payload.items) DRAL_TRY(value(item));
+            for (const Value& item : s.payload.items)
+                if (!value(item)) return false;
         } else if (s.payload.kind == SumPayloadKind::Struct) {
-            DRAL_TRY(fields(s.payload.fields));
+            if (!fields(s.payload.fields)) return false;
         }
         close(start, tag::kSum);
-        return {};
+        return true;
     }
 
     // The offset table of `count` entries, reserved in place; entries are set as items are
@@ -309,51 +333,51 @@ private:
         return {start, out_.size()};
     }
 
-    Status set_offset(const OffsetTable& table, std::size_t index, const char* overflow) {
+    bool set_offset(const OffsetTable& table, std::size_t index, const char* overflow) {
         const std::size_t offset = out_.size() - table.data_start;
         if (offset > 0xFFFFFFFFu) [[unlikely]]
-            return fail(DralError::invalid_data(overflow));
+            return failed(overflow);
         store_u32_le(out_.data() + table.start + index * 4, static_cast<std::uint32_t>(offset));
-        return {};
+        return true;
     }
 
-    Status sequence(const Sequence& s) {
+    bool sequence(const Sequence& s) {
         if (s.items.empty()) {
             constant(tag::kEmptySequence);
-            return {};
+            return true;
         }
         const std::size_t start = open();
         optional_name(s.elem_type);
         varint(s.items.size());
         const OffsetTable table = reserve_offsets(s.items.size());
         for (std::size_t i = 0; i < s.items.size(); ++i) {
-            DRAL_TRY(set_offset(table, i, "sequence segment payload exceeds u32 offsets"));
-            DRAL_TRY(value(s.items[i]));
+            if (!set_offset(table, i, "sequence segment payload exceeds u32 offsets")) return false;
+            if (!value(s.items[i])) return false;
         }
         close(start, tag::kSequence);
-        return {};
+        return true;
     }
 
-    Status association(const Association& a) {
+    bool association(const Association& a) {
         if (a.pairs.empty()) {
             constant(tag::kEmptyAssociation);
-            return {};
+            return true;
         }
         const std::size_t start = open();
         varint(a.pairs.size());
         const OffsetTable table = reserve_offsets(a.pairs.size());
         for (std::size_t i = 0; i < a.pairs.size(); ++i) {
-            DRAL_TRY(set_offset(table, i, "map segment payload exceeds u32 offsets"));
-            DRAL_TRY(value(a.pairs[i].first));
-            DRAL_TRY(value(a.pairs[i].second));
+            if (!set_offset(table, i, "map segment payload exceeds u32 offsets")) return false;
+            if (!value(a.pairs[i].first)) return false;
+            if (!value(a.pairs[i].second)) return false;
         }
         close(start, tag::kAssociation);
-        return {};
+        return true;
     }
 
     // Only references the document cannot resolve reach here: those to names no binding has,
     // and references by id, whose boxed value is written resolved.
-    Status reference(const Reference& r) {
+    bool reference(const Reference& r) {
         const std::size_t start = open();
         if (r.kind == ReferenceKind::Binding) {
             byte(0);
@@ -361,36 +385,37 @@ private:
             raw(r.name);
         } else {
             byte(1);
-            DRAL_TRY(value(**r.boxed));
+            if (!value(**r.boxed)) return false;
         }
         close(start, tag::kReference);
-        return {};
+        return true;
     }
 
-    Status stream(const Stream& s) {
+    bool stream(const Stream& s) {
         const std::size_t start = open();
         name(s.item_type);
         varint(s.annotations.size());
         for (const Annotation& a : s.annotations) {
             name(a.name);
             byte(a.value ? 1 : 0);
-            if (a.value) DRAL_TRY(scalar(*a.value));
+            if (a.value)
+                if (!scalar(*a.value)) return false;
         }
         close(start, tag::kStream);
-        return {};
+        return true;
     }
 
-    [[gnu::noinline]] Status tensor(const Tensor& t);
-    Status tensor_data(const TensorData& data, std::uint8_t code, std::string_view type);
+    [[gnu::noinline]] bool tensor(const Tensor& t);
+    bool tensor_data(const TensorData& data, std::uint8_t code, std::string_view type);
 
     const ResolvedRoot& resolved_;
     const CbfEncodeContext& context_;
     ByteBuffer& out_;
+    std::optional<DralError> error_;
 };
 
-Status Writer::tensor(const Tensor& t) {
-    if (t.shape.size() > 255)
-        return fail(DralError::invalid_data("tensor dimensionality exceeds u8"));
+bool Writer::tensor(const Tensor& t) {
+    if (t.shape.size() > 255) return failed("tensor dimensionality exceeds u8");
     // Raw bytes have no element count for a numeric code to announce: they are written as
     // bytes, which is what they read back as.
     const std::uint8_t code =
@@ -402,74 +427,73 @@ Status Writer::tensor(const Tensor& t) {
     byte(0);
     for (const auto& extent : t.shape) varint(extent.value_or(0));
     u64(t.data.size());
-    DRAL_TRY(tensor_data(t.data, code, t.element_type));
+    if (!tensor_data(t.data, code, t.element_type)) return false;
     close(start, tag::kTensor);
-    return {};
+    return true;
 }
 
 // The elements as the code declares them: binary64 for f32 and f64, two's complement for i64,
 // unsigned for u64, each converted exactly or refused; under any other code the storage's own
-// bit patterns.
-Status Writer::tensor_data(const TensorData& data, std::uint8_t code, std::string_view type) {
-    auto each = [&](const auto& elements, auto&& convert) -> Status {
+// bit patterns. Each converter sets `bits` and says whether the element fits.
+bool Writer::tensor_data(const TensorData& data, std::uint8_t code, std::string_view type) {
+    auto as_f64 = [](auto element, std::uint64_t& bits) {
+        using Element = decltype(element);
+        const auto d = static_cast<double>(element);
+        bits = std::bit_cast<std::uint64_t>(d);
+        if constexpr (std::is_floating_point_v<Element>) {
+            return true;
+        } else {
+            // 2^63 and 2^64 are the first doubles past each integer range.
+            const double limit = std::is_signed_v<Element> ? 0x1p63 : 0x1p64;
+            return d < limit && static_cast<Element>(d) == element;
+        }
+    };
+    auto as_i64 = [](auto element, std::uint64_t& bits) {
+        using Element = decltype(element);
+        if constexpr (std::is_floating_point_v<Element>) {
+            if (!(element >= -0x1p63 && element < 0x1p63) || std::trunc(element) != element)
+                return false;
+            bits = static_cast<std::uint64_t>(static_cast<std::int64_t>(element));
+            return true;
+        } else {
+            bits = static_cast<std::uint64_t>(element);
+            return std::is_signed_v<Element> || bits <= static_cast<std::uint64_t>(INT64_MAX);
+        }
+    };
+    auto as_u64 = [](auto element, std::uint64_t& bits) {
+        using Element = decltype(element);
+        if constexpr (std::is_floating_point_v<Element>) {
+            if (!(element >= 0 && element < 0x1p64) || std::trunc(element) != element) return false;
+            bits = static_cast<std::uint64_t>(element);
+            return true;
+        } else {
+            bits = static_cast<std::uint64_t>(element);
+            return !std::is_signed_v<Element> || element >= 0;
+        }
+    };
+    auto as_stored = [](auto element, std::uint64_t& bits) {
+        if constexpr (std::is_floating_point_v<decltype(element)>)
+            bits = std::bit_cast<std::uint64_t>(element);
+        else
+            bits = static_cast<std::uint64_t>(element);
+        return true;
+    };
+    auto each = [&](const auto& elements, auto convert) {
         std::uint8_t* p = out_.prepare(elements.size() * 8);
         for (const auto& element : elements) {
-            DRAL_ASSIGN_OR_RETURN(const std::uint64_t bits, convert(element));
+            std::uint64_t bits = 0;
+            if (!convert(element, bits)) return failed_misfit(element, type);
             store_u64_le(p, bits);
             p += 8;
         }
         out_.advance(elements.size() * 8);
-        return {};
-    };
-    auto as_f64 = [&](auto element) -> Result<std::uint64_t> {
-        const auto d = static_cast<double>(element);
-        using Element = decltype(element);
-        if constexpr (!std::is_floating_point_v<Element>) {
-            // 2^63 and 2^64 are the first doubles past each integer range.
-            const double limit = std::is_signed_v<Element> ? 0x1p63 : 0x1p64;
-            if (!(d < limit) || static_cast<Element>(d) != element)
-                return fail(misfit(element, type));
-        }
-        return std::bit_cast<std::uint64_t>(d);
-    };
-    auto as_i64 = [&](auto element) -> Result<std::uint64_t> {
-        using Element = decltype(element);
-        if constexpr (std::is_floating_point_v<Element>) {
-            if (!(element >= -0x1p63 && element < 0x1p63) || std::trunc(element) != element)
-                return fail(misfit(element, type));
-            return static_cast<std::uint64_t>(static_cast<std::int64_t>(element));
-        } else if constexpr (std::is_signed_v<Element>) {
-            return static_cast<std::uint64_t>(element);
-        } else {
-            if (element > static_cast<std::uint64_t>(INT64_MAX)) return fail(misfit(element, type));
-            return element;
-        }
-    };
-    auto as_u64 = [&](auto element) -> Result<std::uint64_t> {
-        using Element = decltype(element);
-        if constexpr (std::is_floating_point_v<Element>) {
-            if (!(element >= 0 && element < 0x1p64) || std::trunc(element) != element)
-                return fail(misfit(element, type));
-            return static_cast<std::uint64_t>(element);
-        } else if constexpr (std::is_signed_v<Element>) {
-            if (element < 0) return fail(misfit(element, type));
-            return static_cast<std::uint64_t>(element);
-        } else {
-            return element;
-        }
-    };
-    auto as_stored = [](auto element) -> Result<std::uint64_t> {
-        if constexpr (std::is_floating_point_v<decltype(element)>)
-            return std::bit_cast<std::uint64_t>(element);
-        else
-            return static_cast<std::uint64_t>(element);
+        return true;
     };
     return std::visit(
-        [&](const auto& elements) -> Status {
-            using Storage = std::decay_t<decltype(elements)>;
-            if constexpr (std::is_same_v<Storage, Bytes>) {
+        [&](const auto& elements) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(elements)>, Bytes>) {
                 out_.append(elements.data(), elements.size());
-                return {};
+                return true;
             } else {
                 switch (code) {
                     case kElementF32:
@@ -492,9 +516,10 @@ Status Writer::tensor_data(const TensorData& data, std::uint8_t code, std::strin
 Status encode_segment(const ResolvedRoot& resolved, const Value& value,
                       const CbfEncodeContext& context, ByteBuffer& out) {
     const std::size_t start = out.size();
-    Status status = Writer(resolved, context, out).value(value);
-    if (!status) out.truncate(start);
-    return status;
+    Writer writer(resolved, context, out);
+    if (writer.value(value)) return {};
+    out.truncate(start);
+    return fail(std::move(*writer.error()));
 }
 
 }  // namespace dral_core::rfc001::cbf
