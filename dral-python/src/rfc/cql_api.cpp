@@ -10,6 +10,7 @@
 
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
+#include "cpython/gc_pause.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
@@ -70,6 +71,7 @@ PyObject* run_query(cbf::DecodedDocument decoded, std::string_view expression, F
     if (root == nullptr) return map_rfc_error(dral_core::rfc001::no_root_error());
     auto selected = dral_core::rfc001::cql::query(*root, expression);
     if (!selected) return map_rfc_error(selected.error());
+    GcPause pause;
     return build_list(selected->size(),
                       [&](std::size_t i) { return convert(*(*selected)[i], form, owner); });
 }
