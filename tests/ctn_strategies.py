@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 
 import base64
 import re
+import string
 
 RESERVED = {"true", "false", "null", "unit", "ref", "let", "use", "struct", "map", "seq", "vec",
             "tensor", "mat", "stream", "b", "b64", "NaN", "Inf"}
@@ -22,8 +23,10 @@ def _is_name(name: str) -> bool:
     return name not in RESERVED and not re.fullmatch(r"(dec|bf|f|vi|vu|i|u)[0-9]+", name)
 
 
+_FIRST = string.ascii_letters + "_"
 NAMES = (st.sampled_from(["a", "b2", "x", "name", "Point", "Color", "_t", "value", "items"])
-         | st.from_regex(r"\A[A-Za-z_][A-Za-z0-9_]{0,7}\Z")).filter(_is_name)
+         | st.builds(str.__add__, st.sampled_from(_FIRST),
+                     st.text(_FIRST + string.digits, max_size=7))).filter(_is_name)
 TYPE_NAMES = NAMES.map(lambda n: n[0].upper() + n[1:]).filter(_is_name)
 
 
@@ -145,7 +148,7 @@ def scalar_literals(draw, key=False):
         return 'b64"' + base64.b64encode(data).decode() + '"'
     if kind == "tagged":
         return draw(NAMES) + draw(quoted_strings())
-    digits = draw(st.from_regex(r"\A-?[0-9]{1,4}\.[0-9]{1,3}\Z"))
+    digits = f"{draw(st.integers(-9999, 9999))}.{draw(st.integers(0, 999)):0{draw(st.integers(1, 3))}d}"
     return digits + draw(st.sampled_from(["dec32", "dec64", "dec128", "i64"]))
 
 
@@ -166,6 +169,23 @@ def _join(draw, items):
     if items and draw(st.integers(0, 4)) == 0:
         text += ", "
     return text
+
+
+@st.composite
+def _one_line(draw):
+    """A value the writer also puts on one line: a scalar, a short flat sequence, a reference."""
+    kind = draw(st.sampled_from(["scalar", "sequence", "reference"]))
+    if kind == "scalar":
+        return draw(scalars())
+    if kind == "sequence":
+        items = draw(st.lists(scalars(), max_size=8))
+        return Form(inline="[" + ", ".join(item.inline for item in items) + "]")
+    return Form(inline="&" + draw(NAMES))
+
+
+# By-id references and tuple payloads are written with their values in place, so those values
+# must fit on one line.
+ONE_LINE = _one_line()
 
 
 def composites(children):
@@ -191,8 +211,8 @@ def composites(children):
         shape = draw(st.sampled_from(["unit", "tuple", "struct"]))
         if shape == "unit":
             return Form(inline=head)
-        items = draw(st.lists(_inline_only(children).filter(lambda f: "::" not in f.inline
-                                                          and ":" not in f.inline), max_size=3))
+        # A colon anywhere in the payload makes it a struct payload.
+        items = draw(st.lists(ONE_LINE.filter(lambda form: ":" not in form.inline), max_size=3))
         if shape == "tuple" or not items:
             return Form(inline=head + "(" + ", ".join(i.inline for i in items) + ")")
         names = draw(st.lists(NAMES, min_size=len(items), max_size=len(items)))
@@ -203,7 +223,7 @@ def composites(children):
     def reference(draw):
         if draw(st.booleans()):
             return Form(inline="&" + draw(NAMES))
-        return Form(inline="ref " + draw(inline_children).inline)
+        return Form(inline="ref " + draw(ONE_LINE).inline)
 
     @st.composite
     def entries(draw, separator, keys):

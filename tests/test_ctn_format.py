@@ -179,17 +179,21 @@ def _without_nan(value):
     return value
 
 
-def _forget_inline_element_types(value):
-    """Drops what the writer does not keep: element types of sequences written on one line."""
+def _as_written(value):
+    """The value as the writer keeps it: no element type for a sequence on one line, "any" for
+    an absent one in block form, and small unsigned variable-width integers read as signed."""
     if isinstance(value, list):
-        return [_forget_inline_element_types(item) for item in value]
+        return [_as_written(item) for item in value]
     if not isinstance(value, dict):
         return value
-    value = {key: _forget_inline_element_types(item) for key, item in value.items()}
-    if value.get("kind") == "sequence" and len(value["items"]) <= 8 and all(
-        item["kind"] in ("scalar", "reference") for item in value["items"]
-    ):
-        value["elem_type"] = None
+    value = {key: _as_written(item) for key, item in value.items()}
+    if value.get("kind") == "sequence":
+        one_line = len(value["items"]) <= 8 and all(
+            item["kind"] in ("scalar", "reference") for item in value["items"])
+        if one_line:
+            value["elem_type"] = None
+        elif value["elem_type"] is None:
+            value["elem_type"] = "any"
     if value.get("type") == "vu64" and value["value"] < 2**63:
         value["type"] = "vi64"
     return value
@@ -205,4 +209,4 @@ def test_formatting_is_idempotent(text):
 def test_formatted_documents_read_back_equal(text):
     parsed = dral.rfc_parse_ctn(text)
     again = dral.rfc_parse_ctn(fmt(text))
-    assert _without_nan(again) == _without_nan(_forget_inline_element_types(parsed))
+    assert _without_nan(again) == _without_nan(_as_written(parsed))
