@@ -41,6 +41,9 @@ std::optional<std::string_view> parse_generic_type_arg(std::string_view header) 
 
 Result<Document> Parser::parse_statements() {
     Document document;
+    // Binding values wait on the stack, so that the bindings are allocated once at the end.
+    const std::size_t mark = stack_.size();
+    const std::size_t name_mark = stack_.name_count();
     std::size_t index = 0;
     while (index < lines_.size()) {
         const LogicalLine& line = lines_[index];
@@ -60,28 +63,27 @@ Result<Document> Parser::parse_statements() {
             const std::string_view name = trim(rest.substr(0, equals));
             if (!is_identifier(name))
                 return fail(line_error(concat("invalid binding name '", name, "'"), line.line));
-            DRAL_ASSIGN_OR_RETURN(Parsed parsed, parse_rhs_or_nested(trim(rest.substr(equals + 1)),
-                                                                     index, line.indent, 1));
-            document.bindings.push_back(Binding{std::string(name), std::move(parsed.value)});
-            index = parsed.next;
+            stack_.push_name(name);
+            index = parse_rhs_or_nested(trim(rest.substr(equals + 1)), index, line.indent, 1);
         } else {
             // A later root value replaces an earlier one.
-            DRAL_ASSIGN_OR_RETURN(Parsed parsed, parse_value_at(index, 1));
-            document.root = std::move(parsed.value);
-            index = parsed.next;
+            index = parse_value_at(index, 1);
+            if (index != kFailed) document.root = stack_.pop();
         }
+        if (index == kFailed) return fail(inline_.take_error());
     }
+    document.bindings = stack_.take_named<Binding>(mark, name_mark);
     return document;
 }
 
-Result<Parsed> Parser::parse_value_at(std::size_t index, std::size_t depth) {
+std::size_t Parser::parse_value_at(std::size_t index, std::size_t depth) {
     return parse_value_from_header(lines_[index].text, index, lines_[index].indent, depth);
 }
 
-Result<Parsed> Parser::parse_value_from_header(std::string_view header, std::size_t index,
-                                               std::size_t indent, std::size_t depth) {
+std::size_t Parser::parse_value_from_header(std::string_view header, std::size_t index,
+                                            std::size_t indent, std::size_t depth) {
     if (depth > kMaxDepth) [[unlikely]]
-        return fail(DralError::depth_exceeded(depth, kMaxDepth));
+        return fail_depth(depth);
     const std::string_view h = trim(header);
     const bool nested = nested_after(index, indent);
     if (nested) {
@@ -98,26 +100,22 @@ Result<Parsed> Parser::parse_value_from_header(std::string_view header, std::siz
         if (is_type_header(h) && contains(lines_[index + 1].text, '='))
             return parse_struct_block(h, index, indent, depth);
     }
-    DRAL_ASSIGN_OR_RETURN(Value value, inline_.parse(h, depth));
-    return Parsed{std::move(value), index + 1};
+    return inline_.read(h, depth) ? index + 1 : kFailed;
 }
 
-Result<Parsed> Parser::parse_rhs_or_nested(std::string_view rhs, std::size_t index,
-                                           std::size_t indent, std::size_t depth) {
+std::size_t Parser::parse_rhs_or_nested(std::string_view rhs, std::size_t index, std::size_t indent,
+                                        std::size_t depth) {
     const bool nested = nested_after(index, indent);
     if (rhs.empty()) {
-        if (index + 1 >= lines_.size())
-            return fail(line_error("expected value after '='", lines_[index].line));
-        if (!nested)
-            return fail(line_error("expected indented value after '='", lines_[index].line));
+        if (index + 1 >= lines_.size()) return fail_line("expected value after '='", index);
+        if (!nested) return fail_line("expected indented value after '='", index);
         return parse_value_at(index + 1, depth);
     }
     // A stream header stands alone as a stream without annotations, body or not; read inline it
     // could only fail or be misread as a sum.
     if ((nested && names_block(trim(rhs))) || trim(rhs).starts_with("stream<"))
         return parse_value_from_header(rhs, index, indent, depth);
-    DRAL_ASSIGN_OR_RETURN(Value value, inline_.parse(rhs, depth));
-    return Parsed{std::move(value), index + 1};
+    return inline_.read(rhs, depth) ? index + 1 : kFailed;
 }
 
 Result<Annotation> Parser::parse_annotation_line(std::string_view text, std::size_t depth) {
@@ -135,6 +133,27 @@ Result<Annotation> Parser::parse_annotation_line(std::string_view text, std::siz
     if (!value.is_scalar()) return fail(data_error("annotation values must be scalar"));
     annotation.value = value.scalar();
     return annotation;
+}
+
+std::size_t Parser::failed(DralError error) {
+    inline_.failed(std::move(error));
+    return kFailed;
+}
+
+std::size_t Parser::fail_line(std::string_view message, std::size_t index) {
+    return failed(line_error(std::string(message), lines_[index].line));
+}
+
+std::size_t Parser::fail_name(std::string_view prefix, std::string_view name, std::size_t index) {
+    return failed(line_error(concat(prefix, name, "'"), lines_[index].line));
+}
+
+std::size_t Parser::fail_separator(std::string_view separator, std::size_t index) {
+    return failed(separator_error(separator, lines_[index].text, lines_[index].line));
+}
+
+std::size_t Parser::fail_depth(std::size_t depth) {
+    return failed(DralError::depth_exceeded(depth, kMaxDepth));
 }
 
 }  // namespace dral_core::rfc001::ctn

@@ -2,7 +2,6 @@
 // test matches decides; the switch on the first character only skips tests that cannot match.
 #include "rfc001/ctn/inline_expr.hpp"
 
-#include <array>
 #include <iterator>
 #include <utility>
 
@@ -11,54 +10,6 @@
 
 namespace dral_core::rfc001::ctn {
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Leaf forms, out of line so that their locals stay off the recursive frames.
-
-[[gnu::noinline]] Result<Value> read_string(std::string_view t) {
-    auto text = t.starts_with(R"(""")") ? parse_triple_quoted(t) : parse_quoted_string(t);
-    if (!text) return fail(std::move(text.error()));
-    return Value(Scalar::str(std::move(*text)));
-}
-
-[[gnu::noinline]] Result<Value> read_binding_reference(std::string_view t) {
-    const std::string_view name = trim(t.substr(1));
-    if (!is_identifier(name)) return fail(data_error("invalid reference name '", name, "'"));
-    return Value(Reference::to_binding(std::string(name)));
-}
-
-[[gnu::noinline]] Result<Value> read_symbol(std::string_view t) {
-    DRAL_ASSIGN_OR_RETURN(std::string name, parse_symbol(t));
-    return Value(Scalar::sym(std::move(name)));
-}
-
-[[gnu::noinline]] Result<Value> read_bytes(Result<Bytes> bytes) {
-    if (!bytes) return fail(std::move(bytes.error()));
-    return Value(Scalar::bytes(std::move(*bytes)));
-}
-
-// A tagged string, or nothing when `t` does not have that form.
-[[gnu::noinline]] Result<std::optional<Value>> read_tagged(std::string_view t) {
-    DRAL_ASSIGN_OR_RETURN(auto tagged, parse_prefixed_quoted(t));
-    if (!tagged) return std::nullopt;
-    return Value(Scalar::tagged(std::move(tagged->tag), std::move(tagged->value)));
-}
-
-std::optional<Value> read_keyword(std::string_view t) {
-    if (t == "true") return Value(Scalar::boolean(true));
-    if (t == "false") return Value(Scalar::boolean(false));
-    if (t == "null") return Value(Scalar::null());
-    if (t == "unit") return Value(Scalar::unit());
-    return std::nullopt;
-}
-
-// The last forms: a number, a bare name, or nothing that can be read.
-[[gnu::noinline]] Result<Value> read_number_or_name(std::string_view t) {
-    DRAL_ASSIGN_OR_RETURN(auto number, parse_numeric_literal(t));
-    if (number) return Value(std::move(*number));
-    if (is_identifier_path(t)) return Value(Scalar::sym(std::string(t)));
-    return fail(data_error("unable to parse inline expression '", t, "'"));
-}
 
 // Whether `t` is an optional sign and 1 to 18 digits: a VI64 however it is read.
 bool is_short_decimal(std::string_view t) {
@@ -69,89 +20,24 @@ bool is_short_decimal(std::string_view t) {
     return true;
 }
 
-// Characters that TopLevelPieces stops at.
-constexpr std::array<bool, 256> kSplitStops = [] {
-    std::array<bool, 256> stops{};
-    for (unsigned char c : std::string_view("()[]<>\",")) stops[c] = true;
-    return stops;
-}();
-
-// Index of the double quote that closes the string opened at `open`, or the size of `text` when
-// it stays open. A backslash makes the next character literal.
-std::size_t string_end(std::string_view text, std::size_t open) {
-    std::size_t i = open + 1;
-    while (i < text.size()) {
-        const std::size_t stop = text.find_first_of("\"\\", i);
-        if (stop == std::string_view::npos) return text.size();
-        if (text[stop] == '"') return stop;
-        i = stop + 2;
-    }
-    return text.size();
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Splitting
+// Entry points and errors
 
-bool TopLevelPieces::next(std::string_view& piece) {
-    if (done_) return false;
-    const std::size_t size = text_.size();
-    std::size_t parens = 0;
-    std::size_t brackets = 0;
-    std::size_t angles = 0;
-    for (std::size_t i = pos_; i < size; ++i) {
-        const char c = text_[i];
-        if (!kSplitStops[static_cast<unsigned char>(c)]) continue;
-        switch (c) {
-            case '(':
-                ++parens;
-                break;
-            case ')':
-                parens -= parens != 0;
-                break;
-            case '[':
-                ++brackets;
-                break;
-            case ']':
-                brackets -= brackets != 0;
-                break;
-            case '<':
-                ++angles;
-                break;
-            case '>':
-                angles -= angles != 0;
-                break;
-            case '"':
-                i = string_end(text_, i);
-                break;
-            default:  // ','
-                if ((parens | brackets | angles) == 0) {
-                    piece = trim(text_.substr(pos_, i - pos_));
-                    pos_ = i + 1;
-                    return true;
-                }
-        }
-    }
-    piece = trim(text_.substr(pos_));
-    done_ = true;
-    return true;
+Status InlineReader::parse_inline_expr(std::string_view text, std::size_t depth) {
+    if (!read(text, depth)) return fail(take_error());
+    return {};
 }
-
-std::vector<std::string_view> split_top_level(std::string_view text) {
-    std::vector<std::string_view> pieces;
-    TopLevelPieces splitter(text);
-    std::string_view piece;
-    while (splitter.next(piece)) pieces.push_back(piece);
-    return pieces;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Dispatch
 
 Result<Value> InlineReader::parse(std::string_view text, std::size_t depth) {
-    items_.clear();
-    return parse_inline_expr(text, depth);
+    const std::size_t mark = stack_.size();
+    const std::size_t name_mark = stack_.name_count();
+    if (!read(text, depth)) {
+        stack_.truncate(mark, name_mark);
+        return fail(take_error());
+    }
+    return stack_.pop();
 }
 
 Result<Value> parse_inline_expr(std::string_view text, std::size_t depth) {
@@ -159,11 +45,173 @@ Result<Value> parse_inline_expr(std::string_view text, std::size_t depth) {
     return reader.parse(text, depth);
 }
 
-Result<Value> InlineReader::parse_inline_expr(std::string_view text, std::size_t depth) {
+bool InlineReader::failed(DralError error) {
+    error_.emplace(std::move(error));
+    return false;
+}
+
+DralError InlineReader::take_error() {
+    DralError error = std::move(*error_);
+    error_.reset();
+    return error;
+}
+
+bool InlineReader::fail_data(std::string_view detail) {
+    return failed(data_error(std::string(detail)));
+}
+
+bool InlineReader::fail_depth(std::size_t depth) {
+    return failed(DralError::depth_exceeded(depth, kMaxDepth));
+}
+
+bool InlineReader::fail_separator(std::string_view separator, std::string_view text) {
+    return failed(separator_error(separator, text));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Leaf forms
+
+bool InlineReader::read_string(std::string_view t) {
+    auto text = t.starts_with(R"(""")") ? parse_triple_quoted(t) : parse_quoted_string(t);
+    if (!text) return failed(std::move(text.error()));
+    stack_.push(Scalar::str(std::move(*text)));
+    return true;
+}
+
+bool InlineReader::read_binding_reference(std::string_view t) {
+    const std::string_view name = trim(t.substr(1));
+    if (!is_identifier(name)) return failed(data_error("invalid reference name '", name, "'"));
+    stack_.push(Reference::to_binding(std::string(name)));
+    return true;
+}
+
+bool InlineReader::read_symbol(std::string_view t) {
+    auto name = parse_symbol(t);
+    if (!name) return failed(std::move(name.error()));
+    stack_.push(Scalar::sym(std::move(*name)));
+    return true;
+}
+
+bool InlineReader::read_bytes(std::string_view t, BytesForm form) {
+    auto bytes = form == BytesForm::Spaced   ? parse_hex_spaced(t.substr(1, t.size() - 2))
+                 : form == BytesForm::Base64 ? parse_base64_literal(t)
+                                             : parse_hex_literal(t);
+    if (!bytes) return failed(std::move(bytes.error()));
+    stack_.push(Scalar::bytes(std::move(*bytes)));
+    return true;
+}
+
+bool InlineReader::read_keyword(std::string_view t) {
+    if (t == "true") {
+        stack_.push(Scalar::boolean(true));
+    } else if (t == "false") {
+        stack_.push(Scalar::boolean(false));
+    } else if (t == "null") {
+        stack_.push(Scalar::null());
+    } else if (t == "unit") {
+        stack_.push(Scalar::unit());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool InlineReader::push_symbol(std::string_view name) {
+    stack_.push(Scalar::sym(std::string(name)));
+    return true;
+}
+
+bool InlineReader::push_short_decimal(std::string_view t) {
+    stack_.push(parse_short_decimal(t));
+    return true;
+}
+
+bool InlineReader::push_by_id() {
+    stack_.push(Reference::by_id(stack_.pop()));
+    return true;
+}
+
+bool InlineReader::push_sequence(std::size_t mark) {
+    stack_.push(Sequence{std::nullopt, stack_.take_values(mark)});
+    return true;
+}
+
+bool InlineReader::push_association(std::size_t mark) {
+    stack_.push(Association{stack_.take_pairs(mark)});
+    return true;
+}
+
+int InlineReader::read_tagged(std::string_view t) {
+    auto tagged = parse_prefixed_quoted(t);
+    if (!tagged) {
+        failed(std::move(tagged.error()));
+        return -1;
+    }
+    if (!*tagged) return 0;
+    stack_.push(Scalar::tagged(std::move((*tagged)->tag), std::move((*tagged)->value)));
+    return 1;
+}
+
+// The last forms: a number, a bare name, or nothing that can be read.
+bool InlineReader::read_number_or_name(std::string_view t) {
+    auto number = parse_numeric_literal(t);
+    if (!number) return failed(std::move(number.error()));
+    if (*number) {
+        stack_.push(std::move(**number));
+    } else if (is_identifier_path(t)) {
+        stack_.push(Scalar::sym(std::string(t)));
+    } else {
+        return failed(data_error("unable to parse inline expression '", t, "'"));
+    }
+    return true;
+}
+
+int InlineReader::read_sum_header(std::string_view t, std::size_t separator,
+                                  std::string_view& payload) {
+    const std::string_view type_name = trim(t.substr(0, separator));
+    const std::string_view rest = trim(t.substr(separator + 2));
+    if (rest.empty()) {
+        fail_data("missing enum variant");
+        return -1;
+    }
+    stack_.push_name(type_name);
+    const std::size_t open = rest.find('(');
+    if (open == std::string_view::npos) {
+        stack_.push_name(rest);
+        push_sum(stack_.size(), stack_.name_count() - 2, SumPayloadKind::Unit);
+        return 0;
+    }
+    if (rest.back() != ')') {
+        fail_data("unterminated enum payload");
+        return -1;
+    }
+    stack_.push_name(trim(rest.substr(0, open)));
+    payload = rest.substr(open + 1, rest.size() - open - 2);
+    return 1;
+}
+
+bool InlineReader::push_sum(std::size_t mark, std::size_t name_mark, SumPayloadKind kind) {
+    // The type name and the variant lie on the name stack under the field names.
+    Sum sum;
+    if (const std::string_view type_name = stack_.name(name_mark); !type_name.empty())
+        sum.type_name.emplace(type_name);
+    sum.variant = stack_.name(name_mark + 1);
+    sum.payload.kind = kind;
+    if (kind == SumPayloadKind::Tuple) sum.payload.items = stack_.take_values(mark);
+    if (kind == SumPayloadKind::Struct) sum.payload.fields = stack_.take_named(mark, name_mark + 2);
+    stack_.truncate(mark, name_mark);
+    stack_.push(std::move(sum));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dispatch
+
+bool InlineReader::read(std::string_view text, std::size_t depth) {
     if (depth > kMaxDepth) [[unlikely]]
-        return fail(DralError::depth_exceeded(depth, kMaxDepth));
+        return fail_depth(depth);
     const std::string_view t = trim(text);
-    if (t.empty()) return fail(data_error("empty inline expression"));
+    if (t.empty()) return fail_data("empty inline expression");
     const char last = t.back();
     switch (t.front()) {
         case '"':
@@ -173,146 +221,106 @@ Result<Value> InlineReader::parse_inline_expr(std::string_view text, std::size_t
         case '\'':
             return read_symbol(t);
         case '<':
-            if (last == '>') return read_bytes(parse_hex_spaced(t.substr(1, t.size() - 2)));
+            if (last == '>') return read_bytes(t, BytesForm::Spaced);
             break;
         case '(':
-            if (last == ')') return parse_parenthesised(t, depth);
+            if (last == ')') return parse_parenthesised_list(t, depth);
             break;
         case '[':
             if (last == ']') return parse_inline_sequence(t, depth);
             break;
         default:
-            if (is_identifier_start(t.front())) return parse_word(t, depth);
+            if (is_identifier_start(t.front())) return read_word(t, depth);
     }
-    return parse_other(t, depth);
+    return read_other(t, depth);
 }
 
-Result<Value> InlineReader::parse_word(std::string_view t, std::size_t depth) {
-    if (t.size() <= 5)
-        if (auto keyword = read_keyword(t)) return std::move(*keyword);
-    if (t.starts_with("ref ")) return parse_by_id(t, depth);
-    if (t.starts_with("b64\"")) return read_bytes(parse_base64_literal(t));
-    if (t.starts_with("b\"")) return read_bytes(parse_hex_literal(t));
-    if (t.back() == '"') {
-        DRAL_ASSIGN_OR_RETURN(auto tagged, read_tagged(t));
-        if (tagged) return std::move(*tagged);
-    }
+bool InlineReader::read_word(std::string_view t, std::size_t depth) {
+    if (t.size() <= 5 && read_keyword(t)) return true;
+    if (t.starts_with("ref ")) return parse_by_id_reference(t, depth);
+    if (t.starts_with("b64\"")) return read_bytes(t, BytesForm::Base64);
+    if (t.starts_with("b\"")) return read_bytes(t, BytesForm::Compact);
+    if (t.back() == '"')
+        if (const int tagged = read_tagged(t); tagged != 0) return tagged > 0;
     if (t.starts_with("map<") && t.back() == ']' && contains(t, '['))
         return parse_inline_map(t, depth);
     // A plain identifier is a symbol, unless it is one of the special numbers.
-    if (is_identifier(t) && !t.starts_with("NaN") && !t.starts_with("Inf"))
-        return Value(Scalar::sym(std::string(t)));
-    return parse_other(t, depth);
+    if (is_identifier(t) && !t.starts_with("NaN") && !t.starts_with("Inf")) return push_symbol(t);
+    return read_other(t, depth);
 }
 
-Result<Value> InlineReader::parse_other(std::string_view t, std::size_t depth) {
-    if (is_short_decimal(t)) return Value(parse_short_decimal(t));
+bool InlineReader::read_other(std::string_view t, std::size_t depth) {
+    if (is_short_decimal(t)) return push_short_decimal(t);
     if (const std::size_t separator = t.find("::"); separator != std::string_view::npos)
         return parse_inline_sum(t, separator, depth);
     return read_number_or_name(t);
 }
 
-Result<Value> InlineReader::parse_by_id(std::string_view t, std::size_t depth) {
-    DRAL_ASSIGN_OR_RETURN(Value boxed, parse_inline_expr(trim(t.substr(4)), depth + 1));
-    return Value(Reference::by_id(std::move(boxed)));
+bool InlineReader::parse_by_id_reference(std::string_view t, std::size_t depth) {
+    return read(t.substr(4), depth + 1) && push_by_id();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Sequences, maps and sums
 
-Status InlineReader::push_item(std::string_view piece, std::size_t depth) {
-    auto item = parse_inline_expr(piece, depth);
-    if (!item) return fail(std::move(item.error()));
-    items_.push_back(std::move(*item));
-    return {};
-}
-
-std::vector<Value> InlineReader::take_items(std::size_t mark) {
-    const auto first = items_.begin() + static_cast<std::ptrdiff_t>(mark);
-    std::vector<Value> taken(std::make_move_iterator(first), std::make_move_iterator(items_.end()));
-    items_.erase(first, items_.end());
-    return taken;
-}
-
-Result<Value> InlineReader::parse_inline_sequence(std::string_view t, std::size_t depth) {
-    const std::size_t mark = items_.size();
+bool InlineReader::parse_inline_sequence(std::string_view t, std::size_t depth) {
+    const std::size_t mark = stack_.size();
     TopLevelPieces pieces(t.substr(1, t.size() - 2));
     std::string_view piece;
     while (pieces.next(piece))
-        if (!piece.empty()) DRAL_TRY(push_item(piece, depth + 1));
-    return Value(Sequence{std::nullopt, take_items(mark)});
+        if (!piece.empty() && !read(piece, depth + 1)) return false;
+    return push_sequence(mark);
 }
 
-Result<Value> InlineReader::parse_parenthesised(std::string_view t, std::size_t depth) {
+bool InlineReader::parse_parenthesised_list(std::string_view t, std::size_t depth) {
     const std::string_view inside = t.substr(1, t.size() - 2);
-    if (trim(inside).empty()) return Value(Sequence{});
+    const std::size_t mark = stack_.size();
     // Unlike brackets, every piece counts: an empty one fails.
-    const std::size_t mark = items_.size();
-    TopLevelPieces pieces(inside);
-    std::string_view piece;
-    while (pieces.next(piece)) DRAL_TRY(push_item(piece, depth + 1));
-    return Value(Sequence{std::nullopt, take_items(mark)});
+    if (!trim(inside).empty()) {
+        TopLevelPieces pieces(inside);
+        std::string_view piece;
+        while (pieces.next(piece))
+            if (!read(piece, depth + 1)) return false;
+    }
+    return push_sequence(mark);
 }
 
-Result<Value> InlineReader::parse_inline_map(std::string_view t, std::size_t depth) {
+bool InlineReader::parse_inline_map(std::string_view t, std::size_t depth) {
     const std::size_t open = t.find('[');
-    if (open == std::string_view::npos) return fail(data_error("invalid inline map"));
-    const std::size_t mark = items_.size();
+    if (open == std::string_view::npos) return fail_data("invalid inline map");
+    const std::size_t mark = stack_.size();
     TopLevelPieces pieces(t.substr(open + 1, t.size() - open - 2));
     std::string_view piece;
     while (pieces.next(piece)) {
         if (piece.empty()) continue;
         const std::size_t arrow = piece.find("=>");
-        if (arrow == std::string_view::npos) return fail(separator_error("=>", piece));
-        DRAL_TRY(push_item(piece.substr(0, arrow), depth + 1));
-        DRAL_TRY(push_item(piece.substr(arrow + 2), depth + 1));
+        if (arrow == std::string_view::npos) return fail_separator("=>", piece);
+        if (!read(piece.substr(0, arrow), depth + 1) || !read(piece.substr(arrow + 2), depth + 1))
+            return false;
     }
-    // Keys and values lie on the scratch stack in turn.
-    Association association;
-    association.pairs.reserve((items_.size() - mark) / 2);
-    for (std::size_t i = mark; i < items_.size(); i += 2)
-        association.pairs.emplace_back(std::move(items_[i]), std::move(items_[i + 1]));
-    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(mark), items_.end());
-    return Value(std::move(association));
+    return push_association(mark);
 }
 
-Result<Value> InlineReader::parse_inline_sum(std::string_view t, std::size_t separator,
-                                             std::size_t depth) {
-    Sum sum;
-    if (const std::string_view type_name = trim(t.substr(0, separator)); !type_name.empty())
-        sum.type_name.emplace(type_name);
-    const std::string_view rest = trim(t.substr(separator + 2));
-    if (rest.empty()) return fail(data_error("missing enum variant"));
-    const std::size_t open = rest.find('(');
-    if (open == std::string_view::npos) {
-        sum.variant = rest;
-        return Value(std::move(sum));
-    }
-    if (rest.back() != ')') return fail(data_error("unterminated enum payload"));
-    sum.variant = trim(rest.substr(0, open));
-    const std::string_view payload = rest.substr(open + 1, rest.size() - open - 2);
-
+bool InlineReader::parse_inline_sum(std::string_view t, std::size_t separator, std::size_t depth) {
+    const std::size_t mark = stack_.size();
+    const std::size_t name_mark = stack_.name_count();
+    std::string_view payload;
+    if (const int header = read_sum_header(t, separator, payload); header <= 0) return header == 0;
+    // A colon anywhere, even in a string or a nested "::", makes the payload named.
+    const bool named = contains(payload, ':');
     TopLevelPieces pieces(payload);
     std::string_view piece;
-    // A colon anywhere, even in a string or a nested "::", makes the payload named.
-    if (contains(payload, ':')) {
-        sum.payload.kind = SumPayloadKind::Struct;
-        while (pieces.next(piece)) {
+    while (pieces.next(piece)) {
+        if (named) {
             const std::size_t colon = piece.find(':');
-            if (colon == std::string_view::npos) return fail(separator_error(":", piece));
-            DRAL_ASSIGN_OR_RETURN(Value value,
-                                  parse_inline_expr(piece.substr(colon + 1), depth + 1));
-            sum.payload.fields.push_back(
-                Field{std::string(trim(piece.substr(0, colon))), std::move(value)});
+            if (colon == std::string_view::npos) return fail_separator(":", piece);
+            stack_.push_name(trim(piece.substr(0, colon)));
+            if (!read(piece.substr(colon + 1), depth + 1)) return false;
+        } else if (!piece.empty() && !read(piece, depth + 1)) {
+            return false;
         }
-        return Value(std::move(sum));
     }
-    sum.payload.kind = SumPayloadKind::Tuple;
-    const std::size_t mark = items_.size();
-    while (pieces.next(piece))
-        if (!piece.empty()) DRAL_TRY(push_item(piece, depth + 1));
-    sum.payload.items = take_items(mark);
-    return Value(std::move(sum));
+    return push_sum(mark, name_mark, named ? SumPayloadKind::Struct : SumPayloadKind::Tuple);
 }
 
 }  // namespace dral_core::rfc001::ctn

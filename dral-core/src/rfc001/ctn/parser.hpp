@@ -17,27 +17,27 @@
 
 namespace dral_core::rfc001::ctn {
 
-struct Parsed {
-    Value value;
-    std::size_t next;  // the first logical line not consumed
-};
-
-// `depth` arguments are the nesting level of the value being read (1 for a binding or the root).
+// The recursive descent. Every value parse pushes its value onto the stack of the inline reader
+// and returns the first logical line it did not consume, or kFailed with the error kept by the
+// reader, which keeps the frames of the recursion lean (see InlineReader). `depth` arguments are
+// the nesting level of the value being read: 1 for a binding or the root.
 class Parser {
 public:
+    static constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
+
     explicit Parser(const std::vector<LogicalLine>& lines) : lines_(lines) {}
 
     // The statements of the whole document: annotations, uses, bindings and root values.
     Result<Document> parse_statements();
 
     // The value whose header is logical line `index`.
-    Result<Parsed> parse_value_at(std::size_t index, std::size_t depth);
+    std::size_t parse_value_at(std::size_t index, std::size_t depth);
     // A block form when the header names one and has a body, else the inline expression.
-    Result<Parsed> parse_value_from_header(std::string_view header, std::size_t index,
-                                           std::size_t indent, std::size_t depth);
+    std::size_t parse_value_from_header(std::string_view header, std::size_t index,
+                                        std::size_t indent, std::size_t depth);
     // The right-hand side of "name = value" or "key => value" on line `index`.
-    Result<Parsed> parse_rhs_or_nested(std::string_view rhs, std::size_t index, std::size_t indent,
-                                       std::size_t depth);
+    std::size_t parse_rhs_or_nested(std::string_view rhs, std::size_t index, std::size_t indent,
+                                    std::size_t depth);
     // An "@name value" line; the value must be a scalar.
     Result<Annotation> parse_annotation_line(std::string_view text, std::size_t depth);
 
@@ -47,27 +47,46 @@ private:
         return index + 1 < lines_.size() && lines_[index + 1].indent > indent;
     }
 
-    Result<Parsed> parse_struct_block(std::string_view h, std::size_t index, std::size_t indent,
-                                      std::size_t depth);
-    Result<Parsed> parse_enum_block(std::string_view h, std::size_t index, std::size_t indent,
-                                    std::size_t depth);
-    Result<Parsed> parse_map_block(std::size_t index, std::size_t indent, std::size_t depth);
-    Result<Parsed> parse_sequence_block(std::string_view h, std::size_t index, std::size_t indent,
-                                        std::size_t depth);
-    Result<Parsed> parse_stream_block(std::string_view h, std::size_t index, std::size_t indent,
-                                      std::size_t depth);
-    Result<Parsed> parse_tensor_block(std::string_view h, std::size_t index, std::size_t indent,
-                                      std::size_t depth);
+    std::size_t parse_struct_block(std::string_view h, std::size_t index, std::size_t indent,
+                                   std::size_t depth);
+    std::size_t parse_enum_block(std::string_view h, std::size_t index, std::size_t indent,
+                                 std::size_t depth);
+    std::size_t parse_map_block(std::size_t index, std::size_t indent, std::size_t depth);
+    std::size_t parse_sequence_block(std::string_view h, std::size_t index, std::size_t indent,
+                                     std::size_t depth);
+    // Streams and tensors hold no blocks: they end the recursion.
+    [[gnu::noinline]] std::size_t parse_stream_block(std::string_view h, std::size_t index,
+                                                     std::size_t indent, std::size_t depth);
+    [[gnu::noinline]] std::size_t parse_tensor_block(std::string_view h, std::size_t index,
+                                                     std::size_t indent, std::size_t depth);
+    [[gnu::noinline]] Status read_tensor_body(Tensor& tensor, std::size_t index, std::size_t indent,
+                                              std::size_t depth);
 
-    // The "name = value" entries of a struct or enum block, into `fields`; the first line after.
-    Result<std::size_t> parse_fields(std::size_t index, std::size_t indent, std::size_t depth,
-                                     std::vector<Field>& fields, std::string_view name_error,
-                                     std::string_view indent_error);
-    // Fails unless the entry starting at line `i` has the indent of the block's first entry.
-    Status check_entry_indent(std::size_t i, std::size_t first, std::string_view detail) const;
+    // The "name = value" entries of a struct or enum block: names and values on the stack.
+    std::size_t parse_fields(std::size_t index, std::size_t indent, std::size_t depth,
+                             std::string_view name_error, std::string_view indent_error);
+    // Whether the entry at line `i` has the indent of the block's first entry, at `index` + 1.
+    bool entry_indent_ok(std::size_t i, std::size_t index, std::string_view detail);
+
+    // Building the values of blocks from the stack.
+    [[gnu::noinline]] void push_product(std::string_view h, std::size_t mark,
+                                        std::size_t name_mark);
+    [[gnu::noinline]] void push_enum(std::string_view h, std::size_t mark, std::size_t name_mark);
+    [[gnu::noinline]] void push_association(std::size_t mark);
+    [[gnu::noinline]] void push_sequence(std::string_view h, std::size_t mark);
+
+    // Each keeps its error in the reader and returns kFailed.
+    [[gnu::cold]] std::size_t failed(DralError error);
+    [[gnu::cold]] std::size_t fail_line(std::string_view message, std::size_t index);
+    [[gnu::cold]] std::size_t fail_name(std::string_view prefix, std::string_view name,
+                                        std::size_t index);
+    [[gnu::cold]] std::size_t fail_separator(std::string_view separator, std::size_t index);
+    [[gnu::cold]] std::size_t fail_depth(std::size_t depth);
 
     const std::vector<LogicalLine>& lines_;
     InlineReader inline_;
+    ValueStack& stack_ = inline_.stack();
+    std::vector<double> numbers_;   // a tensor's data while its body is read
     std::uint64_t blob_bytes_ = 0;  // zero bytes that binary placeholders asked for so far
 };
 

@@ -1,9 +1,11 @@
 // Tensor blocks: element type and shape from the header; annotations, numeric data lines and
 // binary placeholders in the body.
+#include <algorithm>
 #include <limits>
 #include <utility>
 
 #include "base/limits.hpp"
+#include "encoding/float_text.hpp"
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/literals.hpp"
 #include "rfc001/ctn/parser.hpp"
@@ -70,68 +72,139 @@ std::optional<std::uint64_t> binary_placeholder(std::string_view t) {
     return count;
 }
 
-}  // namespace
+// Appends the number `piece` when it is a plain decimal (digits, sign, point, exponent): such a
+// piece is a VI64 or an F64 however it is read.
+bool append_plain_number(std::string_view piece, std::vector<double>& out) {
+    bool integral = true;
+    for (char c : piece) {
+        if (is_ascii_digit(c) || c == '-' || c == '+') continue;
+        if (c != '.' && c != 'e' && c != 'E') return false;
+        integral = false;
+    }
+    if (integral) {
+        const std::size_t sign = piece[0] == '-' || piece[0] == '+';
+        if (piece.size() == sign || piece.size() - sign > 18 ||
+            piece.find_first_of("+-", sign) != std::string_view::npos)
+            return false;
+        out.push_back(static_cast<double>(parse_short_decimal(piece).as_signed()));
+        return true;
+    }
+    if (!is_ascii_digit(piece[0]) && piece[0] != '+' && piece[0] != '-' && piece[0] != '.')
+        return false;
+    const auto value = parse_float(piece);
+    if (value) out.push_back(*value);
+    return value.has_value();
+}
 
-Status collect_numeric_scalars(const Value& value, std::vector<double>& out) {
+// The common data line, a plain number or a bracketed list of them, read without building its
+// value; false, with nothing appended, for any other line, which then takes the general path.
+// `depth` is the nesting level of the line's value.
+bool append_plain_numbers(std::string_view t, std::size_t depth, std::vector<double>& out) {
+    if (t.front() != '[' || t.back() != ']')
+        return depth <= kMaxDepth && append_plain_number(t, out);
+    if (depth + 1 > kMaxDepth) return false;
+    const std::size_t start = out.size();
+    const std::string_view inside = t.substr(1, t.size() - 2);
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t comma = std::min(inside.find(',', pos), inside.size());
+        const std::string_view piece = trim(inside.substr(pos, comma - pos));
+        if (!piece.empty() && !append_plain_number(piece, out)) {
+            out.resize(start);
+            return false;
+        }
+        if (comma == inside.size()) return true;
+        pos = comma + 1;
+    }
+}
+
+enum class Collected : std::uint8_t { Numbers, OtherScalar, OtherKind };
+
+// The walk of collect_numeric_scalars, which recurses once per nesting level of a data line: the
+// outcome is a plain enumeration, so that the frames stay small.
+Collected collect_numbers(const Value& value, std::vector<double>& out) {
     if (value.kind() == ValueKind::Sequence) {
         for (const Value& item : value.sequence().items)
-            DRAL_TRY(collect_numeric_scalars(item, out));
-        return {};
+            if (const Collected outcome = collect_numbers(item, out); outcome != Collected::Numbers)
+                return outcome;
+        return Collected::Numbers;
     }
-    if (!value.is_scalar())
-        return fail(data_error("tensor literal must contain only numeric sequences"));
+    if (!value.is_scalar()) return Collected::OtherKind;
     const Scalar& scalar = value.scalar();
     switch (scalar.type()) {
         case ScalarType::I64:
         case ScalarType::VI64:
             out.push_back(static_cast<double>(scalar.as_signed()));
-            return {};
+            return Collected::Numbers;
         case ScalarType::U64:
         case ScalarType::VU64:
             out.push_back(static_cast<double>(scalar.as_unsigned()));
-            return {};
+            return Collected::Numbers;
         case ScalarType::F32:
             out.push_back(static_cast<double>(scalar.as_f32()));
-            return {};
+            return Collected::Numbers;
         case ScalarType::F64:
             out.push_back(scalar.as_f64());
-            return {};
+            return Collected::Numbers;
         default:
-            return fail(data_error("tensor literal contains non-numeric scalar"));
+            return Collected::OtherScalar;
     }
 }
 
-Result<Parsed> Parser::parse_tensor_block(std::string_view h, std::size_t index, std::size_t indent,
-                                          std::size_t depth) {
+}  // namespace
+
+Status collect_numeric_scalars(const Value& value, std::vector<double>& out) {
+    switch (collect_numbers(value, out)) {
+        case Collected::Numbers:
+            return {};
+        case Collected::OtherScalar:
+            return fail(data_error("tensor literal contains non-numeric scalar"));
+        case Collected::OtherKind:
+            break;
+    }
+    return fail(data_error("tensor literal must contain only numeric sequences"));
+}
+
+std::size_t Parser::parse_tensor_block(std::string_view h, std::size_t index, std::size_t indent,
+                                       std::size_t depth) {
     Tensor tensor;
     tensor.element_type = parse_generic_type_arg(h).value_or("f32");
-    DRAL_TRY(read_shape(h, tensor.shape));
+    if (auto shape = read_shape(h, tensor.shape); !shape) return failed(std::move(shape.error()));
+    if (auto body = read_tensor_body(tensor, index, indent, depth); !body)
+        return failed(std::move(body.error()));
+    stack_.push(std::move(tensor));
+    std::size_t next = index + 1;
+    while (next < lines_.size() && lines_[next].indent > indent) ++next;
+    return next;
+}
+
+Status Parser::read_tensor_body(Tensor& tensor, std::size_t index, std::size_t indent,
+                                std::size_t depth) {
     std::optional<std::uint64_t> blob;
-    std::vector<double> values;
-    std::size_t i = index + 1;
-    for (; i < lines_.size() && lines_[i].indent > indent; ++i) {
+    numbers_.clear();
+    for (std::size_t i = index + 1; i < lines_.size() && lines_[i].indent > indent; ++i) {
         const std::string_view t = trim(lines_[i].text);
         if (t.front() == '@') {
             DRAL_ASSIGN_OR_RETURN(Annotation annotation, parse_annotation_line(t, depth + 1));
             tensor.annotations.push_back(std::move(annotation));
         } else if (auto count = binary_placeholder(t)) {
             blob = count;  // a later placeholder replaces an earlier one
-        } else {
-            DRAL_ASSIGN_OR_RETURN(Value line, inline_.parse(t, depth + 1));
-            DRAL_TRY(collect_numeric_scalars(line, values));
+        } else if (!append_plain_numbers(t, depth + 1, numbers_)) {
+            DRAL_ASSIGN_OR_RETURN(const Value line, inline_.parse(t, depth + 1));
+            DRAL_TRY(collect_numeric_scalars(line, numbers_));
         }
     }
-    if (blob) {
-        const std::uint64_t total = blob_bytes_ + *blob;
-        if (*blob > kMaxPlaceholderBytes || total > kMaxPlaceholderBytes)
-            return fail(DralError::memory_limit_exceeded(
-                *blob > kMaxPlaceholderBytes ? *blob : total, kMaxPlaceholderBytes));
-        blob_bytes_ = total;
-        tensor.data.storage = Bytes(static_cast<std::size_t>(*blob));
-    } else {
-        tensor.data.storage = std::move(values);
+    if (!blob) {
+        tensor.data.storage = std::vector<double>(numbers_.begin(), numbers_.end());
+        return {};
     }
-    return Parsed{Value(std::move(tensor)), i};
+    const std::uint64_t total = blob_bytes_ + *blob;
+    if (*blob > kMaxPlaceholderBytes || total > kMaxPlaceholderBytes)
+        return fail(DralError::memory_limit_exceeded(*blob > kMaxPlaceholderBytes ? *blob : total,
+                                                     kMaxPlaceholderBytes));
+    blob_bytes_ = total;
+    tensor.data.storage = Bytes(static_cast<std::size_t>(*blob));
+    return {};
 }
 
 }  // namespace dral_core::rfc001::ctn
