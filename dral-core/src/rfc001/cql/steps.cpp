@@ -4,36 +4,16 @@
 #include <optional>
 #include <utility>
 
-#include "encoding/unicode.hpp"
+#include "rfc001/ctn/text_scan.hpp"
 
 namespace dral_core::rfc001::cql {
 namespace {
 
+// The same white space and name characters as CTN.
+using ctn::is_identifier_char;
+using ctn::trim;
+
 constexpr std::size_t kNoMatch = std::string_view::npos;
-
-bool is_white_space_at(std::string_view text, std::size_t start) {
-    auto c = unicode::decode_utf8(text.substr(start));
-    return c && c->length == text.size() - start && unicode::is_white_space(c->code_point);
-}
-
-// `text` without Unicode white space at either end. Bytes that are not UTF-8 are not white space.
-std::string_view trim(std::string_view text) {
-    while (!text.empty()) {
-        auto c = unicode::decode_utf8(text);
-        if (!c || !unicode::is_white_space(c->code_point)) break;
-        text.remove_prefix(c->length);
-    }
-    while (!text.empty()) {
-        // The last character starts at most three continuation bytes before the end.
-        std::size_t start = text.size() - 1;
-        while (start > 0 && text.size() - start < 4 &&
-               unicode::is_utf8_continuation(static_cast<unsigned char>(text[start])))
-            --start;
-        if (!is_white_space_at(text, start)) break;
-        text.remove_suffix(text.size() - start);
-    }
-    return text;
-}
 
 // The position of the `]` that closes the `[` at the start of `text`. Brackets inside double
 // quotes do not count; a backslash there makes the next character literal. Every special
@@ -93,10 +73,6 @@ Result<Step> parse_selector(std::string_view s) {
         DralError::invalid_data("unsupported CQL bracket selector [" + std::string(s) + "]"));
 }
 
-bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 }  // namespace
 
 Result<std::vector<Step>> parse_steps(std::string_view expression) {
@@ -118,7 +94,7 @@ Result<std::vector<Step>> parse_steps(std::string_view expression) {
             // A dot without a name (`..`, `.[0]`, a final `.`) is consumed and selects nothing.
             rest.remove_prefix(1);
             std::size_t length = 0;
-            while (length < rest.size() && is_name_char(rest[length])) ++length;
+            while (length < rest.size() && is_identifier_char(rest[length])) ++length;
             if (length > 0) steps.push_back(Member{std::string(rest.substr(0, length))});
             rest.remove_prefix(length);
         } else {
