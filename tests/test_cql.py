@@ -192,6 +192,8 @@ def test_arguments_by_keyword_and_bytes_subclass_and_signatures():
         pass
     assert dral.rfc_query_cbf(query=".[0]", data=Blob(CBF), as_ctn=True) == ["1"]
     assert dral.rfc_query_ctn(text="[1]", query=".[]") == vi(1)
+    with pytest.raises(UnicodeEncodeError):  # a str with no UTF-8 form, as rfc_parse_ctn reports it
+        dral.rfc_query_ctn("", ".\ud800")
     for function, signature, doc in [
         (dral.rfc_query_cbf, "(data, query, *, as_ctn=False)", "over CBF bytes."),
         (dral.rfc_query_ctn, "(text, query, *, as_ctn=False)", "over CTN text."),
