@@ -5,6 +5,7 @@
 #include "base/byte_buffer.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
+#include "cpython/gc_pause.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
@@ -154,6 +155,7 @@ PyObject* rfc_header_to_py(const cbf::CbfHeader& header) {
 }
 
 PyObject* rfc_decoded_cbf_to_py(const cbf::DecodedDocument& decoded) {
+    GcPause pause;
     PyRef dict(PyDict_New());
     if (!dict) return nullptr;
     PyObject* d = dict.get();

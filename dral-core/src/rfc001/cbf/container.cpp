@@ -8,14 +8,16 @@
 
 namespace dral_core::rfc001::cbf {
 
-void begin_file(ByteBuffer& out) {
+std::size_t begin_file(ByteBuffer& out) {
+    const std::size_t start = out.size();
     std::memset(out.prepare(kHeaderSize), 0, kHeaderSize);
     out.advance(kHeaderSize);
+    return start;
 }
 
-void finish_file(ByteBuffer& out, bool has_symtab, std::uint8_t alignment,
+void finish_file(ByteBuffer& out, std::size_t start, bool has_symtab, std::uint8_t alignment,
                  std::uint64_t root_offset) {
-    std::uint8_t* header = out.data();
+    std::uint8_t* header = out.data() + start;
     std::memcpy(header, kMagic.data(), kMagic.size());
     header[4] = kCbfVersion;
     header[5] = kCtnVersion;
@@ -24,7 +26,7 @@ void finish_file(ByteBuffer& out, bool has_symtab, std::uint8_t alignment,
     std::memset(header + 8, 0, 8);  // schema hash prefix
     store_u64_le(header + 16, root_offset);
     std::memset(header + 24, 0, 8);  // symbol table and index offsets
-    const std::uint64_t crc = crc64(out.span());
+    const std::uint64_t crc = crc64(out.span().subspan(start));
     store_u64_le(out.prepare(kTrailerSize), crc);
     out.advance(kTrailerSize);
 }

@@ -19,12 +19,13 @@ inline constexpr std::uint8_t kCtnVersion = 1;
 inline constexpr std::uint8_t kFlagSelfDescribing = 0x01;
 inline constexpr std::uint8_t kFlagHasSymtab = 0x02;
 
-// Reserves the header at the start of the empty `out`; the body follows it.
-void begin_file(ByteBuffer& out);
+// Reserves the header at the end of `out`, where the file starts; the body follows it. Returns
+// where the file starts.
+std::size_t begin_file(ByteBuffer& out);
 
-// Fills in the header of a file begun with begin_file whose body is now complete, and appends
-// the trailer. `root_offset` counts from the start of the body.
-void finish_file(ByteBuffer& out, bool has_symtab, std::uint8_t alignment,
+// Fills in the header of the file begun at `start` whose body now ends `out`, and appends the
+// trailer. `root_offset` counts from the start of the body.
+void finish_file(ByteBuffer& out, std::size_t start, bool has_symtab, std::uint8_t alignment,
                  std::uint64_t root_offset);
 
 struct OpenedFile {

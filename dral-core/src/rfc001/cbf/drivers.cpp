@@ -27,15 +27,14 @@ Status encode_document_into(const Document& document, const EncodeOptions& optio
     }
     CbfEncodeContext context{std::move(symbols), !table.empty()};
 
-    const std::size_t start = out.size();
-    begin_file(out);
+    const std::size_t start = begin_file(out);
     if (context.has_symtab) write_symbol_table(table, out);
     const std::uint64_t root_offset = out.size() - start - kHeaderSize;
     if (Status status = encode_segment(resolved, resolved.root(), context, out); !status) {
         out.truncate(start);
         return status;
     }
-    finish_file(out, context.has_symtab, options.alignment, root_offset);
+    finish_file(out, start, context.has_symtab, options.alignment, root_offset);
     return {};
 }
 

@@ -161,9 +161,7 @@ ResolvedRoot::ResolvedRoot(const Document& document, const Value& root)
         first_binding_.emplace(document.bindings[i].name, i);
 }
 
-std::size_t ResolvedRoot::target_of(const Value& value) const {
-    if (value.kind() != ValueKind::Reference || first_binding_.empty()) return kNoBinding;
-    const Reference& reference = value.reference();
+std::size_t ResolvedRoot::binding_named_by(const Reference& reference) const {
     if (reference.kind != ReferenceKind::Binding) return kNoBinding;
     auto found = first_binding_.find(reference.name);
     return found == first_binding_.end() ? kNoBinding : found->second;

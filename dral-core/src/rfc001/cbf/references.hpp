@@ -31,7 +31,11 @@ public:
     // The index of the binding a reference names (the first of that name), or kNoBinding when
     // `value` is no reference to a binding of the document.
     static constexpr std::size_t kNoBinding = static_cast<std::size_t>(-1);
-    std::size_t target_of(const Value& value) const;
+    std::size_t target_of(const Value& value) const {
+        // Every walk asks this of every node; most are no reference at all.
+        if (value.kind() != ValueKind::Reference || first_binding_.empty()) return kNoBinding;
+        return binding_named_by(value.reference());
+    }
 
     // `value`, or for a reference to a binding the value it stands for, followed through
     // bindings that are themselves such references.
@@ -45,6 +49,8 @@ public:
     const Document& document() const { return *document_; }
 
 private:
+    std::size_t binding_named_by(const Reference& reference) const;
+
     const Document* document_;
     const Value* root_;
     std::unordered_map<std::string_view, std::size_t> first_binding_;
