@@ -4,6 +4,7 @@
 
 #include "module/module_attributes.hpp"
 #include "rfc/cbf_api.hpp"
+#include "rfc/cql_api.hpp"
 #include "rfc/ctn_api.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/models/models.hpp"
@@ -12,14 +13,26 @@
 namespace dral_python {
 namespace {
 
-// The functions come from one table per concern; the module lists them in this order.
+// The functions come from one table per concern; the module lists them in this order, one name
+// per line.
+// clang-format off
 constexpr const char* kFunctionOrder[] = {
-    "rfc_parse_ctn",  "rfc_format_ctn",      "rfc_compile_ctn",      "rfc_decode_cbf",
-    "rfc_cbf_to_ctn", "rfc_parse_ctn_model", "rfc_decode_cbf_model",
+    "rfc_parse_ctn",
+    "rfc_format_ctn",
+    "rfc_compile_ctn",
+    "rfc_decode_cbf",
+    "rfc_cbf_to_ctn",
+    "rfc_query_cbf",
+    "rfc_query_ctn",
+    "rfc_parse_ctn_model",
+    "rfc_decode_cbf_model",
+    "rfc_query_cbf_model",
+    "rfc_query_ctn_model",
 };
+// clang-format on
 
 PyMethodDef* find_function(const char* name) {
-    PyMethodDef* const tables[] = {ctn_functions(), cbf_functions()};
+    PyMethodDef* const tables[] = {ctn_functions(), cbf_functions(), cql_functions()};
     for (PyMethodDef* table : tables)
         for (PyMethodDef* def = table; def->ml_name != nullptr; ++def)
             if (std::strcmp(def->ml_name, name) == 0) return def;
