@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace dral_core::unicode {
@@ -15,6 +16,9 @@ struct Utf8Char {
 // Decodes the character at the start of `text`. Strict: overlong forms, surrogates, values past
 // U+10FFFF and truncated sequences give nothing.
 std::optional<Utf8Char> decode_utf8(std::string_view text);
+
+// Appends the UTF-8 form of a Unicode scalar value.
+void append_utf8(std::string& out, char32_t code_point);
 
 // Length of the longest prefix of `text` that is well-formed UTF-8.
 std::size_t valid_utf8_prefix(std::string_view text);

@@ -109,17 +109,10 @@ PyRef kind_dict(PyObject* kind) {
     return dict;
 }
 
-PyObject* named_entry(std::string_view entry_name, const rfc::Value& value) {
-    PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), kName, text(entry_name)) ||
-        !put(dict.get(), kValue, rfc_value_to_py(value)))
-        return nullptr;
-    return dict.release();
-}
-
 PyObject* field_list(const std::vector<rfc::Field>& fields) {
-    return build_list(fields.size(),
-                      [&](std::size_t i) { return named_entry(fields[i].name, fields[i].value); });
+    return build_list(fields.size(), [&](std::size_t i) {
+        return rfc_named_value_to_py(fields[i].name, fields[i].value);
+    });
 }
 
 PyObject* value_list(const std::vector<rfc::Value>& values) {
@@ -297,6 +290,14 @@ PyObject* rfc_annotation_to_py(const rfc::Annotation& annotation) {
     return dict.release();
 }
 
+PyObject* rfc_named_value_to_py(std::string_view entry_name, const rfc::Value& value) {
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), kName, text(entry_name)) ||
+        !put(dict.get(), kValue, rfc_value_to_py(value)))
+        return nullptr;
+    return dict.release();
+}
+
 PyObject* rfc_document_to_py(const rfc::Document& document) {
     PyRef dict(PyDict_New());
     if (!dict || !put(dict.get(), kAnnotations, annotation_list(document.annotations)) ||
@@ -306,8 +307,8 @@ PyObject* rfc_document_to_py(const rfc::Document& document) {
         !put(dict.get(), kBindings,
              build_list(document.bindings.size(),
                         [&](std::size_t i) {
-                            return named_entry(document.bindings[i].name,
-                                               document.bindings[i].value);
+                            return rfc_named_value_to_py(document.bindings[i].name,
+                                                         document.bindings[i].value);
                         })) ||
         !put(dict.get(), kRoot,
              document.root ? rfc_value_to_py(*document.root) : Py_NewRef(Py_None)))

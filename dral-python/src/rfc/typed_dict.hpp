@@ -5,6 +5,8 @@
 
 #include <Python.h>
 
+#include <string_view>
+
 #include "rfc001/ast.hpp"
 
 namespace dral_python {
@@ -14,6 +16,8 @@ PyObject* rfc_document_to_py(const dral_core::rfc001::Document& document);
 PyObject* rfc_value_to_py(const dral_core::rfc001::Value& value);
 PyObject* rfc_scalar_to_py(const dral_core::rfc001::Scalar& scalar);
 PyObject* rfc_annotation_to_py(const dral_core::rfc001::Annotation& annotation);
+// {"name": name, "value": the value's dictionary}, the form of fields and bindings.
+PyObject* rfc_named_value_to_py(std::string_view name, const dral_core::rfc001::Value& value);
 
 // The plain Python value of a scalar, as RfcValue.scalar_value gives it (a Tagged gives its text).
 PyObject* rfc_scalar_value_to_py(const dral_core::rfc001::Scalar& scalar);

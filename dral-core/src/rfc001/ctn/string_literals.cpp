@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "encoding/base64.hpp"
+#include "encoding/unicode.hpp"
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/literals.hpp"
 
@@ -73,7 +74,7 @@ Result<std::string> unescape(std::string_view body, std::size_t first_escape) {
         if (!value) return fail(data_error("invalid unicode escape"));
         if (*value > 0x10FFFF || (*value >= 0xD800 && *value <= 0xDFFF))
             return fail(data_error("invalid unicode scalar value"));
-        append_utf8(out, static_cast<char32_t>(*value));
+        unicode::append_utf8(out, static_cast<char32_t>(*value));
         i = close + 1;
     }
     return out;

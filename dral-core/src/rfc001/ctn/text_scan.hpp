@@ -79,9 +79,6 @@ std::size_t count_chars(std::string_view text);
 // Bytes of the UTF-8 character starting `text` (1 for a stray byte); `text` is not empty.
 std::size_t char_length(std::string_view text);
 
-// Appends the UTF-8 form of a Unicode scalar value.
-void append_utf8(std::string& out, char32_t code_point);
-
 // `a`, then `b`, then `c`, for the messages that quote a piece of the input.
 std::string concat(std::string_view a, std::string_view b, std::string_view c = {});
 

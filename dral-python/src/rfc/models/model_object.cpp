@@ -5,7 +5,6 @@
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/module_attributes.hpp"
-#include "rfc/typed_dict.hpp"
 
 namespace dral_python {
 namespace {
@@ -64,17 +63,6 @@ PyObject* named_repr(std::string_view class_name, std::string_view name) {
     append_escaped(text, name);
     text += "\")";
     return new_utf8_str(text);
-}
-
-PyObject* named_value_dict(std::string_view name, const dral_core::rfc001::Value& value) {
-    PyRef dict(PyDict_New());
-    if (!dict) return nullptr;
-    PyRef key(new_utf8_str(name));
-    if (!key || PyDict_SetItemString(dict.get(), "name", key.get()) < 0) return nullptr;
-    PyRef converted(rfc_value_to_py(value));
-    if (!converted || PyDict_SetItemString(dict.get(), "value", converted.get()) < 0)
-        return nullptr;
-    return dict.release();
 }
 
 PyObject* str_list(const std::vector<std::string_view>& texts) {

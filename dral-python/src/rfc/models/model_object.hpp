@@ -55,9 +55,6 @@ int add_model_class(PyObject* module, PyType_Spec* spec, PyTypeObject** type);
 // `Class(name="...")`, the name quoted with backslash escapes.
 PyObject* named_repr(std::string_view class_name, std::string_view name);
 
-// {"name": name, "value": the typed dictionary of value}.
-PyObject* named_value_dict(std::string_view name, const dral_core::rfc001::Value& value);
-
 // A list of str, one per text.
 PyObject* str_list(const std::vector<std::string_view>& texts);
 
