@@ -18,7 +18,8 @@ namespace ctn = dral_core::rfc001::ctn;
 
 constexpr const char* kTextNames[] = {"text"};
 
-// Parses the one `text` argument of `signature` and hands the parsed document to `use`.
+// Parses the one `text` argument of `signature` and hands the parsed document, and the size of
+// its text, to `use`.
 template <class Use>
 PyObject* with_document(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames, Use use) {
@@ -31,25 +32,27 @@ PyObject* with_document(const Signature& signature, PyObject* const* args, Py_ss
         if (!text) return nullptr;
         auto document = ctn::parse_document(*text);
         if (!document) return map_rfc_error(document.error());
-        return use(std::move(*document));
+        return use(std::move(*document), text->size());
     });
 }
 
 constexpr Signature kParse{"rfc_parse_ctn", kTextNames, 1, 1, 1};
 
 PyObject* rfc_parse_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return with_document(kParse, args, nargs, kwnames, [](dral_core::rfc001::Document document) {
-        GcPause pause;
-        return rfc_document_to_py(document);
-    });
+    return with_document(kParse, args, nargs, kwnames,
+                         [](dral_core::rfc001::Document document, std::size_t) {
+                             GcPause pause;
+                             return rfc_document_to_py(document);
+                         });
 }
 
 constexpr Signature kFormat{"rfc_format_ctn", kTextNames, 1, 1, 1};
 
 PyObject* rfc_format_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return with_document(kFormat, args, nargs, kwnames, [](dral_core::rfc001::Document document) {
-        return new_utf8_str(ctn::format_document(document));
-    });
+    return with_document(kFormat, args, nargs, kwnames,
+                         [](dral_core::rfc001::Document document, std::size_t text_size) {
+                             return new_utf8_str(ctn::format_document(document, text_size));
+                         });
 }
 
 constexpr Signature kParseModel{"rfc_parse_ctn_model", kTextNames, 1, 1, 1};
@@ -57,7 +60,7 @@ constexpr Signature kParseModel{"rfc_parse_ctn_model", kTextNames, 1, 1, 1};
 PyObject* rfc_parse_ctn_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
     return with_document(
-        kParseModel, args, nargs, kwnames, [](dral_core::rfc001::Document document) {
+        kParseModel, args, nargs, kwnames, [](dral_core::rfc001::Document document, std::size_t) {
             return new_rfc_document(
                 std::make_shared<const dral_core::rfc001::Document>(std::move(document)));
         });

@@ -15,8 +15,9 @@ namespace dral_core::rfc001::ctn {
 Result<Document> parse_document(std::string_view text);
 
 // The canonical text of a document: annotations, uses, bindings, then the root after a blank
-// line. Never ends with a line feed; never fails.
-std::string format_document(const Document& document);
+// line. Never ends with a line feed; never fails. `expected_size` is room to reserve up front
+// (the source text's size is a good guess), so that a large text is not copied as it grows.
+std::string format_document(const Document& document, std::size_t expected_size = 0);
 
 // The text of one value as it would start a line at indent 0 (inline when it has a one-line
 // form, else a header line and indented body lines).

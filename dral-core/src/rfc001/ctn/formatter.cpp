@@ -347,8 +347,9 @@ std::string format_value(const Value& value) {
     return out;
 }
 
-std::string format_document(const Document& document) {
+std::string format_document(const Document& document, std::size_t expected_size) {
     std::string out;
+    out.reserve(expected_size);
     for (const Annotation& annotation : document.annotations) {
         append_annotation(out, annotation);
         out += '\n';
