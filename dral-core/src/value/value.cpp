@@ -1,12 +1,96 @@
 #include "value/value.hpp"
 
+#include <new>
+
 namespace dral_core {
 
-Value::~Value() = default;
-Value::Value(const Value&) = default;
+namespace {
+
+bool holds_something(const Value& value) { return value.is_container() && value.size() != 0; }
+
+}  // namespace
+
+Value::~Value() {
+    if (!is_container()) return;
+    try {
+        // Children that hold containers are taken out first and destroyed one at a time, each
+        // once it holds no container of its own: no destructor below this one recurses.
+        std::vector<Value> pending;
+        move_nested_into(pending);
+        while (!pending.empty()) {
+            Value last = std::move(pending.back());
+            pending.pop_back();
+            last.move_nested_into(pending);
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory for the list: what is left goes by recursion, as trees of any depth the
+        // stack allows always could.
+    }
+}
+
+void Value::move_nested_into(std::vector<Value>& pending) {
+    if (kind() == Kind::Array) {
+        for (Value& item : as_array())
+            if (holds_something(item)) pending.push_back(std::move(item));
+    } else if (kind() == Kind::Object) {
+        for (Entry& entry : as_object())
+            if (holds_something(entry.second)) pending.push_back(std::move(entry.second));
+    }
+}
+
+Value::Value(const Value& other) : storage_(shallow_copy(other)) {
+    if (holds_something(other)) copy_elements(other);
+}
+
 Value::Value(Value&&) noexcept = default;
-Value& Value::operator=(const Value&) = default;
+
+Value& Value::operator=(const Value& other) {
+    if (this != &other) *this = Value(other);
+    return *this;
+}
+
 Value& Value::operator=(Value&&) noexcept = default;
+
+Value::Storage Value::shallow_copy(const Value& value) {
+    if (value.kind() == Kind::Array) {
+        Array items;
+        items.reserve(value.as_array().size());
+        return Storage(std::in_place_index<7>, std::move(items));
+    }
+    if (value.kind() == Kind::Object) {
+        Object entries;
+        entries.reserve(value.as_object().size());
+        return Storage(std::in_place_index<8>, std::move(entries));
+    }
+    return value.storage_;
+}
+
+void Value::copy_elements(const Value& source) {
+    // Every container is made with room for all of its elements, so the targets recorded here
+    // stay where they are while their siblings are added.
+    struct Copy {
+        const Value* source;
+        Value* target;
+    };
+    std::vector<Copy> pending{{&source, this}};
+    while (!pending.empty()) {
+        const Copy copy = pending.back();
+        pending.pop_back();
+        if (copy.source->kind() == Kind::Array) {
+            Array& items = copy.target->as_array();
+            for (const Value& item : copy.source->as_array()) {
+                items.push_back(Value(shallow_copy(item)));
+                if (holds_something(item)) pending.push_back({&item, &items.back()});
+            }
+        } else {
+            Object& entries = copy.target->as_object();
+            for (const auto& [key, value] : copy.source->as_object()) {
+                entries.emplace_back(key, Value(shallow_copy(value)));
+                if (holds_something(value)) pending.push_back({&value, &entries.back().second});
+            }
+        }
+    }
+}
 
 bool Value::contains_key(std::string_view key) const { return get(key) != nullptr; }
 

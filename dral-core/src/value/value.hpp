@@ -27,7 +27,9 @@ public:
                                  std::string, Bytes, Array, Object>;
 
     Value() = default;
-    // Out of line: keeps the variant's destruction from being inlined into every producer.
+    // Copying and destroying follow nesting with a list on the heap, not by recursion, so that a
+    // tree as deep as any reader allows fits a small thread stack. Out of line: keeps the
+    // variant's destruction from being inlined into every producer.
     ~Value();
     Value(const Value&);
     Value(Value&&) noexcept;
@@ -70,6 +72,12 @@ public:
 
 private:
     explicit Value(Storage storage) : storage_(std::move(storage)) {}
+    // A scalar's copy, or an empty container of the same kind with room for all of its elements.
+    static Storage shallow_copy(const Value& value);
+    // Fills this empty container, made by shallow_copy of `source`, with copies of its elements.
+    void copy_elements(const Value& source);
+    // Moves every child container that holds something to the back of `pending`.
+    void move_nested_into(std::vector<Value>& pending);
     Storage storage_;
 };
 
