@@ -2,19 +2,60 @@
 
 #include <new>
 
+#include "base/small_stack.hpp"
+
 namespace dral_core {
 
 namespace {
 
-bool holds_something(const Value& value) { return value.is_container() && value.size() != 0; }
+// Levels freed by plain recursion before what lies deeper is taken apart on the heap: a few
+// kilobytes of stack, and deeper than real documents go. A destructor frees the containers nested
+// in its value first, so that destroying the elements themselves never recurses.
+constexpr std::size_t kRecursiveLevels = 64;
+
+// Inline, unlike size(): moved-from and empty containers are the most common ones freed.
+bool holds_something(const Value& value) {
+    switch (value.kind()) {
+        case Kind::Array:
+            return !value.as_array().empty();
+        case Kind::Object:
+            return !value.as_object().empty();
+        default:
+            return false;
+    }
+}
 
 }  // namespace
 
 Value::~Value() {
-    if (!is_container()) return;
+    if (holds_something(*this)) free_nested(kRecursiveLevels);
+}
+
+void Value::free_nested(std::size_t levels) noexcept {
+    auto free_child = [levels](Value& child) {
+        if (!holds_something(child)) return;
+        if (levels == 0) {
+            child.dismantle();
+            return;
+        }
+        child.free_nested(levels - 1);
+        // Its elements hold nothing nested now: freeing them recurses no further.
+        if (child.kind() == Kind::Array)
+            Array().swap(child.as_array());
+        else
+            Object().swap(child.as_object());
+    };
+    if (kind() == Kind::Array) {
+        for (Value& item : as_array()) free_child(item);
+    } else {
+        for (Entry& entry : as_object()) free_child(entry.second);
+    }
+}
+
+void Value::dismantle() noexcept {
     try {
-        // Children that hold containers are taken out first and destroyed one at a time, each
-        // once it holds no container of its own: no destructor below this one recurses.
+        // Children that hold something are taken out and freed one at a time, each once it
+        // holds no container with anything in it.
         std::vector<Value> pending;
         move_nested_into(pending);
         while (!pending.empty()) {
@@ -23,9 +64,9 @@ Value::~Value() {
             last.move_nested_into(pending);
         }
     } catch (const std::bad_alloc&) {
-        // Out of memory for the list: what is left goes by recursion, as trees of any depth the
-        // stack allows always could.
+        // Out of memory for the list: what is left goes by recursion, as far as the stack allows.
     }
+    storage_.emplace<0>();
 }
 
 void Value::move_nested_into(std::vector<Value>& pending) {
@@ -41,8 +82,6 @@ void Value::move_nested_into(std::vector<Value>& pending) {
 Value::Value(const Value& other) : storage_(shallow_copy(other)) {
     if (holds_something(other)) copy_elements(other);
 }
-
-Value::Value(Value&&) noexcept = default;
 
 Value& Value::operator=(const Value& other) {
     if (this != &other) *this = Value(other);
@@ -72,7 +111,8 @@ void Value::copy_elements(const Value& source) {
         const Value* source;
         Value* target;
     };
-    std::vector<Copy> pending{{&source, this}};
+    SmallStack<Copy, 16> pending;
+    pending.push_back({&source, this});
     while (!pending.empty()) {
         const Copy copy = pending.back();
         pending.pop_back();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/nesting.hpp"
+#include "base/small_stack.hpp"
 #include "convert/key_cache.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
@@ -27,123 +28,140 @@ PyObject* type_name(PyObject* object) {
 
 namespace {
 
-// Python objects to a Value, depth first. The containers being converted wait on a list on the
-// heap rather than in native stack frames, so the depth of the object never decides the depth of
-// the call stack: nesting is bounded by kMaxNestingDepth alone, which a self-containing object
-// reaches too.
+// Python objects to a Value, depth first. The containers being converted wait on a stack of
+// their own rather than in native stack frames, so the depth of the object never decides the
+// depth of the call stack: nesting is bounded by kMaxNestingDepth alone, which a self-containing
+// object reaches too.
 class PyToValue {
 public:
     explicit PyToValue(bool sort_keys) : sort_keys_(sort_keys) {}
 
     std::optional<Value> convert(PyObject* root) {
-        Step step = visit(root);
+        if (!is_container(root)) return scalar(root);
+        if (!open(root)) return std::nullopt;
         for (;;) {
-            if (step == Step::Failed) return std::nullopt;
-            if (step == Step::Converted) {
-                if (open_.empty()) return std::move(converted_);
-                add_to_parent();
+            // Scalars are added where they are met; the loop comes back here for the next
+            // container to open, and when the one on top is complete.
+            Open& top = open_.back();
+            PyObject* child = nullptr;
+            if (top.is_dict) {
+                dral_core::Object& entries = top.target.as_object();
+                PyObject* key;
+                while (PyDict_Next(top.source, &top.position, &key, &child)) {
+                    if (!read_key(key, top.key)) return std::nullopt;
+                    if (is_container(child)) break;
+                    auto value = scalar(child);
+                    if (!value) return std::nullopt;
+                    entries.emplace_back(std::move(top.key), std::move(*value));
+                    child = nullptr;
+                }
+            } else {
+                dral_core::Array& items = top.target.as_array();
+                // The size is read on every step: nothing here runs Python code, but stay exact.
+                while (top.position < PySequence_Fast_GET_SIZE(top.source)) {
+                    child = PySequence_Fast_GET_ITEM(top.source, top.position++);
+                    if (is_container(child)) break;
+                    auto value = scalar(child);
+                    if (!value) return std::nullopt;
+                    items.push_back(std::move(*value));
+                    child = nullptr;
+                }
             }
-            step = visit_next(open_.back());
+            if (child != nullptr) {
+                if (!open(child)) return std::nullopt;
+                continue;
+            }
+            Value done = close();
+            if (open_.empty()) return done;
+            add(open_.back(), std::move(done));
         }
     }
 
 private:
-    // What visiting an object did: failed (exception set), converted it whole (a scalar, in
-    // converted_), or opened it as a container whose elements come next.
-    enum class Step { Failed, Converted, Opened };
-
     struct Open {
+        Open(PyObject* container, bool dict)
+            : source(container),
+              target(dict ? Value::object({}) : Value::array({})),
+              is_dict(dict) {}
         PyObject* source;  // borrowed: no Python code runs while converting
         Value target;
-        Py_ssize_t position;  // the next item, or PyDict_Next's position
-        std::string key;      // of the dict entry whose value is being converted
+        Py_ssize_t position = 0;  // the next item, or PyDict_Next's position
+        std::string key;          // of the dict entry being converted
+        bool is_dict;
     };
 
-    Step visit(PyObject* object) {
-        if (object == Py_None) return converted(Value::null());
-        if (PyBool_Check(object)) return converted(Value::boolean(object == Py_True));
+    // No type is both a container and a scalar, so this order decides nothing the rules'
+    // order would not.
+    static bool is_container(PyObject* object) {
+        return PyDict_Check(object) || PyList_Check(object) || PyTuple_Check(object);
+    }
+
+    static std::optional<Value> scalar(PyObject* object) {
+        if (object == Py_None) return Value::null();
+        if (PyBool_Check(object)) return Value::boolean(object == Py_True);
         if (PyLong_Check(object)) {
             long long n = PyLong_AsLongLong(object);
-            if (n == -1 && PyErr_Occurred()) return Step::Failed;
-            return converted(n < 0 ? Value::integer(n)
-                                   : Value::uint(static_cast<std::uint64_t>(n)));
+            if (n == -1 && PyErr_Occurred()) return std::nullopt;
+            return n < 0 ? Value::integer(n) : Value::uint(static_cast<std::uint64_t>(n));
         }
-        if (PyFloat_Check(object)) return converted(Value::floating(PyFloat_AS_DOUBLE(object)));
+        if (PyFloat_Check(object)) return Value::floating(PyFloat_AS_DOUBLE(object));
         if (PyUnicode_Check(object)) {
             Py_ssize_t length;
             const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
-            if (utf8 == nullptr) return Step::Failed;
-            return converted(Value::str(std::string(utf8, static_cast<std::size_t>(length))));
+            if (utf8 == nullptr) return std::nullopt;
+            return Value::str(std::string(utf8, static_cast<std::size_t>(length)));
         }
         if (PyBytes_Check(object)) {
             auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
-            return converted(Value::bytes(dral_core::Bytes(data, data + PyBytes_GET_SIZE(object))));
+            return Value::bytes(dral_core::Bytes(data, data + PyBytes_GET_SIZE(object)));
         }
-        if (PyDict_Check(object)) return open(object, &PyDict_Type);
-        if (PyList_Check(object)) return open(object, &PyList_Type);
-        if (PyTuple_Check(object)) return open(object, &PyTuple_Type);
         PyRef name(type_name(object));
         if (name) {
             // %S: a metaclass may make __name__ anything, not only a str.
             PyRef message(PyUnicode_FromFormat("cannot convert %S to Dral value", name.get()));
             if (message) raise_type_error(message.get());
         }
-        return Step::Failed;
+        return std::nullopt;
     }
 
-    Step converted(Value value) {
-        converted_ = std::move(value);
-        return Step::Converted;
+    static bool read_key(PyObject* key, std::string& out) {
+        Py_ssize_t length;
+        const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
+        if (utf8 == nullptr) {
+            PyErr_Clear();
+            PyRef message(PyUnicode_FromString("dict keys must be strings"));
+            if (message) raise_type_error(message.get());
+            return false;
+        }
+        out.assign(utf8, static_cast<std::size_t>(length));
+        return true;
     }
 
     // Containers: exact types only.
-    Step open(PyObject* object, PyTypeObject* exact) {
+    bool open(PyObject* object) {
+        PyTypeObject* exact = PyDict_Check(object)   ? &PyDict_Type
+                              : PyList_Check(object) ? &PyList_Type
+                                                     : &PyTuple_Type;
         if (Py_TYPE(object) != exact) {
             PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to '%s'",
                          Py_TYPE(object)->tp_name, exact->tp_name);
-            return Step::Failed;
+            return false;
         }
         if (open_.size() >= dral_core::kMaxNestingDepth) {
             raise_too_deep();
-            return Step::Failed;
+            return false;
         }
-        Value target;
-        if (exact == &PyDict_Type) {
-            dral_core::Object entries;
-            entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(object)));
-            target = Value::object(std::move(entries));
-        } else {
-            dral_core::Array items;
-            items.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object)));
-            target = Value::array(std::move(items));
-        }
-        open_.push_back({object, std::move(target), 0, {}});
-        return Step::Opened;
+        bool is_dict = exact == &PyDict_Type;
+        open_.push_back(Open(object, is_dict));
+        Value& target = open_.back().target;
+        if (is_dict)
+            target.as_object().reserve(static_cast<std::size_t>(PyDict_GET_SIZE(object)));
+        else
+            target.as_array().reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object)));
+        return true;
     }
 
-    // Visits the next element of `top`, or closes it when it has no more.
-    Step visit_next(Open& top) {
-        if (top.target.kind() == dral_core::Kind::Object) {
-            PyObject *key, *value;
-            if (!PyDict_Next(top.source, &top.position, &key, &value)) return close();
-            Py_ssize_t length;
-            const char* utf8 =
-                PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
-            if (utf8 == nullptr) {
-                PyErr_Clear();
-                PyRef message(PyUnicode_FromString("dict keys must be strings"));
-                if (message) raise_type_error(message.get());
-                return Step::Failed;
-            }
-            top.key.assign(utf8, static_cast<std::size_t>(length));
-            return visit(value);
-        }
-        // The size is read on every step: nothing here runs Python code, but stay exact.
-        if (top.position >= PySequence_Fast_GET_SIZE(top.source)) return close();
-        return visit(PySequence_Fast_GET_ITEM(top.source, top.position++));
-    }
-
-    Step close() {
+    Value close() {
         Value value = std::move(open_.back().target);
         open_.pop_back();
         if (sort_keys_ && value.kind() == dral_core::Kind::Object) {
@@ -151,20 +169,18 @@ private:
             std::stable_sort(entries.begin(), entries.end(),
                              [](const auto& a, const auto& b) { return a.first < b.first; });
         }
-        return converted(std::move(value));
+        return value;
     }
 
-    void add_to_parent() {
-        Open& parent = open_.back();
-        if (parent.target.kind() == dral_core::Kind::Object)
-            parent.target.as_object().emplace_back(std::move(parent.key), std::move(converted_));
+    static void add(Open& parent, Value&& value) {
+        if (parent.is_dict)
+            parent.target.as_object().emplace_back(std::move(parent.key), std::move(value));
         else
-            parent.target.as_array().push_back(std::move(converted_));
+            parent.target.as_array().push_back(std::move(value));
     }
 
     bool sort_keys_;
-    std::vector<Open> open_;
-    Value converted_;
+    dral_core::SmallStack<Open, 8> open_;
 };
 
 PyObject* str_to_py(const std::string& text) { return new_utf8_str(text); }
@@ -204,8 +220,22 @@ PyObject* scalar_to_py(const Value& value) {
 
 // An empty dict, or a list of the array's length whose items are still to be set.
 PyObject* new_container(const Value& value) {
-    auto size = static_cast<Py_ssize_t>(value.size());
-    return value.kind() == dral_core::Kind::Array ? PyList_New(size) : _PyDict_NewPresized(size);
+    return value.kind() == dral_core::Kind::Array
+               ? PyList_New(static_cast<Py_ssize_t>(value.as_array().size()))
+               : _PyDict_NewPresized(static_cast<Py_ssize_t>(value.as_object().size()));
+}
+
+// The element's Python object, and whether it is a container with elements still to convert.
+PyObject* element_to_py(const Value& element, bool& to_fill) {
+    to_fill = false;
+    if (element.kind() == dral_core::Kind::Array) {
+        to_fill = !element.as_array().empty();
+    } else if (element.kind() == dral_core::Kind::Object) {
+        to_fill = !element.as_object().empty();
+    } else {
+        return scalar_to_py(element);
+    }
+    return new_container(element);
 }
 
 }  // namespace
@@ -215,7 +245,7 @@ std::optional<Value> py_to_value(PyObject* object, bool sort_keys) {
 }
 
 // Containers are made and put in their parent first, then filled, depth first; the ones being
-// filled wait on a list on the heap, so any depth of value fits a small native stack. Only the
+// filled wait on a stack of their own, so any depth of value fits a small native stack. Only the
 // root is owned here: everything else belongs to it from the moment it exists.
 PyObject* value_to_py(const Value& value) {
     if (!value.is_container()) return scalar_to_py(value);
@@ -226,29 +256,38 @@ PyObject* value_to_py(const Value& value) {
         PyObject* target;  // borrowed from its parent
         std::size_t next;
     };
-    std::vector<Filling> open{{&value, root.get(), 0}};
+    dral_core::SmallStack<Filling, 16> open;
+    open.push_back({&value, root.get(), 0});
     while (!open.empty()) {
         Filling& top = open.back();
-        if (top.next == top.source->size()) {
-            open.pop_back();
-            continue;
-        }
-        const std::size_t index = top.next++;
-        PyObject* target = top.target;
-        const bool is_array = top.source->kind() == dral_core::Kind::Array;
-        const Value& child =
-            is_array ? top.source->as_array()[index] : top.source->as_object()[index].second;
-        PyRef item(child.is_container() ? new_container(child) : scalar_to_py(child));
-        if (!item) return nullptr;
-        PyObject* made = item.get();
-        if (is_array) {
-            PyList_SET_ITEM(target, static_cast<Py_ssize_t>(index), item.release());
+        const Value* nested = nullptr;
+        PyObject* made = nullptr;
+        bool to_fill = false;
+        if (top.source->kind() == dral_core::Kind::Array) {
+            const dral_core::Array& items = top.source->as_array();
+            while (!to_fill && top.next < items.size()) {
+                nested = &items[top.next];
+                made = element_to_py(*nested, to_fill);
+                if (made == nullptr) return nullptr;
+                PyList_SET_ITEM(top.target, static_cast<Py_ssize_t>(top.next++), made);
+            }
         } else {
-            PyRef key(key_to_py(top.source->as_object()[index].first));
-            // In entry order, so that a repeated key keeps its first place and its last value.
-            if (!key || PyDict_SetItem(target, key.get(), made) < 0) return nullptr;
+            const dral_core::Object& entries = top.source->as_object();
+            while (!to_fill && top.next < entries.size()) {
+                const auto& [key, element] = entries[top.next++];
+                nested = &element;
+                PyRef item(element_to_py(element, to_fill));
+                PyRef py_key(item ? key_to_py(key) : nullptr);
+                // In entry order, so that a repeated key keeps its first place and its last value.
+                if (!py_key || PyDict_SetItem(top.target, py_key.get(), item.get()) < 0)
+                    return nullptr;
+                made = item.get();  // the dict holds it now
+            }
         }
-        if (child.size() != 0) open.push_back({&child, made, 0});  // `top` is not used below
+        if (to_fill)
+            open.push_back({nested, made, 0});  // `top` is not used past this point
+        else
+            open.pop_back();
     }
     return root.release();
 }
