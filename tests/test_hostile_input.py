@@ -10,6 +10,7 @@ import pytest
 
 import dral
 from helpers import DATA, P, STRING_DICT, block, data_stream, eof, string_dict, varint
+import isolated
 import memory_cases
 from isolated import run_fresh, run_isolated
 
@@ -142,6 +143,7 @@ OUT_OF_MEMORY = [name for name in vars(memory_cases) if inspect.isfunction(getat
                  and getattr(memory_cases, name).__module__ == "memory_cases"]
 
 
+@pytest.mark.skipif(isolated.SANITIZED, reason="no address-space limit under AddressSanitizer")
 def test_out_of_memory_raises_memory_error():
     outcomes = run_fresh("memory_cases", OUT_OF_MEMORY, memory=memory_cases.ALLOWANCE)
     expected = {name: ("raised", "MemoryError", "") for name in OUT_OF_MEMORY}

@@ -10,7 +10,7 @@ import pytest
 
 import dral
 from helpers import data_stream, nested_arrays, nested_list
-from isolated import run_isolated
+from isolated import SLOWDOWN, run_isolated
 
 SHARED = [
     {"name": "x", "tags": ["a", "b", "a"], "n": -1, "f": 2.5, "none": None, "yes": True, "raw": b"\x00\xff"},
@@ -91,11 +91,23 @@ def depth_of(value) -> int:
     return depth
 
 
+def nested_dicts(depth: int):
+    """`depth - 1` dicts, each holding the next under two keys, around an empty list."""
+    value = []
+    for _ in range(depth - 1):
+        value = {"a": value, "b": 1}
+    return value
+
+
+def encode_one(obj):
+    encoder = dral.Encoder(sort_keys=True)
+    encoder.encode(obj)
+    return dral.loads(encoder.finish())
+
+
 LIMIT = 4096
 LISTS = nested_list(LIMIT)
-DICTS = nested_list(1)
-for _ in range(LIMIT - 1):
-    DICTS = {"k": DICTS}
+DICTS = nested_dicts(LIMIT)
 BRACKETS = "[" * LIMIT + "]" * LIMIT
 BRACES = "{k: " * (LIMIT - 1) + "[]" + ";}" * (LIMIT - 1)
 STREAM = data_stream(nested_arrays(LIMIT))
@@ -110,7 +122,8 @@ SMALL_STACK = {
     "pretty_print": (lambda: dral.pretty_print(LISTS).count("["), ("returned", LIMIT)),
     "pretty_print of dicts": (lambda: dral.pretty_print(DICTS).count("{"), ("returned", LIMIT - 1)),
     "dumps": (lambda: dral.dumps(LISTS), ("raised", "DralEncodeError", TOO_DEEP)),
-    "dumps at its limit": (lambda: dral.loads(dral.dumps(nested_list(128), sort_keys=True)), ("depth", 128)),
+    "dumps at its limit": (lambda: dral.loads(dral.dumps(nested_dicts(128), sort_keys=True)), ("depth", 128)),
+    "Encoder at its limit": (lambda: encode_one(nested_dicts(128)), ("depth", 128)),
     "Encoder.encode": (lambda: dral.Encoder().encode(DICTS), ("raised", "DralEncodeError", TOO_DEEP)),
     "parse_text": (lambda: dral.parse_text(BRACKETS), ("depth", LIMIT)),
     "parse_text of braces": (lambda: dral.parse_text(BRACES), ("depth", LIMIT)),
@@ -136,7 +149,7 @@ def in_small_thread(call):
         except BaseException as error:  # noqa: BLE001 - reported to the parent
             outcome.append(("raised", type(error).__name__, str(error)))
 
-    threading.stack_size(256 * 1024)
+    threading.stack_size(256 * 1024 * SLOWDOWN)
     thread = threading.Thread(target=target)
     thread.start()
     thread.join()
