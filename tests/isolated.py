@@ -109,7 +109,7 @@ def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 1, wall_seconds:
 
 def run_fresh(module: str, names: list[str], *, memory: int, cpu_seconds: int = 1,
               wall_seconds: float = 120.0) -> dict:
-    """run_isolated(getattr(module, name), prepare=True) for each name, forked from a new
+    """run_isolated(lambda: module.prepare(name), prepare=True) for each name, forked from a new
     interpreter that only imported `module`: the outcomes by name."""
     command = [sys.executable, __file__, module, str(memory), str(cpu_seconds), *names]
     here = os.path.dirname(os.path.abspath(__file__))
@@ -122,8 +122,8 @@ if __name__ == "__main__":  # the interpreter of run_fresh
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     cases = importlib.import_module(module_name)
     outcomes = {
-        name: run_isolated(getattr(cases, name), memory=int(memory_text), cpu_seconds=int(cpu_text),
-                           prepare=True)
+        name: run_isolated(lambda: cases.prepare(name), memory=int(memory_text),
+                           cpu_seconds=int(cpu_text), prepare=True)
         for name in case_names
     }
     sys.stdout.buffer.write(pickle.dumps(outcomes))

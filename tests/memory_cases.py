@@ -1,6 +1,6 @@
-"""Calls that run out of memory, for test_hostile_input: each function prepares what its call needs
-and returns the call, which then runs in a child of a new interpreter allowed ALLOWANCE more bytes
-of address space. Every call needs at least twice that: 200,000 strings of 1 KB encoded or decoded
+"""Calls that run out of memory, for test_hostile_input. prepare(name) builds what a call needs and
+returns the call, which then runs in a child of a new interpreter allowed ALLOWANCE more bytes of
+address space. Every call needs at least twice that: 200,000 strings of 1 KB encoded or decoded
 from references, a million empty lists read from text, copies of views and encoders of 40 MB."""
 
 import io
@@ -15,43 +15,44 @@ KB = b"x" * 1000
 KB_STRS = [KB.decode()] * 200_000
 KB_REFS = data_stream(b"\x05\x00" + varint(len(KB)) + KB + b"\x0a\x00" * 200_000)
 EMPTY_LISTS = "[" + "[]," * 10**6 + "]"
-STR_SUBCLASS = type("S", (str,), {})  # not written directly: the conversion to Values runs
+STR_SUBCLASS = type("S", (str,), {})  # a first item the direct path leaves to the Value path
+
+CALLS = {
+    "dumps": lambda: dral.dumps(KB_STRS),
+    "dumps sorted": lambda: dral.dumps({"k": KB_STRS, "a": 1}, sort_keys=True),
+    "dumps of a str subclass": lambda: dral.dumps([STR_SUBCLASS("s")] + KB_STRS),
+    "encode": lambda: dral.encode(KB_STRS),
+    "dump": lambda: dral.dump(KB_STRS, io.BytesIO()),
+    "Encoder.encode": lambda: dral.Encoder().encode([STR_SUBCLASS("s")] + KB_STRS),
+    "loads": lambda: dral.loads(KB_REFS),
+    "loads reference path": lambda: dral._dral_native._loads_reference(KB_REFS),
+    "load": lambda: dral.load(io.BytesIO(KB_REFS)),
+    "decode": lambda: dral.decode(KB_REFS),
+    "DralDecoder": lambda: dral.DralDecoder(KB_REFS).decode_all(),
+    "loads_value": lambda: dral.loads_value(KB_REFS),
+    "parse_text": lambda: dral.parse_text(EMPTY_LISTS),
+    "parse_text_value": lambda: dral.parse_text_value(EMPTY_LISTS),
+    "pretty_print": lambda: dral.pretty_print(KB_STRS),
+    "to_value": lambda: dral.to_value(KB_STRS),
+}
 
 
-def dumps():
-    return lambda: dral.dumps(KB_STRS)
-
-
-def dumps_sorted():
-    return lambda: dral.dumps({"k": KB_STRS, "a": 1}, sort_keys=True)
-
-
-def dumps_str_subclass():
-    return lambda: dral.dumps(KB_STRS + [STR_SUBCLASS("s")])
-
-
-def encode():
-    return lambda: dral.encode(KB_STRS)
-
-
-def dump():
-    return lambda: dral.dump(KB_STRS, io.BytesIO())
-
-
-def encode_to_file():
+def leaves_no_file(write):
     path = os.path.join(tempfile.mkdtemp(), "out.dral")
 
     def call():
         try:
-            dral.encode_to_file(KB_STRS, path)
+            write(path)
         finally:
             assert not os.path.exists(path), "a file was left behind"
 
     return call
 
 
-def encoder_encode():
-    return lambda: dral.Encoder().encode(KB_STRS + [STR_SUBCLASS("s")])
+def full_encoder():
+    encoder = dral.Encoder()
+    encoder.encode(KB_STRS[:40_000])
+    return encoder
 
 
 def encoder_after_failure():
@@ -71,76 +72,24 @@ def encoder_after_failure():
     return call
 
 
-def encoder_finish():
-    encoder = dral.Encoder()
-    encoder.encode(KB_STRS[:40_000])
-    return encoder.finish
-
-
-def encoder_finish_to_file():
-    encoder = dral.Encoder()
-    encoder.encode(KB_STRS[:40_000])
-    path = os.path.join(tempfile.mkdtemp(), "out.dral")
-
-    def call():
-        try:
-            encoder.finish_to_file(path)
-        finally:
-            assert not os.path.exists(path), "a file was left behind"
-
-    return call
-
-
-def loads():
-    return lambda: dral.loads(KB_REFS)
-
-
-def loads_reference_path():
-    return lambda: dral._dral_native._loads_reference(KB_REFS)
-
-
-def load():
-    return lambda: dral.load(io.BytesIO(KB_REFS))
-
-
-def decode():
-    return lambda: dral.decode(KB_REFS)
-
-
-def decode_from_file():
+def read_from_file():
     path = os.path.join(tempfile.mkdtemp(), "in.dral")
     with open(path, "wb") as file:
         file.write(KB_REFS)
     return lambda: dral.decode_from_file(path)
 
 
-def dral_decoder():
-    return dral.DralDecoder(KB_REFS).decode_all
+PREPARED = {
+    "encode_to_file": lambda: leaves_no_file(lambda path: dral.encode_to_file(KB_STRS, path)),
+    "Encoder.finish": lambda: full_encoder().finish,
+    "Encoder.finish_to_file": lambda: leaves_no_file(full_encoder().finish_to_file),
+    "Encoder after a failure": encoder_after_failure,
+    "decode_from_file": read_from_file,
+    "DralValue.as_python": lambda: dral.to_value([[]] * 500_000).as_python,
+    "DralValue.values": lambda: dral.to_value([[]] * 500_000).values,
+}
+NAMES = [*CALLS, *PREPARED]
 
 
-def loads_value():
-    return lambda: dral.loads_value(KB_REFS)
-
-
-def parse_text():
-    return lambda: dral.parse_text(EMPTY_LISTS)
-
-
-def parse_text_value():
-    return lambda: dral.parse_text_value(EMPTY_LISTS)
-
-
-def pretty_print():
-    return lambda: dral.pretty_print(KB_STRS)
-
-
-def to_value():
-    return lambda: dral.to_value(KB_STRS)
-
-
-def view_as_python():
-    return dral.to_value([[]] * 500_000).as_python
-
-
-def view_values():
-    return dral.to_value([[]] * 500_000).values
+def prepare(name: str):
+    return CALLS[name] if name in CALLS else PREPARED[name]()
