@@ -70,6 +70,11 @@ ERRORS = [
     ("dictionary varint cut", block(STRING_DICT, b"\x01\x00"), eof(2)),
     ("dictionary varint continues", block(STRING_DICT, b"\x01\x00\x80"), eof(3)),
     ("dictionary empty payload", block(STRING_DICT, b""), eof(0)),
+    # a dictionary promises a data block: a stream that ends first was cut (offset: where it ended)
+    ("dictionary then end block", stream(block(STRING_DICT, string_dict((0, 0, b"x")))), eof(16)),
+    ("dictionary then end of input", block(STRING_DICT, string_dict((0, 0, b"x"))), eof(16)),
+    ("dictionary then reserved block", stream(block(STRING_DICT, string_dict()), block(2, b"")), eof(12 + 11)),
+    ("dictionary after the data block", stream(block(DATA, b"\x00"), block(STRING_DICT, string_dict())), eof(12 + 12)),
     # values
     ("tag 0x0b", data_stream(b"\x0b"), TAG.format("0b")),
     ("tag 0x1f", data_stream(b"\x1f"), TAG.format("1f")),
@@ -184,6 +189,39 @@ def test_memory_limit_counts_every_string_and_bytes_value():
     assert len(values) == 17 and values[-1] == "z"
 
 
+def _full(text: bytes) -> bytes:
+    return b"\x05\x00" + varint(len(text)) + text
+
+
+BIG = b"x" * M16
+# Strings copied from the table cost what strings read in full cost. Each row exceeds the 256 MiB
+# budget by its last string; the message reports the running total.
+EXPANSIONS = [
+    ("references", data_stream(_full(BIG) + b"\x0a\x00" * 16), 17 * M16),
+    ("dictionary entries sharing a prefix",
+     data_stream(b"\x0a\x00", string_dict((0, 0, BIG), *[(i, M16, b"") for i in range(1, 17)])), 17 * M16),
+    ("dictionary entries each one byte longer",
+     data_stream(b"\x0a\x00", string_dict(*[(i, i, b"a") for i in range(23170)])), 23170 * 23171 // 2),
+    ("dictionary entry and references", data_stream(b"\x0a\x00" * 16, string_dict((0, 0, BIG))), 17 * M16),
+]
+
+
+@pytest.mark.parametrize("name, data, requested", EXPANSIONS, ids=[e[0] for e in EXPANSIONS])
+def test_memory_limit_counts_strings_made_from_the_table(name, data, requested):
+    for decode in (dral.loads, dral._dral_native._loads_reference):
+        with pytest.raises(DralDecodeError) as info:
+            decode(data)
+        assert str(info.value) == f"Memory limit exceeded: requested {requested} bytes, limit {256 * 1024 * 1024}"
+
+
+def test_references_up_to_the_memory_limit_are_accepted():
+    values = dral.loads(data_stream(b"\x08\x10" + _full(BIG) + b"\x0a\x00" * 15 + b"\x09"))
+    assert len(values) == 16 and all(v == BIG.decode() for v in values)
+    # 23169 entries of 1 to 23169 bytes: 268412865 bytes, just under the budget.
+    entries = string_dict(*[(i, i, b"a") for i in range(23169)])
+    assert dral.loads(data_stream(b"\x0a\x00", entries)) == "a"
+
+
 @pytest.mark.parametrize("max_depth", [0, 1, 2, 5])
 def test_small_max_depth(max_depth):
     scalars = data_stream(b"\x00\x02\x07\x05\x00\x01s")
@@ -272,9 +310,13 @@ def test_every_truncation(name):
         prefix = data[:cut]
         if cut >= end_start:
             assert dral.loads(prefix) == full
+        elif cut == 0:
+            assert dral.loads(prefix) == []
         elif cut in starts:
-            values = dral.loads(prefix)
-            assert values == [], cut  # only a dictionary block, or nothing, came before
+            # Only a dictionary block came before: it promises a data block that never came.
+            with pytest.raises(DralDecodeError) as info:
+                dral.loads(prefix)
+            assert str(info.value) == eof(cut), cut
         else:
             start = max(s for s in starts if s < cut)
             with pytest.raises(DralDecodeError) as info:

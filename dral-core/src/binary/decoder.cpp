@@ -9,7 +9,8 @@ namespace dral_core {
 Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits)
     : input_(input),
       limits_(limits),
-      max_depth_(std::min<std::uint64_t>(limits.max_depth, kMaxNestingDepth)) {}
+      max_depth_(std::min<std::uint64_t>(limits.max_depth, kMaxNestingDepth)),
+      memory_(limits.max_memory) {}
 
 Result<std::optional<Value>> Decoder::decode_next_owned() {
     ValueSink sink;
@@ -45,7 +46,12 @@ Result<bool> Decoder::enter_next_data_block() {
     in_block_ = false;
     while (true) {
         DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
-        if (!block) return false;
+        if (!block) {
+            // A writer always follows a dictionary with its data block: without one the stream
+            // was cut short, and reading it as complete would lose every value.
+            if (dictionary_pending_) return fail(DralError::unexpected_eof(position_));
+            return false;
+        }
         if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
         if (!dictionary_pending_) table_.clear();
         dictionary_pending_ = false;
@@ -86,7 +92,7 @@ Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
         if (type == static_cast<std::uint8_t>(BlockType::StringDict)) {
             DRAL_TRY(check_block_checksum(stored, start, end));
             DRAL_ASSIGN_OR_RETURN(auto dict, parse_string_dict(input_.subspan(start, end - start),
-                                                               limits_.max_items));
+                                                               limits_.max_items, memory_));
             dictionary_storage_ = std::move(dict.storage);
             table_.assign(dict.strings);
             dictionary_pending_ = true;

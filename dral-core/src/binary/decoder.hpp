@@ -31,8 +31,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_buffer.hpp"
 #include "base/error.hpp"
 #include "base/limits.hpp"
+#include "base/memory_meter.hpp"
 #include "base/nesting.hpp"
 #include "binary/string_table.hpp"
 #include "encoding/checksum.hpp"
@@ -47,7 +49,8 @@ public:
     Decoder(std::span<const std::uint8_t> input, DecodeLimits limits);
 
     // The next top-level value, or nothing once the stream ended cleanly: at a block boundary
-    // or at the end block's type byte. Running out of input anywhere else is an error.
+    // or at the end block's type byte, with no dictionary waiting for its data block. Running
+    // out of input anywhere else is an error.
     template <class Sink>
     Result<std::optional<typename Sink::Node>> decode_next(Sink& sink);
 
@@ -117,9 +120,9 @@ private:
     std::size_t block_end_ = 0;
     std::size_t depth_ = 0;
     std::size_t reserved_bytes_ = 0;
-    std::uint64_t memory_used_ = 0;
+    MemoryMeter memory_;
     bool dictionary_pending_ = false;
-    std::vector<char> dictionary_storage_;
+    ByteBuffer dictionary_storage_;
     StringTable table_;
 };
 

@@ -100,7 +100,9 @@ Result<typename Sink::Node> Decoder::read_scalar(Sink& sink, std::uint8_t tag) {
             DRAL_ASSIGN_OR_RETURN(std::uint64_t index, read_block_varint());
             if (index >= table_.size())
                 return fail(DralError::invalid_reference(index, table_.size()));
-            return sink.table_str(index, table_[index]);
+            std::string_view text = table_[index];
+            DRAL_TRY(memory_.charge(text.size()));
+            return sink.table_str(index, text);
         }
         default:  // the end tags and codes 11 to 15
             return fail(DralError::invalid_wire_type(tag));
@@ -114,9 +116,7 @@ Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
     DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
     if (length > limits_.max_string_length)
         return fail(DralError::string_too_long(length, limits_.max_string_length));
-    memory_used_ = memory_used_ + length < memory_used_ ? UINT64_MAX : memory_used_ + length;
-    if (memory_used_ > limits_.max_memory)
-        return fail(DralError::memory_limit_exceeded(memory_used_, limits_.max_memory));
+    DRAL_TRY(memory_.charge(length));
     if (length > remaining()) {
         std::uint64_t data_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
         return fail(DralError::unexpected_eof(data_end));

@@ -74,8 +74,8 @@ std::span<const std::uint8_t> build_string_dict(const StringIndex& index, const 
     return payload.span();
 }
 
-Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,
-                                     std::uint64_t max_items) {
+Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload, std::uint64_t max_items,
+                                     MemoryMeter& memory) {
     DRAL_ASSIGN_OR_RETURN(auto count, decode_varint(payload, 0));
     if (count.value > max_items) return fail(DralError::too_many_items(count.value, max_items));
 
@@ -106,19 +106,21 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,
         pos += suffix_length.value;
         if (!is_valid_utf8(suffix, suffix_length.value)) return fail(DralError::invalid_utf8(pos));
 
-        const auto* previous =
-            reinterpret_cast<const std::uint8_t*>(dict.storage.data()) + previous_offset;
-        std::size_t prefix_length = utf8_floor_boundary(
-            previous, previous_length, std::min<std::uint64_t>(shared.value, previous_length));
+        std::size_t prefix_length =
+            utf8_floor_boundary(dict.storage.data() + previous_offset, previous_length,
+                                std::min<std::uint64_t>(shared.value, previous_length));
+        std::size_t length = prefix_length + suffix_length.value;
+        DRAL_TRY(memory.charge(length));
         std::size_t offset = dict.storage.size();
-        dict.storage.resize(offset + prefix_length + suffix_length.value);
-        char* entry = dict.storage.data() + offset;
+        // Not zeroed on growth, and grown in place where the allocator can.
+        std::uint8_t* entry = dict.storage.prepare(length);
         if (prefix_length != 0)
             std::memcpy(entry, dict.storage.data() + previous_offset, prefix_length);
         if (suffix_length.value != 0)
             std::memcpy(entry + prefix_length, suffix, suffix_length.value);
+        dict.storage.advance(length);
         previous_offset = offset;
-        previous_length = dict.storage.size() - offset;
+        previous_length = length;
         placed.push_back({original_idx.value, offset, previous_length});
         largest_idx = std::max(largest_idx, original_idx.value);
     }
@@ -126,7 +128,7 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,
     // Every entry took at least three payload bytes, so this size is bounded by the input.
     dict.strings.assign(count.value == 0 ? 1 : largest_idx + 1, std::string_view());
     for (const Placed& p : placed)
-        dict.strings[p.original_idx] = std::string_view(dict.storage.data() + p.offset, p.length);
+        dict.strings[p.original_idx] = dict.storage.view(p.offset, p.length);
     return dict;
 }
 

@@ -10,6 +10,7 @@
 
 #include "base/byte_buffer.hpp"
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "base/string_sort.hpp"
 #include "binary/string_index.hpp"
 
@@ -31,13 +32,14 @@ struct StringDictMemory {
 std::span<const std::uint8_t> build_string_dict(const StringIndex& index, const ByteBuffer& block,
                                                 StringDictMemory& memory);
 
-// The strings of a dictionary payload, placed at their indices. Error offsets count from the
-// payload's first byte.
+// The strings of a dictionary payload, placed at their indices. Every entry is charged to
+// `memory` before it is built: an entry may repeat most of the one before it, so a small payload
+// can describe far more text than it holds. Error offsets count from the payload's first byte.
 struct StringDict {
-    std::vector<char> storage;  // a vector: moving it keeps the bytes where the views point
+    ByteBuffer storage;  // moving it keeps the bytes where the views point
     std::vector<std::string_view> strings;
 };
-Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload,
-                                     std::uint64_t max_items);
+Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload, std::uint64_t max_items,
+                                     MemoryMeter& memory);
 
 }  // namespace dral_core

@@ -27,10 +27,12 @@ public:
                                  std::string, Bytes, Array, Object>;
 
     Value() = default;
-    // Out of line: keeps the variant's destruction from being inlined into every producer.
+    // Copying and destroying follow nesting with a list on the heap, not by recursion, so that a
+    // tree as deep as any reader allows fits a small thread stack. Out of line: keeps the
+    // variant's destruction from being inlined into every producer.
     ~Value();
     Value(const Value&);
-    Value(Value&&) noexcept;
+    Value(Value&&) noexcept = default;
     Value& operator=(const Value&);
     Value& operator=(Value&&) noexcept;
     static Value null() { return Value(); }
@@ -70,6 +72,17 @@ public:
 
 private:
     explicit Value(Storage storage) : storage_(std::move(storage)) {}
+    // A scalar's copy, or an empty container of the same kind with room for all of its elements.
+    static Storage shallow_copy(const Value& value);
+    // Fills this empty container, made by shallow_copy of `source`, with copies of its elements.
+    void copy_elements(const Value& source);
+    // Empties every container nested in this one: those within `levels` by recursion, deeper
+    // ones by dismantle.
+    void free_nested(std::size_t levels) noexcept;
+    // Frees everything this container holds without recursion, and leaves a null.
+    void dismantle() noexcept;
+    // Moves every child container that holds something to the back of `pending`.
+    void move_nested_into(std::vector<Value>& pending);
     Storage storage_;
 };
 

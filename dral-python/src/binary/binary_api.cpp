@@ -29,21 +29,19 @@ struct EncodeOptions {
 // encoder's own limits; `encode` is the path (direct or reference) that writes the value.
 template <class Encode>
 PyObject* encode_with(PyObject* obj, const EncodeOptions& options, Encode encode) {
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto compression = lookup_compression(options.compression);
-        if (!compression) {
-            if (!py_to_value(obj, options.sort_keys)) return nullptr;
-            return raise_unknown_compression(options.compression);
-        }
-        Encoder encoder = new_encoder(/*one_shot=*/true);
-        encoder.set_dedup(options.dedup);
-        encoder.set_compression(*compression);
-        if (!encode(encoder, obj, options.sort_keys)) {
-            recycle(encoder);
-            return nullptr;
-        }
-        return finish_to_bytes(encoder);
-    });
+    auto compression = lookup_compression(options.compression);
+    if (!compression) {
+        if (!py_to_value(obj, options.sort_keys)) return nullptr;
+        return raise_unknown_compression(options.compression);
+    }
+    Encoder encoder = new_encoder(/*one_shot=*/true);
+    encoder.set_dedup(options.dedup);
+    encoder.set_compression(*compression);
+    if (!encode(encoder, obj, options.sort_keys)) {
+        recycle(encoder);
+        return nullptr;
+    }
+    return finish_to_bytes(encoder);
 }
 
 PyObject* encode_to_bytes(PyObject* obj, const EncodeOptions& options) {
@@ -205,7 +203,7 @@ PyObject* loads_reference(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 constexpr int kFlags = kFastcallKeywords;
 
 PyMethodDef kFunctions[] = {
-    {"dumps", fastcall(dumps), kFlags,
+    {"dumps", fastcall(guarded<dumps>), kFlags,
      "dumps(obj, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
      "Serialize a Python object to Dral binary format.\n\n"
      "The Dral counterpart of json.dumps(): the result is bytes.\n\n"
@@ -221,7 +219,7 @@ PyMethodDef kFunctions[] = {
      "    DralTypeError: If the object holds something that cannot be serialized.\n"
      "    DralEncodeError: If nesting or a container's size exceeds the encoder's limits.\n"
      "    ValueError: If the compression name is unknown."},
-    {"loads", fastcall(loads), kFlags,
+    {"loads", fastcall(guarded<loads>), kFlags,
      "loads(data, *, strict=True, max_depth=128)\n--\n\n"
      "Deserialize Dral binary data to a Python object.\n\n"
      "The Dral counterpart of json.loads().\n\n"
@@ -236,7 +234,7 @@ PyMethodDef kFunctions[] = {
      "Raises:\n"
      "    DralDecodeError: If the data is malformed or exceeds a limit.\n"
      "    DralChecksumError: If a block's checksum does not match."},
-    {"dump", fastcall(dump), kFlags,
+    {"dump", fastcall(guarded<dump>), kFlags,
      "dump(obj, fp, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
      "Serialize a Python object and write to a file-like object.\n\n"
      "The Dral counterpart of json.dump(): calls fp.write() once with the encoded bytes.\n\n"
@@ -248,7 +246,7 @@ PyMethodDef kFunctions[] = {
      "    sort_keys: Sort the keys of every dict.\n\n"
      "Raises:\n"
      "    DralTypeError, DralEncodeError, ValueError: As dumps()."},
-    {"load", fastcall(load), kFlags,
+    {"load", fastcall(guarded<load>), kFlags,
      "load(fp, *, strict=True, max_depth=128)\n--\n\n"
      "Read and deserialize Dral binary data from a file-like object.\n\n"
      "The Dral counterpart of json.load(): calls fp.read() once; it must return bytes.\n\n"
@@ -260,21 +258,21 @@ PyMethodDef kFunctions[] = {
      "    As loads().\n\n"
      "Raises:\n"
      "    DralDecodeError, DralChecksumError: As loads()."},
-    {"encode", fastcall(encode), kFlags,
+    {"encode", fastcall(guarded<encode>), kFlags,
      "encode(obj)\n--\n\n"
      "Encode a Python object (dict, list, str, int, float, bytes, bool, None)\n"
      "into Dral binary format, returned as `bytes`."},
-    {"decode", fastcall(decode), kFlags,
+    {"decode", fastcall(guarded<decode>), kFlags,
      "decode(data)\n--\n\n"
      "Decode Dral binary `bytes` into Python objects.\n\n"
      "Returns a single value if the data contains exactly one top-level value,\n"
      "or a list of values otherwise."},
-    {"encode_to_file", fastcall(encode_to_file), kFlags,
+    {"encode_to_file", fastcall(guarded<encode_to_file>), kFlags,
      "encode_to_file(obj, path)\n--\n\n"
      "Encode a Python object and write the binary output to a file.\n\n"
      "The file at path (str or path-like) is created or truncated, and only written once\n"
      "encoding succeeded."},
-    {"decode_from_file", fastcall(decode_from_file), kFlags,
+    {"decode_from_file", fastcall(guarded<decode_from_file>), kFlags,
      "decode_from_file(path)\n--\n\n"
      "Read a Dral binary file and decode it into Python objects.\n\n"
      "Returns a single value if the file contains exactly one top-level value,\n"
@@ -283,10 +281,10 @@ PyMethodDef kFunctions[] = {
 };
 
 PyMethodDef kPrivateFunctions[] = {
-    {"_dumps_reference", fastcall(dumps_reference), kFlags,
+    {"_dumps_reference", fastcall(guarded<dumps_reference>), kFlags,
      "_dumps_reference(obj, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
      "dumps() through Value trees; the behaviour dumps() must match."},
-    {"_loads_reference", fastcall(loads_reference), kFlags,
+    {"_loads_reference", fastcall(guarded<loads_reference>), kFlags,
      "_loads_reference(data, *, strict=True, max_depth=128)\n--\n\n"
      "loads() through Value trees; the behaviour loads() must match."},
     {nullptr, nullptr, 0, nullptr},

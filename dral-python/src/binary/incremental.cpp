@@ -127,7 +127,7 @@ PyObject* encoder_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 PyObject* take_stream(EncoderObject* object) {
     std::optional<Encoder> encoder = std::move(object->encoder);
     object->encoder.reset();
-    return guard_bad_alloc([&] { return finish_to_bytes(*encoder); });
+    return finish_to_bytes(*encoder);
 }
 
 PyObject* encoder_finish(PyObject* self, PyObject*) {
@@ -154,18 +154,18 @@ PyObject* encoder_finish_to_file(PyObject* self, PyObject* const* args, Py_ssize
 }
 
 PyMethodDef kEncoderMethods[] = {
-    {"enable_dedup", encoder_enable_dedup, METH_NOARGS,
+    {"enable_dedup", guarded<encoder_enable_dedup>, METH_NOARGS,
      "enable_dedup($self, /)\n--\n\nEnable string deduplication for subsequent blocks."},
-    {"set_compression", fastcall(encoder_set_compression), kFastcallKeywords,
+    {"set_compression", fastcall(guarded<encoder_set_compression>), kFastcallKeywords,
      "set_compression($self, /, comp)\n--\n\n"
      "Set compression type: \"none\", \"lz4\", \"zstd\", or \"snappy\"."},
-    {"encode", fastcall(encoder_encode), kFastcallKeywords,
+    {"encode", fastcall(guarded<encoder_encode>), kFastcallKeywords,
      "encode($self, /, obj)\n--\n\nEncode a Python value into the current block."},
-    {"finish", encoder_finish, METH_NOARGS,
+    {"finish", guarded<encoder_finish>, METH_NOARGS,
      "finish($self, /)\n--\n\n"
      "Flush and finalize the encoder, returning the Dral binary output as `bytes`.\n\n"
      "The encoder cannot be used after this call."},
-    {"finish_to_file", fastcall(encoder_finish_to_file), kFastcallKeywords,
+    {"finish_to_file", fastcall(guarded<encoder_finish_to_file>), kFastcallKeywords,
      "finish_to_file($self, /, path)\n--\n\n"
      "Flush and finalize the encoder, writing the output directly to a file.\n\n"
      "The encoder cannot be used after this call.\n\n"
@@ -178,7 +178,7 @@ PyMethodDef kEncoderMethods[] = {
 };
 
 PyType_Slot kEncoderSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(new_by_tp_new<kEncoderNew, make_encoder>)},
+    {Py_tp_new, reinterpret_cast<void*>(guarded<new_by_tp_new<kEncoderNew, make_encoder>>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(encoder_dealloc)},
     {Py_tp_methods, kEncoderMethods},
     {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False)\n--\n\n"
@@ -241,13 +241,13 @@ PyObject* decoder_decode_all(PyObject* self, PyObject*) {
 }
 
 PyMethodDef kDecoderMethods[] = {
-    {"decode_all", decoder_decode_all, METH_NOARGS,
+    {"decode_all", guarded<decoder_decode_all>, METH_NOARGS,
      "decode_all($self, /)\n--\n\nDecode all values from the binary data."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot kDecoderSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(new_by_tp_new<kDecoderNew, make_decoder>)},
+    {Py_tp_new, reinterpret_cast<void*>(guarded<new_by_tp_new<kDecoderNew, make_decoder>>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(decoder_dealloc)},
     {Py_tp_methods, kDecoderMethods},
     {Py_tp_doc, const_cast<char*>("DralDecoder(data, *, max_depth=128)\n--\n\n"
@@ -275,9 +275,11 @@ int add_vectorcall_type(PyObject* module, PyType_Spec* spec, vectorcallfunc call
 }  // namespace
 
 int init_incremental(PyObject* module) {
-    if (add_vectorcall_type(module, &kEncoderSpec, new_by_call<kEncoderNew, make_encoder>) < 0)
+    if (add_vectorcall_type(module, &kEncoderSpec,
+                            guarded<new_by_call<kEncoderNew, make_encoder>>) < 0)
         return -1;
-    return add_vectorcall_type(module, &kDecoderSpec, new_by_call<kDecoderNew, make_decoder>);
+    return add_vectorcall_type(module, &kDecoderSpec,
+                               guarded<new_by_call<kDecoderNew, make_decoder>>);
 }
 
 }  // namespace dral_python

@@ -1,10 +1,12 @@
 #include "convert/convert.hpp"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "base/nesting.hpp"
+#include "base/small_stack.hpp"
 #include "convert/key_cache.hpp"
-#include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "encoding/utf8.hpp"
@@ -26,11 +28,75 @@ PyObject* type_name(PyObject* object) {
 
 namespace {
 
+// Python objects to a Value, depth first. The containers being converted wait on a stack of
+// their own rather than in native stack frames, so the depth of the object never decides the
+// depth of the call stack: nesting is bounded by kMaxNestingDepth alone, which a self-containing
+// object reaches too.
 class PyToValue {
 public:
     explicit PyToValue(bool sort_keys) : sort_keys_(sort_keys) {}
 
-    std::optional<Value> convert(PyObject* object) {
+    std::optional<Value> convert(PyObject* root) {
+        if (!is_container(root)) return scalar(root);
+        if (!open(root)) return std::nullopt;
+        for (;;) {
+            // Scalars are added where they are met; the loop comes back here for the next
+            // container to open, and when the one on top is complete.
+            Open& top = open_.back();
+            PyObject* child = nullptr;
+            if (top.is_dict) {
+                dral_core::Object& entries = top.target.as_object();
+                PyObject* key;
+                while (PyDict_Next(top.source, &top.position, &key, &child)) {
+                    if (!read_key(key, top.key)) return std::nullopt;
+                    if (is_container(child)) break;
+                    auto value = scalar(child);
+                    if (!value) return std::nullopt;
+                    entries.emplace_back(std::move(top.key), std::move(*value));
+                    child = nullptr;
+                }
+            } else {
+                dral_core::Array& items = top.target.as_array();
+                // The size is read on every step: nothing here runs Python code, but stay exact.
+                while (top.position < PySequence_Fast_GET_SIZE(top.source)) {
+                    child = PySequence_Fast_GET_ITEM(top.source, top.position++);
+                    if (is_container(child)) break;
+                    auto value = scalar(child);
+                    if (!value) return std::nullopt;
+                    items.push_back(std::move(*value));
+                    child = nullptr;
+                }
+            }
+            if (child != nullptr) {
+                if (!open(child)) return std::nullopt;
+                continue;
+            }
+            Value done = close();
+            if (open_.empty()) return done;
+            add(open_.back(), std::move(done));
+        }
+    }
+
+private:
+    struct Open {
+        Open(PyObject* container, bool dict)
+            : source(container),
+              target(dict ? Value::object({}) : Value::array({})),
+              is_dict(dict) {}
+        PyObject* source;  // borrowed: no Python code runs while converting
+        Value target;
+        Py_ssize_t position = 0;  // the next item, or PyDict_Next's position
+        std::string key;          // of the dict entry being converted
+        bool is_dict;
+    };
+
+    // No type is both a container and a scalar, so this order decides nothing the rules'
+    // order would not.
+    static bool is_container(PyObject* object) {
+        return PyDict_Check(object) || PyList_Check(object) || PyTuple_Check(object);
+    }
+
+    static std::optional<Value> scalar(PyObject* object) {
         if (object == Py_None) return Value::null();
         if (PyBool_Check(object)) return Value::boolean(object == Py_True);
         if (PyLong_Check(object)) {
@@ -49,9 +115,6 @@ public:
             auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
             return Value::bytes(dral_core::Bytes(data, data + PyBytes_GET_SIZE(object)));
         }
-        if (PyDict_Check(object)) return nested(object, &PyDict_Type, &PyToValue::convert_dict);
-        if (PyList_Check(object)) return nested(object, &PyList_Type, &PyToValue::convert_list);
-        if (PyTuple_Check(object)) return nested(object, &PyTuple_Type, &PyToValue::convert_list);
         PyRef name(type_name(object));
         if (name) {
             // %S: a metaclass may make __name__ anything, not only a str.
@@ -61,70 +124,63 @@ public:
         return std::nullopt;
     }
 
-private:
-    using ContainerConverter = std::optional<Value> (PyToValue::*)(PyObject*);
+    static bool read_key(PyObject* key, std::string& out) {
+        Py_ssize_t length;
+        const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
+        if (utf8 == nullptr) {
+            PyErr_Clear();
+            PyRef message(PyUnicode_FromString("dict keys must be strings"));
+            if (message) raise_type_error(message.get());
+            return false;
+        }
+        out.assign(utf8, static_cast<std::size_t>(length));
+        return true;
+    }
 
-    // Containers: exact types only, and bounded nesting so that self-containing or absurdly
-    // deep objects raise instead of exhausting the stack.
-    std::optional<Value> nested(PyObject* object, PyTypeObject* exact, ContainerConverter convert) {
+    // Containers: exact types only.
+    bool open(PyObject* object) {
+        PyTypeObject* exact = PyDict_Check(object)   ? &PyDict_Type
+                              : PyList_Check(object) ? &PyList_Type
+                                                     : &PyTuple_Type;
         if (Py_TYPE(object) != exact) {
             PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to '%s'",
                          Py_TYPE(object)->tp_name, exact->tp_name);
-            return std::nullopt;
+            return false;
         }
-        if (depth_ >= dral_core::kMaxNestingDepth) {
+        if (open_.size() >= dral_core::kMaxNestingDepth) {
             raise_too_deep();
-            return std::nullopt;
+            return false;
         }
-        if (Py_EnterRecursiveCall(" while converting a Python object")) return std::nullopt;
-        ++depth_;
-        std::optional<Value> result = (this->*convert)(object);
-        --depth_;
-        Py_LeaveRecursiveCall();
-        return result;
+        bool is_dict = exact == &PyDict_Type;
+        open_.push_back(Open(object, is_dict));
+        Value& target = open_.back().target;
+        if (is_dict)
+            target.as_object().reserve(static_cast<std::size_t>(PyDict_GET_SIZE(object)));
+        else
+            target.as_array().reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object)));
+        return true;
     }
 
-    std::optional<Value> convert_list(PyObject* sequence) {
-        dral_core::Array items;
-        Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
-        items.reserve(static_cast<std::size_t>(size));
-        // The size is re-read on every step: nothing here runs Python code, but stay exact.
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(sequence); ++i) {
-            auto item = convert(PySequence_Fast_GET_ITEM(sequence, i));
-            if (!item) return std::nullopt;
-            items.push_back(std::move(*item));
-        }
-        return Value::array(std::move(items));
-    }
-
-    std::optional<Value> convert_dict(PyObject* dict) {
-        dral_core::Object entries;
-        entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
-        Py_ssize_t position = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(dict, &position, &key, &value)) {
-            Py_ssize_t length;
-            const char* utf8 =
-                PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
-            if (utf8 == nullptr) {
-                PyErr_Clear();
-                PyRef message(PyUnicode_FromString("dict keys must be strings"));
-                if (message) raise_type_error(message.get());
-                return std::nullopt;
-            }
-            auto converted = convert(value);
-            if (!converted) return std::nullopt;
-            entries.emplace_back(std::string(utf8, static_cast<std::size_t>(length)),
-                                 std::move(*converted));
-        }
-        if (sort_keys_)
+    Value close() {
+        Value value = std::move(open_.back().target);
+        open_.pop_back();
+        if (sort_keys_ && value.kind() == dral_core::Kind::Object) {
+            dral_core::Object& entries = value.as_object();
             std::stable_sort(entries.begin(), entries.end(),
                              [](const auto& a, const auto& b) { return a.first < b.first; });
-        return Value::object(std::move(entries));
+        }
+        return value;
+    }
+
+    static void add(Open& parent, Value&& value) {
+        if (parent.is_dict)
+            parent.target.as_object().emplace_back(std::move(parent.key), std::move(value));
+        else
+            parent.target.as_array().push_back(std::move(value));
     }
 
     bool sort_keys_;
-    std::size_t depth_ = 0;
+    dral_core::SmallStack<Open, 8> open_;
 };
 
 PyObject* str_to_py(const std::string& text) { return new_utf8_str(text); }
@@ -136,14 +192,7 @@ PyObject* key_to_py(const std::string& key) {
     return str_to_py(key);
 }
 
-}  // namespace
-
-std::optional<Value> py_to_value(PyObject* object, bool sort_keys) {
-    return PyToValue(sort_keys).convert(object);
-}
-
-// Values reach here only from bounded producers, so the recursion is bounded too.
-PyObject* value_to_py(const Value& value) {
+PyObject* scalar_to_py(const Value& value) {
     switch (value.kind()) {
         case dral_core::Kind::Null:
             Py_RETURN_NONE;
@@ -162,24 +211,85 @@ PyObject* value_to_py(const Value& value) {
             return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
                                              static_cast<Py_ssize_t>(bytes.size()));
         }
-        case dral_core::Kind::Array: {
-            const auto& items = value.as_array();
-            return build_list(items.size(), [&](std::size_t i) { return value_to_py(items[i]); });
-        }
-        case dral_core::Kind::Object: {
-            PyRef dict(PyDict_New());
-            if (!dict) return nullptr;
-            for (const auto& [key, entry_value] : value.as_object()) {
-                PyRef py_key(key_to_py(key));
-                if (!py_key) return nullptr;
-                PyRef py_value(value_to_py(entry_value));
-                if (!py_value || PyDict_SetItem(dict.get(), py_key.get(), py_value.get()) < 0)
-                    return nullptr;
-            }
-            return dict.release();
-        }
+        case dral_core::Kind::Array:
+        case dral_core::Kind::Object:
+            break;
     }
     Py_RETURN_NONE;
+}
+
+// An empty dict, or a list of the array's length whose items are still to be set.
+PyObject* new_container(const Value& value) {
+    return value.kind() == dral_core::Kind::Array
+               ? PyList_New(static_cast<Py_ssize_t>(value.as_array().size()))
+               : _PyDict_NewPresized(static_cast<Py_ssize_t>(value.as_object().size()));
+}
+
+// The element's Python object, and whether it is a container with elements still to convert.
+PyObject* element_to_py(const Value& element, bool& to_fill) {
+    to_fill = false;
+    if (element.kind() == dral_core::Kind::Array) {
+        to_fill = !element.as_array().empty();
+    } else if (element.kind() == dral_core::Kind::Object) {
+        to_fill = !element.as_object().empty();
+    } else {
+        return scalar_to_py(element);
+    }
+    return new_container(element);
+}
+
+}  // namespace
+
+std::optional<Value> py_to_value(PyObject* object, bool sort_keys) {
+    return PyToValue(sort_keys).convert(object);
+}
+
+// Containers are made and put in their parent first, then filled, depth first; the ones being
+// filled wait on a stack of their own, so any depth of value fits a small native stack. Only the
+// root is owned here: everything else belongs to it from the moment it exists.
+PyObject* value_to_py(const Value& value) {
+    if (!value.is_container()) return scalar_to_py(value);
+    PyRef root(new_container(value));
+    if (!root) return nullptr;
+    struct Filling {
+        const Value* source;
+        PyObject* target;  // borrowed from its parent
+        std::size_t next;
+    };
+    dral_core::SmallStack<Filling, 16> open;
+    open.push_back({&value, root.get(), 0});
+    while (!open.empty()) {
+        Filling& top = open.back();
+        const Value* nested = nullptr;
+        PyObject* made = nullptr;
+        bool to_fill = false;
+        if (top.source->kind() == dral_core::Kind::Array) {
+            const dral_core::Array& items = top.source->as_array();
+            while (!to_fill && top.next < items.size()) {
+                nested = &items[top.next];
+                made = element_to_py(*nested, to_fill);
+                if (made == nullptr) return nullptr;
+                PyList_SET_ITEM(top.target, static_cast<Py_ssize_t>(top.next++), made);
+            }
+        } else {
+            const dral_core::Object& entries = top.source->as_object();
+            while (!to_fill && top.next < entries.size()) {
+                const auto& [key, element] = entries[top.next++];
+                nested = &element;
+                PyRef item(element_to_py(element, to_fill));
+                PyRef py_key(item ? key_to_py(key) : nullptr);
+                // In entry order, so that a repeated key keeps its first place and its last value.
+                if (!py_key || PyDict_SetItem(top.target, py_key.get(), item.get()) < 0)
+                    return nullptr;
+                made = item.get();  // the dict holds it now
+            }
+        }
+        if (to_fill)
+            open.push_back({nested, made, 0});  // `top` is not used past this point
+        else
+            open.pop_back();
+    }
+    return root.release();
 }
 
 }  // namespace dral_python

@@ -7,7 +7,6 @@
 #include "binary/decoder.hpp"
 #include "convert/convert.hpp"
 #include "convert/key_cache.hpp"
-#include "cpython/bad_alloc_guard.hpp"
 #include "cpython/gc_pause.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
@@ -68,12 +67,10 @@ private:
     bool utf8_rejected_ = false;
 };
 
-PyObject* guarded(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeLimits&),
-                  std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    return guard_bad_alloc([&] {
-        GcPause pause;
-        return body(data, limits);
-    });
+PyObject* with_gc_paused(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeLimits&),
+                         std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    GcPause pause;
+    return body(data, limits);
 }
 
 // Top-level values wait here until the stream ends, so that the list is made once at its final
@@ -166,15 +163,15 @@ DecodeLimits limits_for(bool strict, std::uint64_t max_depth) {
 }
 
 PyObject* decode_to_list(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    return guarded(list_body, data, limits);
+    return with_gc_paused(list_body, data, limits);
 }
 
 PyObject* decode_single_or_list(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    return guarded(single_or_list_body, data, limits);
+    return with_gc_paused(single_or_list_body, data, limits);
 }
 
 PyObject* decode_to_list_reference(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    return guarded(reference_body, data, limits);
+    return with_gc_paused(reference_body, data, limits);
 }
 
 }  // namespace dral_python

@@ -276,16 +276,18 @@ bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
     Encoder::Checkpoint before = encoder.checkpoint();
     try {
         if (DirectEncoder(encoder, sort_keys).write(object)) return true;
+        // Failures are rare; replaying the reference path gives exactly its error (which of
+        // several applies first, its wording), and it runs no Python code, so the replay sees
+        // the same data.
+        encoder.rollback(before);
+        PyErr_Clear();
+        return encode_object_reference(encoder, object, sort_keys);
     } catch (const std::bad_alloc&) {
+        // Out of memory half-way through a value: an incremental encoder stays usable.
         encoder.rollback(before);
         PyErr_NoMemory();
         return false;
     }
-    // Failures are rare; replaying the reference path gives exactly its error (which of several
-    // applies first, its wording), and it runs no Python code, so the replay sees the same data.
-    encoder.rollback(before);
-    PyErr_Clear();
-    return encode_object_reference(encoder, object, sort_keys);
 }
 
 }  // namespace dral_python

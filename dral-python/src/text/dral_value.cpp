@@ -93,12 +93,12 @@ PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {
 }
 
 PyObject* view_subscript(PyObject* self, PyObject* key) {
-    return guard_bad_alloc([&] { return lookup(self, key, OnMissing::Raise); });
+    return lookup(self, key, OnMissing::Raise);
 }
 
 // The old iteration protocol calls this with 0, 1, 2, ... until IndexError.
 PyObject* view_item(PyObject* self, Py_ssize_t index) {
-    return guard_bad_alloc([&] { return lookup_index(held(self), index, OnMissing::Raise); });
+    return lookup_index(held(self), index, OnMissing::Raise);
 }
 
 Py_ssize_t view_length(PyObject* self) { return static_cast<Py_ssize_t>(held(self).size()); }
@@ -118,7 +118,7 @@ constexpr Signature kGet{"get", kKeyNames, 1, 1, 1};
 PyObject* view_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* parsed[1];
     if (!parse_arguments(kGet, args, nargs, kwnames, parsed)) return nullptr;
-    return guard_bad_alloc([&] { return lookup(self, parsed[0], OnMissing::ReturnNone); });
+    return lookup(self, parsed[0], OnMissing::ReturnNone);
 }
 
 PyObject* view_as_python(PyObject* self, PyObject*) { return value_to_py(held(self)); }
@@ -131,40 +131,34 @@ PyObject* view_keys(PyObject* self, PyObject*) {
 }
 
 PyObject* view_values(PyObject* self, PyObject*) {
-    return guard_bad_alloc([&]() -> PyObject* {
-        const Value& value = held(self);
-        return build_list(value.size(), [&](std::size_t i) {
-            return new_dral_value(value.kind() == Kind::Array ? value.as_array()[i]
-                                                              : value.as_object()[i].second);
-        });
+    const Value& value = held(self);
+    return build_list(value.size(), [&](std::size_t i) {
+        return new_dral_value(value.kind() == Kind::Array ? value.as_array()[i]
+                                                          : value.as_object()[i].second);
     });
 }
 
 PyObject* view_items(PyObject* self, PyObject*) {
-    return guard_bad_alloc([&]() -> PyObject* {
-        const Value& value = held(self);
-        if (value.kind() != Kind::Object) return PyList_New(0);
-        const dral_core::Object& entries = value.as_object();
-        return build_list(entries.size(), [&](std::size_t i) -> PyObject* {
-            PyRef key(utf8_to_str(entries[i].first));
-            if (!key) return nullptr;
-            PyRef view(new_dral_value(entries[i].second));
-            if (!view) return nullptr;
-            return PyTuple_Pack(2, key.get(), view.get());
-        });
+    const Value& value = held(self);
+    if (value.kind() != Kind::Object) return PyList_New(0);
+    const dral_core::Object& entries = value.as_object();
+    return build_list(entries.size(), [&](std::size_t i) -> PyObject* {
+        PyRef key(utf8_to_str(entries[i].first));
+        if (!key) return nullptr;
+        PyRef view(new_dral_value(entries[i].second));
+        if (!view) return nullptr;
+        return PyTuple_Pack(2, key.get(), view.get());
     });
 }
 
 PyObject* view_repr(PyObject* self) {
-    return guard_bad_alloc([&]() -> PyObject* {
-        const Value& value = held(self);
-        std::string text = "DralValue(kind=\"";
-        text += kind_name(value.kind());
-        text += "\", value=";
-        text += dral_core::debug_string(value);
-        text += ')';
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-    });
+    const Value& value = held(self);
+    std::string text = "DralValue(kind=\"";
+    text += kind_name(value.kind());
+    text += "\", value=";
+    text += dral_core::debug_string(value);
+    text += ')';
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
 PyObject* get_kind(PyObject* self, void*) {
@@ -201,33 +195,34 @@ void view_dealloc(PyObject* self) {
 }
 
 PyGetSetDef kProperties[] = {
-    {"kind", get_kind, nullptr,
+    {"kind", guarded<get_kind>, nullptr,
      "The kind of the value: \"null\", \"bool\", \"uint\", \"int\", \"float\", \"str\", "
      "\"bytes\", \"array\" or \"object\".",
      nullptr},
-    {"value", get_value, nullptr,
+    {"value", guarded<get_value>, nullptr,
      "The value as a Python object for every kind but arrays and objects, which give None.",
      nullptr},
-    {"is_null", get_is_null, nullptr, "True for a null value.", nullptr},
-    {"is_array", get_is_array, nullptr, "True for an array.", nullptr},
-    {"is_object", get_is_object, nullptr, "True for an object.", nullptr},
-    {"is_scalar", get_is_scalar, nullptr, "True for every kind but arrays and objects.", nullptr},
+    {"is_null", guarded<get_is_null>, nullptr, "True for a null value.", nullptr},
+    {"is_array", guarded<get_is_array>, nullptr, "True for an array.", nullptr},
+    {"is_object", guarded<get_is_object>, nullptr, "True for an object.", nullptr},
+    {"is_scalar", guarded<get_is_scalar>, nullptr, "True for every kind but arrays and objects.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef kMethods[] = {
-    {"as_python", view_as_python, METH_NOARGS,
+    {"as_python", guarded<view_as_python>, METH_NOARGS,
      "as_python($self, /)\n--\n\nThe whole value converted to Python objects."},
-    {"keys", view_keys, METH_NOARGS,
+    {"keys", guarded<view_keys>, METH_NOARGS,
      "keys($self, /)\n--\n\n"
      "The keys of an object as a list of str, in stored order; empty for other kinds."},
-    {"values", view_values, METH_NOARGS,
+    {"values", guarded<view_values>, METH_NOARGS,
      "values($self, /)\n--\n\n"
      "The entry values of an object or the items of an array, as a list of DralValue."},
-    {"items", view_items, METH_NOARGS,
+    {"items", guarded<view_items>, METH_NOARGS,
      "items($self, /)\n--\n\n"
      "The entries of an object as a list of (key, DralValue) tuples; empty for other kinds."},
-    {"get", fastcall(view_get), kFastcallKeywords,
+    {"get", fastcall(guarded<view_get>), kFastcallKeywords,
      "get($self, /, key)\n--\n\n"
      "The entry of an object (str key) or the item of an array (int key, negative counts from\n"
      "the end) as a DralValue, or None when there is none."},
@@ -236,13 +231,13 @@ PyMethodDef kMethods[] = {
 
 PyType_Slot kSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
+    {Py_tp_repr, reinterpret_cast<void*>(guarded<view_repr>)},
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
-    {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
+    {Py_mp_subscript, reinterpret_cast<void*>(guarded<view_subscript>)},
     {Py_mp_length, reinterpret_cast<void*>(view_length)},
-    {Py_sq_item, reinterpret_cast<void*>(view_item)},
-    {Py_sq_contains, reinterpret_cast<void*>(view_contains)},
+    {Py_sq_item, reinterpret_cast<void*>(guarded<view_item>)},
+    {Py_sq_contains, reinterpret_cast<void*>(guarded<view_contains>)},
     {Py_tp_doc, const_cast<char*>("A read-only view of one Dral value held on the native side.\n\n"
                                   "Made by to_value(), loads_value() and parse_text_value();\n"
                                   "sub-values are handed out as new views.")},

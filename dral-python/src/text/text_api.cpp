@@ -54,7 +54,7 @@ PyObject* parse_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (!parse_arguments(kParseText, args, nargs, kwnames, parsed) ||
         !check_str_argument(kParseText, 0, parsed[0]))
         return nullptr;
-    return guard_bad_alloc([&]() -> PyObject* { return parse_text_to_py(parsed[0]); });
+    return parse_text_to_py(parsed[0]);
 }
 
 constexpr Signature kParseTextValue{"parse_text_value", kTextNames, 1, 1, 1};
@@ -64,10 +64,8 @@ PyObject* parse_text_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     if (!parse_arguments(kParseTextValue, args, nargs, kwnames, parsed) ||
         !check_str_argument(kParseTextValue, 0, parsed[0]))
         return nullptr;
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto value = parse_str(parsed[0]);
-        return value ? new_dral_value(std::move(*value)) : nullptr;
-    });
+    auto value = parse_str(parsed[0]);
+    return value ? new_dral_value(std::move(*value)) : nullptr;
 }
 
 constexpr const char* kPrettyPrintNames[] = {"obj", "indent"};
@@ -83,12 +81,10 @@ PyObject* pretty_print(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                      static_cast<unsigned long long>(kMaxIndent));
         return nullptr;
     }
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto value = py_to_value(parsed[0], false);
-        if (!value) return nullptr;
-        const std::string text = dral_core::pretty_print(*value, static_cast<std::size_t>(*indent));
-        return new_utf8_str(text);
-    });
+    auto value = py_to_value(parsed[0], false);
+    if (!value) return nullptr;
+    const std::string text = dral_core::pretty_print(*value, static_cast<std::size_t>(*indent));
+    return new_utf8_str(text);
 }
 
 constexpr const char* kToValueNames[] = {"obj", "sort_keys"};
@@ -99,10 +95,8 @@ PyObject* to_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     if (!parse_arguments(kToValue, args, nargs, kwnames, parsed)) return nullptr;
     auto sort_keys = bool_argument(kToValue, 1, parsed[1], false);
     if (!sort_keys) return nullptr;
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto value = py_to_value(parsed[0], *sort_keys);
-        return value ? new_dral_value(std::move(*value)) : nullptr;
-    });
+    auto value = py_to_value(parsed[0], *sort_keys);
+    return value ? new_dral_value(std::move(*value)) : nullptr;
 }
 
 constexpr const char* kLoadsValueNames[] = {"data", "strict", "max_depth"};
@@ -122,17 +116,15 @@ PyObject* loads_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         return nullptr;
     auto limits = decode_options(kLoadsValue, parsed, 1);
     if (!limits) return nullptr;
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto values = dral_core::Decoder(bytes_span(parsed[0]), *limits).decode_all_owned();
-        if (!values) return map_decode_error(values.error());
-        return views_of(std::move(*values));
-    });
+    auto values = dral_core::Decoder(bytes_span(parsed[0]), *limits).decode_all_owned();
+    if (!values) return map_decode_error(values.error());
+    return views_of(std::move(*values));
 }
 
 constexpr int kFlags = kFastcallKeywords;
 
 PyMethodDef kFunctions[] = {
-    {"parse_text", fastcall(parse_text), kFlags,
+    {"parse_text", fastcall(guarded<parse_text>), kFlags,
      "parse_text(text)\n--\n\n"
      "Parse Dral human-readable text notation into a Python object.\n\n"
      "Args:\n"
@@ -141,7 +133,7 @@ PyMethodDef kFunctions[] = {
      "    The parsed Python object.\n\n"
      "Raises:\n"
      "    ValueError: If the text cannot be parsed."},
-    {"pretty_print", fastcall(pretty_print), kFlags,
+    {"pretty_print", fastcall(guarded<pretty_print>), kFlags,
      "pretty_print(obj, indent=2)\n--\n\n"
      "Pretty-print a Python object in Dral human-readable text notation.\n\n"
      "Args:\n"
@@ -153,13 +145,13 @@ PyMethodDef kFunctions[] = {
      "Raises:\n"
      "    DralTypeError: If the object cannot be converted to a Dral value.\n"
      "    ValueError: If indent is larger than 1024."},
-    {"to_value", fastcall(to_value), kFlags,
+    {"to_value", fastcall(guarded<to_value>), kFlags,
      "to_value(obj, *, sort_keys=False)\n--\n\n"
      "Convert a Python object into a native-backed DralValue view."},
-    {"loads_value", fastcall(loads_value), kFlags,
+    {"loads_value", fastcall(guarded<loads_value>), kFlags,
      "loads_value(data, *, strict=True, max_depth=128)\n--\n\n"
      "Deserialize Dral binary data into native-backed DralValue view objects."},
-    {"parse_text_value", fastcall(parse_text_value), kFlags,
+    {"parse_text_value", fastcall(guarded<parse_text_value>), kFlags,
      "parse_text_value(text)\n--\n\n"
      "Parse Dral text notation into a native-backed DralValue view."},
     {nullptr, nullptr, 0, nullptr},

@@ -1,0 +1,164 @@
+"""Threads: many at once give the results of one, and every entry point works up to its nesting
+limit in a thread with a 256 KiB stack (run in a child process, so that a crash fails the test)."""
+
+import io
+import sys
+import threading
+import time
+
+import pytest
+
+import dral
+from helpers import data_stream, nested_arrays, nested_list
+from isolated import SLOWDOWN, run_isolated
+
+SHARED = [
+    {"name": "x", "tags": ["a", "b", "a"], "n": -1, "f": 2.5, "none": None, "yes": True, "raw": b"\x00\xff"},
+    [{"user": f"u{i % 7}", "text": "é" * (i % 5), "id": i, "ratio": i / 3} for i in range(300)],
+    {"big": ["payload %d" % (i % 1000) for i in range(90_000)]},  # over 1 MiB encoded
+]
+
+
+class SlowIO(io.BytesIO):
+    """A file whose calls let other threads run in the middle of dump and load."""
+
+    def write(self, data):
+        time.sleep(0)
+        return super().write(data)
+
+    def read(self, *args):
+        time.sleep(0)
+        return super().read(*args)
+
+
+def everything(obj, path):
+    encoder = dral.Encoder(sort_keys=True)
+    encoder.enable_dedup()
+    encoder.encode(obj)
+    encoder.encode([obj])
+    stream = encoder.finish()
+    out = SlowIO()
+    dral.dump(obj, out, dedup=True)
+    to_file = dral.Encoder()
+    to_file.encode(obj)
+    to_file.finish_to_file(path)
+    return [
+        dral.dumps(obj),
+        dral.dumps(obj, dedup=True, sort_keys=True),
+        dral.loads(dral.dumps(obj, dedup=True)),
+        dral.parse_text(dral.pretty_print(obj)),
+        stream,
+        dral.DralDecoder(stream).decode_all(),
+        dral.load(SlowIO(out.getvalue())),
+        dral.decode_from_file(path),
+    ]
+
+
+def test_eight_threads_give_the_results_of_one(tmp_path):
+    expected = [everything(obj, tmp_path / "one.dral") for obj in SHARED]
+    start = threading.Barrier(8)
+    results = {}
+
+    def worker(n):
+        start.wait()
+        results[n] = [[everything(obj, tmp_path / f"{n}.dral") for obj in SHARED] for _ in range(2)]
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-5)
+    try:
+        threads = [threading.Thread(target=worker, args=(n,)) for n in range(8)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert sorted(results) == list(range(8))
+    for rounds in results.values():
+        assert all(round == expected for round in rounds)
+
+
+def depth_of(value) -> int:
+    """Nesting of the first element at every level, counted without recursion."""
+    if isinstance(value, dral.DralValue):
+        value = value.as_python()
+    depth = 0
+    while isinstance(value, (list, dict)):
+        depth += 1
+        if not value:
+            break
+        value = value[0] if isinstance(value, list) else next(iter(value.values()))
+    return depth
+
+
+def nested_dicts(depth: int):
+    """`depth - 1` dicts, each holding the next under two keys, around an empty list."""
+    value = []
+    for _ in range(depth - 1):
+        value = {"a": value, "b": 1}
+    return value
+
+
+def encode_one(obj):
+    encoder = dral.Encoder(sort_keys=True)
+    encoder.encode(obj)
+    return dral.loads(encoder.finish())
+
+
+LIMIT = 4096
+LISTS = nested_list(LIMIT)
+DICTS = nested_dicts(LIMIT)
+BRACKETS = "[" * LIMIT + "]" * LIMIT
+BRACES = "{k: " * (LIMIT - 1) + "[]" + ";}" * (LIMIT - 1)
+STREAM = data_stream(nested_arrays(LIMIT))
+OBJECTS_STREAM = data_stream(b"\x06\x01\x01k" * (LIMIT - 1) + b"\x08\x00\x09" + b"\x07" * (LIMIT - 1))
+TOO_DEEP = "Nesting depth 128 exceeds maximum 128"
+
+# call, expected outcome: ("depth", n) for a result nested n deep, else ("raised", class, message).
+SMALL_STACK = {
+    "to_value": (lambda: dral.to_value(LISTS), ("depth", LIMIT)),
+    "to_value of dicts": (lambda: dral.to_value(DICTS).as_python(), ("depth", LIMIT)),
+    "to_value one level deeper": (lambda: dral.to_value([LISTS]), ("raised", "RecursionError")),
+    "pretty_print": (lambda: dral.pretty_print(LISTS).count("["), ("returned", LIMIT)),
+    "pretty_print of dicts": (lambda: dral.pretty_print(DICTS).count("{"), ("returned", LIMIT - 1)),
+    "dumps": (lambda: dral.dumps(LISTS), ("raised", "DralEncodeError", TOO_DEEP)),
+    "dumps at its limit": (lambda: dral.loads(dral.dumps(nested_dicts(128), sort_keys=True)), ("depth", 128)),
+    "Encoder at its limit": (lambda: encode_one(nested_dicts(128)), ("depth", 128)),
+    "Encoder.encode": (lambda: dral.Encoder().encode(DICTS), ("raised", "DralEncodeError", TOO_DEEP)),
+    "parse_text": (lambda: dral.parse_text(BRACKETS), ("depth", LIMIT)),
+    "parse_text of braces": (lambda: dral.parse_text(BRACES), ("depth", LIMIT)),
+    "parse_text_value": (lambda: dral.parse_text_value(BRACKETS).as_python(), ("depth", LIMIT)),
+    "parse_text_value item": (lambda: dral.parse_text_value(BRACKETS)[0], ("depth", LIMIT - 1)),
+    "DralValue repr": (lambda: repr(dral.parse_text_value(BRACES)).count("Object"), ("returned", LIMIT - 1)),
+    "loads": (lambda: dral.loads(STREAM, strict=False, max_depth=LIMIT), ("depth", LIMIT)),
+    "loads of objects": (lambda: dral.loads(OBJECTS_STREAM, max_depth=LIMIT), ("depth", LIMIT)),
+    "loads_value": (lambda: dral.loads_value(STREAM, strict=False, max_depth=LIMIT + 10).as_python(), ("depth", LIMIT)),
+    "loads_value of objects": (lambda: dral.loads_value(OBJECTS_STREAM, max_depth=LIMIT).values()[0], ("depth", LIMIT - 1)),
+    "DralDecoder": (lambda: dral.DralDecoder(STREAM, max_depth=LIMIT).decode_all(), ("depth", LIMIT + 1)),
+}
+
+
+def in_small_thread(call):
+    outcome = []
+
+    def target():
+        try:
+            result = call()
+            outcome.append(("depth", depth_of(result)) if isinstance(result, (list, dict, dral.DralValue))
+                           else ("returned", result))
+        except BaseException as error:  # noqa: BLE001 - reported to the parent
+            outcome.append(("raised", type(error).__name__, str(error)))
+
+    threading.stack_size(256 * 1024 * SLOWDOWN)
+    thread = threading.Thread(target=target)
+    thread.start()
+    thread.join()
+    return outcome[0]
+
+
+@pytest.mark.parametrize("name", SMALL_STACK)
+def test_nesting_limits_fit_a_small_thread_stack(name):
+    call, expected = SMALL_STACK[name]
+    outcome = run_isolated(lambda: in_small_thread(call), cpu_seconds=5)
+    assert outcome[0] == "returned", outcome
+    assert outcome[1][: len(expected)] == expected
