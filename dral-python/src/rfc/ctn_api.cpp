@@ -2,7 +2,6 @@
 
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
-#include "cpython/gc_pause.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
@@ -41,7 +40,6 @@ constexpr Signature kParse{"rfc_parse_ctn", kTextNames, 1, 1, 1};
 PyObject* rfc_parse_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return with_document(kParse, args, nargs, kwnames,
                          [](dral_core::rfc001::Document document, std::size_t) {
-                             GcPause pause;
                              return rfc_document_to_py(document);
                          });
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "cpython/gc_pause.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
@@ -109,19 +110,22 @@ PyRef kind_dict(PyObject* kind) {
     return dict;
 }
 
+PyObject* value_dict(const rfc::Value& value);
+PyObject* annotation_dict(const rfc::Annotation& annotation);
+PyObject* named_dict(std::string_view entry_name, const rfc::Value& value);
+
 PyObject* field_list(const std::vector<rfc::Field>& fields) {
-    return build_list(fields.size(), [&](std::size_t i) {
-        return rfc_named_value_to_py(fields[i].name, fields[i].value);
-    });
+    return build_list(fields.size(),
+                      [&](std::size_t i) { return named_dict(fields[i].name, fields[i].value); });
 }
 
 PyObject* value_list(const std::vector<rfc::Value>& values) {
-    return build_list(values.size(), [&](std::size_t i) { return rfc_value_to_py(values[i]); });
+    return build_list(values.size(), [&](std::size_t i) { return value_dict(values[i]); });
 }
 
 PyObject* annotation_list(const std::vector<rfc::Annotation>& annotations) {
     return build_list(annotations.size(),
-                      [&](std::size_t i) { return rfc_annotation_to_py(annotations[i]); });
+                      [&](std::size_t i) { return annotation_dict(annotations[i]); });
 }
 
 PyObject* payload_to_py(const rfc::SumPayload& payload) {
@@ -193,9 +197,9 @@ bool fill_value(PyObject* dict, const rfc::Value& value) {
         case ValueKind::Association: {
             const auto& pairs = value.association().pairs;
             return put(dict, kPairs, build_list(pairs.size(), [&](std::size_t i) -> PyObject* {
-                           PyRef key(rfc_value_to_py(pairs[i].first));
+                           PyRef key(value_dict(pairs[i].first));
                            if (!key) return nullptr;
-                           PyObject* pair_value = rfc_value_to_py(pairs[i].second);
+                           PyObject* pair_value = value_dict(pairs[i].second);
                            if (pair_value == nullptr) return nullptr;
                            PyObject* pair = PyList_New(2);
                            if (pair == nullptr) {
@@ -213,7 +217,7 @@ bool fill_value(PyObject* dict, const rfc::Value& value) {
                 return false;
             return reference.kind == rfc::ReferenceKind::Binding
                        ? put(dict, kName, text(reference.name))
-                       : put(dict, kValue, rfc_value_to_py(**reference.boxed));
+                       : put(dict, kValue, value_dict(**reference.boxed));
         }
         case ValueKind::Tensor: {
             const rfc::Tensor& tensor = value.tensor();
@@ -234,6 +238,55 @@ bool fill_value(PyObject* dict, const rfc::Value& value) {
         }
     }
     return true;
+}
+
+PyObject* scalar_dict(const rfc::Scalar& scalar) {
+    PyRef dict = kind_dict(g_strings.kinds[static_cast<std::size_t>(ValueKind::Scalar)]);
+    if (!dict || !put(dict.get(), kType, new_ref(g_strings.types, scalar.type()))) return nullptr;
+    if (scalar.type() == rfc::ScalarType::Tagged && !put(dict.get(), kTag, text(scalar.tag())))
+        return nullptr;
+    return put(dict.get(), kValue, rfc_scalar_value_to_py(scalar)) ? dict.release() : nullptr;
+}
+
+PyObject* value_dict(const rfc::Value& value) {
+    if (value.is_scalar()) return scalar_dict(value.scalar());
+    PyRef dict = kind_dict(g_strings.kinds[static_cast<std::size_t>(value.kind())]);
+    if (!dict || !fill_value(dict.get(), value)) return nullptr;
+    return dict.release();
+}
+
+PyObject* annotation_dict(const rfc::Annotation& annotation) {
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), kName, text(annotation.name)) ||
+        !put(dict.get(), kValue,
+             annotation.value ? scalar_dict(*annotation.value) : Py_NewRef(Py_None)))
+        return nullptr;
+    return dict.release();
+}
+
+PyObject* named_dict(std::string_view entry_name, const rfc::Value& value) {
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), kName, text(entry_name)) ||
+        !put(dict.get(), kValue, value_dict(value)))
+        return nullptr;
+    return dict.release();
+}
+
+PyObject* document_dict(const rfc::Document& document) {
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), kAnnotations, annotation_list(document.annotations)) ||
+        !put(dict.get(), kUses,
+             build_list(document.uses.size(),
+                        [&](std::size_t i) { return text(document.uses[i]); })) ||
+        !put(dict.get(), kBindings,
+             build_list(document.bindings.size(),
+                        [&](std::size_t i) {
+                            return named_dict(document.bindings[i].name,
+                                              document.bindings[i].value);
+                        })) ||
+        !put(dict.get(), kRoot, document.root ? value_dict(*document.root) : Py_NewRef(Py_None)))
+        return nullptr;
+    return dict.release();
 }
 
 }  // namespace
@@ -266,54 +319,31 @@ PyObject* rfc_scalar_value_to_py(const rfc::Scalar& scalar) {
     Py_RETURN_NONE;
 }
 
-PyObject* rfc_scalar_to_py(const rfc::Scalar& scalar) {
-    PyRef dict = kind_dict(g_strings.kinds[static_cast<std::size_t>(ValueKind::Scalar)]);
-    if (!dict || !put(dict.get(), kType, new_ref(g_strings.types, scalar.type()))) return nullptr;
-    if (scalar.type() == rfc::ScalarType::Tagged && !put(dict.get(), kTag, text(scalar.tag())))
-        return nullptr;
-    return put(dict.get(), kValue, rfc_scalar_value_to_py(scalar)) ? dict.release() : nullptr;
+// The converters pause the cyclic collector: it would only scan the containers being built,
+// which cannot be garbage yet, and no Python code runs meanwhile.
+PyObject* rfc_document_to_py(const rfc::Document& document) {
+    GcPause pause;
+    return document_dict(document);
 }
 
 PyObject* rfc_value_to_py(const rfc::Value& value) {
-    if (value.is_scalar()) return rfc_scalar_to_py(value.scalar());
-    PyRef dict = kind_dict(g_strings.kinds[static_cast<std::size_t>(value.kind())]);
-    if (!dict || !fill_value(dict.get(), value)) return nullptr;
-    return dict.release();
+    GcPause pause;
+    return value_dict(value);
+}
+
+PyObject* rfc_scalar_to_py(const rfc::Scalar& scalar) {
+    GcPause pause;
+    return scalar_dict(scalar);
 }
 
 PyObject* rfc_annotation_to_py(const rfc::Annotation& annotation) {
-    PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), kName, text(annotation.name)) ||
-        !put(dict.get(), kValue,
-             annotation.value ? rfc_scalar_to_py(*annotation.value) : Py_NewRef(Py_None)))
-        return nullptr;
-    return dict.release();
+    GcPause pause;
+    return annotation_dict(annotation);
 }
 
-PyObject* rfc_named_value_to_py(std::string_view entry_name, const rfc::Value& value) {
-    PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), kName, text(entry_name)) ||
-        !put(dict.get(), kValue, rfc_value_to_py(value)))
-        return nullptr;
-    return dict.release();
-}
-
-PyObject* rfc_document_to_py(const rfc::Document& document) {
-    PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), kAnnotations, annotation_list(document.annotations)) ||
-        !put(dict.get(), kUses,
-             build_list(document.uses.size(),
-                        [&](std::size_t i) { return text(document.uses[i]); })) ||
-        !put(dict.get(), kBindings,
-             build_list(document.bindings.size(),
-                        [&](std::size_t i) {
-                            return rfc_named_value_to_py(document.bindings[i].name,
-                                                         document.bindings[i].value);
-                        })) ||
-        !put(dict.get(), kRoot,
-             document.root ? rfc_value_to_py(*document.root) : Py_NewRef(Py_None)))
-        return nullptr;
-    return dict.release();
+PyObject* rfc_named_value_to_py(std::string_view name, const rfc::Value& value) {
+    GcPause pause;
+    return named_dict(name, value);
 }
 
 int init_typed_dict() {
