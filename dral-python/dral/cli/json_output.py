@@ -1,0 +1,59 @@
+"""JSON output of decoded data.
+
+JSON has no byte strings: `bytes` are written as their standard Base64 text (RFC 4648, with
+padding), so they come back as strings if the JSON is encoded again. Floats that JSON cannot hold
+(NaN, infinities) are written as the tokens NaN, Infinity and -Infinity, as Python's `json` does.
+
+A top-level array or object is written one member at a time, each by the C encoder, so the JSON
+text of a large document never exists in memory as a whole.
+"""
+
+from __future__ import annotations
+
+import base64
+import json
+from typing import Any, BinaryIO
+
+from .files import write_text
+
+
+def _bytes_as_base64(value: object) -> str:
+    if isinstance(value, bytes):
+        return base64.b64encode(value).decode("ascii")
+    raise TypeError(f"cannot write {type(value).__name__} as JSON")
+
+
+def to_json(value: Any, indent: int | None = None) -> str:
+    """`value` as JSON text: compact without `indent`, else pretty with `indent` spaces."""
+    separators = (",", ":") if indent is None else (",", ": ")
+    return json.dumps(value, ensure_ascii=False, indent=indent, separators=separators, default=_bytes_as_base64)
+
+
+def write_json(stream: BinaryIO, value: Any, indent: int | None = None) -> None:
+    """`value` as JSON followed by a line break."""
+    if isinstance(value, (list, dict)) and value:
+        _write_container(stream, value, indent)
+    else:
+        write_text(stream, to_json(value, indent))
+    stream.write(b"\n")
+
+
+def _write_container(stream: BinaryIO, value: list[Any] | dict[str, Any], indent: int | None) -> None:
+    opening, closing = ("[", "]") if isinstance(value, list) else ("{", "}")
+    if indent is None:
+        start, between, end, key_separator = opening, ",", closing, ":"
+    else:
+        # JSON text holds no raw line breaks except its own, so a member's text is indented one
+        # level deeper by indenting every line after its first.
+        pad = " " * indent
+        start, between, end, key_separator = f"{opening}\n{pad}", f",\n{pad}", f"\n{closing}", ": "
+    write_text(stream, start)
+    for position, member in enumerate(value.items() if isinstance(value, dict) else value):
+        if position:
+            write_text(stream, between)
+        if isinstance(value, dict):
+            key, member = member
+            write_text(stream, to_json(key) + key_separator)
+        text = to_json(member, indent)
+        write_text(stream, text if indent is None else text.replace("\n", "\n" + " " * indent))
+    write_text(stream, end)
