@@ -2,11 +2,14 @@
 library function it stands for, and the exit status and message of every kind of failure."""
 
 import base64
+import importlib.metadata
 import json
 import os
+import pathlib
 import pty
 import subprocess
 import sys
+import sysconfig
 
 import pytest
 
@@ -173,3 +176,16 @@ def test_version_and_help():
     assert ok("--version") == f"dral {dral.__version__}\n".encode()
     for command in ("encode", "decode", "show", "inspect", "ctn", "query"):
         assert f"dral {command}".encode() in ok(command, "--help")
+
+
+def test_the_installed_package_has_the_dral_command():
+    try:
+        installed = importlib.metadata.distribution("dral")
+    except importlib.metadata.PackageNotFoundError:
+        installed = None
+    if installed is None or pathlib.Path(installed.locate_file("dral/__init__.py")) != pathlib.Path(dral.__file__):
+        pytest.skip("dral is imported from a source tree, not from an installed package")
+    scripts = [(e.name, e.value) for e in installed.entry_points if e.group == "console_scripts"]
+    assert scripts == [("dral", "dral.cli:main")]
+    run = subprocess.run([pathlib.Path(sysconfig.get_path("scripts")) / "dral", "--version"], capture_output=True)
+    assert run.stdout == f"dral {dral.__version__}\n".encode()
