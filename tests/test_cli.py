@@ -15,7 +15,7 @@ import pytest
 
 import dral
 from cli_run import dral_command, ok
-from helpers import data_stream, varint
+from helpers import data_stream, nested_arrays, varint
 
 DOCUMENTS = {
     "object": {"name": "x", "tags": ["a", "b", "a"], "nested": {"z": 1, "a": [None, True, -2, 1.5]}},
@@ -62,6 +62,12 @@ def test_decode_writes_the_json_module_s_text_with_bytes_as_base64(value, indent
     assert ok("decode", *options, stdin=LARGEST) == b"18446744073709551615\n"
 
 
+@pytest.mark.parametrize("options", [[], ["--indent", "1"]])
+def test_json_output_reaches_a_thousand_levels_of_nesting(options):
+    out = ok("decode", "--max-depth", "4096", *options, stdin=data_stream(nested_arrays(1000)))
+    assert out == b"[" * 1000 + b"]" * 1000 + b"\n" if not options else out.count(b"[") == out.count(b"]") == 1000
+
+
 @pytest.mark.parametrize("indent", [None, 4])
 def test_text_notation_outputs_match_pretty_print(indent):
     values = [{"b": [1, 2], "a": {"x": b"\x01"}}, "two", [3]]
@@ -86,6 +92,8 @@ def test_ctn_commands_are_the_library_functions(tmp_path):
     assert (tmp_path / "doc.cbf").read_bytes() == dral.rfc_compile_ctn(CTN)
     assert ok("ctn", "decode", "doc.cbf", cwd=tmp_path).decode() == dral.rfc_cbf_to_ctn(compiled) + "\n"
     assert ok("ctn", "fmt", stdin=b"-- nothing but a comment\n") == b""
+    ok("ctn", "fmt", "doc.ctn", "-o", "doc.ctn", cwd=tmp_path)  # in place
+    assert (tmp_path / "doc.ctn").read_text(encoding="utf-8") == dral.rfc_format_ctn(CTN) + "\n"
 
 
 @pytest.mark.parametrize("expression", [".", ".[0].x", ".[]", ".[5]"])
@@ -116,6 +124,8 @@ FAILURES = {
     "cut-off stream": (["decode"], BAD_STREAM, 1, "dral decode: error: " + library_error(lambda: dral.loads(BAD_STREAM))),
     "checksum": (["show"], bytes(CORRUPT), 1, "dral show: error: " + library_error(lambda: dral.loads(bytes(CORRUPT)))),
     "no text for the integer": (["decode", "--text"], LARGEST, 1, "dral decode: error: an integer of 2**63 or more"),
+    "too deep for JSON": (["decode", "--max-depth", "4096"], data_stream(nested_arrays(1001)), 1,
+                          "dral decode: error: the data nests 1001 levels deep, JSON output at most 1000; use --text"),
     "too deep for the limit": (["decode", "--max-depth", "1"], dral.dumps([[1]]), 1, "dral decode: error: Nesting depth"),
     "not JSON": (["encode"], b'{"a":', 1, "dral encode: error: standard input is not valid JSON: Expecting value"),
     "not UTF-8": (["encode"], b'"\xff"', 1, "dral encode: error: standard input is not UTF-8 text: byte 0xff at offset 1"),

@@ -54,7 +54,9 @@ class CbfReport:
     decode_error: str | None = None
 
     def to_json(self) -> dict[str, Any]:
-        header = None if self.header is None else dict(self.header, schema_hash_prefix=self.header["schema_hash_prefix"].hex())
+        header = None
+        if self.header is not None:
+            header = dict(self.header, schema_hash_prefix=self.header["schema_hash_prefix"].hex())
         trailer = None
         if self.trailer is not None:
             stored, computed = self.trailer

@@ -1,8 +1,9 @@
 """What each subcommand does, from its parsed arguments to its output.
 
-Every command reads its whole input, computes the whole result, and only then opens the output,
-so that a failure leaves no half-written file. Intermediate copies are dropped as soon as the next
-form exists: a large input is never held in memory three times over.
+Every command reads its whole input and computes its result before it opens the output (JSON is
+written piece by piece, once its depth is known to fit), so that a failure leaves no half-written
+file and the output may be the input file itself. Each intermediate form is dropped as soon as
+the next exists: a large input is never held in memory three times over.
 """
 
 from __future__ import annotations
@@ -15,7 +16,7 @@ import dral
 
 from .cbf_report import CbfReport, inspect_cbf
 from .files import CliError, as_text, display_name, output, read_bytes, read_text, write_lines, write_text
-from .json_output import write_json
+from .json_output import check_depth, write_json
 from .stream_report import StreamReport, inspect_stream
 
 
@@ -54,6 +55,7 @@ def decode(args: argparse.Namespace) -> int:
         with output(args.output) as stream:
             write_lines(stream, [text])
     else:
+        check_depth(value)
         with output(args.output) as stream:
             write_json(stream, value, args.indent)
     return 0
@@ -106,22 +108,23 @@ def ctn_decode(args: argparse.Namespace) -> int:
 
 def query(args: argparse.Namespace) -> int:
     data = read_bytes(args.input)
-    is_cbf = data.startswith(dral.RFC001_CBF_MAGIC)
-    source = data if is_cbf else as_text(data, args.input)
+    source = data if data.startswith(dral.RFC001_CBF_MAGIC) else as_text(data, args.input)
     del data
-    if args.json:
-        found = dral.rfc_query_cbf(source, args.expression) if isinstance(source, bytes) else dral.rfc_query_ctn(source, args.expression)
-        with output(args.output) as stream:
+    found = _query(source, args.expression, as_ctn=not args.json)
+    del source
+    with output(args.output) as stream:
+        if args.json:
             write_json(stream, found, args.indent)
-    else:
-        texts = (
-            dral.rfc_query_cbf(source, args.expression, as_ctn=True)
-            if isinstance(source, bytes)
-            else dral.rfc_query_ctn(source, args.expression, as_ctn=True)
-        )
-        with output(args.output) as stream:
-            write_lines(stream, texts)
+        else:
+            write_lines(stream, found)
     return 0
+
+
+def _query(source: bytes | str, expression: str, *, as_ctn: bool) -> list[Any]:
+    """CTN texts or typed dictionaries of the results: over CBF bytes, or over CTN text."""
+    if isinstance(source, bytes):
+        return dral.rfc_query_cbf(source, expression, as_ctn=as_ctn)
+    return dral.rfc_query_ctn(source, expression, as_ctn=as_ctn)
 
 
 def inspect(args: argparse.Namespace) -> int:

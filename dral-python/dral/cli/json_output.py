@@ -12,9 +12,16 @@ from __future__ import annotations
 
 import base64
 import json
+import sys
+from collections.abc import Iterator
+from contextlib import contextmanager
 from typing import Any, BinaryIO
 
-from .files import write_text
+from .files import CliError, write_text
+
+# The json module recurses once per level of nesting, its pure-Python form (used with an
+# indent) a few times; this many levels are written under a raised recursion limit.
+MAX_DEPTH = 1000
 
 
 def _bytes_as_base64(value: object) -> str:
@@ -29,12 +36,35 @@ def to_json(value: Any, indent: int | None = None) -> str:
     return json.dumps(value, ensure_ascii=False, indent=indent, separators=separators, default=_bytes_as_base64)
 
 
+def check_depth(value: Any) -> None:
+    """Fails when `value` nests deeper than JSON output allows; call it before output begins."""
+    deepest, pending = 0, [(value, 1)] if isinstance(value, (list, dict)) else []
+    while pending:
+        container, level = pending.pop()
+        deepest = max(deepest, level)
+        members = container.values() if isinstance(container, dict) else container
+        pending.extend((member, level + 1) for member in members if isinstance(member, (list, dict)))
+    if deepest > MAX_DEPTH:
+        raise CliError(f"the data nests {deepest} levels deep, JSON output at most {MAX_DEPTH}; use --text")
+
+
+@contextmanager
+def _recursion_room() -> Iterator[None]:
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(limit, 4 * MAX_DEPTH + 200))
+    try:
+        yield
+    finally:
+        sys.setrecursionlimit(limit)
+
+
 def write_json(stream: BinaryIO, value: Any, indent: int | None = None) -> None:
-    """`value` as JSON followed by a line break."""
-    if isinstance(value, (list, dict)) and value:
-        _write_container(stream, value, indent)
-    else:
-        write_text(stream, to_json(value, indent))
+    """`value`, which `check_depth` accepted, as JSON followed by a line break."""
+    with _recursion_room():
+        if isinstance(value, (list, dict)) and value:
+            _write_container(stream, value, indent)
+        else:
+            write_text(stream, to_json(value, indent))
     stream.write(b"\n")
 
 

@@ -40,7 +40,6 @@ def _int_in(low: int, high: int) -> Callable[[str], int]:
             raise argparse.ArgumentTypeError(f"must be from {low} to {high}: {number}")
         return number
 
-    convert.__name__ = "integer"
     return convert
 
 
@@ -55,7 +54,9 @@ def _command(
     parser = commands_.add_parser(name, help=summary, description=summary[0].upper() + summary[1:] + ".")
     parser.set_defaults(run=run)
     kind = "binary" if binary_input else "text"
-    parser.add_argument("input", nargs="?", metavar="IN", help=f"input file ({kind}); standard input when omitted or '-'")
+    parser.add_argument(
+        "input", nargs="?", metavar="IN", help=f"input file ({kind}); standard input when omitted or '-'"
+    )
     parser.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of standard output")
     return parser
 
@@ -97,7 +98,10 @@ def build_parser() -> argparse.ArgumentParser:
     _limits(show)
 
     inspect = _command(
-        subcommands, "inspect", commands.inspect, "list the blocks and checksums of a Dral stream, or the parts of a CBF file"
+        subcommands,
+        "inspect",
+        commands.inspect,
+        "list the blocks and checksums of a Dral stream, or the parts of a CBF file",
     )
     inspect.add_argument("--json", action="store_true", help="write the report as JSON")
     _limits(inspect)
@@ -105,7 +109,9 @@ def build_parser() -> argparse.ArgumentParser:
     ctn = subcommands.add_parser("ctn", help="format, compile and decode CTN documents", description="CTN documents.")
     ctn_commands = ctn.add_subparsers(dest="ctn_command", metavar="ACTION", required=True)
     _command(ctn_commands, "fmt", commands.ctn_fmt, "write a CTN document in canonical form", binary_input=False)
-    compile_ = _command(ctn_commands, "compile", commands.ctn_compile, "compile a CTN document to CBF", binary_input=False)
+    compile_ = _command(
+        ctn_commands, "compile", commands.ctn_compile, "compile a CTN document to CBF", binary_input=False
+    )
     compile_.add_argument("--no-symtab", dest="symtab", action="store_false", help="write no symbol table")
     compile_.add_argument(
         "--alignment", type=_int_in(0, 255), default=0, metavar="N", help="alignment hint recorded in the header"

@@ -53,7 +53,9 @@ class Block:
 
     @property
     def compression_name(self) -> str:
-        return COMPRESSIONS[self.compression] if self.compression < len(COMPRESSIONS) else f"unknown ({self.compression})"
+        if self.compression < len(COMPRESSIONS):
+            return COMPRESSIONS[self.compression]
+        return f"unknown ({self.compression})"
 
     def to_json(self) -> dict[str, Any]:
         return {
@@ -104,16 +106,16 @@ class StreamReport:
                 length = str(block.length)
                 if block.uncompressed is not None:
                     length += f" ({block.uncompressed} unpacked)"
-                lines.append(
-                    f"{block.offset:>10}  {block.name:<11}  {length:>10}  {block.compression_name:<11}  {block.checksum}"
-                )
+                compression = block.compression_name
+                lines.append(f"{block.offset:>10}  {block.name:<11}  {length:>10}  {compression:<11}  {block.checksum}")
         entries = self.dictionary_entries
         lines.append(f"string dictionary: {'none' if entries is None else f'{entries} entries'}")
         if self.stream_checksum is not None:
             lines.append(f"stream checksum: {self.stream_checksum}")
         if self.trailing:
             lines.append(f"after the end block: {self.trailing} bytes, never read")
-        lines.append(f"values: {self.values}" if self.values is not None else "values: unknown, the stream does not decode")
+        values = "unknown, the stream does not decode" if self.values is None else self.values
+        lines.append(f"values: {values}")
         lines.extend(f"problem: {problem}" for problem in self.problems)
         return "\n".join(lines)
 
@@ -165,7 +167,8 @@ def inspect_stream(data: bytes, *, strict: bool = True, max_depth: int = 128) ->
         pos = start + length
         if kind == END:
             if length == _CHECKSUM:
-                report.stream_checksum = Checksum(int.from_bytes(payload, "little"), xxhash.xxh64_intdigest(view[: block.offset]))
+                stored_sum = int.from_bytes(payload, "little")
+                report.stream_checksum = Checksum(stored_sum, xxhash.xxh64_intdigest(view[: block.offset]))
                 if not report.stream_checksum.ok:
                     report.problems.append("stream checksum mismatch")
             else:
