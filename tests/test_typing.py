@@ -114,7 +114,7 @@ def check_class(node: ast.ClassDef, runtime: type) -> None:
             runtime()
 
 
-def test_names_only_for_type_checkers_are_marked_and_absent_at_run_time():
+def test_names_only_for_type_checkers_are_marked_absent_at_run_time_and_offered_by_the_package():
     extra = set(TOP) - set(EXPORTED) - {"__all__"}
     assert {"RfcValueDict", "RfcDocumentDict", "RfcHeaderDict", "Compression"} <= extra
     for name in extra:
@@ -122,6 +122,10 @@ def test_names_only_for_type_checkers_are_marked_and_absent_at_run_time():
         is_alias = isinstance(node, ast.AnnAssign) and ast.unparse(node.annotation) == "TypeAlias"
         assert is_alias or "type_check_only" in decorators(node), name
         assert not hasattr(native, name) and not hasattr(dral, name), name
+    package = ast.parse((PACKAGE / "__init__.py").read_text(encoding="utf-8"))
+    offered = {alias.asname for node in ast.walk(package) if isinstance(node, ast.ImportFrom)
+               for alias in node.names if alias.asname}
+    assert offered == {name for name in extra if not name.startswith("_")}
 
 
 def test_the_typed_program_runs():
