@@ -53,13 +53,19 @@ LARGEST = data_stream(b"\x02" + varint(2**64 - 1))  # the largest unsigned integ
 
 
 @pytest.mark.parametrize("indent", [None, 0, 1, 4])
-@pytest.mark.parametrize("value", [{"raw": b"\x00\xff", "items": [{"k": [1, 2.5, None]}, "é", b""]}, [], b"x"])
+@pytest.mark.parametrize("value", [
+    {"raw": b"\x00\xff", "items": [{"k": [1, 2.5, None]}, "é", b""]}, [], b"x",
+    list(range(2500)), {f"k{i}": [i, {"b": b"\x01"}] for i in range(2100)},  # written in slices
+])
 def test_decode_writes_the_json_module_s_text_with_bytes_as_base64(value, indent):
     separators = (",", ":") if indent is None else (",", ": ")
     expected = json.dumps(with_base64(value), indent=indent, ensure_ascii=False, separators=separators) + "\n"
     options = [] if indent is None else ["--indent", str(indent)]
     assert ok("decode", *options, stdin=dral.dumps(value)).decode() == expected
-    assert ok("decode", *options, stdin=LARGEST) == b"18446744073709551615\n"
+
+
+def test_json_holds_unsigned_integers_python_cannot_encode():
+    assert ok("decode", stdin=LARGEST) == b"18446744073709551615\n"
 
 
 @pytest.mark.parametrize("options", [[], ["--indent", "1"]])

@@ -55,7 +55,7 @@ def decode(args: argparse.Namespace) -> int:
         with output(args.output) as stream:
             write_lines(stream, [text])
     else:
-        check_depth(value)
+        check_depth(value, args.max_depth)
         with output(args.output) as stream:
             write_json(stream, value, args.indent)
     return 0

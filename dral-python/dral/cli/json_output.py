@@ -4,13 +4,14 @@ JSON has no byte strings: `bytes` are written as their standard Base64 text (RFC
 padding), so they come back as strings if the JSON is encoded again. Floats that JSON cannot hold
 (NaN, infinities) are written as the tokens NaN, Infinity and -Infinity, as Python's `json` does.
 
-A top-level array or object is written one member at a time, each by the C encoder, so the JSON
-text of a large document never exists in memory as a whole.
+A top-level array or object is written a slice of members at a time, so the JSON text of a large
+document never exists in memory as a whole.
 """
 
 from __future__ import annotations
 
 import base64
+import itertools
 import json
 import sys
 from collections.abc import Iterator
@@ -22,6 +23,8 @@ from .files import CliError, write_text
 # The json module recurses once per level of nesting, its pure-Python form (used with an
 # indent) a few times; this many levels are written under a raised recursion limit.
 MAX_DEPTH = 1000
+# Members of a top-level array or object encoded in one call.
+_SLICE = 1000
 
 
 def _bytes_as_base64(value: object) -> str:
@@ -36,8 +39,14 @@ def to_json(value: Any, indent: int | None = None) -> str:
     return json.dumps(value, ensure_ascii=False, indent=indent, separators=separators, default=_bytes_as_base64)
 
 
-def check_depth(value: Any) -> None:
-    """Fails when `value` nests deeper than JSON output allows; call it before output begins."""
+def check_depth(value: Any, decoded_within: int) -> None:
+    """Fails when `value` nests deeper than JSON output allows; call it before output begins.
+
+    `decoded_within` is the depth limit `value` was decoded under: up to MAX_DEPTH there is
+    nothing to look at.
+    """
+    if decoded_within <= MAX_DEPTH:
+        return
     deepest, pending = 0, [(value, 1)] if isinstance(value, (list, dict)) else []
     while pending:
         container, level = pending.pop()
@@ -69,21 +78,14 @@ def write_json(stream: BinaryIO, value: Any, indent: int | None = None) -> None:
 
 
 def _write_container(stream: BinaryIO, value: list[Any] | dict[str, Any], indent: int | None) -> None:
-    opening, closing = ("[", "]") if isinstance(value, list) else ("{", "}")
-    if indent is None:
-        start, between, end, key_separator = opening, ",", closing, ":"
-    else:
-        # JSON text holds no raw line breaks except its own, so a member's text is indented one
-        # level deeper by indenting every line after its first.
-        pad = " " * indent
-        start, between, end, key_separator = f"{opening}\n{pad}", f",\n{pad}", f"\n{closing}", ": "
-    write_text(stream, start)
-    for position, member in enumerate(value.items() if isinstance(value, dict) else value):
-        if position:
-            write_text(stream, between)
-        if isinstance(value, dict):
-            key, member = member
-            write_text(stream, to_json(key) + key_separator)
-        text = to_json(member, indent)
-        write_text(stream, text if indent is None else text.replace("\n", "\n" + " " * indent))
-    write_text(stream, end)
+    # Members go to the C encoder in slices: the text of a slice less its brackets (and, with an
+    # indent, less the line break before the closing one) is those members at the first level.
+    closing = "]" if isinstance(value, list) else "}"
+    write_text(stream, "[" if isinstance(value, list) else "{")
+    members = iter(value.items() if isinstance(value, dict) else value)
+    first = True
+    while chunk := list(itertools.islice(members, _SLICE)):
+        text = to_json(dict(chunk) if isinstance(value, dict) else chunk, indent)
+        write_text(stream, ("" if first else ",") + text[1 : -1 if indent is None else -2])
+        first = False
+    write_text(stream, closing if indent is None else "\n" + closing)
