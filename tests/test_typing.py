@@ -5,6 +5,7 @@ import ast
 import inspect
 import os
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -128,8 +129,14 @@ def test_names_only_for_type_checkers_are_marked_absent_at_run_time_and_offered_
     assert offered == {name for name in extra if not name.startswith("_")}
 
 
-def test_the_typed_program_runs():
+def test_the_typed_program_runs_and_uses_every_name_and_member():
     typed_usage.main()
+    source = pathlib.Path(typed_usage.__file__).read_text(encoding="utf-8")
+    used = set(re.findall(r"\b\w+\b", source))
+    for name in EXPORTED:
+        (node, *_) = TOP[name]
+        members = grouped(node.body) if isinstance(node, ast.ClassDef) else {}
+        assert name in used and set(members) - {"__init__", "__getitem__", "__contains__", "__len__"} <= used, name
 
 
 def test_mypy_strict_accepts_the_package_and_the_typed_program(tmp_path):

@@ -22,6 +22,7 @@ if TYPE_CHECKING:
 
 
 def binary_format(folder: str) -> None:
+    assert_type(dral.__version__, str)
     data = dral.dumps({"a": [1, "x", b"\x00"]}, compression="lz4", dedup=True, sort_keys=True)
     assert_type(data, bytes)
     assert dral.loads(data, strict=False, max_depth=8) == {"a": [1, "x", b"\x00"]}
@@ -87,15 +88,17 @@ def rfc(folder: str) -> None:
     assert document["bindings"][0]["name"] == "x"
     assert dral.rfc_format_ctn("let x = 1") == "let x = 1"
 
-    model = dral.rfc_parse_ctn_model("@level 3\nlet p = Point\n  x = 1\n  y = 2\n\n&p")
+    model: dral.RfcDocument = dral.rfc_parse_ctn_model("@level 3\nlet p = Point\n  x = 1\n  y = 2\n\n&p")
     assert model.uses == [] and model.binding_names() == ["p"] and model.annotation_names() == ["level"]
-    annotation = model.annotations[0]
+    annotation: dral.RfcAnnotation = model.annotations[0]
     assert annotation.name == "level" and annotation.value is not None and annotation.to_dict()["name"] == "level"
     binding = model.binding("p")
     assert binding is not None and binding.name == "p" and binding.to_dict()["value"]["kind"] == "product"
+    bindings: list[dral.RfcBinding] = model.bindings
+    assert [b.name for b in bindings] == ["p"]
     point = binding.value
     assert point.kind == "product" and point.type_name == "Point" and point.keys() == ["x", "y"]
-    field = point.fields()[0]
+    field: dral.RfcField = point.fields()[0]
     assert field.name == "x" and field.value.scalar_value == 1 and field.to_dict()["name"] == "x"
     assert point["y"].scalar_type == "vi64" and point.get(0) is None and "x" in point and len(point) == 2
     assert [value.to_ctn() for value in point.values()] == ["1", "2"]
@@ -112,8 +115,8 @@ def rfc(folder: str) -> None:
     decoded = dral.rfc_decode_cbf(data)
     assert decoded["header"]["alignment"] == 8 and decoded["symbols"] == ["Point", "x", "y"]
     assert decoded["document"]["root"] is not None and decoded["ctn"] == dral.rfc_cbf_to_ctn(data)
-    cbf = dral.rfc_decode_cbf_model(data)
-    header = cbf.header
+    cbf: dral.RfcDecodedCbf = dral.rfc_decode_cbf_model(data)
+    header: dral.RfcHeader = cbf.header
     assert header.magic == "DRAL" and header.cbf_version == 1 and header.ctn_version == 1
     assert header.flags == 3 and header.alignment == 8 and header.schema_hash_prefix == bytes(8)
     assert header.root_offset > 0 and header.symtab_offset == 0 and header.index_offset == 0
