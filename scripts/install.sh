@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what Dral needs and builds it into every interpreter we support here: the system
-# packages (xxHash headers, pkg-config), the build tools, then the package itself.
+# Installs what Dral needs and builds it into every interpreter we support here (scripts/pythons.sh):
+# the system packages (xxHash headers, pkg-config, compiler, ccache), the build and test tools,
+# then the package itself with its `dral` command. Extra arguments are more Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,6 +9,7 @@ missing=()
 [ -f /usr/include/xxhash.h ] || missing+=(libxxhash-dev)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v g++ >/dev/null || missing+=(g++)
+command -v ccache >/dev/null || missing+=(ccache)
 for package in "$@"; do missing+=("$package"); done
 if [ ${#missing[@]} -gt 0 ]; then
     SUDO=""
@@ -16,10 +18,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+# The core library compiles to the same objects for every interpreter: ccache builds it once.
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+pip_install() { "$python" -m pip install -q --disable-pip-version-check --root-user-action=ignore "$@"; }
 for python in $(scripts/pythons.sh); do
     echo "== installing dral for $($python --version)"
-    $python -m pip install -q --disable-pip-version-check --root-user-action=ignore \
-        "scikit-build-core>=0.9" ninja "cmake>=3.26" pytest hypothesis xxhash
+    pip_install "scikit-build-core>=0.9" ninja "cmake>=3.26" pytest hypothesis xxhash mypy
     # No build isolation: the build directory under build/ is reused between installs.
-    $python -m pip install -q --disable-pip-version-check --root-user-action=ignore --no-build-isolation .
+    pip_install --no-build-isolation .
 done
+# pyenv finds new commands (`dral`) only after a rehash.
+if command -v pyenv >/dev/null; then pyenv rehash; fi

@@ -139,11 +139,14 @@ SMALL_STACK = {
 
 
 def in_small_thread(call):
-    outcome = []
+    outcome, results = [], []
 
     def target():
         try:
             result = call()
+            # Freed by the caller: CPython 3.13 frees nested dicts by plain recursion, which needs
+            # more than this small stack for thousands of levels.
+            results.append(result)
             outcome.append(("depth", depth_of(result)) if isinstance(result, (list, dict, dral.DralValue))
                            else ("returned", result))
         except BaseException as error:  # noqa: BLE001 - reported to the parent

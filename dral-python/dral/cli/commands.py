@@ -1,0 +1,145 @@
+"""What each subcommand does, from its parsed arguments to its output.
+
+Every command reads its whole input and computes its result before it opens the output (JSON is
+written piece by piece, once its depth is known to fit), so that a failure leaves no half-written
+file and the output may be the input file itself. Each intermediate form is dropped as soon as
+the next exists: a large input is never held in memory three times over.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+from typing import Any
+
+import dral
+
+from .cbf_report import CbfReport, inspect_cbf
+from .files import CliError, as_text, display_name, output, read_bytes, read_text, write_lines, write_text
+from .json_output import check_depth, write_json
+from .stream_report import StreamReport, inspect_stream
+
+
+def _reject_cbf(data: bytes, path: str | None) -> None:
+    if data.startswith(dral.RFC001_CBF_MAGIC):
+        raise CliError(f"{display_name(path)} is a CBF file, not a Dral stream; use 'dral ctn decode' or 'dral query'")
+
+
+def encode(args: argparse.Namespace) -> int:
+    text = read_text(args.input)
+    try:
+        value = json.loads(text)
+    except json.JSONDecodeError as error:
+        raise CliError(f"{display_name(args.input)} is not valid JSON: {error}") from None
+    except RecursionError:
+        raise CliError(f"{display_name(args.input)} nests JSON deeper than Python can read") from None
+    del text
+    try:
+        data = dral.dumps(value, dedup=args.dedup, sort_keys=args.sort_keys)
+    except OverflowError:
+        raise CliError("an integer lies outside the 64-bit signed range that Dral encodes") from None
+    del value
+    with output(args.output, binary=True) as stream:
+        stream.write(data)
+    return 0
+
+
+def decode(args: argparse.Namespace) -> int:
+    data = read_bytes(args.input)
+    _reject_cbf(data, args.input)
+    value = dral.loads(data, strict=args.strict, max_depth=args.max_depth)
+    del data
+    if args.text:
+        text = _text_notation(value, args.indent)
+        del value
+        with output(args.output) as stream:
+            write_lines(stream, [text])
+    else:
+        check_depth(value, args.max_depth)
+        with output(args.output) as stream:
+            write_json(stream, value, args.indent)
+    return 0
+
+
+def show(args: argparse.Namespace) -> int:
+    data = read_bytes(args.input)
+    _reject_cbf(data, args.input)
+    views = dral.loads_value(data, strict=args.strict, max_depth=args.max_depth)
+    del data
+    values = views if isinstance(views, list) else [views]
+    del views
+    # Each value leaves its native form as soon as it has its text.
+    values.reverse()
+    texts = []
+    while values:
+        texts.append(_text_notation(values.pop().as_python(), args.indent))
+    with output(args.output) as stream:
+        write_lines(stream, texts)
+    return 0
+
+
+def _text_notation(value: Any, indent: int | None) -> str:
+    try:
+        return dral.pretty_print(value, 2 if indent is None else indent)
+    except OverflowError:
+        raise CliError("an integer of 2**63 or more has no text notation here; use JSON output") from None
+
+
+def ctn_fmt(args: argparse.Namespace) -> int:
+    formatted = dral.rfc_format_ctn(read_text(args.input))
+    with output(args.output) as stream:
+        write_lines(stream, [formatted] if formatted else [])
+    return 0
+
+
+def ctn_compile(args: argparse.Namespace) -> int:
+    data = dral.rfc_compile_ctn(read_text(args.input), with_symtab=args.symtab, alignment=args.alignment)
+    with output(args.output, binary=True) as stream:
+        stream.write(data)
+    return 0
+
+
+def ctn_decode(args: argparse.Namespace) -> int:
+    text = dral.rfc_cbf_to_ctn(read_bytes(args.input))
+    with output(args.output) as stream:
+        write_lines(stream, [text] if text else [])
+    return 0
+
+
+def query(args: argparse.Namespace) -> int:
+    data = read_bytes(args.input)
+    source = data if data.startswith(dral.RFC001_CBF_MAGIC) else as_text(data, args.input)
+    del data
+    found = _query(source, args.expression, as_ctn=not args.json)
+    del source
+    with output(args.output) as stream:
+        if args.json:
+            write_json(stream, found, args.indent)
+        else:
+            write_lines(stream, found)
+    return 0
+
+
+def _query(source: bytes | str, expression: str, *, as_ctn: bool) -> list[Any]:
+    """CTN texts or typed dictionaries of the results: over CBF bytes, or over CTN text."""
+    if isinstance(source, bytes):
+        return dral.rfc_query_cbf(source, expression, as_ctn=as_ctn)
+    return dral.rfc_query_ctn(source, expression, as_ctn=as_ctn)
+
+
+def inspect(args: argparse.Namespace) -> int:
+    data = read_bytes(args.input)
+    report: StreamReport | CbfReport
+    if data.startswith(dral.RFC001_CBF_MAGIC):
+        report = inspect_cbf(data)
+    else:
+        report = inspect_stream(data, strict=args.strict, max_depth=args.max_depth)
+    del data
+    with output(args.output) as stream:
+        if args.json:
+            write_json(stream, report.to_json(), 2)
+        else:
+            write_text(stream, report.render() + "\n")
+    if report.problems:
+        raise CliError(report.decode_error or report.problems[0])
+    return 0
