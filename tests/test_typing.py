@@ -140,10 +140,19 @@ def test_the_typed_program_runs_and_uses_every_name_and_member():
 
 
 def test_mypy_strict_accepts_the_package_and_the_typed_program(tmp_path):
-    run = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path), "--python-version",
-         f"{sys.version_info.major}.{sys.version_info.minor}", str(PACKAGE), str(HERE / "typed_usage.py")],
-        capture_output=True, text=True, env={**os.environ, "MYPY_FORCE_COLOR": "0"},
-    )
-    assert run.returncode == 0, run.stdout + run.stderr
-    assert "Success: no issues found in" in run.stdout
+    env = {**os.environ, "MYPY_FORCE_COLOR": "0"}
+    # Named as a module, not a path: a path inside site-packages would make mypy take every
+    # module beside it for the user's own. An installed package is found there; one elsewhere
+    # through MYPYPATH, which must not name site-packages.
+    if PACKAGE.parent.name not in ("site-packages", "dist-packages"):
+        env["MYPYPATH"] = str(PACKAGE.parent)
+    version = f"{sys.version_info.major}.{sys.version_info.minor}"
+    # mypy takes a package or files, not both: the package's own code, then the program using it.
+    for target in (["-p", "dral"], [str(HERE / "typed_usage.py")]):
+        run = subprocess.run(
+            [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path), "--python-version",
+             version, *target],
+            capture_output=True, text=True, env=env,
+        )
+        assert run.returncode == 0, run.stdout + run.stderr
+        assert "Success: no issues found in" in run.stdout
