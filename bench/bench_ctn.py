@@ -9,7 +9,8 @@ Anchors, each timed in the same rounds as its contender and producing the same P
   formatting alone (`RfcDocument.to_ctn()` of a parsed model) against the same;
 - `rfc_parse_ctn_model(text)` and a walk of every value through the model, against
   `rfc_parse_ctn(text)` and the same walk over the dictionaries;
-- the peak resident memory of `rfc_parse_ctn`, in a fresh process, against the text's size.
+- the peak resident memory of `rfc_parse_ctn`, in a fresh process, against the text's size and
+  against `orjson.loads` building the same objects.
 """
 
 from __future__ import annotations
@@ -81,26 +82,30 @@ def without_gc(fn):
     return call
 
 
-def peak_child(path: str) -> None:
+def peak_child(path: str, reader: str) -> None:
     from rss import reset_peak, status_bytes, trim_heap
 
-    text = Path(path).read_text(encoding="utf-8")
-    dral.rfc_parse_ctn("let x = 1")
+    if reader == "ctn":
+        arg, parse = Path(path).read_text(encoding="utf-8"), dral.rfc_parse_ctn
+        parse("let x = 1")
+    else:
+        arg, parse = Path(path).read_bytes(), orjson.loads
+        parse(b"[1]")
     gc.collect()
     trim_heap()
     reset_peak()
     before = status_bytes("VmRSS")
-    document = dral.rfc_parse_ctn(text)
+    document = parse(arg)
     print(json.dumps({"peak": status_bytes("VmHWM") - before, "kept": status_bytes("VmRSS") - before,
-                      "text": len(text.encode())}))
+                      "input": len(arg.encode()) if isinstance(arg, str) else len(arg)}))
     del document
 
 
-def peak_memory(text: str) -> dict:
-    with tempfile.NamedTemporaryFile("w", suffix=".ctn", encoding="utf-8", delete=False) as fh:
-        fh.write(text)
+def peak_memory(data: bytes, reader: str) -> dict:
+    with tempfile.NamedTemporaryFile("wb", delete=False) as fh:
+        fh.write(data)
     try:
-        out = subprocess.run([sys.executable, __file__, "--peak-child", fh.name], check=True,
+        out = subprocess.run([sys.executable, __file__, "--peak-child", fh.name, reader], check=True,
                              capture_output=True, text=True, cwd=Path(__file__).parent).stdout
     finally:
         Path(fh.name).unlink()
@@ -118,10 +123,10 @@ def main() -> None:
     ap.add_argument("--size", type=int, default=10_000_000, help="CTN bytes (default 10 MB)")
     ap.add_argument("--quick", action="store_true", help="3 repeats of ~0.3 s")
     ap.add_argument("--repeats", type=int, help="repeats per case (default 9, quick 3)")
-    ap.add_argument("--peak-child", help=argparse.SUPPRESS)
+    ap.add_argument("--peak-child", nargs=2, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.peak_child:
-        return peak_child(args.peak_child)
+        return peak_child(*args.peak_child)
 
     text = generate(args.size)
     document = dral.rfc_parse_ctn(text)
@@ -147,11 +152,12 @@ def main() -> None:
     row("rfc_format_ctn (parse + format)", fmt_text, dumps, "orjson.dumps (same dict)", 1.5)
     row("  RfcDocument.to_ctn (format only)", to_ctn, dumps, "orjson.dumps (same dict)", None)
     row("rfc_parse_ctn_model + walk", walk_model_t, walk_dict_t, "rfc_parse_ctn + walk", None)
-    memory = peak_memory(text)
-    print(f"peak RSS of rfc_parse_ctn: {memory['peak'] / 2**20:.1f} MiB for "
-          f"{memory['text'] / 2**20:.1f} MiB of text ({memory['peak'] / memory['text']:.1f}x); "
-          f"kept after the call: {memory['kept'] / 2**20:.1f} MiB")
-
+    ours, theirs = peak_memory(text.encode(), "ctn"), peak_memory(as_json, "orjson")
+    mib = 2**20
+    print(f"peak RSS of rfc_parse_ctn: {ours['peak'] / mib:.1f} MiB for {ours['input'] / mib:.1f} MiB of "
+          f"text ({ours['peak'] / ours['input']:.1f}x), {ours['kept'] / mib:.1f} MiB kept after the call; "
+          f"orjson.loads of the same dictionary's JSON: {theirs['peak'] / mib:.1f} MiB peak "
+          f"({ours['peak'] / theirs['peak']:.2f}x)")
 
 if __name__ == "__main__":
     main()
