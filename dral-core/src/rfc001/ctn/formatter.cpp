@@ -1,5 +1,6 @@
 // The canonical CTN text of a tree. Everything is appended to one output string: a child's text
 // is written in place at its indent rather than built apart and spliced in.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
+#include "rfc001/ctn/literals.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
@@ -39,6 +41,49 @@ void append_quoted(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// The tag of a tagged string. The prefixes of byte literals are spaced from their text, which
+// would otherwise read as bytes.
+void append_tag(std::string& out, std::string_view tag) {
+    out += tag;
+    if (tag == "b" || tag == "b64") out += ' ';
+}
+
+// A quoted text inside a map key, whose line is split at its first "=>": the '>' of every "=>"
+// is written as an escape, which reads back as the same text.
+void append_quoted_in_key(std::string& out, std::string_view text) {
+    out += '"';
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find("=>", start)) != std::string_view::npos; start = at + 2) {
+        append_escaped(out, text.substr(start, at + 1 - start));
+        out += "\\u{3e}";
+    }
+    append_escaped(out, text.substr(start));
+    out += '"';
+}
+
+// Whether `value`, alone on a line or after "=" or "=>", would read as a stream: a sum whose type
+// name begins like a stream header. An inline sequence, map or payload may hold one; a block
+// holding it would not read back.
+bool reads_as_stream(const Value& value) {
+    return value.kind() == ValueKind::Sum && value.sum().type_name &&
+           value.sum().type_name->starts_with("stream<");
+}
+
+// Whether a sum with a struct payload reads back from its block form: a header line that the
+// reader takes for an enum header (not for another block's, nor for an inline sum), and field
+// lines whose names and values it reads as they are. Sums read from a block always do; the
+// inline form takes any variant, field names and values, so a sum read from one may not, and
+// keeps that form.
+bool has_readable_block(const Sum& sum, std::string_view header) {
+    if (trim(sum.variant).empty() || header.find('(') != std::string_view::npos) return false;
+    if (header.starts_with("map<") && header.find('[') == std::string_view::npos) return false;
+    for (std::string_view block : {"seq<", "vec<", "tensor<", "mat<", "stream<"})
+        if (header.starts_with(block)) return false;
+    for (const Field& field : sum.payload.fields)
+        if (!is_identifier(field.name) || reads_as_stream(field.value)) return false;
+    return true;
+}
+
 class Formatter {
 public:
     explicit Formatter(std::string& out) : out_(out) {}
@@ -47,6 +92,8 @@ public:
         if (has_inline_form(value)) return write_inline(value);
         switch (value.kind()) {
             case ValueKind::Sequence:
+                if (std::ranges::any_of(value.sequence().items, reads_as_stream))
+                    return write_one_line(value);
                 return render_sequence(value.sequence(), indent);
             case ValueKind::Product: {
                 const Product& product = value.product();
@@ -112,30 +159,99 @@ private:
                     out_ += reference.name;
                 } else {
                     out_ += "ref ";
-                    render(**reference.boxed, 0);
+                    write_one_line(**reference.boxed);
                 }
                 return;
             }
             case ValueKind::Sum:
                 return write_sum_header(value.sum());
-            default: {
-                out_ += '[';
-                bool first = true;
-                for (const Value& item : value.sequence().items) {
-                    if (!first) out_ += ", ";
-                    first = false;
-                    render(item, 0);
-                }
-                out_ += ']';
-                return;
-            }
+            default:
+                return write_items('[', value.sequence().items, ']');
         }
+    }
+
+    // The value on one line, where the reader takes nothing else: inside a reference by id, a
+    // tuple payload or a map key. The inline forms of sequences, maps and sums with a payload
+    // serve where the canonical form would break the line. Products, tensors, streams and opaque
+    // values have no such form (nor can an inline expression hold them).
+    void write_one_line(const Value& value) {
+        switch (value.kind()) {
+            case ValueKind::Scalar: {
+                const Scalar& scalar = value.scalar();
+                if (!in_key_ ||
+                    (scalar.type() != ScalarType::Str && scalar.type() != ScalarType::Tagged))
+                    return append_scalar(out_, scalar);
+                if (scalar.type() == ScalarType::Tagged) append_tag(out_, scalar.tag());
+                return append_quoted_in_key(out_, scalar.text());
+            }
+            case ValueKind::Reference:
+                return write_inline(value);
+            case ValueKind::Sum:
+                return write_one_line_sum(value.sum());
+            case ValueKind::Sequence:
+                return write_items('[', value.sequence().items, ']');
+            case ValueKind::Association:
+                return write_one_line_map(value.association());
+            default:
+                return render(value, 0);
+        }
+    }
+
+    void write_one_line_map(const Association& association) {
+        out_ += "map<any, any>[";
+        bool first = true;
+        for (const auto& [key, item] : association.pairs) {
+            if (!first) out_ += ", ";
+            first = false;
+            write_key(key);
+            out_ += " => ";
+            write_one_line(item);
+        }
+        out_ += ']';
+    }
+
+    void write_one_line_sum(const Sum& sum) {
+        write_sum_header(sum);
+        if (sum.payload.kind == SumPayloadKind::Unit) return;
+        if (sum.payload.kind == SumPayloadKind::Tuple)
+            return write_items('(', sum.payload.items, ')');
+        out_ += '(';
+        bool first = true;
+        for (const Field& field : sum.payload.fields) {
+            if (!first) out_ += ", ";
+            first = false;
+            out_ += field.name;
+            out_ += ": ";
+            write_one_line(field.value);
+        }
+        out_ += ')';
+    }
+
+    void write_items(char open, const std::vector<Value>& items, char close) {
+        out_ += open;
+        bool first = true;
+        for (const Value& item : items) {
+            if (!first) out_ += ", ";
+            first = false;
+            write_one_line(item);
+        }
+        out_ += close;
+    }
+
+    void write_key(const Value& key) {
+        const bool outer = in_key_;
+        in_key_ = true;
+        write_one_line(key);
+        in_key_ = outer;
     }
 
     void write_sum_header(const Sum& sum) {
         if (sum.type_name) {
             out_ += *sum.type_name;
-            out_ += " :: ";
+            // "ref :: x" would read as a reference by id, "let :: x" and "use :: x" on a line of
+            // their own as statements.
+            const std::string& type = *sum.type_name;
+            out_ += type == "ref" || type == "let" || type == "use" ? ":: " : " :: ";
         }
         out_ += sum.variant;
     }
@@ -166,20 +282,20 @@ private:
     }
 
     void render_sum(const Sum& sum, std::size_t indent) {
+        const std::size_t start = out_.size();
         write_sum_header(sum);
-        if (sum.payload.kind == SumPayloadKind::Struct)
-            return render_fields(sum.payload.fields, indent);
-        out_ += '(';
-        bool first = true;
-        for (const Value& item : sum.payload.items) {
-            if (!first) out_ += ", ";
-            first = false;
-            render(item, indent);
+        if (sum.payload.kind != SumPayloadKind::Struct ||
+            !has_readable_block(sum, std::string_view(out_).substr(start))) {
+            out_.resize(start);
+            return write_one_line_sum(sum);
         }
-        out_ += ')';
+        render_fields(sum.payload.fields, indent);
     }
 
     void render_association(const Association& association, std::size_t indent) {
+        if (std::ranges::any_of(association.pairs,
+                                [](const auto& pair) { return reads_as_stream(pair.second); }))
+            return write_one_line_map(association);
         out_ += "map<any, any>";
         if (association.pairs.empty()) {
             out_ += " []";
@@ -187,7 +303,7 @@ private:
         }
         for (const auto& [key, value] : association.pairs) {
             new_body_line(indent);
-            render(key, indent + 2);
+            write_key(key);
             out_ += " => ";
             render(value, indent + 2);
         }
@@ -252,6 +368,7 @@ private:
     }
 
     std::string& out_;
+    bool in_key_ = false;  // quoted texts must not hold "=>"
 };
 
 }  // namespace
@@ -322,7 +439,7 @@ void append_scalar(std::string& out, const Scalar& scalar) {
             out += scalar.text();
             return;
         case ScalarType::Tagged:
-            out += scalar.tag();
+            append_tag(out, scalar.tag());
             append_quoted(out, scalar.text());
             return;
     }
