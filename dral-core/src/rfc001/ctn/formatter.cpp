@@ -88,6 +88,9 @@ class Formatter {
 public:
     explicit Formatter(std::string& out) : out_(out) {}
 
+    // Recursion runs through render and the block writers of the kinds that hold values; what
+    // writes leaves is kept out of line, so that each level's frame stays small (the trees are
+    // as deep as kMaxDepth, the threads' stacks may be small, and sanitizers widen frames).
     void render(const Value& value, std::size_t indent) {
         if (has_inline_form(value)) return write_inline(value);
         switch (value.kind()) {
@@ -104,26 +107,8 @@ public:
                 return render_sum(value.sum(), indent);
             case ValueKind::Association:
                 return render_association(value.association(), indent);
-            case ValueKind::Tensor:
-                return render_tensor(value.tensor(), indent);
-            case ValueKind::Stream: {
-                const Stream& stream = value.stream();
-                out_ += "stream<";
-                out_ += stream.item_type;
-                out_ += '>';
-                return render_annotations(stream.annotations, indent);
-            }
-            case ValueKind::Opaque: {
-                const Opaque& opaque = value.opaque();
-                out_ += "opaque<";
-                out_ += opaque.type_tag;
-                out_ += "> <binary: ";
-                append_integer(out_, opaque.bytes.size());
-                out_ += " bytes>";
-                return;
-            }
             default:
-                return;  // scalars and references always have an inline form
+                return render_leaf(value, indent);
         }
     }
 
@@ -148,7 +133,33 @@ private:
         }
     }
 
-    void write_inline(const Value& value) {
+    // Tensors, streams and opaque values, which hold no values.
+    [[gnu::noinline]] void render_leaf(const Value& value, std::size_t indent) {
+        switch (value.kind()) {
+            case ValueKind::Tensor:
+                return render_tensor(value.tensor(), indent);
+            case ValueKind::Stream: {
+                const Stream& stream = value.stream();
+                out_ += "stream<";
+                out_ += stream.item_type;
+                out_ += '>';
+                return render_annotations(stream.annotations, indent);
+            }
+            case ValueKind::Opaque: {
+                const Opaque& opaque = value.opaque();
+                out_ += "opaque<";
+                out_ += opaque.type_tag;
+                out_ += "> <binary: ";
+                append_integer(out_, opaque.bytes.size());
+                out_ += " bytes>";
+                return;
+            }
+            default:
+                return;
+        }
+    }
+
+    [[gnu::noinline]] void write_inline(const Value& value) {
         switch (value.kind()) {
             case ValueKind::Scalar:
                 return append_scalar(out_, value.scalar());
@@ -262,7 +273,7 @@ private:
         out_.append(indent + 2, ' ');
     }
 
-    void render_sequence(const Sequence& sequence, std::size_t indent) {
+    [[gnu::noinline]] void render_sequence(const Sequence& sequence, std::size_t indent) {
         out_ += "seq<";
         out_ += sequence.elem_type ? std::string_view(*sequence.elem_type) : "any";
         out_ += '>';
@@ -272,7 +283,7 @@ private:
         }
     }
 
-    void render_fields(const std::vector<Field>& fields, std::size_t indent) {
+    [[gnu::noinline]] void render_fields(const std::vector<Field>& fields, std::size_t indent) {
         for (const Field& field : fields) {
             new_body_line(indent);
             out_ += field.name;
@@ -281,18 +292,23 @@ private:
         }
     }
 
-    void render_sum(const Sum& sum, std::size_t indent) {
-        const std::size_t start = out_.size();
-        write_sum_header(sum);
-        if (sum.payload.kind != SumPayloadKind::Struct ||
-            !has_readable_block(sum, std::string_view(out_).substr(start))) {
-            out_.resize(start);
-            return write_one_line_sum(sum);
-        }
+    [[gnu::noinline]] void render_sum(const Sum& sum, std::size_t indent) {
+        if (!write_block_header(sum)) return write_one_line_sum(sum);
         render_fields(sum.payload.fields, indent);
     }
 
-    void render_association(const Association& association, std::size_t indent) {
+    // The header of a sum with a struct payload whose block reads back; nothing, and false, for
+    // any other sum.
+    [[gnu::noinline]] bool write_block_header(const Sum& sum) {
+        if (sum.payload.kind != SumPayloadKind::Struct) return false;
+        const std::size_t start = out_.size();
+        write_sum_header(sum);
+        if (has_readable_block(sum, std::string_view(out_).substr(start))) return true;
+        out_.resize(start);
+        return false;
+    }
+
+    [[gnu::noinline]] void render_association(const Association& association, std::size_t indent) {
         if (std::ranges::any_of(association.pairs,
                                 [](const auto& pair) { return reads_as_stream(pair.second); }))
             return write_one_line_map(association);
