@@ -17,4 +17,6 @@ for python in $(scripts/pythons.sh); do
     # Run from the tests folder so that the installed package, not the source tree, is imported.
     (cd tests && $python -m pytest -q -p no:cacheprovider .) || status=1
 done
+bash scripts/sanitizer_tests.sh || status=1
+bash fuzz/smoke.sh || status=1
 exit $status

@@ -8,6 +8,7 @@ from hypothesis import given
 
 import dral
 from ctn_strategies import documents
+from isolated import SMALL_STACK_SIZE
 
 fmt = dral.rfc_format_ctn
 
@@ -157,7 +158,7 @@ def test_by_id_reference_keeps_its_value_on_its_line():
 def test_deep_values_format_in_a_small_stack(depth):
     text = "[" * depth + "1" + "]" * depth
     results = []
-    threading.stack_size(256 * 1024)
+    threading.stack_size(SMALL_STACK_SIZE)
     try:
         worker = threading.Thread(target=lambda: results.append(fmt(text)))
         worker.start()

@@ -10,7 +10,7 @@ import pytest
 
 import dral
 from helpers import data_stream, nested_arrays, nested_list
-from isolated import SLOWDOWN, run_isolated
+from isolated import SMALL_STACK_SIZE, run_isolated
 
 SHARED = [
     {"name": "x", "tags": ["a", "b", "a"], "n": -1, "f": 2.5, "none": None, "yes": True, "raw": b"\x00\xff"},
@@ -149,7 +149,7 @@ def in_small_thread(call):
         except BaseException as error:  # noqa: BLE001 - reported to the parent
             outcome.append(("raised", type(error).__name__, str(error)))
 
-    threading.stack_size(256 * 1024 * SLOWDOWN)
+    threading.stack_size(SMALL_STACK_SIZE)
     thread = threading.Thread(target=target)
     thread.start()
     thread.join()
