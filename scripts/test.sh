@@ -33,4 +33,6 @@ for run in $(seq "$count"); do
     cat "$logs/$run"
     [ ! -e "$logs/$run.failed" ] || status=1
 done
+bash scripts/sanitizer_tests.sh || status=1
+bash fuzz/smoke.sh || status=1
 exit $status

@@ -35,6 +35,9 @@ def _sanitized() -> bool:
 # applies, and that one stretched: it runs code several times slower, in larger stack frames.
 SANITIZED = _sanitized()
 SLOWDOWN = 5 if SANITIZED else 1
+# The small thread stack that native recursion must fit. AddressSanitizer surrounds the locals of
+# every frame with guard zones, so deep recursion needs many times the stack of a plain build.
+SMALL_STACK_SIZE = 256 * 1024 * (16 if SANITIZED else 1)
 LIBC = ctypes.CDLL(None)
 
 

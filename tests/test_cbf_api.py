@@ -8,6 +8,7 @@ import pytest
 
 import dral
 from cbf_bytes import body_of, cbf, crc64, scalar, seg
+from isolated import SMALL_STACK_SIZE
 
 compile_ctn = dral.rfc_compile_ctn
 
@@ -277,7 +278,7 @@ def test_small_stack_thread():
         except dral.DralRfcError:
             results.append(True)
 
-    previous = threading.stack_size(256 * 1024)
+    previous = threading.stack_size(SMALL_STACK_SIZE)
     try:
         thread = threading.Thread(target=run)
         thread.start()

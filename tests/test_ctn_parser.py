@@ -12,6 +12,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import dral
+from isolated import SMALL_STACK_SIZE
 
 DATA = "Invalid data: "
 
@@ -526,7 +527,7 @@ def test_nesting_at_the_limit_fits_a_small_thread_stack():
             for kind in KINDS:
                 dral.rfc_parse_ctn(nested(kind, 512))
                 done.append(kind)
-        threading.stack_size(256 * 1024)
+        threading.stack_size({SMALL_STACK_SIZE})
         thread = threading.Thread(target=run)
         thread.start()
         thread.join()

@@ -1,13 +1,16 @@
-"""Hostile input for every reader of the binary format and the text notation: each case fails with
-its documented exception, in a child process held to 1 GiB of address space and 1 s of CPU time,
-so that a regression fails its test instead of the run. Then every entry point out of memory."""
+"""Hostile input for every reader of the binary format, the text notation and the typed document
+language: each case fails with its documented exception, in a child process held to 1 GiB of
+address space and 1 s of CPU time, so that a regression fails its test instead of the run. Then
+every entry point out of memory."""
 
 import io
 import random
+import struct
 
 import pytest
 
 import dral
+from cbf_bytes import NULL, cbf, i64, seg, seq, sym, text, with_table
 from helpers import DATA, P, STRING_DICT, block, data_stream, eof, string_dict, varint
 import isolated
 import memory_cases
@@ -144,3 +147,149 @@ def test_out_of_memory_raises_memory_error():
     expected = {name: ("raised", "MemoryError", "") for name in memory_cases.NAMES}
     expected["Encoder after a failure"] = ("returned", ["kept", ["after", "kept", "new"]])
     assert outcomes == expected
+
+
+# ---- The typed document readers: CTN text, compiled files and queries, each in a child held to
+# 1 GiB and 1 s of CPU time like the cases above.
+
+def length_overflow(n: int) -> str:
+    return f"Length overflow: {n} exceeds platform maximum"
+
+
+def invalid(detail: str) -> str:
+    return f"Invalid data: {detail}"
+
+
+CTN_TOO_DEEP = "Nesting depth 513 exceeds maximum 512"  # trees nest at most 512 levels
+CBF_TOO_DEEP = "Nesting depth 65 exceeds maximum 64"  # segments nest at most 64 below the root
+EXPANSION_LIMIT = invalid("reference expansion exceeds limit")
+
+
+def nested_blocks(levels: int) -> str:
+    """`levels` sequence blocks, each the only item of the one above, around the number 1."""
+    return "".join(" " * (2 * i) + "seq<any>\n" for i in range(levels)) + " " * (2 * levels) + "1"
+
+
+def reference_chain(first: str, levels: int, fan_out: int) -> str:
+    """Bindings a1 ... a<levels>, each a sequence of `fan_out` references to the one before."""
+    lines = [f"let a0 = {first}"]
+    lines += [f"let a{i} = [{', '.join([f'&a{i - 1}'] * fan_out)}]" for i in range(1, levels + 1)]
+    return "\n".join(lines)
+
+
+def random_text(seed: int, alphabet=None, n: int = 10**6) -> str:
+    chosen = random.Random(seed).choices(alphabet or range(0xD800), k=n)
+    return "".join(chosen) if alphabet else "".join(map(chr, chosen))
+
+
+CTN = [
+    ("a million brackets", "[" * 500_000 + "]" * 500_000, CTN_TOO_DEEP),
+    ("a million parentheses", "(" * 500_000 + ")" * 500_000, CTN_TOO_DEEP),
+    ("a million references by id", "ref " * 250_000 + "1", CTN_TOO_DEEP),
+    ("nested tuple payloads", "T::V(" * 200_000 + "1" + ")" * 200_000, CTN_TOO_DEEP),
+    ("nested inline maps", "map<a, b>[1 => " * 70_000 + "1" + "]" * 70_000, CTN_TOO_DEEP),
+    ("600 nested sequence blocks", nested_blocks(600), CTN_TOO_DEEP),
+    ("a million random characters", random_text(5), ANY),
+    ("a million random CTN marks", random_text(6, "[](){}<>:=,;\"'&@-_ \n\tab1.#"), ANY),
+]
+
+
+@pytest.mark.parametrize("reader", [dral.rfc_parse_ctn, dral.rfc_format_ctn, dral.rfc_parse_ctn_model],
+                         ids=["rfc_parse_ctn", "rfc_format_ctn", "rfc_parse_ctn_model"])
+@pytest.mark.parametrize("name, text, message", CTN, ids=[case[0] for case in CTN])
+def test_ctn_readers(name, text, message, reader):
+    expect(run_isolated(lambda: without_result(reader, text)), {"DralRfcError"}, message)
+
+
+# Compiling inlines every reference to a binding: chains that double at every step, and a deep
+# one, must fail before anything is built. Queries over CTN compile it first.
+COMPILE = [
+    ("references doubling 63 times", reference_chain("[1, 2, 3]", 63, 2), EXPANSION_LIMIT),
+    ("a 1 MiB text referenced 100 times", reference_chain('"' + "x" * MIB + '"', 1, 100), EXPANSION_LIMIT),
+    ("100000 bindings each wrapping the last", reference_chain("1", 99_999, 1),
+     "Nesting depth 100000 exceeds maximum 512"),
+]
+
+
+@pytest.mark.parametrize("compile_", [dral.rfc_compile_ctn, lambda text: dral.rfc_query_ctn(text, ".")],
+                         ids=["rfc_compile_ctn", "rfc_query_ctn"])
+@pytest.mark.parametrize("name, text, message", COMPILE, ids=[case[0] for case in COMPILE])
+def test_reference_inlining(name, text, message, compile_):
+    expect(run_isolated(lambda: without_result(compile_, text)), {"DralRfcError"}, message)
+
+
+def nested_segments(tag: int, prefix: bytes, levels: int, inner: bytes) -> bytes:
+    """`levels` segments of type `tag`, each holding `prefix` and then the next, around `inner`
+    (built from the inside out without copying the whole at every level)."""
+    sizes = [len(inner)]
+    for _ in range(levels):
+        sizes.append(4 + len(prefix) + sizes[-1])
+    assert sizes[-1] < 0xFFFFFF  # short headers throughout
+    heads = [bytes([tag]) + (sizes[k] - 4).to_bytes(3, "little") + prefix for k in range(levels, 0, -1)]
+    return b"".join(heads) + inner
+
+
+def same_offsets(levels: int, fan_out: int) -> bytes:
+    """Sequences whose `fan_out` items all lie at offset 0, `levels` deep: fan_out^levels items."""
+    inner = i64(1)
+    for _ in range(levels):
+        inner = seg(0x68, b"\x00" + varint(fan_out) + b"\x00" * 4 * fan_out + inner)
+    return inner
+
+
+ONE_ITEM = b"\x00\x01\x00\x00\x00\x00"  # no element type, one item at offset 0
+CBF = [
+    ("100000 nested sequences", cbf(nested_segments(0x68, ONE_ITEM, 100_000, i64(1))), CBF_TOO_DEEP),
+    ("250000 nested references", cbf(nested_segments(0x90, b"\x01", 250_000, NULL)), CBF_TOO_DEEP),
+    ("100000 nested products", cbf(nested_segments(0x40, b"\x00\x01" + text("a"), 100_000, NULL)), CBF_TOO_DEEP),
+    ("sequence count 2^64-1", cbf(seg(0x68, b"\x00" + varint(MAX))), length_overflow(MAX)),
+    # The offset table's end, 10 + 4 * (2^62 - 1), passes 2^64.
+    ("sequence count 2^62-1", cbf(seg(0x68, b"\x00" + varint(2**62 - 1))), length_overflow(2**62 - 1)),
+    ("inline sequence count 2^64-1", cbf(seg(0x60, b"\x00" + varint(MAX))), eof(11)),
+    ("map count 2^64-1", cbf(seg(0x78, varint(MAX))), length_overflow(MAX)),
+    ("product field count 2^64-1", cbf(seg(0x40, b"\x00" + varint(MAX))), eof(11)),
+    ("tuple item count 2^64-1", cbf(seg(0x50, b"\x00" + text("V") + b"\x01" + varint(MAX))), eof(17)),
+    ("stream annotation count 2^64-1", cbf(seg(0xA0, text("t") + varint(MAX))), eof(15)),
+    ("tensor element count 2^61-1", cbf(seg(0x80, bytes([2, 0, 1, 0]) + struct.pack("<Q", 2**61 - 1))),
+     length_overflow(2**61 - 1)),
+    ("opaque length 2^64-1", cbf(seg(0xD1, varint(MAX))), length_overflow(MAX)),
+    ("reference name length 2^64-1", cbf(seg(0x90, b"\x00" + varint(MAX))), length_overflow(MAX)),
+    ("segment length 2^64-1", cbf(b"\x10\xff\xff\xff" + b"\xff" * 8), length_overflow(MAX)),
+    ("segment past the end", cbf(b"\x20\xfe\xff\xff" + b"abc"), eof(4 + 0xFFFFFE)),
+    ("symbol count 2^32-1", cbf(struct.pack("<I", 2**32 - 1) + b"\x05", flags=0x03), eof(10)),
+    ("symbol length 2^64-1", cbf(struct.pack("<I", 1) + varint(MAX), flags=0x03), length_overflow(MAX)),
+    ("root offset 2^64-1", cbf(NULL, root_offset=MAX), eof(MAX)),
+    ("symbol table offset 2^32-1", cbf(NULL, flags=0x03, symtab_offset=2**32 - 1), eof(2**32 - 1)),
+    ("1000 symbols of a 1 MiB entry", with_table(["x" * MIB], seq(*[sym(0)] * 1000)),
+     invalid("decoded symbol text exceeds limit")),
+    ("a billion items at one offset", cbf(same_offsets(3, 1000)), invalid("segment count exceeds body size")),
+    ("1 MB of random bytes", random_bytes(7), ANY),
+    ("1 MB of random bytes in a valid frame", cbf(random_bytes(8)), ANY),
+]
+CBF_READERS = {
+    "rfc_decode_cbf": dral.rfc_decode_cbf,
+    "rfc_cbf_to_ctn": dral.rfc_cbf_to_ctn,
+    "rfc_decode_cbf_model": dral.rfc_decode_cbf_model,
+    "rfc_query_cbf": lambda data: dral.rfc_query_cbf(data, ".items[]"),
+}
+
+
+@pytest.mark.parametrize("reader", CBF_READERS)
+@pytest.mark.parametrize("name, data, message", CBF, ids=[case[0] for case in CBF])
+def test_cbf_readers(name, data, message, reader):
+    expect(run_isolated(lambda: without_result(CBF_READERS[reader], data)), {"DralRfcError"}, message)
+
+
+DOCUMENT = "struct\n  items = [1, 2, 3]\n  name = \"x\""
+QUERIES = [
+    ("a random query over CBF", lambda query: dral.rfc_query_cbf(dral.rfc_compile_ctn(DOCUMENT), query)),
+    ("a random query over CTN", lambda query: dral.rfc_query_ctn(DOCUMENT, query, as_ctn=True)),
+    ("a random query for models", lambda query: dral.rfc_query_ctn_model(DOCUMENT, query)),
+]
+
+
+@pytest.mark.parametrize("query", [random_text(9, ".[]'\"aZ_09- "), "." + random_text(10, ".[]'\"aZ_09- ")],
+                         ids=["random", "random after a dot"])
+@pytest.mark.parametrize("name, run", QUERIES, ids=[case[0] for case in QUERIES])
+def test_random_queries(name, run, query):
+    expect(run_isolated(lambda: without_result(run, query)), {"DralRfcError"}, ANY)

@@ -1,5 +1,7 @@
-"""Threads: many at once give the results of one, and every entry point works up to its nesting
-limit in a thread with a 256 KiB stack (run in a child process, so that a crash fails the test)."""
+"""Threads: many at once give the results of one, for the binary format, the text notation and
+the typed documents (models shared between the threads included), and every entry point works up
+to its nesting limit in a thread with a 256 KiB stack (run in a child process, so that a crash
+fails the test)."""
 
 import io
 import sys
@@ -10,7 +12,7 @@ import pytest
 
 import dral
 from helpers import data_stream, nested_arrays, nested_list
-from isolated import SLOWDOWN, run_isolated
+from isolated import SMALL_STACK_SIZE, run_isolated
 
 SHARED = [
     {"name": "x", "tags": ["a", "b", "a"], "n": -1, "f": 2.5, "none": None, "yes": True, "raw": b"\x00\xff"},
@@ -54,14 +56,15 @@ def everything(obj, path):
     ]
 
 
-def test_eight_threads_give_the_results_of_one(tmp_path):
-    expected = [everything(obj, tmp_path / "one.dral") for obj in SHARED]
+def in_eight_threads(work):
+    """What `work()` returned in each of 8 threads started together, twice each, with the
+    interpreter switching threads as often as it can."""
     start = threading.Barrier(8)
     results = {}
 
     def worker(n):
         start.wait()
-        results[n] = [[everything(obj, tmp_path / f"{n}.dral") for obj in SHARED] for _ in range(2)]
+        results[n] = [work(n) for _ in range(2)]
 
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e-5)
@@ -74,8 +77,68 @@ def test_eight_threads_give_the_results_of_one(tmp_path):
     finally:
         sys.setswitchinterval(interval)
     assert sorted(results) == list(range(8))
-    for rounds in results.values():
-        assert all(round == expected for round in rounds)
+    return [round for rounds in results.values() for round in rounds]
+
+
+def test_eight_threads_give_the_results_of_one(tmp_path):
+    expected = [everything(obj, tmp_path / "one.dral") for obj in SHARED]
+    rounds = in_eight_threads(lambda n: [everything(obj, tmp_path / f"{n}.dral") for obj in SHARED])
+    assert all(round == expected for round in rounds)
+
+
+DOCUMENTS = [
+    "@draft\nuse std\nlet base = [1, 2.5, \"x\", 'sym, b64\"AQID\", date\"2024-01-01\"]\n\nstruct\n"
+    "  items = seq<Item>\n    Item\n      name = \"a\"\n    Item\n      name = \"b\"\n      id = 2u64\n"
+    "  pairs = map<str, any>[\"x\" => 1, 'x => &base]\n  shape = Shape::Circle(radius: 1.5)\n"
+    "  point = Point::P(1, 2)\n  grid = tensor<f64>[2, 2]\n    @layout \"row\"\n    [1, 2]\n    [3, 4]\n"
+    "  events = stream<event>\n    @rate 10\n  copy = &base\n  boxed = ref [1, [2]]",
+    "seq<Item>\n" + "".join(f"  Item\n    name = \"n{i % 13}\"\n    id = {i}\n" for i in range(3000)),
+]
+QUERIES = [".", ".items[]", ".items[-1].name", ".pairs.x", ".grid", ".missing[0]", ".[]", ".[-1].name", ".[].id"]
+SHARED_MODELS = [dral.rfc_parse_ctn_model(text) for text in DOCUMENTS]  # the same objects in every thread
+
+
+def message_of(call):
+    try:
+        call()
+    except dral.DralRfcError as error:
+        return str(error)
+    return "no error"
+
+
+def every_document_call(text, model):
+    data = dral.rfc_compile_ctn(text)
+    decoded = dral.rfc_decode_cbf_model(data)
+    results = [
+        dral.rfc_parse_ctn(text),
+        dral.rfc_format_ctn(text),
+        dral.rfc_parse_ctn_model(text).to_dict(),
+        data,
+        dral.rfc_compile_ctn(text, alignment=8),
+        dral.rfc_decode_cbf(data),
+        dral.rfc_cbf_to_ctn(data),
+        decoded.to_dict(),
+        [value.to_dict() for value in decoded.document.effective_root().values()],
+        model.to_dict(),
+        model.effective_root().to_ctn(),
+        message_of(lambda: dral.rfc_decode_cbf(data[:-1])),
+        message_of(lambda: dral.rfc_parse_ctn(text + "\n\tx")),
+    ]
+    for query in QUERIES:
+        results += [
+            dral.rfc_query_cbf(data, query),
+            dral.rfc_query_ctn(text, query, as_ctn=True),
+            [value.to_dict() for value in dral.rfc_query_cbf_model(data, query)],
+            [value.to_ctn() for value in dral.rfc_query_ctn_model(text, query)],
+        ]
+    return results
+
+
+def test_eight_threads_read_documents_as_one():
+    expected = [every_document_call(text, model) for text, model in zip(DOCUMENTS, SHARED_MODELS)]
+    rounds = in_eight_threads(lambda n: [every_document_call(text, model)
+                                         for text, model in zip(DOCUMENTS, SHARED_MODELS)])
+    assert all(round == expected for round in rounds)
 
 
 def depth_of(value) -> int:
@@ -152,7 +215,7 @@ def in_small_thread(call):
         except BaseException as error:  # noqa: BLE001 - reported to the parent
             outcome.append(("raised", type(error).__name__, str(error)))
 
-    threading.stack_size(256 * 1024 * SLOWDOWN)
+    threading.stack_size(SMALL_STACK_SIZE)
     thread = threading.Thread(target=target)
     thread.start()
     thread.join()

@@ -17,8 +17,8 @@ public:
         if (this != &other) held_ = std::make_unique<T>(*other.held_);
         return *this;
     }
-    Box& operator=(Box&&) noexcept = default;
-    ~Box() = default;
+    Box& operator=(Box&&) noexcept;
+    ~Box();
 
     // A moved-from Box holds nothing; only assignment or destruction may follow.
     const T& operator*() const { return *held_; }
@@ -29,5 +29,13 @@ public:
 private:
     std::unique_ptr<T> held_;
 };
+
+// Defaulted apart from their declarations, so not implicitly constexpr: a constexpr function is
+// instantiated where it is first named, and these need T complete, which a recursive tree's node
+// kinds are not yet where the tree's own inline members name them.
+template <class T>
+Box<T>& Box<T>::operator=(Box&&) noexcept = default;
+template <class T>
+Box<T>::~Box() = default;
 
 }  // namespace dral_core

@@ -417,7 +417,9 @@ bool Reader::count_and_table(ByteSpan p, std::size_t& position, bool indexed, De
     if (!varint(p, position, count)) return false;
     position += count.length;
     if (!indexed) return true;
-    if (count.value > UINT64_MAX / 4) return overflow(count.value);
+    // Neither the table's size nor its end may wrap around: a count just below 2^62 would
+    // otherwise pass as a small table and reserve room for all of its items.
+    if (count.value > (UINT64_MAX - position) / 4) return overflow(count.value);
     table_end = position + count.value * 4;
     if (table_end > p.size()) return eof(table_end);
     return true;
@@ -499,7 +501,8 @@ bool Reader::tensor(ByteSpan p, Value& out) {
     position += 8;
     auto dense = [&](auto element) {
         using Element = decltype(element);
-        if (count >= (std::uint64_t{1} << 61)) return overflow(count);
+        if (count >= (std::uint64_t{1} << 61) || count * 8 > UINT64_MAX - position)
+            return overflow(count);
         const std::uint64_t end = position + count * 8;
         if (end > p.size()) return eof(end);
         if (!spend_payload(count * 8)) return false;

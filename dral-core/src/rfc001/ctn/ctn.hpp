@@ -9,7 +9,8 @@
 
 namespace dral_core::rfc001::ctn {
 
-// Reads a whole document. Faults of line structure are TextParse errors carrying the 1-based
+// Reads a whole document from valid UTF-8 text (as every Python str has), which is not checked
+// again. Faults of line structure are TextParse errors carrying the 1-based
 // source line (column 1); faults inside a value are InvalidData errors (InvalidBase64 for a bad
 // Base64 body); values nested deeper than kMaxDepth fail with DepthExceeded.
 Result<Document> parse_document(std::string_view text);

@@ -1,5 +1,6 @@
 // The canonical CTN text of a tree. Everything is appended to one output string: a child's text
 // is written in place at its indent rather than built apart and spliced in.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
+#include "rfc001/ctn/literals.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
@@ -39,14 +41,62 @@ void append_quoted(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// The tag of a tagged string. The prefixes of byte literals are spaced from their text, which
+// would otherwise read as bytes.
+void append_tag(std::string& out, std::string_view tag) {
+    out += tag;
+    if (tag == "b" || tag == "b64") out += ' ';
+}
+
+// A quoted text inside a map key, whose line is split at its first "=>": the '>' of every "=>"
+// is written as an escape, which reads back as the same text.
+void append_quoted_in_key(std::string& out, std::string_view text) {
+    out += '"';
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find("=>", start)) != std::string_view::npos; start = at + 2) {
+        append_escaped(out, text.substr(start, at + 1 - start));
+        out += "\\u{3e}";
+    }
+    append_escaped(out, text.substr(start));
+    out += '"';
+}
+
+// Whether `value`, alone on a line or after "=" or "=>", would read as a stream: a sum whose type
+// name begins like a stream header. An inline sequence, map or payload may hold one; a block
+// holding it would not read back.
+bool reads_as_stream(const Value& value) {
+    return value.kind() == ValueKind::Sum && value.sum().type_name &&
+           value.sum().type_name->starts_with("stream<");
+}
+
+// Whether a sum with a struct payload reads back from its block form: a header line that the
+// reader takes for an enum header (not for another block's, nor for an inline sum), and field
+// lines whose names and values it reads as they are. Sums read from a block always do; the
+// inline form takes any variant, field names and values, so a sum read from one may not, and
+// keeps that form.
+bool has_readable_block(const Sum& sum, std::string_view header) {
+    if (trim(sum.variant).empty() || header.find('(') != std::string_view::npos) return false;
+    if (header.starts_with("map<") && header.find('[') == std::string_view::npos) return false;
+    for (std::string_view block : {"seq<", "vec<", "tensor<", "mat<", "stream<"})
+        if (header.starts_with(block)) return false;
+    for (const Field& field : sum.payload.fields)
+        if (!is_identifier(field.name) || reads_as_stream(field.value)) return false;
+    return true;
+}
+
 class Formatter {
 public:
     explicit Formatter(std::string& out) : out_(out) {}
 
+    // Recursion runs through render and the block writers of the kinds that hold values; what
+    // writes leaves is kept out of line, so that each level's frame stays small (the trees are
+    // as deep as kMaxDepth, the threads' stacks may be small, and sanitizers widen frames).
     void render(const Value& value, std::size_t indent) {
         if (has_inline_form(value)) return write_inline(value);
         switch (value.kind()) {
             case ValueKind::Sequence:
+                if (std::ranges::any_of(value.sequence().items, reads_as_stream))
+                    return write_one_line(value);
                 return render_sequence(value.sequence(), indent);
             case ValueKind::Product: {
                 const Product& product = value.product();
@@ -57,26 +107,8 @@ public:
                 return render_sum(value.sum(), indent);
             case ValueKind::Association:
                 return render_association(value.association(), indent);
-            case ValueKind::Tensor:
-                return render_tensor(value.tensor(), indent);
-            case ValueKind::Stream: {
-                const Stream& stream = value.stream();
-                out_ += "stream<";
-                out_ += stream.item_type;
-                out_ += '>';
-                return render_annotations(stream.annotations, indent);
-            }
-            case ValueKind::Opaque: {
-                const Opaque& opaque = value.opaque();
-                out_ += "opaque<";
-                out_ += opaque.type_tag;
-                out_ += "> <binary: ";
-                append_integer(out_, opaque.bytes.size());
-                out_ += " bytes>";
-                return;
-            }
             default:
-                return;  // scalars and references always have an inline form
+                return render_leaf(value, indent);
         }
     }
 
@@ -101,7 +133,33 @@ private:
         }
     }
 
-    void write_inline(const Value& value) {
+    // Tensors, streams and opaque values, which hold no values.
+    [[gnu::noinline]] void render_leaf(const Value& value, std::size_t indent) {
+        switch (value.kind()) {
+            case ValueKind::Tensor:
+                return render_tensor(value.tensor(), indent);
+            case ValueKind::Stream: {
+                const Stream& stream = value.stream();
+                out_ += "stream<";
+                out_ += stream.item_type;
+                out_ += '>';
+                return render_annotations(stream.annotations, indent);
+            }
+            case ValueKind::Opaque: {
+                const Opaque& opaque = value.opaque();
+                out_ += "opaque<";
+                out_ += opaque.type_tag;
+                out_ += "> <binary: ";
+                append_integer(out_, opaque.bytes.size());
+                out_ += " bytes>";
+                return;
+            }
+            default:
+                return;
+        }
+    }
+
+    [[gnu::noinline]] void write_inline(const Value& value) {
         switch (value.kind()) {
             case ValueKind::Scalar:
                 return append_scalar(out_, value.scalar());
@@ -112,30 +170,99 @@ private:
                     out_ += reference.name;
                 } else {
                     out_ += "ref ";
-                    render(**reference.boxed, 0);
+                    write_one_line(**reference.boxed);
                 }
                 return;
             }
             case ValueKind::Sum:
                 return write_sum_header(value.sum());
-            default: {
-                out_ += '[';
-                bool first = true;
-                for (const Value& item : value.sequence().items) {
-                    if (!first) out_ += ", ";
-                    first = false;
-                    render(item, 0);
-                }
-                out_ += ']';
-                return;
-            }
+            default:
+                return write_items('[', value.sequence().items, ']');
         }
+    }
+
+    // The value on one line, where the reader takes nothing else: inside a reference by id, a
+    // tuple payload or a map key. The inline forms of sequences, maps and sums with a payload
+    // serve where the canonical form would break the line. Products, tensors, streams and opaque
+    // values have no such form (nor can an inline expression hold them).
+    void write_one_line(const Value& value) {
+        switch (value.kind()) {
+            case ValueKind::Scalar: {
+                const Scalar& scalar = value.scalar();
+                if (!in_key_ ||
+                    (scalar.type() != ScalarType::Str && scalar.type() != ScalarType::Tagged))
+                    return append_scalar(out_, scalar);
+                if (scalar.type() == ScalarType::Tagged) append_tag(out_, scalar.tag());
+                return append_quoted_in_key(out_, scalar.text());
+            }
+            case ValueKind::Reference:
+                return write_inline(value);
+            case ValueKind::Sum:
+                return write_one_line_sum(value.sum());
+            case ValueKind::Sequence:
+                return write_items('[', value.sequence().items, ']');
+            case ValueKind::Association:
+                return write_one_line_map(value.association());
+            default:
+                return render(value, 0);
+        }
+    }
+
+    void write_one_line_map(const Association& association) {
+        out_ += "map<any, any>[";
+        bool first = true;
+        for (const auto& [key, item] : association.pairs) {
+            if (!first) out_ += ", ";
+            first = false;
+            write_key(key);
+            out_ += " => ";
+            write_one_line(item);
+        }
+        out_ += ']';
+    }
+
+    void write_one_line_sum(const Sum& sum) {
+        write_sum_header(sum);
+        if (sum.payload.kind == SumPayloadKind::Unit) return;
+        if (sum.payload.kind == SumPayloadKind::Tuple)
+            return write_items('(', sum.payload.items, ')');
+        out_ += '(';
+        bool first = true;
+        for (const Field& field : sum.payload.fields) {
+            if (!first) out_ += ", ";
+            first = false;
+            out_ += field.name;
+            out_ += ": ";
+            write_one_line(field.value);
+        }
+        out_ += ')';
+    }
+
+    void write_items(char open, const std::vector<Value>& items, char close) {
+        out_ += open;
+        bool first = true;
+        for (const Value& item : items) {
+            if (!first) out_ += ", ";
+            first = false;
+            write_one_line(item);
+        }
+        out_ += close;
+    }
+
+    void write_key(const Value& key) {
+        const bool outer = in_key_;
+        in_key_ = true;
+        write_one_line(key);
+        in_key_ = outer;
     }
 
     void write_sum_header(const Sum& sum) {
         if (sum.type_name) {
             out_ += *sum.type_name;
-            out_ += " :: ";
+            // "ref :: x" would read as a reference by id, "let :: x" and "use :: x" on a line of
+            // their own as statements.
+            const std::string& type = *sum.type_name;
+            out_ += type == "ref" || type == "let" || type == "use" ? ":: " : " :: ";
         }
         out_ += sum.variant;
     }
@@ -146,7 +273,7 @@ private:
         out_.append(indent + 2, ' ');
     }
 
-    void render_sequence(const Sequence& sequence, std::size_t indent) {
+    [[gnu::noinline]] void render_sequence(const Sequence& sequence, std::size_t indent) {
         out_ += "seq<";
         out_ += sequence.elem_type ? std::string_view(*sequence.elem_type) : "any";
         out_ += '>';
@@ -156,7 +283,7 @@ private:
         }
     }
 
-    void render_fields(const std::vector<Field>& fields, std::size_t indent) {
+    [[gnu::noinline]] void render_fields(const std::vector<Field>& fields, std::size_t indent) {
         for (const Field& field : fields) {
             new_body_line(indent);
             out_ += field.name;
@@ -165,21 +292,26 @@ private:
         }
     }
 
-    void render_sum(const Sum& sum, std::size_t indent) {
-        write_sum_header(sum);
-        if (sum.payload.kind == SumPayloadKind::Struct)
-            return render_fields(sum.payload.fields, indent);
-        out_ += '(';
-        bool first = true;
-        for (const Value& item : sum.payload.items) {
-            if (!first) out_ += ", ";
-            first = false;
-            render(item, indent);
-        }
-        out_ += ')';
+    [[gnu::noinline]] void render_sum(const Sum& sum, std::size_t indent) {
+        if (!write_block_header(sum)) return write_one_line_sum(sum);
+        render_fields(sum.payload.fields, indent);
     }
 
-    void render_association(const Association& association, std::size_t indent) {
+    // The header of a sum with a struct payload whose block reads back; nothing, and false, for
+    // any other sum.
+    [[gnu::noinline]] bool write_block_header(const Sum& sum) {
+        if (sum.payload.kind != SumPayloadKind::Struct) return false;
+        const std::size_t start = out_.size();
+        write_sum_header(sum);
+        if (has_readable_block(sum, std::string_view(out_).substr(start))) return true;
+        out_.resize(start);
+        return false;
+    }
+
+    [[gnu::noinline]] void render_association(const Association& association, std::size_t indent) {
+        if (std::ranges::any_of(association.pairs,
+                                [](const auto& pair) { return reads_as_stream(pair.second); }))
+            return write_one_line_map(association);
         out_ += "map<any, any>";
         if (association.pairs.empty()) {
             out_ += " []";
@@ -187,7 +319,7 @@ private:
         }
         for (const auto& [key, value] : association.pairs) {
             new_body_line(indent);
-            render(key, indent + 2);
+            write_key(key);
             out_ += " => ";
             render(value, indent + 2);
         }
@@ -252,6 +384,7 @@ private:
     }
 
     std::string& out_;
+    bool in_key_ = false;  // quoted texts must not hold "=>"
 };
 
 }  // namespace
@@ -322,7 +455,7 @@ void append_scalar(std::string& out, const Scalar& scalar) {
             out += scalar.text();
             return;
         case ScalarType::Tagged:
-            out += scalar.tag();
+            append_tag(out, scalar.tag());
             append_quoted(out, scalar.text());
             return;
     }

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The whole Python test suite against the extension built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (any finding stops the process, so the test that caused it fails).
+# The build goes to its own folder (SANITIZE_BUILD_DIR, default build/sanitize) and the package to
+# a folder of its own inside it: the installed package is never touched. One interpreter is
+# enough: the default python3 (or PYTHON).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${SANITIZE_BUILD_DIR:-build/sanitize}
+python=${PYTHON:-python3}
+sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+
+echo "== tests with AddressSanitizer and UndefinedBehaviorSanitizer on $($python --version)"
+cmake -S . -B "$build" -G Ninja -DDRAL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_MODULE_LINKER_FLAGS="$sanitize" \
+    -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
+ninja -C "$build" >/dev/null
+
+package=$build/package
+mkdir -p "$package/dral"
+ln -sf "$PWD/dral-python/dral/__init__.py" "$package/dral/"
+ln -sf "$(realpath "$build"/_dral_native*.so)" "$package/dral/"
+
+# The interpreter is not built with the sanitizer, so its runtime must come first; Python's
+# own allocator would hide overruns of the buffers it hands out, and the interpreter's leaks at
+# exit are not ours to report.
+export LD_PRELOAD
+LD_PRELOAD=$(g++ -print-file-name=libasan.so)
+export PYTHONMALLOC=malloc
+export ASAN_OPTIONS=detect_leaks=0
+export UBSAN_OPTIONS=print_stacktrace=1
+export PYTHONPATH
+PYTHONPATH=$(realpath "$package")
+cd tests
+$python -m pytest -q -p no:cacheprovider .
