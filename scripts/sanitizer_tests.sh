@@ -18,7 +18,7 @@ ninja -C "$build" >/dev/null
 
 package=$build/package
 mkdir -p "$package/dral"
-ln -sf "$PWD/dral-python/dral/__init__.py" "$package/dral/"
+ln -sf "$PWD"/dral-python/dral/* "$package/dral/"
 ln -sf "$(realpath "$build"/_dral_native*.so)" "$package/dral/"
 
 # The interpreter is not built with the sanitizer, so its runtime must come first; Python's
@@ -32,4 +32,6 @@ export UBSAN_OPTIONS=print_stacktrace=1
 export PYTHONPATH
 PYTHONPATH=$(realpath "$package")
 cd tests
-$python -m pytest -q -p no:cacheprovider .
+# The README's shell examples also start system tools, which the preloaded runtime does not
+# suit (dd asks for an alignment it refuses); the ordinary runs check them.
+$python -m pytest -q -p no:cacheprovider --ignore=test_readme.py .
