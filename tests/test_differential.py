@@ -3,6 +3,8 @@
 Both must agree on every input: the same bytes or value, or the same exception type and message.
 """
 
+import enum
+
 import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
@@ -74,3 +76,73 @@ def test_first_fault_wins(data, exc, message):
             with pytest.raises(dral.DralDecodeError) as info:
                 loads(data, strict=strict)
             assert type(info.value) is exc and str(info.value) == message
+
+
+# Subclasses of the scalar types are written where they are met, never by replaying the whole
+# value on the reference path; the bytes are those of the plain values they stand for.
+
+class Colour(enum.IntEnum):
+    RED = 1
+    DEEP = -(2**40)
+
+
+class Flags(enum.IntFlag):
+    A = 1
+    B = 2
+
+
+class Ratio(float, enum.Enum):
+    HALF = 0.5
+
+
+class Name(str, enum.Enum):
+    ADA = "Ada"
+
+
+class BigInt(int):
+    pass
+
+
+class Text(str):
+    pass
+
+
+class Blob(bytes):
+    pass
+
+
+SUBCLASSED = [
+    (Colour.RED, 1),
+    (Colour.DEEP, -(2**40)),
+    (Flags.A | Flags.B, 3),
+    (BigInt(2**63 - 1), 2**63 - 1),
+    (BigInt(-(2**63)), -(2**63)),
+    (Ratio.HALF, 0.5),
+    (Name.ADA, "Ada"),
+    (Text("é\U0001f600"), "é\U0001f600"),
+    (Blob(b"\x00\xff"), b"\x00\xff"),
+    (("a", (Colour.RED,)), ["a", [1]]),
+]
+
+
+@pytest.mark.parametrize("dedup", [False, True])
+@pytest.mark.parametrize("sort_keys", [False, True])
+def test_subclassed_scalars_write_the_plain_values(dedup, sort_keys):
+    mixed = [{"k": odd, "z": [odd, "Ada"], Text("t"): i} for i, (odd, _) in enumerate(SUBCLASSED)]
+    plain = [{"k": even, "z": [even, "Ada"], "t": i} for i, (_, even) in enumerate(SUBCLASSED)]
+    options = {"dedup": dedup, "sort_keys": sort_keys}
+    data = dral.dumps(mixed, **options)
+    assert data == dral.dumps(plain, **options) == native._dumps_reference(mixed, **options)
+    encoder = dral.Encoder(sort_keys=sort_keys)
+    if dedup:
+        encoder.enable_dedup()
+    encoder.encode(mixed)
+    assert encoder.finish() == data
+
+
+@pytest.mark.parametrize("bad", [BigInt(2**63), BigInt(-(2**63) - 1), Text("\ud800"), frozenset(), enum.Enum("E", "X").X])
+def test_subclassed_scalars_fail_as_on_the_reference_path(bad):
+    value = [Colour.RED, {"a": [Name.ADA, bad]}]
+    expected = outcome(native._dumps_reference, value)
+    assert expected[0] == "error"
+    assert outcome(dral.dumps, value) == expected

@@ -42,16 +42,31 @@ public:
             encoder_.write_bool(object == Py_True);
             return true;
         }
-        if (type == &PyBytes_Type) {
-            encoder_.write_bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
-                                  static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
-            return true;
-        }
-        // Subclasses and everything else: the reference path decides.
-        return false;
+        if (type == &PyBytes_Type) return write_bytes(object);
+        return write_subclass(object);
     }
 
 private:
+    // Subclasses of the scalar types (enum members among them) are written where they are met, in
+    // the order of the conversion's rules; a container subclass or any other type is refused, and
+    // the reference path then raises its exact error.
+    [[gnu::noinline]] bool write_subclass(PyObject* object) {
+        if (PyLong_Check(object)) return write_int(object);
+        if (PyFloat_Check(object)) {
+            encoder_.write_float(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
+        if (PyUnicode_Check(object)) return write_str(object);
+        if (PyBytes_Check(object)) return write_bytes(object);
+        return false;
+    }
+
+    bool write_bytes(PyObject* object) {
+        encoder_.write_bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                              static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
+        return true;
+    }
+
     // UTF-8 as the interpreter caches it on the str (pure ASCII strs are their own UTF-8).
     static std::optional<std::string_view> utf8_of(PyObject* str) {
         if (PyUnicode_IS_COMPACT_ASCII(str))
@@ -70,6 +85,8 @@ private:
         return true;
     }
 
+    // Any int, subclasses included: their value is read from the object itself, without
+    // running Python code.
     bool write_int(PyObject* object) {
         long long n;
 #if PY_VERSION_HEX >= 0x030C0000
@@ -94,8 +111,10 @@ private:
         Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
         PyObject** items = PySequence_Fast_ITEMS(sequence);
-        for (Py_ssize_t i = 0; i < size; ++i)
+        for (Py_ssize_t i = 0; i < size; ++i) {
             if (!write(items[i])) return false;
+            encoder_.settle();
+        }
         encoder_.end_array();
         return true;
     }
@@ -112,8 +131,10 @@ private:
         if (!encoder_.begin_object(static_cast<std::uint64_t>(PyDict_GET_SIZE(dict)))) return false;
         Py_ssize_t position = 0;
         PyObject *key, *value;
-        while (PyDict_Next(dict, &position, &key, &value))
+        while (PyDict_Next(dict, &position, &key, &value)) {
             if (!write_key(key) || !write(value)) return false;
+            encoder_.settle();
+        }
         encoder_.end_object();
         return true;
     }
@@ -169,6 +190,7 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             encoder_.write_key(entries[i].key_view());
             if (!write(entries[i].value)) return false;
+            encoder_.settle();
         }
         encoder_.end_object();
         return true;
@@ -234,6 +256,8 @@ Encoder new_encoder(bool one_shot) {
     const dral_core::ByteStorage& storage = spare.block.storage();
     Encoder encoder(std::move(spare));
     spare.block = dral_core::ByteBuffer(storage);  // the rest was left empty by the move
+    // Only the direct path settles its values: the reference path hashes the block at the end.
+    encoder.hash_while_writing();
     return encoder;
 }
 
@@ -276,9 +300,9 @@ bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
     Encoder::Checkpoint before = encoder.checkpoint();
     try {
         if (DirectEncoder(encoder, sort_keys).write(object)) return true;
-        // Failures are rare; replaying the reference path gives exactly its error (which of
-        // several applies first, its wording), and it runs no Python code, so the replay sees
-        // the same data.
+        // Only a value that fails to convert or to encode comes here: replaying the reference
+        // path gives exactly its error (which of several applies first, its wording), and it runs
+        // no Python code, so the replay sees the same data.
         encoder.rollback(before);
         PyErr_Clear();
         return encode_object_reference(encoder, object, sort_keys);
