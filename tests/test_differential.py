@@ -146,3 +146,16 @@ def test_subclassed_scalars_fail_as_on_the_reference_path(bad):
     expected = outcome(native._dumps_reference, value)
     assert expected[0] == "error"
     assert outcome(dral.dumps, value) == expected
+
+
+# Ints are read from their digits where they have at most two (30 bits each on most builds).
+INT_EDGES = [0, 1, -1, 2**15 - 1, 2**15, 2**30 - 1, 2**30, -(2**30), 2**60 - 1, 2**60, -(2**60) + 1, -(2**60),
+             2**62, 2**63 - 1, -(2**63)]
+
+
+@pytest.mark.parametrize("n", INT_EDGES + [2**63, -(2**63) - 1, 2**64, -(2**90)])
+def test_ints_at_digit_edges_match_reference(n):
+    for value in (n, BigInt(n), [n, {"k": BigInt(n)}]):
+        assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)
+    if n in INT_EDGES:
+        assert dral.loads(dral.dumps([n, BigInt(n)])) == [n, n]

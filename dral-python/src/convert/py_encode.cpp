@@ -9,6 +9,7 @@
 #include "base/string_sort.hpp"
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
+#include "cpython/py_long.hpp"
 #include "module/errors.hpp"
 
 namespace dral_python {
@@ -85,21 +86,10 @@ private:
         return true;
     }
 
-    // Any int, subclasses included: their value is read from the object itself, without
-    // running Python code.
+    // Any int, subclasses included.
     bool write_int(PyObject* object) {
         long long n;
-#if PY_VERSION_HEX >= 0x030C0000
-        auto* number = reinterpret_cast<PyLongObject*>(object);
-        if (PyUnstable_Long_IsCompact(number)) {
-            n = PyUnstable_Long_CompactValue(number);
-        } else
-#endif
-        {
-            int overflow;
-            n = PyLong_AsLongLongAndOverflow(object, &overflow);
-            if (overflow != 0) return false;
-        }
+        if (!long_value(object, n)) return false;
         if (n < 0)
             encoder_.write_int(n);
         else
@@ -111,11 +101,10 @@ private:
         Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
         PyObject** items = PySequence_Fast_ITEMS(sequence);
-        for (Py_ssize_t i = 0; i < size; ++i) {
+        for (Py_ssize_t i = 0; i < size; ++i)
             if (!write(items[i])) return false;
-            encoder_.settle();
-        }
         encoder_.end_array();
+        encoder_.settle();
         return true;
     }
 
@@ -131,11 +120,10 @@ private:
         if (!encoder_.begin_object(static_cast<std::uint64_t>(PyDict_GET_SIZE(dict)))) return false;
         Py_ssize_t position = 0;
         PyObject *key, *value;
-        while (PyDict_Next(dict, &position, &key, &value)) {
+        while (PyDict_Next(dict, &position, &key, &value))
             if (!write_key(key) || !write(value)) return false;
-            encoder_.settle();
-        }
         encoder_.end_object();
+        encoder_.settle();
         return true;
     }
 
@@ -190,9 +178,9 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             encoder_.write_key(entries[i].key_view());
             if (!write(entries[i].value)) return false;
-            encoder_.settle();
         }
         encoder_.end_object();
+        encoder_.settle();
         return true;
     }
 
