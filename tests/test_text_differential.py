@@ -1,14 +1,18 @@
-"""parse_text, which builds Python objects directly, against the Value-tree path
-(parse_text_value(...).as_python()): both must agree on every text, valid or not — the same value,
-or the same exception type and message.
+"""The text notation's direct paths against the Value-tree paths: parse_text, which builds Python
+objects directly, against parse_text_value(...).as_python(), and pretty_print, which writes Python
+objects directly, against the writer of Value trees. Both must agree on every input, valid or not:
+the same value or text, or the same exception type and message.
 """
 
-from hypothesis import example, given
+import decimal
+
+import pytest
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import dral
-from helpers import same
-from strategies import WITH_NAN
+from helpers import nested_list, same
+from strategies import MAYBE_VALID, SCALARS, TEXT, WITH_NAN, json_like
 
 
 def outcome(function, text):
@@ -78,3 +82,65 @@ def test_mutated_texts_fail_or_read_the_same(text):
 @given(GARBAGE)
 def test_garbage_fails_or_reads_the_same(text):
     assert_paths_agree(text)
+
+
+# pretty_print writes Python objects straight to text; the reference converts them to a Value
+# tree first and writes that. Both must give the same text, or the same exception.
+
+native = dral._dral_native
+
+
+def assert_writers_agree(value, indent=2):
+    direct = outcome(lambda v: dral.pretty_print(v, indent=indent), value)
+    assert direct == outcome(lambda v: native._pretty_print_reference(v, indent=indent), value)
+    return direct
+
+
+class Count(int):
+    pass
+
+
+class Text(str):
+    pass
+
+
+class Ratio(float):
+    pass
+
+
+SUBCLASSED = st.sampled_from([Count(3), Count(-2**40), Text("é"), Text("a b"), Ratio(2.5), True, (1, "x")])
+
+
+@settings(max_examples=300)
+@given(MAYBE_VALID | json_like(SCALARS | SUBCLASSED | st.just(float("inf")) | st.just(-0.0), keys=TEXT | st.sampled_from(["_a1", "1a", "é", "a-b", ""])),
+       st.integers(0, 3))
+def test_pretty_print_matches_reference(value, indent):
+    assert_writers_agree(value, indent)
+
+
+def self_containing():
+    items = [1]
+    items.append(items)
+    return items
+
+
+@pytest.mark.parametrize("value", [
+    nested_list(4096), nested_list(4097), nested_list(4096, 1), [nested_list(4095, 1)], {"k": nested_list(4096)},
+    self_containing(), [2**63], ["\ud800"], {1: 2}, [{"a": {1}}], [1, 2, 3, 4, 5, 6, 7, 8], [1, 2, 3, 4, 5, 6, 7, 8, 9],
+    [b"x"], [[]], [{}], [None, True, -1, 1.0, "s", Count(1), Ratio(0.5), Text("t")],
+])
+def test_pretty_print_edges_match_reference(value):
+    assert_writers_agree(value)
+
+
+def positional(number):
+    """The notation of a finite float, from Python's own shortest digits (repr) without exponent."""
+    text = format(decimal.Decimal(repr(number)), "f")
+    return text if "." in text else text + ".0"
+
+
+@given(st.floats(allow_nan=False, allow_infinity=False)
+       | st.sampled_from([0.0, -0.0, 1e15, 1e16, 1e21, 2.0**53, 2.0**53 + 2, 2.0**60, 1e-4, 1e-5, 5e-324, 1.7976931348623157e308, 0.1 + 0.2]))
+def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
+    assert dral.pretty_print(number) == positional(number)
+    assert dral.pretty_print([number]) == "[" + positional(number) + "]"

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 #include <system_error>
 
 namespace dral_core {
@@ -34,20 +36,36 @@ ShortestDecimal shortest_decimal(Float value) {
     return decimal;
 }
 
-void append_positional(std::string& output, const ShortestDecimal& d) {
-    if (d.negative) output += '-';
+std::size_t write_positional(char* out, const ShortestDecimal& d) {
+    char* p = out;
+    if (d.negative) *p++ = '-';
+    auto digits = [&](const char* from, int count) {
+        std::memcpy(p, from, static_cast<std::size_t>(count));
+        p += count;
+    };
+    auto zeros = [&](int count) {
+        std::memset(p, '0', static_cast<std::size_t>(count));
+        p += count;
+    };
     if (d.point <= 0) {
-        output += "0.";
-        output.append(static_cast<std::size_t>(-d.point), '0');
-        output.append(d.digits, static_cast<std::size_t>(d.count));
+        *p++ = '0';
+        *p++ = '.';
+        zeros(-d.point);
+        digits(d.digits, d.count);
     } else if (d.point >= d.count) {
-        output.append(d.digits, static_cast<std::size_t>(d.count));
-        output.append(static_cast<std::size_t>(d.point - d.count), '0');
+        digits(d.digits, d.count);
+        zeros(d.point - d.count);
     } else {
-        output.append(d.digits, static_cast<std::size_t>(d.point));
-        output += '.';
-        output.append(d.digits + d.point, static_cast<std::size_t>(d.count - d.point));
+        digits(d.digits, d.point);
+        *p++ = '.';
+        digits(d.digits + d.point, d.count - d.point);
     }
+    return static_cast<std::size_t>(p - out);
+}
+
+void append_positional(std::string& output, const ShortestDecimal& d) {
+    char text[kMaxPositionalFloat];
+    output.append(text, write_positional(text, d));
 }
 
 // Saturates instead of overflowing: only the sign of the result matters to the caller.
@@ -84,8 +102,25 @@ int leading_exponent(std::string_view text) {
 
 }  // namespace
 
+std::size_t format_float_positional(char* out, double value) {
+    // The standard library's shortest form is already the positional one when it has no exponent
+    // and a fraction, or is an integer below 2^53 (whose shortest digits are all its digits);
+    // larger integers it prints exactly, not with their shortest digits.
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    const std::size_t length = static_cast<std::size_t>(result.ptr - text);
+    const std::string_view shortest(text, length);
+    if (shortest.find('e') == std::string_view::npos &&
+        (shortest.find('.') != std::string_view::npos || std::fabs(value) < 0x1p53)) {
+        std::memcpy(out, text, length);
+        return length;
+    }
+    return write_positional(out, shortest_decimal(value));
+}
+
 void append_float_positional(std::string& output, double value) {
-    append_positional(output, shortest_decimal(value));
+    char text[kMaxPositionalFloat];
+    output.append(text, format_float_positional(text, value));
 }
 
 void append_float_positional(std::string& output, float value) {

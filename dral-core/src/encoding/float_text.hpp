@@ -1,15 +1,24 @@
 // Decimal text of binary64 values: shortest round-trip output and correctly rounded input.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace dral_core {
 
-// Appends the shortest digits that read back to `value`, in positional notation without an
-// exponent (1e20 gives "100000000000000000000", 1e-7 "0.0000001", -0.0 "-0"). `value` must be
-// finite. No fraction mark is added to integral values.
+// Room format_float_positional may need: a sign, "0." and 323 zeros before the shortest digits
+// of the smallest subnormal, or the 309 digits of the largest value.
+inline constexpr std::size_t kMaxPositionalFloat = 352;
+
+// Writes the shortest digits that read back to `value`, in positional notation without an
+// exponent (1e20 gives "100000000000000000000", 1e-7 "0.0000001", -0.0 "-0"), at `out`, which has
+// room for kMaxPositionalFloat bytes; returns the length. `value` must be finite. No fraction mark
+// is added to integral values.
+std::size_t format_float_positional(char* out, double value);
+
+// The same, appended to `output`.
 void append_float_positional(std::string& output, double value);
 // The same with the shortest digits that read back to the binary32 `value`.
 void append_float_positional(std::string& output, float value);
