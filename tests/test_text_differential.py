@@ -4,7 +4,9 @@ objects directly, against the writer of Value trees. Both must agree on every in
 the same value or text, or the same exception type and message.
 """
 
+import ctypes
 import decimal
+import sys
 
 import pytest
 from hypothesis import example, given, settings
@@ -144,3 +146,24 @@ def positional(number):
 def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
     assert dral.pretty_print(number) == positional(number)
     assert dral.pretty_print([number]) == "[" + positional(number) + "]"
+
+
+def wider_than_needed(text, max_char):
+    """A str of `text` stored wider than its characters need, as a C extension may make one."""
+    api = ctypes.pythonapi
+    api.PyUnicode_New.restype, api.PyUnicode_New.argtypes = ctypes.py_object, [ctypes.c_ssize_t, ctypes.c_uint32]
+    kind = 1 if max_char < 256 else 2 if max_char < 65536 else 4
+    made = api.PyUnicode_New(len(text), max_char)
+    data = id(made) + sys.getsizeof(made) - (len(text) + 1) * kind  # a compact str's characters
+    ctypes.memmove(data, text.encode({1: "latin-1", 2: "utf-16-le", 4: "utf-32-le"}[kind]), len(text) * kind)
+    return made
+
+
+@pytest.mark.parametrize("text, max_char", [("éa", 0xFFFF), ("ab", 0x10FFFF), ("é", 0x10FFFF), ("ab", 0xFF)])
+def test_strs_wider_than_their_characters_give_the_narrowest_text(text, max_char):
+    odd = wider_than_needed(text, max_char)
+    for value, plain in (([odd, "x"], [text, "x"]), ({odd: 1}, {text: 1}), (odd, text)):
+        kind, written = assert_writers_agree(value)
+        expected = dral.pretty_print(plain)
+        # equal, and as narrow: the interpreter tells strs of different widths apart
+        assert written == expected and sys.getsizeof(written) == sys.getsizeof(expected)

@@ -86,11 +86,18 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
 // room for `length` of them; nothing when it is not valid UTF-8.
 std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t length, char32_t* out);
 
+// The least of 0x7F, 0xFF, 0xFFFF and 0x10FFFF that holds the character a UTF-8 lead byte starts.
+inline std::uint32_t widest_of_lead(std::uint32_t lead) {
+    return lead < 0x80 ? 0x7F : lead < 0xC4 ? 0xFF : lead < 0xF0 ? 0xFFFF : 0x10FFFF;
+}
+
 // Writes the code points of `data`, which measure_utf8 accepted, to `out`; `Char` must hold the
-// largest of them. Input that was not accepted may be read past its end.
+// largest of them. Input that was not accepted may be read past its end. Returns the largest lead
+// byte met (0 for pure ASCII): widest_of_lead of it is the text's widest.
 template <class Char>
-void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* out) {
+std::uint32_t decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* out) {
     const std::uint8_t* end = data + length;
+    std::uint32_t largest_lead = 0;
     while (data != end) {
         std::uint32_t lead = data[0];
         if (lead < 0x80) {
@@ -102,7 +109,10 @@ void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* ou
                 *out++ = static_cast<Char>(lead);
                 data += 1;
             }
-        } else if (lead < 0xE0) {
+            continue;
+        }
+        largest_lead = lead > largest_lead ? lead : largest_lead;
+        if (lead < 0xE0) {
             *out++ = static_cast<Char>((lead & 0x1F) << 6 | (data[1] & 0x3F));
             data += 2;
         } else if (lead < 0xF0) {
@@ -115,6 +125,7 @@ void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* ou
             data += 4;
         }
     }
+    return largest_lead;
 }
 
 // Largest prefix length not above `length` that ends on a character boundary of `text`.

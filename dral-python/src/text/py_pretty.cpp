@@ -1,5 +1,7 @@
 #include "text/py_pretty.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -56,7 +58,11 @@ public:
         return true;
     }
 
-    const TextOutput& output() const { return out_; }
+    // The text written, as a new str.
+    PyObject* to_str() const {
+        if (out_.ascii()) return new_ascii_str(out_.text());
+        return new_str_of_known_utf8(out_.text(), out_.text().size() - extra_bytes_, max_char_);
+    }
 
 private:
     enum class Flat { Written, Block, Failed };
@@ -109,8 +115,17 @@ private:
     bool write_str(PyObject* object) {
         auto text = utf8_of(object);
         if (!text) return false;
-        out_.str(*text, PyUnicode_IS_ASCII(object));
+        bool ascii = PyUnicode_IS_ASCII(object);
+        if (!ascii) count_wide(object, *text);
+        out_.str(*text, ascii);
         return true;
+    }
+
+    // What the final str needs to know of the text that is not ASCII: how many bytes of its
+    // UTF-8 are not characters of their own, and the widest str it came from.
+    void count_wide(PyObject* str, std::string_view utf8) {
+        extra_bytes_ += utf8.size() - static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+        max_char_ = std::max<std::uint32_t>(max_char_, PyUnicode_MAX_CHAR_VALUE(str));
     }
 
     bool write_int(PyObject* object) {
@@ -166,7 +181,9 @@ private:
         if (!PyUnicode_Check(key)) return false;
         auto text = utf8_of(key);
         if (!text) return false;
-        out_.key(*text, PyUnicode_IS_ASCII(key));
+        bool ascii = PyUnicode_IS_ASCII(key);
+        if (!ascii) count_wide(key, *text);
+        out_.key(*text, ascii);
         return true;
     }
 
@@ -194,18 +211,16 @@ private:
 
     TextOutput out_;
     std::vector<Open> open_;
+    std::size_t extra_bytes_ = 0;
+    std::uint32_t max_char_ = 0x7F;
 };
-
-PyObject* text_to_str(const TextOutput& out) {
-    return out.ascii() ? new_ascii_str(out.text()) : new_utf8_str(out.text());
-}
 
 }  // namespace
 
 PyObject* pretty_print_to_str(PyObject* object, std::size_t indent) {
     {
         PyTextWriter writer(indent);
-        if (writer.write(object)) return text_to_str(writer.output());
+        if (writer.write(object)) return writer.to_str();
     }
     // Only an object that fails to convert comes here: the reference path gives exactly its
     // error, and it runs no Python code, so it sees the same data.
@@ -218,7 +233,7 @@ PyObject* pretty_print_reference(PyObject* object, std::size_t indent) {
     if (!value) return nullptr;
     dral_core::TextOutput out(indent);
     dral_core::write_text(out, *value);
-    return text_to_str(out);
+    return new_utf8_str(out.text());
 }
 
 }  // namespace dral_python
