@@ -6,6 +6,7 @@ the same value or text, or the same exception type and message.
 
 import ctypes
 import decimal
+import struct
 import sys
 
 import pytest
@@ -167,3 +168,26 @@ def test_strs_wider_than_their_characters_give_the_narrowest_text(text, max_char
         expected = dral.pretty_print(plain)
         # equal, and as narrow: the interpreter tells strs of different widths apart
         assert written == expected and sys.getsizeof(written) == sys.getsizeof(expected)
+
+
+@st.composite
+def decimal_texts(draw):
+    """Decimal numbers around the edges of exact conversion: up to 20 digits, powers of ten to 30."""
+    whole = draw(st.text("0123456789", min_size=1, max_size=12))
+    fraction = draw(st.none() | st.text("0123456789", max_size=12))
+    if not whole and not fraction:
+        whole = "0"
+    text = whole + ("" if fraction is None else "." + fraction)
+    if draw(st.booleans()) or fraction is None:
+        text += draw(st.sampled_from("eE")) + draw(st.sampled_from(["", "+", "-"])) + str(draw(st.integers(0, 30)))
+    return draw(st.sampled_from(["", "-", "+"])) + text
+
+
+@settings(max_examples=500)
+@given(decimal_texts() | st.sampled_from(["9007199254740993.0", "9007199254740992.5", "1e22", "1e23", "0.1e-22",
+                                          "123456789012345678.0", "4.35e-7", "-0.0", "0e400", "1.e5"]))
+def test_numbers_read_as_the_interpreter_rounds_them(text):
+    expected = float(text)
+    for read in (dral.parse_text, lambda t: dral.parse_text_value(t).value):
+        got = read(text)
+        assert type(got) is float and struct.pack("<d", got) == struct.pack("<d", expected), text

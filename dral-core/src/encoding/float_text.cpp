@@ -153,6 +153,38 @@ void append_float_debug(std::string& output, double value) {
     output += std::to_string(d.point - 1);
 }
 
+std::optional<double> parse_float_exact(std::string_view text) {
+    constexpr int kMaxDigits = 19;  // no run of this many digits overflows 64 bits
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    std::uint64_t mantissa = 0;
+    const char* const digits_start = p;
+    p = read_decimal_digits(p, end, mantissa);
+    int digits = static_cast<int>(p - digits_start);
+    int fraction = 0;
+    if (p < end && *p == '.') {
+        const char* fraction_start = ++p;
+        p = read_decimal_digits(p, end, mantissa);
+        fraction = static_cast<int>(p - fraction_start);
+        digits += fraction;
+    }
+    if (digits == 0 || digits > kMaxDigits) return std::nullopt;
+    int exponent = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '-' || *p == '+')) ++p;
+        const char* exponent_start = p;
+        auto digit = [&] { return p < end && *p >= '0' && *p <= '9'; };
+        while (digit() && p - exponent_start < 4) exponent = exponent * 10 + (*p++ - '0');
+        if (p == exponent_start || digit()) return std::nullopt;
+        if (negative) exponent = -exponent;
+    }
+    double value;
+    if (p != end || !exact_decimal(mantissa, exponent - fraction, value)) return std::nullopt;
+    return value;
+}
+
 std::optional<double> parse_float(std::string_view text) {
     // from_chars would also take "inf", "nan" and friends; only the decimal form is wanted here.
     if (text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
@@ -164,6 +196,7 @@ std::optional<double> parse_float(std::string_view text) {
     }
     // from_chars takes no '+' and its own '-' only once; the sign was stripped above.
     if (body.empty() || body[0] == '+' || body[0] == '-') return std::nullopt;
+    if (auto exact = parse_float_exact(body)) return negative ? -*exact : *exact;
 
     double value = 0.0;
     const auto result = std::from_chars(body.data(), body.data() + body.size(), value);

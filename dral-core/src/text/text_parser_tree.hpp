@@ -109,9 +109,11 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
     };
     std::vector<Open> open;
     Node node;
+    bool blanks_skipped = false;  // the blanks before the value to read are behind the reader
     for (;;) {
         // A value must start here.
-        parser.skip_whitespace_and_comments();
+        if (!blanks_skipped) parser.skip_whitespace_and_comments();
+        blanks_skipped = false;
         const char next = parser.next_byte();
         bool have_value = false;
         if (next == '[' || next == '{') {
@@ -148,6 +150,8 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
                     DRAL_ASSIGN_OR_RETURN(const std::string_view key, parser.parse_key());
                     top.key = sink.key(key, parser.is_ascii_text(key));
                     if (sink.failed(top.key)) return Node();
+                } else {
+                    blanks_skipped = true;
                 }
                 break;
             }
