@@ -159,3 +159,11 @@ def test_ints_at_digit_edges_match_reference(n):
         assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)
     if n in INT_EDGES:
         assert dral.loads(dral.dumps([n, BigInt(n)])) == [n, n]
+
+
+# Numbers in a row are written as runs, 64 at a time; a run ends at any other value.
+@given(st.lists(st.integers(-(2**63), 2**63 - 1) | st.floats() | st.sampled_from([True, None, BigInt(5), Ratio.HALF, 2**63, "s"]),
+                min_size=60, max_size=200))
+def test_long_lists_of_numbers_match_reference(items):
+    for value in (items, [float(i) for i in range(130)] + items, list(range(-70, 70)) + items):
+        assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)

@@ -135,6 +135,36 @@ public:
         store_u64_le(out + 1, bits);
         block_.advance(9);
     }
+    // Runs of numbers, written without a capacity check per value: at most `count` values, each
+    // one that `next(i, value)` gives; the run ends at the first it refuses. Returns how many
+    // were written.
+    template <class Next>
+    std::size_t write_float_run(std::size_t count, Next next) {
+        std::uint8_t* out = block_.prepare(count * 9);
+        std::size_t n = 0;
+        for (double d; n < count && next(n, d); ++n, out += 9) {
+            out[0] = tag(WireType::Float64);
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            store_u64_le(out + 1, bits);
+        }
+        block_.advance(n * 9);
+        return n;
+    }
+    template <class Next>
+    std::size_t write_int_run(std::size_t count, Next next) {
+        std::uint8_t* const start = block_.prepare(count * (1 + kMaxVarintBytes));
+        std::uint8_t* out = start;
+        std::size_t n = 0;
+        for (std::int64_t i; n < count && next(n, i); ++n) {
+            out[0] = i < 0 ? tag(WireType::VarInt) : tag(WireType::VarUInt);
+            out +=
+                1 + write_varint(out + 1, i < 0 ? zigzag_encode(i) : static_cast<std::uint64_t>(i));
+        }
+        block_.advance(static_cast<std::size_t>(out - start));
+        return n;
+    }
+
     void write_str(std::string_view text) {
         write_str_in_place(text.size(),
                            [&](std::uint8_t* out) { copy_bytes(out, text.data(), text.size()); });

@@ -101,11 +101,46 @@ private:
         Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
         PyObject** items = PySequence_Fast_ITEMS(sequence);
-        for (Py_ssize_t i = 0; i < size; ++i)
-            if (!write(items[i])) return false;
+        for (Py_ssize_t i = 0; i < size;) {
+            PyTypeObject* type = Py_TYPE(items[i]);
+            if (type == &PyFloat_Type) {
+                i += write_float_run(items + i, size - i);
+            } else if (type == &PyLong_Type) {
+                i += write_int_run(items + i, size - i);
+                if (i < size && Py_TYPE(items[i]) == &PyLong_Type && !write(items[i++]))
+                    return false;  // an int too large for a run: the general path decides
+            } else if (!write(items[i++])) {
+                return false;
+            }
+        }
         encoder_.end_array();
         encoder_.settle();
         return true;
+    }
+
+    // Numbers in a row are written as runs, a chunk at a time so that a long list that holds
+    // other values too never reserves room for all of its items.
+    static constexpr Py_ssize_t kRunChunk = 64;
+
+    Py_ssize_t write_float_run(PyObject** items, Py_ssize_t available) {
+        auto count = static_cast<std::size_t>(std::min(available, kRunChunk));
+        return static_cast<Py_ssize_t>(
+            encoder_.write_float_run(count, [&](std::size_t k, double& d) {
+                if (Py_TYPE(items[k]) != &PyFloat_Type) return false;
+                d = PyFloat_AS_DOUBLE(items[k]);
+                return true;
+            }));
+    }
+
+    Py_ssize_t write_int_run(PyObject** items, Py_ssize_t available) {
+        auto count = static_cast<std::size_t>(std::min(available, kRunChunk));
+        return static_cast<Py_ssize_t>(
+            encoder_.write_int_run(count, [&](std::size_t k, std::int64_t& i) {
+                long long n;
+                if (Py_TYPE(items[k]) != &PyLong_Type || !long_value(items[k], n)) return false;
+                i = n;
+                return true;
+            }));
     }
 
     bool write_key(PyObject* key) {
