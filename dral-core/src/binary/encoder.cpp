@@ -21,6 +21,18 @@ Encoder::Encoder(EncoderMemory&& memory)
     block_.reserve(kInitialBufferSize);
 }
 
+void Encoder::reset() {
+    block_.clear();
+    block_.reserve(kInitialBufferSize);
+    if (dedup_memory_) dedup_memory_->strings.clear();
+    block_hash_.reset();
+    hashed_ = 0;
+    next_hash_at_ = kNeverHash;
+    depth_ = 0;
+    dedup_ = false;
+    compression_ = CompressionType::None;
+}
+
 Status Encoder::encode_value(const Value& value) {
     Checkpoint before = checkpoint();
     Status status = encode_value_inner(value);

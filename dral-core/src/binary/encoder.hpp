@@ -91,11 +91,24 @@ public:
     // possible (a dictionary block must come first, or nothing was encoded): use finish_into.
     std::size_t finish_in_place();
 
+    // Back to the state of a new encoder, keeping its memory.
+    void reset();
+    // Bytes of memory the encoder holds; release_memory gives them all back.
+    std::size_t memory_bytes() const {
+        return block_.capacity() + (dedup_memory_ ? dedup_memory_->capacity_bytes() : 0);
+    }
+    void release_memory() {
+        block_ = ByteBuffer(block_.storage());
+        dedup_memory_.reset();
+    }
+
     // The block buffer, emptied, for reuse by another encoder. After a finish of a large
     // stream it holds no memory worth keeping (see write_layout).
     ByteBuffer take_block_buffer() {
         block_.clear();
-        return std::move(block_);
+        ByteBuffer taken(std::move(block_));
+        block_ = ByteBuffer(taken.storage());
+        return taken;
     }
     // All of its memory, emptied, for reuse by another encoder.
     EncoderMemory take_memory() {

@@ -259,35 +259,59 @@ void release_bytes(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject
 constexpr dral_core::ByteStorage kBytesStorage{
     resize_bytes, release_bytes, dral_core::kMaxBlockHeaderSize, true, grow_like_last_large_stream};
 
-// The memory of the last finished encoder of each kind, kept for the next one: growing fresh
-// buffers and faulting in their pages costs more than encoding small and medium values (and the
-// C heap, given back to the system after each call, would have to fault them in every time).
-// Callers hold the interpreter lock, and one that finds no spare simply starts its own. Never
-// destroyed: a bytes object must not be released after the interpreter is gone.
-dral_core::EncoderMemory& spare_memory(bool one_shot) {
-    static auto& one_shot_spare =
-        *new dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage));
-    static auto& heap_spare = *new dral_core::EncoderMemory();
-    return one_shot ? one_shot_spare : heap_spare;
+// Never destroyed: a bytes object must not be released after the interpreter is gone.
+struct SharedOneShot {
+    Encoder encoder{dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage))};
+    bool in_use = false;
+};
+SharedOneShot& shared_one_shot() {
+    static auto& shared = *new SharedOneShot();
+    return shared;
 }
+
+// The memory of the last finished incremental encoder, kept for the next one (the C heap, given
+// back to the system after each call, would have to fault its pages in every time). Callers hold
+// the interpreter lock.
+dral_core::EncoderMemory& spare_heap_memory() {
+    static auto& spare = *new dral_core::EncoderMemory();
+    return spare;
+}
+
+// Memory kept past a call for the next one, at most.
 constexpr std::size_t kLargestSpareMemory = 2u << 20;
 
 }  // namespace
 
-Encoder new_encoder(bool one_shot) {
-    dral_core::EncoderMemory& spare = spare_memory(one_shot);
-    const dral_core::ByteStorage& storage = spare.block.storage();
-    Encoder encoder(std::move(spare));
-    spare.block = dral_core::ByteBuffer(storage);  // the rest was left empty by the move
+OneShotEncoder::OneShotEncoder() {
+    SharedOneShot& shared = shared_one_shot();
+    if (shared.in_use) {
+        own_.emplace(dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
+        encoder_ = &*own_;
+    } else {
+        shared.in_use = true;
+        encoder_ = &shared.encoder;
+        encoder_->reset();
+    }
     // Only the direct path settles its values: the reference path hashes the block at the end.
+    encoder_->hash_while_writing();
+}
+
+OneShotEncoder::~OneShotEncoder() {
+    if (own_) return;
+    if (encoder_->memory_bytes() > kLargestSpareMemory) encoder_->release_memory();
+    shared_one_shot().in_use = false;
+}
+
+Encoder new_incremental_encoder() {
+    Encoder encoder(std::move(spare_heap_memory()));
+    spare_heap_memory().block = dral_core::ByteBuffer();  // the rest was left empty by the move
     encoder.hash_while_writing();
     return encoder;
 }
 
 void recycle(Encoder& encoder) {
     dral_core::EncoderMemory memory = encoder.take_memory();
-    bool one_shot = &memory.block.storage() == &kBytesStorage;
-    if (memory.capacity_bytes() <= kLargestSpareMemory) spare_memory(one_shot) = std::move(memory);
+    if (memory.capacity_bytes() <= kLargestSpareMemory) spare_heap_memory() = std::move(memory);
 }
 
 PyObject* finish_to_bytes(Encoder& encoder) {
@@ -304,7 +328,6 @@ PyObject* finish_to_bytes(Encoder& encoder) {
         bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
         return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
     });
-    recycle(encoder);
     return bytes;
 }
 
