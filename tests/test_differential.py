@@ -167,3 +167,13 @@ def test_ints_at_digit_edges_match_reference(n):
 def test_long_lists_of_numbers_match_reference(items):
     for value in (items, [float(i) for i in range(130)] + items, list(range(-70, 70)) + items):
         assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)
+
+
+# Short lists of floats are written in one piece, with the container checks of any list.
+@pytest.mark.parametrize("floats", [[0.5], [1.0, -0.0], [float(i) for i in range(64)], [float(i) for i in range(65)],
+                                    [1.5, Ratio.HALF], [2.5, 1]])
+@pytest.mark.parametrize("depth", [1, 127, 128, 129])
+def test_lists_of_floats_match_reference(floats, depth):
+    value = nested_list(depth - 1, floats) if depth > 1 else floats
+    assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)
+    assert outcome(dral.dumps, [value, {"k": floats}]) == outcome(native._dumps_reference, [value, {"k": floats}])

@@ -148,6 +148,30 @@ public:
         store_u64_le(out + 1, bits);
         block_.advance(9);
     }
+    // An array of `count` floats, `value(i)` each, in one piece: no capacity check per value and
+    // no nesting to follow. The same checks and bytes as begin_array, the floats and end_array.
+    template <class Value>
+    Status write_float_array(std::size_t count, Value value) {
+        if (depth_ >= limits_.max_depth) [[unlikely]]
+            return fail(DralError::depth_exceeded(depth_, limits_.max_depth));
+        if (count > limits_.max_items) [[unlikely]]
+            return fail(DralError::too_many_items(count, limits_.max_items));
+        std::uint8_t* const start = block_.prepare(2 + kMaxVarintBytes + 9 * count);
+        std::uint8_t* out = start;
+        *out++ = tag(WireType::ArrayStart);
+        out += write_varint(out, count);
+        for (std::size_t i = 0; i < count; ++i, out += 9) {
+            out[0] = tag(WireType::Float64);
+            double d = value(i);
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            store_u64_le(out + 1, bits);
+        }
+        *out++ = tag(WireType::ArrayEnd);
+        block_.advance(static_cast<std::size_t>(out - start));
+        return {};
+    }
+
     // Runs of numbers, written without a capacity check per value: at most `count` values, each
     // one that `next(i, value)` gives; the run ends at the first it refuses. Returns how many
     // were written.

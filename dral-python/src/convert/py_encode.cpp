@@ -99,6 +99,17 @@ private:
 
     [[gnu::noinline]] bool write_sequence(PyObject* sequence) {
         Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
+        if (size <= kRunChunk && only_floats(sequence, size)) {
+            // Short lists of floats (coordinates, vectors) are common enough for a piece of their
+            // own: one capacity check for the whole list.
+            PyObject** items = PySequence_Fast_ITEMS(sequence);
+            if (!encoder_.write_float_array(static_cast<std::size_t>(size), [&](std::size_t i) {
+                    return PyFloat_AS_DOUBLE(items[i]);
+                }))
+                return false;
+            encoder_.settle();
+            return true;
+        }
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
         PyObject** items = PySequence_Fast_ITEMS(sequence);
         for (Py_ssize_t i = 0; i < size;) {
@@ -116,6 +127,13 @@ private:
         encoder_.end_array();
         encoder_.settle();
         return true;
+    }
+
+    static bool only_floats(PyObject* sequence, Py_ssize_t size) {
+        PyObject** items = PySequence_Fast_ITEMS(sequence);
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (Py_TYPE(items[i]) != &PyFloat_Type) return false;
+        return size != 0;
     }
 
     // Numbers in a row are written as runs, a chunk at a time so that a long list that holds
