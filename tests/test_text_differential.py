@@ -191,3 +191,20 @@ def test_numbers_read_as_the_interpreter_rounds_them(text):
     for read in (dral.parse_text, lambda t: dral.parse_text_value(t).value):
         got = read(text)
         assert type(got) is float and struct.pack("<d", got) == struct.pack("<d", expected), text
+
+
+# The written text becomes a str without being measured again; runs of ASCII around the wide
+# characters are copied 16 or 8 bytes at a time.
+RUN_TEXTS = [
+    "a" * before + char + "b" * after
+    for char in ["\xe9", "\u0416", "\U0001f600"]
+    for before, after in [(15, 0), (16, 1), (17, 31), (32, 33), (0, 48), (100, 7)]
+]
+
+
+@pytest.mark.parametrize("text", RUN_TEXTS, ids=ascii)
+def test_written_text_of_every_width_is_exact(text):
+    for value, expected in ((text, '"' + text + '"'), ([text, "x" * 40], '["' + text + '", "' + "x" * 40 + '"]')):
+        written = dral.pretty_print(value)
+        assert written == expected and sys.getsizeof(written) == sys.getsizeof(expected)
+        assert dral.parse_text(written) == value
