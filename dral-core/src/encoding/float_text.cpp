@@ -104,17 +104,14 @@ int leading_exponent(std::string_view text) {
 
 std::size_t format_float_positional(char* out, double value) {
     // The standard library's shortest form is already the positional one when it has no exponent
-    // and a fraction, or is an integer below 2^53 (whose shortest digits are all its digits);
-    // larger integers it prints exactly, not with their shortest digits.
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    const std::size_t length = static_cast<std::size_t>(result.ptr - text);
-    const std::string_view shortest(text, length);
-    if (shortest.find('e') == std::string_view::npos &&
-        (shortest.find('.') != std::string_view::npos || std::fabs(value) < 0x1p53)) {
-        std::memcpy(out, text, length);
-        return length;
-    }
+    // and the value lies below 2^53 (an integer there has all its digits as shortest digits;
+    // larger integers it prints exactly, not with their shortest digits). Its exponent has two or
+    // three digits and a sign.
+    const auto result = std::to_chars(out, out + 32, value);
+    const auto length = static_cast<std::size_t>(result.ptr - out);
+    const bool exponent =
+        (length >= 4 && out[length - 4] == 'e') || (length >= 5 && out[length - 5] == 'e');
+    if (!exponent && std::fabs(value) < 0x1p53) return length;
     return write_positional(out, shortest_decimal(value));
 }
 

@@ -98,8 +98,9 @@ void TextOutput::floating(double d) {
     if (std::isinf(d)) return d < 0 ? literal("-inf") : literal("inf");
     char* out = reinterpret_cast<char*>(out_.prepare(kMaxPositionalFloat + 2));
     std::size_t n = format_float_positional(out, d);
-    // Integral values keep a fraction mark, so that they read back as floats.
-    if (std::string_view(out, n).find('.') == std::string_view::npos) {
+    // Integral values, the ones written without a fraction, keep a fraction mark, so that they
+    // read back as floats.
+    if (d == std::trunc(d)) {
         out[n++] = '.';
         out[n++] = '0';
     }
