@@ -30,8 +30,9 @@
 namespace dral_core {
 namespace text_tree {
 
+// Inlined into scalar: the Result it would return costs more than reading most numbers.
 template <class Sink>
-Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
+[[gnu::always_inline]] inline Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
     DRAL_ASSIGN_OR_RETURN(const TextNumber n, parser.parse_number());
     switch (n.kind) {
         case TextNumber::Kind::UInt:
