@@ -208,3 +208,13 @@ def test_written_text_of_every_width_is_exact(text):
         written = dral.pretty_print(value)
         assert written == expected and sys.getsizeof(written) == sys.getsizeof(expected)
         assert dral.parse_text(written) == value
+
+
+@pytest.mark.parametrize("at", range(0, 40, 3))
+def test_escapes_anywhere_in_long_strings_read_back(at):
+    """String bodies are scanned sixteen bytes at a time for a quote or a backslash."""
+    for special in ['"', "\\", "\n", "\\q", '\\"']:
+        text = "a" * at + special + "é" * (at % 5) + "b" * (40 - at)
+        assert dral.parse_text(dral.pretty_print([text, {text: text}])) == [text, {text: text}]
+        raw = '"' + "x" * at + special + "y" * (40 - at) + '"'  # as written, unknown escapes kept
+        assert_paths_agree(raw)
