@@ -28,53 +28,7 @@ Result<std::vector<Value>> Decoder::decode_all_owned() {
     }
 }
 
-Status Decoder::read_key(std::string_view& key, bool& ascii) {
-    DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
-    if (length > remaining()) {
-        std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
-        return fail(DralError::unexpected_eof(key_end));
-    }
-    const std::uint8_t* bytes = input_.data() + cursor_;
-    Utf8Class utf8 = classify_utf8(bytes, length);
-    if (utf8 == Utf8Class::Invalid) return fail(DralError::invalid_utf8(cursor_));
-    cursor_ += length;
-    key = std::string_view(reinterpret_cast<const char*>(bytes), length);
-    ascii = utf8 == Utf8Class::Ascii;
-    return {};
-}
-
-Result<bool> Decoder::enter_next_data_block() {
-    in_block_ = false;
-    while (true) {
-        DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
-        if (!block) {
-            // A writer always follows a dictionary with its data block: without one the stream
-            // was cut short, and reading it as complete would lose every value.
-            if (dictionary_pending_) return fail(DralError::unexpected_eof(position_));
-            return false;
-        }
-        if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
-        if (!dictionary_pending_) table_.clear();
-        dictionary_pending_ = false;
-        if (timing_ == ChecksumTiming::AlongsideValues &&
-            block->end - block->start >= kHashAlongsideFrom) {
-            unverified_ = true;
-            stored_checksum_ = block->checksum;
-            block_hash_.emplace();
-            hashed_ = block->start;
-            next_hash_at_ = hashed_ + kHashPiece;
-        } else {
-            DRAL_TRY(check_block_checksum(block->checksum, block->start, block->end));
-            if (block->start == block->end) continue;
-        }
-        in_block_ = true;
-        cursor_ = block->start;
-        block_end_ = block->end;
-        return true;
-    }
-}
-
-Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
+inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
     while (true) {
         if (position_ >= input_.size()) return std::nullopt;
         std::uint8_t type = input_[position_];
@@ -116,6 +70,37 @@ Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
         if (type != static_cast<std::uint8_t>(BlockType::Data))
             DRAL_TRY(check_block_checksum(stored, start, end));
         return Block{type, start, end, stored};
+    }
+}
+
+Result<bool> Decoder::enter_next_data_block() {
+    in_block_ = false;
+    while (true) {
+        DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
+        if (!block) {
+            // A writer always follows a dictionary with its data block: without one the stream
+            // was cut short, and reading it as complete would lose every value.
+            if (dictionary_pending_) return fail(DralError::unexpected_eof(position_));
+            return false;
+        }
+        if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
+        if (!dictionary_pending_) table_.clear();
+        dictionary_pending_ = false;
+        if (timing_ == ChecksumTiming::AlongsideValues &&
+            block->end - block->start >= kHashAlongsideFrom) {
+            unverified_ = true;
+            stored_checksum_ = block->checksum;
+            block_hash_.emplace();
+            hashed_ = block->start;
+            next_hash_at_ = hashed_ + kHashPiece;
+        } else {
+            DRAL_TRY(check_block_checksum(block->checksum, block->start, block->end));
+            if (block->start == block->end) continue;
+        }
+        in_block_ = true;
+        cursor_ = block->start;
+        block_end_ = block->end;
+        return true;
     }
 }
 

@@ -73,7 +73,9 @@ private:
         std::uint64_t checksum;  // as stored
     };
 
-    Result<std::optional<Block>> read_next_block();
+    // Inlined into enter_next_data_block, its one caller: a stream is one data block more often
+    // than not, and the Result of a call costs as much as reading a header.
+    [[gnu::always_inline]] inline Result<std::optional<Block>> read_next_block();
     Result<bool> enter_next_data_block();
     Status check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end) const;
     // Hashes the current block's bytes read so far, in whole stripes.
@@ -92,7 +94,29 @@ private:
                                                                           std::uint8_t tag);
     template <class Sink>
     Result<typename Sink::Node> read_blob(Sink& sink);
-    Status read_key(std::string_view& key, bool& ascii);
+    // Inlined into read_value's loop: keys come once per entry, and the call with its Status
+    // costs as much as reading a short key.
+    [[gnu::always_inline]] Status read_key(std::string_view& key, bool& ascii) {
+        // Most keys are shorter than 128 bytes: their length is one byte.
+        std::uint64_t length;
+        if (cursor_ < block_end_ && input_[cursor_] < 0x80) [[likely]] {
+            length = input_[cursor_++];
+        } else {
+            DRAL_ASSIGN_OR_RETURN(length, read_block_varint());
+        }
+        if (length > remaining()) [[unlikely]] {
+            std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
+            return fail(DralError::unexpected_eof(key_end));
+        }
+        const std::uint8_t* bytes = input_.data() + cursor_;
+        Utf8Class utf8 = classify_utf8(bytes, length);
+        if (utf8 == Utf8Class::Invalid) [[unlikely]]
+            return fail(DralError::invalid_utf8(cursor_));
+        cursor_ += length;
+        key = std::string_view(reinterpret_cast<const char*>(bytes), length);
+        ascii = utf8 == Utf8Class::Ascii;
+        return {};
+    }
 
     // Varints inside a data block never read past the block.
     Result<std::uint64_t> read_block_varint() {

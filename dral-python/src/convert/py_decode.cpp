@@ -143,6 +143,9 @@ PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits&
 }  // namespace
 
 std::optional<DecodeLimits> decode_options(const Signature& signature, PyObject** args, int first) {
+    static constexpr DecodeLimits kDefaults;
+    if (args[first] == nullptr && args[first + 1] == nullptr) [[likely]]
+        return kDefaults;
     auto strict = bool_argument(signature, first, args[first], true);
     if (!strict) return std::nullopt;
     auto max_depth = u64_argument(signature, first + 1, args[first + 1], 128);
