@@ -35,19 +35,23 @@ def load_build(tag: str, path: str):
 
 
 def cases(obj, base, new, peers) -> dict[str, list[Case]]:
+    import xxhash
+
     orjson, msgspec, ormsgpack = peers
     data = new.dumps(obj)
+    hash_pass = Case("H", "f(x)", f=xxhash.xxh64_intdigest, x=data)
     if base.dumps(obj) != data:
         raise SystemExit("the two builds write different bytes")
     groups = {
         "dumps": [Case("base", "f(x)", f=base.dumps, x=obj), Case("new", "f(x)", f=new.dumps, x=obj),
                   Case("orjson", "f(x)", f=orjson.dumps, x=obj),
                   Case("msgspec", "f(x)", f=msgspec.msgpack.encode, x=obj),
-                  Case("ormsgpack", "f(x)", f=ormsgpack.packb, x=obj)],
+                  Case("ormsgpack", "f(x)", f=ormsgpack.packb, x=obj), hash_pass],
         "loads": [Case("base", "f(x)", f=base.loads, x=data), Case("new", "f(x)", f=new.loads, x=data),
                   Case("orjson", "f(x)", f=orjson.loads, x=orjson.dumps(obj)),
                   Case("msgspec", "f(x)", f=msgspec.msgpack.decode, x=msgspec.msgpack.encode(obj)),
-                  Case("ormsgpack", "f(x)", f=ormsgpack.unpackb, x=ormsgpack.packb(obj))],
+                  Case("ormsgpack", "f(x)", f=ormsgpack.unpackb, x=ormsgpack.packb(obj)),
+                  Case("H", "f(x)", f=xxhash.xxh64_intdigest, x=data)],
     }
     for option in ("dedup", "sort_keys"):
         groups[option] = [Case(tag, f"f(x, {option}=True)", f=build.dumps, x=obj)
@@ -70,11 +74,16 @@ def report(name: str, group: str, measured: list[Case]) -> str:
     paired = statistics.median(n / b for b, n in zip(base.samples, new.samples))
     line = (f"{name:18} {group:9} {time_text(base.median):>8} {time_text(new.median):>8}"
             f"  new/base {paired:.3f}")
-    peers = [c for c in measured if c.name not in ("base", "new") and c.median is not None]
+    peers = [c for c in measured if c.name not in ("base", "new", "H") and c.median is not None]
     if peers:
         best = min(peers, key=lambda c: c.median)
         line += (f"  best peer {best.name:9} {time_text(best.median):>8}"
                  f"  base/best {base.median / best.median:.2f}  new/best {new.median / best.median:.2f}")
+        # The format's own hash passes: two for dumps, one for loads.
+        passes = {"dumps": 2, "loads": 1}.get(group)
+        if passes and by_name.get("H") and by_name["H"].median:
+            allowed = best.median + passes * by_name["H"].median
+            line += f"  H {time_text(by_name['H'].median):>7}  new/(best+{passes}H) {new.median / allowed:.2f}"
     return line
 
 

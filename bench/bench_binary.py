@@ -32,12 +32,17 @@ DEFAULT_CORPUS = REPO_ROOT.parent / "shared" / "corpus"
 TINY = {"a": 1, "b": [1, 2, 3], "c": "x", "d": None, "e": 1.5}
 
 # Display order of the main table; "copy" is a plain memcpy of Dral's output,
-# the floor no serialiser producing that many bytes can beat.
+# the floor no serialiser producing that many bytes can beat; "H" is one XXH64
+# pass over Dral's output (the `xxhash` package), the unit of the format's own
+# hashing: every dumps hashes its data twice (block checksum, then the stream
+# checksum over the block's header and payload), every loads once.
 LIBS = ["dral", "orjson", "msgspec", "ormsgpack", "msgpack", "cbor2",
-        "pickle", "marshal", "json", "copy"]
+        "pickle", "marshal", "json", "copy", "H"]
 BEST3 = ["orjson", "msgspec", "ormsgpack"]
+HASH_PASSES = {"enc": 2, "dec": 1}
 
-TARGETS = {"best3": 1.0, "dedup": 1.3, "sort": 1.5, "encoder": 1.2, "decode_all": 1.2}
+TARGETS = {"best3": 1.0, "dedup": 1.3, "sort": 1.5, "encoder": 1.2, "decode_all": 1.2,
+           "hashed": 1.0}
 
 
 # --------------------------------------------------------------------------
@@ -168,6 +173,13 @@ def copy_case(dral_out: bytes | None) -> Case:
     return Case("copy", "f(x)", f=bytes, x=memoryview(dral_out))
 
 
+def hash_case(dral_out: bytes | None) -> Case:
+    if dral_out is None:
+        return Case("H", None, error="no Dral output to hash")
+    import xxhash
+    return Case("H", "f(x)", f=xxhash.xxh64_intdigest, x=dral_out)
+
+
 def try_call(fn, *a, **kw):
     try:
         return fn(*a, **kw), None
@@ -284,7 +296,11 @@ HEAD = {"ormsgpack": "ormsgpk"}  # keep every header narrower than its column
 def main_header() -> str:
     cols = "".join(f"{HEAD.get(n, n):>{T_W}}" for n in LIBS)
     return (f"{'data':<{NAME_W}}{'dir':<{DIR_W}}{cols}  {'best3':<10}"
-            f"{'÷best3':>{R_W}}{'÷marsh':>{R_W}}{'÷copy':>{R_W}}")
+            f"{'÷best3':>{R_W}}{'÷b+kH':>{R_W}}{'÷goal':>{R_W}}{'÷copy':>{R_W}}")
+
+
+def plus(a: float | None, b: float | None) -> float | None:
+    return None if a is None or b is None else a + b
 
 
 def main_row(name: str, direction: str, cases: dict[str, Case], notes: Notes) -> str:
@@ -295,9 +311,17 @@ def main_row(name: str, direction: str, cases: dict[str, Case], notes: Notes) ->
     peers = [(cases[p].median, p) for p in BEST3 if cases[p].median is not None]
     best_t, best_n = min(peers) if peers else (None, "-")
     d = cases["dral"].median
+    k = HASH_PASSES[direction]
+    h = cases["H"].median
+    # The format's own passes, and the goal once the hashing overlaps the work: for encoding
+    # only the stream checksum stays a pass of its own (1.2H of 2H), decoding hides it all.
+    hashed = plus(best_t, k * h if h is not None else None)
+    hidden = plus(best_t, 1.2 * h if h is not None else None) if direction == "enc" else best_t
     return (f"{name:<{NAME_W}}{direction:<{DIR_W}}" + "".join(f"{x:>{T_W}}" for x in cells)
             + f"  {best_n:<10}{ratio(d, best_t, TARGETS['best3']):>{R_W}}"
-            + f"{ratio(d, cases['marshal'].median):>{R_W}}{ratio(d, cases['copy'].median):>{R_W}}")
+            + f"{ratio(d, hashed, TARGETS['hashed']):>{R_W}}"
+            + f"{ratio(d, hidden, TARGETS['hashed']):>{R_W}}"
+            + f"{ratio(d, cases['copy'].median):>{R_W}}")
 
 
 EXTRA_COLS = [("json", 8), ("dral", 8), ("dedup", 8), ("msgpack", 8),
@@ -413,8 +437,8 @@ def main(argv=None) -> int:
         obj = loader()
         enc = encode_cases(obj, libs)
         dec, outputs = decode_cases(obj, libs)
-        enc.append(copy_case(outputs["dral"]))
-        dec.append(copy_case(outputs["dral"]))
+        enc += [copy_case(outputs["dral"]), hash_case(outputs["dral"])]
+        dec += [copy_case(outputs["dral"]), hash_case(outputs["dral"])]
         ex = extra_cases(obj, dral)
         for group in (enc, dec, ex):
             measure(group, repeats, target_ns)
@@ -457,9 +481,12 @@ def main(argv=None) -> int:
         print(line)
 
     print()
-    print("÷best3 = Dral / fastest of orjson, msgspec, ormsgpack (target <= 1.0); "
-          "÷marsh = Dral / marshal; ÷copy = Dral / memcpy of Dral's bytes. "
-          "'!' = target missed.")
+    print("÷best3 = Dral / fastest of orjson, msgspec, ormsgpack (best peer); "
+          "H = one XXH64 pass over Dral's bytes (xxhash.xxh64_intdigest);")
+    print("÷b+kH = Dral / (best peer + the format's hash passes: 2H enc, 1H dec) (target <= 1.0); "
+          "÷goal = Dral / (best peer + 1.2H) for enc,")
+    print("  Dral / best peer for dec: the goals once hashing overlaps encoding and decoding; "
+          "÷copy = Dral / memcpy of Dral's bytes. '!' = target missed.")
     print("msgspec = module functions msgspec.msgpack.encode/decode; pickle protocol 5; "
           "each library decodes its own encoding.")
     for reason, i in notes.items.items():

@@ -241,3 +241,23 @@ def test_large_streams_of_changing_size():
         data = dral.dumps(value)
         assert data == enc.finish()
         assert dral.loads(data) == value
+
+
+def test_dumps_called_again_while_reporting_an_error():
+    """A type's name can run Python code, which may call dumps while dumps reports that type:
+    the inner call must get an encoder of its own and leave the outer one's bytes alone."""
+    inner = []
+
+    class Meta(type):
+        @property
+        def __name__(cls):
+            inner.append(dral.dumps({"inner": list(range(50))}))
+            return "Odd"
+
+    class Odd(metaclass=Meta):
+        pass
+
+    with pytest.raises(dral.DralTypeError, match="^cannot convert Odd to Dral value$"):
+        dral.dumps(["x" * 100, Odd()])
+    assert dral.loads(inner[0]) == {"inner": list(range(50))}
+    assert dral.loads(dral.dumps(["x" * 100])) == ["x" * 100]

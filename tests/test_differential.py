@@ -3,6 +3,8 @@
 Both must agree on every input: the same bytes or value, or the same exception type and message.
 """
 
+import enum
+
 import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
@@ -74,3 +76,104 @@ def test_first_fault_wins(data, exc, message):
             with pytest.raises(dral.DralDecodeError) as info:
                 loads(data, strict=strict)
             assert type(info.value) is exc and str(info.value) == message
+
+
+# Subclasses of the scalar types are written where they are met, never by replaying the whole
+# value on the reference path; the bytes are those of the plain values they stand for.
+
+class Colour(enum.IntEnum):
+    RED = 1
+    DEEP = -(2**40)
+
+
+class Flags(enum.IntFlag):
+    A = 1
+    B = 2
+
+
+class Ratio(float, enum.Enum):
+    HALF = 0.5
+
+
+class Name(str, enum.Enum):
+    ADA = "Ada"
+
+
+class BigInt(int):
+    pass
+
+
+class Text(str):
+    pass
+
+
+class Blob(bytes):
+    pass
+
+
+SUBCLASSED = [
+    (Colour.RED, 1),
+    (Colour.DEEP, -(2**40)),
+    (Flags.A | Flags.B, 3),
+    (BigInt(2**63 - 1), 2**63 - 1),
+    (BigInt(-(2**63)), -(2**63)),
+    (Ratio.HALF, 0.5),
+    (Name.ADA, "Ada"),
+    (Text("é\U0001f600"), "é\U0001f600"),
+    (Blob(b"\x00\xff"), b"\x00\xff"),
+    (("a", (Colour.RED,)), ["a", [1]]),
+]
+
+
+@pytest.mark.parametrize("dedup", [False, True])
+@pytest.mark.parametrize("sort_keys", [False, True])
+def test_subclassed_scalars_write_the_plain_values(dedup, sort_keys):
+    mixed = [{"k": odd, "z": [odd, "Ada"], Text("t"): i} for i, (odd, _) in enumerate(SUBCLASSED)]
+    plain = [{"k": even, "z": [even, "Ada"], "t": i} for i, (_, even) in enumerate(SUBCLASSED)]
+    options = {"dedup": dedup, "sort_keys": sort_keys}
+    data = dral.dumps(mixed, **options)
+    assert data == dral.dumps(plain, **options) == native._dumps_reference(mixed, **options)
+    encoder = dral.Encoder(sort_keys=sort_keys)
+    if dedup:
+        encoder.enable_dedup()
+    encoder.encode(mixed)
+    assert encoder.finish() == data
+
+
+@pytest.mark.parametrize("bad", [BigInt(2**63), BigInt(-(2**63) - 1), Text("\ud800"), frozenset(), enum.Enum("E", "X").X])
+def test_subclassed_scalars_fail_as_on_the_reference_path(bad):
+    value = [Colour.RED, {"a": [Name.ADA, bad]}]
+    expected = outcome(native._dumps_reference, value)
+    assert expected[0] == "error"
+    assert outcome(dral.dumps, value) == expected
+
+
+# Ints are read from their digits where they have at most two (30 bits each on most builds).
+INT_EDGES = [0, 1, -1, 2**15 - 1, 2**15, 2**30 - 1, 2**30, -(2**30), 2**60 - 1, 2**60, -(2**60) + 1, -(2**60),
+             2**62, 2**63 - 1, -(2**63)]
+
+
+@pytest.mark.parametrize("n", INT_EDGES + [2**63, -(2**63) - 1, 2**64, -(2**90)])
+def test_ints_at_digit_edges_match_reference(n):
+    for value in (n, BigInt(n), [n, {"k": BigInt(n)}]):
+        assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)
+    if n in INT_EDGES:
+        assert dral.loads(dral.dumps([n, BigInt(n)])) == [n, n]
+
+
+# Numbers in a row are written as runs, 64 at a time; a run ends at any other value.
+@given(st.lists(st.integers(-(2**63), 2**63 - 1) | st.floats() | st.sampled_from([True, None, BigInt(5), Ratio.HALF, 2**63, "s"]),
+                min_size=60, max_size=200))
+def test_long_lists_of_numbers_match_reference(items):
+    for value in (items, [float(i) for i in range(130)] + items, list(range(-70, 70)) + items):
+        assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)
+
+
+# Short lists of floats are written in one piece, with the container checks of any list.
+@pytest.mark.parametrize("floats", [[0.5], [1.0, -0.0], [float(i) for i in range(64)], [float(i) for i in range(65)],
+                                    [1.5, Ratio.HALF], [2.5, 1]])
+@pytest.mark.parametrize("depth", [1, 127, 128, 129])
+def test_lists_of_floats_match_reference(floats, depth):
+    value = nested_list(depth - 1, floats) if depth > 1 else floats
+    assert outcome(dral.dumps, value) == outcome(native._dumps_reference, value)
+    assert outcome(dral.dumps, [value, {"k": floats}]) == outcome(native._dumps_reference, [value, {"k": floats}])

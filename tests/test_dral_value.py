@@ -273,3 +273,33 @@ def test_corpus_views(path):
     assert json.dumps(dral.to_value(document).as_python()) == expected
     if path.name not in TOO_DEEP_TO_DUMP:
         assert json.dumps(dral.loads_value(dral.dumps(document)).as_python()) == expected
+
+
+def parts(view, value):
+    """(view of a part, the part) for every part, reached by each kind of accessor in turn."""
+    yield view, value
+    if isinstance(value, dict):
+        children = list(zip(view.values(), value.values()))
+        children += [(view.get(k), value[k]) for k in value] + [(v, value[k]) for k, v in view.items()]
+    elif isinstance(value, list):
+        children = [(view[i], item) for i, item in enumerate(value)] + list(zip(view.values(), value))
+        children += [(view.get(i - len(value)), item) for i, item in enumerate(value)]
+    else:
+        return
+    for child_view, child in children:
+        yield from parts(child_view, child)
+
+
+@given(WITH_NAN)
+def test_views_of_parts_equal_views_of_their_own_copy(value):
+    """Views of parts share their tree; they must read exactly as a view holding its own copy,
+    also once every view they came from is gone."""
+    kept = []
+    for root in (dral.to_value(value), dral.loads_value(dral.dumps(value))):
+        for view, part in parts(root, value):
+            alone = dral.to_value(part)
+            assert (repr(view), view.kind, len(view)) == (repr(alone), alone.kind, len(alone))
+            kept.append((view, repr(alone)))
+    del root, view, alone
+    gc.collect()
+    assert [repr(view) for view, _ in kept] == [expected for _, expected in kept]

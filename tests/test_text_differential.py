@@ -1,14 +1,21 @@
-"""parse_text, which builds Python objects directly, against the Value-tree path
-(parse_text_value(...).as_python()): both must agree on every text, valid or not — the same value,
-or the same exception type and message.
+"""The text notation's direct paths against the Value-tree paths: parse_text, which builds Python
+objects directly, against parse_text_value(...).as_python(), and pretty_print, which writes Python
+objects directly, against the writer of Value trees. Both must agree on every input, valid or not:
+the same value or text, or the same exception type and message.
 """
 
-from hypothesis import example, given
+import ctypes
+import decimal
+import struct
+import sys
+
+import pytest
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import dral
-from helpers import same
-from strategies import WITH_NAN
+from helpers import nested_list, same
+from strategies import MAYBE_VALID, SCALARS, TEXT, WITH_NAN, json_like
 
 
 def outcome(function, text):
@@ -78,3 +85,136 @@ def test_mutated_texts_fail_or_read_the_same(text):
 @given(GARBAGE)
 def test_garbage_fails_or_reads_the_same(text):
     assert_paths_agree(text)
+
+
+# pretty_print writes Python objects straight to text; the reference converts them to a Value
+# tree first and writes that. Both must give the same text, or the same exception.
+
+native = dral._dral_native
+
+
+def assert_writers_agree(value, indent=2):
+    direct = outcome(lambda v: dral.pretty_print(v, indent=indent), value)
+    assert direct == outcome(lambda v: native._pretty_print_reference(v, indent=indent), value)
+    return direct
+
+
+class Count(int):
+    pass
+
+
+class Text(str):
+    pass
+
+
+class Ratio(float):
+    pass
+
+
+SUBCLASSED = st.sampled_from([Count(3), Count(-2**40), Text("é"), Text("a b"), Ratio(2.5), True, (1, "x")])
+
+
+@settings(max_examples=300)
+@given(MAYBE_VALID | json_like(SCALARS | SUBCLASSED | st.just(float("inf")) | st.just(-0.0), keys=TEXT | st.sampled_from(["_a1", "1a", "é", "a-b", ""])),
+       st.integers(0, 3))
+def test_pretty_print_matches_reference(value, indent):
+    assert_writers_agree(value, indent)
+
+
+def self_containing():
+    items = [1]
+    items.append(items)
+    return items
+
+
+@pytest.mark.parametrize("value", [
+    nested_list(4096), nested_list(4097), nested_list(4096, 1), [nested_list(4095, 1)], {"k": nested_list(4096)},
+    self_containing(), [2**63], ["\ud800"], {1: 2}, [{"a": {1}}], [1, 2, 3, 4, 5, 6, 7, 8], [1, 2, 3, 4, 5, 6, 7, 8, 9],
+    [b"x"], [[]], [{}], [None, True, -1, 1.0, "s", Count(1), Ratio(0.5), Text("t")],
+])
+def test_pretty_print_edges_match_reference(value):
+    assert_writers_agree(value)
+
+
+def positional(number):
+    """The notation of a finite float, from Python's own shortest digits (repr) without exponent."""
+    text = format(decimal.Decimal(repr(number)), "f")
+    return text if "." in text else text + ".0"
+
+
+@given(st.floats(allow_nan=False, allow_infinity=False)
+       | st.sampled_from([0.0, -0.0, 1e15, 1e16, 1e21, 2.0**53, 2.0**53 + 2, 2.0**60, 1e-4, 1e-5, 5e-324, 1.7976931348623157e308, 0.1 + 0.2]))
+def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
+    assert dral.pretty_print(number) == positional(number)
+    assert dral.pretty_print([number]) == "[" + positional(number) + "]"
+
+
+def wider_than_needed(text, max_char):
+    """A str of `text` stored wider than its characters need, as a C extension may make one."""
+    api = ctypes.pythonapi
+    api.PyUnicode_New.restype, api.PyUnicode_New.argtypes = ctypes.py_object, [ctypes.c_ssize_t, ctypes.c_uint32]
+    kind = 1 if max_char < 256 else 2 if max_char < 65536 else 4
+    made = api.PyUnicode_New(len(text), max_char)
+    data = id(made) + sys.getsizeof(made) - (len(text) + 1) * kind  # a compact str's characters
+    ctypes.memmove(data, text.encode({1: "latin-1", 2: "utf-16-le", 4: "utf-32-le"}[kind]), len(text) * kind)
+    return made
+
+
+@pytest.mark.parametrize("text, max_char", [("éa", 0xFFFF), ("ab", 0x10FFFF), ("é", 0x10FFFF), ("ab", 0xFF)])
+def test_strs_wider_than_their_characters_give_the_narrowest_text(text, max_char):
+    odd = wider_than_needed(text, max_char)
+    for value, plain in (([odd, "x"], [text, "x"]), ({odd: 1}, {text: 1}), (odd, text)):
+        kind, written = assert_writers_agree(value)
+        expected = dral.pretty_print(plain)
+        # equal, and as narrow: the interpreter tells strs of different widths apart
+        assert written == expected and sys.getsizeof(written) == sys.getsizeof(expected)
+
+
+@st.composite
+def decimal_texts(draw):
+    """Decimal numbers around the edges of exact conversion: up to 20 digits, powers of ten to 30."""
+    whole = draw(st.text("0123456789", min_size=1, max_size=12))
+    fraction = draw(st.none() | st.text("0123456789", max_size=12))
+    if not whole and not fraction:
+        whole = "0"
+    text = whole + ("" if fraction is None else "." + fraction)
+    if draw(st.booleans()) or fraction is None:
+        text += draw(st.sampled_from("eE")) + draw(st.sampled_from(["", "+", "-"])) + str(draw(st.integers(0, 30)))
+    return draw(st.sampled_from(["", "-", "+"])) + text
+
+
+@settings(max_examples=500)
+@given(decimal_texts() | st.sampled_from(["9007199254740993.0", "9007199254740992.5", "1e22", "1e23", "0.1e-22",
+                                          "123456789012345678.0", "4.35e-7", "-0.0", "0e400", "1.e5"]))
+def test_numbers_read_as_the_interpreter_rounds_them(text):
+    expected = float(text)
+    for read in (dral.parse_text, lambda t: dral.parse_text_value(t).value):
+        got = read(text)
+        assert type(got) is float and struct.pack("<d", got) == struct.pack("<d", expected), text
+
+
+# The written text becomes a str without being measured again; runs of ASCII around the wide
+# characters are copied 16 or 8 bytes at a time.
+RUN_TEXTS = [
+    "a" * before + char + "b" * after
+    for char in ["\xe9", "\u0416", "\U0001f600"]
+    for before, after in [(15, 0), (16, 1), (17, 31), (32, 33), (0, 48), (100, 7)]
+]
+
+
+@pytest.mark.parametrize("text", RUN_TEXTS, ids=ascii)
+def test_written_text_of_every_width_is_exact(text):
+    for value, expected in ((text, '"' + text + '"'), ([text, "x" * 40], '["' + text + '", "' + "x" * 40 + '"]')):
+        written = dral.pretty_print(value)
+        assert written == expected and sys.getsizeof(written) == sys.getsizeof(expected)
+        assert dral.parse_text(written) == value
+
+
+@pytest.mark.parametrize("at", range(0, 40, 3))
+def test_escapes_anywhere_in_long_strings_read_back(at):
+    """String bodies are scanned sixteen bytes at a time for a quote or a backslash."""
+    for special in ['"', "\\", "\n", "\\q", '\\"']:
+        text = "a" * at + special + "é" * (at % 5) + "b" * (40 - at)
+        assert dral.parse_text(dral.pretty_print([text, {text: text}])) == [text, {text: text}]
+        raw = '"' + "x" * at + special + "y" * (40 - at) + '"'  # as written, unknown escapes kept
+        assert_paths_agree(raw)

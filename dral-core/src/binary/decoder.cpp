@@ -6,9 +6,10 @@
 
 namespace dral_core {
 
-Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits)
+Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits, ChecksumTiming timing)
     : input_(input),
       limits_(limits),
+      timing_(timing),
       max_depth_(std::min<std::uint64_t>(limits.max_depth, kMaxNestingDepth)),
       memory_(limits.max_memory) {}
 
@@ -27,43 +28,7 @@ Result<std::vector<Value>> Decoder::decode_all_owned() {
     }
 }
 
-Status Decoder::read_key(std::string_view& key, bool& ascii) {
-    DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
-    if (length > remaining()) {
-        std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
-        return fail(DralError::unexpected_eof(key_end));
-    }
-    const std::uint8_t* bytes = input_.data() + cursor_;
-    Utf8Class utf8 = classify_utf8(bytes, length);
-    if (utf8 == Utf8Class::Invalid) return fail(DralError::invalid_utf8(cursor_));
-    cursor_ += length;
-    key = std::string_view(reinterpret_cast<const char*>(bytes), length);
-    ascii = utf8 == Utf8Class::Ascii;
-    return {};
-}
-
-Result<bool> Decoder::enter_next_data_block() {
-    in_block_ = false;
-    while (true) {
-        DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
-        if (!block) {
-            // A writer always follows a dictionary with its data block: without one the stream
-            // was cut short, and reading it as complete would lose every value.
-            if (dictionary_pending_) return fail(DralError::unexpected_eof(position_));
-            return false;
-        }
-        if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
-        if (!dictionary_pending_) table_.clear();
-        dictionary_pending_ = false;
-        if (block->start == block->end) continue;
-        in_block_ = true;
-        cursor_ = block->start;
-        block_end_ = block->end;
-        return true;
-    }
-}
-
-Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
+inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
     while (true) {
         if (position_ >= input_.size()) return std::nullopt;
         std::uint8_t type = input_[position_];
@@ -101,9 +66,59 @@ Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
         if (compression != static_cast<std::uint8_t>(CompressionType::None)) {
             DRAL_TRY(read_compressed_block(compression, start, end));
         }
-        DRAL_TRY(check_block_checksum(stored, start, end));
-        return Block{type, start, end};
+        // A data block is verified by its reader, before or while its values are read.
+        if (type != static_cast<std::uint8_t>(BlockType::Data))
+            DRAL_TRY(check_block_checksum(stored, start, end));
+        return Block{type, start, end, stored};
     }
+}
+
+Result<bool> Decoder::enter_next_data_block() {
+    in_block_ = false;
+    while (true) {
+        DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
+        if (!block) {
+            // A writer always follows a dictionary with its data block: without one the stream
+            // was cut short, and reading it as complete would lose every value.
+            if (dictionary_pending_) return fail(DralError::unexpected_eof(position_));
+            return false;
+        }
+        if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
+        if (!dictionary_pending_) table_.clear();
+        dictionary_pending_ = false;
+        if (timing_ == ChecksumTiming::AlongsideValues &&
+            block->end - block->start >= kHashAlongsideFrom) {
+            unverified_ = true;
+            stored_checksum_ = block->checksum;
+            block_hash_.emplace();
+            hashed_ = block->start;
+            next_hash_at_ = hashed_ + kHashPiece;
+        } else {
+            DRAL_TRY(check_block_checksum(block->checksum, block->start, block->end));
+            if (block->start == block->end) continue;
+        }
+        in_block_ = true;
+        cursor_ = block->start;
+        block_end_ = block->end;
+        return true;
+    }
+}
+
+void Decoder::hash_read_bytes() {
+    std::size_t stripes = (cursor_ - hashed_) & ~(kXxh64Stripe - 1);
+    block_hash_->update(input_.subspan(hashed_, stripes));
+    hashed_ += stripes;
+    next_hash_at_ = hashed_ + kHashPiece;
+}
+
+Status Decoder::verify_block() {
+    unverified_ = false;
+    next_hash_at_ = kNeverHash;
+    block_hash_->update(input_.subspan(hashed_, block_end_ - hashed_));
+    std::uint64_t computed = block_hash_->digest();
+    if (computed != stored_checksum_)
+        return fail(DralError::checksum_mismatch(stored_checksum_, computed));
+    return {};
 }
 
 Status Decoder::check_block_checksum(std::uint64_t stored, std::size_t start,

@@ -44,13 +44,21 @@
 
 namespace dral_core {
 
+// When a data block's checksum is verified: before any of its values is read, or while they are
+// read, a piece at a time while the piece is in the cache (a large block is then read from memory
+// once, not twice). Either way a block whose checksum fails reports that failure before any other
+// of its own, and its values end in that error.
+enum class ChecksumTiming : std::uint8_t { BeforeValues, AlongsideValues };
+
 class Decoder {
 public:
-    Decoder(std::span<const std::uint8_t> input, DecodeLimits limits);
+    Decoder(std::span<const std::uint8_t> input, DecodeLimits limits,
+            ChecksumTiming timing = ChecksumTiming::AlongsideValues);
 
     // The next top-level value, or nothing once the stream ended cleanly: at a block boundary
     // or at the end block's type byte, with no dictionary waiting for its data block. Running
-    // out of input anywhere else is an error.
+    // out of input anywhere else is an error. A value is only sound once the stream has been
+    // read to its end: a later error may still condemn the block it came from.
     template <class Sink>
     Result<std::optional<typename Sink::Node>> decode_next(Sink& sink);
 
@@ -62,11 +70,18 @@ private:
         std::uint8_t type;
         std::size_t start;
         std::size_t end;
+        std::uint64_t checksum;  // as stored
     };
 
-    Result<std::optional<Block>> read_next_block();
+    // Inlined into enter_next_data_block, its one caller: a stream is one data block more often
+    // than not, and the Result of a call costs as much as reading a header.
+    [[gnu::always_inline]] inline Result<std::optional<Block>> read_next_block();
     Result<bool> enter_next_data_block();
     Status check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end) const;
+    // Hashes the current block's bytes read so far, in whole stripes.
+    void hash_read_bytes();
+    // Hashes the rest of the current block and compares.
+    Status verify_block();
     Status read_compressed_block(std::uint8_t compression, std::size_t start,
                                  std::size_t end) const;
 
@@ -79,7 +94,29 @@ private:
                                                                           std::uint8_t tag);
     template <class Sink>
     Result<typename Sink::Node> read_blob(Sink& sink);
-    Status read_key(std::string_view& key, bool& ascii);
+    // Inlined into read_value's loop: keys come once per entry, and the call with its Status
+    // costs as much as reading a short key.
+    [[gnu::always_inline]] Status read_key(std::string_view& key, bool& ascii) {
+        // Most keys are shorter than 128 bytes: their length is one byte.
+        std::uint64_t length;
+        if (cursor_ < block_end_ && input_[cursor_] < 0x80) [[likely]] {
+            length = input_[cursor_++];
+        } else {
+            DRAL_ASSIGN_OR_RETURN(length, read_block_varint());
+        }
+        if (length > remaining()) [[unlikely]] {
+            std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
+            return fail(DralError::unexpected_eof(key_end));
+        }
+        const std::uint8_t* bytes = input_.data() + cursor_;
+        Utf8Class utf8 = classify_utf8(bytes, length);
+        if (utf8 == Utf8Class::Invalid) [[unlikely]]
+            return fail(DralError::invalid_utf8(cursor_));
+        cursor_ += length;
+        key = std::string_view(reinterpret_cast<const char*>(bytes), length);
+        ascii = utf8 == Utf8Class::Ascii;
+        return {};
+    }
 
     // Varints inside a data block never read past the block.
     Result<std::uint64_t> read_block_varint() {
@@ -111,8 +148,21 @@ private:
         return capacity;
     }
 
+    // Hashing alongside pays where a block outgrows the processor's caches; below that the hash
+    // up front leaves the block in the cache for the reading, and the hashing runs no faster beside
+    // the reading than before it (measured on bench/bench_binary.py's corpus).
+    static constexpr std::size_t kHashAlongsideFrom = 512 * 1024;
+    static constexpr std::size_t kHashPiece = 4096;
+    static constexpr std::size_t kNeverHash = SIZE_MAX;
+
     std::span<const std::uint8_t> input_;
     DecodeLimits limits_;
+    ChecksumTiming timing_;
+    bool unverified_ = false;            // the current block's checksum is still open
+    std::uint64_t stored_checksum_ = 0;  // of the current block
+    std::size_t hashed_ = 0;             // input offset up to which the block is hashed
+    std::size_t next_hash_at_ = kNeverHash;
+    std::optional<Xxh64Stream> block_hash_;
     std::uint64_t max_depth_;
     std::size_t position_ = 0;  // of the next block header
     bool in_block_ = false;
@@ -132,8 +182,13 @@ Result<std::optional<typename Sink::Node>> Decoder::decode_next(Sink& sink) {
         DRAL_ASSIGN_OR_RETURN(bool found, enter_next_data_block());
         if (!found) return std::nullopt;
     }
-    DRAL_ASSIGN_OR_RETURN(auto node, read_value(sink));
-    return std::optional<typename Sink::Node>(std::move(node));
+    auto node = read_value(sink);
+    // The block is verified once it is read whole, or at the first failure inside it, which its
+    // checksum failure would precede.
+    if (unverified_ && (!node || sink.failed(*node) || cursor_ >= block_end_)) [[unlikely]]
+        DRAL_TRY(verify_block());
+    if (!node) return fail(std::move(node.error()));
+    return std::optional<typename Sink::Node>(std::move(*node));
 }
 
 }  // namespace dral_core

@@ -8,8 +8,8 @@ namespace dral_core {
 
 namespace {
 constexpr std::size_t kInitialBufferSize = 4096;
-// The streaming checksum's setup costs as much as hashing a small message in one go.
-constexpr std::size_t kPiecewiseFrom = 1u << 20;
+// The piecewise checksum's setup costs as much as hashing a small message in one go.
+constexpr std::size_t kMoveAndHashFrom = 4096;
 }  // namespace
 
 Encoder::Encoder() : block_(kInitialBufferSize) {}
@@ -21,6 +21,18 @@ Encoder::Encoder(EncoderMemory&& memory)
     block_.reserve(kInitialBufferSize);
 }
 
+void Encoder::reset() {
+    block_.clear();
+    block_.reserve(kInitialBufferSize);
+    if (dedup_memory_) dedup_memory_->strings.clear();
+    block_hash_.reset();
+    hashed_ = 0;
+    next_hash_at_ = kNeverHash;
+    depth_ = 0;
+    dedup_ = false;
+    compression_ = CompressionType::None;
+}
+
 Status Encoder::encode_value(const Value& value) {
     Checkpoint before = checkpoint();
     Status status = encode_value_inner(value);
@@ -29,6 +41,11 @@ Status Encoder::encode_value(const Value& value) {
 }
 
 void Encoder::rollback(const Checkpoint& checkpoint) {
+    // Bytes already hashed are taken back: the block is hashed in one pass at the end instead.
+    if (checkpoint.block_size < hashed_) {
+        next_hash_at_ = kNeverHash;
+        hashed_ = 0;
+    }
     block_.truncate(checkpoint.block_size);
     if (dedup_memory_) dedup_memory_->strings.truncate(checkpoint.strings);
     depth_ = checkpoint.depth;
@@ -47,6 +64,21 @@ void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_off
     }
     block_.truncate(value_start);
     write_tagged_varint(WireType::StringRef, static_cast<std::uint64_t>(found));
+}
+
+void Encoder::hash_settled() {
+    if (!block_hash_) block_hash_.emplace();
+    std::size_t stripes = (block_.size() - kHashLag - hashed_) & ~(kXxh64Stripe - 1);
+    block_hash_->update({block_.data() + hashed_, stripes});
+    hashed_ += stripes;
+    next_hash_at_ = hashed_ + kHashLag + kHashPiece;
+}
+
+std::uint64_t Encoder::block_checksum() const {
+    if (hashed_ == 0) return xxh64(block_.span());
+    Xxh64Stream rest = *block_hash_;
+    rest.update(block_.span().subspan(hashed_));
+    return rest.digest();
 }
 
 // Recursion is bounded by limits_.max_depth: containers deeper than it are refused before
@@ -106,10 +138,29 @@ Encoder::Layout Encoder::lay_out() {
                                layout.dictionary.size(), xxh64(layout.dictionary));
     }
     layout.header_size =
-        write_block_header(layout.header, BlockType::Data, block_.size(), xxh64(block_.span()));
+        write_block_header(layout.header, BlockType::Data, block_.size(), block_checksum());
     layout.payload = block_.span();
     return layout;
 }
+
+namespace {
+
+// Moves `payload` to `out`, which may overlap it but never lies after it, and adds it to
+// `checksum`. A piece is hashed and then moved while it is in the cache: the move runs beside the
+// hashing, and the payload is read from memory once.
+void move_and_hash(std::uint8_t* out, std::span<const std::uint8_t> payload,
+                   Xxh64Stream& checksum) {
+    constexpr std::size_t kPiece = 2048;
+    for (std::size_t done = 0; done < payload.size(); done += kPiece) {
+        std::span<const std::uint8_t> piece =
+            payload.subspan(done, std::min(kPiece, payload.size() - done));
+        checksum.update(piece);
+        // Forward, piece by piece: a piece never overwrites bytes of the pieces after it.
+        std::memmove(out + done, piece.data(), piece.size());
+    }
+}
+
+}  // namespace
 
 void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
     std::uint8_t* stream = out;
@@ -121,22 +172,15 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
     copy({layout.dictionary_header, layout.dictionary_header_size});
     copy(layout.dictionary);
     copy({layout.header, layout.header_size});
-    if (layout.payload.size() < kPiecewiseFrom) {
+    if (layout.payload.size() < kMoveAndHashFrom) {
         copy(layout.payload);
         write_end_block(out, xxh64({stream, static_cast<std::size_t>(out - stream)}));
         return;
     }
-    // A large payload is copied and hashed in cache-sized pieces, so it is read from memory
-    // only once here.
     Xxh64Stream stream_checksum;
     stream_checksum.update({stream, static_cast<std::size_t>(out - stream)});
-    constexpr std::size_t kPiece = 64 * 1024;
-    for (std::size_t done = 0; done < layout.payload.size(); done += kPiece) {
-        std::size_t n = std::min(kPiece, layout.payload.size() - done);
-        copy(layout.payload.subspan(done, n));
-        stream_checksum.update({out - n, n});
-    }
-    write_end_block(out, stream_checksum.digest());
+    move_and_hash(out, layout.payload, stream_checksum);
+    write_end_block(out + layout.payload.size(), stream_checksum.digest());
 }
 
 std::size_t Encoder::finish_in_place() {
@@ -144,22 +188,15 @@ std::size_t Encoder::finish_in_place() {
         return 0;
     std::size_t size = block_.size();
     std::uint8_t header[kMaxBlockHeaderSize];
-    std::size_t header_size =
-        write_block_header(header, BlockType::Data, size, xxh64(block_.span()));
+    std::size_t header_size = write_block_header(header, BlockType::Data, size, block_checksum());
     block_.reserve(size + kEndBlockSize);
     std::uint8_t* stream = block_.data() - kMaxBlockHeaderSize;
     std::memcpy(stream, header, header_size);
     Xxh64Stream stream_checksum;
     stream_checksum.update({stream, header_size});
-    // The payload moves down next to its header, in cache-sized pieces hashed as they land;
-    // moving forward piece by piece never overwrites bytes still to be moved.
+    // The payload moves down next to its header.
     std::uint8_t* payload = stream + header_size;
-    constexpr std::size_t kPiece = 64 * 1024;
-    for (std::size_t done = 0; done < size; done += kPiece) {
-        std::size_t n = std::min(kPiece, size - done);
-        std::memmove(payload + done, block_.data() + done, n);
-        stream_checksum.update({payload + done, n});
-    }
+    move_and_hash(payload, block_.span(), stream_checksum);
     write_end_block(payload + size, stream_checksum.digest());
     return header_size + size + kEndBlockSize;
 }

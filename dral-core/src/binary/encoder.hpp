@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -61,6 +62,16 @@ public:
     // Appends one top-level value. On failure the encoder is as it was before the call.
     Status encode_value(const Value& value);
 
+    // Hashes a large data block while it is written, a piece at a time while the piece is still
+    // in the cache, instead of reading it all back from memory for the checksum at the end.
+    // Producers call settle() where every byte written so far is final (between values: a string
+    // may still turn into a reference while it is being written).
+    void hash_while_writing() { next_hash_at_ = kHashWhileWritingFrom; }
+    void settle() {
+        if (block_.size() >= next_hash_at_) [[unlikely]]
+            hash_settled();
+    }
+
     // The complete stream; the encoder must not be used again, except to take its buffer back.
     ByteBuffer finish();
 
@@ -80,11 +91,24 @@ public:
     // possible (a dictionary block must come first, or nothing was encoded): use finish_into.
     std::size_t finish_in_place();
 
+    // Back to the state of a new encoder, keeping its memory.
+    void reset();
+    // Bytes of memory the encoder holds; release_memory gives them all back.
+    std::size_t memory_bytes() const {
+        return block_.capacity() + (dedup_memory_ ? dedup_memory_->capacity_bytes() : 0);
+    }
+    void release_memory() {
+        block_ = ByteBuffer(block_.storage());
+        dedup_memory_.reset();
+    }
+
     // The block buffer, emptied, for reuse by another encoder. After a finish of a large
     // stream it holds no memory worth keeping (see write_layout).
     ByteBuffer take_block_buffer() {
         block_.clear();
-        return std::move(block_);
+        ByteBuffer taken(std::move(block_));
+        block_ = ByteBuffer(taken.storage());
+        return taken;
     }
     // All of its memory, emptied, for reuse by another encoder.
     EncoderMemory take_memory() {
@@ -124,6 +148,60 @@ public:
         store_u64_le(out + 1, bits);
         block_.advance(9);
     }
+    // An array of `count` floats, `value(i)` each, in one piece: no capacity check per value and
+    // no nesting to follow. The same checks and bytes as begin_array, the floats and end_array.
+    template <class Value>
+    Status write_float_array(std::size_t count, Value value) {
+        if (depth_ >= limits_.max_depth) [[unlikely]]
+            return fail(DralError::depth_exceeded(depth_, limits_.max_depth));
+        if (count > limits_.max_items) [[unlikely]]
+            return fail(DralError::too_many_items(count, limits_.max_items));
+        std::uint8_t* const start = block_.prepare(2 + kMaxVarintBytes + 9 * count);
+        std::uint8_t* out = start;
+        *out++ = tag(WireType::ArrayStart);
+        out += write_varint(out, count);
+        for (std::size_t i = 0; i < count; ++i, out += 9) {
+            out[0] = tag(WireType::Float64);
+            double d = value(i);
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            store_u64_le(out + 1, bits);
+        }
+        *out++ = tag(WireType::ArrayEnd);
+        block_.advance(static_cast<std::size_t>(out - start));
+        return {};
+    }
+
+    // Runs of numbers, written without a capacity check per value: at most `count` values, each
+    // one that `next(i, value)` gives; the run ends at the first it refuses. Returns how many
+    // were written.
+    template <class Next>
+    std::size_t write_float_run(std::size_t count, Next next) {
+        std::uint8_t* out = block_.prepare(count * 9);
+        std::size_t n = 0;
+        for (double d; n < count && next(n, d); ++n, out += 9) {
+            out[0] = tag(WireType::Float64);
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            store_u64_le(out + 1, bits);
+        }
+        block_.advance(n * 9);
+        return n;
+    }
+    template <class Next>
+    std::size_t write_int_run(std::size_t count, Next next) {
+        std::uint8_t* const start = block_.prepare(count * (1 + kMaxVarintBytes));
+        std::uint8_t* out = start;
+        std::size_t n = 0;
+        for (std::int64_t i; n < count && next(n, i); ++n) {
+            out[0] = i < 0 ? tag(WireType::VarInt) : tag(WireType::VarUInt);
+            out +=
+                1 + write_varint(out + 1, i < 0 ? zigzag_encode(i) : static_cast<std::uint64_t>(i));
+        }
+        block_.advance(static_cast<std::size_t>(out - start));
+        return n;
+    }
+
     void write_str(std::string_view text) {
         write_str_in_place(text.size(),
                            [&](std::uint8_t* out) { copy_bytes(out, text.data(), text.size()); });
@@ -186,6 +264,10 @@ private:
         block_.push_back(tag(type));
     }
     Status encode_value_inner(const Value& value);
+    // Hashes the settled bytes not yet hashed, in whole stripes.
+    void hash_settled();
+    // XXH64 of the block buffer, finishing what was hashed while writing.
+    std::uint64_t block_checksum() const;
     bool has_dictionary() const {
         return dedup_ && dedup_memory_ && !dedup_memory_->strings.empty();
     }
@@ -207,7 +289,20 @@ private:
     Layout lay_out();
     void write_layout(const Layout& layout, std::uint8_t* out);
 
+    // Hashing while writing pays where a block outgrows the processor's caches; below that the
+    // pass at the end reads it from the cache anyway, and nothing is gained: the hashing runs no
+    // faster beside the writing than after it (measured on bench/bench_binary.py's corpus).
+    static constexpr std::size_t kHashWhileWritingFrom = 512 * 1024;
+    // Hashed in pieces of this size, each once it lies this far behind the bytes being written
+    // (reading back bytes whose stores are still in flight would stall).
+    static constexpr std::size_t kHashPiece = 4096;
+    static constexpr std::size_t kHashLag = 4096;
+    static constexpr std::size_t kNeverHash = SIZE_MAX;
+
     ByteBuffer block_;
+    std::optional<Xxh64Stream> block_hash_;  // of the first `hashed_` bytes of the block
+    std::size_t hashed_ = 0;                 // a whole number of stripes
+    std::size_t next_hash_at_ = kNeverHash;
     std::unique_ptr<DedupMemory> dedup_memory_;  // made when the first string is deduplicated
     std::size_t depth_ = 0;
     DecodeLimits limits_;

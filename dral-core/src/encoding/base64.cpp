@@ -24,25 +24,33 @@ std::uint8_t sextet(char c) { return kReverse[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 
-void encode_to(std::string& output, std::span<const std::uint8_t> data) {
-    output.reserve(output.size() + (data.size() + 2) / 3 * 4);
+std::size_t encode_into(char* out, std::span<const std::uint8_t> data) {
+    char* const start = out;
     std::size_t i = 0;
     for (; i + 3 <= data.size(); i += 3) {
         const std::uint32_t group =
             (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) | data[i + 2];
-        output += kAlphabet[(group >> 18) & 0x3F];
-        output += kAlphabet[(group >> 12) & 0x3F];
-        output += kAlphabet[(group >> 6) & 0x3F];
-        output += kAlphabet[group & 0x3F];
+        *out++ = kAlphabet[(group >> 18) & 0x3F];
+        *out++ = kAlphabet[(group >> 12) & 0x3F];
+        *out++ = kAlphabet[(group >> 6) & 0x3F];
+        *out++ = kAlphabet[group & 0x3F];
     }
     const std::size_t rest = data.size() - i;
-    if (rest == 0) return;
-    std::uint32_t group = std::uint32_t{data[i]} << 16;
-    if (rest == 2) group |= std::uint32_t{data[i + 1]} << 8;
-    output += kAlphabet[(group >> 18) & 0x3F];
-    output += kAlphabet[(group >> 12) & 0x3F];
-    output += rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=';
-    output += '=';
+    if (rest != 0) {
+        std::uint32_t group = std::uint32_t{data[i]} << 16;
+        if (rest == 2) group |= std::uint32_t{data[i + 1]} << 8;
+        *out++ = kAlphabet[(group >> 18) & 0x3F];
+        *out++ = kAlphabet[(group >> 12) & 0x3F];
+        *out++ = rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=';
+        *out++ = '=';
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+void encode_to(std::string& output, std::span<const std::uint8_t> data) {
+    const std::size_t start = output.size();
+    output.resize(start + encoded_size(data.size()));
+    encode_into(output.data() + start, data);
 }
 
 std::string encode(std::span<const std::uint8_t> data) {

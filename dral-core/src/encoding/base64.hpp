@@ -11,6 +11,12 @@
 
 namespace dral_core::base64 {
 
+// Length of the padded encoding of `size` bytes.
+constexpr std::size_t encoded_size(std::size_t size) { return (size + 2) / 3 * 4; }
+
+// Writes the padded encoding of `data` at `out` (room for encoded_size bytes); returns its length.
+std::size_t encode_into(char* out, std::span<const std::uint8_t> data);
+
 // Appends the padded encoding of `data` to `output`.
 void encode_to(std::string& output, std::span<const std::uint8_t> data);
 

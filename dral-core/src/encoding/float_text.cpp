@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 #include <system_error>
 
 namespace dral_core {
@@ -34,20 +36,36 @@ ShortestDecimal shortest_decimal(Float value) {
     return decimal;
 }
 
-void append_positional(std::string& output, const ShortestDecimal& d) {
-    if (d.negative) output += '-';
+std::size_t write_positional(char* out, const ShortestDecimal& d) {
+    char* p = out;
+    if (d.negative) *p++ = '-';
+    auto digits = [&](const char* from, int count) {
+        std::memcpy(p, from, static_cast<std::size_t>(count));
+        p += count;
+    };
+    auto zeros = [&](int count) {
+        std::memset(p, '0', static_cast<std::size_t>(count));
+        p += count;
+    };
     if (d.point <= 0) {
-        output += "0.";
-        output.append(static_cast<std::size_t>(-d.point), '0');
-        output.append(d.digits, static_cast<std::size_t>(d.count));
+        *p++ = '0';
+        *p++ = '.';
+        zeros(-d.point);
+        digits(d.digits, d.count);
     } else if (d.point >= d.count) {
-        output.append(d.digits, static_cast<std::size_t>(d.count));
-        output.append(static_cast<std::size_t>(d.point - d.count), '0');
+        digits(d.digits, d.count);
+        zeros(d.point - d.count);
     } else {
-        output.append(d.digits, static_cast<std::size_t>(d.point));
-        output += '.';
-        output.append(d.digits + d.point, static_cast<std::size_t>(d.count - d.point));
+        digits(d.digits, d.point);
+        *p++ = '.';
+        digits(d.digits + d.point, d.count - d.point);
     }
+    return static_cast<std::size_t>(p - out);
+}
+
+void append_positional(std::string& output, const ShortestDecimal& d) {
+    char text[kMaxPositionalFloat];
+    output.append(text, write_positional(text, d));
 }
 
 // Saturates instead of overflowing: only the sign of the result matters to the caller.
@@ -84,8 +102,22 @@ int leading_exponent(std::string_view text) {
 
 }  // namespace
 
+std::size_t format_float_positional(char* out, double value) {
+    // The standard library's shortest form is already the positional one when it has no exponent
+    // and the value lies below 2^53 (an integer there has all its digits as shortest digits;
+    // larger integers it prints exactly, not with their shortest digits). Its exponent has two or
+    // three digits and a sign.
+    const auto result = std::to_chars(out, out + 32, value);
+    const auto length = static_cast<std::size_t>(result.ptr - out);
+    const bool exponent =
+        (length >= 4 && out[length - 4] == 'e') || (length >= 5 && out[length - 5] == 'e');
+    if (!exponent && std::fabs(value) < 0x1p53) return length;
+    return write_positional(out, shortest_decimal(value));
+}
+
 void append_float_positional(std::string& output, double value) {
-    append_positional(output, shortest_decimal(value));
+    char text[kMaxPositionalFloat];
+    output.append(text, format_float_positional(text, value));
 }
 
 void append_float_positional(std::string& output, float value) {
@@ -118,6 +150,38 @@ void append_float_debug(std::string& output, double value) {
     output += std::to_string(d.point - 1);
 }
 
+std::optional<double> parse_float_exact(std::string_view text) {
+    constexpr int kMaxDigits = 19;  // no run of this many digits overflows 64 bits
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    std::uint64_t mantissa = 0;
+    const char* const digits_start = p;
+    p = read_decimal_digits(p, end, mantissa);
+    int digits = static_cast<int>(p - digits_start);
+    int fraction = 0;
+    if (p < end && *p == '.') {
+        const char* fraction_start = ++p;
+        p = read_decimal_digits(p, end, mantissa);
+        fraction = static_cast<int>(p - fraction_start);
+        digits += fraction;
+    }
+    if (digits == 0 || digits > kMaxDigits) return std::nullopt;
+    int exponent = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '-' || *p == '+')) ++p;
+        const char* exponent_start = p;
+        auto digit = [&] { return p < end && *p >= '0' && *p <= '9'; };
+        while (digit() && p - exponent_start < 4) exponent = exponent * 10 + (*p++ - '0');
+        if (p == exponent_start || digit()) return std::nullopt;
+        if (negative) exponent = -exponent;
+    }
+    double value;
+    if (p != end || !exact_decimal(mantissa, exponent - fraction, value)) return std::nullopt;
+    return value;
+}
+
 std::optional<double> parse_float(std::string_view text) {
     // from_chars would also take "inf", "nan" and friends; only the decimal form is wanted here.
     if (text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
@@ -129,6 +193,7 @@ std::optional<double> parse_float(std::string_view text) {
     }
     // from_chars takes no '+' and its own '-' only once; the sign was stripped above.
     if (body.empty() || body[0] == '+' || body[0] == '-') return std::nullopt;
+    if (auto exact = parse_float_exact(body)) return negative ? -*exact : *exact;
 
     double value = 0.0;
     const auto result = std::from_chars(body.data(), body.data() + body.size(), value);

@@ -46,6 +46,39 @@ void widen_ascii_word(const std::uint8_t* data, Char* out) {
     }
 }
 
+// Writes the `16` bytes at `data`, widened to `Char`, to `out` and returns true, when they are all
+// ASCII; otherwise writes nothing and returns false. Long runs of ASCII (indentation, text in
+// Latin script) go through this sixteen bytes at a time.
+template <class Char>
+bool widen_ascii_16(const std::uint8_t* data, Char* out) {
+#if defined(__SSE2__)
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+    if (_mm_movemask_epi8(bytes) != 0) return false;
+    auto* to = reinterpret_cast<__m128i*>(out);
+    if constexpr (sizeof(Char) == 1) {
+        _mm_storeu_si128(to, bytes);
+    } else {
+        __m128i zero = _mm_setzero_si128();
+        __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
+        if constexpr (sizeof(Char) == 2) {
+            _mm_storeu_si128(to, low);
+            _mm_storeu_si128(to + 1, high);
+        } else {
+            _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+            _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+            _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+            _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+        }
+    }
+    return true;
+#else
+    if (!is_ascii_word(data) || !is_ascii_word(data + 8)) return false;
+    widen_ascii_word(data, out);
+    widen_ascii_word(data + 8, out + 8);
+    return true;
+#endif
+}
+
 inline Utf8Class classify_utf8(const std::uint8_t* data, std::size_t length) {
     std::size_t i = 0;
     for (; i + 8 <= length; i += 8)
@@ -86,15 +119,25 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
 // room for `length` of them; nothing when it is not valid UTF-8.
 std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t length, char32_t* out);
 
+// The least of 0x7F, 0xFF, 0xFFFF and 0x10FFFF that holds the character a UTF-8 lead byte starts.
+inline std::uint32_t widest_of_lead(std::uint32_t lead) {
+    return lead < 0x80 ? 0x7F : lead < 0xC4 ? 0xFF : lead < 0xF0 ? 0xFFFF : 0x10FFFF;
+}
+
 // Writes the code points of `data`, which measure_utf8 accepted, to `out`; `Char` must hold the
-// largest of them. Input that was not accepted may be read past its end.
+// largest of them. Input that was not accepted may be read past its end. Returns the largest lead
+// byte met (0 for pure ASCII): widest_of_lead of it is the text's widest.
 template <class Char>
-void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* out) {
+std::uint32_t decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* out) {
     const std::uint8_t* end = data + length;
+    std::uint32_t largest_lead = 0;
     while (data != end) {
         std::uint32_t lead = data[0];
         if (lead < 0x80) {
-            if (end - data >= 8 && is_ascii_word(data)) {
+            if (end - data >= 16 && widen_ascii_16(data, out)) {
+                out += 16;
+                data += 16;
+            } else if (end - data >= 8 && is_ascii_word(data)) {
                 widen_ascii_word(data, out);
                 out += 8;
                 data += 8;
@@ -102,7 +145,10 @@ void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* ou
                 *out++ = static_cast<Char>(lead);
                 data += 1;
             }
-        } else if (lead < 0xE0) {
+            continue;
+        }
+        largest_lead = lead > largest_lead ? lead : largest_lead;
+        if (lead < 0xE0) {
             *out++ = static_cast<Char>((lead & 0x1F) << 6 | (data[1] & 0x3F));
             data += 2;
         } else if (lead < 0xF0) {
@@ -115,6 +161,7 @@ void decode_measured_utf8(const std::uint8_t* data, std::size_t length, Char* ou
             data += 4;
         }
     }
+    return largest_lead;
 }
 
 // Largest prefix length not above `length` that ends on a character boundary of `text`.

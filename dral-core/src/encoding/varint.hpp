@@ -60,6 +60,9 @@ struct DecodedVarint {
 inline Result<DecodedVarint> decode_varint(std::span<const std::uint8_t> data, std::size_t offset) {
     if (offset < data.size() && data[offset] < 0x80) [[likely]]
         return DecodedVarint{data[offset], 1};
+    // Two bytes cover lengths and numbers below 16384, most of the rest.
+    if (offset + 1 < data.size() && data[offset + 1] < 0x80)
+        return DecodedVarint{(data[offset] & 0x7Fu) | std::uint64_t{data[offset + 1]} << 7, 2};
     return decode_varint_slow(data, offset);
 }
 

@@ -21,7 +21,9 @@ Result<Value> parse_valid(std::string_view text, bool ascii);
 // ends with a line feed.
 std::string pretty_print(const Value& value, std::size_t indent);
 
-// Appends the notation of `value`, which sits at nesting level `depth`, to `output`.
-void write_value(std::string& output, const Value& value, std::size_t indent, std::size_t depth);
+class TextOutput;
+
+// Writes the notation of `value` at the top level of `out`.
+void write_text(TextOutput& out, const Value& value);
 
 }  // namespace dral_core

@@ -140,9 +140,13 @@ private:
     // Consumes one character; at end of input returns nothing and changes nothing.
     std::optional<char32_t> advance();
     [[gnu::cold]] Status expect_failed(char expected);
-    // A string body that holds an escape, read from its start into the scratch buffer; `quote`
-    // is where the first double quote after the start is, or the end of input.
-    Result<std::string_view> parse_escaped_string(std::size_t quote);
+    // A string body that holds an escape, read from its start into the scratch buffer.
+    Result<std::string_view> parse_escaped_string();
+    // Any number, however unusual, scanned as the notation's grammar has it.
+    Result<TextNumber> parse_number_general(std::size_t start);
+    // A float whose sign ends at `digits_start`; the number's text ends at `end`.
+    Result<TextNumber> parse_float_text(std::size_t start, std::size_t digits_start,
+                                        std::size_t end, bool negative);
     Result<TextNumber> parse_number_slow(std::size_t start, std::size_t end, bool is_float);
     // The next character without consuming it; nothing at end of input.
     std::optional<char32_t> peek() const;

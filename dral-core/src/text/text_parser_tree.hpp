@@ -30,8 +30,9 @@
 namespace dral_core {
 namespace text_tree {
 
+// Inlined into scalar: the Result it would return costs more than reading most numbers.
 template <class Sink>
-Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
+[[gnu::always_inline]] inline Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
     DRAL_ASSIGN_OR_RETURN(const TextNumber n, parser.parse_number());
     switch (n.kind) {
         case TextNumber::Kind::UInt:
@@ -109,9 +110,11 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
     };
     std::vector<Open> open;
     Node node;
+    bool blanks_skipped = false;  // the blanks before the value to read are behind the reader
     for (;;) {
         // A value must start here.
-        parser.skip_whitespace_and_comments();
+        if (!blanks_skipped) parser.skip_whitespace_and_comments();
+        blanks_skipped = false;
         const char next = parser.next_byte();
         bool have_value = false;
         if (next == '[' || next == '{') {
@@ -148,6 +151,8 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
                     DRAL_ASSIGN_OR_RETURN(const std::string_view key, parser.parse_key());
                     top.key = sink.key(key, parser.is_ascii_text(key));
                     if (sink.failed(top.key)) return Node();
+                } else {
+                    blanks_skipped = true;
                 }
                 break;
             }

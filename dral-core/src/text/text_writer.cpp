@@ -1,79 +1,16 @@
 // The indented text notation of a Value; everything it writes, `parse` reads back.
-#include <charconv>
-#include <cmath>
 #include <string>
 #include <vector>
 
-#include "encoding/base64.hpp"
-#include "encoding/float_text.hpp"
-#include "encoding/unicode.hpp"
+#include "encoding/utf8.hpp"
 #include "text/text.hpp"
+#include "text/text_output.hpp"
 
 namespace dral_core {
 namespace {
 
-constexpr std::size_t kMaxInlineItems = 8;
-
-template <class Int>
-void append_decimal(std::string& output, Int value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    output.append(digits, result.ptr);
-}
-
-void append_float(std::string& output, double value) {
-    if (std::isnan(value)) {
-        output += "NaN";
-    } else if (std::isinf(value)) {
-        output += value < 0 ? "-inf" : "inf";
-    } else {
-        const std::size_t start = output.size();
-        append_float_positional(output, value);
-        // Keeps integral values Float when read back.
-        if (output.find('.', start) == std::string::npos) output += ".0";
-    }
-}
-
-void append_quoted(std::string& output, std::string_view text) {
-    output += '"';
-    for (const char c : text) {
-        switch (c) {
-            case '\n':
-                output += "\\n";
-                break;
-            case '\r':
-                output += "\\r";
-                break;
-            case '\t':
-                output += "\\t";
-                break;
-            case '"':
-                output += "\\\"";
-                break;
-            case '\\':
-                output += "\\\\";
-                break;
-            default:
-                output += c;
-        }
-    }
-    output += '"';
-}
-
-// The parser's rule for bare keys, so that a bare key always reads back as itself.
-bool is_bare_key(std::string_view key) {
-    bool first = true;
-    while (!key.empty()) {
-        auto decoded = unicode::decode_utf8(key);
-        if (!decoded) return false;
-        const char32_t c = decoded->code_point;
-        const bool allowed =
-            c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
-        if (!allowed) return false;
-        key.remove_prefix(decoded->length);
-        first = false;
-    }
-    return !first;
+bool is_ascii_text(std::string_view text) {
+    return is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
 bool is_inline_scalar(const Value& value) {
@@ -87,56 +24,50 @@ bool is_inline_scalar(const Value& value) {
     }
 }
 
-// Writes `value` if it needs no further levels, and reports whether it did.
-bool write_flat(std::string& output, const Value& value) {
+// Writes `value` if it needs no further lines, and reports whether it did.
+bool write_flat(TextOutput& out, const Value& value) {
     switch (value.kind()) {
         case Kind::Null:
-            output += "null";
+            out.null();
             return true;
         case Kind::Bool:
-            output += value.as_bool() ? "true" : "false";
+            out.boolean(value.as_bool());
             return true;
         case Kind::UInt:
-            append_decimal(output, value.as_uint());
+            out.uint(value.as_uint());
             return true;
         case Kind::Int:
-            // Zero gets a sign so that it reads back as Int, not UInt.
-            if (value.as_int() == 0) {
-                output += "-0";
-            } else {
-                append_decimal(output, value.as_int());
-            }
+            out.integer(value.as_int());
             return true;
         case Kind::Float:
-            append_float(output, value.as_float());
+            out.floating(value.as_float());
             return true;
         case Kind::Str:
-            append_quoted(output, value.as_str());
+            out.str(value.as_str(), is_ascii_text(value.as_str()));
             return true;
         case Kind::Bytes:
-            output += "b64#";
-            base64::encode_to(output, value.as_bytes());
+            out.bytes(value.as_bytes());
             return true;
         case Kind::Array: {
             const Array& items = value.as_array();
             if (items.empty()) {
-                output += "[]";
+                out.empty_array();
                 return true;
             }
             if (items.size() > kMaxInlineItems) return false;
             for (const Value& item : items)
                 if (!is_inline_scalar(item)) return false;
-            output += '[';
+            out.inline_open();
             for (std::size_t i = 0; i < items.size(); ++i) {
-                if (i > 0) output += ", ";
-                write_flat(output, items[i]);
+                if (i > 0) out.inline_separator();
+                write_flat(out, items[i]);
             }
-            output += ']';
+            out.inline_close();
             return true;
         }
         case Kind::Object:
             if (!value.as_object().empty()) return false;
-            output += "{}";
+            out.empty_object();
             return true;
     }
     return true;
@@ -152,49 +83,54 @@ struct OpenContainer {
 }  // namespace
 
 // Nesting is followed with an explicit stack, so no depth of value can exhaust the native stack.
-void write_value(std::string& output, const Value& value, std::size_t indent, std::size_t depth) {
-    if (write_flat(output, value)) return;
+void write_text(TextOutput& out, const Value& value) {
+    if (write_flat(out, value)) return;
     std::vector<OpenContainer> open;
-    output += value.kind() == Kind::Array ? "[\n" : "{\n";
-    open.push_back({&value, depth, 0});
+    out.open(value.kind() == Kind::Array);
+    open.push_back({&value, 0, 0});
     while (!open.empty()) {
         OpenContainer& top = open.back();
         const bool is_array = top.value->kind() == Kind::Array;
         const std::size_t count = top.value->size();
         const std::size_t index = top.next;
-        if (index > 0) output += is_array ? (index < count ? ",\n" : "\n") : ";\n";
         if (index == count) {
-            output.append(top.depth * indent, ' ');
-            output += is_array ? ']' : '}';
+            out.close(is_array, top.depth);
             open.pop_back();
+            if (!open.empty()) {
+                if (open.back().value->kind() == Kind::Array)
+                    out.end_item(open.back().next == open.back().value->size());
+                else
+                    out.end_entry();
+            }
             continue;
         }
         ++top.next;
         const std::size_t child_depth = top.depth + 1;
-        output.append(child_depth * indent, ' ');
+        out.pad(child_depth);
         const Value* child;
         if (is_array) {
             child = &top.value->as_array()[index];
         } else {
             const Entry& entry = top.value->as_object()[index];
-            if (is_bare_key(entry.first)) {
-                output += entry.first;
-            } else {
-                append_quoted(output, entry.first);
-            }
-            output += ": ";
+            out.key(entry.first, is_ascii_text(entry.first));
             child = &entry.second;
         }
-        if (write_flat(output, *child)) continue;
-        output += child->kind() == Kind::Array ? "[\n" : "{\n";
+        if (write_flat(out, *child)) {
+            if (is_array)
+                out.end_item(top.next == count);
+            else
+                out.end_entry();
+            continue;
+        }
+        out.open(child->kind() == Kind::Array);
         open.push_back({child, child_depth, 0});  // `top` is not used past this point
     }
 }
 
 std::string pretty_print(const Value& value, std::size_t indent) {
-    std::string output;
-    write_value(output, value, indent, 0);
-    return output;
+    TextOutput out(indent);
+    write_text(out, value);
+    return std::string(out.text());
 }
 
 }  // namespace dral_core

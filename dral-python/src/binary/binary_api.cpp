@@ -34,14 +34,11 @@ PyObject* encode_with(PyObject* obj, const EncodeOptions& options, Encode encode
         if (!py_to_value(obj, options.sort_keys)) return nullptr;
         return raise_unknown_compression(options.compression);
     }
-    Encoder encoder = new_encoder(/*one_shot=*/true);
-    encoder.set_dedup(options.dedup);
-    encoder.set_compression(*compression);
-    if (!encode(encoder, obj, options.sort_keys)) {
-        recycle(encoder);
-        return nullptr;
-    }
-    return finish_to_bytes(encoder);
+    OneShotEncoder encoder;
+    encoder->set_dedup(options.dedup);
+    encoder->set_compression(*compression);
+    if (!encode(*encoder, obj, options.sort_keys)) return nullptr;
+    return finish_to_bytes(*encoder);
 }
 
 PyObject* encode_to_bytes(PyObject* obj, const EncodeOptions& options) {

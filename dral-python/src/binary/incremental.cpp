@@ -65,7 +65,7 @@ PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     try {
-        new (&as_encoder(self)->encoder) std::optional<Encoder>(new_encoder(/*one_shot=*/false));
+        new (&as_encoder(self)->encoder) std::optional<Encoder>(new_incremental_encoder());
     } catch (const std::bad_alloc&) {
         new (&as_encoder(self)->encoder) std::optional<Encoder>();
         Py_DECREF(self);
@@ -127,7 +127,9 @@ PyObject* encoder_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 PyObject* take_stream(EncoderObject* object) {
     std::optional<Encoder> encoder = std::move(object->encoder);
     object->encoder.reset();
-    return finish_to_bytes(*encoder);
+    PyObject* stream = finish_to_bytes(*encoder);
+    recycle(*encoder);
+    return stream;
 }
 
 PyObject* encoder_finish(PyObject* self, PyObject*) {

@@ -134,7 +134,7 @@ PyObject* single_or_list_body(std::span<const std::uint8_t> data, const DecodeLi
 }
 
 PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    Decoder decoder(data, limits);
+    Decoder decoder(data, limits, dral_core::ChecksumTiming::BeforeValues);
     auto values = decoder.decode_all_owned();
     if (!values) return map_decode_error(values.error());
     return build_list(values->size(), [&](std::size_t i) { return value_to_py((*values)[i]); });
@@ -143,6 +143,9 @@ PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits&
 }  // namespace
 
 std::optional<DecodeLimits> decode_options(const Signature& signature, PyObject** args, int first) {
+    static constexpr DecodeLimits kDefaults;
+    if (args[first] == nullptr && args[first + 1] == nullptr) [[likely]]
+        return kDefaults;
     auto strict = bool_argument(signature, first, args[first], true);
     if (!strict) return std::nullopt;
     auto max_depth = u64_argument(signature, first + 1, args[first + 1], 128);

@@ -9,6 +9,7 @@
 #include "base/string_sort.hpp"
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
+#include "cpython/py_long.hpp"
 #include "module/errors.hpp"
 
 namespace dral_python {
@@ -42,16 +43,31 @@ public:
             encoder_.write_bool(object == Py_True);
             return true;
         }
-        if (type == &PyBytes_Type) {
-            encoder_.write_bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
-                                  static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
-            return true;
-        }
-        // Subclasses and everything else: the reference path decides.
-        return false;
+        if (type == &PyBytes_Type) return write_bytes(object);
+        return write_subclass(object);
     }
 
 private:
+    // Subclasses of the scalar types (enum members among them) are written where they are met, in
+    // the order of the conversion's rules; a container subclass or any other type is refused, and
+    // the reference path then raises its exact error.
+    [[gnu::noinline]] bool write_subclass(PyObject* object) {
+        if (PyLong_Check(object)) return write_int(object);
+        if (PyFloat_Check(object)) {
+            encoder_.write_float(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
+        if (PyUnicode_Check(object)) return write_str(object);
+        if (PyBytes_Check(object)) return write_bytes(object);
+        return false;
+    }
+
+    bool write_bytes(PyObject* object) {
+        encoder_.write_bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                              static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
+        return true;
+    }
+
     // UTF-8 as the interpreter caches it on the str (pure ASCII strs are their own UTF-8).
     static std::optional<std::string_view> utf8_of(PyObject* str) {
         if (PyUnicode_IS_COMPACT_ASCII(str))
@@ -70,19 +86,10 @@ private:
         return true;
     }
 
+    // Any int, subclasses included.
     bool write_int(PyObject* object) {
         long long n;
-#if PY_VERSION_HEX >= 0x030C0000
-        auto* number = reinterpret_cast<PyLongObject*>(object);
-        if (PyUnstable_Long_IsCompact(number)) {
-            n = PyUnstable_Long_CompactValue(number);
-        } else
-#endif
-        {
-            int overflow;
-            n = PyLong_AsLongLongAndOverflow(object, &overflow);
-            if (overflow != 0) return false;
-        }
+        if (!long_value(object, n)) return false;
         if (n < 0)
             encoder_.write_int(n);
         else
@@ -92,12 +99,66 @@ private:
 
     [[gnu::noinline]] bool write_sequence(PyObject* sequence) {
         Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
+        if (size <= kRunChunk && only_floats(sequence, size)) {
+            // Short lists of floats (coordinates, vectors) are common enough for a piece of their
+            // own: one capacity check for the whole list.
+            PyObject** items = PySequence_Fast_ITEMS(sequence);
+            if (!encoder_.write_float_array(static_cast<std::size_t>(size), [&](std::size_t i) {
+                    return PyFloat_AS_DOUBLE(items[i]);
+                }))
+                return false;
+            encoder_.settle();
+            return true;
+        }
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
         PyObject** items = PySequence_Fast_ITEMS(sequence);
-        for (Py_ssize_t i = 0; i < size; ++i)
-            if (!write(items[i])) return false;
+        for (Py_ssize_t i = 0; i < size;) {
+            PyTypeObject* type = Py_TYPE(items[i]);
+            if (type == &PyFloat_Type) {
+                i += write_float_run(items + i, size - i);
+            } else if (type == &PyLong_Type) {
+                i += write_int_run(items + i, size - i);
+                if (i < size && Py_TYPE(items[i]) == &PyLong_Type && !write(items[i++]))
+                    return false;  // an int too large for a run: the general path decides
+            } else if (!write(items[i++])) {
+                return false;
+            }
+        }
         encoder_.end_array();
+        encoder_.settle();
         return true;
+    }
+
+    static bool only_floats(PyObject* sequence, Py_ssize_t size) {
+        PyObject** items = PySequence_Fast_ITEMS(sequence);
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (Py_TYPE(items[i]) != &PyFloat_Type) return false;
+        return size != 0;
+    }
+
+    // Numbers in a row are written as runs, a chunk at a time so that a long list that holds
+    // other values too never reserves room for all of its items.
+    static constexpr Py_ssize_t kRunChunk = 64;
+
+    Py_ssize_t write_float_run(PyObject** items, Py_ssize_t available) {
+        auto count = static_cast<std::size_t>(std::min(available, kRunChunk));
+        return static_cast<Py_ssize_t>(
+            encoder_.write_float_run(count, [&](std::size_t k, double& d) {
+                if (Py_TYPE(items[k]) != &PyFloat_Type) return false;
+                d = PyFloat_AS_DOUBLE(items[k]);
+                return true;
+            }));
+    }
+
+    Py_ssize_t write_int_run(PyObject** items, Py_ssize_t available) {
+        auto count = static_cast<std::size_t>(std::min(available, kRunChunk));
+        return static_cast<Py_ssize_t>(
+            encoder_.write_int_run(count, [&](std::size_t k, std::int64_t& i) {
+                long long n;
+                if (Py_TYPE(items[k]) != &PyLong_Type || !long_value(items[k], n)) return false;
+                i = n;
+                return true;
+            }));
     }
 
     bool write_key(PyObject* key) {
@@ -115,6 +176,7 @@ private:
         while (PyDict_Next(dict, &position, &key, &value))
             if (!write_key(key) || !write(value)) return false;
         encoder_.end_object();
+        encoder_.settle();
         return true;
     }
 
@@ -171,6 +233,7 @@ private:
             if (!write(entries[i].value)) return false;
         }
         encoder_.end_object();
+        encoder_.settle();
         return true;
     }
 
@@ -214,33 +277,59 @@ void release_bytes(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject
 constexpr dral_core::ByteStorage kBytesStorage{
     resize_bytes, release_bytes, dral_core::kMaxBlockHeaderSize, true, grow_like_last_large_stream};
 
-// The memory of the last finished encoder of each kind, kept for the next one: growing fresh
-// buffers and faulting in their pages costs more than encoding small and medium values (and the
-// C heap, given back to the system after each call, would have to fault them in every time).
-// Callers hold the interpreter lock, and one that finds no spare simply starts its own. Never
-// destroyed: a bytes object must not be released after the interpreter is gone.
-dral_core::EncoderMemory& spare_memory(bool one_shot) {
-    static auto& one_shot_spare =
-        *new dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage));
-    static auto& heap_spare = *new dral_core::EncoderMemory();
-    return one_shot ? one_shot_spare : heap_spare;
+// Never destroyed: a bytes object must not be released after the interpreter is gone.
+struct SharedOneShot {
+    Encoder encoder{dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage))};
+    bool in_use = false;
+};
+SharedOneShot& shared_one_shot() {
+    static auto& shared = *new SharedOneShot();
+    return shared;
 }
+
+// The memory of the last finished incremental encoder, kept for the next one (the C heap, given
+// back to the system after each call, would have to fault its pages in every time). Callers hold
+// the interpreter lock.
+dral_core::EncoderMemory& spare_heap_memory() {
+    static auto& spare = *new dral_core::EncoderMemory();
+    return spare;
+}
+
+// Memory kept past a call for the next one, at most.
 constexpr std::size_t kLargestSpareMemory = 2u << 20;
 
 }  // namespace
 
-Encoder new_encoder(bool one_shot) {
-    dral_core::EncoderMemory& spare = spare_memory(one_shot);
-    const dral_core::ByteStorage& storage = spare.block.storage();
-    Encoder encoder(std::move(spare));
-    spare.block = dral_core::ByteBuffer(storage);  // the rest was left empty by the move
+OneShotEncoder::OneShotEncoder() {
+    SharedOneShot& shared = shared_one_shot();
+    if (shared.in_use) {
+        own_.emplace(dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
+        encoder_ = &*own_;
+    } else {
+        shared.in_use = true;
+        encoder_ = &shared.encoder;
+        encoder_->reset();
+    }
+    // Only the direct path settles its values: the reference path hashes the block at the end.
+    encoder_->hash_while_writing();
+}
+
+OneShotEncoder::~OneShotEncoder() {
+    if (own_) return;
+    if (encoder_->memory_bytes() > kLargestSpareMemory) encoder_->release_memory();
+    shared_one_shot().in_use = false;
+}
+
+Encoder new_incremental_encoder() {
+    Encoder encoder(std::move(spare_heap_memory()));
+    spare_heap_memory().block = dral_core::ByteBuffer();  // the rest was left empty by the move
+    encoder.hash_while_writing();
     return encoder;
 }
 
 void recycle(Encoder& encoder) {
     dral_core::EncoderMemory memory = encoder.take_memory();
-    bool one_shot = &memory.block.storage() == &kBytesStorage;
-    if (memory.capacity_bytes() <= kLargestSpareMemory) spare_memory(one_shot) = std::move(memory);
+    if (memory.capacity_bytes() <= kLargestSpareMemory) spare_heap_memory() = std::move(memory);
 }
 
 PyObject* finish_to_bytes(Encoder& encoder) {
@@ -257,7 +346,6 @@ PyObject* finish_to_bytes(Encoder& encoder) {
         bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
         return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
     });
-    recycle(encoder);
     return bytes;
 }
 
@@ -276,9 +364,9 @@ bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
     Encoder::Checkpoint before = encoder.checkpoint();
     try {
         if (DirectEncoder(encoder, sort_keys).write(object)) return true;
-        // Failures are rare; replaying the reference path gives exactly its error (which of
-        // several applies first, its wording), and it runs no Python code, so the replay sees
-        // the same data.
+        // Only a value that fails to convert or to encode comes here: replaying the reference
+        // path gives exactly its error (which of several applies first, its wording), and it runs
+        // no Python code, so the replay sees the same data.
         encoder.rollback(before);
         PyErr_Clear();
         return encode_object_reference(encoder, object, sort_keys);

@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include <optional>
+
 #include "binary/encoder.hpp"
 
 namespace dral_python {
@@ -12,16 +14,33 @@ namespace dral_python {
 // with that exception set.
 bool encode_object(dral_core::Encoder& encoder, PyObject* object, bool sort_keys);
 
-// A new encoder, writing into the block buffer a finished one of its kind left behind, if any.
-// A one-shot encoder (finished once, dropped after any failure) finishes large streams without
-// copying them; an incremental one must survive failed values.
-dral_core::Encoder new_encoder(bool one_shot);
+// The encoder of a one-shot call (dumps and its kin: finished once, dropped after any failure),
+// which finishes large streams without copying them. One encoder serves every such call, reset
+// for each, so its memory stays in place between calls: growing fresh buffers and faulting in
+// their pages costs more than encoding small and medium values. Callers hold the interpreter lock
+// and run no Python code while they use it; one that found it in use would get its own.
+class OneShotEncoder {
+public:
+    OneShotEncoder();
+    ~OneShotEncoder();
+    OneShotEncoder(const OneShotEncoder&) = delete;
+    OneShotEncoder& operator=(const OneShotEncoder&) = delete;
+    dral_core::Encoder& operator*() { return *encoder_; }
+    dral_core::Encoder* operator->() { return encoder_; }
 
-// Finishes `encoder` into a new bytes object (nullptr with MemoryError set) and keeps its block
-// buffer for the next new_encoder.
+private:
+    dral_core::Encoder* encoder_;
+    std::optional<dral_core::Encoder> own_;
+};
+
+// A new incremental encoder (one that must survive failed values), writing into the memory the
+// last finished one left behind, if any.
+dral_core::Encoder new_incremental_encoder();
+
+// Finishes `encoder` into a new bytes object (nullptr with MemoryError set).
 PyObject* finish_to_bytes(dral_core::Encoder& encoder);
 
-// Keeps the block buffer of an encoder that will not be finished.
+// Keeps the memory of a finished incremental encoder for the next one.
 void recycle(dral_core::Encoder& encoder);
 
 // The reference path itself, for differential checks.

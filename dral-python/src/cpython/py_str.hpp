@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -18,5 +20,10 @@ inline PyObject* new_ascii_str(std::string_view text) {
 // A new str of the UTF-8 `text`, allocated once at its final width; nullptr with
 // UnicodeDecodeError set when `text` is not UTF-8, or with MemoryError.
 PyObject* new_utf8_str(std::string_view text);
+
+// The same for valid UTF-8 `text` written from strs whose lengths add up to `code_points` and
+// whose widest has `max_char` (PyUnicode_MAX_CHAR_VALUE): decoded without measuring it first.
+PyObject* new_str_of_known_utf8(std::string_view text, std::size_t code_points,
+                                std::uint32_t max_char);
 
 }  // namespace dral_python

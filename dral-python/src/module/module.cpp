@@ -43,9 +43,10 @@ PyObject* create_module() {
     if (module == nullptr) return nullptr;
     // Attributes are registered in their public order; the first failure fails the import.
     int (*const chain[])(PyObject*) = {
-        init_errors,     init_binary_api,    init_text_api,
-        init_constants,  init_rfc_functions, init_incremental,
-        init_dral_value, init_rfc_classes,   init_binary_api_private,
+        init_errors,           init_binary_api,    init_text_api,
+        init_constants,        init_rfc_functions, init_incremental,
+        init_dral_value,       init_rfc_classes,   init_binary_api_private,
+        init_text_api_private,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

@@ -1,5 +1,7 @@
-// The DralValue class. Every accessor hands out a new view over a deep copy of the selected part,
-// so no view ever shares native data with another.
+// The DralValue class. A value never changes once made, so the views of its parts share it: a
+// view made by an accessor points into the tree of the view it came from and keeps that tree's
+// owner alive. An accessor then costs what it hands out, never a copy of the tree, and nothing
+// observable differs from views that each own a copy.
 #include "text/dral_value.hpp"
 
 #include <iterator>
@@ -9,11 +11,13 @@
 #include <string_view>
 
 #include "convert/convert.hpp"
+#include "convert/key_cache.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
+#include "encoding/utf8.hpp"
 #include "module/module_attributes.hpp"
 
 namespace dral_python {
@@ -22,15 +26,27 @@ namespace {
 using dral_core::Kind;
 using dral_core::Value;
 
-struct DralValueObject {
-    PyObject_HEAD Value value;
-};
-
-const Value& held(PyObject* self) { return reinterpret_cast<DralValueObject*>(self)->value; }
-
 // Created by the first initialisation of the module and kept for the process, like the exception
 // classes: views made through any import of the module are instances of the one class.
 PyTypeObject* g_type = nullptr;
+
+struct DralValueObject {
+    PyObject_HEAD const Value* value;  // the viewed value: `storage`, or a part of the owner's
+    PyObject* owner;                   // the view that owns the tree, or null for that view
+    Value storage;                     // the whole tree, held by the view that owns it
+};
+
+DralValueObject* as_view(PyObject* self) { return reinterpret_cast<DralValueObject*>(self); }
+
+const Value& held(PyObject* self) { return *as_view(self)->value; }
+
+// Views are made by the thousand in a walk: no zeroing, no generic allocation path. The class is
+// not garbage-collected (a view refers to no object but its owner, which refers to none).
+PyObject* alloc_view() {
+    auto* view = static_cast<PyObject*>(PyObject_Malloc(sizeof(DralValueObject)));
+    if (view == nullptr) return PyErr_NoMemory();
+    return PyObject_Init(view, g_type);
+}
 
 const char* kind_name(Kind kind) {
     static constexpr const char* kNames[] = {"null", "bool",  "uint",  "int",   "float",
@@ -39,7 +55,12 @@ const char* kind_name(Kind kind) {
     return kNames[static_cast<std::size_t>(kind)];
 }
 
-PyObject* utf8_to_str(std::string_view text) { return new_utf8_str(text); }
+// Keys repeat across a document: ASCII ones come from the shared cache.
+PyObject* key_to_str(std::string_view key) {
+    if (dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()))
+        return shared_key_cache().get(key);
+    return new_utf8_str(key);
+}
 
 PyObject* raise_bad_key() {
     PyErr_SetString(PyExc_TypeError, "DralValue keys must be str or int");
@@ -49,12 +70,24 @@ PyObject* raise_bad_key() {
 // Shared by `get` (missing gives None) and subscription (missing raises).
 enum class OnMissing { ReturnNone, Raise };
 
-PyObject* lookup_index(const Value& value, long long index, OnMissing on_missing) {
+// A new view of `part`, which lies in the tree that `self` views.
+PyObject* view_of_part(PyObject* self, const Value& part) {
+    PyObject* view = alloc_view();
+    if (view == nullptr) return nullptr;
+    PyObject* owner = as_view(self)->owner != nullptr ? as_view(self)->owner : self;
+    as_view(view)->value = &part;
+    as_view(view)->owner = Py_NewRef(owner);
+    new (&as_view(view)->storage) Value();
+    return view;
+}
+
+PyObject* lookup_index(PyObject* self, long long index, OnMissing on_missing) {
+    const Value& value = held(self);
     const auto count = static_cast<long long>(value.size());
     if (index < 0) index += count;
     if (index < 0) return raise_bad_key();
     if (value.kind() == Kind::Array && index < count)
-        return new_dral_value(value.as_array()[static_cast<std::size_t>(index)]);
+        return view_of_part(self, value.as_array()[static_cast<std::size_t>(index)]);
     if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
     PyErr_Format(PyExc_IndexError, "%lld", index);
     return nullptr;
@@ -79,7 +112,7 @@ PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {
     if (PyUnicode_Check(key)) {
         auto found = find_entry(value, key);
         if (!found) return nullptr;
-        if (*found != nullptr) return new_dral_value(**found);
+        if (*found != nullptr) return view_of_part(self, **found);
         if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
         PyErr_SetObject(PyExc_KeyError, key);
         return nullptr;
@@ -87,7 +120,7 @@ PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {
     if (PyLong_Check(key)) {
         const long long index = PyLong_AsLongLong(key);
         if (index == -1 && PyErr_Occurred()) return nullptr;
-        return lookup_index(value, index, on_missing);
+        return lookup_index(self, index, on_missing);
     }
     return raise_bad_key();
 }
@@ -98,7 +131,7 @@ PyObject* view_subscript(PyObject* self, PyObject* key) {
 
 // The old iteration protocol calls this with 0, 1, 2, ... until IndexError.
 PyObject* view_item(PyObject* self, Py_ssize_t index) {
-    return lookup_index(held(self), index, OnMissing::Raise);
+    return lookup_index(self, index, OnMissing::Raise);
 }
 
 Py_ssize_t view_length(PyObject* self) { return static_cast<Py_ssize_t>(held(self).size()); }
@@ -127,14 +160,14 @@ PyObject* view_keys(PyObject* self, PyObject*) {
     const Value& value = held(self);
     if (value.kind() != Kind::Object) return PyList_New(0);
     const dral_core::Object& entries = value.as_object();
-    return build_list(entries.size(), [&](std::size_t i) { return utf8_to_str(entries[i].first); });
+    return build_list(entries.size(), [&](std::size_t i) { return key_to_str(entries[i].first); });
 }
 
 PyObject* view_values(PyObject* self, PyObject*) {
     const Value& value = held(self);
     return build_list(value.size(), [&](std::size_t i) {
-        return new_dral_value(value.kind() == Kind::Array ? value.as_array()[i]
-                                                          : value.as_object()[i].second);
+        return view_of_part(
+            self, value.kind() == Kind::Array ? value.as_array()[i] : value.as_object()[i].second);
     });
 }
 
@@ -143,9 +176,9 @@ PyObject* view_items(PyObject* self, PyObject*) {
     if (value.kind() != Kind::Object) return PyList_New(0);
     const dral_core::Object& entries = value.as_object();
     return build_list(entries.size(), [&](std::size_t i) -> PyObject* {
-        PyRef key(utf8_to_str(entries[i].first));
+        PyRef key(key_to_str(entries[i].first));
         if (!key) return nullptr;
-        PyRef view(new_dral_value(entries[i].second));
+        PyRef view(view_of_part(self, entries[i].second));
         if (!view) return nullptr;
         return PyTuple_Pack(2, key.get(), view.get());
     });
@@ -189,8 +222,9 @@ PyObject* get_is_scalar(PyObject* self, void*) {
 
 void view_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<DralValueObject*>(self)->value.~Value();
-    type->tp_free(self);
+    as_view(self)->storage.~Value();
+    Py_XDECREF(as_view(self)->owner);
+    PyObject_Free(self);  // made by alloc_view
     Py_DECREF(type);
 }
 
@@ -250,9 +284,12 @@ PyType_Spec kSpec = {"_dral_native.DralValue", sizeof(DralValueObject), 0,
 }  // namespace
 
 PyObject* new_dral_value(Value value) {
-    PyObject* self = g_type->tp_alloc(g_type, 0);
+    PyObject* self = alloc_view();
     if (self == nullptr) return nullptr;
-    new (&reinterpret_cast<DralValueObject*>(self)->value) Value(std::move(value));
+    DralValueObject* view = as_view(self);
+    new (&view->storage) Value(std::move(value));
+    view->value = &view->storage;
+    view->owner = nullptr;
     return self;
 }
 

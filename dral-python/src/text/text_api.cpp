@@ -19,6 +19,7 @@
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
 #include "text/dral_value.hpp"
+#include "text/py_pretty.hpp"
 #include "text/py_text.hpp"
 #include "text/text.hpp"
 
@@ -71,21 +72,30 @@ PyObject* parse_text_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 constexpr const char* kPrettyPrintNames[] = {"obj", "indent"};
 constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 2, 2, 1};
 
-PyObject* pretty_print(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[2];
-    if (!parse_arguments(kPrettyPrint, args, nargs, kwnames, parsed)) return nullptr;
-    auto indent = u64_argument(kPrettyPrint, 1, parsed[1], 2);
-    if (!indent) return nullptr;
+// The indent, or nullopt with the exception set.
+std::optional<std::size_t> indent_argument(const Signature& signature, PyObject* value) {
+    auto indent = u64_argument(signature, 1, value, 2);
+    if (!indent) return std::nullopt;
     if (*indent > kMaxIndent) {
         PyErr_Format(PyExc_ValueError, "indent must be at most %llu",
                      static_cast<unsigned long long>(kMaxIndent));
-        return nullptr;
+        return std::nullopt;
     }
-    auto value = py_to_value(parsed[0], false);
-    if (!value) return nullptr;
-    const std::string text = dral_core::pretty_print(*value, static_cast<std::size_t>(*indent));
-    return new_utf8_str(text);
+    return static_cast<std::size_t>(*indent);
 }
+
+template <PyObject* (*kWrite)(PyObject*, std::size_t), const Signature& kSignature>
+PyObject* pretty_print_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* parsed[2];
+    if (!parse_arguments(kSignature, args, nargs, kwnames, parsed)) return nullptr;
+    auto indent = indent_argument(kSignature, parsed[1]);
+    return indent ? kWrite(parsed[0], *indent) : nullptr;
+}
+
+constexpr Signature kPrettyPrintReference{"_pretty_print_reference", kPrettyPrintNames, 2, 2, 1};
+constexpr auto pretty_print = pretty_print_with<pretty_print_to_str, kPrettyPrint>;
+constexpr auto pretty_print_reference_function =
+    pretty_print_with<pretty_print_reference, kPrettyPrintReference>;
 
 constexpr const char* kToValueNames[] = {"obj", "sort_keys"};
 constexpr Signature kToValue{"to_value", kToValueNames, 2, 1, 1};
@@ -157,8 +167,19 @@ PyMethodDef kFunctions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyMethodDef kPrivateFunctions[] = {
+    {"_pretty_print_reference", fastcall(guarded<pretty_print_reference_function>), kFlags,
+     "_pretty_print_reference(obj, indent=2)\n--\n\n"
+     "pretty_print() through the Value tree, for differential tests."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 }  // namespace
 
 int init_text_api(PyObject* module) { return add_public_functions(module, kFunctions); }
+
+int init_text_api_private(PyObject* module) {
+    return PyModule_AddFunctions(module, kPrivateFunctions);
+}
 
 }  // namespace dral_python

@@ -1,0 +1,78 @@
+// The pieces of the indented text notation, shared by every writer of it: the writer of Value
+// trees (text_writer.cpp) and the Python binding's writer of objects. Each piece writes exactly
+// what the layout rules ask for; the writers decide only which piece comes next.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "base/byte_buffer.hpp"
+
+namespace dral_core {
+
+// Arrays of at most this many items, all of them null, booleans, numbers or strings, are written
+// on one line.
+inline constexpr std::size_t kMaxInlineItems = 8;
+
+class TextOutput {
+public:
+    explicit TextOutput(std::size_t indent) : indent_(indent) {}
+
+    // The UTF-8 text written so far.
+    std::string_view text() const {
+        return {reinterpret_cast<const char*>(out_.data()), out_.size()};
+    }
+    // Whether every string and key written so far was ASCII, and so the whole text is.
+    bool ascii() const { return ascii_; }
+
+    void null() { literal("null"); }
+    void boolean(bool b) { b ? literal("true") : literal("false"); }
+    void uint(std::uint64_t u);
+    // A zero gets a sign, so that it reads back as an Int rather than a UInt.
+    void integer(std::int64_t i);
+    void floating(double d);
+    // `text` is UTF-8, all ASCII when `ascii`.
+    void str(std::string_view text, bool ascii);
+    void bytes(std::span<const std::uint8_t> bytes);
+
+    void empty_array() { literal("[]"); }
+    void empty_object() { literal("{}"); }
+    // An array on one line: '[', items separated by ", ", ']'.
+    void inline_open() { literal("["); }
+    void inline_separator() { literal(", "); }
+    void inline_close() { literal("]"); }
+
+    // A container over several lines: the opening bracket ends its line; each element starts
+    // with pad(its depth) and ends with end_item or end_entry; close pads the bracket.
+    void open(bool array) { array ? literal("[\n") : literal("{\n"); }
+    void pad(std::size_t depth) {
+        std::size_t n = depth * indent_;
+        std::memset(out_.prepare(n), ' ', n);
+        out_.advance(n);
+    }
+    // An object key, bare when it reads back as itself, and the ": " after it.
+    void key(std::string_view text, bool ascii);
+    void end_item(bool last) { last ? literal("\n") : literal(",\n"); }
+    void end_entry() { literal(";\n"); }
+    void close(bool array, std::size_t depth) {
+        pad(depth);
+        array ? literal("]") : literal("}");
+    }
+
+private:
+    template <std::size_t N>
+    void literal(const char (&text)[N]) {
+        std::memcpy(out_.prepare(N - 1), text, N - 1);
+        out_.advance(N - 1);
+    }
+    void quoted(std::string_view text);
+
+    ByteBuffer out_;
+    std::size_t indent_;
+    bool ascii_ = true;
+};
+
+}  // namespace dral_core

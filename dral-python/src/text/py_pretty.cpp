@@ -1,0 +1,239 @@
+#include "text/py_pretty.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "base/nesting.hpp"
+#include "convert/convert.hpp"
+#include "cpython/py_long.hpp"
+#include "cpython/py_str.hpp"
+#include "text/text.hpp"
+#include "text/text_output.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::TextOutput;
+
+// Writes exactly the objects the reference conversion accepts, as the writer of Value trees lays
+// out the Value they convert to, and gives up on anything else. Nesting is followed with a stack
+// of its own, bounded as the conversion bounds it, so no object can exhaust the native stack.
+class PyTextWriter {
+public:
+    explicit PyTextWriter(std::size_t indent) : out_(indent) {}
+
+    bool write(PyObject* root) {
+        Flat flat = write_flat(root);
+        if (flat != Flat::Block) return flat == Flat::Written;
+        if (!open(root)) return false;
+        while (!open_.empty()) {
+            Open& top = open_.back();
+            PyObject* child;
+            if (top.is_dict) {
+                PyObject* key;
+                if (!PyDict_Next(top.container, &top.position, &key, &child)) {
+                    close();
+                    continue;
+                }
+                out_.pad(open_.size());
+                if (!write_key(key)) return false;
+            } else {
+                if (top.position == PySequence_Fast_GET_SIZE(top.container)) {
+                    close();
+                    continue;
+                }
+                child = PySequence_Fast_GET_ITEM(top.container, top.position++);
+                out_.pad(open_.size());
+            }
+            flat = write_flat(child);
+            if (flat == Flat::Failed) return false;
+            if (flat == Flat::Written)
+                end_element(top);
+            else if (!open(child))  // `top` is not used past this point
+                return false;
+        }
+        return true;
+    }
+
+    // The text written, as a new str.
+    PyObject* to_str() const {
+        if (out_.ascii()) return new_ascii_str(out_.text());
+        return new_str_of_known_utf8(out_.text(), out_.text().size() - extra_bytes_, max_char_);
+    }
+
+private:
+    enum class Flat { Written, Block, Failed };
+
+    struct Open {
+        PyObject* container;  // borrowed: no Python code runs while writing
+        Py_ssize_t position;  // the next item, or PyDict_Next's position
+        bool is_dict;
+    };
+
+    // UTF-8 as the interpreter caches it on the str (pure ASCII strs are their own UTF-8).
+    static std::optional<std::string_view> utf8_of(PyObject* str) {
+        if (PyUnicode_IS_COMPACT_ASCII(str))
+            return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+        Py_ssize_t length;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(str, &length);
+        if (utf8 == nullptr) return std::nullopt;
+        return std::string_view(utf8, static_cast<std::size_t>(length));
+    }
+
+    // Null, booleans, numbers and strings (subclasses included); false for anything else. No
+    // type is two of these, so testing the exact types first decides nothing the conversion's
+    // order of rules would not.
+    bool write_scalar(PyObject* object) {
+        PyTypeObject* type = Py_TYPE(object);
+        if (type == &PyUnicode_Type) return write_str(object);
+        if (type == &PyLong_Type) return write_int(object);
+        if (type == &PyFloat_Type) {
+            out_.floating(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
+        if (object == Py_None) {
+            out_.null();
+            return true;
+        }
+        if (type == &PyBool_Type) {
+            out_.boolean(object == Py_True);
+            return true;
+        }
+        if (PyLong_Check(object)) return write_int(object);
+        if (PyFloat_Check(object)) {
+            out_.floating(PyFloat_AS_DOUBLE(object));
+            return true;
+        }
+        if (PyUnicode_Check(object)) return write_str(object);
+        return false;
+    }
+
+    bool write_str(PyObject* object) {
+        auto text = utf8_of(object);
+        if (!text) return false;
+        bool ascii = PyUnicode_IS_ASCII(object);
+        if (!ascii) count_wide(object, *text);
+        out_.str(*text, ascii);
+        return true;
+    }
+
+    // What the final str needs to know of the text that is not ASCII: how many bytes of its
+    // UTF-8 are not characters of their own, and the widest str it came from.
+    void count_wide(PyObject* str, std::string_view utf8) {
+        extra_bytes_ += utf8.size() - static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+        max_char_ = std::max<std::uint32_t>(max_char_, PyUnicode_MAX_CHAR_VALUE(str));
+    }
+
+    bool write_int(PyObject* object) {
+        long long n;
+        if (!long_value(object, n)) return false;
+        n < 0 ? out_.integer(n) : out_.uint(static_cast<std::uint64_t>(n));
+        return true;
+    }
+
+    static bool is_inline_scalar(PyObject* object) {
+        return object == Py_None || PyUnicode_Check(object) || PyLong_Check(object) ||
+               PyFloat_Check(object);  // booleans are ints
+    }
+
+    // Writes `object` if it needs no lines of its own; Block for a container that does.
+    Flat write_flat(PyObject* object) {
+        if (write_scalar(object)) return Flat::Written;
+        if (PyErr_Occurred()) return Flat::Failed;
+        if (PyBytes_Check(object)) {
+            out_.bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                        static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
+            return Flat::Written;
+        }
+        PyTypeObject* type = Py_TYPE(object);
+        // Only exact containers convert, each one level deeper than the containers open now.
+        bool is_dict = type == &PyDict_Type;
+        if (!is_dict && type != &PyList_Type && type != &PyTuple_Type) return Flat::Failed;
+        if (open_.size() >= dral_core::kMaxNestingDepth) return Flat::Failed;
+        if (is_dict) {
+            if (PyDict_GET_SIZE(object) != 0) return Flat::Block;
+            out_.empty_object();
+            return Flat::Written;
+        }
+        Py_ssize_t size = PySequence_Fast_GET_SIZE(object);
+        if (size == 0) {
+            out_.empty_array();
+            return Flat::Written;
+        }
+        if (static_cast<std::size_t>(size) > dral_core::kMaxInlineItems) return Flat::Block;
+        PyObject** items = PySequence_Fast_ITEMS(object);
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (!is_inline_scalar(items[i])) return Flat::Block;
+        out_.inline_open();
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            if (i > 0) out_.inline_separator();
+            if (!write_scalar(items[i])) return Flat::Failed;
+        }
+        out_.inline_close();
+        return Flat::Written;
+    }
+
+    bool write_key(PyObject* key) {
+        if (!PyUnicode_Check(key)) return false;
+        auto text = utf8_of(key);
+        if (!text) return false;
+        bool ascii = PyUnicode_IS_ASCII(key);
+        if (!ascii) count_wide(key, *text);
+        out_.key(*text, ascii);
+        return true;
+    }
+
+    bool open(PyObject* container) {
+        bool is_dict = Py_TYPE(container) == &PyDict_Type;
+        out_.open(!is_dict);
+        open_.push_back({container, 0, is_dict});
+        return true;
+    }
+
+    void end_element(Open& parent) {
+        if (parent.is_dict) {
+            out_.end_entry();
+        } else {
+            out_.end_item(parent.position == PySequence_Fast_GET_SIZE(parent.container));
+        }
+    }
+
+    void close() {
+        bool is_dict = open_.back().is_dict;
+        open_.pop_back();
+        out_.close(!is_dict, open_.size());
+        if (!open_.empty()) end_element(open_.back());
+    }
+
+    TextOutput out_;
+    std::vector<Open> open_;
+    std::size_t extra_bytes_ = 0;
+    std::uint32_t max_char_ = 0x7F;
+};
+
+}  // namespace
+
+PyObject* pretty_print_to_str(PyObject* object, std::size_t indent) {
+    {
+        PyTextWriter writer(indent);
+        if (writer.write(object)) return writer.to_str();
+    }
+    // Only an object that fails to convert comes here: the reference path gives exactly its
+    // error, and it runs no Python code, so it sees the same data.
+    PyErr_Clear();
+    return pretty_print_reference(object, indent);
+}
+
+PyObject* pretty_print_reference(PyObject* object, std::size_t indent) {
+    auto value = py_to_value(object, false);
+    if (!value) return nullptr;
+    dral_core::TextOutput out(indent);
+    dral_core::write_text(out, *value);
+    return new_utf8_str(out.text());
+}
+
+}  // namespace dral_python
