@@ -106,10 +106,9 @@ private:
         }
         if (PyFloat_Check(object)) return Value::floating(PyFloat_AS_DOUBLE(object));
         if (PyUnicode_Check(object)) {
-            Py_ssize_t length;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
-            if (utf8 == nullptr) return std::nullopt;
-            return Value::str(std::string(utf8, static_cast<std::size_t>(length)));
+            auto utf8 = utf8_of(object);
+            if (!utf8) return std::nullopt;
+            return Value::str(std::string(*utf8));
         }
         if (PyBytes_Check(object)) {
             auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
@@ -125,15 +124,14 @@ private:
     }
 
     static bool read_key(PyObject* key, std::string& out) {
-        Py_ssize_t length;
-        const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &length) : nullptr;
-        if (utf8 == nullptr) {
+        auto utf8 = PyUnicode_Check(key) ? utf8_of(key) : std::nullopt;
+        if (!utf8) {
             PyErr_Clear();
             PyRef message(PyUnicode_FromString("dict keys must be strings"));
             if (message) raise_type_error(message.get());
             return false;
         }
-        out.assign(utf8, static_cast<std::size_t>(length));
+        out.assign(*utf8);
         return true;
     }
 

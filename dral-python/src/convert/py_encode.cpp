@@ -10,6 +10,7 @@
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
 #include "cpython/py_long.hpp"
+#include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 
 namespace dral_python {
@@ -66,17 +67,6 @@ private:
         encoder_.write_bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
                               static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
         return true;
-    }
-
-    // UTF-8 as the interpreter caches it on the str (pure ASCII strs are their own UTF-8).
-    static std::optional<std::string_view> utf8_of(PyObject* str) {
-        if (PyUnicode_IS_COMPACT_ASCII(str))
-            return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
-                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
-        Py_ssize_t length;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(str, &length);
-        if (utf8 == nullptr) return std::nullopt;
-        return std::string_view(utf8, static_cast<std::size_t>(length));
     }
 
     bool write_str(PyObject* object) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace dral_python {
@@ -15,6 +16,18 @@ inline PyObject* new_ascii_str(std::string_view text) {
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
     if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
     return str;
+}
+
+// The UTF-8 form of the str `str`, owned by it (pure ASCII strs are their own UTF-8); nullopt
+// with UnicodeEncodeError set for a str that has none (a lone surrogate).
+inline std::optional<std::string_view> utf8_of(PyObject* str) {
+    if (PyUnicode_IS_COMPACT_ASCII(str))
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+    Py_ssize_t length;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(str, &length);
+    if (utf8 == nullptr) return std::nullopt;
+    return std::string_view(utf8, static_cast<std::size_t>(length));
 }
 
 // A new str of the UTF-8 `text`, allocated once at its final width; nullptr with

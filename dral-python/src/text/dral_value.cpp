@@ -96,15 +96,14 @@ PyObject* lookup_index(PyObject* self, long long index, OnMissing on_missing) {
 // The first entry with an equal key; null when there is none or `value` is not an object.
 // Nullopt with an exception set on interpreter failure.
 std::optional<const Value*> find_entry(const Value& value, PyObject* key) {
-    Py_ssize_t length;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
-    if (utf8 == nullptr) {
+    auto utf8 = utf8_of(key);
+    if (!utf8) {
         // A lone surrogate cannot equal any stored key: those are all valid UTF-8.
         if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
         PyErr_Clear();
         return nullptr;
     }
-    return value.get(std::string_view(utf8, static_cast<std::size_t>(length)));
+    return value.get(*utf8);
 }
 
 PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {

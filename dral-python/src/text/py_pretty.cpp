@@ -73,17 +73,6 @@ private:
         bool is_dict;
     };
 
-    // UTF-8 as the interpreter caches it on the str (pure ASCII strs are their own UTF-8).
-    static std::optional<std::string_view> utf8_of(PyObject* str) {
-        if (PyUnicode_IS_COMPACT_ASCII(str))
-            return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
-                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
-        Py_ssize_t length;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(str, &length);
-        if (utf8 == nullptr) return std::nullopt;
-        return std::string_view(utf8, static_cast<std::size_t>(length));
-    }
-
     // Null, booleans, numbers and strings (subclasses included); false for anything else. No
     // type is two of these, so testing the exact types first decides nothing the conversion's
     // order of rules would not.

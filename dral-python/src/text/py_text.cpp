@@ -102,13 +102,11 @@ PyObject* raise_parse_error(const dral_core::DralError& error) {
 PyObject* parse_text_to_py(PyObject* text) {
     // A str's UTF-8 form is valid by construction (surrogates fail to encode), so only the core's
     // own callers need the text checked.
-    Py_ssize_t length;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &length);
-    if (utf8 == nullptr) return nullptr;
+    auto utf8 = utf8_of(text);
+    if (!utf8) return nullptr;
     GcPause pause;
     PyTextSink sink;
-    auto parsed = dral_core::parse_valid_document(
-        std::string_view(utf8, static_cast<std::size_t>(length)), PyUnicode_IS_ASCII(text), sink);
+    auto parsed = dral_core::parse_valid_document(*utf8, PyUnicode_IS_ASCII(text), sink);
     if (!parsed) return raise_parse_error(parsed.error());
     return parsed->release();
 }

@@ -34,12 +34,10 @@ constexpr std::uint64_t kMaxIndent = 1024;
 
 // Nullopt with the exception set when `text` is not UTF-8 encodable or does not parse.
 std::optional<Value> parse_str(PyObject* text) {
-    Py_ssize_t length;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &length);
-    if (utf8 == nullptr) return std::nullopt;
+    auto utf8 = utf8_of(text);
+    if (!utf8) return std::nullopt;
     // Valid by construction, as parse_text_to_py explains.
-    auto parsed = dral_core::parse_valid(std::string_view(utf8, static_cast<std::size_t>(length)),
-                                         PyUnicode_IS_ASCII(text));
+    auto parsed = dral_core::parse_valid(*utf8, PyUnicode_IS_ASCII(text));
     if (!parsed) {
         raise_parse_error(parsed.error());
         return std::nullopt;

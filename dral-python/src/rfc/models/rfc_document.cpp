@@ -7,7 +7,6 @@
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
 #include "rfc/models/model_object.hpp"
-#include "rfc/rfc_text.hpp"
 #include "rfc/typed_dict.hpp"
 #include "rfc001/ctn/ctn.hpp"
 
