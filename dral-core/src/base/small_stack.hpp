@@ -20,11 +20,15 @@ public:
     std::size_t size() const { return size_; }
     T& operator[](std::size_t i) { return i < kInline ? slot(i) : spilled_[i - kInline]; }
     T& back() { return size_ > kInline ? spilled_.back() : slot(size_ - 1); }
-    void push_back(T&& value) {
+    void push_back(T&& value) { emplace_back(std::move(value)); }
+    // Built in its place: a frame built aside and copied in is written in pieces and read back
+    // whole, which stalls the copy until the pieces have reached the cache.
+    template <class... Args>
+    void emplace_back(Args&&... args) {
         if (size_ < kInline)
-            new (&slot(size_)) T(std::move(value));
+            new (&slot(size_)) T{std::forward<Args>(args)...};
         else
-            spilled_.push_back(std::move(value));
+            spilled_.push_back(T{std::forward<Args>(args)...});
         ++size_;
     }
     void clear() {

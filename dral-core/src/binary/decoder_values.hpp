@@ -46,7 +46,8 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
             if (sink.failed(container)) return container;
             ++depth_;
             if (count != 0) {
-                open.push_back({std::move(container), count, 0, capacity, object, {}, false});
+                open.emplace_back(std::move(container), count, std::uint64_t{0}, capacity, object,
+                                  std::string_view(), false);
                 continue;
             }
             leave_container(object ? WireType::ObjectEnd : WireType::ArrayEnd);
