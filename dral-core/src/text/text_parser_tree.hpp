@@ -33,7 +33,12 @@ namespace text_tree {
 // Inlined into scalar: the Result it would return costs more than reading most numbers.
 template <class Sink>
 [[gnu::always_inline]] inline Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
-    DRAL_ASSIGN_OR_RETURN(const TextNumber n, parser.parse_number());
+    // Read in place, field by field: a copy would load the kind and the integer as one piece
+    // right after they were stored apart, and wait for both stores to land.
+    const auto parsed = parser.parse_number();
+    if (!parsed) [[unlikely]]
+        return fail(parsed.error());
+    const TextNumber& n = *parsed;
     switch (n.kind) {
         case TextNumber::Kind::UInt:
             return sink.uint(n.uint);
