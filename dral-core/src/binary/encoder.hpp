@@ -297,6 +297,8 @@ private:
     // (reading back bytes whose stores are still in flight would stall).
     static constexpr std::size_t kHashPiece = 4096;
     static constexpr std::size_t kHashLag = 4096;
+    // hash_settled hashes what lies kHashLag behind the end, so there must be that much.
+    static_assert(kHashWhileWritingFrom >= kHashLag + kHashPiece);
     static constexpr std::size_t kNeverHash = SIZE_MAX;
 
     ByteBuffer block_;
