@@ -4,7 +4,9 @@ A block is: type byte, varint payload length, compression byte, XXH64 (seed 0) o
 8 little-endian bytes, payload. The end block carries the XXH64 of every byte before it.
 """
 
+import gc
 import struct
+import tracemalloc
 
 import xxhash
 
@@ -97,3 +99,20 @@ def same(a, b) -> bool:
 
 def eof(offset: int) -> str:
     return f"Unexpected end of input at offset {offset}"
+
+
+def traced_growth(action, rounds=60):
+    """Bytes the Python allocators hold more after `rounds` calls of `action` than before, once
+    a few warm-up calls have filled every cache."""
+    for _ in range(5):
+        action()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(rounds):
+            action()
+        gc.collect()
+        return tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()

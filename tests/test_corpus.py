@@ -1,14 +1,13 @@
 """Real-world JSON documents round-trip unchanged; repeated calls do not leak."""
 
-import gc
 import json
 import os
 import pathlib
-import tracemalloc
 
 import pytest
 
 import dral
+from helpers import traced_growth
 
 DEFAULT_CORPUS = pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus"
 CORPUS = pathlib.Path(os.environ.get("DRAL_CORPUS", DEFAULT_CORPUS))
@@ -41,21 +40,6 @@ def test_corpus_round_trip(path):
     assert dral.loads(dral.dumps(document, dedup=True), strict=False) == document
 
 
-def _growth(action, rounds=60):
-    for _ in range(5):
-        action()
-    gc.collect()
-    tracemalloc.start()
-    try:
-        before = tracemalloc.get_traced_memory()[0]
-        for _ in range(rounds):
-            action()
-        gc.collect()
-        return tracemalloc.get_traced_memory()[0] - before
-    finally:
-        tracemalloc.stop()
-
-
 def _document():
     path = CORPUS / "github_events.json"
     if path.is_file():
@@ -81,4 +65,4 @@ def test_repeated_calls_do_not_grow_memory():
         lambda: dral.DralDecoder(data).decode_all(),
         failing,
     ):
-        assert _growth(action) < 256 * 1024
+        assert traced_growth(action) < 256 * 1024

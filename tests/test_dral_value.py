@@ -7,13 +7,12 @@ import json
 import math
 import os
 import pathlib
-import tracemalloc
 
 import pytest
 from hypothesis import given
 
 import dral
-from helpers import nested_list, same
+from helpers import nested_list, same, traced_growth
 from strategies import WITH_NAN
 
 DEFAULT_CORPUS = pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus"
@@ -180,17 +179,7 @@ def test_views_outlive_their_parent_and_leak_nothing():
                 with contextlib.suppress(LookupError, TypeError):
                     lookup(key)
 
-    for _ in range(5):
-        use()
-    gc.collect()
-    tracemalloc.start()
-    before = tracemalloc.get_traced_memory()[0]
-    for _ in range(200):
-        use()
-    gc.collect()
-    growth = tracemalloc.get_traced_memory()[0] - before
-    tracemalloc.stop()
-    assert growth < 4096
+    assert traced_growth(use, rounds=200) < 4096
 
 
 def test_to_value_options_and_errors():

@@ -5,12 +5,12 @@ import contextlib
 import enum
 import gc
 import struct
-import tracemalloc
 
 import pytest
 
 import dral
 import isolated
+from helpers import traced_growth
 
 BAD_KEY = "^RfcValue keys must be str or int$"
 CLASSES = [dral.RfcValue, dral.RfcField, dral.RfcBinding, dral.RfcAnnotation, dral.RfcDocument]
@@ -294,17 +294,7 @@ def test_dropping_objects_releases_them():
                     v[key]
         doc.to_dict(), doc.effective_root(), doc.binding("p"), repr(doc)
 
-    for _ in range(5):
-        use()
-    gc.collect()
-    tracemalloc.start()
-    before = tracemalloc.get_traced_memory()[0]
-    for _ in range(200):
-        use()
-    gc.collect()
-    growth = tracemalloc.get_traced_memory()[0] - before
-    tracemalloc.stop()
-    assert growth < 4096
+    assert traced_growth(use, rounds=200) < 4096
 
 
 def resident_bytes():
