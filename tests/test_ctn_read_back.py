@@ -19,6 +19,9 @@ READ_BACK = [
     ("a map key that is a long sequence", f"map<a, b>[{NINE} => 1]"),
     ("a map key holding a tuple sum", f"map<a, b>[T::V({NINE}) => 2]"),
     ("a sequence block holding a reference by id", f"seq<any>\n  T::V(1)\n  ref {NINE}"),
+    # Names read from a line of their own may hold commas, which a one-line sequence would split.
+    ("a short sequence referring to a sum named with a comma", "seq<any>\n  ref => :: a, b(1)"),
+    ("a short sequence referring to a sum named with commas", "let a = seq<any>\n  ref T :: x, y\n  &a"),
     # Map lines are split at their first "=>".
     ('a map key text holding "=>"', 'map<a, b>["a\\u{3d}>b" => 1, "=\\u{3e}" => 2]'),
     ('a map key tag text holding "=>"', 'map<a, b>[t"x=\\u{3e}y" => 1]'),

@@ -10,6 +10,7 @@
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
+#include "rfc001/ctn/inline_expr.hpp"
 #include "rfc001/ctn/literals.hpp"
 
 namespace dral_core::rfc001::ctn {
@@ -85,6 +86,9 @@ bool has_readable_block(const Sum& sum, std::string_view header) {
 }
 
 class Formatter {
+    // Longer sequences take one line per item.
+    static constexpr std::size_t kMaxInlineItems = 8;
+
 public:
     explicit Formatter(std::string& out) : out_(out) {}
 
@@ -92,7 +96,10 @@ public:
     // writes leaves is kept out of line, so that each level's frame stays small (the trees are
     // as deep as kMaxDepth, the threads' stacks may be small, and sanitizers widen frames).
     void render(const Value& value, std::size_t indent) {
-        if (has_inline_form(value)) return write_inline(value);
+        if (has_inline_form(value)) {
+            if (value.kind() != ValueKind::Sequence) return write_inline(value);
+            if (write_inline_sequence(value.sequence())) return;
+        }
         switch (value.kind()) {
             case ValueKind::Sequence:
                 if (std::ranges::any_of(value.sequence().items, reads_as_stream))
@@ -122,7 +129,7 @@ private:
                 return value.sum().payload.kind == SumPayloadKind::Unit;
             case ValueKind::Sequence: {
                 const auto& items = value.sequence().items;
-                if (items.size() > 8) return false;
+                if (items.size() > kMaxInlineItems) return false;
                 for (const Value& item : items)
                     if (item.kind() != ValueKind::Scalar && item.kind() != ValueKind::Reference)
                         return false;
@@ -265,6 +272,26 @@ private:
             out_ += type == "ref" || type == "let" || type == "use" ? ":: " : " :: ";
         }
         out_ += sum.variant;
+    }
+
+    // A short sequence of scalars and references on one line, where it reads back as written;
+    // nothing, and false, where it would not: a sum read from a line of its own may hold commas
+    // and brackets in its names, which only such a line keeps. Scalars always read back; a
+    // sequence holding references is read again to make sure.
+    [[gnu::noinline]] bool write_inline_sequence(const Sequence& sequence) {
+        const std::size_t start = out_.size();
+        write_items('[', sequence.items, ']');
+        const auto is_reference = [](const Value& item) {
+            return item.kind() == ValueKind::Reference;
+        };
+        if (std::ranges::none_of(sequence.items, is_reference)) return true;
+        const std::string_view written = std::string_view(out_).substr(start);
+        auto read = parse_inline_expr(written, 1);
+        std::string again;
+        if (read) Formatter(again).write_one_line(*read);
+        if (again == written) return true;
+        out_.resize(start);
+        return false;
     }
 
     // A line feed and the indent of a body line under a header at `indent`.
