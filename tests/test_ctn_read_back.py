@@ -22,6 +22,8 @@ READ_BACK = [
     # Names read from a line of their own may hold commas, which a one-line sequence would split.
     ("a short sequence referring to a sum named with a comma", "seq<any>\n  ref => :: a, b(1)"),
     ("a short sequence referring to a sum named with commas", "let a = seq<any>\n  ref T :: x, y\n  &a"),
+    ("a short sequence referring to a sum named with a comma and an open bracket",
+     "seq<any>\n  ref => :: a, b<c :: V"),
     # Map lines are split at their first "=>".
     ('a map key text holding "=>"', 'map<a, b>["a\\u{3d}>b" => 1, "=\\u{3e}" => 2]'),
     ('a map key tag text holding "=>"', 'map<a, b>[t"x=\\u{3e}y" => 1]'),

@@ -277,7 +277,7 @@ private:
     // A short sequence of scalars and references on one line, where it reads back as written;
     // nothing, and false, where it would not: a sum read from a line of its own may hold commas
     // and brackets in its names, which only such a line keeps. Scalars always read back; a
-    // sequence holding references is read again to make sure.
+    // sequence holding references is read again, and must give back its items one for one.
     [[gnu::noinline]] bool write_inline_sequence(const Sequence& sequence) {
         const std::size_t start = out_.size();
         write_items('[', sequence.items, ']');
@@ -285,13 +285,20 @@ private:
             return item.kind() == ValueKind::Reference;
         };
         if (std::ranges::none_of(sequence.items, is_reference)) return true;
-        const std::string_view written = std::string_view(out_).substr(start);
-        auto read = parse_inline_expr(written, 1);
-        std::string again;
-        if (read) Formatter(again).write_one_line(*read);
-        if (again == written) return true;
-        out_.resize(start);
-        return false;
+        const auto read = parse_inline_expr(std::string_view(out_).substr(start), 1);
+        const auto& items = sequence.items;
+        bool same = read && read->kind() == ValueKind::Sequence &&
+                    read->sequence().items.size() == items.size();
+        for (std::size_t i = 0; same && i < items.size(); ++i)
+            same = one_line_text(read->sequence().items[i]) == one_line_text(items[i]);
+        if (!same) out_.resize(start);
+        return same;
+    }
+
+    static std::string one_line_text(const Value& value) {
+        std::string text;
+        Formatter(text).write_one_line(value);
+        return text;
     }
 
     // A line feed and the indent of a body line under a header at `indent`.
