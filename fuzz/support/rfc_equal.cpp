@@ -1,5 +1,6 @@
 #include "support/rfc_equal.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -80,6 +81,15 @@ bool same_data(const TensorData& a, const TensorData& b) {
 
 bool quoted(const std::string& text) { return text.find('"') != std::string::npos; }
 
+// A name read from a line of its own keeps any brackets; where they do not pair up, the one-line
+// forms that must hold it (a reference by id, a payload, a map key) split around it elsewhere.
+bool unbalanced(const std::string& text) {
+    const auto count = [&](char c) { return std::count(text.begin(), text.end(), c); };
+    return count('(') != count(')') || count('[') != count(']') || count('<') != count('>');
+}
+
+bool unwritable_name(const std::string& text) { return quoted(text) || unbalanced(text); }
+
 bool unreadable(const Value& value) {
     switch (value.kind()) {
         case ValueKind::Scalar: {
@@ -93,11 +103,12 @@ bool unreadable(const Value& value) {
             return false;
         case ValueKind::Sum: {
             const Sum& s = value.sum();
-            if (!s.type_name || quoted(*s.type_name) || quoted(s.variant)) return true;
+            if (!s.type_name || unwritable_name(*s.type_name) || unwritable_name(s.variant))
+                return true;
             for (const Value& item : s.payload.items)
                 if (unreadable(item)) return true;
             for (const Field& f : s.payload.fields)
-                if (quoted(f.name) || unreadable(f.value)) return true;
+                if (unwritable_name(f.name) || unreadable(f.value)) return true;
             return false;
         }
         case ValueKind::Sequence:

@@ -20,7 +20,8 @@ bool same_value(const dral_core::rfc001::Value& a, const dral_core::rfc001::Valu
 // (or a product); a tensor's element type is written as it stands, so one holding a '[' moves
 // the start of the shape that follows it; and a double quote inside quoted text need not be
 // escaped in the source, where it pairs with others and so decides where a line splits into
-// items (and what the names around it hold), while the canonical text escapes it.
+// items (and what the names around it hold), while the canonical text escapes it. Names holding
+// brackets that do not pair up, which only a line of their own keeps, are left out the same way.
 bool has_unreadable_ctn(const dral_core::rfc001::Document& document);
 
 }  // namespace dral_fuzz
