@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/error.hpp"
+#include "encoding/float_text.hpp"
 #include "encoding/utf8.hpp"
 #include "value/value.hpp"
 
@@ -41,6 +42,62 @@ public:
     Result<std::string_view> parse_key();
     // An integer or a float, with any type annotation after it.
     Result<TextNumber> parse_number();
+    // The usual forms of a number, inline and without a Result: digits, a fraction, an exponent
+    // of up to four digits, at most 19 digits in all, an exactly convertible value. Consumes the
+    // number and any type annotation after it; for any other text returns false and consumes
+    // nothing, and parse_number reads it.
+    [[gnu::always_inline]] bool read_usual_number(TextNumber& number) {
+        const char* const text = input_.data();
+        const char* const end = text + input_.size();
+        const char* p = text + pos_;
+        const bool negative = *p == '-';
+        if (negative || *p == '+') ++p;
+        const char* const digits_start = p;
+        std::uint64_t mantissa = 0;
+        p = read_decimal_digits(p, end, mantissa);
+        std::size_t digits = static_cast<std::size_t>(p - digits_start);
+        bool is_float = false;
+        int fraction = 0;
+        if (p < end && *p == '.') {
+            is_float = true;
+            const char* fraction_start = ++p;
+            p = read_decimal_digits(p, end, mantissa);
+            fraction = static_cast<int>(p - fraction_start);
+        }
+        int exponent = 0;
+        if (p < end && (*p == 'e' || *p == 'E')) {
+            is_float = true;
+            ++p;
+            const bool negative_exponent = p < end && *p == '-';
+            if (p < end && (*p == '-' || *p == '+')) ++p;
+            const char* exponent_start = p;
+            while (p < end && *p >= '0' && *p <= '9' && p - exponent_start < 4)
+                exponent = exponent * 10 + (*p++ - '0');
+            if (p == exponent_start) return false;
+            if (negative_exponent) exponent = -exponent;
+        }
+        // What the scan of any number would still take makes the text unusual.
+        if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E'))
+            return false;
+        digits += static_cast<std::size_t>(fraction);
+        if (digits == 0 || digits > kSafeDigits) return false;
+        if (!is_float) {
+            if (!negative) {
+                number = TextNumber{TextNumber::Kind::UInt, mantissa};
+            } else {
+                if (mantissa > kInt64MinMagnitude) return false;
+                number =
+                    TextNumber{TextNumber::Kind::Int, 0, static_cast<std::int64_t>(0 - mantissa)};
+            }
+        } else {
+            double value;
+            if (!exact_decimal(mantissa, exponent - fraction, value)) return false;
+            number = TextNumber{TextNumber::Kind::Float, 0, 0, negative ? -value : value};
+        }
+        consume_bytes(static_cast<std::size_t>(p - (text + pos_)));
+        skip_type_annotation();
+        return true;
+    }
     // A `b64#` byte string.
     Result<Bytes> parse_bytes();
     // Consumes a keyword of `length` bytes that starts here, and any type annotation after it.
@@ -106,6 +163,10 @@ public:
 
     [[gnu::cold]] DralError error_here(std::string message) const;
     [[gnu::cold]] DralError unexpected_character() const;
+
+    // No number of this many decimal digits overflows 64 bits.
+    static constexpr std::size_t kSafeDigits = 19;
+    static constexpr std::uint64_t kInt64MinMagnitude = std::uint64_t{1} << 63;
 
 private:
     static bool is_ascii_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

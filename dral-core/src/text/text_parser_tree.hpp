@@ -30,15 +30,8 @@
 namespace dral_core {
 namespace text_tree {
 
-// Inlined into scalar: the Result it would return costs more than reading most numbers.
 template <class Sink>
-[[gnu::always_inline]] inline Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
-    // Read in place, field by field: a copy would load the kind and the integer as one piece
-    // right after they were stored apart, and wait for both stores to land.
-    const auto parsed = parser.parse_number();
-    if (!parsed) [[unlikely]]
-        return fail(parsed.error());
-    const TextNumber& n = *parsed;
+typename Sink::Node number_node(Sink& sink, const TextNumber& n) {
     switch (n.kind) {
         case TextNumber::Kind::UInt:
             return sink.uint(n.uint);
@@ -48,6 +41,23 @@ template <class Sink>
             break;
     }
     return sink.floating(n.floating);
+}
+
+template <class Sink>
+[[gnu::noinline]] Result<typename Sink::Node> unusual_number(Parser& parser, Sink& sink) {
+    // Read in place: a copy would load the kind and the integer as one piece right after they
+    // were stored apart, and wait for both stores to land.
+    const auto parsed = parser.parse_number();
+    if (!parsed) return fail(parsed.error());
+    return number_node(sink, *parsed);
+}
+
+// Inlined into scalar, the usual forms without a Result: that costs more than reading them.
+template <class Sink>
+[[gnu::always_inline]] inline Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
+    if (TextNumber n; parser.read_usual_number(n)) [[likely]]
+        return number_node(sink, n);
+    return unusual_number(parser, sink);
 }
 
 template <class Sink>

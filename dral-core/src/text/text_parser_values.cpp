@@ -27,61 +27,11 @@ std::optional<Int> parse_integer(std::string_view digits) {
     return value;
 }
 
-// No number of this many decimal digits overflows 64 bits.
-constexpr std::size_t kSafeDigits = 19;
-constexpr std::uint64_t kInt64MinMagnitude = std::uint64_t{1} << 63;
-
 }  // namespace
 
 Result<TextNumber> Parser::parse_number() {
-    // The usual forms, read in one pass: digits, a fraction, an exponent of up to four digits.
-    const std::size_t start = pos_;
-    const char* const text = input_.data();
-    const char* const end = text + input_.size();
-    const char* p = text + start;
-    const bool negative = *p == '-';
-    if (negative || *p == '+') ++p;
-    const char* const digits_start = p;
-    std::uint64_t mantissa = 0;
-    p = read_decimal_digits(p, end, mantissa);
-    const std::size_t whole_digits = static_cast<std::size_t>(p - digits_start);
-    bool is_float = false;
-    int fraction = 0;
-    if (p < end && *p == '.') {
-        is_float = true;
-        const char* fraction_start = ++p;
-        p = read_decimal_digits(p, end, mantissa);
-        fraction = static_cast<int>(p - fraction_start);
-    }
-    int exponent = 0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
-        is_float = true;
-        ++p;
-        const bool negative_exponent = p < end && *p == '-';
-        if (p < end && (*p == '-' || *p == '+')) ++p;
-        const char* exponent_start = p;
-        while (p < end && is_ascii_digit(*p) && p - exponent_start < 4)
-            exponent = exponent * 10 + (*p++ - '0');
-        if (p == exponent_start) return parse_number_general(start);
-        if (negative_exponent) exponent = -exponent;
-    }
-    // What the scan of any number would still take makes the text unusual.
-    if (p < end && (is_ascii_digit(*p) || *p == '.' || *p == 'e' || *p == 'E'))
-        return parse_number_general(start);
-    const std::size_t digits = whole_digits + static_cast<std::size_t>(fraction);
-    if (digits == 0 || digits > kSafeDigits) return parse_number_general(start);
-    consume_bytes(static_cast<std::size_t>(p - (text + start)));
-    skip_type_annotation();
-    if (!is_float) {
-        if (!negative) return TextNumber{TextNumber::Kind::UInt, mantissa};
-        if (mantissa <= kInt64MinMagnitude)
-            return TextNumber{TextNumber::Kind::Int, 0, static_cast<std::int64_t>(0 - mantissa)};
-        return parse_number_slow(start, pos_, false);
-    }
-    if (double value; exact_decimal(mantissa, exponent - fraction, value))
-        return TextNumber{TextNumber::Kind::Float, 0, 0, negative ? -value : value};
-    return parse_float_text(start, static_cast<std::size_t>(digits_start - text),
-                            static_cast<std::size_t>(p - text), negative);
+    if (TextNumber number; read_usual_number(number)) return number;
+    return parse_number_general(pos_);
 }
 
 Result<TextNumber> Parser::parse_float_text(std::size_t start, std::size_t digits_start,
