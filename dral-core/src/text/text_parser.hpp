@@ -2,6 +2,7 @@
 // text_parser_tree.hpp; `parse` in text.hpp is the entry point for Value trees.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +26,19 @@ struct TextNumber {
     std::int64_t integer = 0;
     double floating = 0.0;
 };
+
+constexpr bool is_ascii_name_start(unsigned char byte) {
+    return byte == '_' || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z');
+}
+// Names are read byte by byte: one load per byte beats the three range checks.
+inline constexpr std::array<bool, 256> kAsciiNameChars = [] {
+    std::array<bool, 256> table{};
+    for (int byte = 0; byte < 0x80; ++byte)
+        table[byte] = is_ascii_name_start(static_cast<unsigned char>(byte)) ||
+                      (byte >= '0' && byte <= '9');
+    return table;
+}();
+inline bool is_ascii_name_char(unsigned char byte) { return kAsciiNameChars[byte]; }
 
 // The error for input that is not UTF-8, at the first bad byte.
 [[gnu::cold]] DralError invalid_utf8_error(std::string_view text);
@@ -188,12 +202,6 @@ private:
             pos_ += 8;
         }
         while (pos_ < input_.size() && input_[pos_] == ' ') ++pos_;
-    }
-    static bool is_ascii_name_start(unsigned char byte) {
-        return byte == '_' || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z');
-    }
-    static bool is_ascii_name_char(unsigned char byte) {
-        return is_ascii_name_start(byte) || (byte >= '0' && byte <= '9');
     }
 
     // The general path of skip_whitespace_and_comments, taken at a '/' or a non-ASCII byte.

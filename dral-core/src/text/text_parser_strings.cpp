@@ -98,9 +98,11 @@ Result<std::string_view> Parser::parse_key() {
     if (!at_end() && first < 0x80) {
         // ASCII names are the common case; the Unicode tables are only needed past them.
         if (!is_ascii_name_start(first)) return fail(error_here("expected identifier"));
-        consume_bytes(1);
-        while (!at_end() && is_ascii_name_char(static_cast<unsigned char>(input_[pos_]))) ++pos_;
-        if (!at_end() && static_cast<unsigned char>(input_[pos_]) >= 0x80) skip_name_chars();
+        const char* const end = input_.data() + input_.size();
+        const char* p = input_.data() + pos_ + 1;
+        while (p < end && is_ascii_name_char(static_cast<unsigned char>(*p))) ++p;
+        pos_ = static_cast<std::size_t>(p - input_.data());
+        if (p < end && static_cast<unsigned char>(*p) >= 0x80) skip_name_chars();
     } else {
         auto c = peek();
         if (!c || (*c != '_' && !unicode::is_alphabetic(*c)))
