@@ -1,6 +1,7 @@
 // Decimal text of binary64 values: shortest round-trip output and correctly rounded input.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +57,13 @@ inline const char* read_decimal_digits(const char* p, const char* end, std::uint
     using namespace float_text_detail;
     static constexpr std::uint64_t kPowers[] = {1,      10,      100,      1000,     10000,
                                                 100000, 1000000, 10000000, 100000000};
+    // The first few digits byte by byte: short runs (the "0" of "0.25", small integers) are
+    // cheaper so than through a word, and a long run loses nothing.
+    for (const char* const stop = p + std::min<std::ptrdiff_t>(end - p, 4); p < stop; ++p) {
+        const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit > 9) return p;
+        value = value * 10 + digit;
+    }
     while (end - p >= 8) {
         // A byte is a digit when it is 0x30 to 0x39: high nibble 3, and low nibble plus 6 below 16.
         const std::uint64_t values = load_word(p) ^ 0x3030303030303030ull;

@@ -141,7 +141,13 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
             open.push_back(
                 Open{is_object ? sink.begin_object() : sink.begin_array(), {}, is_object});
         } else {
-            DRAL_ASSIGN_OR_RETURN(node, scalar(parser, sink));
+            // Numbers fill the largest documents; they skip the call into scalar.
+            TextNumber number;
+            if (((next >= '0' && next <= '9') || next == '-') && parser.read_usual_number(number)) {
+                node = number_node(sink, number);
+            } else {
+                DRAL_ASSIGN_OR_RETURN(node, scalar(parser, sink));
+            }
             if (open.empty() || sink.failed(node)) return node;
             have_value = true;
         }
