@@ -143,6 +143,15 @@ public:
             return;
         }
     }
+    // Consumes `separator`, a line break and the next line's indentation, the writer's own
+    // layout between items, all at once; anything else is left for the general path.
+    bool skip_separator_and_line_break(char separator) {
+        if (input_.size() - pos_ < 2 || input_[pos_] != separator || input_[pos_ + 1] != '\n')
+            return false;
+        pos_ += 2;
+        skip_spaces();
+        return true;
+    }
     // After the top-level value: one optional ';', then nothing but blanks and comments.
     Status finish_document();
     // Skips blanks, consumes one character and fails unless it is `expected`.

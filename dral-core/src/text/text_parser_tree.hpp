@@ -159,11 +159,13 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
                 if (top.is_object) {
                     if (!sink.add_entry(top.frame, std::move(top.key), std::move(node)))
                         return Node();
-                    DRAL_TRY(parser.expect(';'));
+                    if (!parser.skip_separator_and_line_break(';')) DRAL_TRY(parser.expect(';'));
                 } else {
                     if (!sink.add_item(top.frame, std::move(node))) return Node();
-                    parser.skip_whitespace_and_comments();
-                    if (!parser.consume_if(',')) parser.consume_if(';');
+                    if (!parser.skip_separator_and_line_break(',')) {
+                        parser.skip_whitespace_and_comments();
+                        if (!parser.consume_if(',')) parser.consume_if(';');
+                    }
                 }
             }
             parser.skip_whitespace_and_comments();
