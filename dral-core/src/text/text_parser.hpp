@@ -34,8 +34,8 @@ constexpr bool is_ascii_name_start(unsigned char byte) {
 inline constexpr std::array<bool, 256> kAsciiNameChars = [] {
     std::array<bool, 256> table{};
     for (int byte = 0; byte < 0x80; ++byte)
-        table[byte] = is_ascii_name_start(static_cast<unsigned char>(byte)) ||
-                      (byte >= '0' && byte <= '9');
+        table[byte] =
+            is_ascii_name_start(static_cast<unsigned char>(byte)) || (byte >= '0' && byte <= '9');
     return table;
 }();
 inline bool is_ascii_name_char(unsigned char byte) { return kAsciiNameChars[byte]; }
@@ -54,12 +54,12 @@ public:
     Result<std::string_view> parse_quoted_string();
     // An object key, quoted or bare, and the ':' after it; the view lives as long as a string's.
     Result<std::string_view> parse_key();
-    // An integer or a float, with any type annotation after it.
+    // An integer or a float, however unusual, with any type annotation after it.
     Result<TextNumber> parse_number();
     // The usual forms of a number, inline and without a Result: digits, a fraction, an exponent
-    // of up to four digits, at most 19 digits in all, an exactly convertible value. Consumes the
-    // number and any type annotation after it; for any other text returns false and consumes
-    // nothing, and parse_number reads it.
+    // of up to four digits, at most 19 digits in all, a value in range. Consumes the number and
+    // any type annotation after it; for any other text returns false and consumes nothing, and
+    // parse_number reads it.
     [[gnu::always_inline]] bool read_usual_number(TextNumber& number) {
         const char* const text = input_.data();
         const char* const end = text + input_.size();
@@ -220,8 +220,9 @@ private:
     [[gnu::cold]] Status expect_failed(char expected);
     // A string body that holds an escape, read from its start into the scratch buffer.
     Result<std::string_view> parse_escaped_string();
-    // Any number, however unusual, scanned as the notation's grammar has it.
-    Result<TextNumber> parse_number_general(std::size_t start);
+    // Digits with an optional fraction and exponent, read whole and correctly rounded; false for
+    // any other text and for values out of range.
+    static bool read_decimal_text(const char* begin, const char* end, double& value);
     // A float whose sign ends at `digits_start`; the number's text ends at `end`.
     Result<TextNumber> parse_float_text(std::size_t start, std::size_t digits_start,
                                         std::size_t end, bool negative);
