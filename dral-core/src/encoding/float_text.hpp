@@ -1,7 +1,6 @@
 // Decimal text of binary64 values: shortest round-trip output and correctly rounded input.
 #pragma once
 
-#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -59,10 +58,12 @@ inline const char* read_decimal_digits(const char* p, const char* end, std::uint
                                                 100000, 1000000, 10000000, 100000000};
     // The first few digits byte by byte: short runs (the "0" of "0.25", small integers) are
     // cheaper so than through a word, and a long run loses nothing.
-    for (const char* const stop = p + std::min<std::ptrdiff_t>(end - p, 4); p < stop; ++p) {
-        const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
-        if (digit > 9) return p;
-        value = value * 10 + digit;
+    if (end - p >= 4) {
+        for (int i = 0; i < 4; ++i, ++p) {
+            const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+            if (digit > 9) return p;
+            value = value * 10 + digit;
+        }
     }
     while (end - p >= 8) {
         // A byte is a digit when it is 0x30 to 0x39: high nibble 3, and low nibble plus 6 below 16.
