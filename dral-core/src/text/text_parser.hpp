@@ -58,9 +58,11 @@ public:
     Result<TextNumber> parse_number();
     // The usual forms of a number, inline and without a Result: digits, a fraction, an exponent
     // of up to four digits, at most 19 digits in all, a value in range. Consumes the number and
-    // any type annotation after it; for any other text returns false and consumes nothing, and
-    // parse_number reads it.
-    [[gnu::always_inline]] bool read_usual_number(TextNumber& number) {
+    // any type annotation after it and hands the value to `visit` as a std::uint64_t, an
+    // std::int64_t or a double, with no TextNumber to store and switch on; for any other text
+    // returns false and consumes nothing, and parse_number reads it.
+    template <class Visit>
+    [[gnu::always_inline]] bool read_usual_number(Visit&& visit) {
         const char* const text = input_.data();
         const char* const end = text + input_.size();
         const char* p = text + pos_;
@@ -72,6 +74,7 @@ public:
         std::size_t digits = static_cast<std::size_t>(p - digits_start);
         bool is_float = false;
         int fraction = 0;
+        double value = 0.0;
         if (p < end && *p == '.') {
             is_float = true;
             const char* fraction_start = ++p;
@@ -96,20 +99,18 @@ public:
         digits += static_cast<std::size_t>(fraction);
         if (digits == 0 || digits > kSafeDigits) return false;
         if (!is_float) {
-            if (!negative) {
-                number = TextNumber{TextNumber::Kind::UInt, mantissa};
-            } else {
-                if (mantissa > kInt64MinMagnitude) return false;
-                number =
-                    TextNumber{TextNumber::Kind::Int, 0, static_cast<std::int64_t>(0 - mantissa)};
-            }
-        } else {
-            double value;
-            if (!exact_decimal(mantissa, exponent - fraction, value)) return false;
-            number = TextNumber{TextNumber::Kind::Float, 0, 0, negative ? -value : value};
+            if (negative && mantissa > kInt64MinMagnitude) return false;
+        } else if (!exact_decimal(mantissa, exponent - fraction, value)) {
+            return false;
         }
         consume_bytes(static_cast<std::size_t>(p - (text + pos_)));
         skip_type_annotation();
+        if (is_float)
+            visit(negative ? -value : value);
+        else if (negative)
+            visit(static_cast<std::int64_t>(0 - mantissa));
+        else
+            visit(mantissa);
         return true;
     }
     // A `b64#` byte string.

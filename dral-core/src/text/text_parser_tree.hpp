@@ -43,6 +43,16 @@ typename Sink::Node number_node(Sink& sink, const TextNumber& n) {
     return sink.floating(n.floating);
 }
 
+// Turns each kind of number the reader finds into the sink's node.
+template <class Sink>
+struct NumberNode {
+    Sink& sink;
+    typename Sink::Node& node;
+    void operator()(std::uint64_t value) { node = sink.uint(value); }
+    void operator()(std::int64_t value) { node = sink.integer(value); }
+    void operator()(double value) { node = sink.floating(value); }
+};
+
 template <class Sink>
 [[gnu::noinline]] Result<typename Sink::Node> unusual_number(Parser& parser, Sink& sink) {
     // Read in place: a copy would load the kind and the integer as one piece right after they
@@ -55,8 +65,8 @@ template <class Sink>
 // Inlined into scalar, the usual forms without a Result: that costs more than reading them.
 template <class Sink>
 [[gnu::always_inline]] inline Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
-    if (TextNumber n; parser.read_usual_number(n)) [[likely]]
-        return number_node(sink, n);
+    if (typename Sink::Node node; parser.read_usual_number(NumberNode<Sink>{sink, node})) [[likely]]
+        return node;
     return unusual_number(parser, sink);
 }
 
@@ -142,10 +152,8 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
                 Open{is_object ? sink.begin_object() : sink.begin_array(), {}, is_object});
         } else {
             // Numbers fill the largest documents; they skip the call into scalar.
-            TextNumber number;
-            if (((next >= '0' && next <= '9') || next == '-') && parser.read_usual_number(number)) {
-                node = number_node(sink, number);
-            } else {
+            if (!((next >= '0' && next <= '9') || next == '-') ||
+                !parser.read_usual_number(NumberNode<Sink>{sink, node})) {
                 DRAL_ASSIGN_OR_RETURN(node, scalar(parser, sink));
             }
             if (open.empty() || sink.failed(node)) return node;
