@@ -174,7 +174,9 @@ public:
     // The next byte, or NUL at end of input.
     char next_byte() const { return at_end() ? '\0' : input_[pos_]; }
     bool starts_with(std::string_view prefix) const {
-        return input_.substr(pos_).starts_with(prefix);
+        // The reader never passes the end, so no bounds check (nor its throw path) is needed.
+        return input_.size() - pos_ >= prefix.size() &&
+               std::memcmp(input_.data() + pos_, prefix.data(), prefix.size()) == 0;
     }
     // Moves over `count` bytes that end on a character boundary. Lines and columns are not
     // counted on the way: only an error needs them, and it derives them from the byte offset.
