@@ -6,10 +6,9 @@
 
 namespace dral_core {
 
-Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits, ChecksumTiming timing)
+Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits)
     : input_(input),
       limits_(limits),
-      timing_(timing),
       max_depth_(std::min<std::uint64_t>(limits.max_depth, kMaxNestingDepth)),
       memory_(limits.max_memory) {}
 
@@ -86,39 +85,13 @@ Result<bool> Decoder::enter_next_data_block() {
         if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
         if (!dictionary_pending_) table_.clear();
         dictionary_pending_ = false;
-        if (timing_ == ChecksumTiming::AlongsideValues &&
-            block->end - block->start >= kHashAlongsideFrom) {
-            unverified_ = true;
-            stored_checksum_ = block->checksum;
-            block_hash_.emplace();
-            hashed_ = block->start;
-            next_hash_at_ = hashed_ + kHashPiece;
-        } else {
-            DRAL_TRY(check_block_checksum(block->checksum, block->start, block->end));
-            if (block->start == block->end) continue;
-        }
+        DRAL_TRY(check_block_checksum(block->checksum, block->start, block->end));
+        if (block->start == block->end) continue;
         in_block_ = true;
         cursor_ = block->start;
         block_end_ = block->end;
         return true;
     }
-}
-
-void Decoder::hash_read_bytes() {
-    std::size_t stripes = (cursor_ - hashed_) & ~(kXxh64Stripe - 1);
-    block_hash_->update(input_.subspan(hashed_, stripes));
-    hashed_ += stripes;
-    next_hash_at_ = hashed_ + kHashPiece;
-}
-
-Status Decoder::verify_block() {
-    unverified_ = false;
-    next_hash_at_ = kNeverHash;
-    block_hash_->update(input_.subspan(hashed_, block_end_ - hashed_));
-    std::uint64_t computed = block_hash_->digest();
-    if (computed != stored_checksum_)
-        return fail(DralError::checksum_mismatch(stored_checksum_, computed));
-    return {};
 }
 
 Status Decoder::check_block_checksum(std::uint64_t stored, std::size_t start,

@@ -44,16 +44,11 @@
 
 namespace dral_core {
 
-// When a data block's checksum is verified: before any of its values is read, or while they are
-// read, a piece at a time while the piece is in the cache (a large block is then read from memory
-// once, not twice). Either way a block whose checksum fails reports that failure before any other
-// of its own, and its values end in that error.
-enum class ChecksumTiming : std::uint8_t { BeforeValues, AlongsideValues };
-
 class Decoder {
 public:
-    Decoder(std::span<const std::uint8_t> input, DecodeLimits limits,
-            ChecksumTiming timing = ChecksumTiming::AlongsideValues);
+    // Each data block's checksum is verified before any of its values is read, so a block whose
+    // checksum fails hands out nothing and reports that failure before any other of its own.
+    Decoder(std::span<const std::uint8_t> input, DecodeLimits limits);
 
     // The next top-level value, or nothing once the stream ended cleanly: at a block boundary
     // or at the end block's type byte, with no dictionary waiting for its data block. Running
@@ -78,10 +73,6 @@ private:
     [[gnu::always_inline]] inline Result<std::optional<Block>> read_next_block();
     Result<bool> enter_next_data_block();
     Status check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end) const;
-    // Hashes the current block's bytes read so far, in whole stripes.
-    void hash_read_bytes();
-    // Hashes the rest of the current block and compares.
-    Status verify_block();
     Status read_compressed_block(std::uint8_t compression, std::size_t start,
                                  std::size_t end) const;
 
@@ -148,21 +139,8 @@ private:
         return capacity;
     }
 
-    // Hashing alongside pays where a block outgrows the processor's caches; below that the hash
-    // up front leaves the block in the cache for the reading, and the hashing runs no faster beside
-    // the reading than before it (measured on bench/bench_binary.py's corpus).
-    static constexpr std::size_t kHashAlongsideFrom = 512 * 1024;
-    static constexpr std::size_t kHashPiece = 4096;
-    static constexpr std::size_t kNeverHash = SIZE_MAX;
-
     std::span<const std::uint8_t> input_;
     DecodeLimits limits_;
-    ChecksumTiming timing_;
-    bool unverified_ = false;            // the current block's checksum is still open
-    std::uint64_t stored_checksum_ = 0;  // of the current block
-    std::size_t hashed_ = 0;             // input offset up to which the block is hashed
-    std::size_t next_hash_at_ = kNeverHash;
-    std::optional<Xxh64Stream> block_hash_;
     std::uint64_t max_depth_;
     std::size_t position_ = 0;  // of the next block header
     bool in_block_ = false;
@@ -183,10 +161,6 @@ Result<std::optional<typename Sink::Node>> Decoder::decode_next(Sink& sink) {
         if (!found) return std::nullopt;
     }
     auto node = read_value(sink);
-    // The block is verified once it is read whole, or at the first failure inside it, which its
-    // checksum failure would precede.
-    if (unverified_ && (!node || sink.failed(*node) || cursor_ >= block_end_)) [[unlikely]]
-        DRAL_TRY(verify_block());
     if (!node) return fail(std::move(node.error()));
     return std::optional<typename Sink::Node>(std::move(*node));
 }

@@ -23,8 +23,6 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
     };
     SmallStack<Open, 16> open;
     while (true) {
-        if (cursor_ >= next_hash_at_) [[unlikely]]
-            hash_read_bytes();
         if (!open.empty()) {
             Open& parent = open.back();
             if (parent.next < parent.capacity) reserved_bytes_ -= parent.object ? 2 : 1;

@@ -25,9 +25,6 @@ void Encoder::reset() {
     block_.clear();
     block_.reserve(kInitialBufferSize);
     if (dedup_memory_) dedup_memory_->strings.clear();
-    block_hash_.reset();
-    hashed_ = 0;
-    next_hash_at_ = kNeverHash;
     depth_ = 0;
     dedup_ = false;
     compression_ = CompressionType::None;
@@ -41,11 +38,6 @@ Status Encoder::encode_value(const Value& value) {
 }
 
 void Encoder::rollback(const Checkpoint& checkpoint) {
-    // Bytes already hashed are taken back: the block is hashed in one pass at the end instead.
-    if (checkpoint.block_size < hashed_) {
-        next_hash_at_ = kNeverHash;
-        hashed_ = 0;
-    }
     block_.truncate(checkpoint.block_size);
     if (dedup_memory_) dedup_memory_->strings.truncate(checkpoint.strings);
     depth_ = checkpoint.depth;
@@ -64,21 +56,6 @@ void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_off
     }
     block_.truncate(value_start);
     write_tagged_varint(WireType::StringRef, static_cast<std::uint64_t>(found));
-}
-
-void Encoder::hash_settled() {
-    if (!block_hash_) block_hash_.emplace();
-    std::size_t stripes = (block_.size() - kHashLag - hashed_) & ~(kXxh64Stripe - 1);
-    block_hash_->update({block_.data() + hashed_, stripes});
-    hashed_ += stripes;
-    next_hash_at_ = hashed_ + kHashLag + kHashPiece;
-}
-
-std::uint64_t Encoder::block_checksum() const {
-    if (hashed_ == 0) return xxh64(block_.span());
-    Xxh64Stream rest = *block_hash_;
-    rest.update(block_.span().subspan(hashed_));
-    return rest.digest();
 }
 
 // Recursion is bounded by limits_.max_depth: containers deeper than it are refused before

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -61,16 +60,6 @@ public:
 
     // Appends one top-level value. On failure the encoder is as it was before the call.
     Status encode_value(const Value& value);
-
-    // Hashes a large data block while it is written, a piece at a time while the piece is still
-    // in the cache, instead of reading it all back from memory for the checksum at the end.
-    // Producers call settle() where every byte written so far is final (between values: a string
-    // may still turn into a reference while it is being written).
-    void hash_while_writing() { next_hash_at_ = kHashWhileWritingFrom; }
-    void settle() {
-        if (block_.size() >= next_hash_at_) [[unlikely]]
-            hash_settled();
-    }
 
     // The complete stream; the encoder must not be used again, except to take its buffer back.
     ByteBuffer finish();
@@ -264,10 +253,7 @@ private:
         block_.push_back(tag(type));
     }
     Status encode_value_inner(const Value& value);
-    // Hashes the settled bytes not yet hashed, in whole stripes.
-    void hash_settled();
-    // XXH64 of the block buffer, finishing what was hashed while writing.
-    std::uint64_t block_checksum() const;
+    std::uint64_t block_checksum() const { return xxh64(block_.span()); }
     bool has_dictionary() const {
         return dedup_ && dedup_memory_ && !dedup_memory_->strings.empty();
     }
@@ -289,22 +275,7 @@ private:
     Layout lay_out();
     void write_layout(const Layout& layout, std::uint8_t* out);
 
-    // Hashing while writing pays where a block outgrows the processor's caches; below that the
-    // pass at the end reads it from the cache anyway, and nothing is gained: the hashing runs no
-    // faster beside the writing than after it (measured on bench/bench_binary.py's corpus).
-    static constexpr std::size_t kHashWhileWritingFrom = 512 * 1024;
-    // Hashed in pieces of this size, each once it lies this far behind the bytes being written
-    // (reading back bytes whose stores are still in flight would stall).
-    static constexpr std::size_t kHashPiece = 4096;
-    static constexpr std::size_t kHashLag = 4096;
-    // hash_settled hashes what lies kHashLag behind the end, so there must be that much.
-    static_assert(kHashWhileWritingFrom >= kHashLag + kHashPiece);
-    static constexpr std::size_t kNeverHash = SIZE_MAX;
-
     ByteBuffer block_;
-    std::optional<Xxh64Stream> block_hash_;  // of the first `hashed_` bytes of the block
-    std::size_t hashed_ = 0;                 // a whole number of stripes
-    std::size_t next_hash_at_ = kNeverHash;
     std::unique_ptr<DedupMemory> dedup_memory_;  // made when the first string is deduplicated
     std::size_t depth_ = 0;
     DecodeLimits limits_;

@@ -10,9 +10,6 @@ namespace dral_core {
 
 std::uint64_t xxh64(std::span<const std::uint8_t> bytes);
 
-// XXH64 consumes its input in stripes of this many bytes.
-inline constexpr std::size_t kXxh64Stripe = 32;
-
 // XXH64 over bytes that arrive in pieces.
 class Xxh64Stream {
 public:

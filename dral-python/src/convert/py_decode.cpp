@@ -134,7 +134,7 @@ PyObject* single_or_list_body(std::span<const std::uint8_t> data, const DecodeLi
 }
 
 PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    Decoder decoder(data, limits, dral_core::ChecksumTiming::BeforeValues);
+    Decoder decoder(data, limits);
     auto values = decoder.decode_all_owned();
     if (!values) return map_decode_error(values.error());
     return build_list(values->size(), [&](std::size_t i) { return value_to_py((*values)[i]); });

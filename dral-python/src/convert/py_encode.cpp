@@ -97,7 +97,6 @@ private:
                     return PyFloat_AS_DOUBLE(items[i]);
                 }))
                 return false;
-            encoder_.settle();
             return true;
         }
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
@@ -115,7 +114,6 @@ private:
             }
         }
         encoder_.end_array();
-        encoder_.settle();
         return true;
     }
 
@@ -166,7 +164,6 @@ private:
         while (PyDict_Next(dict, &position, &key, &value))
             if (!write_key(key) || !write(value)) return false;
         encoder_.end_object();
-        encoder_.settle();
         return true;
     }
 
@@ -223,7 +220,6 @@ private:
             if (!write(entries[i].value)) return false;
         }
         encoder_.end_object();
-        encoder_.settle();
         return true;
     }
 
@@ -300,8 +296,6 @@ OneShotEncoder::OneShotEncoder() {
         encoder_ = &shared.encoder;
         encoder_->reset();
     }
-    // Only the direct path settles its values: the reference path hashes the block at the end.
-    encoder_->hash_while_writing();
 }
 
 OneShotEncoder::~OneShotEncoder() {
@@ -313,7 +307,6 @@ OneShotEncoder::~OneShotEncoder() {
 Encoder new_incremental_encoder() {
     Encoder encoder(std::move(spare_heap_memory()));
     spare_heap_memory().block = dral_core::ByteBuffer();  // the rest was left empty by the move
-    encoder.hash_while_writing();
     return encoder;
 }
 
