@@ -1,8 +1,6 @@
-"""Blocks large enough to be hashed a piece at a time while they are written and read.
-
-The reference paths hash every block in one pass (before reading it, after writing it); the fast
-paths must agree with them byte for byte and error for error. Above all, a block whose checksum
-fails reports that failure before any fault of its own content, and hands out none of its values.
+"""Large blocks: the fast paths agree with the reference paths byte for byte and error for
+error. Above all, a block whose checksum fails reports that failure before any fault of its own
+content, and hands out none of its values.
 """
 
 import pytest
@@ -11,7 +9,7 @@ import dral
 from helpers import DATA, block, payload_of, split_blocks, stream, varint, xxh
 
 native = dral._dral_native
-LARGE = 600_000  # bytes of payload: past the size from which blocks are hashed piecewise
+LARGE = 600_000  # bytes of payload
 
 
 def strings(total, size=97):
@@ -125,16 +123,16 @@ def test_large_streams_match_the_reference(dedup, size):
     assert dral.loads(data) == value
 
 
-def test_encoder_that_fails_after_hashing_writes_the_reference_bytes():
-    """A failed value is taken back, also when part of it was already hashed."""
+def test_encoder_that_fails_midway_writes_the_reference_bytes():
+    """A failed value is taken back whole, however much of it was written."""
     head, tail = strings(LARGE), strings(LARGE // 2)
     encoder = dral.Encoder()
     encoder.encode(head)
     with pytest.raises(dral.DralTypeError):
-        encoder.encode(strings(LARGE) + [object()])  # fails past a hashed piece
+        encoder.encode(strings(LARGE) + [object()])  # fails after more than LARGE bytes
     encoder.encode(tail)
     with pytest.raises(dral.DralTypeError):
-        encoder.encode([object()])  # fails without taking back anything hashed
+        encoder.encode([object()])  # fails at once
     encoder.encode(1)
     data = encoder.finish()
 
