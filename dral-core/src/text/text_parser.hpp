@@ -190,11 +190,11 @@ public:
     [[gnu::cold]] DralError error_here(std::string message) const;
     [[gnu::cold]] DralError unexpected_character() const;
 
+private:
     // No number of this many decimal digits overflows 64 bits.
     static constexpr std::size_t kSafeDigits = 19;
     static constexpr std::uint64_t kInt64MinMagnitude = std::uint64_t{1} << 63;
 
-private:
     static bool is_ascii_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
     // Deeply indented text is mostly spaces: skip them eight bytes at a time.
     void skip_spaces() {
@@ -223,9 +223,6 @@ private:
     [[gnu::cold]] Status expect_failed(char expected);
     // A string body that holds an escape, read from its start into the scratch buffer.
     Result<std::string_view> parse_escaped_string();
-    // Digits with an optional fraction and exponent, read whole and correctly rounded; false for
-    // any other text and for values out of range.
-    static bool read_decimal_text(const char* begin, const char* end, double& value);
     // A float whose sign ends at `digits_start`; the number's text ends at `end`.
     Result<TextNumber> parse_float_text(std::size_t start, std::size_t digits_start,
                                         std::size_t end, bool negative);

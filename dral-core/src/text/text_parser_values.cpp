@@ -29,16 +29,15 @@ std::optional<Int> parse_integer(std::string_view digits) {
 
 }  // namespace
 
-bool Parser::read_decimal_text(const char* begin, const char* end, double& value) {
-    const auto result = std::from_chars(begin, end, value);
-    return result.ec == std::errc() && result.ptr == end;
-}
-
 Result<TextNumber> Parser::parse_float_text(std::size_t start, std::size_t digits_start,
                                             std::size_t end, bool negative) {
     // The scan let through only digits, '.', exponent marks and signs, so from_chars cannot
     // meet words such as "inf"; anything it does not take whole gets the full treatment.
-    if (double value; read_decimal_text(input_.data() + digits_start, input_.data() + end, value))
+    const char* body = input_.data() + digits_start;
+    const char* body_end = input_.data() + end;
+    double value = 0.0;
+    const auto result = std::from_chars(body, body_end, value);
+    if (result.ec == std::errc() && result.ptr == body_end)
         return TextNumber{TextNumber::Kind::Float, 0, 0, negative ? -value : value};
     return parse_number_slow(start, end, true);
 }
