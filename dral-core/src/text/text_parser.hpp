@@ -62,57 +62,7 @@ public:
     // std::int64_t or a double, with no TextNumber to store and switch on; for any other text
     // returns false and consumes nothing, and parse_number reads it.
     template <class Visit>
-    [[gnu::always_inline]] bool read_usual_number(Visit&& visit) {
-        const char* const text = input_.data();
-        const char* const end = text + input_.size();
-        const char* p = text + pos_;
-        const bool negative = *p == '-';
-        if (negative || *p == '+') ++p;
-        const char* const digits_start = p;
-        std::uint64_t mantissa = 0;
-        p = read_decimal_digits(p, end, mantissa);
-        std::size_t digits = static_cast<std::size_t>(p - digits_start);
-        bool is_float = false;
-        int fraction = 0;
-        double value = 0.0;
-        if (p < end && *p == '.') {
-            is_float = true;
-            const char* fraction_start = ++p;
-            p = read_decimal_digits(p, end, mantissa);
-            fraction = static_cast<int>(p - fraction_start);
-        }
-        int exponent = 0;
-        if (p < end && (*p == 'e' || *p == 'E')) {
-            is_float = true;
-            ++p;
-            const bool negative_exponent = p < end && *p == '-';
-            if (p < end && (*p == '-' || *p == '+')) ++p;
-            const char* exponent_start = p;
-            while (p < end && *p >= '0' && *p <= '9' && p - exponent_start < 4)
-                exponent = exponent * 10 + (*p++ - '0');
-            if (p == exponent_start) return false;
-            if (negative_exponent) exponent = -exponent;
-        }
-        // What the scan of any number would still take makes the text unusual.
-        if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E'))
-            return false;
-        digits += static_cast<std::size_t>(fraction);
-        if (digits == 0 || digits > kSafeDigits) return false;
-        if (!is_float) {
-            if (negative && mantissa > kInt64MinMagnitude) return false;
-        } else if (!exact_decimal(mantissa, exponent - fraction, value)) {
-            return false;
-        }
-        consume_bytes(static_cast<std::size_t>(p - (text + pos_)));
-        skip_type_annotation();
-        if (is_float)
-            visit(negative ? -value : value);
-        else if (negative)
-            visit(static_cast<std::int64_t>(0 - mantissa));
-        else
-            visit(mantissa);
-        return true;
-    }
+    bool read_usual_number(Visit&& visit);
     // A `b64#` byte string.
     Result<Bytes> parse_bytes();
     // Consumes a keyword of `length` bytes that starts here, and any type annotation after it.
@@ -240,5 +190,57 @@ private:
     bool ascii_input_;
     std::string scratch_;  // the text of the last string read that had escapes
 };
+
+template <class Visit>
+[[gnu::always_inline]] inline bool Parser::read_usual_number(Visit&& visit) {
+    const char* const text = input_.data();
+    const char* const end = text + input_.size();
+    const char* p = text + pos_;
+    const bool negative = *p == '-';
+    if (negative || *p == '+') ++p;
+    const char* const digits_start = p;
+    std::uint64_t mantissa = 0;
+    p = read_decimal_digits(p, end, mantissa);
+    std::size_t digits = static_cast<std::size_t>(p - digits_start);
+    bool is_float = false;
+    int fraction = 0;
+    double value = 0.0;
+    if (p < end && *p == '.') {
+        is_float = true;
+        const char* fraction_start = ++p;
+        p = read_decimal_digits(p, end, mantissa);
+        fraction = static_cast<int>(p - fraction_start);
+    }
+    int exponent = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        is_float = true;
+        ++p;
+        const bool negative_exponent = p < end && *p == '-';
+        if (p < end && (*p == '-' || *p == '+')) ++p;
+        const char* exponent_start = p;
+        while (p < end && *p >= '0' && *p <= '9' && p - exponent_start < 4)
+            exponent = exponent * 10 + (*p++ - '0');
+        if (p == exponent_start) return false;
+        if (negative_exponent) exponent = -exponent;
+    }
+    // What the scan of any number would still take makes the text unusual.
+    if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E')) return false;
+    digits += static_cast<std::size_t>(fraction);
+    if (digits == 0 || digits > kSafeDigits) return false;
+    if (!is_float) {
+        if (negative && mantissa > kInt64MinMagnitude) return false;
+    } else if (!exact_decimal(mantissa, exponent - fraction, value)) {
+        return false;
+    }
+    consume_bytes(static_cast<std::size_t>(p - (text + pos_)));
+    skip_type_annotation();
+    if (is_float)
+        visit(negative ? -value : value);
+    else if (negative)
+        visit(static_cast<std::int64_t>(0 - mantissa));
+    else
+        visit(mantissa);
+    return true;
+}
 
 }  // namespace dral_core
