@@ -130,11 +130,7 @@ public:
     void write_uint(std::uint64_t u) { write_tagged_varint(WireType::VarUInt, u); }
     void write_int(std::int64_t i) { write_tagged_varint(WireType::VarInt, zigzag_encode(i)); }
     void write_float(double d) {
-        std::uint8_t* out = block_.prepare(9);
-        out[0] = tag(WireType::Float64);
-        std::uint64_t bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        store_u64_le(out + 1, bits);
+        store_float(block_.prepare(9), d);
         block_.advance(9);
     }
     // An array of `count` floats, `value(i)` each, in one piece: no capacity check per value and
@@ -149,34 +145,21 @@ public:
         std::uint8_t* out = start;
         *out++ = tag(WireType::ArrayStart);
         out += write_varint(out, count);
-        for (std::size_t i = 0; i < count; ++i, out += 9) {
-            out[0] = tag(WireType::Float64);
-            double d = value(i);
-            std::uint64_t bits;
-            std::memcpy(&bits, &d, sizeof bits);
-            store_u64_le(out + 1, bits);
-        }
+        out = write_floats(out, count, value);
         *out++ = tag(WireType::ArrayEnd);
         block_.advance(static_cast<std::size_t>(out - start));
         return {};
     }
 
-    // Runs of numbers, written without a capacity check per value: at most `count` values, each
-    // one that `next(i, value)` gives; the run ends at the first it refuses. Returns how many
-    // were written.
-    template <class Next>
-    std::size_t write_float_run(std::size_t count, Next next) {
-        std::uint8_t* out = block_.prepare(count * 9);
-        std::size_t n = 0;
-        for (double d; n < count && next(n, d); ++n, out += 9) {
-            out[0] = tag(WireType::Float64);
-            std::uint64_t bits;
-            std::memcpy(&bits, &d, sizeof bits);
-            store_u64_le(out + 1, bits);
-        }
-        block_.advance(n * 9);
-        return n;
+    // Runs of numbers, written without a capacity check per value. Floats: `count` values,
+    // `value(i)` each.
+    template <class Value>
+    void write_float_run(std::size_t count, Value value) {
+        std::uint8_t* const start = block_.prepare(count * 9);
+        block_.advance(static_cast<std::size_t>(write_floats(start, count, value) - start));
     }
+    // Integers: at most `count` values, each one that `next(i, value)` gives; the run ends at the
+    // first it refuses. Returns how many were written.
     template <class Next>
     std::size_t write_int_run(std::size_t count, Next next) {
         std::uint8_t* const start = block_.prepare(count * (1 + kMaxVarintBytes));
@@ -251,6 +234,19 @@ private:
     void end_container(WireType type) {
         --depth_;
         block_.push_back(tag(type));
+    }
+    // A tagged float: nine bytes at `out`.
+    static void store_float(std::uint8_t* out, double d) {
+        out[0] = tag(WireType::Float64);
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        store_u64_le(out + 1, bits);
+    }
+    // `count` tagged floats, `value(i)` each, from `out`; returns where they end.
+    template <class Value>
+    static std::uint8_t* write_floats(std::uint8_t* out, std::size_t count, Value value) {
+        for (std::size_t i = 0; i < count; ++i, out += 9) store_float(out, value(i));
+        return out;
     }
     Status encode_value_inner(const Value& value);
     std::uint64_t block_checksum() const { return xxh64(block_.span()); }
