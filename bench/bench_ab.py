@@ -4,7 +4,10 @@
     PYENV_VERSION=3.12.1 python3 bench/bench_ab.py BASE.so NEW.so [--files a,b] [--quick]
 
 BASE.so and NEW.so are built `_dral_native` extension modules (for example the
-one a venv of the old commit installed, and the one of the new). Both are
+one a venv of the old commit installed, and the one of the new). Measured per
+file: dumps and loads against orjson, msgspec and ormsgpack, with H (one XXH64
+pass over the bytes); dumps with dedup and sort_keys; parse_text and
+pretty_print against orjson with indented JSON. Both are
 loaded under names of their own, and their calls are timed in the same rounds
 as the fastest peers', so a change of machine speed during the run hits both
 alike. `new/base` is the median, over the repeats, of each repeat's ratio: the
@@ -56,7 +59,28 @@ def cases(obj, base, new, peers) -> dict[str, list[Case]]:
     for option in ("dedup", "sort_keys"):
         groups[option] = [Case(tag, f"f(x, {option}=True)", f=build.dumps, x=obj)
                           for tag, build in (("base", base), ("new", new))]
+    groups.update(text_cases(obj, base, new, orjson))
     return groups
+
+
+def text_cases(obj, base, new, orjson) -> dict[str, list[Case]]:
+    """The text notation against orjson with indented JSON, where both builds can write the data."""
+    try:
+        text = new.pretty_print(obj)
+    except Exception:  # noqa: BLE001 - data the notation refuses (e.g. too deep)
+        return {}
+    if base.pretty_print(obj) != text:
+        raise SystemExit("the two builds write different text")
+    def indented(value):
+        return orjson.dumps(value, option=orjson.OPT_INDENT_2)
+    return {
+        "parse_text": [Case("base", "f(x)", f=base.parse_text, x=text),
+                       Case("new", "f(x)", f=new.parse_text, x=text),
+                       Case("orjson", "f(x)", f=orjson.loads, x=indented(obj).decode())],
+        "pretty": [Case("base", "f(x)", f=base.pretty_print, x=obj),
+                   Case("new", "f(x)", f=new.pretty_print, x=obj),
+                   Case("orjson", "f(x)", f=indented, x=obj)],
+    }
 
 
 def time_text(ns: float) -> str:
