@@ -30,19 +30,6 @@
 namespace dral_core {
 namespace text_tree {
 
-template <class Sink>
-typename Sink::Node number_node(Sink& sink, const TextNumber& n) {
-    switch (n.kind) {
-        case TextNumber::Kind::UInt:
-            return sink.uint(n.uint);
-        case TextNumber::Kind::Int:
-            return sink.integer(n.integer);
-        case TextNumber::Kind::Float:
-            break;
-    }
-    return sink.floating(n.floating);
-}
-
 // Turns each kind of number the reader finds into the sink's node.
 template <class Sink>
 struct NumberNode {
@@ -59,7 +46,20 @@ template <class Sink>
     // were stored apart, and wait for both stores to land.
     const auto parsed = parser.parse_number();
     if (!parsed) return fail(parsed.error());
-    return number_node(sink, *parsed);
+    typename Sink::Node node;
+    NumberNode<Sink> to_node{sink, node};
+    switch (parsed->kind) {
+        case TextNumber::Kind::UInt:
+            to_node(parsed->uint);
+            break;
+        case TextNumber::Kind::Int:
+            to_node(parsed->integer);
+            break;
+        case TextNumber::Kind::Float:
+            to_node(parsed->floating);
+            break;
+    }
+    return node;
 }
 
 // Inlined into scalar, the usual forms without a Result: that costs more than reading them.
