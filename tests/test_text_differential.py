@@ -218,3 +218,25 @@ def test_escapes_anywhere_in_long_strings_read_back(at):
         assert dral.parse_text(dral.pretty_print([text, {text: text}])) == [text, {text: text}]
         raw = '"' + "x" * at + special + "y" * (40 - at) + '"'  # as written, unknown escapes kept
         assert_paths_agree(raw)
+
+
+# The writer fills a str of one byte per character while the text allows it, and moves the text
+# written so far when a string needs more: ASCII to Latin-1, either of them to UTF-8.
+FILLER = ["x" * 60] * 300  # text past the writer's first allocations
+
+
+@pytest.mark.parametrize("late", ["plain", "é", "ÿ", "€", "😀"])
+@pytest.mark.parametrize("early", ["plain", "à", "Ω"])
+def test_text_moving_to_wider_strings_keeps_every_character(early, late):
+    keys = {key: key for key in ["é", "a²", "²a", "×", "ªb", "ÿ_1"]}  # bare or quoted by Latin-1's classes
+    value = {"start": [early, FILLER], **keys, "end": [FILLER, late, FILLER, late]}
+    kind, written = assert_writers_agree(value)
+    # the narrowest str for its characters, as the interpreter would make it
+    assert sys.getsizeof(written) == sys.getsizeof(written[:1] + written[1:])
+    assert kind == "value" and dral.parse_text(written) == value
+
+
+@pytest.mark.parametrize("value", ["", "é", "€", "😀", ["é"], {"é": "😀"}, [b"\xe9"], "é" * 10_000])
+def test_strings_alone_or_first_keep_their_width(value):
+    kind, written = assert_writers_agree(value)
+    assert sys.getsizeof(written) == sys.getsizeof(written[:1] + written[1:])

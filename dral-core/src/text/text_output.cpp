@@ -65,15 +65,20 @@ bool is_bare_ascii_key(std::string_view key) {
     return true;
 }
 
-bool is_bare_key(std::string_view key) {
+bool is_bare_key_char(char32_t c, bool first) {
+    return c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
+}
+
+bool is_bare_key(std::string_view key, TextEncoding encoding) {
+    if (encoding == TextEncoding::Latin1) {
+        for (std::size_t i = 0; i < key.size(); ++i)
+            if (!is_bare_key_char(static_cast<unsigned char>(key[i]), i == 0)) return false;
+        return !key.empty();
+    }
     bool first = true;
     while (!key.empty()) {
         auto decoded = unicode::decode_utf8(key);
-        if (!decoded) return false;
-        const char32_t c = decoded->code_point;
-        const bool allowed =
-            c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
-        if (!allowed) return false;
+        if (!decoded || !is_bare_key_char(decoded->code_point, first)) return false;
         key.remove_prefix(decoded->length);
         first = false;
     }
@@ -105,11 +110,6 @@ void TextOutput::floating(double d) {
         out[n++] = '0';
     }
     out_.advance(n);
-}
-
-void TextOutput::str(std::string_view text, bool ascii) {
-    ascii_ = ascii_ && ascii;
-    quoted(text);
 }
 
 void TextOutput::quoted(std::string_view text) {
@@ -150,8 +150,7 @@ void TextOutput::bytes(std::span<const std::uint8_t> bytes) {
 }
 
 void TextOutput::key(std::string_view text, bool ascii) {
-    ascii_ = ascii_ && ascii;
-    if (ascii ? is_bare_ascii_key(text) : is_bare_key(text)) {
+    if (ascii ? is_bare_ascii_key(text) : is_bare_key(text, encoding_)) {
         std::memcpy(out_.prepare(text.size() + 2), text.data(), text.size());
         out_.advance(text.size());
     } else {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "base/byte_buffer.hpp"
 
@@ -17,16 +18,27 @@ namespace dral_core {
 // on one line.
 inline constexpr std::size_t kMaxInlineItems = 8;
 
+// How the text, and every string and key handed to the writer, is encoded. Latin-1 lets a writer
+// fill a one-byte-per-character buffer that becomes the result as it is.
+enum class TextEncoding : bool { Utf8, Latin1 };
+
 class TextOutput {
 public:
-    explicit TextOutput(std::size_t indent) : indent_(indent) {}
+    explicit TextOutput(std::size_t indent, ByteBuffer buffer = {},
+                        TextEncoding encoding = TextEncoding::Utf8)
+        : out_(std::move(buffer)), indent_(indent), encoding_(encoding) {}
 
-    // The UTF-8 text written so far.
+    // The text written so far.
     std::string_view text() const {
         return {reinterpret_cast<const char*>(out_.data()), out_.size()};
     }
-    // Whether every string and key written so far was ASCII, and so the whole text is.
-    bool ascii() const { return ascii_; }
+    TextEncoding encoding() const { return encoding_; }
+    ByteBuffer& buffer() { return out_; }
+    // Goes on in `buffer`, which holds the text written so far in `encoding`.
+    void continue_in(ByteBuffer buffer, TextEncoding encoding) {
+        out_ = std::move(buffer);
+        encoding_ = encoding;
+    }
 
     void null() { literal("null"); }
     void boolean(bool b) { b ? literal("true") : literal("false"); }
@@ -34,8 +46,8 @@ public:
     // A zero gets a sign, so that it reads back as an Int rather than a UInt.
     void integer(std::int64_t i);
     void floating(double d);
-    // `text` is UTF-8, all ASCII when `ascii`.
-    void str(std::string_view text, bool ascii);
+    // `text` is in the output's encoding.
+    void str(std::string_view text) { quoted(text); }
     void bytes(std::span<const std::uint8_t> bytes);
 
     void empty_array() { literal("[]"); }
@@ -53,7 +65,8 @@ public:
         std::memset(out_.prepare(n), ' ', n);
         out_.advance(n);
     }
-    // An object key, bare when it reads back as itself, and the ": " after it.
+    // An object key, bare when it reads back as itself, and the ": " after it. `ascii` tells
+    // that the key is all ASCII.
     void key(std::string_view text, bool ascii);
     void end_item(bool last) { last ? literal("\n") : literal(",\n"); }
     void end_entry() { literal(";\n"); }
@@ -72,7 +85,7 @@ private:
 
     ByteBuffer out_;
     std::size_t indent_;
-    bool ascii_ = true;
+    TextEncoding encoding_;
 };
 
 }  // namespace dral_core

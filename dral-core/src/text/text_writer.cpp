@@ -43,7 +43,7 @@ bool write_flat(TextOutput& out, const Value& value) {
             out.floating(value.as_float());
             return true;
         case Kind::Str:
-            out.str(value.as_str(), is_ascii_text(value.as_str()));
+            out.str(value.as_str());
             return true;
         case Kind::Bytes:
             out.bytes(value.as_bytes());

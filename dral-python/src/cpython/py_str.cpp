@@ -34,7 +34,37 @@ PyObject* new_measured_str(const dral_core::Utf8Measure& measure, Fill fill) {
     return str;
 }
 
+// Fresh strs are the one kind the interpreter lets grow in place.
+template <Py_UCS4 kMaxChar>
+std::uint8_t* resize_narrow_str(void*& owner, std::uint8_t*, std::size_t, std::size_t size) {
+    auto* str = static_cast<PyObject*>(owner);
+    if (str == nullptr)
+        str = PyUnicode_New(static_cast<Py_ssize_t>(size), kMaxChar);
+    else if (PyUnicode_Resize(&str, static_cast<Py_ssize_t>(size)) < 0)
+        return nullptr;  // the str is kept as it was
+    owner = str;
+    return str ? PyUnicode_1BYTE_DATA(str) : nullptr;
+}
+
+void release_str(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
+
 }  // namespace
+
+const dral_core::ByteStorage kAsciiStrStorage{resize_narrow_str<0x7F>, release_str, 0, false,
+                                              nullptr};
+const dral_core::ByteStorage kLatin1StrStorage{resize_narrow_str<0xFF>, release_str, 0, false,
+                                               nullptr};
+
+PyObject* take_narrow_str(dral_core::ByteBuffer& buffer) {
+    const auto size = static_cast<Py_ssize_t>(buffer.size());
+    auto* str = static_cast<PyObject*>(buffer.take_owner());
+    if (str == nullptr) return PyUnicode_New(0, 0);
+    if (PyUnicode_Resize(&str, size) < 0) {
+        Py_DECREF(str);
+        return nullptr;
+    }
+    return str;
+}
 
 PyObject* new_utf8_str(std::string_view text) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());

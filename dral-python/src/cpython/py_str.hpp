@@ -1,4 +1,4 @@
-// Python str objects made straight from UTF-8 bytes.
+// Python str objects made straight from UTF-8 bytes, or written in place.
 #pragma once
 
 #include <Python.h>
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+
+#include "base/byte_buffer.hpp"
 
 namespace dral_python {
 
@@ -38,5 +40,14 @@ PyObject* new_utf8_str(std::string_view text);
 // whose widest has `max_char` (PyUnicode_MAX_CHAR_VALUE): decoded without measuring it first.
 PyObject* new_str_of_known_utf8(std::string_view text, std::size_t code_points,
                                 std::uint32_t max_char);
+
+// Storage that makes a ByteBuffer write straight into a str of one byte per character: ASCII, or
+// Latin-1 for text with a character past ASCII. What is written must be of that range.
+extern const dral_core::ByteStorage kAsciiStrStorage;
+extern const dral_core::ByteStorage kLatin1StrStorage;
+
+// The str a buffer on one of those storages has written, cut to its size; the buffer is left
+// empty. nullptr with MemoryError set.
+PyObject* take_narrow_str(dral_core::ByteBuffer& buffer);
 
 }  // namespace dral_python

@@ -10,12 +10,14 @@
 #include "convert/convert.hpp"
 #include "cpython/py_long.hpp"
 #include "cpython/py_str.hpp"
+#include "encoding/utf8.hpp"
 #include "text/text.hpp"
 #include "text/text_output.hpp"
 
 namespace dral_python {
 namespace {
 
+using dral_core::TextEncoding;
 using dral_core::TextOutput;
 
 // Writes exactly the objects the reference conversion accepts, as the writer of Value trees lays
@@ -23,7 +25,10 @@ using dral_core::TextOutput;
 // of its own, bounded as the conversion bounds it, so no object can exhaust the native stack.
 class PyTextWriter {
 public:
-    explicit PyTextWriter(std::size_t indent) : out_(indent) {}
+    // The text starts in a str of its own: while every string is ASCII or Latin-1, it is
+    // written where it will be returned. A string wider than that moves it to UTF-8.
+    explicit PyTextWriter(std::size_t indent)
+        : out_(indent, dral_core::ByteBuffer(kAsciiStrStorage), TextEncoding::Latin1) {}
 
     bool write(PyObject* root) {
         Flat flat = write_flat(root);
@@ -59,8 +64,8 @@ public:
     }
 
     // The text written, as a new str.
-    PyObject* to_str() const {
-        if (out_.ascii()) return new_ascii_str(out_.text());
+    PyObject* to_str() {
+        if (out_.encoding() == TextEncoding::Latin1) return take_narrow_str(out_.buffer());
         return new_str_of_known_utf8(out_.text(), out_.text().size() - extra_bytes_, max_char_);
     }
 
@@ -102,16 +107,59 @@ private:
     }
 
     bool write_str(PyObject* object) {
-        auto text = utf8_of(object);
+        auto text = text_of(object);
         if (!text) return false;
-        bool ascii = PyUnicode_IS_ASCII(object);
-        if (!ascii) count_wide(object, *text);
-        out_.str(*text, ascii);
+        out_.str(*text);
         return true;
     }
 
-    // What the final str needs to know of the text that is not ASCII: how many bytes of its
-    // UTF-8 are not characters of their own, and the widest str it came from.
+    static std::string_view ascii_of(PyObject* str) {
+        return {static_cast<const char*>(PyUnicode_DATA(str)),
+                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
+    }
+
+    // The text of a str in the output's encoding, which is first widened when the str does not
+    // fit it.
+    std::optional<std::string_view> text_of(PyObject* str) {
+        if (PyUnicode_IS_ASCII(str)) return ascii_of(str);
+        if (out_.encoding() == TextEncoding::Latin1) {
+            if (PyUnicode_KIND(str) == PyUnicode_1BYTE_KIND) {
+                std::string_view latin1 = ascii_of(str);
+                if (&out_.buffer().storage() == &kAsciiStrStorage && !is_ascii(latin1))
+                    move_text(kLatin1StrStorage, TextEncoding::Latin1);
+                return latin1;
+            }
+            move_text(dral_core::kHeapStorage, TextEncoding::Utf8);
+        }
+        auto utf8 = utf8_of(str);
+        if (!utf8) return std::nullopt;
+        count_wide(str, *utf8);
+        return utf8;
+    }
+
+    static bool is_ascii(std::string_view text) {
+        return dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+
+    // Moves the Latin-1 text written so far into a buffer on `storage`, as `encoding` has it.
+    void move_text(const dral_core::ByteStorage& storage, TextEncoding encoding) {
+        std::string_view text = out_.text();
+        const auto* latin1 = reinterpret_cast<const std::uint8_t*>(text.data());
+        dral_core::ByteBuffer moved(storage);
+        // UTF-8 takes at most two bytes for a Latin-1 character.
+        moved.reserve(2 * out_.buffer().capacity());
+        if (encoding == TextEncoding::Latin1) {
+            moved.append(latin1, text.size());
+        } else {
+            std::size_t size = dral_core::latin1_to_utf8(latin1, text.size(), moved.data());
+            moved.advance(size);
+            extra_bytes_ += size - text.size();
+        }
+        out_.continue_in(std::move(moved), encoding);
+    }
+
+    // What the final str needs to know of UTF-8 text that is not ASCII: how many of its bytes
+    // are not characters of their own, and the widest str it came from.
     void count_wide(PyObject* str, std::string_view utf8) {
         extra_bytes_ += utf8.size() - static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
         max_char_ = std::max<std::uint32_t>(max_char_, PyUnicode_MAX_CHAR_VALUE(str));
@@ -168,11 +216,9 @@ private:
 
     bool write_key(PyObject* key) {
         if (!PyUnicode_Check(key)) return false;
-        auto text = utf8_of(key);
+        auto text = text_of(key);
         if (!text) return false;
-        bool ascii = PyUnicode_IS_ASCII(key);
-        if (!ascii) count_wide(key, *text);
-        out_.key(*text, ascii);
+        out_.key(*text, PyUnicode_IS_ASCII(key));
         return true;
     }
 
