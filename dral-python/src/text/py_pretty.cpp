@@ -28,7 +28,10 @@ public:
     // The text starts in a str of its own: while every string is ASCII or Latin-1, it is
     // written where it will be returned. A string wider than that moves it to UTF-8.
     explicit PyTextWriter(std::size_t indent)
-        : out_(indent, dral_core::ByteBuffer(kAsciiStrStorage), TextEncoding::Latin1) {}
+        : out_(indent, dral_core::ByteBuffer(kAsciiStrStorage), TextEncoding::Latin1) {
+        // A small document's text fits at once: growing a small str copies it every time.
+        out_.buffer().reserve(kFirstCapacity);
+    }
 
     bool write(PyObject* root) {
         Flat flat = write_flat(root);
@@ -70,6 +73,9 @@ public:
     }
 
 private:
+    // The most that still takes one block of the interpreter's small-object allocator.
+    static constexpr std::size_t kFirstCapacity = 448;
+
     enum class Flat { Written, Block, Failed };
 
     struct Open {
