@@ -51,18 +51,22 @@ def test_repeated_calls_do_not_grow_memory():
     document = _document()
     data = dral.dumps(document, dedup=True)
     broken = data[:-40]
+    text = dral.pretty_print(document)
 
     def failing():
-        for call in (lambda: dral.loads(broken), lambda: dral.dumps([document, {1}])):
+        calls = (lambda: dral.loads(broken), lambda: dral.dumps([document, {1}]),
+                 lambda: dral.parse_text(text[:-40]), lambda: dral.pretty_print([document, {1}]))
+        for call in calls:
             try:
                 call()
-            except (dral.DralDecodeError, dral.DralTypeError):
+            except (dral.DralDecodeError, dral.DralTypeError, ValueError):
                 pass
 
     for action in (
         lambda: dral.loads(dral.dumps(document)),
         lambda: dral.loads(data),
         lambda: dral.DralDecoder(data).decode_all(),
+        lambda: dral.parse_text(dral.pretty_print(document)),
         failing,
     ):
         assert traced_growth(action) < 256 * 1024

@@ -20,10 +20,10 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "base/error.hpp"
 #include "base/nesting.hpp"
+#include "base/small_stack.hpp"
 #include "encoding/utf8.hpp"
 #include "text/text_parser.hpp"
 
@@ -133,7 +133,7 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
         typename Sink::Key key;  // of the object entry whose value is being read
         bool is_object;
     };
-    std::vector<Open> open;
+    SmallStack<Open, 16> open;
     Node node;
     bool blanks_skipped = false;  // the blanks before the value to read are behind the reader
     for (;;) {

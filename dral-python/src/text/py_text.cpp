@@ -24,11 +24,12 @@ public:
     using Key = PyRef;
     using Frame = std::size_t;  // where the container's items start on the stack
 
-    PyTextSink() = default;
+    PyTextSink() { pending_.swap(spare_stack()); }
     PyTextSink(const PyTextSink&) = delete;
     PyTextSink& operator=(const PyTextSink&) = delete;
     ~PyTextSink() {
-        for (PyObject* object : pending_) Py_DECREF(object);
+        release_from(0);
+        if (pending_.capacity() <= kLargestSpareStack) pending_.swap(spare_stack());
     }
 
     PyRef str(std::string_view text, bool ascii) {
@@ -75,6 +76,14 @@ public:
     }
 
 private:
+    static constexpr std::size_t kLargestSpareStack = 1u << 16;  // entries
+
+    // The stack of the last parse, kept for the next one, so that a small document allocates
+    // nothing for it. Callers hold the interpreter lock, and no Python code runs while parsing.
+    static std::vector<PyObject*>& spare_stack() {
+        static auto& spare = *new std::vector<PyObject*>();
+        return spare;
+    }
     static PyObject* decode(std::string_view text) { return new_utf8_str(text); }
     // The reference moves to the stack only once the stack has room for it.
     void push(PyRef& object) {
