@@ -119,7 +119,8 @@ private:
         return true;
     }
 
-    static std::string_view ascii_of(PyObject* str) {
+    // The characters of a str of one byte per character (ASCII or Latin-1), as they are stored.
+    static std::string_view one_byte_text(PyObject* str) {
         return {static_cast<const char*>(PyUnicode_DATA(str)),
                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
     }
@@ -127,10 +128,10 @@ private:
     // The text of a str in the output's encoding, which is first widened when the str does not
     // fit it.
     std::optional<std::string_view> text_of(PyObject* str) {
-        if (PyUnicode_IS_ASCII(str)) return ascii_of(str);
+        if (PyUnicode_IS_ASCII(str)) return one_byte_text(str);
         if (out_.encoding() == TextEncoding::Latin1) {
             if (PyUnicode_KIND(str) == PyUnicode_1BYTE_KIND) {
-                std::string_view latin1 = ascii_of(str);
+                std::string_view latin1 = one_byte_text(str);
                 if (&out_.buffer().storage() == &kAsciiStrStorage && !is_ascii(latin1))
                     move_text(kLatin1StrStorage, TextEncoding::Latin1);
                 return latin1;
