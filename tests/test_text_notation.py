@@ -36,7 +36,8 @@ INF = float("inf")
         ("[1 2 3]", [1, 2, 3]), ("[1, 2; 3]", [1, 2, 3]), ("[1, 2,]", [1, 2]), ("[]", []),
         ("[1, [2, 3]; {x: 1;},]", [1, [2, 3], {"x": 1}]),
         ("{a: 1; b: [1 2 3]; a: null;}", {"a": None, "b": [1, 2, 3]}),
-        ('{"b c": 1;}', {"b c": 1}), ("{}", {}), ("{ }", {}), ("{null: 1; é1: 2; _: 3;}", {"null": 1, "é1": 2, "_": 3}),
+        ('{"b c": 1;}', {"b c": 1}), ("{a:1;b :2;c:\t3;d:  4;e:/* c */5;f\n:6;aé:7;}", dict(zip("abcdef", range(1, 7)), aé=7)),
+        ("{}", {}), ("{ }", {}), ("{null: 1; é1: 2; _: 3;}", {"null": 1, "é1": 2, "_": 3}),
         ("[1,\n  2,\n]", [1, 2]), ("[1,\n// c\n  2,\n\t3;\n 4,\r\n5]", [1, 2, 3, 4, 5]),
         ("[1,\n" + " " * 19 + "-2.5,\n/* c */]", [1, -2.5]), ("{a: 1;\n  b: 2;\n}", {"a": 1, "b": 2}),
         ("{a: 1;\n  // c\n  b: 2;\r\n\tc: 3;\n}", {"a": 1, "b": 2, "c": 3}),
@@ -235,6 +236,34 @@ def test_deep_text_raises_value_error(text):
 @given(WITH_NAN, st.integers(0, 8))
 def test_pretty_print_round_trips(value, indent):
     assert same(dral.parse_text(dral.pretty_print(value, indent=indent)), value)
+
+
+# The reader expects each item to be indented like the last item of its depth. Indentation that
+# breaks the pattern must read the same: widths either side of the reader's 16-byte look-ahead,
+# and blanks or comments after the spaces.
+LINE_STARTS = st.tuples(st.sampled_from([0, 1, 2, 7, 14, 15, 16, 17, 40]),
+                        st.sampled_from(["", "", "\t", " \t", "/* c */ ", "\r"]))
+
+
+@given(WITH_NAN, st.integers(0, 4), st.data())
+def test_any_indentation_reads_the_same(value, indent, data):
+    lines = dral.pretty_print(value, indent=indent).split("\n")
+    starts = data.draw(st.lists(LINE_STARTS, min_size=len(lines), max_size=len(lines)))
+    text = "\n".join(" " * width + blank + line.lstrip(" ") for (width, blank), line in zip(starts, lines))
+    assert same(dral.parse_text(text), value)
+
+
+def test_indentation_past_the_deepest_remembered_depth_reads_the_same():
+    value = {"a": 1, "b": [1, 2]}
+    for depth in range(48):
+        value = [value, depth] if depth % 2 else {"x": value, "y": [depth, None]}
+    text = dral.pretty_print(value)
+    assert same(dral.parse_text(text), value)
+    # Every line one space less deep than written, then every other line three more.
+    shifted = [line[1:] if line.startswith(" ") else line for line in text.split("\n")]
+    assert same(dral.parse_text("\n".join(shifted)), value)
+    jagged = [("   " if i % 2 else "") + line for i, line in enumerate(shifted)]
+    assert same(dral.parse_text("\n".join(jagged)), value)
 
 
 @pytest.mark.skipif(not FILES, reason=f"no corpus at {CORPUS}")

@@ -2,6 +2,7 @@
 // text_parser_tree.hpp; `parse` in text.hpp is the entry point for Value trees.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -10,6 +11,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/error.hpp"
 #include "encoding/float_text.hpp"
@@ -39,6 +44,15 @@ inline constexpr std::array<bool, 256> kAsciiNameChars = [] {
     return table;
 }();
 inline bool is_ascii_name_char(unsigned char byte) { return kAsciiNameChars[byte]; }
+// Where the ASCII name characters from `p` on end.
+inline const char* ascii_name_end(const char* p, const char* end) {
+    while (p < end && is_ascii_name_char(static_cast<unsigned char>(*p))) ++p;
+    return p;
+}
+
+// Where the plain run of a string body that starts at `from` ends: at the first double quote or
+// backslash, or at the end of `text`.
+std::size_t plain_run_end(std::string_view text, std::size_t from);
 
 // The error for input that is not UTF-8, at the first bad byte.
 [[gnu::cold]] DralError invalid_utf8_error(std::string_view text);
@@ -49,11 +63,37 @@ public:
     // checks; parse_valid_document trusts its caller); a stray byte is still read safely.
     Parser(std::string_view input, bool ascii) : input_(input), ascii_input_(ascii) {}
 
-    // The body of a quoted string, escapes resolved. The view points into the input when the body
-    // has no escape, else into a buffer of the reader that the next string read reuses.
+    // The body of the quoted string that starts here, at its '"', escapes resolved. The view
+    // points into the input when the body has no escape, else into a buffer of the reader that
+    // the next string read reuses.
     Result<std::string_view> parse_quoted_string();
+    // The same, inline and without a Result, for a body without escape, which most are; for any
+    // other returns false and consumes nothing.
+    [[gnu::always_inline]] bool read_plain_string(std::string_view& body) {
+        const std::size_t start = pos_ + 1;
+        const std::size_t run_end = plain_run_end(input_, start);
+        if (run_end >= input_.size() || input_[run_end] != '"') return false;
+        body = std::string_view(input_.data() + start, run_end - start);
+        pos_ = run_end + 1;
+        return true;
+    }
     // An object key, quoted or bare, and the ':' after it; the view lives as long as a string's.
     Result<std::string_view> parse_key();
+    // The same, inline and without a Result, for a bare ASCII key with the ':' right after it,
+    // which the writer's keys mostly are, and the one space the writer puts after the ':'; for
+    // any other key returns false and consumes nothing.
+    [[gnu::always_inline]] bool read_usual_key(std::string_view& key) {
+        const char* const begin = input_.data() + pos_;
+        const char* const end = input_.data() + input_.size();
+        if (begin == end || !is_ascii_name_start(static_cast<unsigned char>(*begin))) return false;
+        const char* const name_end = ascii_name_end(begin + 1, end);
+        if (name_end == end || *name_end != ':') return false;
+        key = std::string_view(begin, static_cast<std::size_t>(name_end - begin));
+        const char* next = name_end + 1;
+        if (next < end && *next == ' ') ++next;
+        pos_ = static_cast<std::size_t>(next - input_.data());
+        return true;
+    }
     // An integer or a float, however unusual, with any type annotation after it.
     Result<TextNumber> parse_number();
     // The usual forms of a number, inline and without a Result: digits, a fraction, an exponent
@@ -70,8 +110,9 @@ public:
         consume_bytes(length);
         skip_type_annotation();
     }
-    // Consumes a `::name` that starts exactly here; the name is thrown away.
-    void skip_type_annotation() {
+    // Consumes a `::name` that starts exactly here; the name is thrown away. Inline: it follows
+    // every scalar, and is almost never there.
+    [[gnu::always_inline]] void skip_type_annotation() {
         if (starts_with("::")) [[unlikely]] {
             consume_bytes(2);
             skip_name_chars();
@@ -96,11 +137,28 @@ public:
     }
     // Consumes `separator`, a line break and the next line's indentation, the writer's own
     // layout between items, all at once; anything else is left for the general path.
-    bool skip_separator_and_line_break(char separator) {
-        if (input_.size() - pos_ < 2 || input_[pos_] != separator || input_[pos_ + 1] != '\n')
-            return false;
+    // `indent` is the indentation last read at the same depth, which the writer gives every item
+    // there. A guess confirmed by comparing bytes moves the reader by a known width, so that its
+    // position does not wait for a load of the indentation; a wrong guess is replaced.
+    bool skip_separator_and_line_break(char separator, std::uint32_t& indent) {
+        const std::size_t left = input_.size() - pos_;
+        if (left < 2 || input_[pos_] != separator || input_[pos_ + 1] != '\n') return false;
         pos_ += 2;
+#if defined(__SSE2__)
+        if (indent < kIndentGuessBytes && left - 2 >= kIndentGuessBytes) {
+            const __m128i bytes =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(input_.data() + pos_));
+            const unsigned spaces =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
+            if ((spaces & ((2u << indent) - 1)) == (1u << indent) - 1) {
+                pos_ += indent;
+                return true;
+            }
+        }
+#endif
+        const std::size_t start = pos_;
         skip_spaces();
+        indent = static_cast<std::uint32_t>(std::min<std::size_t>(pos_ - start, kIndentGuessBytes));
         return true;
     }
     // After the top-level value: one optional ';', then nothing but blanks and comments.
@@ -141,6 +199,8 @@ public:
     [[gnu::cold]] DralError unexpected_character() const;
 
 private:
+    // An indentation is guessed within one 16-byte comparison; wider ones are always measured.
+    static constexpr std::size_t kIndentGuessBytes = 16;
     // No number of this many decimal digits overflows 64 bits.
     static constexpr std::size_t kSafeDigits = 19;
     static constexpr std::uint64_t kInt64MinMagnitude = std::uint64_t{1} << 63;

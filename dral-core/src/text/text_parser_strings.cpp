@@ -11,11 +11,8 @@
 #include "text/text_parser.hpp"
 
 namespace dral_core {
-namespace {
 
-// Where the plain run of a string body that starts at `from` ends: at the first double quote or
-// backslash, or at the end of `text`. Sixteen bytes at a time: most bodies are short, and two
-// memchr calls cost more than the scan itself.
+// Sixteen bytes at a time: most bodies are short, and two memchr calls cost more than the scan.
 std::size_t plain_run_end(std::string_view text, std::size_t from) {
     const char* const data = text.data();
     std::size_t i = from;
@@ -33,17 +30,10 @@ std::size_t plain_run_end(std::string_view text, std::size_t from) {
     return text.size();
 }
 
-}  // namespace
-
 Result<std::string_view> Parser::parse_quoted_string() {
-    DRAL_TRY(expect('"'));
-    // Most bodies have no escape: they are read in place, without a copy.
-    const std::size_t start = pos_;
-    const std::size_t run_end = plain_run_end(input_, start);
-    if (run_end < input_.size() && input_[run_end] == '"') [[likely]] {
-        consume_bytes(run_end + 1 - start);
-        return input_.substr(start, run_end - start);
-    }
+    if (std::string_view body; read_plain_string(body)) [[likely]]
+        return body;
+    consume_bytes(1);
     return parse_escaped_string();
 }
 
@@ -99,8 +89,7 @@ Result<std::string_view> Parser::parse_key() {
         // ASCII names are the common case; the Unicode tables are only needed past them.
         if (!is_ascii_name_start(first)) return fail(error_here("expected identifier"));
         const char* const end = input_.data() + input_.size();
-        const char* p = input_.data() + pos_ + 1;
-        while (p < end && is_ascii_name_char(static_cast<unsigned char>(*p))) ++p;
+        const char* const p = ascii_name_end(input_.data() + pos_ + 1, end);
         pos_ = static_cast<std::size_t>(p - input_.data());
         if (p < end && static_cast<unsigned char>(*p) >= 0x80) skip_name_chars();
     } else {

@@ -16,6 +16,8 @@
 // default-constructed Node, which such a sink must report as failed.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -62,42 +64,49 @@ template <class Sink>
     return node;
 }
 
-// Inlined into scalar, the usual forms without a Result: that costs more than reading them.
-template <class Sink>
-[[gnu::always_inline]] inline Result<typename Sink::Node> number(Parser& parser, Sink& sink) {
-    if (typename Sink::Node node; parser.read_usual_number(NumberNode<Sink>{sink, node})) [[likely]]
-        return node;
-    return unusual_number(parser, sink);
-}
-
 template <class Sink>
 Result<typename Sink::Node> keyword(Parser& parser, std::size_t length, typename Sink::Node node) {
     parser.finish_keyword(length);
     return node;
 }
 
-// Any value but an array or an object.
+// A string without escape, null, true or false, inline like the usual numbers; false for any
+// other text, which is left unread for scalar.
+template <class Sink>
+[[gnu::always_inline]] inline bool usual_scalar(Parser& parser, Sink& sink, char next,
+                                                typename Sink::Node& node) {
+    if (std::string_view text; next == '"' && parser.read_plain_string(text)) {
+        parser.skip_type_annotation();
+        node = sink.str(text, parser.is_ascii_text(text));
+    } else if (next == 'n' && parser.starts_with("null")) {
+        parser.finish_keyword(4);
+        node = sink.null();
+    } else if (next == 't' && parser.starts_with("true")) {
+        parser.finish_keyword(4);
+        node = sink.boolean(true);
+    } else if (next == 'f' && parser.starts_with("false")) {
+        parser.finish_keyword(5);
+        node = sink.boolean(false);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Any value that `value` does not read inline: a number of an unusual form, a string with
+// escapes, a bytes literal, NaN, inf, -inf, or a character no value starts with.
 template <class Sink>
 Result<typename Sink::Node> scalar(Parser& parser, Sink& sink) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     if (parser.at_end()) return fail(parser.error_here("unexpected end of input"));
     const char next = parser.next_byte();
-    if (next == '+' || (next >= '0' && next <= '9')) return number(parser, sink);
+    if (next == '+' || (next >= '0' && next <= '9')) return unusual_number(parser, sink);
     switch (next) {
         case '"': {
             DRAL_ASSIGN_OR_RETURN(const std::string_view text, parser.parse_quoted_string());
             parser.skip_type_annotation();
             return sink.str(text, parser.is_ascii_text(text));
         }
-        case 'n':
-            if (parser.starts_with("null")) return keyword<Sink>(parser, 4, sink.null());
-            break;
-        case 't':
-            if (parser.starts_with("true")) return keyword<Sink>(parser, 4, sink.boolean(true));
-            break;
-        case 'f':
-            if (parser.starts_with("false")) return keyword<Sink>(parser, 5, sink.boolean(false));
-            break;
         case 'N':
             if (parser.starts_with("NaN"))
                 return keyword<Sink>(parser, 3,
@@ -108,7 +117,7 @@ Result<typename Sink::Node> scalar(Parser& parser, Sink& sink) {
             break;
         case '-':
             if (parser.starts_with("-inf")) return keyword<Sink>(parser, 4, sink.floating(-kInf));
-            return number(parser, sink);
+            return unusual_number(parser, sink);
         case 'b':
             if (parser.starts_with("b64#")) {
                 DRAL_ASSIGN_OR_RETURN(Bytes bytes, parser.parse_bytes());
@@ -134,6 +143,9 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
         bool is_object;
     };
     SmallStack<Open, 16> open;
+    // The indentation of the items' lines at each depth, as last read: the writer indents all
+    // items of a depth alike. The deepest slot serves every depth past it.
+    std::array<std::uint32_t, 32> indents{};
     Node node;
     bool blanks_skipped = false;  // the blanks before the value to read are behind the reader
     for (;;) {
@@ -151,9 +163,12 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
             open.push_back(
                 Open{is_object ? sink.begin_object() : sink.begin_array(), {}, is_object});
         } else {
-            // Numbers fill the largest documents; they skip the call into scalar.
-            if (!((next >= '0' && next <= '9') || next == '-') ||
-                !parser.read_usual_number(NumberNode<Sink>{sink, node})) {
+            // Numbers, strings and keywords fill the largest documents; they skip the call into
+            // scalar.
+            const bool read = (next >= '0' && next <= '9') || next == '-' || next == '+'
+                                  ? parser.read_usual_number(NumberNode<Sink>{sink, node})
+                                  : usual_scalar(parser, sink, next, node);
+            if (!read) {
                 DRAL_ASSIGN_OR_RETURN(node, scalar(parser, sink));
             }
             if (open.empty() || sink.failed(node)) return node;
@@ -164,13 +179,15 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
         for (;;) {
             Open& top = open.back();
             if (have_value) {
+                std::uint32_t& indent = indents[std::min(open.size(), indents.size()) - 1];
                 if (top.is_object) {
                     if (!sink.add_entry(top.frame, std::move(top.key), std::move(node)))
                         return Node();
-                    if (!parser.skip_separator_and_line_break(';')) DRAL_TRY(parser.expect(';'));
+                    if (!parser.skip_separator_and_line_break(';', indent))
+                        DRAL_TRY(parser.expect(';'));
                 } else {
                     if (!sink.add_item(top.frame, std::move(node))) return Node();
-                    if (!parser.skip_separator_and_line_break(',')) {
+                    if (!parser.skip_separator_and_line_break(',', indent)) {
                         parser.skip_whitespace_and_comments();
                         if (!parser.consume_if(',')) parser.consume_if(';');
                     }
@@ -179,7 +196,10 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
             parser.skip_whitespace_and_comments();
             if (!parser.consume_if(top.is_object ? '}' : ']')) {
                 if (top.is_object) {
-                    DRAL_ASSIGN_OR_RETURN(const std::string_view key, parser.parse_key());
+                    std::string_view key;
+                    if (!parser.read_usual_key(key)) {
+                        DRAL_ASSIGN_OR_RETURN(key, parser.parse_key());
+                    }
                     top.key = sink.key(key, parser.is_ascii_text(key));
                     if (sink.failed(top.key)) return Node();
                 } else {
