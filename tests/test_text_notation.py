@@ -6,6 +6,7 @@ import json
 import math
 import os
 import pathlib
+import re
 
 import pytest
 from hypothesis import given
@@ -238,18 +239,23 @@ def test_pretty_print_round_trips(value, indent):
     assert same(dral.parse_text(dral.pretty_print(value, indent=indent)), value)
 
 
-# The reader expects each item to be indented like the last item of its depth. Indentation that
-# breaks the pattern must read the same: widths either side of the reader's 16-byte look-ahead,
-# and blanks or comments after the spaces.
+# The reader expects each item to be indented like the last item of its depth, and a bare key
+# to be followed by ':' and one space. Layout that breaks the pattern must read the same:
+# widths either side of the reader's 16-byte look-ahead, blanks or comments after the spaces,
+# blanks around the ':'.
 LINE_STARTS = st.tuples(st.sampled_from([0, 1, 2, 7, 14, 15, 16, 17, 40]),
                         st.sampled_from(["", "", "\t", " \t", "/* c */ ", "\r"]))
+COLONS = st.sampled_from([": ", ": ", ":", " : ", ":\t", ":  ", ": /* c */"])
+BARE_KEY = re.compile(r"^([A-Za-z_][A-Za-z0-9_]*): ")
 
 
 @given(WITH_NAN, st.integers(0, 4), st.data())
-def test_any_indentation_reads_the_same(value, indent, data):
-    lines = dral.pretty_print(value, indent=indent).split("\n")
+def test_any_layout_reads_the_same(value, indent, data):
+    lines = [line.lstrip(" ") for line in dral.pretty_print(value, indent=indent).split("\n")]
     starts = data.draw(st.lists(LINE_STARTS, min_size=len(lines), max_size=len(lines)))
-    text = "\n".join(" " * width + blank + line.lstrip(" ") for (width, blank), line in zip(starts, lines))
+    colons = data.draw(st.lists(COLONS, min_size=len(lines), max_size=len(lines)))
+    text = "\n".join(" " * width + blank + BARE_KEY.sub(lambda m: m[1] + colon, line, count=1)
+                     for (width, blank), colon, line in zip(starts, colons, lines))
     assert same(dral.parse_text(text), value)
 
 
