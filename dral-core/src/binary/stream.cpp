@@ -14,9 +14,8 @@ std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t pa
 }
 
 void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum) {
-    std::uint8_t payload[kChecksumSize];
-    store_u64_le(payload, stream_checksum);
-    std::size_t n = write_block_header(out, BlockType::End, kChecksumSize, xxh64(payload));
+    std::size_t n =
+        write_block_header(out, BlockType::End, kChecksumSize, xxh64_of_u64(stream_checksum));
     store_u64_le(out + n, stream_checksum);
 }
 

@@ -27,6 +27,12 @@ std::uint64_t xxh64(std::span<const std::uint8_t> bytes) {
     return XXH64_digest(&state);
 }
 
+std::uint64_t xxh64_of_u64(std::uint64_t value) {
+    std::uint8_t bytes[sizeof value];
+    store_u64_le(bytes, value);
+    return XXH64(bytes, sizeof bytes, 0);
+}
+
 Xxh64Stream::Xxh64Stream() { XXH64_reset(state_of(state_), 0); }
 
 void Xxh64Stream::update(std::span<const std::uint8_t> bytes) {
