@@ -54,6 +54,11 @@ bool compression_argument(const Signature& signature, int index, PyObject* value
 
 // Parses `compression`, `dedup`, `sort_keys` starting at `first` of the parsed arguments.
 bool encode_options(const Signature& signature, PyObject** args, int first, EncodeOptions& out) {
+    // Most calls give no option, and `out` holds the defaults.
+    const bool none_given =
+        args[first] == nullptr && args[first + 1] == nullptr && args[first + 2] == nullptr;
+    if (none_given) [[likely]]
+        return true;
     if (!compression_argument(signature, first, args[first])) return false;
     out.compression = args[first];
     auto dedup = bool_argument(signature, first + 1, args[first + 1], false);

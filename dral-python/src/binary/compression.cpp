@@ -4,8 +4,7 @@ namespace dral_python {
 
 using dral_core::CompressionType;
 
-std::optional<CompressionType> lookup_compression(PyObject* name) {
-    if (name == nullptr || name == Py_None) return CompressionType::None;
+std::optional<CompressionType> lookup_named_compression(PyObject* name) {
     static constexpr std::pair<const char*, CompressionType> kNames[] = {
         {"none", CompressionType::None},
         {"zstd", CompressionType::Zstd},
