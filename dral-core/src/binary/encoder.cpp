@@ -161,20 +161,32 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
 }
 
 std::size_t Encoder::finish_in_place() {
-    if (block_.empty() || has_dictionary() || block_.storage().front < kMaxBlockHeaderSize)
-        return 0;
-    std::size_t size = block_.size();
+    const std::size_t front = block_.storage().front;
+    if (block_.empty() || has_dictionary() || front == 0) return 0;
+    const std::size_t size = block_.size();
     std::uint8_t header[kMaxBlockHeaderSize];
-    std::size_t header_size = write_block_header(header, BlockType::Data, size, block_checksum());
-    block_.reserve(size + kEndBlockSize);
-    std::uint8_t* stream = block_.data() - kMaxBlockHeaderSize;
-    std::memcpy(stream, header, header_size);
-    Xxh64Stream stream_checksum;
-    stream_checksum.update({stream, header_size});
-    // The payload moves down next to its header.
-    std::uint8_t* payload = stream + header_size;
-    move_and_hash(payload, block_.span(), stream_checksum);
-    write_end_block(payload + size, stream_checksum.digest());
+    const std::size_t header_size =
+        write_block_header(header, BlockType::Data, size, block_checksum());
+    // A header longer than the room in front lifts the payload by the difference.
+    const std::size_t lift = header_size > front ? header_size - front : 0;
+    block_.reserve(size + lift + kEndBlockSize);
+    std::uint8_t* const data = block_.data();
+    std::uint8_t* const stream = data - front;
+    std::uint8_t* const payload = stream + header_size;
+    std::uint64_t stream_checksum;
+    if (payload < data) {
+        // The payload moves down next to its header.
+        std::memcpy(stream, header, header_size);
+        Xxh64Stream checksum;
+        checksum.update({stream, header_size});
+        move_and_hash(payload, {data, size}, checksum);
+        stream_checksum = checksum.digest();
+    } else {
+        if (payload > data) std::memmove(payload, data, size);
+        std::memcpy(stream, header, header_size);
+        stream_checksum = xxh64({stream, header_size + size});
+    }
+    write_end_block(payload + size, stream_checksum);
     return header_size + size + kEndBlockSize;
 }
 

@@ -74,10 +74,11 @@ public:
         return out;
     }
 
-    // The same stream laid out inside the block buffer itself, starting kMaxBlockHeaderSize
-    // bytes before its data (the buffer's storage must keep that much room in front), so that a
-    // large stream is never held twice. Returns the stream's size, or 0 when that is not
-    // possible (a dictionary block must come first, or nothing was encoded): use finish_into.
+    // The same stream laid out inside the block buffer itself, starting where the room its
+    // storage keeps in front of the data starts, so that a large stream is never held twice. The
+    // payload stays where it is when its header fills that room exactly, and moves otherwise.
+    // Returns the stream's size, or 0 when that is not possible (a dictionary block must come
+    // first, nothing was encoded, or the storage keeps no room in front): use finish_into.
     std::size_t finish_in_place();
 
     // Back to the state of a new encoder, keeping its memory.

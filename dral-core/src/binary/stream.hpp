@@ -18,6 +18,11 @@ inline constexpr std::size_t kEndBlockSize = 19;
 inline constexpr std::size_t kChecksumSize = 8;
 inline constexpr std::size_t kMaxBlockHeaderSize = 1 + kMaxVarintBytes + 1 + kChecksumSize;
 
+// The length of the header of an uncompressed block of `payload_length` bytes.
+constexpr std::size_t block_header_size(std::size_t payload_length) {
+    return 1 + varint_size(payload_length) + 1 + kChecksumSize;
+}
+
 // The header of an uncompressed block; returns its length.
 std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
                                std::uint64_t payload_checksum);

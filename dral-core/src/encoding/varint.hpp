@@ -32,6 +32,13 @@ inline std::int64_t zigzag_decode(std::uint64_t u) {
     return static_cast<std::int64_t>((u >> 1) ^ (~(u & 1) + 1));
 }
 
+// The length of the varint of `value`.
+constexpr std::size_t varint_size(std::uint64_t value) {
+    std::size_t n = 1;
+    for (; value >= 0x80; value >>= 7) ++n;
+    return n;
+}
+
 // Writes the varint at `out` (room for kMaxVarintBytes) and returns its length.
 inline std::size_t write_varint(std::uint8_t* out, std::uint64_t value) {
     std::size_t n = 0;

@@ -259,8 +259,11 @@ std::uint8_t* resize_bytes(void*& owner, std::uint8_t*, std::size_t, std::size_t
 
 void release_bytes(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
 
-constexpr dral_core::ByteStorage kBytesStorage{
-    resize_bytes, release_bytes, dral_core::kMaxBlockHeaderSize, true, grow_like_last_large_stream};
+// The room in front is the header of a payload of 2 MiB to 256 MiB: such a stream is finished
+// without moving its payload. Others move it by a byte or two.
+constexpr dral_core::ByteStorage kBytesStorage{resize_bytes, release_bytes,
+                                               dral_core::block_header_size(std::size_t{2} << 20),
+                                               true, grow_like_last_large_stream};
 
 // Never destroyed: a bytes object must not be released after the interpreter is gone.
 struct SharedOneShot {
