@@ -67,6 +67,9 @@ public:
     // points into the input when the body has no escape, else into a buffer of the reader that
     // the next string read reuses.
     Result<std::string_view> parse_quoted_string();
+    // The same for a body that read_plain_string refused (an escape, or no closing quote), read
+    // into the scratch buffer.
+    Result<std::string_view> parse_escaped_string();
     // The same, inline and without a Result, for a body without escape, which most are; for any
     // other returns false and consumes nothing.
     [[gnu::always_inline]] bool read_plain_string(std::string_view& body) {
@@ -231,8 +234,6 @@ private:
     // Consumes one character; at end of input returns nothing and changes nothing.
     std::optional<char32_t> advance();
     [[gnu::cold]] Status expect_failed(char expected);
-    // A string body that holds an escape, read from its start into the scratch buffer.
-    Result<std::string_view> parse_escaped_string();
     // A float whose sign ends at `digits_start`; the number's text ends at `end`.
     Result<TextNumber> parse_float_text(std::size_t start, std::size_t digits_start,
                                         std::size_t end, bool negative);

@@ -33,11 +33,11 @@ std::size_t plain_run_end(std::string_view text, std::size_t from) {
 Result<std::string_view> Parser::parse_quoted_string() {
     if (std::string_view body; read_plain_string(body)) [[likely]]
         return body;
-    consume_bytes(1);
     return parse_escaped_string();
 }
 
 Result<std::string_view> Parser::parse_escaped_string() {
+    consume_bytes(1);  // the opening quote
     std::string& text = scratch_;
     text.clear();
     for (;;) {

@@ -103,7 +103,8 @@ Result<typename Sink::Node> scalar(Parser& parser, Sink& sink) {
     if (next == '+' || (next >= '0' && next <= '9')) return unusual_number(parser, sink);
     switch (next) {
         case '"': {
-            DRAL_ASSIGN_OR_RETURN(const std::string_view text, parser.parse_quoted_string());
+            // `value` found no plain body here.
+            DRAL_ASSIGN_OR_RETURN(const std::string_view text, parser.parse_escaped_string());
             parser.skip_type_annotation();
             return sink.str(text, parser.is_ascii_text(text));
         }
