@@ -88,13 +88,7 @@ private:
     // Inlined into read_value's loop: keys come once per entry, and the call with its Status
     // costs as much as reading a short key.
     [[gnu::always_inline]] Status read_key(std::string_view& key, bool& ascii) {
-        // Most keys are shorter than 128 bytes: their length is one byte.
-        std::uint64_t length;
-        if (cursor_ < block_end_ && input_[cursor_] < 0x80) [[likely]] {
-            length = input_[cursor_++];
-        } else {
-            DRAL_ASSIGN_OR_RETURN(length, read_block_varint());
-        }
+        DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
         if (length > remaining()) [[unlikely]] {
             std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
             return fail(DralError::unexpected_eof(key_end));
@@ -109,8 +103,14 @@ private:
         return {};
     }
 
-    // Varints inside a data block never read past the block.
-    Result<std::uint64_t> read_block_varint() {
+    // Varints inside a data block never read past the block. The one-byte varints of most
+    // counts, lengths and small numbers are read inline: a call and its Result cost more.
+    [[gnu::always_inline]] Result<std::uint64_t> read_block_varint() {
+        if (cursor_ < block_end_ && input_[cursor_] < 0x80) [[likely]]
+            return input_[cursor_++];
+        return read_longer_block_varint();
+    }
+    [[gnu::noinline]] Result<std::uint64_t> read_longer_block_varint() {
         DRAL_ASSIGN_OR_RETURN(auto varint, decode_varint(input_.first(block_end_), cursor_));
         cursor_ += varint.length;
         return varint.value;
