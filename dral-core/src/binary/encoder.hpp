@@ -152,15 +152,17 @@ public:
         return {};
     }
 
-    // Runs of numbers, written without a capacity check per value. Floats: `count` values,
-    // `value(i)` each.
-    template <class Value>
-    void write_float_run(std::size_t count, Value value) {
+    // Runs of numbers, written without a capacity check per value: at most `count` values, each
+    // one that `next(i, value)` gives; the run ends at the first it refuses. Both return how many
+    // were written.
+    template <class Next>
+    std::size_t write_float_run(std::size_t count, Next next) {
         std::uint8_t* const start = block_.prepare(count * 9);
-        block_.advance(static_cast<std::size_t>(write_floats(start, count, value) - start));
+        std::size_t n = 0;
+        for (double d; n < count && next(n, d); ++n) store_float(start + 9 * n, d);
+        block_.advance(9 * n);
+        return n;
     }
-    // Integers: at most `count` values, each one that `next(i, value)` gives; the run ends at the
-    // first it refuses. Returns how many were written.
     template <class Next>
     std::size_t write_int_run(std::size_t count, Next next) {
         std::uint8_t* const start = block_.prepare(count * (1 + kMaxVarintBytes));

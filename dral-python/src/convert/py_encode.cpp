@@ -129,12 +129,13 @@ private:
     static constexpr Py_ssize_t kRunChunk = 64;
 
     Py_ssize_t write_float_run(PyObject** items, Py_ssize_t available) {
-        const Py_ssize_t limit = std::min(available, kRunChunk);
-        Py_ssize_t count = 1;  // the caller found the first
-        while (count < limit && Py_TYPE(items[count]) == &PyFloat_Type) ++count;
-        encoder_.write_float_run(static_cast<std::size_t>(count),
-                                 [&](std::size_t k) { return PyFloat_AS_DOUBLE(items[k]); });
-        return count;
+        auto count = static_cast<std::size_t>(std::min(available, kRunChunk));
+        return static_cast<Py_ssize_t>(
+            encoder_.write_float_run(count, [&](std::size_t k, double& d) {
+                if (Py_TYPE(items[k]) != &PyFloat_Type) return false;
+                d = PyFloat_AS_DOUBLE(items[k]);
+                return true;
+            }));
     }
 
     Py_ssize_t write_int_run(PyObject** items, Py_ssize_t available) {
