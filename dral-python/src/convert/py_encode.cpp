@@ -128,7 +128,9 @@ private:
     // other values too never reserves room for all of its items.
     static constexpr Py_ssize_t kRunChunk = 64;
 
-    Py_ssize_t write_float_run(PyObject** items, Py_ssize_t available) {
+    // Out of line: write_sequence, which also writes the short lists of floats of coordinates,
+    // runs those 3% faster without it (canada.json).
+    [[gnu::noinline]] Py_ssize_t write_float_run(PyObject** items, Py_ssize_t available) {
         auto count = static_cast<std::size_t>(std::min(available, kRunChunk));
         return static_cast<Py_ssize_t>(
             encoder_.write_float_run(count, [&](std::size_t k, double& d) {
