@@ -425,6 +425,7 @@ def main(argv=None) -> int:
           f"{repeats} repeats x ~{target_ns / 1e6:.0f} ms of {CLOCK['name']}, median per call; "
           f"loadavg {os.getloadavg()[0]:.2f}")
     print(versions(libs))
+    print(f"Dral hashes with xxHash's {dral._dral_native._checksum_loop} loop")
     print(f"corpus: {corpus}")
     print()
     print(main_header())
@@ -500,7 +501,7 @@ def main(argv=None) -> int:
 
     if args.json:
         meta = {"python": platform.python_version(), "versions": versions(libs), "clock": CLOCK["name"],
-                "repeats": repeats, "target_ns": target_ns, "gc_enabled": True,
+                "checksum_loop": dral._dral_native._checksum_loop, "repeats": repeats, "target_ns": target_ns, "gc_enabled": True,
                 "time": time.strftime("%Y-%m-%dT%H:%M:%S"), "elapsed_s": elapsed}
         with open(args.json, "w", encoding="utf-8") as fh:
             json.dump({"meta": meta, "results": results}, fh, indent=1)

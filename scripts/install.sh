@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what Dral needs and builds it into every interpreter we support here (scripts/pythons.sh):
-# the system packages (xxHash headers, pkg-config, compiler, ccache), the build and test tools,
+# the system packages (xxHash headers, pkg-config, compilers, ccache), the build and test tools,
 # then the package itself with its `dral` command. Extra arguments are more Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +9,8 @@ missing=()
 [ -f /usr/include/xxhash.h ] || missing+=(libxxhash-dev)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v g++ >/dev/null || missing+=(g++)
+# clang compiles the AVX-512 XXH64 (see CMakeLists.txt).
+command -v clang++-16 >/dev/null || command -v clang++ >/dev/null || missing+=(clang)
 command -v ccache >/dev/null || missing+=(ccache)
 for package in "$@"; do missing+=("$package"); done
 if [ ${#missing[@]} -gt 0 ]; then

@@ -1,8 +1,12 @@
 """The bytes of a Dral stream: blocks, checksums, value encoding, the string dictionary."""
 
 import math
+import os
 import random
 import struct
+import subprocess
+import sys
+from pathlib import Path
 
 import pytest
 from hypothesis import given
@@ -10,6 +14,8 @@ from hypothesis import strategies as st
 
 import dral
 from helpers import DATA, STRING_DICT, block, data_stream, split_blocks, stream, string_dict
+
+HERE = Path(__file__).parent
 
 NULL_STREAM = bytes.fromhex(
     "010100682705db4aa834e900" "ff08002ed1fdb52d92bf9f2787ff0fb97bddf2"
@@ -193,14 +199,30 @@ CHECKSUM_SIZES = [
 ]
 
 
-@pytest.mark.parametrize("dedup", [False, True])
-def test_checksums_match_xxhash_at_every_length(dedup):
+def check_checksums_at_every_length(dedup):
     rng = random.Random(7)
     for size in CHECKSUM_SIZES:
         value = [rng.randbytes(size), "repeated", "repeated"]
         data = dral.dumps(value, dedup=dedup)
         assert data == rebuilt_with_reference_checksums(data), size
         assert dral.loads(data) == value  # the reader's checks agree with xxhash's too
+
+
+@pytest.mark.parametrize("dedup", [False, True])
+def test_checksums_match_xxhash_at_every_length(dedup):
+    check_checksums_at_every_length(dedup)
+
+
+def test_scalar_checksums_match_xxhash_at_every_length():
+    """Processors without AVX-512 hash with the scalar loop; this one may not, so force it."""
+    script = (
+        "import dral, test_stream_layout as t\n"
+        "assert dral._dral_native._checksum_loop == 'scalar'\n"
+        "t.check_checksums_at_every_length(False)\n"
+        "t.check_checksums_at_every_length(True)\n"
+    )
+    env = {**os.environ, "DRAL_SCALAR_CHECKSUM": "1"}
+    subprocess.run([sys.executable, "-c", script], env=env, cwd=HERE, check=True)
 
 
 # Reading: what the grammar allows beyond what the writer produces.

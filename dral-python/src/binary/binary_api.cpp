@@ -10,6 +10,7 @@
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/file_io.hpp"
 #include "cpython/py_ref.hpp"
+#include "encoding/checksum.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
 
@@ -297,7 +298,8 @@ PyMethodDef kPrivateFunctions[] = {
 int init_binary_api(PyObject* module) { return add_public_functions(module, kFunctions); }
 
 int init_binary_api_private(PyObject* module) {
-    return PyModule_AddFunctions(module, kPrivateFunctions);
+    if (PyModule_AddFunctions(module, kPrivateFunctions) < 0) return -1;
+    return PyModule_AddStringConstant(module, "_checksum_loop", dral_core::xxh64_loop());
 }
 
 }  // namespace dral_python
