@@ -16,11 +16,14 @@ public:
     PyRef(const PyRef&) = delete;
     PyRef& operator=(const PyRef&) = delete;
     PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    PyRef& operator=(PyRef&& other) noexcept {
-        std::swap(object_, other.object_);
+    // Always inline: builders assign and drop references per value, inside functions too large
+    // for the compiler to inline them by itself.
+    [[gnu::always_inline]] PyRef& operator=(PyRef&& other) noexcept {
+        PyObject* const old = std::exchange(object_, std::exchange(other.object_, nullptr));
+        Py_XDECREF(old);
         return *this;
     }
-    ~PyRef() { Py_XDECREF(object_); }
+    [[gnu::always_inline]] ~PyRef() { Py_XDECREF(object_); }
 
     PyObject* get() const { return object_; }
     PyObject* release() { return std::exchange(object_, nullptr); }
