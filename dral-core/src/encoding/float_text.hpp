@@ -52,7 +52,8 @@ inline std::uint64_t combine_eight(std::uint64_t digits) {
 // Adds the decimal digits at `p` (up to `end`) to `value` (value × 10 + digit for each) and
 // returns where they stop. A word of eight bytes at a time where eight can be read; `value` wraps
 // past 64 bits, so callers count the digits.
-inline const char* read_decimal_digits(const char* p, const char* end, std::uint64_t& value) {
+[[gnu::always_inline]] inline const char* read_decimal_digits(const char* p, const char* end,
+                                                              std::uint64_t& value) {
     using namespace float_text_detail;
     static constexpr std::uint64_t kPowers[] = {1,      10,      100,      1000,     10000,
                                                 100000, 1000000, 10000000, 100000000};

@@ -109,7 +109,7 @@ public:
     // A `b64#` byte string.
     Result<Bytes> parse_bytes();
     // Consumes a keyword of `length` bytes that starts here, and any type annotation after it.
-    void finish_keyword(std::size_t length) {
+    [[gnu::always_inline]] void finish_keyword(std::size_t length) {
         consume_bytes(length);
         skip_type_annotation();
     }
@@ -184,7 +184,8 @@ public:
     bool at_end() const { return pos_ >= input_.size(); }
     // The next byte, or NUL at end of input.
     char next_byte() const { return at_end() ? '\0' : input_[pos_]; }
-    bool starts_with(std::string_view prefix) const {
+    // Inline, so that the comparison with a literal becomes one load and compare.
+    [[gnu::always_inline]] bool starts_with(std::string_view prefix) const {
         // The reader never passes the end, so no bounds check (nor its throw path) is needed.
         return input_.size() - pos_ >= prefix.size() &&
                std::memcmp(input_.data() + pos_, prefix.data(), prefix.size()) == 0;

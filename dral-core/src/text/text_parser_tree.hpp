@@ -37,9 +37,9 @@ template <class Sink>
 struct NumberNode {
     Sink& sink;
     typename Sink::Node& node;
-    void operator()(std::uint64_t value) { node = sink.uint(value); }
-    void operator()(std::int64_t value) { node = sink.integer(value); }
-    void operator()(double value) { node = sink.floating(value); }
+    [[gnu::always_inline]] void operator()(std::uint64_t value) { node = sink.uint(value); }
+    [[gnu::always_inline]] void operator()(std::int64_t value) { node = sink.integer(value); }
+    [[gnu::always_inline]] void operator()(double value) { node = sink.floating(value); }
 };
 
 template <class Sink>
@@ -70,12 +70,14 @@ Result<typename Sink::Node> keyword(Parser& parser, std::size_t length, typename
     return node;
 }
 
-// A string without escape, null, true or false, inline like the usual numbers; false for any
-// other text, which is left unread for scalar.
+// A number of a usual form, a string without escape, null, true or false: they fill the largest
+// documents, so they are read inline. False for any other text, which is left unread for scalar.
 template <class Sink>
 [[gnu::always_inline]] inline bool usual_scalar(Parser& parser, Sink& sink, char next,
                                                 typename Sink::Node& node) {
-    if (std::string_view text; next == '"' && parser.read_plain_string(text)) {
+    if ((next >= '0' && next <= '9') || next == '-' || next == '+') {
+        return parser.read_usual_number(NumberNode<Sink>{sink, node});
+    } else if (std::string_view text; next == '"' && parser.read_plain_string(text)) {
         parser.skip_type_annotation();
         node = sink.str(text, parser.is_ascii_text(text));
     } else if (next == 'n' && parser.starts_with("null")) {
@@ -91,6 +93,28 @@ template <class Sink>
         return false;
     }
     return true;
+}
+
+// Adds `node` to the array of `frame`, then the scalar items that follow it in the writer's
+// layout, one after another, until the layout or the kind of item changes; the reader goes on
+// from there. Its own function, so that this loop has the registers to itself. False when the
+// sink refused an item or failed to build one, with the node to return in `node`.
+template <class Sink>
+[[gnu::noinline]] bool add_items(Parser& parser, Sink& sink, typename Sink::Frame& frame,
+                                 std::uint32_t& indent, typename Sink::Node& node) {
+    for (;;) {
+        if (!sink.add_item(frame, std::move(node))) {
+            node = typename Sink::Node();
+            return false;
+        }
+        if (!parser.skip_separator_and_line_break(',', indent)) {
+            parser.skip_whitespace_and_comments();
+            if (!parser.consume_if(',')) parser.consume_if(';');
+            return true;
+        }
+        if (!usual_scalar(parser, sink, parser.next_byte(), node)) return true;
+        if (sink.failed(node)) return false;
+    }
 }
 
 // Any value that `value` does not read inline: a number of an unusual form, a string with
@@ -164,12 +188,7 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
             open.push_back(
                 Open{is_object ? sink.begin_object() : sink.begin_array(), {}, is_object});
         } else {
-            // Numbers, strings and keywords fill the largest documents; they skip the call into
-            // scalar.
-            const bool read = (next >= '0' && next <= '9') || next == '-' || next == '+'
-                                  ? parser.read_usual_number(NumberNode<Sink>{sink, node})
-                                  : usual_scalar(parser, sink, next, node);
-            if (!read) {
+            if (!usual_scalar(parser, sink, next, node)) {
                 DRAL_ASSIGN_OR_RETURN(node, scalar(parser, sink));
             }
             if (open.empty() || sink.failed(node)) return node;
@@ -186,12 +205,8 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
                         return Node();
                     if (!parser.skip_separator_and_line_break(';', indent))
                         DRAL_TRY(parser.expect(';'));
-                } else {
-                    if (!sink.add_item(top.frame, std::move(node))) return Node();
-                    if (!parser.skip_separator_and_line_break(',', indent)) {
-                        parser.skip_whitespace_and_comments();
-                        if (!parser.consume_if(',')) parser.consume_if(';');
-                    }
+                } else if (!add_items(parser, sink, top.frame, indent, node)) {
+                    return node;
                 }
             }
             parser.skip_whitespace_and_comments();
