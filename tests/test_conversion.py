@@ -67,20 +67,32 @@ WIDE_TEXTS = [
 ]
 
 
-@pytest.mark.parametrize("text", WIDE_TEXTS, ids=ascii)
-def test_text_of_every_width_reads_back_exactly(text):
-    value = [text, {text: text}]
-    readers = {
+def read_by_every_reader(value):
+    return {
         "loads": dral.loads(dral.dumps(value)),
-        "loads by reference": dral.loads(dral.dumps([text] + value, dedup=True))[1:],
+        "loads by reference": dral.loads(dral.dumps([value, value], dedup=True))[1],
         "parse_text": dral.parse_text(dral.pretty_print(value)),
         "loads_value": dral.loads_value(dral.dumps(value)).as_python(),
         "_loads_reference": dral._dral_native._loads_reference(dral.dumps(value)),
     }
-    for reader, back in readers.items():
+
+
+@pytest.mark.parametrize("text", WIDE_TEXTS, ids=ascii)
+def test_text_of_every_width_reads_back_exactly(text):
+    value = [text, {text: text}]
+    for reader, back in read_by_every_reader(value).items():
         # A str stored wider than it needs compares unequal; isascii() reads the ASCII flag.
         assert back == value, reader
         assert [back[0].isascii(), *(s.isascii() for s in back[1].popitem())] == [text.isascii()] * 3, reader
+
+
+# Readers hand out the interpreter's shared str for one ASCII character: each must be itself.
+def test_one_character_texts_read_back_exactly():
+    chars = [chr(code) for code in range(0x80)]
+    value = [chars, dict.fromkeys(chars, "")]
+    for reader, back in read_by_every_reader(value).items():
+        assert back == value, reader
+        assert list(back[1]) == chars, reader
 
 
 # Many keys of one length that differ only in a few bytes, at the start or at the end: readers

@@ -13,8 +13,11 @@
 
 namespace dral_python {
 
-// A new str of the ASCII `text`, or nullptr with MemoryError set; a plain copy, no decoding.
+// A new reference to a str of the ASCII `text`, or nullptr with MemoryError set; a plain copy,
+// no decoding. A one-character str is the interpreter's own shared one, as its decoders give:
+// no allocation for what short fields are full of.
 inline PyObject* new_ascii_str(std::string_view text) {
+    if (text.size() == 1) return PyUnicode_FromOrdinal(static_cast<unsigned char>(text[0]));
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
     if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
     return str;
