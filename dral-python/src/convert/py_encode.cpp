@@ -152,7 +152,8 @@ private:
     }
 
     bool write_key(PyObject* key) {
-        if (!PyUnicode_Check(key)) return false;
+        // The exact type first: one load fewer on the chain that follows each key.
+        if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return false;
         auto text = utf8_of(key);
         if (!text) return false;
         encoder_.write_key(*text);
