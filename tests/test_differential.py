@@ -4,6 +4,8 @@ Both must agree on every input: the same bytes or value, or the same exception t
 """
 
 import enum
+import sys
+import sysconfig
 
 import pytest
 from hypothesis import example, given, settings
@@ -138,6 +140,44 @@ def test_subclassed_scalars_write_the_plain_values(dedup, sort_keys):
         encoder.enable_dedup()
     encoder.encode(mixed)
     assert encoder.finish() == data
+
+
+class Point:
+    def __init__(self):
+        self.y, self.x, self.label = 2, [1], "p"
+
+
+def dicts_of_every_table():
+    """Tables with holes, of any keys, of str subclass keys, an emptied one, an instance's split
+    table, and tables whose index takes one, two and four bytes a slot."""
+    holes = {f"k{i}": i for i in range(40)}
+    for i in range(0, 40, 3):
+        del holes[f"k{i}"]
+    once_any = {1: 0, "a": 1, "b": [2]}
+    del once_any[1]
+    emptied = {"a": 1}
+    del emptied["a"]
+    tables = [holes, once_any, {Text("t"): 1, "u": {"v": None}}, emptied, Point().__dict__]
+    for size in (100, 200, 70_000):
+        table = {f"k{i}": i for i in range(size)}
+        del table["k0"], table[f"k{size // 2}"]
+        tables.append(table)
+    return tables
+
+
+def test_writers_read_the_tables_of_every_interpreter_we_support():
+    supported = (3, 10) <= sys.version_info[:2] <= (3, 13) and not sysconfig.get_config_var("Py_GIL_DISABLED")
+    assert native._dict_tables_read == supported
+
+
+@pytest.mark.parametrize("sort_keys", [False, True])
+def test_every_dict_table_writes_as_the_reference(sort_keys):
+    for table in dicts_of_every_table():
+        data = dral.dumps(table, sort_keys=sort_keys)
+        assert data == native._dumps_reference(table, sort_keys=sort_keys)
+        items = list(table.items())
+        assert list(dral.loads(data).items()) == (sorted(items) if sort_keys else items)
+        assert dral.pretty_print(table) == native._pretty_print_reference(table)
 
 
 @pytest.mark.parametrize("bad", [BigInt(2**63), BigInt(-(2**63) - 1), Text("\ud800"), frozenset(), enum.Enum("E", "X").X])

@@ -47,6 +47,8 @@ public:
             if (top.is_dict) {
                 dral_core::Object& entries = top.target.as_object();
                 PyObject* key;
+                // The interpreter's own reading, against which the writers' reading of dict
+                // tables is checked.
                 while (PyDict_Next(top.source, &top.position, &key, &child)) {
                     if (!read_key(key, top.key)) return std::nullopt;
                     if (is_container(child)) break;

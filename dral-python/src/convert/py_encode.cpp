@@ -9,6 +9,7 @@
 #include "base/string_sort.hpp"
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
+#include "cpython/py_dict.hpp"
 #include "cpython/py_long.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
@@ -162,10 +163,10 @@ private:
 
     [[gnu::noinline]] bool write_dict(PyObject* dict) {
         if (!encoder_.begin_object(static_cast<std::uint64_t>(PyDict_GET_SIZE(dict)))) return false;
-        Py_ssize_t position = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(dict, &position, &key, &value))
-            if (!write_key(key) || !write(value)) return false;
+        if (!for_each_item(dict, [&](PyObject* key, PyObject* value) {
+                return write_key(key) && write(value);
+            }))
+            return false;
         encoder_.end_object();
         return true;
     }
@@ -189,17 +190,18 @@ private:
 
         std::size_t count = 0;
         bool only_str_keys = true;
-        Py_ssize_t position = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(dict, &position, &key, &value)) {
-            if (!PyUnicode_CheckExact(key)) {
-                if (!PyUnicode_Check(key)) return false;
-                only_str_keys = false;
-            }
-            auto text = utf8_of(key);
-            if (!text) return false;
-            entries[count++] = {text->data(), text->size(), value, dral_core::sort_prefix(*text)};
-        }
+        if (!for_each_item(dict, [&](PyObject* key, PyObject* value) {
+                if (!PyUnicode_CheckExact(key)) {
+                    if (!PyUnicode_Check(key)) return false;
+                    only_str_keys = false;
+                }
+                auto text = utf8_of(key);
+                if (!text) return false;
+                entries[count++] = {text->data(), text->size(), value,
+                                    dral_core::sort_prefix(*text)};
+                return true;
+            }))
+            return false;
         // Differing prefixes order keys as their bytes do (padding sorts below any real byte,
         // and equal real bytes leave the prefixes equal); only ties need the whole keys.
         auto by_key = [](const Entry& a, const Entry& b) {

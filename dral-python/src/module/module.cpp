@@ -3,6 +3,7 @@
 
 #include "binary/binary_api.hpp"
 #include "binary/incremental.hpp"
+#include "cpython/py_dict.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
 #include "rfc/rfc_module.hpp"
@@ -16,6 +17,14 @@ int init_constants(PyObject* module) {
     if (add_public_attribute(module, "RFC001_CBF_MAGIC", PyBytes_FromStringAndSize("DRAL", 4)) < 0)
         return -1;
     return add_public_attribute(module, "RFC001_CBF_HEADER_SIZE", PyLong_FromLong(32));
+}
+
+// The writers read dict tables themselves only where that was seen to read what the interpreter
+// reads; tests check that it is so on every interpreter they run on.
+int init_dict_tables(PyObject* module) {
+    if (verify_dict_tables() < 0) return -1;
+    return PyModule_AddObjectRef(module, "_dict_tables_read",
+                                 dict_table::verified ? Py_True : Py_False);
 }
 
 PyModuleDef kModule = {
@@ -46,7 +55,7 @@ PyObject* create_module() {
         init_errors,           init_binary_api,    init_text_api,
         init_constants,        init_rfc_functions, init_incremental,
         init_dral_value,       init_rfc_classes,   init_binary_api_private,
-        init_text_api_private,
+        init_text_api_private, init_dict_tables,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

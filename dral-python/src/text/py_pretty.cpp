@@ -8,6 +8,7 @@
 
 #include "base/nesting.hpp"
 #include "convert/convert.hpp"
+#include "cpython/py_dict.hpp"
 #include "cpython/py_long.hpp"
 #include "cpython/py_str.hpp"
 #include "encoding/utf8.hpp"
@@ -42,7 +43,7 @@ public:
             PyObject* child;
             if (top.is_dict) {
                 PyObject* key;
-                if (!PyDict_Next(top.container, &top.position, &key, &child)) {
+                if (!dict_next(top.container, top.position, key, child)) {
                     close();
                     continue;
                 }
@@ -80,7 +81,7 @@ private:
 
     struct Open {
         PyObject* container;  // borrowed: no Python code runs while writing
-        Py_ssize_t position;  // the next item, or PyDict_Next's position
+        Py_ssize_t position;  // the next item, or dict_next's position
         bool is_dict;
     };
 
