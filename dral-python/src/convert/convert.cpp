@@ -183,13 +183,13 @@ private:
     dral_core::SmallStack<Open, 8> open_;
 };
 
-PyObject* str_to_py(const std::string& text) { return new_utf8_str(text); }
+bool is_ascii_text(std::string_view text) {
+    return dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
 
-// Dict keys repeat across a document: ASCII ones come from the shared cache.
-PyObject* key_to_py(const std::string& key) {
-    if (dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()))
-        return shared_key_cache().get(key);
-    return str_to_py(key);
+// Most text is ASCII, which is copied rather than decoded.
+PyObject* str_to_py(std::string_view text) {
+    return is_ascii_text(text) ? new_ascii_str(text) : new_utf8_str(text);
 }
 
 PyObject* scalar_to_py(const Value& value) {
@@ -239,6 +239,10 @@ PyObject* element_to_py(const Value& element, bool& to_fill) {
 }
 
 }  // namespace
+
+PyObject* key_to_py(std::string_view key) {
+    return is_ascii_text(key) ? shared_key_cache().get(key) : new_utf8_str(key);
+}
 
 std::optional<Value> py_to_value(PyObject* object, bool sort_keys) {
     return PyToValue(sort_keys).convert(object);

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <optional>
+#include <string_view>
 
 #include "value/value.hpp"
 
@@ -15,6 +16,10 @@ std::optional<dral_core::Value> py_to_value(PyObject* object, bool sort_keys);
 
 // A new reference, or nullptr with an exception set (interpreter failures only).
 PyObject* value_to_py(const dral_core::Value& value);
+
+// The str of a dict key, `key` being valid UTF-8: ASCII keys, which repeat across a document,
+// come from the shared cache. A new reference, or nullptr with an exception set.
+PyObject* key_to_py(std::string_view key);
 
 // The error for a Python object nested deeper than the native converters allow.
 PyObject* raise_too_deep();

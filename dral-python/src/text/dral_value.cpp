@@ -11,13 +11,11 @@
 #include <string_view>
 
 #include "convert/convert.hpp"
-#include "convert/key_cache.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
-#include "encoding/utf8.hpp"
 #include "module/module_attributes.hpp"
 
 namespace dral_python {
@@ -33,7 +31,7 @@ PyTypeObject* g_type = nullptr;
 struct DralValueObject {
     PyObject_HEAD const Value* value;  // the viewed value: `storage`, or a part of the owner's
     PyObject* owner;                   // the view that owns the tree, or null for that view
-    Value storage;                     // the whole tree, held by the view that owns it
+    Value storage;                     // the whole tree; constructed in the view that owns it only
 };
 
 DralValueObject* as_view(PyObject* self) { return reinterpret_cast<DralValueObject*>(self); }
@@ -55,13 +53,6 @@ const char* kind_name(Kind kind) {
     return kNames[static_cast<std::size_t>(kind)];
 }
 
-// Keys repeat across a document: ASCII ones come from the shared cache.
-PyObject* key_to_str(std::string_view key) {
-    if (dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()))
-        return shared_key_cache().get(key);
-    return new_utf8_str(key);
-}
-
 PyObject* raise_bad_key() {
     PyErr_SetString(PyExc_TypeError, "DralValue keys must be str or int");
     return nullptr;
@@ -77,7 +68,6 @@ PyObject* view_of_part(PyObject* self, const Value& part) {
     PyObject* owner = as_view(self)->owner != nullptr ? as_view(self)->owner : self;
     as_view(view)->value = &part;
     as_view(view)->owner = Py_NewRef(owner);
-    new (&as_view(view)->storage) Value();
     return view;
 }
 
@@ -159,7 +149,7 @@ PyObject* view_keys(PyObject* self, PyObject*) {
     const Value& value = held(self);
     if (value.kind() != Kind::Object) return PyList_New(0);
     const dral_core::Object& entries = value.as_object();
-    return build_list(entries.size(), [&](std::size_t i) { return key_to_str(entries[i].first); });
+    return build_list(entries.size(), [&](std::size_t i) { return key_to_py(entries[i].first); });
 }
 
 PyObject* view_values(PyObject* self, PyObject*) {
@@ -175,7 +165,7 @@ PyObject* view_items(PyObject* self, PyObject*) {
     if (value.kind() != Kind::Object) return PyList_New(0);
     const dral_core::Object& entries = value.as_object();
     return build_list(entries.size(), [&](std::size_t i) -> PyObject* {
-        PyRef key(key_to_str(entries[i].first));
+        PyRef key(key_to_py(entries[i].first));
         if (!key) return nullptr;
         PyRef view(view_of_part(self, entries[i].second));
         if (!view) return nullptr;
@@ -221,8 +211,10 @@ PyObject* get_is_scalar(PyObject* self, void*) {
 
 void view_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    as_view(self)->storage.~Value();
-    Py_XDECREF(as_view(self)->owner);
+    if (as_view(self)->owner == nullptr)
+        as_view(self)->storage.~Value();
+    else
+        Py_DECREF(as_view(self)->owner);
     PyObject_Free(self);  // made by alloc_view
     Py_DECREF(type);
 }
