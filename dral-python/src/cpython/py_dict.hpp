@@ -42,6 +42,7 @@ inline std::size_t index_bytes(const Head& head) {
 }
 inline bool entries_hold_hash(const Head&) { return true; }
 #else
+// Any other interpreter: never read, as the check at import leaves the writers on PyDict_Next.
 inline constexpr bool kKnown = false;
 struct Head {
     Py_ssize_t entry_count;
