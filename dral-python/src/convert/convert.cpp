@@ -183,15 +183,6 @@ private:
     dral_core::SmallStack<Open, 8> open_;
 };
 
-bool is_ascii_text(std::string_view text) {
-    return dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
-// Most text is ASCII, which is copied rather than decoded.
-PyObject* str_to_py(std::string_view text) {
-    return is_ascii_text(text) ? new_ascii_str(text) : new_utf8_str(text);
-}
-
 PyObject* scalar_to_py(const Value& value) {
     switch (value.kind()) {
         case dral_core::Kind::Null:
@@ -205,7 +196,7 @@ PyObject* scalar_to_py(const Value& value) {
         case dral_core::Kind::Float:
             return PyFloat_FromDouble(value.as_float());
         case dral_core::Kind::Str:
-            return str_to_py(value.as_str());
+            return new_utf8_str(value.as_str());
         case dral_core::Kind::Bytes: {
             const auto& bytes = value.as_bytes();
             return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
@@ -241,7 +232,9 @@ PyObject* element_to_py(const Value& element, bool& to_fill) {
 }  // namespace
 
 PyObject* key_to_py(std::string_view key) {
-    return is_ascii_text(key) ? shared_key_cache().get(key) : new_utf8_str(key);
+    if (dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()))
+        return shared_key_cache().get(key);
+    return new_utf8_str(key);
 }
 
 std::optional<Value> py_to_value(PyObject* object, bool sort_keys) {

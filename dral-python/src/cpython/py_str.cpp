@@ -69,6 +69,8 @@ PyObject* take_narrow_str(dral_core::ByteBuffer& buffer) {
 PyObject* new_utf8_str(std::string_view text) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     if (text.size() <= kShortText) {
+        // Most text is ASCII, which is copied rather than decoded.
+        if (dral_core::is_ascii(bytes, text.size())) return new_ascii_str(text);
         // Decoded once, to the stack, then narrowed to the str's width.
         char32_t code_points[kShortText];
         auto measure = dral_core::decode_utf8(bytes, text.size(), code_points);
