@@ -19,7 +19,9 @@ namespace dral_python {
 inline PyObject* new_ascii_str(std::string_view text) {
     if (text.size() == 1) return PyUnicode_FromOrdinal(static_cast<unsigned char>(text[0]));
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    // An empty view may have no data at all, which memcpy must not be given.
+    if (str != nullptr && !text.empty())
+        std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
     return str;
 }
 
