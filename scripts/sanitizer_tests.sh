@@ -33,5 +33,7 @@ export PYTHONPATH
 PYTHONPATH=$(realpath "$package")
 cd tests
 # The README's shell examples also start system tools, which the preloaded runtime does not
-# suit (dd asks for an alignment it refuses); the ordinary runs check them.
-$python -m pytest -q -p no:cacheprovider --ignore=test_readme.py .
+# suit (dd asks for an alignment it refuses); the ordinary runs check them. A sanitizer report
+# ends the process at once, so pytest must not hold the descriptors it writes to: --capture=sys
+# lets the report, with its stack, reach the log.
+$python -m pytest -q -p no:cacheprovider --capture=sys --ignore=test_readme.py .
