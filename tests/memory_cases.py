@@ -1,7 +1,6 @@
-"""Calls that run out of memory, for test_hostile_input. prepare(name) builds what a call needs and
-returns the call, which then runs in a child of a new interpreter allowed ALLOWANCE more bytes of
-address space. Every call needs at least twice that: 200,000 strings of 1 KB encoded or decoded
-from references, a million empty lists read from text, copies of views and encoders of 40 MB."""
+"""Calls that run out of memory, for test_hostile_input: prepare(name) returns the call, which runs
+in a child of a new interpreter allowed ALLOWANCE more bytes of address space: half what it needs
+or less (200,000 strings of 1 KB, a million empty lists from text, copies of 40 MB)."""
 
 import io
 import os

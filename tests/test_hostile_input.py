@@ -20,10 +20,7 @@ MIB = 1 << 20
 MAX = 2**64 - 1
 LIMIT = 256 * MIB
 HEADER = b"\x00" * 9  # compression byte and checksum, for blocks whose payload is never reached
-
-
-def full(text: bytes) -> bytes:
-    return b"\x05\x00" + varint(len(text)) + text
+MIB_TEXT = b"\x05\x00" + varint(MIB) + b"x" * MIB  # a string of 1 MiB, read in full
 
 
 def memory(requested: int) -> str:
@@ -38,20 +35,24 @@ def random_bytes(seed: int, n: int = MIB) -> bytes:
     return random.Random(seed).randbytes(n)
 
 
+def random_text(seed: int, alphabet=None, n: int = 10**6) -> str:
+    chosen = random.Random(seed).choices(alphabet or range(0xD800), k=n)
+    return "".join(chosen) if alphabet else "".join(map(chr, chosen))
+
+
 DECOMPRESSION = "Decompression error: {0} decompression not available (enable '{0}' feature)"
 ANY = None  # any message of the documented exception class
 EXPANSION = "expansion"  # with the limits lifted, only running out of memory would stop it
+ITEMS = f"Item count {MAX} exceeds maximum 1000000"
 
 # name, input, message under the strict limits, message with the limits lifted (max_depth as high
 # as it goes).
 BINARY = [
     ("a million nested arrays", data_stream(b"\x08\x01" * 10**6), depth(128), depth(4096)),
     ("a million nested objects", data_stream(b"\x06\x01\x00" * 10**6), depth(128), depth(4096)),
-    ("array count 2^64-1", data_stream(b"\x08" + varint(MAX)), f"Item count {MAX} exceeds maximum 1000000",
-     eof(P + 11)),
-    ("object count 2^64-1", data_stream(b"\x06" + varint(MAX)), f"Item count {MAX} exceeds maximum 1000000",
-     eof(P + 11)),
-    ("dictionary count 2^64-1", block(STRING_DICT, varint(MAX)), f"Item count {MAX} exceeds maximum 1000000", eof(10)),
+    ("array count 2^64-1", data_stream(b"\x08" + varint(MAX)), ITEMS, eof(P + 11)),
+    ("object count 2^64-1", data_stream(b"\x06" + varint(MAX)), ITEMS, eof(P + 11)),
+    ("dictionary count 2^64-1", block(STRING_DICT, varint(MAX)), ITEMS, eof(10)),
     ("string length 2^64-1", data_stream(b"\x05\x00" + varint(MAX)), f"String length {MAX} exceeds maximum {16 * MIB}",
      eof(MAX)),
     ("block length 2^64-1", b"\x01" + varint(MAX) + HEADER, f"Block size {MAX} exceeds maximum {64 * MIB}", eof(MAX)),
@@ -66,8 +67,8 @@ BINARY = [
      f"Block size {MAX} exceeds maximum {64 * MIB}", DECOMPRESSION.format("lz4")),
     ("1 MB of random bytes", random_bytes(1), ANY, ANY),
     ("a block of 1 MB of random bytes", data_stream(random_bytes(2)), ANY, ANY),
-    ("a million references to 1 MiB", data_stream(full(b"x" * MIB) + b"\x0a\x00" * 10**6), memory(257 * MIB),
-     EXPANSION),
+    ("a million references to 1 MiB", data_stream(MIB_TEXT + b"\x0a\x00" * 10**6),
+     memory(257 * MIB), EXPANSION),
     ("3000 dictionary entries sharing 1 MiB",
      data_stream(b"\x0a\x00", string_dict((0, 0, b"x" * MIB), *[(i, MIB, b"") for i in range(1, 3000)])),
      memory(257 * MIB), EXPANSION),
@@ -75,11 +76,9 @@ BINARY = [
      memory(23170 * 23171 // 2), EXPANSION),
 ]
 
-STRICT_READERS = {
-    "loads": dral.loads,
-    "loads_value": dral.loads_value,  # the other sink: Value trees
+STRICT_READERS = {  # loads and loads_value first: the two sinks, Python values and Value trees
+    "loads": dral.loads, "loads_value": dral.loads_value, "decode": dral.decode,
     "load": lambda data: dral.load(io.BytesIO(data)),
-    "decode": dral.decode,
     "DralDecoder": lambda data: dral.DralDecoder(data).decode_all(),
 }
 LIFTED_READERS = {
@@ -99,12 +98,12 @@ def binary_runs():
             yield pytest.param(reader, data, message, id=f"{name}-{reader}")
 
 
-def without_result(call, *args):
-    call(*args)
-    return "no exception"
+def fails_in_a_child(read, data, exceptions: set, message):
+    def call():
+        read(data)
+        return "no exception"
 
-
-def expect(outcome, exceptions: set, message):
+    outcome = run_isolated(call)
     assert outcome[0] == "raised" and outcome[1] in exceptions, outcome[:3]
     if message is not ANY:
         assert outcome[2] == message
@@ -112,10 +111,9 @@ def expect(outcome, exceptions: set, message):
 
 @pytest.mark.parametrize("reader, data, message", list(binary_runs()))
 def test_binary_readers(reader, data, message):
-    read = {**STRICT_READERS, **LIFTED_READERS}[reader]
     # None of the messages here names a checksum; random input may fail on one.
     exceptions = {"DralDecodeError", "DralChecksumError"} if message is ANY else {"DralDecodeError"}
-    expect(run_isolated(lambda: without_result(read, data)), exceptions, message)
+    fails_in_a_child({**STRICT_READERS, **LIFTED_READERS}[reader], data, exceptions, message)
 
 
 def parse_error(col: int, detail: str) -> str:
@@ -129,15 +127,10 @@ TEXT = [
     ("an unterminated million-character string", '"' + "a" * 10**6, parse_error(10**6 + 2, "unterminated string")),
     ("a million nested comments", "/*" * 10**6, parse_error(2 * 10**6 + 1, "unexpected end of input")),
     ("a million-character base64 payload", "b64#" + "A" * (10**6 + 1), ANY),
-    ("a million random characters", "".join(map(chr, random.Random(3).choices(range(0xD800), k=10**6))), ANY),
-    ("random brackets and separators", "".join(random.Random(4).choices('[]{}:;,"a1 ', k=10**6)), ANY),
+    ("a million random characters", random_text(3), ANY),
+    ("random brackets and separators", random_text(4, '[]{}:;,"a1 '), ANY),
 ]
-
-
-@pytest.mark.parametrize("reader", [dral.parse_text, dral.parse_text_value], ids=["parse_text", "parse_text_value"])
-@pytest.mark.parametrize("name, text, message", TEXT, ids=[case[0] for case in TEXT])
-def test_text_readers(name, text, message, reader):
-    expect(run_isolated(lambda: without_result(reader, text)), {"ValueError"}, message)
+TEXT_READERS = {"parse_text": dral.parse_text, "parse_text_value": dral.parse_text_value}
 
 
 # Out of memory: every entry point raises MemoryError and leaves nothing behind.
@@ -149,20 +142,14 @@ def test_out_of_memory_raises_memory_error():
     assert outcomes == expected
 
 
-# ---- The typed document readers: CTN text, compiled files and queries, each in a child held to
-# 1 GiB and 1 s of CPU time like the cases above.
-
+# ---- The typed document readers: CTN text, compiled files and queries.
 def length_overflow(n: int) -> str:
     return f"Length overflow: {n} exceeds platform maximum"
 
 
-def invalid(detail: str) -> str:
-    return f"Invalid data: {detail}"
-
-
 CTN_TOO_DEEP = "Nesting depth 513 exceeds maximum 512"  # trees nest at most 512 levels
 CBF_TOO_DEEP = "Nesting depth 65 exceeds maximum 64"  # segments nest at most 64 below the root
-EXPANSION_LIMIT = invalid("reference expansion exceeds limit")
+EXPANSION_LIMIT = "Invalid data: reference expansion exceeds limit"
 
 
 def nested_blocks(levels: int) -> str:
@@ -177,11 +164,6 @@ def reference_chain(first: str, levels: int, fan_out: int) -> str:
     return "\n".join(lines)
 
 
-def random_text(seed: int, alphabet=None, n: int = 10**6) -> str:
-    chosen = random.Random(seed).choices(alphabet or range(0xD800), k=n)
-    return "".join(chosen) if alphabet else "".join(map(chr, chosen))
-
-
 CTN = [
     ("a million brackets", "[" * 500_000 + "]" * 500_000, CTN_TOO_DEEP),
     ("a million parentheses", "(" * 500_000 + ")" * 500_000, CTN_TOO_DEEP),
@@ -192,14 +174,8 @@ CTN = [
     ("a million random characters", random_text(5), ANY),
     ("a million random CTN marks", random_text(6, "[](){}<>:=,;\"'&@-_ \n\tab1.#"), ANY),
 ]
-
-
-@pytest.mark.parametrize("reader", [dral.rfc_parse_ctn, dral.rfc_format_ctn, dral.rfc_parse_ctn_model],
-                         ids=["rfc_parse_ctn", "rfc_format_ctn", "rfc_parse_ctn_model"])
-@pytest.mark.parametrize("name, text, message", CTN, ids=[case[0] for case in CTN])
-def test_ctn_readers(name, text, message, reader):
-    expect(run_isolated(lambda: without_result(reader, text)), {"DralRfcError"}, message)
-
+CTN_READERS = {f.__name__: f for f in [dral.rfc_parse_ctn, dral.rfc_format_ctn,
+                                        dral.rfc_parse_ctn_model]}
 
 # Compiling inlines every reference to a binding: chains that double at every step, and a deep
 # one, must fail before anything is built. Queries over CTN compile it first.
@@ -209,13 +185,8 @@ COMPILE = [
     ("100000 bindings each wrapping the last", reference_chain("1", 99_999, 1),
      "Nesting depth 100000 exceeds maximum 512"),
 ]
-
-
-@pytest.mark.parametrize("compile_", [dral.rfc_compile_ctn, lambda text: dral.rfc_query_ctn(text, ".")],
-                         ids=["rfc_compile_ctn", "rfc_query_ctn"])
-@pytest.mark.parametrize("name, text, message", COMPILE, ids=[case[0] for case in COMPILE])
-def test_reference_inlining(name, text, message, compile_):
-    expect(run_isolated(lambda: without_result(compile_, text)), {"DralRfcError"}, message)
+COMPILERS = {"rfc_compile_ctn": dral.rfc_compile_ctn,
+             "rfc_query_ctn": lambda text: dral.rfc_query_ctn(text, ".")}
 
 
 def nested_segments(tag: int, prefix: bytes, levels: int, inner: bytes) -> bytes:
@@ -261,35 +232,36 @@ CBF = [
     ("root offset 2^64-1", cbf(NULL, root_offset=MAX), eof(MAX)),
     ("symbol table offset 2^32-1", cbf(NULL, flags=0x03, symtab_offset=2**32 - 1), eof(2**32 - 1)),
     ("1000 symbols of a 1 MiB entry", with_table(["x" * MIB], seq(*[sym(0)] * 1000)),
-     invalid("decoded symbol text exceeds limit")),
-    ("a billion items at one offset", cbf(same_offsets(3, 1000)), invalid("segment count exceeds body size")),
+     "Invalid data: decoded symbol text exceeds limit"),
+    ("a billion items at one offset", cbf(same_offsets(3, 1000)),
+     "Invalid data: segment count exceeds body size"),
     ("1 MB of random bytes", random_bytes(7), ANY),
     ("1 MB of random bytes in a valid frame", cbf(random_bytes(8)), ANY),
 ]
-CBF_READERS = {
-    "rfc_decode_cbf": dral.rfc_decode_cbf,
-    "rfc_cbf_to_ctn": dral.rfc_cbf_to_ctn,
-    "rfc_decode_cbf_model": dral.rfc_decode_cbf_model,
-    "rfc_query_cbf": lambda data: dral.rfc_query_cbf(data, ".items[]"),
-}
-
-
-@pytest.mark.parametrize("reader", CBF_READERS)
-@pytest.mark.parametrize("name, data, message", CBF, ids=[case[0] for case in CBF])
-def test_cbf_readers(name, data, message, reader):
-    expect(run_isolated(lambda: without_result(CBF_READERS[reader], data)), {"DralRfcError"}, message)
+CBF_READERS = {f.__name__: f for f in [dral.rfc_decode_cbf, dral.rfc_cbf_to_ctn,
+                                        dral.rfc_decode_cbf_model]}
+CBF_READERS["rfc_query_cbf"] = lambda data: dral.rfc_query_cbf(data, ".items[]")
 
 
 DOCUMENT = "struct\n  items = [1, 2, 3]\n  name = \"x\""
-QUERIES = [
-    ("a random query over CBF", lambda query: dral.rfc_query_cbf(dral.rfc_compile_ctn(DOCUMENT), query)),
-    ("a random query over CTN", lambda query: dral.rfc_query_ctn(DOCUMENT, query, as_ctn=True)),
-    ("a random query for models", lambda query: dral.rfc_query_ctn_model(DOCUMENT, query)),
-]
+QUERY_RUNNERS = {
+    "over CBF": lambda query: dral.rfc_query_cbf(dral.rfc_compile_ctn(DOCUMENT), query),
+    "over CTN": lambda query: dral.rfc_query_ctn(DOCUMENT, query, as_ctn=True),
+    "for models": lambda query: dral.rfc_query_ctn_model(DOCUMENT, query),
+}
+QUERIES = [("a random query", random_text(9, ".[]'\"aZ_09- "), ANY),
+           ("a random query after a dot", "." + random_text(10, ".[]'\"aZ_09- "), ANY)]
 
 
-@pytest.mark.parametrize("query", [random_text(9, ".[]'\"aZ_09- "), "." + random_text(10, ".[]'\"aZ_09- ")],
-                         ids=["random", "random after a dot"])
-@pytest.mark.parametrize("name, run", QUERIES, ids=[case[0] for case in QUERIES])
-def test_random_queries(name, run, query):
-    expect(run_isolated(lambda: without_result(run, query)), {"DralRfcError"}, ANY)
+def runs(readers: dict, cases: list, exception: str):
+    return [pytest.param(read, data, exception, message, id=f"{name}-{reader}")
+            for name, data, message in cases for reader, read in readers.items()]
+
+
+@pytest.mark.parametrize("read, data, exception, message", [
+    *runs(TEXT_READERS, TEXT, "ValueError"), *runs(CTN_READERS, CTN, "DralRfcError"),
+    *runs(COMPILERS, COMPILE, "DralRfcError"), *runs(CBF_READERS, CBF, "DralRfcError"),
+    *runs(QUERY_RUNNERS, QUERIES, "DralRfcError"),
+])
+def test_text_and_document_readers(read, data, exception, message):
+    fails_in_a_child(read, data, {exception}, message)

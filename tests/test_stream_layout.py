@@ -17,32 +17,21 @@ from helpers import DATA, STRING_DICT, block, data_stream, split_blocks, stream,
 
 HERE = Path(__file__).parent
 
-NULL_STREAM = bytes.fromhex(
-    "010100682705db4aa834e900" "ff08002ed1fdb52d92bf9f2787ff0fb97bddf2"
-)
+# Block by block, each block's header apart from its payload.
+NULL_STREAM = bytes.fromhex("010100682705db4aa834e9 00 ff08002ed1fdb52d92bf9f2787ff0fb97bddf2")
 EMPTY_STREAM = bytes.fromhex("ff0800510e4ba59404769099e9d85137db46ef")
-DEDUP_STREAM = bytes.fromhex(
-    "040900876e24dcdd67420202000001780100017" "9"
-    "010d0046af424d204d0dff" "0803050001780500017" "90a0009"
-    "ff0800a974402c4369c16481e4448e9e7c5491"
-)
+DEDUP_STREAM = bytes.fromhex("040900876e24dcdd674202 020000017801000179 010d0046af424d204d0dff"
+                             " 080305000178050001790a0009 ff0800a974402c4369c16481e4448e9e7c5491")
 
 
-def test_fixed_streams():
-    assert len(NULL_STREAM) == 31 and dral.dumps(None) == NULL_STREAM
-    assert len(EMPTY_STREAM) == 19 and dral.Encoder().finish() == EMPTY_STREAM
-    assert len(DEDUP_STREAM) == 63 and dral.dumps(["x", "y", "x"], dedup=True) == DEDUP_STREAM
-    assert dral.loads(NULL_STREAM) is None
-    assert dral.loads(EMPTY_STREAM) == []
-    assert dral.loads(DEDUP_STREAM) == ["x", "y", "x"]
-
-
-def test_builders_agree_with_fixed_streams():
-    # Guards the hand-built vectors used everywhere else.
-    assert data_stream(b"\x00") == NULL_STREAM
-    assert stream() == EMPTY_STREAM
+def test_fixed_streams_and_the_builders_of_all_other_vectors():
     dictionary = string_dict((0, 0, b"x"), (1, 0, b"y"))
-    assert data_stream(b"\x08\x03\x05\x00\x01x\x05\x00\x01y\x0a\x00\x09", dictionary) == DEDUP_STREAM
+    dedup = data_stream(b"\x08\x03\x05\x00\x01x\x05\x00\x01y\x0a\x00\x09", dictionary)
+    assert dral.dumps(None) == data_stream(b"\x00") == NULL_STREAM
+    assert dral.Encoder().finish() == stream() == EMPTY_STREAM
+    assert dral.dumps(["x", "y", "x"], dedup=True) == dedup == DEDUP_STREAM
+    assert dral.loads(NULL_STREAM) is None and dral.loads(EMPTY_STREAM) == []
+    assert dral.loads(DEDUP_STREAM) == ["x", "y", "x"]
 
 
 def f64(x: float) -> bytes:
@@ -50,29 +39,15 @@ def f64(x: float) -> bytes:
 
 
 PAYLOADS = [
-    (None, b"\x00"),
-    (True, b"\x01\x01"),
-    (False, b"\x01\x00"),
-    (0, b"\x02\x00"),
-    (127, b"\x02\x7f"),
-    (128, b"\x02\x80\x01"),
-    (300, b"\x02\xac\x02"),
-    (2**63 - 1, b"\x02" + b"\xff" * 8 + b"\x7f"),
-    (-1, b"\x03\x01"),
-    (-64, b"\x03\x7f"),
-    (-65, b"\x03\x81\x01"),
-    (-(2**63), b"\x03" + b"\xff" * 9 + b"\x01"),
-    (1.5, b"\x04" + f64(1.5)),
-    (-0.0, b"\x04" + f64(-0.0)),
-    (float("inf"), b"\x04" + f64(float("inf"))),
-    ("", b"\x05\x00\x00"),
-    ("é", b"\x05\x00\x02\xc3\xa9"),
+    (None, b"\x00"), (True, b"\x01\x01"), (False, b"\x01\x00"),
+    (0, b"\x02\x00"), (127, b"\x02\x7f"), (128, b"\x02\x80\x01"), (300, b"\x02\xac\x02"),
+    (2**63 - 1, b"\x02" + b"\xff" * 8 + b"\x7f"), (-(2**63), b"\x03" + b"\xff" * 9 + b"\x01"),
+    (-1, b"\x03\x01"), (-64, b"\x03\x7f"), (-65, b"\x03\x81\x01"),
+    (1.5, b"\x04" + f64(1.5)), (-0.0, b"\x04" + f64(-0.0)), (math.inf, b"\x04" + f64(math.inf)),
+    ("", b"\x05\x00\x00"), ("é", b"\x05\x00\x02\xc3\xa9"),
     ("a" * 200, b"\x05\x00\xc8\x01" + b"a" * 200),
-    (b"", b"\x05\x01\x00"),
-    (b"\x00\xff", b"\x05\x01\x02\x00\xff"),
-    ([], b"\x08\x00\x09"),
-    ({}, b"\x06\x00\x07"),
-    ({"a": 1}, b"\x06\x01\x01a\x02\x01\x07"),
+    (b"", b"\x05\x01\x00"), (b"\x00\xff", b"\x05\x01\x02\x00\xff"),
+    ([], b"\x08\x00\x09"), ({}, b"\x06\x00\x07"), ({"a": 1}, b"\x06\x01\x01a\x02\x01\x07"),
     ([None, [1]], b"\x08\x02\x00\x08\x01\x02\x01\x09\x09"),
     ({"k": [], "é": {"": b""}}, b"\x06\x02\x01k\x08\x00\x09\x02\xc3\xa9\x06\x01\x00\x05\x01\x00\x07\x07"),
     (["s", "s"], b"\x08\x02\x05\x00\x01s\x05\x00\x01s\x09"),
@@ -86,9 +61,7 @@ def test_value_encoding(value, payload):
     assert back == value and type(back) is type(value)
 
 
-def test_long_block_length_and_sort_keys_layout():
-    data = dral.dumps(b"\x01" * 300)
-    assert data == data_stream(b"\x05\x01\xac\x02" + b"\x01" * 300) and data[:3] == b"\x01\xb0\x02"  # 304 bytes
+def test_sort_keys_layout():
     assert dral.dumps({"b": 1, "a": 2}, sort_keys=True) == data_stream(b"\x06\x02\x01a\x02\x02\x01b\x02\x01\x07")
     assert dral.dumps({"b": 1, "a": 2}) == data_stream(b"\x06\x02\x01b\x02\x01\x01a\x02\x02\x07")
 
@@ -135,14 +108,10 @@ def model_string_dict(values: list[str]) -> bytes:
 
 # Many strings with shared prefixes, prefixes of one another, NULs and multi-byte characters, so
 # that long runs of equal leading bytes have to be told apart.
-SIMILAR_STRINGS = st.lists(
-    st.builds(
-        lambda prefix, rest: prefix + rest,
-        st.sampled_from(["", "https://example.org/plugins/", "x" * 7, "x" * 8, "x" * 9, "\x00" * 8]),
-        st.text(st.sampled_from("ab\x00/\xe9\xea\u20ac\U0001f600"), max_size=24),
-    ),
-    max_size=400,
-)
+SIMILAR_STRINGS = st.lists(st.builds(
+    lambda prefix, rest: prefix + rest,
+    st.sampled_from(["", "https://example.org/plugins/", "x" * 7, "x" * 8, "x" * 9, "\x00" * 8]),
+    st.text(st.sampled_from("ab\x00/\xe9\xea\u20ac\U0001f600"), max_size=24)), max_size=400)
 
 
 @given(SIMILAR_STRINGS)
@@ -165,38 +134,10 @@ def test_compression_name_does_not_change_the_bytes(compression):
     assert dral.dumps(value, compression=compression, dedup=True) == dral.dumps(value, dedup=True)
 
 
-def test_dedup_switched_on_mid_stream_resolves_through_the_dictionary():
-    enc = dral.Encoder()
-    enc.encode("a")
-    enc.enable_dedup()
-    enc.encode("b")
-    enc.encode("b")
-    data = enc.finish()
-    assert data == data_stream(b"\x05\x00\x01a\x05\x00\x01b\x0a\x00", string_dict((0, 0, b"b")))
-    assert dral.loads(data) == ["a", "b", "b"]
-
-
-def test_end_block_checksums():
-    data = dral.dumps([1, "two"])
-    assert data == stream(data[:-19]) and len(data) == len(data[:-19]) + 19
-    assert [(kind, comp) for kind, comp, *_ in split_blocks(data)] == [(DATA, 0), (255, 0)]
-
-
-def rebuilt_with_reference_checksums(data):
-    blocks = split_blocks(data)
-    return stream(*(block(kind, payload, comp) for kind, comp, payload, _ in blocks if kind != 255))
-
-
 # Every checksum against the xxhash package: short blocks, every length past a whole number of
 # XXH64's 32-byte stripes, and streams hashed in one piece or in pieces (with or without a
 # dictionary, copied out or finished in their own buffer).
-CHECKSUM_SIZES = [
-    *range(300),
-    *range(4090, 4130),
-    *range(100_000, 100_033),
-    1_500_017,
-    3_000_029,
-]
+CHECKSUM_SIZES = [*range(300), *range(4090, 4130), *range(100_000, 100_033), 1_500_017, 3_000_029]
 
 
 def check_checksums_at_every_length(dedup):
@@ -204,7 +145,8 @@ def check_checksums_at_every_length(dedup):
     for size in CHECKSUM_SIZES:
         value = [rng.randbytes(size), "repeated", "repeated"]
         data = dral.dumps(value, dedup=dedup)
-        assert data == rebuilt_with_reference_checksums(data), size
+        rebuilt = stream(*[block(k, p, c) for k, c, p, _ in split_blocks(data) if k != 255])
+        assert data == rebuilt, size
         assert dral.loads(data) == value  # the reader's checks agree with xxhash's too
 
 
@@ -215,12 +157,9 @@ def test_checksums_match_xxhash_at_every_length(dedup):
 
 def test_scalar_checksums_match_xxhash_at_every_length():
     """Processors without AVX-512 hash with the scalar loop; this one may not, so force it."""
-    script = (
-        "import dral, test_stream_layout as t\n"
-        "assert dral._dral_native._checksum_loop == 'scalar'\n"
-        "t.check_checksums_at_every_length(False)\n"
-        "t.check_checksums_at_every_length(True)\n"
-    )
+    script = ("import dral, test_stream_layout as t\n"
+              "assert dral._dral_native._checksum_loop == 'scalar'\n"
+              "for dedup in (False, True):\n    t.check_checksums_at_every_length(dedup)\n")
     env = {**os.environ, "DRAL_SCALAR_CHECKSUM": "1"}
     subprocess.run([sys.executable, "-c", script], env=env, cwd=HERE, check=True)
 
@@ -240,6 +179,7 @@ READ_CASES = [
     ("array end tag missing", data_stream(b"\x08\x01\x02\x01\x02\x02"), [[1], 2]),
     ("object end tag missing", data_stream(b"\x06\x01\x01a\x00"), {"a": None}),
     ("top-level values concatenated", data_stream(b"\x00\x01\x00\x02\x03"), [None, False, 3]),
+    ("two top-level lists", data_stream(b"\x08\x00\x09\x08\x00\x09"), [[], []]),
     ("two data blocks", stream(block(DATA, b"\x02\x01"), block(DATA, b"\x02\x02")), [1, 2]),
     ("empty data block skipped", stream(block(DATA, b""), block(DATA, b"\x02\x02")), 2),
     ("reserved block types skipped", stream(block(2, b"junk"), block(DATA, b"\x00"), block(3, b"")), None),
@@ -278,10 +218,10 @@ def test_reading(name, data, expected):
 
 
 def test_string_table_restarts_with_each_data_block():
-    second_block_ref = stream(block(STRING_DICT, string_dict((0, 0, b"d"))), block(DATA, b"\x0a\x00"), block(DATA, b"\x0a\x00"))
-    with pytest.raises(dral.DralDecodeError) as info:
-        dral.loads(second_block_ref)
-    assert str(info.value) == "Invalid reference: index 0 out of bounds (dictionary has 0 entries)"
-    inline = stream(block(DATA, b"\x05\x00\x01a"), block(DATA, b"\x0a\x00"))
-    with pytest.raises(dral.DralDecodeError, match=r"^Invalid reference: index 0 out of bounds \(dictionary has 0 entries\)$"):
-        dral.loads(inline)
+    message = "Invalid reference: index 0 out of bounds (dictionary has 0 entries)"
+    ref = block(DATA, b"\x0a\x00")
+    for data in (stream(block(STRING_DICT, string_dict((0, 0, b"d"))), ref, ref),
+                 stream(block(DATA, b"\x05\x00\x01a"), ref)):
+        with pytest.raises(dral.DralDecodeError) as info:
+            dral.loads(data)
+        assert str(info.value) == message

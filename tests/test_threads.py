@@ -1,7 +1,5 @@
-"""Threads: many at once give the results of one, for the binary format, the text notation and
-the typed documents (models shared between the threads included), and every entry point works up
-to its nesting limit in a thread with a 256 KiB stack (run in a child process, so that a crash
-fails the test)."""
+"""Threads: many at once give the results of one (models shared between them included), and every
+entry point works up to its nesting limit in a thread with a small stack, in a child process."""
 
 import io
 import sys
@@ -44,20 +42,14 @@ def everything(obj, path):
     to_file = dral.Encoder()
     to_file.encode(obj)
     to_file.finish_to_file(path)
-    return [
-        dral.dumps(obj),
-        dral.dumps(obj, dedup=True, sort_keys=True),
-        dral.loads(dral.dumps(obj, dedup=True)),
-        dral.parse_text(dral.pretty_print(obj)),
-        stream,
-        dral.DralDecoder(stream).decode_all(),
-        dral.load(SlowIO(out.getvalue())),
-        dral.decode_from_file(path),
-    ]
+    return [dral.dumps(obj), dral.dumps(obj, dedup=True, sort_keys=True),
+            dral.loads(dral.dumps(obj, dedup=True)), dral.parse_text(dral.pretty_print(obj)),
+            stream, dral.DralDecoder(stream).decode_all(), dral.load(SlowIO(out.getvalue())),
+            dral.decode_from_file(path)]
 
 
 def in_eight_threads(work):
-    """What `work()` returned in each of 8 threads started together, twice each, with the
+    """What `work(n)` returned in each of 8 threads started together, twice each, with the
     interpreter switching threads as often as it can."""
     start = threading.Barrier(8)
     results = {}
@@ -78,12 +70,6 @@ def in_eight_threads(work):
         sys.setswitchinterval(interval)
     assert sorted(results) == list(range(8))
     return [round for rounds in results.values() for round in rounds]
-
-
-def test_eight_threads_give_the_results_of_one(tmp_path):
-    expected = [everything(obj, tmp_path / "one.dral") for obj in SHARED]
-    rounds = in_eight_threads(lambda n: [everything(obj, tmp_path / f"{n}.dral") for obj in SHARED])
-    assert all(round == expected for round in rounds)
 
 
 DOCUMENTS = [
@@ -110,34 +96,33 @@ def every_document_call(text, model):
     data = dral.rfc_compile_ctn(text)
     decoded = dral.rfc_decode_cbf_model(data)
     results = [
-        dral.rfc_parse_ctn(text),
-        dral.rfc_format_ctn(text),
-        dral.rfc_parse_ctn_model(text).to_dict(),
-        data,
-        dral.rfc_compile_ctn(text, alignment=8),
-        dral.rfc_decode_cbf(data),
-        dral.rfc_cbf_to_ctn(data),
-        decoded.to_dict(),
+        dral.rfc_parse_ctn(text), dral.rfc_format_ctn(text), data, dral.rfc_decode_cbf(data),
+        dral.rfc_parse_ctn_model(text).to_dict(), dral.rfc_compile_ctn(text, alignment=8),
+        dral.rfc_cbf_to_ctn(data), decoded.to_dict(),
         [value.to_dict() for value in decoded.document.effective_root().values()],
-        model.to_dict(),
-        model.effective_root().to_ctn(),
+        model.to_dict(), model.effective_root().to_ctn(),
         message_of(lambda: dral.rfc_decode_cbf(data[:-1])),
         message_of(lambda: dral.rfc_parse_ctn(text + "\n\tx")),
     ]
     for query in QUERIES:
-        results += [
-            dral.rfc_query_cbf(data, query),
-            dral.rfc_query_ctn(text, query, as_ctn=True),
-            [value.to_dict() for value in dral.rfc_query_cbf_model(data, query)],
-            [value.to_ctn() for value in dral.rfc_query_ctn_model(text, query)],
-        ]
+        results += [dral.rfc_query_cbf(data, query), dral.rfc_query_ctn(text, query, as_ctn=True),
+                    [value.to_dict() for value in dral.rfc_query_cbf_model(data, query)],
+                    [value.to_ctn() for value in dral.rfc_query_ctn_model(text, query)]]
     return results
 
 
-def test_eight_threads_read_documents_as_one():
-    expected = [every_document_call(text, model) for text, model in zip(DOCUMENTS, SHARED_MODELS)]
-    rounds = in_eight_threads(lambda n: [every_document_call(text, model)
-                                         for text, model in zip(DOCUMENTS, SHARED_MODELS)])
+def binary_calls(path):
+    return [everything(obj, path) for obj in SHARED]
+
+
+def document_calls(_):
+    return [every_document_call(text, model) for text, model in zip(DOCUMENTS, SHARED_MODELS)]
+
+
+@pytest.mark.parametrize("work", [binary_calls, document_calls], ids=["binary", "documents"])
+def test_eight_threads_give_the_results_of_one(tmp_path, work):
+    expected = work(tmp_path / "one.dral")
+    rounds = in_eight_threads(lambda n: work(tmp_path / f"{n}.dral"))
     assert all(round == expected for round in rounds)
 
 
