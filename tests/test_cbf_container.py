@@ -1,25 +1,22 @@
-"""The frame of a compiled file: header, CRC-64 trailer, the order of the opening checks, and the
-symbol table as it is read."""
+"""The frame of a compiled file: header, CRC-64 trailer, opening checks, symbol table."""
 
 import struct
 
 import pytest
 
 import dral
-from cbf_bytes import NULL, cbf, crc64, error_of, recrc, seg, symtab, text, with_table
-from helpers import varint
+from cbf_bytes import NULL, cbf, crc64, error_of, seg, symtab, text, with_table
+from helpers import eof, varint
 
+ONE = struct.pack("<I", 1)  # a symbol table count
 NULL_FILE = bytes.fromhex("44 52 41 4C 01 01 01 00" + "00" * 24 + "F0 00 00 00" + "C7 AD 32 FF 66 30 DF 07")
 
 
-def test_reference_crc_matches_the_catalogue_and_the_null_file():
+def test_reference_crc_and_the_null_file():
     # The builders below lean on this CRC; it must be the ECMA-182 one.
     assert crc64(b"123456789") == 0x6C40DF5F0B497347
     assert crc64(NULL_FILE[:-8]) == 0x07DF3066FF32ADC7
     assert crc64(b"") == 0
-
-
-def test_null_file_decodes():
     decoded = dral.rfc_decode_cbf(NULL_FILE)
     assert decoded["document"]["root"] == {"kind": "scalar", "type": "null", "value": None}
     assert decoded["ctn"] == "null"
@@ -39,16 +36,14 @@ def test_native_crc_agrees_with_the_reference(size):
 @pytest.mark.parametrize(
     "data, message",
     [
-        (b"", "Unexpected end of input at offset 0"),
-        (NULL_FILE[:39], "Unexpected end of input at offset 39"),
+        (b"", eof(0)), (NULL_FILE[:39], eof(39)),
         (b"XRAL" + NULL_FILE[4:-1] + b"\x00", "Invalid magic bytes"),
         (cbf(NULL, version=2, trailer=0), "Unsupported format version: 2"),
         (cbf(NULL, version=0), "Unsupported format version: 0"),
-        (cbf(b""), "Unexpected end of input at offset 0"),
-        (cbf(NULL, root_offset=4), "Unexpected end of input at offset 4"),
-        (cbf(NULL, root_offset=2**64 - 1), "Unexpected end of input at offset 18446744073709551615"),
+        (cbf(b""), eof(0)), (cbf(NULL, root_offset=4), eof(4)),
+        (cbf(NULL, root_offset=2**64 - 1), eof(2**64 - 1)),
         # A bad symbol table is reported before a bad root offset.
-        (cbf(NULL, flags=0x03, symtab_offset=1, root_offset=99), "Unexpected end of input at offset 1"),
+        (cbf(NULL, flags=0x03, symtab_offset=1, root_offset=99), eof(1)),
     ],
 )
 def test_opening_checks_in_order(data, message):
@@ -77,10 +72,9 @@ def test_header_fields_are_reported_as_read():
 
 
 def test_symbol_table_is_read_where_the_header_says():
-    table = symtab("b", "a", "b", "é")
     root = seg(0x30, varint(3))
-    data = cbf(root + table, flags=0x03, symtab_offset=len(root), root_offset=0)
-    decoded = dral.rfc_decode_cbf(data)
+    decoded = dral.rfc_decode_cbf(cbf(root + symtab("b", "a", "b", "é"), flags=0x03,
+                                      symtab_offset=len(root), root_offset=0))
     # File order, duplicates and disorder kept.
     assert decoded["symbols"] == ["b", "a", "b", "é"]
     assert decoded["document"]["root"] == {"kind": "scalar", "type": "sym", "value": "é"}
@@ -89,25 +83,17 @@ def test_symbol_table_is_read_where_the_header_says():
 @pytest.mark.parametrize(
     "table, message",
     [
-        (b"\x01\x00\x00", "Unexpected end of input at offset 0"),
-        (struct.pack("<I", 1), "Unexpected end of input at offset 4"),
-        (struct.pack("<I", 1) + b"\x80", "Unexpected end of input at offset 5"),
-        (struct.pack("<I", 1) + b"\xff" * 9 + b"\x02", "Varint overflow: encoded integer exceeds 64 bits"),
-        (struct.pack("<I", 1) + varint(5) + b"abc", "Unexpected end of input at offset 10"),
+        (b"\x01\x00\x00", eof(0)), (ONE, eof(4)), (ONE + b"\x80", eof(5)),
+        (ONE + varint(5) + b"abc", eof(10)),
+        (ONE + b"\xff" * 9 + b"\x02", "Varint overflow: encoded integer exceeds 64 bits"),
         (struct.pack("<I", 2) + varint(1) + b"a" + varint(2) + b"\xc3(", "Invalid UTF-8 in string field at offset 7"),
-        (struct.pack("<I", 1) + varint(2**64 - 1), "Length overflow: 18446744073709551615 exceeds platform maximum"),
+        (ONE + varint(2**64 - 1), "Length overflow: 18446744073709551615 exceeds platform maximum"),
         # A count far beyond what the body holds fails on reading, without reserving for it.
-        (struct.pack("<I", 0xFFFFFFFF) + varint(0) * 3, "Unexpected end of input at offset 7"),
+        (struct.pack("<I", 0xFFFFFFFF) + varint(0) * 3, eof(7)),
     ],
 )
 def test_symbol_table_errors(table, message):
     assert error_of(cbf(table, flags=0x03)) == message
-
-
-def test_bytes_outside_table_and_root_are_ignored():
-    plain = with_table(["a"], seg(0x30, b"\x00"))
-    padded = recrc(plain[:-8] + b"\xde\xad" + plain[-8:])
-    assert dral.rfc_decode_cbf(padded)["document"] == dral.rfc_decode_cbf(plain)["document"]
 
 
 def test_header_class():
@@ -120,7 +106,5 @@ def test_header_class():
     assert header.root_offset == len(symtab("s"))
     assert header.to_dict() == dral.rfc_decode_cbf(data)["header"]
     assert header is not model.header and header.to_dict() == model.header.to_dict()
-    with pytest.raises(TypeError):
-        type(header)()
     with pytest.raises(AttributeError):
         header.flags = 1

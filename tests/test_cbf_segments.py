@@ -1,5 +1,4 @@
-"""Value segments as the decoder reads them: every kind, every check with its message and offset,
-the depth limit, and the budgets that keep overlapping offsets from blowing a file up."""
+"""Value segments as the decoder reads them: every kind, every error, depth and size budgets."""
 
 import struct
 
@@ -16,19 +15,15 @@ DATA = "Invalid data: {}"
 @pytest.mark.parametrize(
     "segment, expected",
     [
-        (seg(0xF0), scalar("null", None)),
-        (seg(0xF1), scalar("unit", None)),
-        (seg(0xF2), scalar("bool", True)),
-        (seg(0xF3, b"skipped"), scalar("bool", False)),
-        (seg(0xF6), scalar("str", "")),
-        (seg(0xF7), scalar("bytes", b"")),
+        (seg(0xF0), scalar("null", None)), (seg(0xF1), scalar("unit", None)),
+        (seg(0xF2), scalar("bool", True)), (seg(0xF3, b"skipped"), scalar("bool", False)),
+        (seg(0xF6), scalar("str", "")), (seg(0xF7), scalar("bytes", b"")),
+        (seg(0x10, b"abc", long=True), scalar("str", "abc")), (i64(-1), scalar("i64", -1)),
         (seg(0xF4), {"kind": "sequence", "elem_type": None, "items": []}),
         (seg(0xF5), {"kind": "association", "pairs": []}),
-        (i64(-1), scalar("i64", -1)),
         (seg(0x08, b"\xff" * 8), scalar("u64", 2**64 - 1)),
-        (seg(0x0A, b"\x01"), scalar("vi64", -1)),
+        (seg(0x0A, b"\x01"), scalar("vi64", -1)), (seg(0x0B, b"\xac\x02"), scalar("vu64", 300)),
         (seg(0x0A, b"\xff" * 9 + b"\x01"), scalar("vi64", -(2**63))),
-        (seg(0x0B, b"\xac\x02"), scalar("vu64", 300)),
         (seg(0x0C, struct.pack("<f", 0.1)), scalar("f32", struct.unpack("<f", struct.pack("<f", 0.1))[0])),
         (seg(0x0D, struct.pack("<d", -2.5)), scalar("f64", -2.5)),
         (seg(0x17, "é".encode()), scalar("str", "é")),  # any config
@@ -77,35 +72,27 @@ def test_each_segment_kind_decodes(segment, expected):
     assert root_of(segment) == expected
 
 
-def test_long_length_form_is_read():
-    assert root_of(seg(0x10, b"abc", long=True)) == scalar("str", "abc")
-
-
 def test_symbols_and_field_names_through_the_table():
     root = seg(0x40, b"\x00" + varint(2) + sym(1) + sym(0) + text("plain") + seg(0xF6))
     decoded = dral.rfc_decode_cbf(with_table(["Z", "b"], root))
     assert decoded["symbols"] == ["Z", "b"]
     assert decoded["document"]["root"]["fields"] == [
         {"name": "b", "value": scalar("sym", "Z")}, {"name": "plain", "value": scalar("str", "")}]
-
-
-def _sequence_payload(*items):
-    return indexed(list(items), b"\x00")
+    assert error_of(with_table(["a", "b", "c"], sym(5))) == \
+        "Invalid reference: index 5 out of bounds (dictionary has 3 entries)"
 
 
 @pytest.mark.parametrize(
     "segment, message",
     [
-        (b"\xf0\x00\x00", EOF.format(0)),
-        (b"\x10\xff\xff\xff\x01", EOF.format(4)),
+        (b"\xf0\x00\x00", EOF.format(0)), (b"\x10\xff\xff\xff\x01", EOF.format(4)),
         (b"\x10\x05\x00\x00ab", EOF.format(9)),
+        *[(seg(tag), EOF.format(0)) for tag in (0x40, 0x50, 0x68, 0x78, 0x90)],
         (b"\x10\xff\xff\xff" + b"\xff" * 8, "Length overflow: 18446744073709551615 exceeds platform maximum"),
         *[(seg(tag), DATA.format(f"unsupported segment type/config: {name}"))
           for tag, name in [(0xE0, "0xe/0x0"), (0xC0, "0xc/0x0"), (0xF8, "0xf/0x8"), (0x01, "0x0/0x1")]],
-        (seg(0x03, bytes(7)), DATA.format("invalid i64 primitive payload size")),
-        (seg(0x08, bytes(9)), DATA.format("invalid u64 primitive payload size")),
-        (seg(0x0C, bytes(8)), DATA.format("invalid f32 primitive payload size")),
-        (seg(0x0D, bytes(4)), DATA.format("invalid f64 primitive payload size")),
+        *[(seg(tag, bytes(size)), DATA.format(f"invalid {name} primitive payload size"))
+          for tag, size, name in [(3, 7, "i64"), (8, 9, "u64"), (0xC, 8, "f32"), (0xD, 4, "f64")]],
         (seg(0x0B, b"\xac\x02\x00"), DATA.format("varint primitive trailing bytes")),
         (seg(0x0A, b"\x80\x80"), EOF.format(2)),
         (seg(0x0B, b"\xff" * 9 + b"\x02"), "Varint overflow: encoded integer exceeds 64 bits"),
@@ -113,56 +100,42 @@ def _sequence_payload(*items):
         (seq(NULL, seg(0x10, b"\xc3")), "Invalid UTF-8 in string field at offset 18"),
         (sym(0) + b"", "Invalid reference: index 0 out of bounds (dictionary has 0 entries)"),
         (seg(0x30, b"\x00\x00"), DATA.format("symbol segment has trailing payload")),
-        # product
-        (seg(0x40), EOF.format(0)),
         (seg(0x40, b"\x01" + i64(1) + varint(0)), DATA.format("expected string scalar for struct type name")),
         (seg(0x40, b"\x00" + varint(1) + i64(1) + NULL), DATA.format("field name segment must be str or sym")),
         (seg(0x40, b"\x00" + varint(0) + b"x"), DATA.format("struct payload has trailing bytes")),
         (seg(0x40, b"\x00" + varint(2**40) + text("a") + NULL), EOF.format(16)),
-        # sum
-        (seg(0x50), EOF.format(0)),
         (seg(0x50, b"\x01" + NULL + text("V") + b"\x00"), DATA.format("expected string scalar for enum type name")),
         (seg(0x50, b"\x00" + seg(0x20, b"V") + b"\x00"), DATA.format("expected string scalar for enum variant")),
         (seg(0x50, b"\x00" + text("V")), EOF.format(6)),
         (seg(0x50, b"\x00" + text("V") + b"\x03"), DATA.format("unknown enum payload kind 3")),
         (seg(0x50, b"\x00" + text("V") + b"\x00\x00"), DATA.format("enum payload trailing bytes")),
-        # sequence
-        (seg(0x68), EOF.format(0)),
         (seg(0x68, b"\x01" + i64(1) + varint(0)), DATA.format("expected string scalar for sequence element type")),
         (seg(0x68, b"\x00" + varint(2**62)), "Length overflow: 4611686018427387904 exceeds platform maximum"),
         (seg(0x68, b"\x00" + varint(3) + bytes(8)), EOF.format(14)),
         (seg(0x68, b"\x00" + varint(1) + struct.pack("<I", 4) + NULL), EOF.format(10)),
         (seg(0x60, b"\x00" + varint(1) + NULL + b"x"), DATA.format("sequence payload has trailing bytes")),
         (seg(0x60, b"\x00" + varint(2**60) + NULL), EOF.format(14)),
-        # association
-        (seg(0x78), EOF.format(0)),
         (seg(0x70, varint(1) + NULL + NULL + b"x"), DATA.format("map payload has trailing bytes")),
         (seg(0x78, varint(1) + struct.pack("<I", 0) + NULL), EOF.format(9)),
-        # tensor
         (seg(0x80, b"\x02\x00\x01"), EOF.format(3)),
         (seg(0x80, bytes([2, 0, 1, 0]) + bytes(7)), EOF.format(4)),
         (seg(0x80, bytes([2, 2, 1, 0]) + varint(3)), EOF.format(5)),
         (seg(0x80, bytes([2, 1, 1, 0]) + varint(3) + bytes(7)), EOF.format(5)),
         (seg(0x80, bytes([2, 0, 1, 0]) + struct.pack("<Q", 2**61)), "Length overflow: 2305843009213693952 exceeds platform maximum"),
         (seg(0x80, bytes([16, 0, 1, 0]) + struct.pack("<Q", 2) + bytes(8)), EOF.format(28)),
-        # reference
-        (seg(0x90), EOF.format(0)),
         (seg(0x90, b"\x00" + varint(5) + b"abc"), EOF.format(7)),
         (seg(0x90, b"\x00" + varint(1) + b"\xff"), "Invalid UTF-8 in string field at offset 2"),
         (seg(0x90, b"\x01" + NULL + b"x"), DATA.format("reference-by-id payload trailing bytes")),
         (seg(0x90, b"\x02"), DATA.format("unknown reference kind 2")),
-        # stream
         (seg(0xA0, i64(1) + varint(0)), DATA.format("expected string scalar for stream item type")),
         (seg(0xA0, text("e") + varint(1)), EOF.format(6)),
         (seg(0xA0, text("e") + varint(1) + text("a")), EOF.format(11)),
         (seg(0xA0, text("e") + varint(1) + text("a") + b"\x01" + seq(NULL)), DATA.format("stream annotation value must be scalar")),
         (seg(0xA0, text("e") + varint(1) + text("a") + b"\x00\x00"), DATA.format("stream payload trailing bytes")),
-        # annotation
         (seg(0xB0, text("N")), EOF.format(5)),
         (seg(0xB0, text("N") + b"\x01" + seg(0xF4)), DATA.format("annotation value must be scalar")),
         (seg(0xB0, text("N") + b"\x01" + NULL + b"x"), DATA.format("annotation payload trailing bytes")),
         (seg(0xB0, text("N") + b"\x00\x00"), DATA.format("annotation payload trailing bytes")),
-        # opaque
         (seg(0xD1, varint(1) + b"\xff" + varint(0)), "Invalid UTF-8 in string field at offset 1"),
         (seg(0xD1, varint(4) + b"ab"), EOF.format(5)),
         (seg(0xD1, varint(1) + b"t" + varint(0) + b"x"), DATA.format("opaque payload trailing bytes")),
@@ -174,11 +147,6 @@ def _sequence_payload(*items):
 )
 def test_decoder_errors(segment, message):
     assert error_of(cbf(segment)) == message
-
-
-def test_symbol_index_beyond_the_table():
-    assert error_of(with_table(["a", "b", "c"], sym(5))) == \
-        "Invalid reference: index 5 out of bounds (dictionary has 3 entries)"
 
 
 def _nested(depth):
@@ -198,8 +166,7 @@ def test_depth_limit():
     assert error_of(cbf(_nested(200))) == "Nesting depth 65 exceeds maximum 64"
 
 
-def _shared_child_tree(levels):
-    """Sequences of two items whose offsets both point at the one child below."""
+def _shared_child_tree(levels):  # sequences of two items both pointing at the one child below
     value = NULL
     for _ in range(levels):
         value = seg(0x68, b"\x00" + varint(2) + struct.pack("<II", 0, 0) + value)
@@ -211,27 +178,20 @@ def test_overlapping_offsets_cannot_multiply_segments():
     assert error_of(cbf(_shared_child_tree(30))) == DATA.format("segment count exceeds body size")
     # Sharing that stays within one segment per four bytes of body still decodes.
     assert root_of(_shared_child_tree(2))["items"][1]["items"][0] == scalar("null", None)
-
-
-def test_segment_bound_admits_a_file_made_only_of_headers():
     # 6 + 4n bytes of body hold n + 1 segments: the bound is reached, not exceeded.
-    items = [NULL] * 50
-    assert len(root_of(seq(*items, tag=0x60))["items"]) == 50
+    assert len(root_of(seq(*[NULL] * 50, tag=0x60))["items"]) == 50
 
 
 def test_overlapping_offsets_cannot_multiply_copied_bytes():
-    long_text = text("x" * 1000)
-    shared = seg(0x68, b"\x00" + varint(10) + bytes(40) + long_text)
-    assert error_of(cbf(shared)) == DATA.format("decoded bytes exceed body size")
-    shared_tensor = seg(0x68, b"\x00" + varint(10) + bytes(40) + seg(0x80, bytes([255, 0, 1, 0]) + bytes(8) + bytes(500)))
-    assert error_of(cbf(shared_tensor)) == DATA.format("decoded bytes exceed body size")
+    for child in (text("x" * 1000), seg(0x80, bytes([255, 0, 1, 0]) + bytes(8) + bytes(500))):
+        shared = seg(0x68, b"\x00" + varint(10) + bytes(40) + child)
+        assert error_of(cbf(shared)) == DATA.format("decoded bytes exceed body size")
 
 
 def test_symbol_references_cannot_copy_without_bound():
     # 20000 four-byte offsets to one symbol segment that copies a 4 KiB entry: 78 MiB of text
     # from an 84 KB body, past 64 times the body plus 64 MiB.
-    count = 20000
-    root = seg(0x68, b"\x00" + varint(count) + bytes(4 * count) + sym(0))
+    root = seg(0x68, b"\x00" + varint(20000) + bytes(4 * 20000) + sym(0))
     assert error_of(with_table(["y" * 4096], root)) == DATA.format("decoded symbol text exceeds limit")
     fewer = seg(0x68, b"\x00" + varint(100) + bytes(400) + sym(0))
     assert len(dral.rfc_decode_cbf(with_table(["y" * 4096], fewer))["document"]["root"]["items"]) == 100

@@ -1,5 +1,4 @@
-"""`dral inspect`: the blocks of Dral streams (sound, corrupted, cut off, compressed) and the parts
-of CBF files, in the report for people and in the JSON for scripts."""
+"""`dral inspect`: the blocks of Dral streams and the parts of CBF files, as text and JSON."""
 
 import json
 import re
@@ -14,13 +13,13 @@ from cli_run import dral_command, ok
 from helpers import DATA, STRING_DICT, block, split_blocks, stream
 
 VALUES = [{"name": "x", "tags": ["a", "b", "a"]}, "a", None]
+ONE = dral.dumps("v")
 
 
-def encoded(*values, dedup=True) -> bytes:
+def encoded() -> bytes:  # VALUES as a stream of three values with a string dictionary
     encoder = dral.Encoder()
-    if dedup:
-        encoder.enable_dedup()
-    for value in values:
+    encoder.enable_dedup()
+    for value in VALUES:
         encoder.encode(value)
     return encoder.finish()
 
@@ -36,13 +35,14 @@ def hex64(value: int) -> str:
 
 
 def test_a_sound_stream_lists_every_block_with_its_checksum():
-    data = encoded(*VALUES)
+    data = encoded()
     found = report(data)
     expected = [(offset, kind, len(payload)) for kind, _, payload, offset in split_blocks(data)]
     assert [(b["offset"], b["type"], b["length"]) for b in found["blocks"]] == expected
     assert [b["name"] for b in found["blocks"]] == ["string dict", "data", "end"]
-    for item, (_, _, payload, offset) in zip(found["blocks"], split_blocks(data)):
-        assert item["checksum"] == {"stored": hex64(xxhash.xxh64_intdigest(payload)), "computed": hex64(xxhash.xxh64_intdigest(payload)), "ok": True}
+    for item, (_, _, payload, _) in zip(found["blocks"], split_blocks(data)):
+        digest = hex64(xxhash.xxh64_intdigest(payload))
+        assert item["checksum"] == {"stored": digest, "computed": digest, "ok": True}
     assert found["dictionary_entries"] == 3  # x, a and b; keys are never entered
     assert found["values"] == len(VALUES) and found["ok"] and found["problems"] == []
     assert found["stream_checksum"]["stored"] == hex64(xxhash.xxh64_intdigest(data[:-19])) and found["stream_checksum"]["ok"]
@@ -52,7 +52,7 @@ def test_a_sound_stream_lists_every_block_with_its_checksum():
 
 
 def test_a_corrupted_block_shows_both_checksums_and_fails_with_the_library_message():
-    data = bytearray(encoded(*VALUES))
+    data = bytearray(encoded())
     (_, _, payload, offset) = split_blocks(bytes(data))[1]
     data[offset + 11 + len(payload) // 2] ^= 0x40
     data = bytes(data)
@@ -71,7 +71,7 @@ def test_a_corrupted_block_shows_both_checksums_and_fails_with_the_library_messa
 
 
 def test_stream_checksum_end_block_and_trailing_bytes():
-    data = encoded("v", dedup=False)
+    data = ONE
     end = bytearray(data[-19:])
     end[11] ^= 1  # the stream checksum itself; the end block's own checksum now fails too
     found = report(data[:-19] + bytes(end) + b"junk", status=1)
@@ -83,10 +83,9 @@ def test_stream_checksum_end_block_and_trailing_bytes():
 @pytest.mark.parametrize(
     "data, problem",
     [
-        (b"", "no end block"),
-        (encoded("v", dedup=False)[:-19], "no end block"),
-        (encoded("v", dedup=False)[:14], "block at offset 0 declares 4 payload bytes, 3 remain"),
-        (encoded("v", dedup=False)[:5], "block header at offset 0 is cut off"),
+        (b"", "no end block"), (ONE[:-19], "no end block"),
+        (ONE[:14], "block at offset 0 declares 4 payload bytes, 3 remain"),
+        (ONE[:5], "block header at offset 0 is cut off"),
         (b"\x01" + b"\x80" * 10, "block header at offset 0 is cut off"),
         (b"\x07\x00", "invalid block type 7 at offset 0"),
     ],
@@ -95,19 +94,16 @@ def test_streams_that_stop_short(data, problem):
     assert problem in report(data, status=1)["problems"]
 
 
-def test_compressed_and_reserved_blocks():
+def test_compressed_reserved_and_dictionary_blocks():
     data = stream(block(2, b"opaque"), block(DATA, b"\x05" + b"packed", compression=3))
     found = report(data, status=1)
     assert [(b["name"], b["compression"], b["uncompressed"]) for b in found["blocks"]] == [
         ("reserved", "none", None), ("data", "lz4", 5), ("end", "none", None)]
     assert "lz4 decompression not available" in found["problems"][-1]
     assert "(5 unpacked)" in dral_command("inspect", stdin=data).stdout.decode()
-
-
-def test_a_dictionary_block_reports_its_entries():
-    data = stream(block(STRING_DICT, b"\x02\x00\x00\x01x\x01\x00\x01y"), block(DATA, b"\x0a\x01"))
-    found = report(data)
-    assert found["dictionary_entries"] == 2 and found["values"] == 1
+    dictionary = block(STRING_DICT, b"\x02\x00\x00\x01x\x01\x00\x01y")
+    found = report(stream(dictionary, block(DATA, b"\x0a\x01")))
+    assert (found["dictionary_entries"], found["values"]) == (2, 1)
 
 
 CTN = "let origin = Point\n  x = 0\n  y = 0\n\nseq<any>\n  &origin\n  'tag\n"

@@ -1,5 +1,4 @@
-"""The RFC-001 model classes: every member through parsed documents, lookups and their errors,
-lengths, reprs, and objects that outlive the document they came from."""
+"""The model classes: every member, lookups and their errors, reprs, lifetime and memory."""
 
 import contextlib
 import enum
@@ -12,7 +11,6 @@ import dral
 import isolated
 from helpers import traced_growth
 
-BAD_KEY = "^RfcValue keys must be str or int$"
 CLASSES = [dral.RfcValue, dral.RfcField, dral.RfcBinding, dral.RfcAnnotation, dral.RfcDocument]
 
 DOC = """\
@@ -53,22 +51,12 @@ def root(text):
     return dral.rfc_parse_ctn_model(text).root
 
 
-class Index(enum.IntEnum):
-    ONE = 1
-
-
-class Key(str):
-    pass
-
-
-def f32(x):
-    return struct.unpack("<f", struct.pack("<f", x))[0]
+Index = enum.IntEnum("Index", "ONE")
+Key = type("Key", (str,), {})
 
 
 @pytest.mark.parametrize("cls", CLASSES)
-def test_classes_have_no_constructor_and_no_setters(cls):
-    with pytest.raises(TypeError):
-        cls()
+def test_classes_have_no_setters(cls):
     with pytest.raises((TypeError, AttributeError)):
         cls.extra = 1
     assert cls.__doc__
@@ -113,16 +101,15 @@ def test_root_and_effective_root(text, has_root, repr_text):
 
 def test_every_accessor_hands_out_a_fresh_object():
     doc = model()
-    pairs = [(doc.binding("seq"), doc.binding("seq")), (doc.bindings[0], doc.bindings[0]),
-             (doc.annotations[0], doc.annotations[0]), (bound("p").fields()[0], bound("p").fields()[0]),
-             (bound("seq")[0], bound("seq")[0]), (bound("seq").values()[1], bound("seq").values()[1]),
-             (bound("t").annotations()[0], bound("t").annotations()[0]),
-             (doc.effective_root(), doc.effective_root())]
-    for a, b in pairs:
+    seq, p, t = bound("seq"), bound("p"), bound("t")
+    for get in [lambda: doc.binding("seq"), lambda: doc.bindings[0], lambda: doc.annotations[0],
+                lambda: p.fields()[0], lambda: seq[0], lambda: seq.values()[1],
+                lambda: t.annotations()[0], doc.effective_root]:
+        a, b = get(), get()
         assert a is not b and type(a) is type(b) and a.to_dict() == b.to_dict()
-    seq = doc.binding("seq")
-    assert seq.value is not seq.value and doc.annotations is not doc.annotations
-    assert bound("seq").shape is not bound("seq").shape
+    binding = doc.binding("seq")
+    assert binding.value is not binding.value and doc.annotations is not doc.annotations
+    assert seq.shape is not seq.shape
 
 
 TENSOR = "tensor<f32>[2, _]\n  @unit \"m\"\n  [1, 2]\n  [3, 4]"
@@ -132,48 +119,38 @@ TENSOR = "tensor<f32>[2, _]\n  @unit \"m\"\n  [1, 2]\n  [3, 4]"
     # props: type_name, variant, payload_kind, elem_type, element_type, shape, data_kind
     "text, kind, scalar, empty, length, props",
     [
-        ("42", "scalar", ("vi64", 42), True, 0, None),
-        ("-5i64", "scalar", ("i64", -5), True, 0, None),
-        ("18446744073709551615u64", "scalar", ("u64", 2**64 - 1), True, 0, None),
-        ("42vu64", "scalar", ("vu64", 42), True, 0, None),
-        ("0.1f32", "scalar", ("f32", f32(0.1)), True, 0, None),
-        ("2.5", "scalar", ("f64", 2.5), True, 0, None),
-        ('"hi"', "scalar", ("str", "hi"), True, 0, None),
-        ("'sym", "scalar", ("sym", "sym"), True, 0, None),
-        ("abc", "scalar", ("sym", "abc"), True, 0, None),
-        ('b"DEAD"', "scalar", ("bytes", b"\xde\xad"), True, 0, None),
-        ('date"2024-01-01"', "scalar", ("tagged", "2024-01-01"), True, 0, None),
-        ("12.50dec64", "scalar", ("tagged", "12.50"), True, 0, None),
-        ("null", "scalar", ("null", None), True, 0, None),
-        ("unit", "scalar", ("unit", None), True, 0, None),
-        ("false", "scalar", ("bool", False), True, 0, None),
+        *[(text, "scalar", scalar, True, 0, None) for text, *scalar in [
+            ("42", "vi64", 42), ("-5i64", "i64", -5), ("18446744073709551615u64", "u64", 2**64 - 1),
+            ("0.1f32", "f32", struct.unpack("<f", struct.pack("<f", 0.1))[0]), ("2.5", "f64", 2.5),
+            ("42vu64", "vu64", 42), ('"hi"', "str", "hi"), ("'sym", "sym", "sym"),
+            ('b"DEAD"', "bytes", b"\xde\xad"), ('date"2024-01-01"', "tagged", "2024-01-01"),
+            ("12.50dec64", "tagged", "12.50"), ("null", "null", None), ("unit", "unit", None),
+            ("false", "bool", False), ("abc", "sym", "abc")]],
         ("Color::Red", "sum", None, True, 0, ("Color", "Red", "unit", None, None, [], None)),
         ("::Red", "sum", None, True, 0, (None, "Red", "unit", None, None, [], None)),
         ("Shape::Circle(1.5, 2)", "sum", None, False, 2, ("Shape", "Circle", "tuple", None, None, [], None)),
         ("P::Q(a: 1, b: 2, c: 3)", "sum", None, False, 3, ("P", "Q", "struct", None, None, [], None)),
         ("Opt::None()", "sum", None, True, 0, ("Opt", "None", "tuple", None, None, [], None)),
         ("Point\n  x = 1", "product", None, False, 1, ("Point", None, None, None, None, [], None)),
-        ("struct\n  x = 1\n  y = 2", "product", None, False, 2, (None,) * 5 + ([], None)),
-        ("[1, 2, 3]", "sequence", None, False, 3, (None,) * 5 + ([], None)),
-        ("[]", "sequence", None, True, 0, (None,) * 5 + ([], None)),
+        ("struct\n  x = 1\n  y = 2", "product", None, False, 2, None),
+        ("[1, 2, 3]", "sequence", None, False, 3, None), ("[]", "sequence", None, True, 0, None),
         ("seq<i64>\n  1\n  2", "sequence", None, False, 2, (None, None, None, "i64", None, [], None)),
-        ('map<str, i64>["a" => 1, 2 => 3]', "association", None, False, 2, (None,) * 5 + ([], None)),
-        ("&p", "reference", None, True, 0, (None,) * 5 + ([], None)),
-        ("ref [1, 2]", "reference", None, True, 0, (None,) * 5 + ([], None)),
-        ("ref 1", "reference", None, True, 0, (None,) * 5 + ([], None)),
+        ('map<str, i64>["a" => 1, 2 => 3]', "association", None, False, 2, None),
+        ("&p", "reference", None, True, 0, None), ("ref 1", "reference", None, True, 0, None),
+        ("ref [1, 2]", "reference", None, True, 0, None),
         (TENSOR, "tensor", None, False, 4, (None, None, None, None, "f32", [2, None], "dense_f64")),
         ("vec<u8>[16]\n  <binary: 16 bytes>", "tensor", None, False, 16,
          (None, None, None, None, "u8", [16], "binary_blob")),
         ("tensor<i32>\n  @a", "tensor", None, True, 0, (None, None, None, None, "i32", [], "dense_f64")),
-        ("stream<event>\n  @source \"x\"\n  @rate 10", "stream", None, False, 2, (None,) * 5 + ([], None)),
-        ("stream<event>", "stream", None, True, 0, (None,) * 5 + ([], None)),
+        ("stream<event>\n  @source \"x\"\n  @rate 10", "stream", None, False, 2, None),
+        ("stream<event>", "stream", None, True, 0, None),
     ],
 )
 def test_value_properties_and_length(text, kind, scalar, empty, length, props):
     v = root(text)
     assert (v.kind, v.is_scalar, v.is_empty, len(v)) == (kind, scalar is not None, empty, length)
     assert repr(v) == f'RfcValue(kind="{kind}")'
-    assert (v.scalar_type, v.scalar_value) == (scalar or (None, None))
+    assert (v.scalar_type, v.scalar_value) == tuple(scalar or (None, None))
     if scalar:
         assert type(v.scalar_value) is type(scalar[1])
     assert (v.type_name, v.variant, v.payload_kind, v.elem_type, v.element_type, v.shape,
@@ -218,7 +195,7 @@ def test_key_lookup(name, key, found, error):
 def test_bad_keys_raise_type_error(name, key):
     v = bound(name)
     for lookup in (v.get, v.__getitem__):
-        with pytest.raises(TypeError, match=BAD_KEY):
+        with pytest.raises(TypeError, match="^RfcValue keys must be str or int$"):
             lookup(key)
 
 
@@ -304,10 +281,8 @@ def resident_bytes():
 
 @pytest.mark.skipif(isolated.SANITIZED, reason="the sanitizer keeps freed memory in quarantine")
 def test_native_trees_are_freed_with_their_last_object():
-    # Each document holds 2 MiB; if the last object made from it did not free it, 40 rounds
-    # would keep 160 MiB.
+    # Each document holds 2 MiB: 40 rounds would keep 160 MiB if the last object did not free it.
     text = 'let big = "' + "x" * (2 << 20) + '"\n[1, 2]'
-    item = None
     for _ in range(3):
         item = dral.rfc_parse_ctn_model(text).root[0]
     before = resident_bytes()

@@ -1,5 +1,4 @@
-"""The type stub shipped with the package: mypy --strict accepts a program that uses the whole API
-(and refuses its misuses), and every name and signature of the stub is the module's own."""
+"""The shipped stub: mypy --strict accepts the typed program; the stub matches the module."""
 
 import ast
 import inspect
@@ -17,7 +16,6 @@ import typed_usage
 native = dral._dral_native
 PACKAGE = pathlib.Path(dral.__file__).parent
 STUB = ast.parse((PACKAGE / "_dral_native.pyi").read_text(encoding="utf-8"))
-HERE = pathlib.Path(__file__).parent
 BASETYPE = 1 << 10  # Py_TPFLAGS_BASETYPE: the class may be subclassed
 # Protocol methods a class defines itself; `__repr__` and the like every object has.
 PROTOCOL = {"__init__", "__getitem__", "__contains__", "__len__", "__iter__", "__call__", "__enter__", "__exit__"}
@@ -29,17 +27,14 @@ def decorators(node: ast.AST) -> set[str]:
 
 def stub_parameters(node: ast.FunctionDef, *, method: bool) -> list[tuple[str, inspect._ParameterKind, object]]:
     """(name, kind, default) of each parameter, `self` left out; a missing default is `empty`."""
-    a = node.args
-    positional = [(p, inspect.Parameter.POSITIONAL_ONLY) for p in a.posonlyargs]
-    positional += [(p, inspect.Parameter.POSITIONAL_OR_KEYWORD) for p in a.args]
-    defaults = [inspect.Parameter.empty] * (len(positional) - len(a.defaults)) + [ast.literal_eval(d) for d in a.defaults]
-    found = [(p.arg, kind, default) for (p, kind), default in zip(positional, defaults)]
-    if a.vararg:
-        found.append((a.vararg.arg, inspect.Parameter.VAR_POSITIONAL, inspect.Parameter.empty))
-    for p, default in zip(a.kwonlyargs, a.kw_defaults):
-        found.append((p.arg, inspect.Parameter.KEYWORD_ONLY, inspect.Parameter.empty if default is None else ast.literal_eval(default)))
-    if a.kwarg:
-        found.append((a.kwarg.arg, inspect.Parameter.VAR_KEYWORD, inspect.Parameter.empty))
+    a, p = node.args, inspect.Parameter
+    kinds = [p.POSITIONAL_ONLY] * len(a.posonlyargs) + [p.POSITIONAL_OR_KEYWORD] * len(a.args)
+    defaults = [None] * (len(kinds) - len(a.defaults)) + a.defaults
+    found = list(zip(a.posonlyargs + a.args, kinds, defaults))
+    found += [(a.vararg, p.VAR_POSITIONAL, None)]
+    found += [(v, p.KEYWORD_ONLY, d) for v, d in zip(a.kwonlyargs, a.kw_defaults)]
+    found += [(a.kwarg, p.VAR_KEYWORD, None)]
+    found = [(v.arg, k, p.empty if d is None else ast.literal_eval(d)) for v, k, d in found if v]
     return found[1:] if method else found
 
 
@@ -50,8 +45,7 @@ def runtime_parameters(signature: inspect.Signature, *, method: bool) -> list[tu
 
 def check_function(name: str, stubs: list[ast.FunctionDef], runtime: object, *, method: bool) -> None:
     expected = runtime_parameters(inspect.signature(runtime), method=method)  # type: ignore[arg-type]
-    # Overloads narrow types, never parameters: the last (the general form) is exact, the others
-    # have the same names and kinds and may leave a default out.
+    # Overloads narrow types, not parameters: the last (general) one is exact, others omit defaults.
     assert stub_parameters(stubs[-1], method=method) == expected, name
     for overload in stubs[:-1]:
         for got, want in zip(stub_parameters(overload, method=method), expected, strict=True):
@@ -141,18 +135,15 @@ def test_the_typed_program_runs_and_uses_every_name_and_member():
 
 def test_mypy_strict_accepts_the_package_and_the_typed_program(tmp_path):
     env = {**os.environ, "MYPY_FORCE_COLOR": "0"}
-    # Named as a module, not a path: a path inside site-packages would make mypy take every
-    # module beside it for the user's own. An installed package is found there; one elsewhere
-    # through MYPYPATH, which must not name site-packages.
+    # The package is named as a module: a path in site-packages would make mypy take its neighbours
+    # for the user's own. One outside site-packages is found through MYPYPATH.
     if PACKAGE.parent.name not in ("site-packages", "dist-packages"):
         env["MYPYPATH"] = str(PACKAGE.parent)
     version = f"{sys.version_info.major}.{sys.version_info.minor}"
-    # mypy takes a package or files, not both: the package's own code, then the program using it.
-    for target in (["-p", "dral"], [str(HERE / "typed_usage.py")]):
-        run = subprocess.run(
-            [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path), "--python-version",
-             version, *target],
-            capture_output=True, text=True, env=env,
-        )
+    # mypy takes a package or files, not both.
+    for target in (["-p", "dral"], [typed_usage.__file__]):
+        command = [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path)]
+        command += ["--python-version", version, *target]
+        run = subprocess.run(command, capture_output=True, text=True, env=env)
         assert run.returncode == 0, run.stdout + run.stderr
         assert "Success: no issues found in" in run.stdout

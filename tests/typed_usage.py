@@ -1,10 +1,6 @@
-"""Every function, class and member of dral as a type-checked program would use it.
-
-`mypy --strict` checks this file (test_typing.py) and the tests also run it. `assert_type` pins
-what the stub promises. Each line of `refused` is a misuse that the stub must reject: it is marked
-`# type: ignore[code]`, and mypy's warning about unused ignores turns a missed rejection into an
-error.
-"""
+"""Every function, class and member of dral as a type-checked program uses it; test_typing.py runs
+it and checks it with `mypy --strict`. Each line of `refused` is a misuse the stub must reject: its
+`# type: ignore[code]` would be reported as unused if the stub accepted it."""
 
 from __future__ import annotations
 
