@@ -42,10 +42,14 @@ def mutated_texts(draw):
     for _ in range(draw(st.integers(1, 4))):
         op = draw(st.sampled_from(["insert", "delete", "replace", "truncate"]))
         pos = draw(st.integers(0, len(text)))
-        end = {"insert": pos, "replace": pos + 1, "truncate": len(text)}.get(op)
-        end = pos + draw(st.integers(1, 3)) if end is None else end  # delete 1 to 3
-        piece = draw(PIECES) if op in ("insert", "replace") else ""
-        text = text[:pos] + piece + text[end:]
+        if op == "insert":
+            text = text[:pos] + draw(PIECES) + text[pos:]
+        elif op == "delete":
+            text = text[:pos] + text[pos + draw(st.integers(1, 3)):]
+        elif op == "replace":
+            text = text[:pos] + draw(PIECES) + text[pos + 1:]
+        else:
+            text = text[:pos]
     return text
 
 
@@ -84,8 +88,18 @@ def assert_writers_agree(value, indent=2):
     return direct
 
 
-Count, Text, Ratio = (type(name, (base,), {}) for name, base in
-                      [("Count", int), ("Text", str), ("Ratio", float)])
+class Count(int):
+    pass
+
+
+class Text(str):
+    pass
+
+
+class Ratio(float):
+    pass
+
+
 SUBCLASSED = st.sampled_from([Count(3), Count(-2**40), Text("é"), Text("a b"), Ratio(2.5), True, (1, "x")])
 
 
@@ -96,9 +110,15 @@ def test_pretty_print_matches_reference(value, indent):
     assert_writers_agree(value, indent)
 
 
+def self_containing():
+    items = [1]
+    items.append(items)
+    return items
+
+
 @pytest.mark.parametrize("value", [
     nested_list(4096), nested_list(4097), nested_list(4096, 1), [nested_list(4095, 1)], {"k": nested_list(4096)},
-    (lambda cycle: cycle.append(cycle) or cycle)([1]), [2**63], ["\ud800"], {1: 2}, [{"a": {1}}],
+    self_containing(), [2**63], ["\ud800"], {1: 2}, [{"a": {1}}],
     [1, 2, 3, 4, 5, 6, 7, 8], [1, 2, 3, 4, 5, 6, 7, 8, 9], [b"x"], [[]], [{}],
     [None, True, -1, 1.0, "s", Count(1), Ratio(0.5), Text("t")],
 ])

@@ -153,7 +153,7 @@ def test_indent_bounds_and_argument_errors():
 @pytest.mark.parametrize("convert", [dral.pretty_print, dral.to_value])
 @pytest.mark.parametrize("make", [
     lambda: nested_list(5000), lambda: functools.reduce(lambda v, _: {"a": v}, range(5000), {}),
-    lambda: (cycle := []).append(cycle) or cycle,
+    lambda: (cycle := []).append(cycle) or cycle,  # a list that holds itself
 ])
 def test_deep_python_objects_raise_recursion_error(convert, make):
     with pytest.raises(RecursionError):
