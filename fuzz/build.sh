@@ -14,6 +14,9 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v ninja >/dev/null || missing+=(ninja-build)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 [ -f /usr/include/xxhash.h ] || missing+=(libxxhash-dev)
+[ -f /usr/include/zstd.h ] || missing+=(libzstd-dev)
+[ -f /usr/include/lz4.h ] || missing+=(liblz4-dev)
+[ -f /usr/include/snappy-c.h ] || missing+=(libsnappy-dev)
 if [ ${#missing[@]} -gt 0 ]; then
     SUDO=""
     [ "$(id -u)" -eq 0 ] || SUDO=sudo

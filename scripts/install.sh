@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs what Dral needs and builds it into every interpreter we support here (scripts/pythons.sh):
-# the system packages (xxHash headers, pkg-config, compilers, ccache), the build and test tools,
-# then the package itself with its `dral` command. Extra arguments are more Debian packages.
+# the system packages (xxHash headers, the zstd, lz4 and snappy libraries, pkg-config, compilers,
+# ccache), the build and test tools, then the package itself with its `dral` command. Extra
+# arguments are more Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
 [ -f /usr/include/xxhash.h ] || missing+=(libxxhash-dev)
+[ -f /usr/include/zstd.h ] || missing+=(libzstd-dev)
+[ -f /usr/include/lz4.h ] || missing+=(liblz4-dev)
+[ -f /usr/include/snappy-c.h ] || missing+=(libsnappy-dev)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v g++ >/dev/null || missing+=(g++)
 # clang compiles the AVX-512 XXH64 (see CMakeLists.txt).
