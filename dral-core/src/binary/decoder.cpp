@@ -2,13 +2,16 @@
 
 #include "binary/stream.hpp"
 #include "binary/string_dict.hpp"
+#include "compression/codec.hpp"
 #include "value/value_sink.hpp"
 
 namespace dral_core {
 
-Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits)
+Decoder::Decoder(std::span<const std::uint8_t> input, DecodeLimits limits, LongWork* long_work)
     : input_(input),
+      data_(input.data()),
       limits_(limits),
+      long_work_(long_work),
       max_depth_(std::min<std::uint64_t>(limits.max_depth, kMaxNestingDepth)),
       memory_(limits.max_memory) {}
 
@@ -62,13 +65,15 @@ inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
             dictionary_pending_ = true;
             continue;
         }
-        if (compression != static_cast<std::uint8_t>(CompressionType::None)) {
-            DRAL_TRY(read_compressed_block(compression, start, end));
-        }
-        // A data block is verified by its reader, before or while its values are read.
-        if (type != static_cast<std::uint8_t>(BlockType::Data))
+        Block block{type, compression, start, end, stored};
+        // A data block is verified by its reader, before its values are read; a reserved block
+        // is verified here and skipped, compressed or not.
+        if (type != static_cast<std::uint8_t>(BlockType::Data)) {
             DRAL_TRY(check_block_checksum(stored, start, end));
-        return Block{type, start, end, stored};
+            if (compression != static_cast<std::uint8_t>(CompressionType::None))
+                DRAL_TRY(compressed_content(block));
+        }
+        return block;
     }
 }
 
@@ -86,38 +91,58 @@ Result<bool> Decoder::enter_next_data_block() {
         if (!dictionary_pending_) table_.clear();
         dictionary_pending_ = false;
         DRAL_TRY(check_block_checksum(block->checksum, block->start, block->end));
-        if (block->start == block->end) continue;
+        if (block->compression != static_cast<std::uint8_t>(CompressionType::None)) {
+            DRAL_TRY(open_compressed_block(*block));
+        } else {
+            data_ = input_.data();
+            cursor_ = block->start;
+            block_end_ = block->end;
+        }
+        if (cursor_ == block_end_) continue;
         in_block_ = true;
-        cursor_ = block->start;
-        block_end_ = block->end;
         return true;
     }
 }
 
-Status Decoder::check_block_checksum(std::uint64_t stored, std::size_t start,
-                                     std::size_t end) const {
-    std::uint64_t computed = xxh64(input_.subspan(start, end - start));
+Status Decoder::check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end) {
+    std::uint64_t computed = 0;
+    run_long_work(long_work_, end - start,
+                  [&] { computed = xxh64(input_.subspan(start, end - start)); });
     if (computed != stored) return fail(DralError::checksum_mismatch(stored, computed));
     return {};
 }
 
-// No decompressor is built in: a compressed block passes the size and ratio limits (so hostile
-// sizes are reported as such) and then fails.
-Status Decoder::read_compressed_block(std::uint8_t compression, std::size_t start,
-                                      std::size_t end) const {
-    auto payload = input_.first(end);
-    DRAL_ASSIGN_OR_RETURN(auto size, decode_varint(payload, start));
+Result<Decoder::CompressedContent> Decoder::compressed_content(const Block& block) const {
+    DRAL_ASSIGN_OR_RETURN(auto size, decode_varint(input_.first(block.end), block.start));
     if (size.value > limits_.max_block_size)
         return fail(DralError::block_too_large(size.value, limits_.max_block_size));
-    std::uint64_t compressed = end - start - size.length;
+    std::uint64_t compressed = block.end - block.start - size.length;
     if (compressed != 0 && size.value / compressed > limits_.max_decompression_ratio)
         return fail(DralError::decompression_ratio_exceeded(
             static_cast<double>(size.value) / static_cast<double>(compressed),
             limits_.max_decompression_ratio, compressed, size.value));
-    static constexpr const char* kNames[] = {"", "zstd", "snappy", "lz4"};
-    std::string name = kNames[compression];
-    return fail(DralError::decompression_failed(name + " decompression not available (enable '" +
-                                                name + "' feature)"));
+    // Whatever the limits, a size the compressed bytes cannot stand for is refused before any
+    // memory is set aside for it.
+    const Codec& codec = codec_for(static_cast<CompressionType>(block.compression));
+    if (compressed == 0) return fail(decompression_error(codec, "no compressed data"));
+    if (size.value / compressed > codec.max_expansion)
+        return fail(decompression_error(codec, "declared size exceeds what the data can hold"));
+    return CompressedContent{static_cast<std::size_t>(size.value), block.start + size.length};
+}
+
+Status Decoder::open_compressed_block(const Block& block) {
+    DRAL_ASSIGN_OR_RETURN(CompressedContent content, compressed_content(block));
+    const Codec& codec = codec_for(static_cast<CompressionType>(block.compression));
+    const std::size_t size = content.size, start = content.start;
+    Status status;
+    run_long_work(long_work_, size, [&] {
+        status = codec.decompress(input_.subspan(start, block.end - start), size, decompressed_);
+    });
+    DRAL_TRY(status);
+    data_ = decompressed_.data();
+    cursor_ = 0;
+    block_end_ = size;
+    return {};
 }
 
 }  // namespace dral_core

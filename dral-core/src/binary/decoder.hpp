@@ -34,6 +34,7 @@
 #include "base/byte_buffer.hpp"
 #include "base/error.hpp"
 #include "base/limits.hpp"
+#include "base/long_work.hpp"
 #include "base/memory_meter.hpp"
 #include "base/nesting.hpp"
 #include "binary/string_table.hpp"
@@ -48,7 +49,11 @@ class Decoder {
 public:
     // Each data block's checksum is verified before any of its values is read, so a block whose
     // checksum fails hands out nothing and reports that failure before any other of its own.
-    Decoder(std::span<const std::uint8_t> input, DecodeLimits limits);
+    // Values of a compressed block are read from its decompressed content, and offsets in their
+    // errors count from the start of that content. Checksums and decompression of large blocks
+    // run through `long_work` when one is given.
+    Decoder(std::span<const std::uint8_t> input, DecodeLimits limits,
+            LongWork* long_work = nullptr);
 
     // The next top-level value, or nothing once the stream ended cleanly: at a block boundary
     // or at the end block's type byte, with no dictionary waiting for its data block. Running
@@ -63,6 +68,7 @@ public:
 private:
     struct Block {
         std::uint8_t type;
+        std::uint8_t compression;
         std::size_t start;
         std::size_t end;
         std::uint64_t checksum;  // as stored
@@ -72,9 +78,15 @@ private:
     // than not, and the Result of a call costs as much as reading a header.
     [[gnu::always_inline]] inline Result<std::optional<Block>> read_next_block();
     Result<bool> enter_next_data_block();
-    Status check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end) const;
-    Status read_compressed_block(std::uint8_t compression, std::size_t start,
-                                 std::size_t end) const;
+    Status check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end);
+    struct CompressedContent {
+        std::size_t size;   // declared
+        std::size_t start;  // of the compressed bytes
+    };
+    // What a compressed block declares, once it passed the size and ratio limits.
+    Result<CompressedContent> compressed_content(const Block& block) const;
+    // Makes the decompressed content of a verified data block the one values are read from.
+    Status open_compressed_block(const Block& block);
 
     template <class Sink>
     Result<typename Sink::Node> read_value(Sink& sink);
@@ -93,7 +105,7 @@ private:
             std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
             return fail(DralError::unexpected_eof(key_end));
         }
-        const std::uint8_t* bytes = input_.data() + cursor_;
+        const std::uint8_t* bytes = data_ + cursor_;
         Utf8Class utf8 = classify_utf8(bytes, length);
         if (utf8 == Utf8Class::Invalid) [[unlikely]]
             return fail(DralError::invalid_utf8(cursor_));
@@ -106,12 +118,12 @@ private:
     // Varints inside a data block never read past the block. The one-byte varints of most
     // counts, lengths and small numbers are read inline: a call and its Result cost more.
     [[gnu::always_inline]] Result<std::uint64_t> read_block_varint() {
-        if (cursor_ < block_end_ && input_[cursor_] < 0x80) [[likely]]
-            return input_[cursor_++];
+        if (cursor_ < block_end_ && data_[cursor_] < 0x80) [[likely]]
+            return data_[cursor_++];
         return read_longer_block_varint();
     }
     [[gnu::noinline]] Result<std::uint64_t> read_longer_block_varint() {
-        DRAL_ASSIGN_OR_RETURN(auto varint, decode_varint(input_.first(block_end_), cursor_));
+        DRAL_ASSIGN_OR_RETURN(auto varint, decode_varint({data_, block_end_}, cursor_));
         cursor_ += varint.length;
         return varint.value;
     }
@@ -123,8 +135,7 @@ private:
     void leave_container(WireType end_tag) {
         --depth_;
         // The end tag is optional on reading: anything else is left for what follows.
-        if (cursor_ < block_end_ && input_[cursor_] == static_cast<std::uint8_t>(end_tag))
-            ++cursor_;
+        if (cursor_ < block_end_ && data_[cursor_] == static_cast<std::uint8_t>(end_tag)) ++cursor_;
     }
     std::size_t remaining() const { return block_end_ - cursor_; }
 
@@ -140,7 +151,11 @@ private:
     }
 
     std::span<const std::uint8_t> input_;
+    // Where the current block's values are read: the input itself (offsets stay those of the
+    // input), or the decompressed content of a compressed block.
+    const std::uint8_t* data_ = nullptr;
     DecodeLimits limits_;
+    LongWork* long_work_;
     std::uint64_t max_depth_;
     std::size_t position_ = 0;  // of the next block header
     bool in_block_ = false;
@@ -151,6 +166,7 @@ private:
     MemoryMeter memory_;
     bool dictionary_pending_ = false;
     ByteBuffer dictionary_storage_;
+    ByteBuffer decompressed_;
     StringTable table_;
 };
 

@@ -29,7 +29,7 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
             if (parent.object) DRAL_TRY(read_key(parent.key, parent.key_ascii));
         }
         if (cursor_ >= block_end_) return fail(DralError::unexpected_eof(cursor_));
-        std::uint8_t tag = input_[cursor_++];
+        std::uint8_t tag = data_[cursor_++];
         auto type = static_cast<WireType>(tag & 0x0F);
         Node value;
         if (type == WireType::ArrayStart || type == WireType::ObjectStart) {
@@ -78,7 +78,7 @@ Result<typename Sink::Node> Decoder::read_scalar(Sink& sink, std::uint8_t tag) {
             return sink.null();
         case WireType::Bool:
             if (cursor_ >= block_end_) return fail(DralError::unexpected_eof(cursor_));
-            return sink.boolean(input_[cursor_++] != 0);
+            return sink.boolean(data_[cursor_++] != 0);
         case WireType::VarUInt: {
             DRAL_ASSIGN_OR_RETURN(std::uint64_t u, read_block_varint());
             return sink.uint(u);
@@ -89,7 +89,7 @@ Result<typename Sink::Node> Decoder::read_scalar(Sink& sink, std::uint8_t tag) {
         }
         case WireType::Float64: {
             if (remaining() < 8) return fail(DralError::unexpected_eof(cursor_));
-            std::uint64_t bits = load_u64_le(input_.data() + cursor_);
+            std::uint64_t bits = load_u64_le(data_ + cursor_);
             cursor_ += 8;
             double d;
             std::memcpy(&d, &bits, sizeof d);
@@ -113,7 +113,7 @@ Result<typename Sink::Node> Decoder::read_scalar(Sink& sink, std::uint8_t tag) {
 template <class Sink>
 Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
     if (cursor_ >= block_end_) return fail(DralError::unexpected_eof(cursor_));
-    std::uint8_t subtype = input_[cursor_++];
+    std::uint8_t subtype = data_[cursor_++];
     DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
     if (length > limits_.max_string_length)
         return fail(DralError::string_too_long(length, limits_.max_string_length));
@@ -122,7 +122,7 @@ Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
         std::uint64_t data_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
         return fail(DralError::unexpected_eof(data_end));
     }
-    const std::uint8_t* data = input_.data() + cursor_;
+    const std::uint8_t* data = data_ + cursor_;
     std::size_t start = cursor_;
     cursor_ += length;
     if (subtype != 0) return sink.bytes(data, length);

@@ -27,6 +27,7 @@ void Encoder::reset() {
     if (dedup_memory_) dedup_memory_->strings.clear();
     depth_ = 0;
     dedup_ = false;
+    needs_dictionary_ = false;
     compression_ = CompressionType::None;
 }
 
@@ -50,7 +51,11 @@ void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_off
     if (!dedup_memory_) dedup_memory_ = std::make_unique<DedupMemory>();
     StringIndex& strings = dedup_memory_->strings;
     std::int64_t found = strings.find(text, hash, block_);
-    if (found < 0) {
+    // A reference longer than the text it stands for (a short string far down a large table)
+    // would make the stream larger: the text stays in full and, as readers number every string
+    // written in full, takes the next index too.
+    if (found < 0 ||
+        1 + varint_size(static_cast<std::uint64_t>(found)) > block_.size() - value_start) {
         strings.insert(hash, text_offset, length);
         return;
     }
@@ -114,10 +119,31 @@ Encoder::Layout Encoder::lay_out() {
             write_block_header(layout.dictionary_header, BlockType::StringDict,
                                layout.dictionary.size(), xxh64(layout.dictionary));
     }
-    layout.header_size =
-        write_block_header(layout.header, BlockType::Data, block_.size(), block_checksum());
+    CompressionType stored = CompressionType::None;
     layout.payload = block_.span();
+    if (compression_ != CompressionType::None && compress_block()) {
+        stored = compression_;
+        layout.payload = compressed_.span();
+    }
+    layout.header_size = write_block_header(layout.header, BlockType::Data, layout.payload.size(),
+                                            checksum_of(layout.payload), stored);
     return layout;
+}
+
+bool Encoder::compress_block() {
+    const Codec& codec = codec_for(compression_);
+    const std::size_t size = block_.size();
+    const std::size_t bound = codec.bound(size);
+    if (bound == 0) return false;
+    compressed_.clear();
+    std::uint8_t* const out = compressed_.prepare(kMaxVarintBytes + bound);
+    const std::size_t prefix = write_varint(out, size);
+    std::size_t written = 0;
+    run_long_work(long_work_, size,
+                  [&] { written = codec.compress(codec_state_, block_.span(), out + prefix); });
+    if (written == 0 || prefix + written >= size) return false;
+    compressed_.advance(prefix + written);
+    return true;
 }
 
 namespace {
@@ -154,39 +180,44 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
         write_end_block(out, xxh64({stream, static_cast<std::size_t>(out - stream)}));
         return;
     }
-    Xxh64Stream stream_checksum;
-    stream_checksum.update({stream, static_cast<std::size_t>(out - stream)});
-    move_and_hash(out, layout.payload, stream_checksum);
-    write_end_block(out + layout.payload.size(), stream_checksum.digest());
+    run_long_work(long_work_, layout.payload.size(), [&] {
+        Xxh64Stream stream_checksum;
+        stream_checksum.update({stream, static_cast<std::size_t>(out - stream)});
+        move_and_hash(out, layout.payload, stream_checksum);
+        write_end_block(out + layout.payload.size(), stream_checksum.digest());
+    });
 }
 
 std::size_t Encoder::finish_in_place() {
     const std::size_t front = block_.storage().front;
-    if (block_.empty() || has_dictionary() || front == 0) return 0;
+    if (block_.empty() || has_dictionary() || front == 0 || compression_ != CompressionType::None)
+        return 0;
     const std::size_t size = block_.size();
     std::uint8_t header[kMaxBlockHeaderSize];
     const std::size_t header_size =
-        write_block_header(header, BlockType::Data, size, block_checksum());
+        write_block_header(header, BlockType::Data, size, checksum_of(block_.span()));
     // A header longer than the room in front lifts the payload by the difference.
     const std::size_t lift = header_size > front ? header_size - front : 0;
     block_.reserve(size + lift + kEndBlockSize);
     std::uint8_t* const data = block_.data();
     std::uint8_t* const stream = data - front;
     std::uint8_t* const payload = stream + header_size;
-    std::uint64_t stream_checksum;
-    if (payload < data) {
-        // The payload moves down next to its header.
-        std::memcpy(stream, header, header_size);
-        Xxh64Stream checksum;
-        checksum.update({stream, header_size});
-        move_and_hash(payload, {data, size}, checksum);
-        stream_checksum = checksum.digest();
-    } else {
-        if (payload > data) std::memmove(payload, data, size);
-        std::memcpy(stream, header, header_size);
-        stream_checksum = xxh64({stream, header_size + size});
-    }
-    write_end_block(payload + size, stream_checksum);
+    run_long_work(long_work_, size, [&] {
+        std::uint64_t stream_checksum;
+        if (payload < data) {
+            // The payload moves down next to its header.
+            std::memcpy(stream, header, header_size);
+            Xxh64Stream checksum;
+            checksum.update({stream, header_size});
+            move_and_hash(payload, {data, size}, checksum);
+            stream_checksum = checksum.digest();
+        } else {
+            if (payload > data) std::memmove(payload, data, size);
+            std::memcpy(stream, header, header_size);
+            stream_checksum = xxh64({stream, header_size + size});
+        }
+        write_end_block(payload + size, stream_checksum);
+    });
     return header_size + size + kEndBlockSize;
 }
 

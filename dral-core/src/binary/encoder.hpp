@@ -13,9 +13,11 @@
 #include "base/copy_bytes.hpp"
 #include "base/error.hpp"
 #include "base/limits.hpp"
+#include "base/long_work.hpp"
 #include "binary/stream.hpp"
 #include "binary/string_dict.hpp"
 #include "binary/string_index.hpp"
+#include "compression/codec.hpp"
 #include "encoding/checksum.hpp"
 #include "encoding/varint.hpp"
 #include "value/value.hpp"
@@ -50,10 +52,17 @@ public:
     // Works in `memory`, recycled from an earlier encoder by take_memory.
     explicit Encoder(EncoderMemory&& memory);
 
-    void set_dedup(bool dedup) { dedup_ = dedup; }
+    void set_dedup(bool dedup) {
+        // Strings written in full before are in the reader's table but not in the index, so the
+        // indices the index gives out from here on resolve only through a dictionary block.
+        if (dedup && !dedup_ && !block_.empty()) needs_dictionary_ = true;
+        dedup_ = dedup;
+    }
     bool dedup() const { return dedup_; }
     void set_compression(CompressionType compression) { compression_ = compression; }
     CompressionType compression() const { return compression_; }
+    // Where checksums and compression of large blocks run (by default in place).
+    void set_long_work(LongWork* long_work) { long_work_ = long_work; }
     const DecodeLimits& limits() const { return limits_; }
     // Bytes of values written so far.
     std::size_t buffered_size() const { return block_.size(); }
@@ -85,11 +94,14 @@ public:
     void reset();
     // Bytes of memory the encoder holds; release_memory gives them all back.
     std::size_t memory_bytes() const {
-        return block_.capacity() + (dedup_memory_ ? dedup_memory_->capacity_bytes() : 0);
+        return block_.capacity() + compressed_.capacity() +
+               (dedup_memory_ ? dedup_memory_->capacity_bytes() : 0);
     }
     void release_memory() {
         block_ = ByteBuffer(block_.storage());
         dedup_memory_.reset();
+        compressed_ = ByteBuffer();
+        codec_state_ = CodecState();
     }
 
     // The block buffer, emptied, for reuse by another encoder. After a finish of a large
@@ -252,10 +264,19 @@ private:
         return out;
     }
     Status encode_value_inner(const Value& value);
-    std::uint64_t block_checksum() const { return xxh64(block_.span()); }
-    bool has_dictionary() const {
-        return dedup_ && dedup_memory_ && !dedup_memory_->strings.empty();
+    std::uint64_t checksum_of(std::span<const std::uint8_t> bytes) {
+        std::uint64_t checksum = 0;
+        run_long_work(long_work_, bytes.size(), [&] { checksum = xxh64(bytes); });
+        return checksum;
     }
+    // A block whose references follow the order in which its strings were first written in full
+    // needs no dictionary: readers number those strings the same way.
+    bool has_dictionary() const {
+        return needs_dictionary_ && dedup_ && dedup_memory_ && !dedup_memory_->strings.empty();
+    }
+    // The block compressed into compressed_ (the varint of its size, then the codec's output);
+    // false when that would not be smaller than the block, which is then stored as it is.
+    bool compress_block();
 
     // The finished stream: the dictionary block (if any), the data block's header, the block
     // buffer's payload, and the end block.
@@ -265,7 +286,7 @@ private:
         std::span<const std::uint8_t> dictionary;
         std::uint8_t header[kMaxBlockHeaderSize];
         std::size_t header_size = 0;
-        std::span<const std::uint8_t> payload;
+        std::span<const std::uint8_t> payload;  // the block buffer, or its compressed form
         std::size_t size() const {
             return dictionary_header_size + dictionary.size() + header_size + payload.size() +
                    kEndBlockSize;
@@ -276,10 +297,14 @@ private:
 
     ByteBuffer block_;
     std::unique_ptr<DedupMemory> dedup_memory_;  // made when the first string is deduplicated
+    ByteBuffer compressed_;
+    CodecState codec_state_;
     std::size_t depth_ = 0;
     DecodeLimits limits_;
     bool dedup_ = false;
+    bool needs_dictionary_ = false;
     CompressionType compression_ = CompressionType::None;
+    LongWork* long_work_ = nullptr;
 };
 
 }  // namespace dral_core

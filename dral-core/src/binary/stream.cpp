@@ -5,10 +5,10 @@
 namespace dral_core {
 
 std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
-                               std::uint64_t payload_checksum) {
+                               std::uint64_t payload_checksum, CompressionType compression) {
     out[0] = static_cast<std::uint8_t>(type);
     std::size_t n = 1 + write_varint(out + 1, payload_length);
-    out[n++] = static_cast<std::uint8_t>(CompressionType::None);
+    out[n++] = static_cast<std::uint8_t>(compression);
     store_u64_le(out + n, payload_checksum);
     return n + kChecksumSize;
 }

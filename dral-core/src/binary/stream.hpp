@@ -23,9 +23,10 @@ constexpr std::size_t block_header_size(std::size_t payload_length) {
     return 1 + varint_size(payload_length) + 1 + kChecksumSize;
 }
 
-// The header of an uncompressed block; returns its length.
+// The header of a block whose payload is stored with `compression`; returns its length.
 std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t payload_length,
-                               std::uint64_t payload_checksum);
+                               std::uint64_t payload_checksum,
+                               CompressionType compression = CompressionType::None);
 
 // Writes the end block for a stream whose preceding bytes hash to `stream_checksum`.
 void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum);

@@ -8,6 +8,7 @@
 #include "convert/convert.hpp"
 #include "convert/key_cache.hpp"
 #include "cpython/gc_pause.hpp"
+#include "cpython/lock_release.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_scalars.hpp"
@@ -67,10 +68,14 @@ private:
     bool utf8_rejected_ = false;
 };
 
-PyObject* with_gc_paused(PyObject* (*body)(std::span<const std::uint8_t>, const DecodeLimits&),
-                         std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+using Body = PyObject* (*)(std::span<const std::uint8_t>, const DecodeLimits&,
+                           dral_core::LongWork*);
+
+PyObject* with_gc_paused(Body body, std::span<const std::uint8_t> data,
+                         const DecodeLimits& limits) {
     GcPause pause;
-    return body(data, limits);
+    LockReleasingWork long_work(&pause);
+    return body(data, limits, &long_work);
 }
 
 // Top-level values wait here until the stream ends, so that the list is made once at its final
@@ -108,8 +113,8 @@ private:
 };
 
 bool decode_into(std::span<const std::uint8_t> data, const DecodeLimits& limits,
-                 PendingValues& values) {
-    Decoder decoder(data, limits);
+                 dral_core::LongWork* long_work, PendingValues& values) {
+    Decoder decoder(data, limits, long_work);
     PySink sink;
     while (true) {
         auto next = decoder.decode_next(sink);
@@ -123,18 +128,21 @@ bool decode_into(std::span<const std::uint8_t> data, const DecodeLimits& limits,
     }
 }
 
-PyObject* list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+PyObject* list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                    dral_core::LongWork* long_work) {
     PendingValues values;
-    return decode_into(data, limits, values) ? values.take_list() : nullptr;
+    return decode_into(data, limits, long_work, values) ? values.take_list() : nullptr;
 }
 
-PyObject* single_or_list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+PyObject* single_or_list_body(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                              dral_core::LongWork* long_work) {
     PendingValues values;
-    return decode_into(data, limits, values) ? values.take_single_or_list() : nullptr;
+    return decode_into(data, limits, long_work, values) ? values.take_single_or_list() : nullptr;
 }
 
-PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    Decoder decoder(data, limits);
+PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                         dral_core::LongWork* long_work) {
+    Decoder decoder(data, limits, long_work);
     auto values = decoder.decode_all_owned();
     if (!values) return map_decode_error(values.error());
     return build_list(values->size(), [&](std::size_t i) { return value_to_py((*values)[i]); });

@@ -9,6 +9,7 @@
 #include "base/string_sort.hpp"
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
+#include "cpython/lock_release.hpp"
 #include "cpython/py_dict.hpp"
 #include "cpython/py_long.hpp"
 #include "cpython/py_str.hpp"
@@ -292,6 +293,25 @@ dral_core::EncoderMemory& spare_heap_memory() {
 // Memory kept past a call for the next one, at most.
 constexpr std::size_t kLargestSpareMemory = 2u << 20;
 
+// The stream of `encoder`, finished in a new bytes object: a large one in the buffer it was
+// written in, any other copied.
+PyObject* finish_in_bytes(Encoder& encoder) {
+    if (std::size_t payload = encoder.buffered_size(); payload >= kFinishInPlaceFrom) {
+        last_large_payload = payload;
+        if (std::size_t size = encoder.finish_in_place(); size != 0) {
+            auto* stream = static_cast<PyObject*>(encoder.take_block_buffer().take_owner());
+            if (_PyBytes_Resize(&stream, static_cast<Py_ssize_t>(size)) < 0) return nullptr;
+            return stream;
+        }
+    }
+    PyObject* bytes = nullptr;
+    encoder.finish_into([&](std::size_t size) -> std::uint8_t* {
+        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+        return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
+    });
+    return bytes;
+}
+
 }  // namespace
 
 OneShotEncoder::OneShotEncoder() {
@@ -324,20 +344,11 @@ void recycle(Encoder& encoder) {
 }
 
 PyObject* finish_to_bytes(Encoder& encoder) {
-    if (std::size_t payload = encoder.buffered_size(); payload >= kFinishInPlaceFrom) {
-        last_large_payload = payload;
-        if (std::size_t size = encoder.finish_in_place(); size != 0) {
-            auto* stream = static_cast<PyObject*>(encoder.take_block_buffer().take_owner());
-            if (_PyBytes_Resize(&stream, static_cast<Py_ssize_t>(size)) < 0) return nullptr;
-            return stream;
-        }
-    }
-    PyObject* bytes = nullptr;
-    encoder.finish_into([&](std::size_t size) -> std::uint8_t* {
-        bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-        return bytes ? reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes)) : nullptr;
-    });
-    return bytes;
+    LockReleasingWork long_work;
+    encoder.set_long_work(&long_work);
+    PyObject* stream = finish_in_bytes(encoder);
+    encoder.set_long_work(nullptr);
+    return stream;
 }
 
 bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys) {

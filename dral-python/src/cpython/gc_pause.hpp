@@ -6,15 +6,21 @@
 namespace dral_python {
 
 // Collection would only scan the containers being built, which cannot be garbage yet; pausing it
-// for the call saves that work. No Python code runs meanwhile, so nothing can observe the pause.
+// for the call saves that work. No Python code runs meanwhile, so nothing can observe the pause;
+// before the interpreter lock is released, `suspend` gives other threads the collector back.
 class GcPause {
 public:
     GcPause() : was_enabled_(PyGC_Disable()) {}
-    ~GcPause() {
-        if (was_enabled_) PyGC_Enable();
-    }
+    ~GcPause() { suspend(); }
     GcPause(const GcPause&) = delete;
     GcPause& operator=(const GcPause&) = delete;
+
+    void suspend() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    void resume() {
+        if (was_enabled_) PyGC_Disable();
+    }
 
 private:
     int was_enabled_;

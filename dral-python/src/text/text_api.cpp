@@ -13,6 +13,7 @@
 #include "convert/py_decode.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
+#include "cpython/lock_release.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
@@ -124,7 +125,8 @@ PyObject* loads_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         return nullptr;
     auto limits = decode_options(kLoadsValue, parsed, 1);
     if (!limits) return nullptr;
-    auto values = dral_core::Decoder(bytes_span(parsed[0]), *limits).decode_all_owned();
+    LockReleasingWork long_work;
+    auto values = dral_core::Decoder(bytes_span(parsed[0]), *limits, &long_work).decode_all_owned();
     if (!values) return map_decode_error(values.error());
     return views_of(std::move(*values));
 }
