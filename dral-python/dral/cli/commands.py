@@ -35,7 +35,7 @@ def encode(args: argparse.Namespace) -> int:
         raise CliError(f"{display_name(args.input)} nests JSON deeper than Python can read") from None
     del text
     try:
-        data = dral.dumps(value, dedup=args.dedup, sort_keys=args.sort_keys)
+        data = dral.dumps(value, compression=args.compression, dedup=args.dedup, sort_keys=args.sort_keys)
     except OverflowError:
         raise CliError("an integer lies outside the 64-bit signed range that Dral encodes") from None
     del value

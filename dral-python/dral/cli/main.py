@@ -87,6 +87,9 @@ def build_parser() -> argparse.ArgumentParser:
     encode = _command(subcommands, "encode", commands.encode, "encode JSON as a Dral stream", binary_input=False)
     encode.add_argument("--dedup", action="store_true", help="write each repeated string value once")
     encode.add_argument("--sort-keys", action="store_true", help="sort the keys of every object")
+    encode.add_argument(
+        "--compression", choices=("zstd", "lz4", "snappy"), help="compress the data block (see the README for each)"
+    )
 
     decode = _command(subcommands, "decode", commands.decode, "decode a Dral stream to JSON")
     _indent(decode, "indent JSON (or the text notation) by N spaces; compact JSON without it")

@@ -52,6 +52,13 @@ class Block:
         return BLOCK_NAMES[self.type]
 
     @property
+    def ratio(self) -> float | None:
+        """Uncompressed size to stored size, of a compressed payload."""
+        if self.uncompressed is None or self.length == 0:
+            return None
+        return round(self.uncompressed / self.length, 2)
+
+    @property
     def compression_name(self) -> str:
         if self.compression < len(COMPRESSIONS):
             return COMPRESSIONS[self.compression]
@@ -67,6 +74,7 @@ class Block:
             "checksum": self.checksum.to_json(),
             "entries": self.entries,
             "uncompressed": self.uncompressed,
+            "ratio": self.ratio,
         }
 
 
@@ -105,7 +113,7 @@ class StreamReport:
             for block in self.blocks:
                 length = str(block.length)
                 if block.uncompressed is not None:
-                    length += f" ({block.uncompressed} unpacked)"
+                    length += f" ({block.uncompressed} unpacked, {block.ratio}:1)"
                 compression = block.compression_name
                 lines.append(f"{block.offset:>10}  {block.name:<11}  {length:>10}  {compression:<11}  {block.checksum}")
         entries = self.dictionary_entries
