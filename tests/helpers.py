@@ -8,6 +8,7 @@ import gc
 import struct
 import tracemalloc
 
+import cramjam
 import xxhash
 
 DATA, STRING_DICT, END = 1, 4, 255
@@ -57,6 +58,31 @@ def data_stream(payload: bytes, dictionary: bytes | None = None, end: bool = Tru
 def string_dict(*entries: tuple[int, int, bytes]) -> bytes:
     """StringDict payload from (original_idx, shared, suffix) triples."""
     return varint(len(entries)) + b"".join(varint(i) + varint(s) + varint(len(x)) + x for i, s, x in entries)
+
+
+CODES = {"zstd": 1, "snappy": 2, "lz4": 3}
+# Compressors and decompressors other than the libraries Dral links: they agree on the formats.
+COMPRESS = {1: cramjam.zstd.compress, 2: cramjam.snappy.compress_raw,
+            3: lambda raw: cramjam.lz4.compress_block(raw, store_size=False)}
+DECOMPRESS = {1: lambda packed, size: cramjam.zstd.decompress(packed),
+              2: lambda packed, size: cramjam.snappy.decompress_raw(packed),
+              3: lambda packed, size: cramjam.lz4.decompress_block(packed, output_len=size)}
+
+
+def compressed(code: int, payload: bytes, declared: int | None = None) -> bytes:
+    """A compressed block's payload: the (declared) uncompressed size, then the codec's bytes."""
+    return varint(len(payload) if declared is None else declared) + bytes(COMPRESS[code](payload))
+
+
+def zstd_frame(content: bytes, *, window_log: int | None = None) -> bytes:
+    """A zstd frame of one raw block, made by hand: with its content size stated, or, given
+    `window_log`, with only a window of that size."""
+    if window_log is None:
+        header = bytes([0x20, len(content)])  # single segment, one-byte content size
+    else:
+        header = bytes([0x00, (window_log - 10) << 3])
+    last_raw_block = (len(content) << 3 | 1).to_bytes(3, "little")
+    return b"\x28\xb5\x2f\xfd" + header + last_raw_block + content
 
 
 def split_blocks(data: bytes) -> list[tuple[int, int, bytes, int]]:

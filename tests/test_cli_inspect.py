@@ -12,14 +12,15 @@ from cbf_bytes import crc64
 from cli_run import dral_command, ok
 from helpers import DATA, STRING_DICT, block, split_blocks, stream
 
-VALUES = [{"name": "x", "tags": ["a", "b", "a"]}, "a", None]
+VALUES = [7, {"name": "x", "tags": ["a", "b", "a"]}, "a", None]
 ONE = dral.dumps("v")
 
 
-def encoded() -> bytes:  # VALUES as a stream of three values with a string dictionary
+def encoded() -> bytes:  # VALUES as a stream of four values with a string dictionary
     encoder = dral.Encoder()
-    encoder.enable_dedup()
-    for value in VALUES:
+    encoder.encode(VALUES[0])
+    encoder.enable_dedup()  # after a value: the references need the dictionary
+    for value in VALUES[1:]:
         encoder.encode(value)
     return encoder.finish()
 
@@ -47,7 +48,7 @@ def test_a_sound_stream_lists_every_block_with_its_checksum():
     assert found["values"] == len(VALUES) and found["ok"] and found["problems"] == []
     assert found["stream_checksum"]["stored"] == hex64(xxhash.xxh64_intdigest(data[:-19])) and found["stream_checksum"]["ok"]
     text = ok("inspect", stdin=data).decode()
-    assert f"Dral stream: {len(data)} bytes, 3 blocks" in text and "values: 3" in text
+    assert f"Dral stream: {len(data)} bytes, 3 blocks" in text and "values: 4" in text
     assert "string dictionary: 3 entries" in text and text.count(" ok\n") == 4
 
 
@@ -94,13 +95,28 @@ def test_streams_that_stop_short(data, problem):
     assert problem in report(data, status=1)["problems"]
 
 
+@pytest.mark.parametrize("name", ["zstd", "snappy", "lz4"])
+def test_compressed_blocks_show_their_sizes_and_ratio(name, tmp_path):
+    source = tmp_path / "records.json"
+    source.write_text(json.dumps([{"id": i, "tag": "same"} for i in range(500)]))
+    dral_command("encode", "--compression", name, str(source), "-o", str(tmp_path / "r.dral"))
+    found = report((tmp_path / "r.dral").read_bytes())
+    data_block = found["blocks"][0]
+    assert (data_block["name"], data_block["compression"], found["values"]) == ("data", name, 1)
+    assert data_block["ratio"] == round(data_block["uncompressed"] / data_block["length"], 2) > 2
+    text = dral_command("inspect", str(tmp_path / "r.dral")).stdout.decode()
+    assert f"({data_block['uncompressed']} unpacked, {data_block['ratio']}:1)" in text
+
+
 def test_compressed_reserved_and_dictionary_blocks():
-    data = stream(block(2, b"opaque"), block(DATA, b"\x05" + b"packed", compression=3))
+    corrupt = bytes([0x05, 0x10])  # declares 5 bytes; lz4 finds its literals cut
+    data = stream(block(2, b"opaque"), block(DATA, corrupt, compression=3))
     found = report(data, status=1)
     assert [(b["name"], b["compression"], b["uncompressed"]) for b in found["blocks"]] == [
         ("reserved", "none", None), ("data", "lz4", 5), ("end", "none", None)]
-    assert "lz4 decompression not available" in found["problems"][-1]
-    assert "(5 unpacked)" in dral_command("inspect", stdin=data).stdout.decode()
+    assert found["problems"][-1] == "does not decode: Decompression error: lz4: corrupt compressed data"
+    bad_sum = block(DATA, corrupt, compression=3, checksum=0)
+    assert "checksum mismatch in the data block at offset 0" in report(stream(bad_sum), status=1)["problems"]
     dictionary = block(STRING_DICT, b"\x02\x00\x00\x01x\x01\x00\x01y")
     found = report(stream(dictionary, block(DATA, b"\x0a\x01")))
     assert (found["dictionary_entries"], found["values"]) == (2, 1)

@@ -6,15 +6,15 @@ import pytest
 
 import dral
 from helpers import (
-    DATA, STRING_DICT, P, block, data_stream, eof, nested_arrays, read_varint, split_blocks, stream,
-    string_dict, varint, xxh,
+    CODES, DATA, STRING_DICT, P, block, compressed, data_stream, eof, nested_arrays, read_varint,
+    split_blocks, stream, string_dict, varint, xxh,
 )
 
 DralDecodeError, DralChecksumError = dral.DralDecodeError, dral.DralChecksumError
 reference = dral._dral_native._loads_reference
 CHECKSUM = b"\x00" * 8
 M16, M64 = 16 * 1024 * 1024, 64 * 1024 * 1024
-DECOMPRESSION = "Decompression error: {0} decompression not available (enable '{0}' feature)"
+DECOMPRESSION = "Decompression error: {}: {}"
 UTF8, TAG = "Invalid UTF-8 in string field at offset {}", "Invalid wire type tag: 0x{}"
 REF = "Invalid reference: index {} out of bounds (dictionary has {} entries)"
 OVERFLOW, DICT_INDEX = "Varint overflow: encoded integer exceeds 64 bits", "Invalid data: StringDict entry has original_idx"
@@ -46,6 +46,10 @@ def mismatch(payload):
     return f"Checksum mismatch: expected 0x{xxh(payload) ^ 1:016x}, got 0x{xxh(payload):016x}"
 
 
+CORRUPT = "corrupt compressed data"
+LONGER, SHORTER = "output longer than the declared size", "output shorter than the declared size"
+PACKED = b"\x05\x00\x03abc" * 40  # a payload each codec shrinks
+
 ERRORS = [
     # block headers
     *[(f"type {kind}", bytes([kind]), f"Invalid block type: {kind}") for kind in (0, 5)],
@@ -63,15 +67,20 @@ ERRORS = [
     ("dictionary checksum", bad_sum(STRING_DICT, string_dict()), mismatch(string_dict())),
     ("reserved block checksum", bad_sum(3, b"opaque"), mismatch(b"opaque")),
     ("second block checksum", stream(block(DATA, b"\x00"), bad_sum(DATA, b"\x00")), mismatch(b"\x00")),
-    # compressed blocks: size and ratio limits, then no decompressor; the checksum is not looked at
-    ("zstd", block(DATA, b"\x05\x01", compression=1), DECOMPRESSION.format("zstd")),
-    ("snappy", block(DATA, b"\x05\x01", compression=2), DECOMPRESSION.format("snappy")),
-    ("lz4", block(DATA, b"\x05\x01", compression=3), DECOMPRESSION.format("lz4")),
-    ("lz4 reserved type", block(2, b"\x05\x01", compression=3), DECOMPRESSION.format("lz4")),
-    ("compressed bad checksum", bad_sum(DATA, b"\x05\x01", compression=3), DECOMPRESSION.format("lz4")),
-    ("ratio 100 allowed", block(DATA, b"\x64\x01", compression=3), DECOMPRESSION.format("lz4")),
-    ("no compressed bytes", block(DATA, b"\xc9\x01", compression=1), DECOMPRESSION.format("zstd")),
-    ("ratio rounds down", block(DATA, b"\xc9\x01\x01\x02", compression=2), DECOMPRESSION.format("snappy")),
+    # compressed blocks: the checksum as stored first, then the size and ratio limits, then the codec
+    ("compressed bad checksum", bad_sum(DATA, b"\x05\x01", compression=3), mismatch(b"\x05\x01")),
+    ("zstd not a frame", block(DATA, b"\x05\x01", compression=1), DECOMPRESSION.format("zstd", "not a zstd frame")),
+    ("snappy length disagrees", block(DATA, b"\x05\x01", compression=2), DECOMPRESSION.format("snappy", SHORTER)),
+    ("lz4 literals cut", block(DATA, b"\x05\x10", compression=3), DECOMPRESSION.format("lz4", CORRUPT)),
+    ("ratio 100 allowed", block(DATA, b"\x64\x01", compression=3), DECOMPRESSION.format("lz4", SHORTER)),
+    ("no compressed bytes", block(DATA, b"\xc9\x01", compression=1), DECOMPRESSION.format("zstd", "no compressed data")),
+    ("more than snappy can hold", block(DATA, b"\xc9\x01\x01\x02", compression=2),
+     DECOMPRESSION.format("snappy", "declared size exceeds what the data can hold")),
+    # a valid compressed payload whose declared size lies, in either direction
+    *[(f"{name} declared {delta:+}", block(DATA, compressed(code, PACKED, len(PACKED) - delta), compression=code),
+       DECOMPRESSION.format(name, LONGER if delta > 0 else SHORTER))
+      for name, code in CODES.items() for delta in (1, -1)],
+    ("lz4 output cut", block(DATA, compressed(3, PACKED)[:-4], compression=3), DECOMPRESSION.format("lz4", CORRUPT)),
     # string dictionary (offsets count from the dictionary payload)
     ("dictionary index", block(STRING_DICT, b"\x01\x01\x00\x01x"), f"{DICT_INDEX} 1 >= count 1"),
     ("dictionary index 2", block(STRING_DICT, string_dict((0, 0, b"a"), (5, 0, b"b"))), f"{DICT_INDEX} 5 >= count 2"),
@@ -134,13 +143,24 @@ BIG = b"x" * M16
 # demand), strict message, then the non-strict result: a value, or the message of the next failure.
 ITEMS = "Item count 1000001 exceeds maximum 1000000"
 CHUNK = b"\x05\x01" + varint(M16) + bytes(M16)
+
+
+def ratio(compressed_size: int, size: int) -> str:
+    return (f"Decompression ratio {size / compressed_size:.1f}:1 exceeds maximum 100:1 "
+            f"(compressed: {compressed_size}, uncompressed: {size})")
+
+
+ZEROS = b"\x05\x01" + varint(M16) + bytes(M16)  # 16 MiB of zero bytes: zstd packs it 4000 to 1
+ZEROS_PACKED = compressed(1, ZEROS)
 LIMITS = [
-    ("ratio", lambda: block(DATA, b"\xc9\x01\x01", compression=3),
-     "Decompression ratio 201.0:1 exceeds maximum 100:1 (compressed: 1, uncompressed: 201)", DECOMPRESSION.format("lz4")),
+    ("ratio", lambda: block(DATA, b"\xc9\x01\x01", compression=3), ratio(1, 201), DECOMPRESSION.format("lz4", SHORTER)),
+    ("ratio of a real block", lambda: block(DATA, ZEROS_PACKED, compression=1),
+     ratio(len(ZEROS_PACKED) - 4, len(ZEROS)), bytes(M16)),
     ("declared block size", lambda: b"\x01" + varint(M64 + 1) + b"\x00" + CHECKSUM,
      f"Block size {M64 + 1} exceeds maximum {M64}", eof(1 + 4 + 1 + 8 + M64 + 1)),
     ("declared uncompressed size", lambda: block(DATA, varint(M64 + 1) + b"\x00", compression=1),
-     f"Block size {M64 + 1} exceeds maximum {M64}", DECOMPRESSION.format("zstd")),
+     f"Block size {M64 + 1} exceeds maximum {M64}",
+     DECOMPRESSION.format("zstd", "declared size exceeds what the data can hold")),
     ("declared string length", lambda: data_stream(b"\x05\x00" + varint(M16 + 1)),
      f"String length {M16 + 1} exceeds maximum {M16}", eof(P + 2 + 4 + M16 + 1)),
     ("declared bytes length", lambda: data_stream(b"\x05\x01" + varint(M16 + 1) + b"b"),
@@ -178,7 +198,7 @@ def test_limits(name, make, message, lifted):
     for read in STRICT:
         assert failure(read, data) == (DralDecodeError, message)
     for read in LIFTED:
-        if isinstance(lifted, str) and lifted.startswith(("Unexpected", "Decompression")):
+        if isinstance(lifted, str) and lifted.startswith(("Unexpected", "Decompression error")):
             assert failure(read, data) == (DralDecodeError, lifted)
         else:
             assert read(data) == lifted

@@ -11,7 +11,7 @@ import pytest
 
 import dral
 from cbf_bytes import NULL, cbf, i64, seg, seq, sym, text, with_table
-from helpers import DATA, P, STRING_DICT, block, data_stream, eof, string_dict, varint
+from helpers import DATA, P, STRING_DICT, block, compressed, data_stream, eof, string_dict, varint, zstd_frame
 import isolated
 import memory_cases
 from isolated import run_fresh, run_isolated
@@ -40,7 +40,17 @@ def random_text(seed: int, alphabet=None, n: int = 10**6) -> str:
     return "".join(chosen) if alphabet else "".join(map(chr, chosen))
 
 
-DECOMPRESSION = "Decompression error: {0} decompression not available (enable '{0}' feature)"
+BEYOND = "Decompression error: {}: declared size exceeds what the data can hold"
+# 64 MiB of 0xff bytes in a string, which zstd packs into a few KiB: a ratio bomb, and invalid UTF-8
+# once unpacked.
+BOMB_TEXT = 64 * MIB - 16
+BOMB_SIZE = 2 + len(varint(BOMB_TEXT)) + BOMB_TEXT
+BOMB = compressed(1, b"\x05\x00" + varint(BOMB_TEXT) + b"\xff" * BOMB_TEXT)
+
+
+def ratio(packed: int, size: int) -> str:
+    return f"Decompression ratio {size / packed:.1f}:1 exceeds maximum 100:1 (compressed: {packed}, uncompressed: {size})"
+
 ANY = None  # any message of the documented exception class
 EXPANSION = "expansion"  # with the limits lifted, only running out of memory would stop it
 ITEMS = f"Item count {MAX} exceeds maximum 1000000"
@@ -62,9 +72,14 @@ BINARY = [
     ("block past the input", b"\x01" + varint(1000) + HEADER + b"abc", eof(12 + 1000), eof(12 + 1000)),
     ("decompression ratio", block(DATA, varint(64 * MIB) + b"\x00", compression=1),
      f"Decompression ratio {64 * MIB}.0:1 exceeds maximum 100:1 (compressed: 1, uncompressed: {64 * MIB})",
-     DECOMPRESSION.format("zstd")),
+     BEYOND.format("zstd")),
     ("decompressed size 2^64-1", block(DATA, varint(MAX) + b"\x00", compression=3),
-     f"Block size {MAX} exceeds maximum {64 * MIB}", DECOMPRESSION.format("lz4")),
+     f"Block size {MAX} exceeds maximum {64 * MIB}", BEYOND.format("lz4")),
+    ("zstd ratio bomb of 64 MiB", block(DATA, BOMB, compression=1),
+     ratio(len(BOMB) - len(varint(BOMB_SIZE)), BOMB_SIZE), "Invalid UTF-8 in string field at offset 6"),
+    ("lz4 garbage declaring 64 MiB", block(DATA, varint(64 * MIB) + random_bytes(5), compression=3), ANY, ANY),
+    ("zstd frame asking for a 2 GiB window, cut short",
+     block(DATA, varint(MIB) + zstd_frame(bytes(MIB), window_log=31)[:4096], compression=1), ANY, ANY),
     ("1 MB of random bytes", random_bytes(1), ANY, ANY),
     ("a block of 1 MB of random bytes", data_stream(random_bytes(2)), ANY, ANY),
     ("a million references to 1 MiB", data_stream(MIB_TEXT + b"\x0a\x00" * 10**6),
