@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "rfc001/cbf/segment.hpp"
+
 namespace dral_core::rfc001::cbf {
 namespace {
 
@@ -106,8 +108,24 @@ void for_each_child(const Value& value, Visit&& visit) {
 struct Size {
     std::uint64_t nodes = 0;
     std::uint64_t bytes = 0;
-    std::uint64_t levels = 0;  // a lone node is one level deep
+    std::uint64_t levels = 0;  // of segments: a lone scalar is one level deep
 };
+
+// Whether the node's segment holds name segments (type, variant, element or item type, field
+// and annotation names), which sit one level below it, as its children do.
+bool holds_name_segments(const Value& value) {
+    switch (value.kind()) {
+        case ValueKind::Product:
+            return value.product().type_name || !value.product().fields.empty();
+        case ValueKind::Sum:
+        case ValueKind::Stream:
+            return true;
+        case ValueKind::Sequence:
+            return value.sequence().elem_type && !value.sequence().items.empty();
+        default:
+            return false;
+    }
+}
 
 // A reference to a binding met in a tree, and the level it sits at (the tree's top is level 1).
 struct BindingUse {
@@ -130,7 +148,7 @@ void survey(const ResolvedRoot& resolved, const Value& value, std::uint64_t leve
     }
     out.own.nodes += 1;
     out.own.bytes += carried_bytes(value);
-    out.own.levels = std::max(out.own.levels, level);
+    out.own.levels = std::max(out.own.levels, level + (holds_name_segments(value) ? 1 : 0));
     for_each_child(value, [&](const Value& child) { survey(resolved, child, level + 1, out); });
 }
 
@@ -237,7 +255,10 @@ Result<ResolvedRoot> resolve_references(const Document& document, const Value& r
             exceeds_expansion_limit(total.bytes, whole.bytes, kExpansionByteAllowance))
             return fail(DralError::invalid_data("reference expansion exceeds limit"));
     }
-    if (total.levels > kMaxDepth) return fail(DralError::depth_exceeded(total.levels, kMaxDepth));
+    // Readers refuse segments nested deeper than kMaxSegmentDepth below the root, which sits at
+    // level 1; the message is theirs, naming the first depth too deep.
+    if (total.levels > kMaxSegmentDepth + 1)
+        return fail(DralError::depth_exceeded(kMaxSegmentDepth + 1, kMaxSegmentDepth));
     return resolved;
 }
 

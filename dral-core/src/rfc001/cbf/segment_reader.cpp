@@ -121,9 +121,6 @@ private:
     bool header(ByteSpan bytes, std::size_t offset, std::size_t depth, Segment& s) {
         if (depth > kMaxSegmentDepth) [[unlikely]]
             return failed(DralError::depth_exceeded(depth, kMaxSegmentDepth));
-        if (segments_left_ == 0) [[unlikely]]
-            return failed("segment count exceeds body size");
-        --segments_left_;
         if (offset > bytes.size() || bytes.size() - offset < kShortHeaderSize) return eof(offset);
         const std::uint8_t* p = bytes.data() + offset;
         std::uint64_t length = load_u24_le(p + 1);
@@ -137,6 +134,10 @@ private:
         if (length > SIZE_MAX - start) return overflow(length);
         const std::size_t end = start + length;
         if (end > bytes.size()) return eof(end);
+        // Only a segment that is all there counts: a file cut short reports the truncation.
+        if (segments_left_ == 0) [[unlikely]]
+            return failed("segment count exceeds body size");
+        --segments_left_;
         s = Segment{p[0], bytes.subspan(start, length), start, header_size + length};
         return true;
     }
