@@ -53,6 +53,13 @@ public:
     void set_dedup(bool dedup) { dedup_ = dedup; }
     bool dedup() const { return dedup_; }
     void set_compression(CompressionType compression) { compression_ = compression; }
+    // The seed of the deduplication index's hash, which callers should draw at random: strings
+    // made to collide under one seed do not under another. Only before the first value; the
+    // output does not depend on it.
+    void set_hash_seed(std::uint64_t seed) {
+        hash_seed_ = seed;
+        if (dedup_memory_) dedup_memory_->strings.set_seed(seed);
+    }
     CompressionType compression() const { return compression_; }
     const DecodeLimits& limits() const { return limits_; }
     // Bytes of values written so far.
@@ -280,6 +287,7 @@ private:
     DecodeLimits limits_;
     bool dedup_ = false;
     CompressionType compression_ = CompressionType::None;
+    std::uint64_t hash_seed_ = 0;
 };
 
 }  // namespace dral_core

@@ -174,15 +174,20 @@ bool exceeds_expansion_limit(std::uint64_t inlined, std::uint64_t own, std::uint
 
 ResolvedRoot::ResolvedRoot(const Document& document, const Value& root)
     : document_(&document), root_(&root) {
-    first_binding_.reserve(document.bindings.size());
+    bindings_by_name_.reserve(document.bindings.size());
     for (std::size_t i = 0; i < document.bindings.size(); ++i)
-        first_binding_.emplace(document.bindings[i].name, i);
+        bindings_by_name_.emplace_back(document.bindings[i].name, i);
+    std::sort(bindings_by_name_.begin(), bindings_by_name_.end());
 }
 
 std::size_t ResolvedRoot::binding_named_by(const Reference& reference) const {
     if (reference.kind != ReferenceKind::Binding) return kNoBinding;
-    auto found = first_binding_.find(reference.name);
-    return found == first_binding_.end() ? kNoBinding : found->second;
+    // The first of several bindings of one name comes first in the sort.
+    auto found = std::lower_bound(
+        bindings_by_name_.begin(), bindings_by_name_.end(), std::string_view(reference.name),
+        [](const auto& entry, std::string_view name) { return entry.first < name; });
+    return found == bindings_by_name_.end() || found->first != reference.name ? kNoBinding
+                                                                              : found->second;
 }
 
 Result<ResolvedRoot> resolve_references(const Document& document, const Value& root) {
