@@ -135,8 +135,35 @@ def test_compile_errors(ctn, message):
 
 def test_expansion_and_nesting_within_and_beyond_bounds():
     assert len(compile_ctn(chain(15, "[{0}, {0}]"))) > 2**15  # 2^15 leaves are well within
-    with pytest.raises(dral.DralRfcError, match=r"^Nesting depth \d+ exceeds maximum 512$"):
+    with pytest.raises(dral.DralRfcError, match=r"^Nesting depth 65 exceeds maximum 64$"):
         compile_ctn(chain(599, "[{0}]"))
+
+
+def _sequence_blocks(levels: int, inner: str) -> str:
+    """`levels` sequence blocks (each with the element type "any"), each the only item of the one
+    above, around the lines of `inner`."""
+    lines = [" " * (2 * i) + "seq<any>" for i in range(levels)]
+    return "\n".join(lines + [" " * (2 * levels) + line for line in inner.split("\n")])
+
+
+# The deepest segment of each: a value at its own depth, names one below their holder.
+@pytest.mark.parametrize("ctn, deepest", [pytest.param(c, d, id=f"{c[-12:]!r}-{d}") for c, d in [
+    ("[" * 64 + "1" + "]" * 64, 64), ("[" * 65 + "1" + "]" * 65, 65), ("[" * 300 + "]" * 300, 300),
+    ("[" * 64 + "'s" + "]" * 64, 64), ("[" * 64 + "[]" + "]" * 64, 64),
+    ("[" * 63 + "T::V" + "]" * 63, 64), ("[" * 64 + "T::V" + "]" * 64, 65),
+    ("[" * 63 + "T::V(a: 1)" + "]" * 63, 64), ("[" * 64 + "T::V(1)" + "]" * 64, 65),
+    (_sequence_blocks(64, "1"), 64), (_sequence_blocks(65, "1"), 65),
+    (_sequence_blocks(63, "struct\n  a = 1"), 64), (_sequence_blocks(64, "struct\n  a = 1"), 65),
+    (_sequence_blocks(63, "stream<x>"), 64), (_sequence_blocks(64, "stream<x>"), 65),
+    ("let a0 = 1\n" + "\n".join(f"let a{i} = [&a{i - 1}]" for i in range(1, 66)), 65),
+]])
+def test_compiling_refuses_what_no_reader_reads(ctn, deepest):
+    if deepest <= 64:
+        assert dral.rfc_decode_cbf(compile_ctn(ctn))["header"]["cbf_version"] == 1
+        return
+    for compile_and_query in (compile_ctn, lambda text: dral.rfc_query_ctn(text, ".")):
+        with pytest.raises(dral.DralRfcError, match="^Nesting depth 65 exceeds maximum 64$"):
+            compile_and_query(ctn)
 
 
 def test_round_trip_losses():
@@ -206,9 +233,11 @@ def test_small_stack_thread():
     results = []
 
     def run():
-        # Also shows that compiling is not bound by the reading depth of 64.
-        results.append(len(compile_ctn("[" * 511 + "1" + "]" * 511)) > 511 * 4)
-        results.append(len(compile_ctn(chain(499, "[{0}]"))) > 0)
+        # Parsing goes 511 levels deep before compiling refuses what no reader would read.
+        with pytest.raises(dral.DralRfcError, match="^Nesting depth 65 exceeds maximum 64$"):
+            compile_ctn("[" * 511 + "1" + "]" * 511)
+        results.append(len(compile_ctn("[" * 64 + "1" + "]" * 64)) > 64 * 4)
+        results.append(len(compile_ctn(chain(63, "[{0}]"))) > 0)
         results.append(dral.rfc_decode_cbf(compile_ctn(chain(19999, "{0}")))["ctn"] == "1")
         results.append(dral.rfc_cbf_to_ctn(cbf(nested)).count("seq<any>") == 63)
         with pytest.raises(dral.DralRfcError):

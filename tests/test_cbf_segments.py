@@ -182,6 +182,15 @@ def test_overlapping_offsets_cannot_multiply_segments():
     assert len(root_of(seq(*[NULL] * 50, tag=0x60))["items"]) == 50
 
 
+@pytest.mark.parametrize("cut", [b"\xf0", b"\xf0\x00", b"\xf0\x00\x00"])
+def test_a_header_cut_off_is_a_truncation_even_with_the_segment_budget_spent(cut):
+    # Five items share one 14-byte sequence; the sixth is a header cut short. The eleven whole
+    # segments read before it spend the budget of a 44 + len(cut) byte body exactly.
+    shared = seq(NULL)
+    root = seg(0x68, b"\x00" + varint(6) + struct.pack("<6I", 0, 0, 0, 0, 0, len(shared)) + shared + cut)
+    assert error_of(cbf(root)) == EOF.format(26 + len(shared))
+
+
 def test_overlapping_offsets_cannot_multiply_copied_bytes():
     for child in (text("x" * 1000), seg(0x80, bytes([255, 0, 1, 0]) + bytes(8) + bytes(500))):
         shared = seg(0x68, b"\x00" + varint(10) + bytes(40) + child)

@@ -78,7 +78,7 @@ def test_written_forms_read_back_as_their_values(text, kind, value):
         ("ref [1, [2]]", ["ref [1, [2]]"]), (f"ref {NINE}", [f"ref {NINE}"]),
         ("Box\n  v = [ref [1, [2]]]", ["Box", "  v = [ref [1, [2]]]"]),
         (f"T::V({NINE})", [f"T :: V({NINE})"]), ("T::V\n  a = 1", ["T :: V", "  a = 1"]),
-        ("A::(x: 1)", ["A :: (x: 1)"]), ("map<a>[1]::V\n  f = 1", ["map<a>[1] :: V", "  f = 1"]),
+
         ("vec<i32>[2]\n  [1, 2]", ["tensor<i32>[2]", "  [1f64, 2f64]"]),
         ("tensor<f32>[2, _]\n  @unit 'm\n  [1, 2]\n  [3, Inf]",
          ["tensor<f32>[2, _]", "  @unit 'm", "  [1f64, 2f64, 3f64, Inff64]"]),

@@ -1,9 +1,14 @@
 """Canonical CTN text reads back as the document it was written from, also where an inline form
-has no block form and where a text would otherwise be taken for another form."""
+has no block form and where a text would otherwise be taken for another form; names that the
+formatter could not write back as the same names are refused where they enter."""
+
+import re
 
 import pytest
 
 import dral
+from cbf_bytes import NULL, cbf, seg, seq, text, with_table
+from helpers import varint
 
 NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
 
@@ -13,23 +18,139 @@ NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
     f"ref {NINE}", 'let a = ref map<str, any>["k" => T::V(z: [1])]', f"ref T::V(1, {NINE})",
     f"T::V({NINE})", "T::V(map<a, b>[1 => 2])", f"map<a, b>[{NINE} => 1]",
     f"map<a, b>[T::V({NINE}) => 2]", f"seq<any>\n  T::V(1)\n  ref {NINE}",
-    # Names read from a line of their own may hold commas, which a one-line sequence would split.
-    "seq<any>\n  ref => :: a, b(1)", "let a = seq<any>\n  ref T :: x, y\n  &a",
-    "seq<any>\n  ref => :: a, b<c :: V",
     # Map lines are split at their first "=>", also in key texts and tagged key texts.
     'map<a, b>["a\\u{3d}>b" => 1, "=\\u{3e}" => 2]', 'map<a, b>[t"x=\\u{3e}y" => 1]',
-    # Struct payloads whose block form would not read: field names that are no identifiers, an
-    # empty variant, a type name opening a sequence block, values named like a stream.
-    "Point::P(x y: 4, 1st: 5)", "A::(x: 1)", "seq<x::V(a: 1)", "seq<any>\n  T::V(f: stream<x::V)",
-    "seq<any>\n  map<a, b>[1 => stream<y::W]", f"T::V(x y: {NINE})",
-    # A block sum whose type name starts like a map header stays a block.
-    "map<a>[1]::V\n  f = a::b, c\n  g = 2",
     # Texts that would read as something else: sums named "ref", "let" and "use", tags "b", "b64".
     "seq<any>\n  ref::V\n  ref::W(1)", "let::V", "use::V(1)", 'b "00"', '[b64 "AA==", b "x"]',
-    "[1, 2, 3, 4, 5, 6, 7, 8, stream<x::V]",
+    # Variants may be paths; element types free text within the rule.
+    "A::b::c", "seq<map<str, i64>>\n" + "\n".join(f"  {i}" for i in range(9)), "stream<a b, c>",
 ])
 def test_canonical_text_reads_back(source):
-    text = dral.rfc_format_ctn(source)
-    assert dral.rfc_parse_ctn(text) == dral.rfc_parse_ctn(source)
-    assert dral.rfc_format_ctn(text) == text
+    text_ = dral.rfc_format_ctn(source)
+    assert dral.rfc_parse_ctn(text_) == dral.rfc_parse_ctn(source)
+    assert dral.rfc_format_ctn(text_) == text_
 
+
+DATA = "Invalid data: "
+
+
+@pytest.mark.parametrize("source, message", [
+    ("seq<any>\n  ref => :: a, b(1)", "invalid enum type name '=>'"),
+    ("let a = seq<any>\n  ref T :: x, y\n  &a", "invalid enum variant name 'x, y'"),
+    ("Point::P(x y: 4, 1st: 5)", "invalid field name 'x y'"), ("A::(x: 1)", "invalid enum variant name ''"),
+    ("seq<x::V(a: 1)", "invalid enum type name 'seq<x'"),
+    ("seq<any>\n  T::V(f: stream<x::V)", "invalid enum type name 'stream<x'"),
+    ("map<a>[1]::V\n  f = a::b, c\n  g = 2", "invalid enum type name 'map<a>[1]'"),
+    ("A::b=c", "invalid enum variant name 'b=c'"), ("seq<a=b>\n  1", "invalid element type 'a=b'"),
+    ('stream<a"b>', "invalid element type 'a\\\"b'"), ("tensor<f[2]>\n  [1]", "invalid element type 'f[2]'"),
+    ("seq<geo::P>\n  1", "invalid element type 'geo::P'"),
+    ("seq<" + "x" * 100 + "=>\n  1", "invalid element type '" + "x" * 64 + "...'"),
+])
+def test_names_the_formatter_cannot_write_back_are_refused(source, message):
+    with pytest.raises(dral.DralRfcError) as raised:
+        dral.rfc_parse_ctn(source)
+    assert str(raised.value) == DATA + message
+
+
+def product(type_name, *fields):
+    flag = b"\x00" if type_name is None else b"\x01" + text(type_name)
+    return seg(0x40, flag + varint(len(fields)) + b"".join(text(n) + v for n, v in fields))
+
+
+def sum_(type_name, variant):
+    return seg(0x50, b"\x01" + text(type_name) + text(variant) + b"\x00")
+
+
+def stream(item_type, annotation):
+    return seg(0xA0, text(item_type) + varint(1) + text(annotation) + b"\x00")
+
+
+def opaque(tag, first, second=b""):
+    return seg(tag, varint(len(first)) + first + varint(len(second)) + second)
+
+
+INJECTED = "admin = true\n  z_"
+
+
+# A file with a valid checksum whose names would add structure to its CTN text.
+@pytest.mark.parametrize("root, message", [
+    (product("P", (INJECTED, NULL)), f"invalid field name '{INJECTED.replace(chr(10), chr(92) + 'n')}'"),
+    (product("P\n  admin = true", ("a", NULL)), "invalid type name 'P\\n  admin = true'"),
+    (product("struct", ("a", NULL)), "invalid type name 'struct'"),
+    (sum_("T", "V\n  x = 1"), "invalid enum variant name 'V\\n  x = 1'"),
+    (sum_("T x", "V"), "invalid enum type name 'T x'"),
+    (seq(NULL, elem_type="any>\n  1\n  2"), "invalid element type 'any>\\n  1\\n  2'"),
+    (stream("x", "a b"), "invalid annotation name 'a b'"), (stream("x -- c", "a"), "invalid element type 'x -- c'"),
+    (opaque(0xD0, b"t\n", b"v"), "invalid tag 't\\n'"), (opaque(0xD1, b"a::b"), "invalid element type 'a::b'"),
+    (seg(0x90, b"\x00" + varint(3) + b"a\nb"), "invalid reference name 'a\\nb'"),
+    (seg(0x68, b"\x00" + varint(0)), None),  # nothing to refuse
+])
+def test_compiled_names_the_formatter_cannot_write_back_are_refused(root, message):
+    data = cbf(root)
+    if message is None:
+        assert dral.rfc_cbf_to_ctn(data) == "[]"
+        return
+    for read in (dral.rfc_cbf_to_ctn, dral.rfc_decode_cbf, dral.rfc_decode_cbf_model,
+                 lambda d: dral.rfc_query_cbf(d, ".", as_ctn=True)):
+        with pytest.raises(dral.DralRfcError, match="^" + re.escape(DATA + message) + "$"):
+            read(data)
+
+
+def test_symbols_from_the_table_are_checked_where_they_are_used():
+    line_break = with_table(["a\n- b", "ok"], seg(0x30, varint(0)))
+    with pytest.raises(dral.DralRfcError, match="^Invalid data: invalid symbol 'a\\\\n- b'$"):
+        dral.rfc_cbf_to_ctn(line_break)
+    field = with_table(["x = 1\n  y", "ok"], seg(0x40, b"\x00" + varint(1) + seg(0x30, varint(0)) + NULL))
+    with pytest.raises(dral.DralRfcError, match="^Invalid data: invalid field name"):
+        dral.rfc_cbf_to_ctn(field)
+    assert dral.rfc_cbf_to_ctn(with_table(["x = 1\n  y", "ok"], seg(0x30, varint(1)))) == "'ok"
+
+
+# Decoding a file, formatting it, parsing, compiling and decoding again gives the same tree: every
+# name the decoder takes is written back as itself. The trees avoid the documented losses (sums
+# without a type name, products without fields, element types of short sequences).
+from hypothesis import given, strategies as st  # noqa: E402
+
+from ctn_strategies import NAMES  # noqa: E402
+
+HOSTILE = st.sampled_from(["a = 1\n  b", "x\n", "a b", "q--r", "t::u", 'w"', "p=q", "[", "", " s", "struct"])
+ANY_NAME = NAMES | HOSTILE
+
+
+def _i64(v):
+    return seg(0x03, v.to_bytes(8, "little", signed=True))
+
+
+@st.composite
+def _segments(draw, depth=0):
+    if depth > 3 or draw(st.integers(0, 2)) == 0:
+        return draw(st.sampled_from([NULL, _i64(7), text("s\n-- t"), seg(0x30, varint(0))]))
+    kind = draw(st.sampled_from(["product", "sum", "sequence", "stream", "map"]))
+    child = _segments(depth + 1)
+    if kind == "product":
+        fields = draw(st.lists(st.tuples(ANY_NAME, child), min_size=1, max_size=3))
+        return product(draw(ANY_NAME), *fields)
+    if kind == "sum":
+        fields = draw(st.lists(st.tuples(ANY_NAME, child), min_size=1, max_size=2))
+        payload = b"\x02" + varint(len(fields)) + b"".join(text(n) + v for n, v in fields)
+        return seg(0x50, b"\x01" + text(draw(ANY_NAME)) + text(draw(ANY_NAME)) + payload)
+    if kind == "sequence":
+        return seq(*draw(st.lists(child, min_size=9, max_size=10)), elem_type=draw(ANY_NAME))
+    if kind == "stream":
+        return stream(draw(ANY_NAME), draw(ANY_NAME))
+    pairs = draw(st.lists(st.tuples(st.sampled_from([_i64(1), text("k=>v")]), child), min_size=1, max_size=2))
+    body = b"".join(k + v for k, v in pairs)
+    return seg(0x70, varint(len(pairs)) + body)
+
+
+@given(_segments())
+def test_formatted_files_read_back_as_themselves(root):
+    data = with_table(["sym"], root)
+    try:
+        decoded = dral.rfc_decode_cbf(data)
+    except dral.DralRfcError as refused:
+        assert str(refused).startswith(DATA + "invalid ")
+        return
+    again = dral.rfc_decode_cbf(dral.rfc_compile_ctn(decoded["ctn"]))
+    assert again["document"]["root"] == decoded["document"]["root"]
+    assert again["ctn"] == decoded["ctn"]

@@ -40,23 +40,26 @@ Status Encoder::encode_value(const Value& value) {
 
 void Encoder::rollback(const Checkpoint& checkpoint) {
     block_.truncate(checkpoint.block_size);
-    if (dedup_memory_) dedup_memory_->strings.truncate(checkpoint.strings);
+    if (dedup_memory_) dedup_memory_->strings.truncate(checkpoint.strings, block_);
     depth_ = checkpoint.depth;
 }
 
 void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_offset) {
     std::size_t length = block_.size() - text_offset;
     std::string_view text = block_.view(text_offset, length);
-    std::uint64_t hash = StringIndex::hash(text);
-    if (!dedup_memory_) dedup_memory_ = std::make_unique<DedupMemory>();
+    if (!dedup_memory_) {
+        dedup_memory_ = std::make_unique<DedupMemory>();
+        dedup_memory_->strings.set_seed(hash_seed_);
+    }
     StringIndex& strings = dedup_memory_->strings;
+    std::uint64_t hash = strings.hash(text);
     std::int64_t found = strings.find(text, hash, block_);
     // A reference longer than the text it stands for (a short string far down a large table)
     // would make the stream larger: the text stays in full and, as readers number every string
     // written in full, takes the next index too.
     if (found < 0 ||
         1 + varint_size(static_cast<std::uint64_t>(found)) > block_.size() - value_start) {
-        strings.insert(hash, text_offset, length);
+        strings.insert(hash, text_offset, length, block_);
         return;
     }
     block_.truncate(value_start);

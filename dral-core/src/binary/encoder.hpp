@@ -60,6 +60,13 @@ public:
     }
     bool dedup() const { return dedup_; }
     void set_compression(CompressionType compression) { compression_ = compression; }
+    // The seed of the deduplication index's hash, which callers should draw at random: strings
+    // made to collide under one seed do not under another. Only before the first value; the
+    // output does not depend on it.
+    void set_hash_seed(std::uint64_t seed) {
+        hash_seed_ = seed;
+        if (dedup_memory_) dedup_memory_->strings.set_seed(seed);
+    }
     CompressionType compression() const { return compression_; }
     // Where checksums and compression of large blocks run (by default in place).
     void set_long_work(LongWork* long_work) { long_work_ = long_work; }
@@ -305,6 +312,7 @@ private:
     bool needs_dictionary_ = false;
     CompressionType compression_ = CompressionType::None;
     LongWork* long_work_ = nullptr;
+    std::uint64_t hash_seed_ = 0;
 };
 
 }  // namespace dral_core

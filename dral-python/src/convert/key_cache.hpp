@@ -1,5 +1,7 @@
 // Python str objects for short ASCII dict keys, shared by every decode: real data repeats its
-// keys, and a cached str is neither rebuilt nor rehashed when it is inserted again.
+// keys, and a cached str is neither rebuilt nor rehashed when it is inserted again. Each slot
+// holds one key, so keys that collide only make each other miss (costing a str built, as without
+// the cache); the process's hash seed keeps them from being chosen to.
 #pragma once
 
 #include <Python.h>
@@ -9,6 +11,7 @@
 #include <string_view>
 
 #include "cpython/py_str.hpp"
+#include "module/hash_seed.hpp"
 
 namespace dral_python {
 
@@ -52,7 +55,7 @@ private:
     static std::uint64_t hash(std::string_view key) {
         const char* p = key.data();
         std::size_t n = key.size();
-        std::uint64_t h = n * 0x9E3779B97F4A7C15ull;
+        std::uint64_t h = (n * 0x9E3779B97F4A7C15ull) ^ process_hash_seed;
         if (n < 8) {
             // Overlapping loads instead of a byte copy, which would stall the load after it.
             std::uint64_t word = 0;

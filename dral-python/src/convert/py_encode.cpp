@@ -14,6 +14,7 @@
 #include "cpython/py_long.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
+#include "module/hash_seed.hpp"
 
 namespace dral_python {
 namespace {
@@ -324,6 +325,7 @@ OneShotEncoder::OneShotEncoder() {
         encoder_ = &shared.encoder;
         encoder_->reset();
     }
+    encoder_->set_hash_seed(process_hash_seed);
 }
 
 OneShotEncoder::~OneShotEncoder() {
@@ -335,6 +337,7 @@ OneShotEncoder::~OneShotEncoder() {
 Encoder new_incremental_encoder() {
     Encoder encoder(std::move(spare_heap_memory()));
     spare_heap_memory().block = dral_core::ByteBuffer();  // the rest was left empty by the move
+    encoder.set_hash_seed(process_hash_seed);
     return encoder;
 }
 

@@ -15,19 +15,19 @@ Status encode_document_into(const Document& document, const EncodeOptions& optio
     DRAL_ASSIGN_OR_RETURN(const ResolvedRoot resolved, resolve_references(document, *root));
 
     // Without a table nothing collected would be used; only symbols themselves are refused.
-    SymbolSet symbols;
-    std::vector<std::string_view> table;
+    CbfEncodeContext context;
     if (options.with_symtab) {
+        SymbolSet symbols;
         collect_symbols(resolved, symbols);
-        table = number_symbols(symbols);
+        context.table = number_symbols(symbols);
     } else if (contains_symbol_value(resolved)) {
         return fail(DralError::invalid_data(
             "symbol values require symbol table; enable EncodeOptions::with_symtab"));
     }
-    CbfEncodeContext context{std::move(symbols), !table.empty()};
+    context.has_symtab = !context.table.empty();
 
     const std::size_t start = begin_file(out);
-    if (context.has_symtab) write_symbol_table(table, out);
+    if (context.has_symtab) write_symbol_table(context.table, out);
     const std::uint64_t root_offset = out.size() - start - kHeaderSize;
     if (Status status = encode_segment(resolved, resolved.root(), context, out); !status) {
         out.truncate(start);

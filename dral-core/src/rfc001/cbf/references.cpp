@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "rfc001/cbf/segment.hpp"
+
 namespace dral_core::rfc001::cbf {
 namespace {
 
@@ -106,8 +108,24 @@ void for_each_child(const Value& value, Visit&& visit) {
 struct Size {
     std::uint64_t nodes = 0;
     std::uint64_t bytes = 0;
-    std::uint64_t levels = 0;  // a lone node is one level deep
+    std::uint64_t levels = 0;  // of segments: a lone scalar is one level deep
 };
+
+// Whether the node's segment holds name segments (type, variant, element or item type, field
+// and annotation names), which sit one level below it, as its children do.
+bool holds_name_segments(const Value& value) {
+    switch (value.kind()) {
+        case ValueKind::Product:
+            return value.product().type_name || !value.product().fields.empty();
+        case ValueKind::Sum:
+        case ValueKind::Stream:
+            return true;
+        case ValueKind::Sequence:
+            return value.sequence().elem_type && !value.sequence().items.empty();
+        default:
+            return false;
+    }
+}
 
 // A reference to a binding met in a tree, and the level it sits at (the tree's top is level 1).
 struct BindingUse {
@@ -130,7 +148,7 @@ void survey(const ResolvedRoot& resolved, const Value& value, std::uint64_t leve
     }
     out.own.nodes += 1;
     out.own.bytes += carried_bytes(value);
-    out.own.levels = std::max(out.own.levels, level);
+    out.own.levels = std::max(out.own.levels, level + (holds_name_segments(value) ? 1 : 0));
     for_each_child(value, [&](const Value& child) { survey(resolved, child, level + 1, out); });
 }
 
@@ -156,15 +174,20 @@ bool exceeds_expansion_limit(std::uint64_t inlined, std::uint64_t own, std::uint
 
 ResolvedRoot::ResolvedRoot(const Document& document, const Value& root)
     : document_(&document), root_(&root) {
-    first_binding_.reserve(document.bindings.size());
+    bindings_by_name_.reserve(document.bindings.size());
     for (std::size_t i = 0; i < document.bindings.size(); ++i)
-        first_binding_.emplace(document.bindings[i].name, i);
+        bindings_by_name_.emplace_back(document.bindings[i].name, i);
+    std::sort(bindings_by_name_.begin(), bindings_by_name_.end());
 }
 
 std::size_t ResolvedRoot::binding_named_by(const Reference& reference) const {
     if (reference.kind != ReferenceKind::Binding) return kNoBinding;
-    auto found = first_binding_.find(reference.name);
-    return found == first_binding_.end() ? kNoBinding : found->second;
+    // The first of several bindings of one name comes first in the sort.
+    auto found = std::lower_bound(
+        bindings_by_name_.begin(), bindings_by_name_.end(), std::string_view(reference.name),
+        [](const auto& entry, std::string_view name) { return entry.first < name; });
+    return found == bindings_by_name_.end() || found->first != reference.name ? kNoBinding
+                                                                              : found->second;
 }
 
 Result<ResolvedRoot> resolve_references(const Document& document, const Value& root) {
@@ -237,7 +260,10 @@ Result<ResolvedRoot> resolve_references(const Document& document, const Value& r
             exceeds_expansion_limit(total.bytes, whole.bytes, kExpansionByteAllowance))
             return fail(DralError::invalid_data("reference expansion exceeds limit"));
     }
-    if (total.levels > kMaxDepth) return fail(DralError::depth_exceeded(total.levels, kMaxDepth));
+    // Readers refuse segments nested deeper than kMaxSegmentDepth below the root, which sits at
+    // level 1; the message is theirs, naming the first depth too deep.
+    if (total.levels > kMaxSegmentDepth + 1)
+        return fail(DralError::depth_exceeded(kMaxSegmentDepth + 1, kMaxSegmentDepth));
     return resolved;
 }
 

@@ -7,7 +7,8 @@
 
 #include <cstddef>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "base/error.hpp"
 #include "rfc001/ast.hpp"
@@ -33,7 +34,7 @@ public:
     static constexpr std::size_t kNoBinding = static_cast<std::size_t>(-1);
     std::size_t target_of(const Value& value) const {
         // Every walk asks this of every node; most are no reference at all.
-        if (value.kind() != ValueKind::Reference || first_binding_.empty()) return kNoBinding;
+        if (value.kind() != ValueKind::Reference || bindings_by_name_.empty()) return kNoBinding;
         return binding_named_by(value.reference());
     }
 
@@ -53,15 +54,17 @@ private:
 
     const Document* document_;
     const Value* root_;
-    std::unordered_map<std::string_view, std::size_t> first_binding_;
+    // (name, index) of every binding, by name and then index: searched, never hashed, since
+    // the input chooses the names.
+    std::vector<std::pair<std::string_view, std::size_t>> bindings_by_name_;
 };
 
 // Checks that inlining the references of `root` (the document's effective root) terminates and
 // stays bounded. Fails with "cyclic reference detected at binding '{name}'" for the first
 // binding met again while its own value is being inlined (in the order a depth-first copy would
 // meet it), with "reference expansion exceeds limit" when the inlined root would outgrow the
-// document beyond the bounds above, and with DepthExceeded when it would nest deeper than
-// kMaxDepth levels.
+// document beyond the bounds above, and with DepthExceeded when its segments would nest deeper
+// than readers read (kMaxSegmentDepth).
 Result<ResolvedRoot> resolve_references(const Document& document, const Value& root);
 
 }  // namespace dral_core::rfc001::cbf

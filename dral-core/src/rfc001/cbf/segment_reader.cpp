@@ -25,6 +25,7 @@
 #include "encoding/varint.hpp"
 #include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/cbf/segment.hpp"
+#include "rfc001/names.hpp"
 
 namespace dral_core::rfc001::cbf {
 namespace {
@@ -121,9 +122,6 @@ private:
     bool header(ByteSpan bytes, std::size_t offset, std::size_t depth, Segment& s) {
         if (depth > kMaxSegmentDepth) [[unlikely]]
             return failed(DralError::depth_exceeded(depth, kMaxSegmentDepth));
-        if (segments_left_ == 0) [[unlikely]]
-            return failed("segment count exceeds body size");
-        --segments_left_;
         if (offset > bytes.size() || bytes.size() - offset < kShortHeaderSize) return eof(offset);
         const std::uint8_t* p = bytes.data() + offset;
         std::uint64_t length = load_u24_le(p + 1);
@@ -137,6 +135,10 @@ private:
         if (length > SIZE_MAX - start) return overflow(length);
         const std::size_t end = start + length;
         if (end > bytes.size()) return eof(end);
+        // Only a segment that is all there counts: a file cut short reports the truncation.
+        if (segments_left_ == 0) [[unlikely]]
+            return failed("segment count exceeds body size");
+        --segments_left_;
         s = Segment{p[0], bytes.subspan(start, length), start, header_size + length};
         return true;
     }
@@ -174,18 +176,26 @@ private:
     // otherwise. Texts are taken straight from the payload or the table; anything else is
     // decoded in full first, as any segment would be.
     bool name(ByteSpan bytes, std::size_t& position, std::size_t depth, const char* refusal,
-              std::string& out) {
+              NameKind kind, std::string& out) {
         Segment s{};
         if (!header(bytes, position, depth, s)) return false;
         position += s.size;
-        if (s.tag >> 4 == 1) return utf8_text(s, out);
-        if (s.tag >> 4 == 3) {
+        if (s.tag >> 4 == 1) {
+            if (!utf8_text(s, out)) return false;
+        } else if (s.tag >> 4 == 3) {
             const std::string* entry = nullptr;
             if (!symbol_entry(s, entry)) return false;
             out = *entry;
-            return true;
+        } else if (!other_text(s, depth, refusal, out)) {
+            return false;
         }
-        return other_text(s, depth, refusal, out);
+        return name_ok(kind, out);
+    }
+
+    // Names are taken only where the formatter writes them back as the same names.
+    bool name_ok(NameKind kind, std::string_view text) {
+        Status status = check_name(kind, text);
+        return status ? true : failed(std::move(status.error()));
     }
 
     [[gnu::noinline]] bool other_text(const Segment& s, std::size_t depth, const char* refusal,
@@ -198,7 +208,8 @@ private:
     }
 
     bool field_name(ByteSpan bytes, std::size_t& position, std::size_t depth, std::string& out) {
-        return name(bytes, position, depth, "field name segment must be str or sym", out);
+        return name(bytes, position, depth, "field name segment must be str or sym",
+                    NameKind::Field, out);
     }
 
     // The next segment at `position` into `out`, moving `position` past it.
@@ -259,7 +270,7 @@ bool Reader::payload(const Segment& s, std::size_t depth, Value& out) {
             return true;
         case 3: {
             const std::string* entry = nullptr;
-            if (!symbol_entry(s, entry)) return false;
+            if (!symbol_entry(s, entry) || !name_ok(NameKind::Symbol, *entry)) return false;
             out = Value(Scalar::sym(*entry));
             return true;
         }
@@ -366,7 +377,7 @@ bool Reader::product(ByteSpan p, std::size_t depth, Value& out) {
     Product product;
     std::size_t position = 1;
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for struct type name",
-                           product.type_name.emplace()))
+                           NameKind::TypeName, product.type_name.emplace()))
         return false;
     DecodedVarint count{};
     if (!varint(p, position, count)) return false;
@@ -382,9 +393,10 @@ bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
     Sum sum;
     std::size_t position = 1;
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for enum type name",
-                           sum.type_name.emplace()))
+                           NameKind::SumTypeName, sum.type_name.emplace()))
         return false;
-    if (!name(p, position, depth, "expected string scalar for enum variant", sum.variant))
+    if (!name(p, position, depth, "expected string scalar for enum variant", NameKind::Variant,
+              sum.variant))
         return false;
     if (position >= p.size()) return eof(position);
     const std::uint8_t kind = p[position++];
@@ -430,7 +442,7 @@ bool Reader::sequence(ByteSpan p, bool indexed, std::size_t depth, Value& out) {
     Sequence sequence;
     std::size_t position = 1;
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for sequence element type",
-                           sequence.elem_type.emplace()))
+                           NameKind::ElementType, sequence.elem_type.emplace()))
         return false;
     DecodedVarint count{};
     std::uint64_t table_end = 0;
@@ -550,7 +562,9 @@ bool Reader::reference(ByteSpan p, std::size_t depth, Value& out) {
         if (!spend_payload(length.value)) return false;
         const ByteSpan text = p.subspan(start, length.value);
         if (!is_valid_utf8(text.data(), text.size())) return bad_utf8(start);
-        out = Value(Reference::to_binding(to_string(text)));
+        std::string name = to_string(text);
+        if (!name_ok(NameKind::BindingName, name)) return false;
+        out = Value(Reference::to_binding(std::move(name)));
         return true;
     }
     if (p[0] == 1) {
@@ -567,7 +581,8 @@ bool Reader::reference(ByteSpan p, std::size_t depth, Value& out) {
 bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
     Stream stream;
     std::size_t position = 0;
-    if (!name(p, position, depth, "expected string scalar for stream item type", stream.item_type))
+    if (!name(p, position, depth, "expected string scalar for stream item type",
+              NameKind::ElementType, stream.item_type))
         return false;
     DecodedVarint count{};
     if (!varint(p, position, count)) return false;
@@ -578,7 +593,7 @@ bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
         if (position >= p.size()) return eof(position);
         Annotation& annotation = stream.annotations.emplace_back();
         if (!name(p, position, depth, "expected string scalar for annotation name",
-                  annotation.name))
+                  NameKind::Annotation, annotation.name))
             return false;
         if (position >= p.size()) return eof(position);
         if (p[position++] == 1) {
@@ -596,7 +611,9 @@ bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
 bool Reader::annotation(ByteSpan p, std::size_t depth, Value& out) {
     std::string text;
     std::size_t position = 0;
-    if (!name(p, position, depth, "expected string scalar for annotation name", text)) return false;
+    if (!name(p, position, depth, "expected string scalar for annotation name",
+              NameKind::Annotation, text))
+        return false;
     if (position >= p.size()) return eof(position);
     const bool has_value = p[position++] == 1;
     if (has_value) {
@@ -632,6 +649,8 @@ bool Reader::opaque(ByteSpan p, bool tagged, Value& out) {
         return bad_utf8(static_cast<std::size_t>(first.data() - p.data()));
     if (!part(p, position, second)) return false;
     if (position != p.size()) return failed("opaque payload trailing bytes");
+    const std::string_view first_text(reinterpret_cast<const char*>(first.data()), first.size());
+    if (!name_ok(tagged ? NameKind::Tag : NameKind::ElementType, first_text)) return false;
     if (tagged) {
         if (!is_valid_utf8(second.data(), second.size()))
             return detail("invalid opaque tagged utf8: " +

@@ -208,9 +208,9 @@ private:
 
     bool symbol(std::string_view symbol_text) {
         if (!context_.has_symtab) return failed("symbol encoding requires symbol table");
-        auto found = context_.symbol_index.find(symbol_text);
-        if (found == context_.symbol_index.end()) return failed_symbol(symbol_text);
-        varint_segment(tag::kSym, found->second);
+        const std::int64_t index = context_.index_of(symbol_text);
+        if (index < 0) return failed_symbol(symbol_text);
+        varint_segment(tag::kSym, static_cast<std::uint64_t>(index));
         return true;
     }
 
@@ -219,9 +219,9 @@ private:
             name(field);
             return true;
         }
-        auto found = context_.symbol_index.find(field);
-        if (found == context_.symbol_index.end()) return failed_field(field);
-        varint_segment(tag::kSym, found->second);
+        const std::int64_t index = context_.index_of(field);
+        if (index < 0) return failed_field(field);
+        varint_segment(tag::kSym, static_cast<std::uint64_t>(index));
         return true;
     }
 

@@ -91,7 +91,7 @@ public:
     }
 
 private:
-    void add(std::string_view text) { set_.try_emplace(text, 0); }
+    void add(std::string_view text) { set_.insert(text); }
     void name(const std::optional<std::string>& text) {
         if (text) add(*text);
     }
@@ -178,15 +178,8 @@ bool contains_symbol_value(const ResolvedRoot& resolved) {
     return SymbolFinder(resolved).value(resolved.root());
 }
 
-std::vector<std::string_view> number_symbols(SymbolSet& set) {
-    std::vector<std::string_view> entries;
-    entries.reserve(set.size());
-    for (const auto& entry : set) entries.push_back(entry.first);
-    // string_view compares as unsigned bytes: plain byte order.
-    std::sort(entries.begin(), entries.end());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        set.find(entries[i])->second = static_cast<std::uint32_t>(i);
-    return entries;
+std::vector<std::string_view> number_symbols(const SymbolSet& set) {
+    return std::vector<std::string_view>(set.begin(), set.end());
 }
 
 void write_symbol_table(std::span<const std::string_view> entries, ByteBuffer& out) {

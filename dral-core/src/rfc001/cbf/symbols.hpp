@@ -2,11 +2,12 @@
 // order, so that symbols and field names can be written as small indices.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "base/byte_buffer.hpp"
@@ -15,15 +16,22 @@
 
 namespace dral_core::rfc001::cbf {
 
-// What the segment writer consults: each table entry's index, and whether a table is written.
-// The texts are views into the document being compiled.
+// What the segment writer consults: the table, and whether one is written. The texts are
+// views into the document being compiled. Lookups search the sorted table itself: no hash that
+// chosen names could make collide.
 struct CbfEncodeContext {
-    std::unordered_map<std::string_view, std::uint32_t> symbol_index;
+    std::vector<std::string_view> table;  // ascending byte order
     bool has_symtab = false;
+
+    // The index of `text` in the table, or -1 when it has none.
+    std::int64_t index_of(std::string_view text) const {
+        auto found = std::lower_bound(table.begin(), table.end(), text);
+        return found == table.end() || *found != text ? -1 : found - table.begin();
+    }
 };
 
-// The texts the table lists, gathered unordered; `symbol_index` maps each to a placeholder.
-using SymbolSet = std::unordered_map<std::string_view, std::uint32_t>;
+// The texts the table lists, in table order (string_view compares as unsigned bytes).
+using SymbolSet = std::set<std::string_view, std::less<>>;
 
 // Adds every symbol text and name of the inlined root: symbols wherever they occur, and field,
 // type, variant, element and item type, annotation, type tag and unresolved reference names,
@@ -33,8 +41,8 @@ void collect_symbols(const ResolvedRoot& resolved, SymbolSet& set);
 // Whether a symbol occurs as a value anywhere in the inlined root (names do not count).
 bool contains_symbol_value(const ResolvedRoot& resolved);
 
-// Orders the collected texts into the table and numbers them; returns the entries in order.
-std::vector<std::string_view> number_symbols(SymbolSet& set);
+// The collected texts as the table lists them.
+std::vector<std::string_view> number_symbols(const SymbolSet& set);
 
 // Appends the table: u32 count, then per entry its varint length and bytes.
 void write_symbol_table(std::span<const std::string_view> entries, ByteBuffer& out);

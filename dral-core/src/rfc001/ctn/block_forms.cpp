@@ -6,8 +6,17 @@
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/literals.hpp"
 #include "rfc001/ctn/parser.hpp"
+#include "rfc001/names.hpp"
 
 namespace dral_core::rfc001::ctn {
+
+bool Parser::name_ok(NameKind kind, std::string_view name) {
+    Status status = check_name(kind, name);
+    if (status) [[likely]]
+        return true;
+    failed(std::move(status.error()));
+    return false;
+}
 
 bool Parser::entry_indent_ok(std::size_t i, std::size_t index, std::string_view detail) {
     if (lines_[i].indent == lines_[index + 1].indent) [[likely]]
@@ -35,6 +44,7 @@ std::size_t Parser::parse_fields(std::size_t index, std::size_t indent, std::siz
 
 std::size_t Parser::parse_struct_block(std::string_view h, std::size_t index, std::size_t indent,
                                        std::size_t depth) {
+    if (h != "struct" && !name_ok(NameKind::TypeName, h)) return kFailed;
     const std::size_t mark = stack_.size();
     const std::size_t name_mark = stack_.name_count();
     const std::size_t next = parse_fields(index, indent, depth, "invalid field name '",
@@ -45,8 +55,13 @@ std::size_t Parser::parse_struct_block(std::string_view h, std::size_t index, st
 
 std::size_t Parser::parse_enum_block(std::string_view h, std::size_t index, std::size_t indent,
                                      std::size_t depth) {
-    if (trim(h.substr(h.find("::") + 2)).empty())
-        return fail_line("missing enum variant name", index);
+    const std::size_t separator = h.find("::");
+    const std::string_view type_name = trim(h.substr(0, separator));
+    const std::string_view variant = trim(h.substr(separator + 2));
+    if (variant.empty()) return fail_line("missing enum variant name", index);
+    if ((!type_name.empty() && !name_ok(NameKind::SumTypeName, type_name)) ||
+        !name_ok(NameKind::Variant, variant))
+        return kFailed;
     const std::size_t mark = stack_.size();
     const std::size_t name_mark = stack_.name_count();
     const std::size_t next = parse_fields(index, indent, depth, "invalid payload field '",
@@ -73,6 +88,9 @@ std::size_t Parser::parse_map_block(std::size_t index, std::size_t indent, std::
 
 std::size_t Parser::parse_sequence_block(std::string_view h, std::size_t index, std::size_t indent,
                                          std::size_t depth) {
+    if (auto elem_type = parse_generic_type_arg(h);
+        elem_type && !name_ok(NameKind::ElementType, *elem_type))
+        return kFailed;
     const std::size_t mark = stack_.size();
     std::size_t i = index + 1;
     while (i < lines_.size() && lines_[i].indent > indent) {
@@ -88,6 +106,7 @@ std::size_t Parser::parse_stream_block(std::string_view h, std::size_t index, st
                                        std::size_t depth) {
     Stream stream;
     stream.item_type = parse_generic_type_arg(h).value_or("any");
+    if (!name_ok(NameKind::ElementType, stream.item_type)) return kFailed;
     std::size_t i = index + 1;
     for (; i < lines_.size() && lines_[i].indent > indent; ++i) {
         const std::string_view t = trim(lines_[i].text);

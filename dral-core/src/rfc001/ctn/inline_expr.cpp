@@ -165,6 +165,11 @@ bool InlineReader::read_number_or_name(std::string_view t) {
     return true;
 }
 
+bool InlineReader::name_ok(NameKind kind, std::string_view name) {
+    Status status = check_name(kind, name);
+    return status ? true : failed(std::move(status.error()));
+}
+
 int InlineReader::read_sum_header(std::string_view t, std::size_t separator,
                                   std::string_view& payload) {
     const std::string_view type_name = trim(t.substr(0, separator));
@@ -173,9 +178,11 @@ int InlineReader::read_sum_header(std::string_view t, std::size_t separator,
         fail_data("missing enum variant");
         return -1;
     }
+    if (!type_name.empty() && !name_ok(NameKind::SumTypeName, type_name)) return -1;
     stack_.push_name(type_name);
     const std::size_t open = rest.find('(');
     if (open == std::string_view::npos) {
+        if (!name_ok(NameKind::Variant, rest)) return -1;
         stack_.push_name(rest);
         push_sum(stack_.size(), stack_.name_count() - 2, SumPayloadKind::Unit);
         return 0;
@@ -184,7 +191,9 @@ int InlineReader::read_sum_header(std::string_view t, std::size_t separator,
         fail_data("unterminated enum payload");
         return -1;
     }
-    stack_.push_name(trim(rest.substr(0, open)));
+    const std::string_view variant = trim(rest.substr(0, open));
+    if (!name_ok(NameKind::Variant, variant)) return -1;
+    stack_.push_name(variant);
     payload = rest.substr(open + 1, rest.size() - open - 2);
     return 1;
 }
@@ -313,7 +322,9 @@ bool InlineReader::parse_inline_sum(std::string_view t, std::size_t separator, s
         if (named) {
             const std::size_t colon = piece.find(':');
             if (colon == std::string_view::npos) return fail_separator(":", piece);
-            stack_.push_name(trim(piece.substr(0, colon)));
+            const std::string_view name = trim(piece.substr(0, colon));
+            if (!name_ok(NameKind::Field, name)) return false;
+            stack_.push_name(name);
             if (!read(piece.substr(colon + 1), depth + 1)) return false;
         } else if (!piece.empty() && !read(piece, depth + 1)) {
             return false;

@@ -12,6 +12,7 @@
 #include "rfc001/ast.hpp"
 #include "rfc001/ctn/top_level_pieces.hpp"
 #include "rfc001/ctn/value_stack.hpp"
+#include "rfc001/names.hpp"
 
 namespace dral_core::rfc001::ctn {
 
@@ -35,6 +36,7 @@ public:
     bool read(std::string_view text, std::size_t depth);
     // Keeps `error` and returns false.
     [[gnu::cold]] bool failed(DralError error);
+    bool name_ok(NameKind kind, std::string_view name);
     DralError take_error();
 
 private:

@@ -14,6 +14,7 @@
 #include "rfc001/ast.hpp"
 #include "rfc001/ctn/inline_expr.hpp"
 #include "rfc001/ctn/lines.hpp"
+#include "rfc001/names.hpp"
 
 namespace dral_core::rfc001::ctn {
 
@@ -78,6 +79,8 @@ private:
 
     // Each keeps its error in the reader and returns kFailed.
     [[gnu::cold]] std::size_t failed(DralError error);
+    // Whether `name` may be a name of that kind; records the refusal when not.
+    bool name_ok(NameKind kind, std::string_view name);
     [[gnu::cold]] std::size_t fail_line(std::string_view message, std::size_t index);
     [[gnu::cold]] std::size_t fail_name(std::string_view prefix, std::string_view name,
                                         std::size_t index);

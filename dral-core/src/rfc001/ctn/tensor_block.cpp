@@ -181,6 +181,7 @@ std::size_t Parser::parse_tensor_block(std::string_view h, std::size_t index, st
                                        std::size_t depth) {
     Tensor tensor;
     tensor.element_type = parse_generic_type_arg(h).value_or("f32");
+    if (!name_ok(NameKind::ElementType, tensor.element_type)) return kFailed;
     if (auto shape = read_shape(h, tensor.shape); !shape) return failed(std::move(shape.error()));
     if (auto body = read_tensor_body(tensor, index, indent, depth); !body)
         return failed(std::move(body.error()));

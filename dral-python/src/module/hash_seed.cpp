@@ -1,0 +1,42 @@
+#include "module/hash_seed.hpp"
+
+#include <chrono>
+#include <random>
+
+namespace dral_python {
+namespace {
+
+std::uint64_t random_seed() {
+    try {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device();
+    } catch (...) {
+        // No entropy source: the clock and where this process was loaded still differ between
+        // runs.
+        const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+        return static_cast<std::uint64_t>(ticks) ^ reinterpret_cast<std::uintptr_t>(&ticks);
+    }
+}
+
+PyObject* set_hash_seed(PyObject*, PyObject* seed) {
+    const unsigned long long value = PyLong_AsUnsignedLongLong(seed);
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+    process_hash_seed = value;
+    Py_RETURN_NONE;
+}
+
+PyMethodDef kFunctions[] = {
+    {"_set_hash_seed", set_hash_seed, METH_O,
+     "_set_hash_seed(seed, /)\n--\n\nForce the seed of the hash tables that hash input (tests "
+     "only: a known seed lets input be made to collide)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+int init_hash_seed(PyObject* module) {
+    process_hash_seed = random_seed();
+    return PyModule_AddFunctions(module, kFunctions);
+}
+
+}  // namespace dral_python
