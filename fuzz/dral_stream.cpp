@@ -1,7 +1,8 @@
 // Dral streams, read to their end under the default limits or, built with
 // DRAL_FUZZ_LIFTED_LIMITS, with every limit but nesting lifted. Whatever reads without error must
 // read back the same after it is written again, with deduplication for inputs of odd length and
-// without for the others (one round trip per input keeps the campaigns fast).
+// without for the others, and each compression in turn (one round trip per input keeps the
+// campaigns fast).
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -27,9 +28,11 @@ DecodeLimits limits() {
 
 // One stream of all `values`, or nothing when the encoder refuses them: it writes containers
 // only as deep and as large as the default limits allow, and lifted limits read more.
-std::optional<ByteBuffer> write(const std::vector<Value>& values, bool dedup) {
+std::optional<ByteBuffer> write(const std::vector<Value>& values, bool dedup,
+                                CompressionType compression) {
     Encoder encoder;
     encoder.set_dedup(dedup);
+    encoder.set_compression(compression);
     for (const Value& value : values) {
         Status status = encoder.encode_value(value);
         if (status) continue;
@@ -47,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Decoder decoder({data, size}, limits());
     auto values = decoder.decode_all_owned();
     if (!values) return 0;
-    std::optional<ByteBuffer> stream = write(*values, size % 2 == 1);
+    std::optional<ByteBuffer> stream =
+        write(*values, size % 2 == 1, static_cast<CompressionType>(size / 2 % 4));
     if (!stream) return 0;
     Decoder again({stream->data(), stream->size()}, limits());
     auto reread = again.decode_all_owned();

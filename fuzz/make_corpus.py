@@ -53,6 +53,9 @@ def streams() -> None:
     write("dral", "dedup", dral.dumps(VALUES["duplicate_strings"] + ["é", "ê", "ab", "abc"], dedup=True))
     write("dral", "dedup_nested", dral.dumps({"k": ["v", {"k": "v"}], "l": ["v"] * 3}, dedup=True))
     write("dral", "sorted_keys", dral.dumps({"b": 1, "a": {"d": 2, "c": 3}}, sort_keys=True))
+    for compression in ("zstd", "snappy", "lz4"):
+        records = [{"id": i, "tag": "same", "items": VALUES["array"]} for i in range(40)]
+        write("dral", f"compressed_{compression}", dral.dumps(records, compression=compression, dedup=True))
     write("dral", "nothing", dral.Encoder().finish())
     encoder = dral.Encoder()
     for value in (1, "a", None):

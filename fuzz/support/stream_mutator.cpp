@@ -5,7 +5,9 @@
 #include <span>
 #include <vector>
 
+#include "base/byte_buffer.hpp"
 #include "base/bytes.hpp"
+#include "compression/codec.hpp"
 #include "encoding/checksum.hpp"
 #include "encoding/varint.hpp"
 #include "support/mutators.hpp"
@@ -88,6 +90,35 @@ void mutate_bytes(Bytes& bytes, std::size_t room) {
     bytes.resize(LLVMFuzzerMutate(bytes.data(), size, size + room));
 }
 
+// The payload of a block stored with `code`: the varint of its size, then the codec's output.
+Bytes compress_payload(std::uint8_t code, const Bytes& plain) {
+    const dral_core::Codec& codec =
+        dral_core::codec_for(static_cast<dral_core::CompressionType>(code));
+    dral_core::CodecState state;
+    Bytes out(dral_core::kMaxVarintBytes + codec.bound(plain.size()));
+    const std::size_t prefix = dral_core::write_varint(out.data(), plain.size());
+    const std::size_t written = codec.compress(state, plain, out.data() + prefix);
+    out.resize(prefix + written);
+    return out;
+}
+
+// The content of a compressed payload, when it decompresses.
+std::optional<Bytes> decompress_payload(std::uint8_t code, const Bytes& payload) {
+    auto size = dral_core::decode_varint(payload, 0);
+    if (!size || size->value > (1u << 24)) return std::nullopt;
+    const dral_core::Codec& codec =
+        dral_core::codec_for(static_cast<dral_core::CompressionType>(code));
+    dral_core::ByteBuffer out;
+    std::span<const std::uint8_t> packed(payload.data() + size->length,
+                                         payload.size() - size->length);
+    if (!codec.decompress(packed, size->value, out)) return std::nullopt;
+    return Bytes(out.data(), out.data() + out.size());
+}
+
+bool compressed(const Block& block) {
+    return block.compression >= 1 && block.compression <= dral_core::kMaxCompressionCode;
+}
+
 }  // namespace
 
 std::size_t mutate_stream(std::uint8_t* data, std::size_t size, std::size_t max_size,
@@ -117,6 +148,37 @@ std::size_t mutate_stream(std::uint8_t* data, std::size_t size, std::size_t max_
             break;
         case 3:
             stream.ended = !stream.ended;
+            break;
+        // Compressed blocks, valid ones too, so that the codecs and the values behind them are
+        // reached and not only the checksum.
+        case 4:
+            if (!compressed(block)) {
+                const auto code = static_cast<std::uint8_t>(1 + random() % 3);
+                block.payload = compress_payload(code, block.payload);
+                block.compression = code;
+            }
+            break;
+        case 5:
+            if (compressed(block)) {
+                if (auto plain = decompress_payload(block.compression, block.payload)) {
+                    const std::size_t used = size - block.payload.size();
+                    if (used < max_size) mutate_bytes(*plain, (max_size - used) * 4);
+                    block.payload = compress_payload(block.compression, *plain);
+                }
+            }
+            break;
+        case 6:
+            if (compressed(block)) {  // a declared size that lies
+                auto declared = dral_core::decode_varint(block.payload, 0);
+                if (!declared) break;
+                std::uint64_t lie = declared->value + (random() % 2 ? 1 : -1);
+                if (random() % 4 == 0) lie = random();
+                Bytes payload(dral_core::kMaxVarintBytes);
+                payload.resize(dral_core::write_varint(payload.data(), lie));
+                payload.insert(payload.end(), block.payload.begin() + declared->length,
+                               block.payload.end());
+                block.payload = std::move(payload);
+            }
             break;
         default: {
             const std::size_t used = size - block.payload.size();
