@@ -42,7 +42,8 @@ def everything(obj, path):
     to_file = dral.Encoder()
     to_file.encode(obj)
     to_file.finish_to_file(path)
-    return [dral.dumps(obj), dral.dumps(obj, dedup=True, sort_keys=True),
+    packed = [dral.dumps(obj, compression=name, dedup=True) for name in ("zstd", "lz4", "snappy")]
+    return [*packed, *map(dral.loads, packed), dral.dumps(obj), dral.dumps(obj, dedup=True, sort_keys=True),
             dral.loads(dral.dumps(obj, dedup=True)), dral.parse_text(dral.pretty_print(obj)),
             stream, dral.DralDecoder(stream).decode_all(), dral.load(SlowIO(out.getvalue())),
             dral.decode_from_file(path)]
