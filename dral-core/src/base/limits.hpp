@@ -6,6 +6,20 @@
 
 namespace dral_core {
 
+// What a decoded value counts against `max_memory`: at least what the largest of its forms takes
+// (a Python object with its slot in its container, or a native Value), so that the limit bounds
+// the memory a reader hands out, not only its strings. Every value costs kValueCost; a string or
+// bytes value kStringCost more plus its bytes; an array or object kContainerCost more; an object
+// entry kEntryCost more plus its key's bytes (the value in it costs as any value). A top-level
+// value costs kTopLevelCost instead of kValueCost: it is held apart until the stream ends (in a
+// list of results, or as a view of its own). A compressed block's decompressed content counts
+// with its size.
+inline constexpr std::uint64_t kValueCost = 48;
+inline constexpr std::uint64_t kTopLevelCost = 128;
+inline constexpr std::uint64_t kStringCost = 48;
+inline constexpr std::uint64_t kContainerCost = 80;
+inline constexpr std::uint64_t kEntryCost = 112;
+
 struct DecodeLimits {
     std::uint64_t max_depth = 128;
     std::uint64_t max_block_size = 64ull << 20;

@@ -7,9 +7,9 @@
 
 namespace dral_core {
 
-// Every string a reader produces is charged here, whether its bytes were read in full or copied
-// from somewhere it already holds: what a stream may cost is bounded by what it asks for, not by
-// its own size.
+// Every value a reader produces is charged here (see the costs in limits.hpp), strings whether
+// their bytes were read in full or copied from somewhere it already holds: what a stream may cost
+// is bounded by what it asks for, not by its own size.
 class MemoryMeter {
 public:
     explicit MemoryMeter(std::uint64_t limit) : limit_(limit) {}
@@ -22,6 +22,14 @@ public:
         if (used_ > limit_) [[unlikely]]
             return fail(DralError::memory_limit_exceeded(used_, limit_));
         return {};
+    }
+
+    // `count` times `cost`, saturating.
+    Status charge_each(std::uint64_t count, std::uint64_t cost) {
+        std::uint64_t total;
+        if (__builtin_mul_overflow(count, cost, &total)) [[unlikely]]
+            total = UINT64_MAX;
+        return charge(total);
     }
 
 private:

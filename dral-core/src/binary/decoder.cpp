@@ -32,7 +32,7 @@ Result<std::vector<Value>> Decoder::decode_all_owned() {
 
 inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
     while (true) {
-        if (position_ >= input_.size()) return std::nullopt;
+        if (position_ >= input_.size()) return fail(DralError::unexpected_eof(input_.size()));
         std::uint8_t type = input_[position_];
         if (type == static_cast<std::uint8_t>(BlockType::End)) return std::nullopt;
         if (type == 0 || type > static_cast<std::uint8_t>(BlockType::StringDict))
@@ -79,12 +79,15 @@ inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
 
 Result<bool> Decoder::enter_next_data_block() {
     in_block_ = false;
+    if (ended_) return false;
     while (true) {
         DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
         if (!block) {
             // A writer always follows a dictionary with its data block: without one the stream
             // was cut short, and reading it as complete would lose every value.
             if (dictionary_pending_) return fail(DralError::unexpected_eof(position_));
+            DRAL_TRY(check_end_block());
+            ended_ = true;
             return false;
         }
         if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
@@ -104,11 +107,51 @@ Result<bool> Decoder::enter_next_data_block() {
     }
 }
 
+namespace {
+// From this size on, a payload goes into the stream checksum in the pass that checks its own:
+// below it, hashing the whole stream at its end reads the bytes from the cache again, which
+// costs less than keeping the two hashes in step.
+constexpr std::size_t kHashTogetherFrom = 16384;
+}  // namespace
+
 Status Decoder::check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end) {
+    const auto payload = input_.subspan(start, end - start);
     std::uint64_t computed = 0;
-    run_long_work(long_work_, end - start,
-                  [&] { computed = xxh64(input_.subspan(start, end - start)); });
+    if (payload.size() >= kHashTogetherFrom) {
+        run_long_work(long_work_, payload.size(), [&] {
+            stream_hash_.update(input_.subspan(stream_hashed_, start - stream_hashed_));
+            computed = xxh64_and_update(payload, stream_hash_);
+        });
+        stream_hashed_ = end;
+    } else {
+        computed = xxh64(payload);
+    }
     if (computed != stored) return fail(DralError::checksum_mismatch(stored, computed));
+    return {};
+}
+
+Status Decoder::check_end_block() {
+    const std::size_t at = position_;
+    if (input_.size() - at < kEndBlockSize) return fail(DralError::unexpected_eof(input_.size()));
+    const std::uint8_t* block = input_.data() + at;
+    if (block[1] != kChecksumSize || block[2] != static_cast<std::uint8_t>(CompressionType::None))
+        return fail(DralError::invalid_data("malformed end block"));
+    const std::uint64_t stored = load_u64_le(block + 3);
+    const std::uint64_t stream_checksum = load_u64_le(block + 3 + kChecksumSize);
+    if (const std::uint64_t computed = xxh64_of_u64(stream_checksum); computed != stored)
+        return fail(DralError::checksum_mismatch(stored, computed));
+    std::uint64_t computed = 0;
+    const auto rest = input_.subspan(stream_hashed_, at - stream_hashed_);
+    run_long_work(long_work_, rest.size(), [&] {
+        if (stream_hashed_ == 0) {
+            computed = xxh64(rest);
+        } else {
+            stream_hash_.update(rest);
+            computed = stream_hash_.digest();
+        }
+    });
+    if (computed != stream_checksum)
+        return fail(DralError::checksum_mismatch(stream_checksum, computed));
     return {};
 }
 
@@ -134,6 +177,11 @@ Status Decoder::open_compressed_block(const Block& block) {
     DRAL_ASSIGN_OR_RETURN(CompressedContent content, compressed_content(block));
     const Codec& codec = codec_for(static_cast<CompressionType>(block.compression));
     const std::size_t size = content.size, start = content.start;
+    // One buffer serves every block: only what it grows by is new memory.
+    if (size > decompressed_charged_) {
+        DRAL_TRY(memory_.charge(size - decompressed_charged_));
+        decompressed_charged_ = size;
+    }
     Status status;
     run_long_work(long_work_, size, [&] {
         status = codec.decompress(input_.subspan(start, block.end - start), size, decompressed_);

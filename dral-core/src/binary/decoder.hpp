@@ -49,6 +49,8 @@ class Decoder {
 public:
     // Each data block's checksum is verified before any of its values is read, so a block whose
     // checksum fails hands out nothing and reports that failure before any other of its own.
+    // A stream ends only with its end block, whose own checksum and the stream checksum it holds
+    // (of every byte before it) must match; input that stops anywhere before it is cut short.
     // Values of a compressed block are read from its decompressed content, and offsets in their
     // errors count from the start of that content. Checksums and decompression of large blocks
     // run through `long_work` when one is given.
@@ -79,6 +81,7 @@ private:
     [[gnu::always_inline]] inline Result<std::optional<Block>> read_next_block();
     Result<bool> enter_next_data_block();
     Status check_block_checksum(std::uint64_t stored, std::size_t start, std::size_t end);
+    [[gnu::noinline]] Status check_end_block();
     struct CompressedContent {
         std::size_t size;   // declared
         std::size_t start;  // of the compressed bytes
@@ -105,6 +108,7 @@ private:
             std::uint64_t key_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
             return fail(DralError::unexpected_eof(key_end));
         }
+        DRAL_TRY(memory_.charge(length));
         const std::uint8_t* bytes = data_ + cursor_;
         Utf8Class utf8 = classify_utf8(bytes, length);
         if (utf8 == Utf8Class::Invalid) [[unlikely]]
@@ -165,8 +169,14 @@ private:
     std::size_t reserved_bytes_ = 0;
     MemoryMeter memory_;
     bool dictionary_pending_ = false;
+    bool ended_ = false;
+    // The stream checksum of the bytes before `stream_hashed_`: large blocks are added as their
+    // own checksum is checked, the rest when the end block is reached.
+    Xxh64Stream stream_hash_;
+    std::size_t stream_hashed_ = 0;
     ByteBuffer dictionary_storage_;
     ByteBuffer decompressed_;
+    std::uint64_t decompressed_charged_ = 0;
     StringTable table_;
 };
 
@@ -176,6 +186,7 @@ Result<std::optional<typename Sink::Node>> Decoder::decode_next(Sink& sink) {
         DRAL_ASSIGN_OR_RETURN(bool found, enter_next_data_block());
         if (!found) return std::nullopt;
     }
+    DRAL_TRY(memory_.charge(kTopLevelCost));
     auto node = read_value(sink);
     if (!node) return fail(std::move(node.error()));
     return std::optional<typename Sink::Node>(std::move(*node));

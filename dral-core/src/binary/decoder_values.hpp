@@ -38,6 +38,9 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
             DRAL_ASSIGN_OR_RETURN(std::uint64_t count, read_block_varint());
             if (count > limits_.max_items)
                 return fail(DralError::too_many_items(count, limits_.max_items));
+            // Charged before anything is allocated for the elements, at what they cost at least.
+            DRAL_TRY(memory_.charge(kContainerCost));
+            DRAL_TRY(memory_.charge_each(count, object ? kValueCost + kEntryCost : kValueCost));
             // An item takes at least one byte, an entry two (key length and tag).
             std::size_t capacity = reserve_room(count, object ? 2 : 1);
             Node container = object ? sink.begin_object(capacity) : sink.begin_array(capacity);
@@ -102,7 +105,7 @@ Result<typename Sink::Node> Decoder::read_scalar(Sink& sink, std::uint8_t tag) {
             if (index >= table_.size())
                 return fail(DralError::invalid_reference(index, table_.size()));
             std::string_view text = table_[index];
-            DRAL_TRY(memory_.charge(text.size()));
+            DRAL_TRY(memory_.charge(kStringCost + text.size()));
             return sink.table_str(index, text);
         }
         default:  // the end tags and codes 11 to 15
@@ -117,7 +120,7 @@ Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
     DRAL_ASSIGN_OR_RETURN(std::uint64_t length, read_block_varint());
     if (length > limits_.max_string_length)
         return fail(DralError::string_too_long(length, limits_.max_string_length));
-    DRAL_TRY(memory_.charge(length));
+    DRAL_TRY(memory_.charge(kStringCost + length));
     if (length > remaining()) {
         std::uint64_t data_end = cursor_ + length < cursor_ ? UINT64_MAX : cursor_ + length;
         return fail(DralError::unexpected_eof(data_end));

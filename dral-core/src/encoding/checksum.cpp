@@ -1,5 +1,6 @@
 #include "encoding/checksum.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 
 #define XXH_INLINE_ALL
@@ -69,5 +70,17 @@ void Xxh64Stream::update(std::span<const std::uint8_t> bytes) {
 }
 
 std::uint64_t Xxh64Stream::digest() const { return XXH64_digest(state_of(state_)); }
+
+std::uint64_t xxh64_and_update(std::span<const std::uint8_t> bytes, Xxh64Stream& stream) {
+    // Pieces the size of a first-level cache's share, and whole stripes of 32 bytes.
+    constexpr std::size_t kPiece = 8192;
+    Xxh64Stream own;
+    for (std::size_t done = 0; done < bytes.size(); done += kPiece) {
+        const auto piece = bytes.subspan(done, std::min(kPiece, bytes.size() - done));
+        own.update(piece);
+        stream.update(piece);
+    }
+    return own.digest();
+}
 
 }  // namespace dral_core

@@ -26,6 +26,10 @@ private:
     alignas(8) unsigned char state_[96];  // xxHash's state, kept opaque to this header
 };
 
+// XXH64 of `bytes`, which are added to `stream` too, in one pass: each piece is hashed into
+// both while it is in the cache, so the bytes are read from memory once.
+std::uint64_t xxh64_and_update(std::span<const std::uint8_t> bytes, Xxh64Stream& stream);
+
 inline std::uint64_t load_u64_le(const std::uint8_t* p) {
     std::uint64_t value;
     std::memcpy(&value, p, sizeof value);
