@@ -76,9 +76,13 @@ def test_stream_checksum_end_block_and_trailing_bytes():
     end = bytearray(data[-19:])
     end[11] ^= 1  # the stream checksum itself; the end block's own checksum now fails too
     found = report(data[:-19] + bytes(end) + b"junk", status=1)
-    assert found["values"] == 1 and found["trailing_bytes"] == 4
+    assert found["values"] is None and found["trailing_bytes"] == 4
     assert not found["stream_checksum"]["ok"] and not found["blocks"][-1]["checksum"]["ok"]
-    assert found["problems"] == ["checksum mismatch in the end block at offset 15", "stream checksum mismatch"]
+    with pytest.raises(dral.DralChecksumError) as caught:
+        dral.loads(data[:-19] + bytes(end))
+    assert found["problems"] == ["checksum mismatch in the end block at offset 15", "stream checksum mismatch",
+                                 f"does not decode: {caught.value}"]
+    assert report(data + b"junk")["trailing_bytes"] == 4  # never read
 
 
 @pytest.mark.parametrize(

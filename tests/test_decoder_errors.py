@@ -1,5 +1,8 @@
 """Every decoder failure with its exact message and offset, the reading limits, and truncation."""
 
+import io
+import os
+import tempfile
 import tracemalloc
 
 import pytest
@@ -44,6 +47,14 @@ def bad_sum(kind, payload, compression=0):
 
 def mismatch(payload):
     return f"Checksum mismatch: expected 0x{xxh(payload) ^ 1:016x}, got 0x{xxh(payload):016x}"
+
+
+END_OF_NOTHING = stream()  # the end block of a stream of no blocks
+NINE = data_stream(b"\x02\x09")
+
+
+def checksum(expected: int, got: int) -> str:
+    return f"Checksum mismatch: expected 0x{expected:016x}, got 0x{got:016x}"
 
 
 CORRUPT = "corrupt compressed data"
@@ -123,6 +134,15 @@ ERRORS = [
     ("reference before cut", data_stream(b"\x0a\x00\x05\x00\x09", string_dict((0, 0, b"s"))),
      eof(16 + 11 + 14)),
     ("129 nested arrays", data_stream(nested_arrays(129)), depth(128)),
+    # the end block: required, with both of its checksums
+    ("empty input", b"", eof(0)),
+    ("only the end type byte", b"\xff", eof(1)),
+    ("missing end block", data_stream(b"\x02\x09", end=False), eof(P + 2)),
+    ("end block cut short", data_stream(b"\x02\x09")[:-5], eof(P + 2 + 14)),
+    ("end block checksum", NINE[:-16] + bytes(8) + NINE[-8:], checksum(0, xxh(NINE[-8:]))),
+    ("stream checksum", NINE[:-19] + END_OF_NOTHING, checksum(xxh(b""), xxh(NINE[:-19]))),
+    ("end block length", data_stream(b"\x00")[:-18] + b"\x09" + data_stream(b"\x00")[-17:], "Invalid data: malformed end block"),
+    ("end block compressed", data_stream(b"\x00")[:-17] + b"\x01" + data_stream(b"\x00")[-16:], "Invalid data: malformed end block"),
     ("129 nested objects", data_stream(b"\x06\x01\x00" * 128 + b"\x06\x00" + b"\x07" * 129), depth(128)),
 ]
 
@@ -142,7 +162,12 @@ BIG = b"x" * M16
 # Limits: strict reading enforces them, non-strict lifts all but the depth. Rows: input (built on
 # demand), strict message, then the non-strict result: a value, or the message of the next failure.
 ITEMS = "Item count 1000001 exceeds maximum 1000000"
-CHUNK = b"\x05\x01" + varint(M16) + bytes(M16)
+# What each decoded value counts against the memory budget beside its bytes: any value 48 (128 at
+# the top level), a str or bytes value 48 more, an array or object 80 more, an object entry 112
+# more.
+VALUE, TOP, STRING, CONTAINER = 48, 128, 48, 80
+FILL = M16 - TOP - STRING  # sixteen top-level values of this many bytes fill the budget
+CHUNK = b"\x05\x01" + varint(FILL) + bytes(FILL)
 
 
 def ratio(compressed_size: int, size: int) -> str:
@@ -154,7 +179,7 @@ ZEROS = b"\x05\x01" + varint(M16) + bytes(M16)  # 16 MiB of zero bytes: zstd pac
 ZEROS_PACKED = compressed(1, ZEROS)
 LIMITS = [
     ("ratio", lambda: block(DATA, b"\xc9\x01\x01", compression=3), ratio(1, 201), DECOMPRESSION.format("lz4", SHORTER)),
-    ("ratio of a real block", lambda: block(DATA, ZEROS_PACKED, compression=1),
+    ("ratio of a real block", lambda: stream(block(DATA, ZEROS_PACKED, compression=1)),
      ratio(len(ZEROS_PACKED) - 4, len(ZEROS)), bytes(M16)),
     ("declared block size", lambda: b"\x01" + varint(M64 + 1) + b"\x00" + CHECKSUM,
      f"Block size {M64 + 1} exceeds maximum {M64}", eof(1 + 4 + 1 + 8 + M64 + 1)),
@@ -172,13 +197,15 @@ LIMITS = [
     ("object entries", lambda: data_stream(b"\x06" + varint(1_000_001) + bytes(2_000_002) + b"\x07"), ITEMS, {"": None}),
     ("long string", lambda: dral.dumps("s" * (M16 + 1)), f"String length {M16 + 1} exceeds maximum {M16}", "s" * (M16 + 1)),
     ("large block", lambda: dral.dumps(bytes(M64)), f"Block size {M64 + 6} exceeds maximum {M64}", bytes(M64)),
-    # Sixteen 16 MiB values fill the memory budget exactly; one byte more is refused.
+    # Sixteen values fill the memory budget exactly, over several blocks; one value more is refused.
     ("memory", lambda: stream(*[block(DATA, CHUNK * 3)] * 5, block(DATA, CHUNK + b"\x05\x00\x01z")),
-     memory(256 * 1024 * 1024 + 1), [bytes(M16)] * 16 + ["z"]),
+     memory(256 * 1024 * 1024 + TOP), [bytes(FILL)] * 16 + ["z"]),
+    ("three million nulls", lambda: stream(*[block(DATA, bytes(1_500_000))] * 2),
+     memory((256 * 1024 * 1024 // TOP + 1) * TOP), [None] * 3_000_000),
     # Strings copied from the table cost what strings read in full cost: each of these exceeds the
     # budget by its last string, and the message reports the running total.
     ("references", lambda: data_stream(_full(BIG) + b"\x0a\x00" * 16),
-     memory(17 * M16), [BIG.decode()] * 17),
+     memory(16 * (TOP + STRING + M16)), [BIG.decode()] * 17),
     ("dictionary entries sharing a prefix",
      lambda: data_stream(b"\x0a\x00",
                          string_dict((0, 0, BIG), *[(i, M16, b"") for i in range(1, 17)])),
@@ -188,7 +215,7 @@ LIMITS = [
      memory(23170 * 23171 // 2), "a"),
     ("dictionary entry and references",
      lambda: data_stream(b"\x0a\x00" * 16, string_dict((0, 0, BIG))),
-     memory(17 * M16), [BIG.decode()] * 16),
+     memory(M16 + 15 * (TOP + STRING + M16)), [BIG.decode()] * 16),
 ]
 
 
@@ -206,8 +233,10 @@ def test_limits(name, make, message, lifted):
 
 def test_strings_up_to_the_limits_are_accepted():
     assert dral.loads(dral.dumps("s" * M16)) == "s" * M16
-    values = dral.loads(data_stream(b"\x08\x10" + _full(BIG) + b"\x0a\x00" * 15 + b"\x09"))
-    assert len(values) == 16 and all(v == BIG.decode() for v in values)
+    # An array of sixteen strings that fill the budget with the array itself.
+    text = b"x" * (M16 - VALUE - STRING - (TOP + CONTAINER) // 16)
+    values = dral.loads(data_stream(b"\x08\x10" + _full(text) + b"\x0a\x00" * 15 + b"\x09"))
+    assert len(values) == 16 and all(v == text.decode() for v in values)
     # 23169 entries of 1 to 23169 bytes: 268412865 bytes, just under the budget.
     entries = string_dict(*[(i, i, b"a") for i in range(23169)])
     assert dral.loads(data_stream(b"\x0a\x00", entries)) == "a"
@@ -250,7 +279,7 @@ def test_declared_counts_do_not_drive_allocation():
     assert peak < 4 * 8 * filler
 
 
-# Truncation: a stream cut anywhere other than a block boundary is an error, for every reader.
+# Truncation: a stream cut anywhere, at a block boundary too, is an error for every reader.
 TRUNCATED_STREAMS = {
     "one value": dral.dumps({"key": [1, -2, 3.5, "text", b"\x00"]}),
     "dedup": dral.dumps(["repeat", "repeat", {"k": "repeat"}, "other"], dedup=True),
@@ -263,17 +292,75 @@ def test_every_truncation(name):
     data = TRUNCATED_STREAMS[name]
     starts = [start for *_, start in split_blocks(data)]
     for cut in range(len(data)):
-        if cut == 0 or cut >= starts[-1]:
-            assert dral.loads(data[:cut]) == (dral.loads(data) if cut else [])
-            continue
         # Cut in the length varint or before the compression byte: reported at the cut; in the
-        # checksum: after the compression byte; else where the payload should end. A cut at a
-        # block boundary follows a dictionary block, which promises a data block.
+        # checksum: after the compression byte; inside a payload: where it should end. At a
+        # block boundary or in the end block: where the input ends.
         start = max(s for s in starts if s <= cut)
-        length, end = read_varint(data, start + 1)
-        offset = cut if cut <= end else end + 1 if cut < end + 9 else end + 9 + length
+        if start == cut or start == starts[-1]:
+            offset = cut
+        else:
+            length, end = read_varint(data, start + 1)
+            offset = cut if cut <= end else end + 1 if cut < end + 9 else end + 9 + length
         for read in STRICT + LIFTED:
             assert failure(read, data[:cut]) == (DralDecodeError, eof(offset)), cut
+
+
+def _late_dedup() -> bytes:
+    enc = dral.Encoder()
+    enc.encode("first")
+    enc.enable_dedup()  # a dictionary block, then the data block
+    enc.encode(["repeat", "repeat", "first"])
+    return enc.finish()
+
+
+def _records(compression):
+    return dral.dumps([{"name": "abc" * 5, "n": i} for i in range(8)], compression=compression)
+
+
+# What an encoder writes, in each of its layouts.
+WRITTEN = {
+    "one value": dral.dumps({"key": [1, -2, 3.5, "text", b"\x00"]}),
+    "dedup": dral.dumps(["repeat", "repeat", {"k": "repeat"}], dedup=True),
+    "dictionary": _late_dedup(),
+    **{f"{name}": _records(name) for name in ("zstd", "snappy", "lz4")},
+    "nothing": dral.Encoder().finish(),
+}
+EVERY_READER = [*STRICT, *LIFTED, dral.loads_value, lambda d: dral.load(io.BytesIO(d)),
+                lambda d: dral.decode_from_file(_written(d))]
+
+
+def _written(data: bytes) -> str:
+    path = os.path.join(tempfile.gettempdir(), "dral-damaged.dral")
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def _damaged(data: bytes):
+    """Every truncation and single-bit flip of `data`, and its blocks duplicated, dropped and
+    swapped as a faulty copy would leave them."""
+    for cut in range(len(data)):
+        yield f"cut at {cut}", data[:cut]
+    for at in range(len(data)):
+        for bit in range(8):
+            yield f"bit {bit} of byte {at}", data[:at] + bytes([data[at] ^ 1 << bit]) + data[at + 1:]
+    starts = [start for *_, start in split_blocks(data)] + [len(data)]
+    blocks = [data[a:b] for a, b in zip(starts, starts[1:])]
+    for i, piece in enumerate(blocks[:-1]):
+        rest = blocks[:i] + blocks[i + 1:]
+        yield f"block {i} twice", b"".join(blocks[:i + 1] + blocks[i:])
+        yield f"block {i} dropped", b"".join(rest)
+        yield f"block {i} last", b"".join(rest + [piece])
+
+
+@pytest.mark.parametrize("name", WRITTEN)
+def test_damage_is_an_error_for_every_reader_never_another_value(name):
+    dral.loads(WRITTEN[name])  # undamaged, it reads
+    for how, data in _damaged(WRITTEN[name]):
+        for read in EVERY_READER:
+            with pytest.raises(DralDecodeError):
+                read(data)
+                pytest.fail(f"{how} read as a stream")
 
 
 class Cut(Exception):
