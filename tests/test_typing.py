@@ -18,7 +18,8 @@ PACKAGE = pathlib.Path(dral.__file__).parent
 STUB = ast.parse((PACKAGE / "_dral_native.pyi").read_text(encoding="utf-8"))
 BASETYPE = 1 << 10  # Py_TPFLAGS_BASETYPE: the class may be subclassed
 # Protocol methods a class defines itself; `__repr__` and the like every object has.
-PROTOCOL = {"__init__", "__getitem__", "__contains__", "__len__", "__iter__", "__call__", "__enter__", "__exit__"}
+PROTOCOL = {"__init__", "__getitem__", "__contains__", "__len__", "__iter__", "__next__", "__call__", "__enter__",
+            "__exit__"}
 
 
 def decorators(node: ast.AST) -> set[str]:

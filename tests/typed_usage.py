@@ -44,6 +44,28 @@ def binary_format(folder: str) -> None:
     later.finish_to_file(os.path.join(folder, "later.dral"))
 
 
+def streams(folder: str) -> None:
+    path = os.path.join(folder, "log.dral")
+    with dral.Writer(path, compression="lz4", dedup=True, sort_keys=True, block_size=64) as writer:
+        writer.write({"n": 0})
+        writer.write_all({"n": i} for i in range(1, 5))
+    assert writer.closed
+    writer.close()
+    blocks: list[tuple[int, int]] = dral.scan_blocks(path)
+    start, length = blocks[-1]
+    with dral.Reader(path, strict=True, max_depth=8, start=start, stop=start + length) as part:
+        last: list[Any] = list(part)
+    reader = dral.Reader(path)
+    everything = [record["n"] for record in reader]
+    reader.close()
+    assert last[-1] == {"n": 4} and everything == [0, 1, 2, 3, 4]
+    decoder = dral.DralDecoder(dral.dumps([1]))
+    assert decoder.__iter__() is decoder and next(decoder) == [1]
+    manual = dral.Reader(path)
+    assert manual.__enter__() is manual and manual.__next__() == {"n": 0}
+    assert manual.__exit__(None, None, None) is False
+
+
 def errors() -> None:
     try:
         dral.loads(b"\x07")
@@ -148,6 +170,7 @@ def refused(data: bytes, view: dral.DralValue, point: dral.RfcValue, texts: list
 def main() -> None:
     with tempfile.TemporaryDirectory() as folder:
         binary_format(folder)
+        streams(folder)
         rfc(folder)
     errors()
     text_and_views()

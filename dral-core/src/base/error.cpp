@@ -104,6 +104,12 @@ DralError DralError::checksum_mismatch(std::uint64_t expected, std::uint64_t act
     return {ErrorKind::ChecksumMismatch, expected, actual};
 }
 DralError DralError::invalid_utf8(std::uint64_t offset) { return {ErrorKind::InvalidUtf8, offset}; }
+
+DralError DralError::moved_by(std::uint64_t origin) && {
+    if (kind_ == ErrorKind::UnexpectedEof || kind_ == ErrorKind::InvalidUtf8)
+        a_ = a_ > UINT64_MAX - origin ? UINT64_MAX : a_ + origin;
+    return std::move(*this);
+}
 DralError DralError::depth_exceeded(std::uint64_t depth, std::uint64_t max) {
     return {ErrorKind::DepthExceeded, depth, max};
 }

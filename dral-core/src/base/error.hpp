@@ -68,6 +68,10 @@ public:
 
     ErrorKind kind() const { return kind_; }
 
+    // The same error with its input offset (of a cut or of invalid UTF-8) counted from
+    // `origin` bytes earlier: for readers that see their input in windows.
+    [[gnu::cold]] DralError moved_by(std::uint64_t origin) &&;
+
     // The text form users see; the binding passes it on unchanged.
     std::string message() const;
 

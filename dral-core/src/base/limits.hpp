@@ -20,6 +20,11 @@ inline constexpr std::uint64_t kStringCost = 48;
 inline constexpr std::uint64_t kContainerCost = 80;
 inline constexpr std::uint64_t kEntryCost = 112;
 
+// Where writers that take values one at a time close a data block, between two values: large
+// enough that a block's header, checksum and compression start cost nothing per value, small
+// enough that a reader holds little at once (bench/bench_streams.py --thresholds).
+inline constexpr std::uint64_t kDefaultBlockThreshold = 1u << 20;
+
 struct DecodeLimits {
     std::uint64_t max_depth = 128;
     std::uint64_t max_block_size = 64ull << 20;

@@ -30,9 +30,33 @@ Result<std::vector<Value>> Decoder::decode_all_owned() {
     }
 }
 
+void Decoder::close_window() {
+    // What the stream checksum has not seen of the window goes in before its bytes go away.
+    stream_hash_.update(input_.subspan(stream_hashed_, input_.size() - stream_hashed_));
+    hashed_earlier_ = true;
+    input_ = {};
+    stream_hashed_ = 0;
+}
+
+void Decoder::set_window(std::span<const std::uint8_t> window, std::uint64_t origin) {
+    // A window is one block: the memory budget is the block's, as a reader holds one at a time.
+    memory_ = MemoryMeter(limits_.max_memory);
+    decompressed_charged_ = 0;
+    input_ = window;
+    data_ = window.data();
+    origin_ = error_origin_ = origin;
+    position_ = stream_hashed_ = 0;
+    in_block_ = window_done_ = false;
+    cursor_ = block_end_ = reserved_bytes_ = 0;
+}
+
 inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
     while (true) {
-        if (position_ >= input_.size()) return fail(DralError::unexpected_eof(input_.size()));
+        if (position_ >= input_.size()) {
+            if (!windowed_) return fail(DralError::unexpected_eof(input_.size()));
+            window_done_ = true;
+            return std::nullopt;
+        }
         std::uint8_t type = input_[position_];
         if (type == static_cast<std::uint8_t>(BlockType::End)) return std::nullopt;
         if (type == 0 || type > static_cast<std::uint8_t>(BlockType::StringDict))
@@ -58,8 +82,10 @@ inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
 
         if (type == static_cast<std::uint8_t>(BlockType::StringDict)) {
             DRAL_TRY(check_block_checksum(stored, start, end));
+            error_origin_ = 0;  // a dictionary's errors count from its payload
             DRAL_ASSIGN_OR_RETURN(auto dict, parse_string_dict(input_.subspan(start, end - start),
                                                                limits_.max_items, memory_));
+            error_origin_ = origin_;
             dictionary_storage_ = std::move(dict.storage);
             table_.assign(dict.strings);
             dictionary_pending_ = true;
@@ -79,15 +105,16 @@ inline Result<std::optional<Decoder::Block>> Decoder::read_next_block() {
 
 Result<bool> Decoder::enter_next_data_block() {
     in_block_ = false;
+    error_origin_ = origin_;
     if (ended_) return false;
     while (true) {
         DRAL_ASSIGN_OR_RETURN(auto block, read_next_block());
         if (!block) {
+            if (window_done_) return false;
             // A writer always follows a dictionary with its data block: without one the stream
             // was cut short, and reading it as complete would lose every value.
             if (dictionary_pending_) return fail(DralError::unexpected_eof(position_));
             DRAL_TRY(check_end_block());
-            ended_ = true;
             return false;
         }
         if (block->type != static_cast<std::uint8_t>(BlockType::Data)) continue;
@@ -96,7 +123,9 @@ Result<bool> Decoder::enter_next_data_block() {
         DRAL_TRY(check_block_checksum(block->checksum, block->start, block->end));
         if (block->compression != static_cast<std::uint8_t>(CompressionType::None)) {
             DRAL_TRY(open_compressed_block(*block));
+            error_origin_ = 0;
         } else {
+            error_origin_ = origin_;
             data_ = input_.data();
             cursor_ = block->start;
             block_end_ = block->end;
@@ -143,7 +172,7 @@ Status Decoder::check_end_block() {
     std::uint64_t computed = 0;
     const auto rest = input_.subspan(stream_hashed_, at - stream_hashed_);
     run_long_work(long_work_, rest.size(), [&] {
-        if (stream_hashed_ == 0) {
+        if (stream_hashed_ == 0 && !hashed_earlier_) {
             computed = xxh64(rest);
         } else {
             stream_hash_.update(rest);
@@ -152,6 +181,7 @@ Status Decoder::check_end_block() {
     });
     if (computed != stream_checksum)
         return fail(DralError::checksum_mismatch(stream_checksum, computed));
+    ended_ = true;
     return {};
 }
 

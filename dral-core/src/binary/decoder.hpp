@@ -57,6 +57,19 @@ public:
     Decoder(std::span<const std::uint8_t> input, DecodeLimits limits,
             LongWork* long_work = nullptr);
 
+    // A reader that holds the stream a block at a time hands it over in windows: each
+    // starts at a block boundary, `origin` bytes into the stream (error offsets count from the
+    // stream's start), and follows the last without a gap. With windows, the end of one is not
+    // the end of the stream: decode_next gives nothing and window_done() is true, and the
+    // reader either gives the next window or, when the stream has no more bytes, reports it cut.
+    // The memory limit then applies to each window on its own.
+    void enable_windows() { windowed_ = true; }
+    // Done with the current window: its bytes may go once this returned.
+    void close_window();
+    void set_window(std::span<const std::uint8_t> window, std::uint64_t origin);
+    bool window_done() const { return window_done_; }
+    bool ended() const { return ended_; }
+
     // The next top-level value, or nothing once the stream ended cleanly: at a block boundary
     // or at the end block's type byte, with no dictionary waiting for its data block. Running
     // out of input anywhere else is an error. A value is only sound once the stream has been
@@ -170,6 +183,13 @@ private:
     MemoryMeter memory_;
     bool dictionary_pending_ = false;
     bool ended_ = false;
+    bool windowed_ = false;
+    bool window_done_ = false;
+    std::uint64_t origin_ = 0;        // of the window in the stream
+    // What error offsets add: origin_, or 0 where they count from elsewhere (a dictionary's
+    // payload, a compressed block's content).
+    std::uint64_t error_origin_ = 0;
+    bool hashed_earlier_ = false;     // stream_hash_ holds bytes of earlier windows
     // The stream checksum of the bytes before `stream_hashed_`: large blocks are added as their
     // own checksum is checked, the rest when the end block is reached.
     Xxh64Stream stream_hash_;
@@ -183,12 +203,17 @@ private:
 template <class Sink>
 Result<std::optional<typename Sink::Node>> Decoder::decode_next(Sink& sink) {
     if (!in_block_ || cursor_ >= block_end_) {
-        DRAL_ASSIGN_OR_RETURN(bool found, enter_next_data_block());
-        if (!found) return std::nullopt;
+        auto found = enter_next_data_block();
+        if (!found) [[unlikely]]
+            return fail(error_origin_ == 0 ? std::move(found.error())
+                                           : std::move(found.error()).moved_by(error_origin_));
+        if (!*found) return std::nullopt;
     }
     DRAL_TRY(memory_.charge(kTopLevelCost));
     auto node = read_value(sink);
-    if (!node) return fail(std::move(node.error()));
+    if (!node) [[unlikely]]
+        return fail(error_origin_ == 0 ? std::move(node.error())
+                                       : std::move(node.error()).moved_by(error_origin_));
     return std::optional<typename Sink::Node>(std::move(*node));
 }
 

@@ -29,12 +29,26 @@ void Encoder::reset() {
     dedup_ = false;
     needs_dictionary_ = false;
     compression_ = CompressionType::None;
+    block_threshold_ = SIZE_MAX;
+    output_.clear();
+    closed_checksum_ = Xxh64Stream();
+    closed_any_ = false;
+}
+
+void Encoder::start_block() {
+    block_.clear();
+    if (dedup_memory_) dedup_memory_->strings.clear();
+    needs_dictionary_ = false;
 }
 
 Status Encoder::encode_value(const Value& value) {
     Checkpoint before = checkpoint();
     Status status = encode_value_inner(value);
-    if (!status) rollback(before);
+    if (!status) {
+        rollback(before);
+        return status;
+    }
+    end_value();
     return status;
 }
 
@@ -168,6 +182,39 @@ void move_and_hash(std::uint8_t* out, std::span<const std::uint8_t> payload,
 
 }  // namespace
 
+std::uint8_t* Encoder::write_blocks(const Layout& layout, std::uint8_t* out,
+                                    Xxh64Stream& checksum) {
+    std::uint8_t* const start = out;
+    auto copy = [&](std::span<const std::uint8_t> bytes) {
+        if (bytes.empty()) return;
+        std::memcpy(out, bytes.data(), bytes.size());
+        out += bytes.size();
+    };
+    copy({layout.dictionary_header, layout.dictionary_header_size});
+    copy(layout.dictionary);
+    copy({layout.header, layout.header_size});
+    run_long_work(long_work_, layout.payload.size(), [&] {
+        checksum.update({start, static_cast<std::size_t>(out - start)});
+        move_and_hash(out, layout.payload, checksum);
+    });
+    return out + layout.payload.size();
+}
+
+void Encoder::close_block() {
+    if (block_.empty()) return;
+    const Layout layout = lay_out();
+    std::uint8_t* out = output_.prepare(layout.size() - kEndBlockSize);
+    output_.advance(static_cast<std::size_t>(write_blocks(layout, out, closed_checksum_) - out));
+    closed_any_ = true;
+    start_block();
+}
+
+void Encoder::finish_closed() {
+    close_block();
+    write_end_block(output_.prepare(kEndBlockSize), closed_checksum_.digest());
+    output_.advance(kEndBlockSize);
+}
+
 void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
     std::uint8_t* stream = out;
     auto copy = [&](std::span<const std::uint8_t> bytes) {
@@ -193,7 +240,8 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
 
 std::size_t Encoder::finish_in_place() {
     const std::size_t front = block_.storage().front;
-    if (block_.empty() || has_dictionary() || front == 0 || compression_ != CompressionType::None)
+    if (block_.empty() || has_dictionary() || front == 0 ||
+        compression_ != CompressionType::None || closed_any_)
         return 0;
     const std::size_t size = block_.size();
     std::uint8_t header[kMaxBlockHeaderSize];
@@ -225,6 +273,10 @@ std::size_t Encoder::finish_in_place() {
 }
 
 ByteBuffer Encoder::finish() {
+    if (closed_any_) {
+        finish_closed();
+        return std::move(output_);
+    }
     ByteBuffer stream;
     finish_into([&](std::size_t size) {
         stream.reserve(size);

@@ -1,4 +1,6 @@
-// Writes top-level values into one data block and frames the stream on finish. The write_*
+// Writes top-level values into data blocks and frames the stream on finish. A block is closed
+// between top-level values once it holds the block threshold or more, and a stream below it is
+// one block, as it would be without a threshold. The write_*
 // primitives are public so that producers other than a Value tree (the Python binding's direct
 // path) write exactly the same bytes with exactly the same checks.
 #pragma once
@@ -70,6 +72,20 @@ public:
     CompressionType compression() const { return compression_; }
     // Where checksums and compression of large blocks run (by default in place).
     void set_long_work(LongWork* long_work) { long_work_ = long_work; }
+    // The size from which a block is closed after the value that filled it (by default never).
+    void set_block_threshold(std::size_t bytes) { block_threshold_ = bytes; }
+
+    // Call after each top-level value written with the primitives (encode_value does): closes
+    // the block once it reached the threshold.
+    void end_value() {
+        if (block_.size() >= block_threshold_) [[unlikely]]
+            close_block();
+    }
+    // Closes the current block, if it holds anything: it becomes part of the closed output.
+    void close_block();
+    // Closed blocks not yet taken by clear_closed_output; finish gives them with the rest.
+    std::span<const std::uint8_t> closed_output() const { return output_.span(); }
+    void clear_closed_output() { output_.clear(); }
     const DecodeLimits& limits() const { return limits_; }
     // Bytes of values written so far.
     std::size_t buffered_size() const { return block_.size(); }
@@ -84,6 +100,12 @@ public:
     // bytes or nullptr to give up (then this returns nullptr too).
     template <class Allocate>
     std::uint8_t* finish_into(Allocate allocate) {
+        if (closed_any_) {
+            finish_closed();
+            std::uint8_t* out = allocate(output_.size());
+            if (out != nullptr) std::memcpy(out, output_.data(), output_.size());
+            return out;
+        }
         Layout layout = lay_out();
         std::uint8_t* out = allocate(layout.size());
         if (out != nullptr) write_layout(layout, out);
@@ -301,6 +323,12 @@ private:
     };
     Layout lay_out();
     void write_layout(const Layout& layout, std::uint8_t* out);
+    // The blocks of `layout` at `out`, their bytes added to `checksum`; returns where they end.
+    std::uint8_t* write_blocks(const Layout& layout, std::uint8_t* out, Xxh64Stream& checksum);
+    // The rest of a stream some blocks of which were closed: the last block, then the end block.
+    void finish_closed();
+    // A new block: an empty buffer, no strings known.
+    void start_block();
 
     ByteBuffer block_;
     std::unique_ptr<DedupMemory> dedup_memory_;  // made when the first string is deduplicated
@@ -311,6 +339,10 @@ private:
     bool dedup_ = false;
     bool needs_dictionary_ = false;
     CompressionType compression_ = CompressionType::None;
+    std::size_t block_threshold_ = SIZE_MAX;
+    ByteBuffer output_;           // closed blocks
+    Xxh64Stream closed_checksum_;  // the stream checksum of every closed block
+    bool closed_any_ = false;
     LongWork* long_work_ = nullptr;
     std::uint64_t hash_seed_ = 0;
 };

@@ -19,4 +19,17 @@ void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum) {
     store_u64_le(out + n, stream_checksum);
 }
 
+std::optional<BlockHeader> peek_block_header(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return std::nullopt;
+    const std::uint8_t type = bytes[0];
+    if (type == 0 || (type > static_cast<std::uint8_t>(BlockType::StringDict) &&
+                      type != static_cast<std::uint8_t>(BlockType::End)))
+        return std::nullopt;
+    auto length = decode_varint(bytes, 1);
+    if (!length) return std::nullopt;
+    const std::size_t header_size = 1 + length->length + 1 + kChecksumSize;
+    if (bytes.size() < header_size) return std::nullopt;
+    return BlockHeader{type, bytes[1 + length->length], header_size, length->value};
+}
+
 }  // namespace dral_core

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "base/byte_buffer.hpp"
@@ -30,5 +31,22 @@ std::size_t write_block_header(std::uint8_t* out, BlockType type, std::size_t pa
 
 // Writes the end block for a stream whose preceding bytes hash to `stream_checksum`.
 void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum);
+
+// What a block's header says, read from the bytes that start with it.
+struct BlockHeader {
+    std::uint8_t type;
+    std::uint8_t compression;
+    std::size_t header_size;      // type, length, compression and checksum
+    std::uint64_t payload_length;
+    std::uint64_t total() const {  // saturating
+        return payload_length > UINT64_MAX - header_size ? UINT64_MAX
+                                                         : header_size + payload_length;
+    }
+};
+
+// The header at the start of `bytes`; nullopt while `bytes` holds only part of it, or when it
+// is no header (a type no block has, a length varint past ten bytes): whoever reads the block
+// reports what is wrong. The end block reads as one of 8 payload bytes.
+std::optional<BlockHeader> peek_block_header(std::span<const std::uint8_t> bytes);
 
 }  // namespace dral_core

@@ -16,6 +16,7 @@
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/file_io.hpp"
+#include "cpython/lock_release.hpp"
 #include "cpython/py_ref.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
@@ -28,11 +29,35 @@ using dral_core::Encoder;
 struct EncoderObject {
     PyObject_HEAD std::optional<Encoder> encoder;  // empty once finished
     bool sort_keys;
+    bool busy;  // in a call that let other threads run
 };
 
 EncoderObject* as_encoder(PyObject* self) { return reinterpret_cast<EncoderObject*>(self); }
 
 PyObject* already_finished() { return raise_encode_error("encoder already finished"); }
+
+// An encoder in a call that may let other threads run: they find it busy.
+class BusyEncoder {
+public:
+    BusyEncoder(EncoderObject& object, dral_core::LongWork& long_work) : object_(object) {
+        object_.busy = true;
+        object_.encoder->set_long_work(&long_work);
+    }
+    ~BusyEncoder() {
+        object_.encoder->set_long_work(nullptr);
+        object_.busy = false;
+    }
+    BusyEncoder(const BusyEncoder&) = delete;
+    BusyEncoder& operator=(const BusyEncoder&) = delete;
+
+private:
+    EncoderObject& object_;
+};
+
+PyObject* in_use() {
+    PyErr_SetString(PyExc_RuntimeError, "Encoder is in use by another thread");
+    return nullptr;
+}
 
 // A class is built the same from either way in: calling it (vectorcall) or its __new__.
 using MakeInstance = PyObject* (*)(PyTypeObject* type, PyObject** parsed);
@@ -56,12 +81,14 @@ PyObject* new_by_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return kMake(type, parsed);
 }
 
-constexpr const char* kEncoderNewNames[] = {"sort_keys"};
-constexpr Signature kEncoderNew{"Encoder", kEncoderNewNames, 1, 0, 0};
+constexpr const char* kEncoderNewNames[] = {"sort_keys", "block_size"};
+constexpr Signature kEncoderNew{"Encoder", kEncoderNewNames, 2, 0, 0};
 
 PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
     auto sort_keys = bool_argument(kEncoderNew, 0, parsed[0], false);
     if (!sort_keys) return nullptr;
+    auto block_size = u64_argument(kEncoderNew, 1, parsed[1], dral_core::kDefaultBlockThreshold);
+    if (!block_size) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     try {
@@ -71,7 +98,9 @@ PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
         Py_DECREF(self);
         return PyErr_NoMemory();
     }
+    as_encoder(self)->encoder->set_block_threshold(*block_size);
     as_encoder(self)->sort_keys = *sort_keys;
+    as_encoder(self)->busy = false;
     return self;
 }
 
@@ -85,6 +114,7 @@ void encoder_dealloc(PyObject* self) {
 PyObject* encoder_enable_dedup(PyObject* self, PyObject*) {
     auto& encoder = as_encoder(self)->encoder;
     if (!encoder) return already_finished();
+    if (as_encoder(self)->busy) return in_use();
     encoder->set_dedup(true);
     Py_RETURN_NONE;
 }
@@ -102,6 +132,7 @@ PyObject* encoder_set_compression(PyObject* self, PyObject* const* args, Py_ssiz
     if (!code) return nullptr;
     auto& encoder = as_encoder(self)->encoder;
     if (!encoder) return already_finished();
+    if (as_encoder(self)->busy) return in_use();
     encoder->set_compression(*code);
     Py_RETURN_NONE;
 }
@@ -119,6 +150,10 @@ PyObject* encoder_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         if (!py_to_value(obj, object->sort_keys)) return nullptr;
         return already_finished();
     }
+    if (object->busy) return in_use();
+    // A value that closes a large block compresses it with the interpreter lock released.
+    LockReleasingWork long_work;
+    BusyEncoder busy(*object, long_work);
     if (!encode_object(*object->encoder, obj, object->sort_keys)) return nullptr;
     Py_RETURN_NONE;
 }
@@ -135,6 +170,7 @@ PyObject* take_stream(EncoderObject* object) {
 PyObject* encoder_finish(PyObject* self, PyObject*) {
     EncoderObject* object = as_encoder(self);
     if (!object->encoder) return already_finished();
+    if (object->busy) return in_use();
     return take_stream(object);
 }
 
@@ -149,6 +185,7 @@ PyObject* encoder_finish_to_file(PyObject* self, PyObject* const* args, Py_ssize
     if (!path) return nullptr;
     EncoderObject* object = as_encoder(self);
     if (!object->encoder) return already_finished();
+    if (object->busy) return in_use();
     PyRef stream(take_stream(object));
     if (!stream) return nullptr;
     if (!write_file(path.get(), bytes_span(stream.get()))) return nullptr;
@@ -183,8 +220,10 @@ PyType_Slot kEncoderSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(guarded<new_by_tp_new<kEncoderNew, make_encoder>>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(encoder_dealloc)},
     {Py_tp_methods, kEncoderMethods},
-    {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False)\n--\n\n"
+    {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False, block_size=1048576)\n--\n\n"
                                   "Incremental Dral encoder.\n\n"
+                                  "A data block is closed after the value that makes it\n"
+                                  "block_size bytes or more; a value is never split.\n\n"
                                   "Example:\n"
                                   "    enc = Encoder()\n"
                                   "    enc.enable_dedup()\n"
@@ -201,6 +240,8 @@ struct DecoderObject {
     PyObject_HEAD PyObject* data;  // an exact bytes object no caller can change
     std::uint64_t max_depth;
     bool consumed;
+    dral_core::Decoder* iterating;  // while iterated: the decoder over `data`
+    bool iterated_out;
 };
 
 DecoderObject* as_decoder(PyObject* self) { return reinterpret_cast<DecoderObject*>(self); }
@@ -225,11 +266,14 @@ PyObject* make_decoder(PyTypeObject* type, PyObject** parsed) {
     as_decoder(self)->data = data;
     as_decoder(self)->max_depth = *max_depth;
     as_decoder(self)->consumed = false;
+    as_decoder(self)->iterating = nullptr;
+    as_decoder(self)->iterated_out = false;
     return self;
 }
 
 void decoder_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
+    delete as_decoder(self)->iterating;
     Py_XDECREF(as_decoder(self)->data);
     type->tp_free(self);
     Py_DECREF(type);
@@ -242,6 +286,23 @@ PyObject* decoder_decode_all(PyObject* self, PyObject*) {
     return decode_to_list(bytes_span(object->data), limits_for(true, object->max_depth));
 }
 
+// Iteration yields the values one at a time, each converted as it is read; it consumes the
+// decoder as decode_all does.
+PyObject* decoder_next(PyObject* self) {
+    DecoderObject* object = as_decoder(self);
+    if (object->iterating == nullptr) {
+        if (object->consumed) return raise_decode_error("decoder already consumed");
+        object->consumed = true;
+        object->iterating =
+            new dral_core::Decoder(bytes_span(object->data), limits_for(true, object->max_depth));
+    }
+    if (object->iterated_out) return nullptr;
+    PyObject* value = decode_next_to_py(*object->iterating);
+    // At the end, or after an error, it stays at its end.
+    if (value == nullptr) object->iterated_out = true;
+    return value;
+}
+
 PyMethodDef kDecoderMethods[] = {
     {"decode_all", guarded<decoder_decode_all>, METH_NOARGS,
      "decode_all($self, /)\n--\n\nDecode all values from the binary data."},
@@ -252,11 +313,16 @@ PyType_Slot kDecoderSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(guarded<new_by_tp_new<kDecoderNew, make_decoder>>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(decoder_dealloc)},
     {Py_tp_methods, kDecoderMethods},
-    {Py_tp_doc, const_cast<char*>("DralDecoder(data, *, max_depth=128)\n--\n\n"
-                                  "Incremental Dral decoder.\n\n"
-                                  "Example:\n"
-                                  "    dec = DralDecoder(data)\n"
-                                  "    values = dec.decode_all()")},
+    {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(guarded<decoder_next>)},
+    {Py_tp_doc,
+     const_cast<char*>("DralDecoder(data, *, max_depth=128)\n--\n\n"
+                       "Incremental Dral decoder.\n\n"
+                       "Iterating yields the values one at a time (as Reader does for a\n"
+                       "file); either way the decoder is used once.\n\n"
+                       "Example:\n"
+                       "    dec = DralDecoder(data)\n"
+                       "    values = dec.decode_all()")},
     {0, nullptr},
 };
 

@@ -125,6 +125,9 @@ bool decode_into(std::span<const std::uint8_t> data, const DecodeLimits& limits,
         if (!*next) return true;
         if (!**next) return false;
         values.push(std::move(**next));
+        // A long stream of many values can be interrupted between them.
+        if (PyErr_CheckSignals() < 0) [[unlikely]]
+            return false;
     }
 }
 
@@ -149,6 +152,13 @@ PyObject* reference_body(std::span<const std::uint8_t> data, const DecodeLimits&
 }
 
 }  // namespace
+
+PyObject* decode_next_to_py(Decoder& decoder) {
+    PySink sink;
+    auto next = decoder.decode_next(sink);
+    if (!next) return map_decode_error(next.error());
+    return *next ? (*next)->release() : nullptr;
+}
 
 std::optional<DecodeLimits> decode_options(const Signature& signature, PyObject** args, int first) {
     static constexpr DecodeLimits kDefaults;

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "base/limits.hpp"
+#include "binary/decoder.hpp"
 #include "cpython/arguments.hpp"
 
 namespace dral_python {
@@ -18,6 +19,11 @@ PyObject* decode_to_list(std::span<const std::uint8_t> data, const dral_core::De
 // The single top-level value itself, or a list of all of them when there are zero or several.
 PyObject* decode_single_or_list(std::span<const std::uint8_t> data,
                                 const dral_core::DecodeLimits& limits);
+
+// The next top-level value of `decoder` as a new reference; nullptr with the mapped decode error
+// set, or nullptr with no exception set when it gives no more (at the stream's end, or at the end
+// of its window).
+PyObject* decode_next_to_py(dral_core::Decoder& decoder);
 
 // The reference path (Value trees, then value_to_py), for differential checks.
 PyObject* decode_to_list_reference(std::span<const std::uint8_t> data,

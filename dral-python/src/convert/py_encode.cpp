@@ -368,7 +368,10 @@ bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys)
 bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
     Encoder::Checkpoint before = encoder.checkpoint();
     try {
-        if (DirectEncoder(encoder, sort_keys).write(object)) return true;
+        if (DirectEncoder(encoder, sort_keys).write(object)) {
+            encoder.end_value();
+            return true;
+        }
         // Only a value that fails to convert or to encode comes here: replaying the reference
         // path gives exactly its error (which of several applies first, its wording), and it runs
         // no Python code, so the replay sees the same data.

@@ -21,6 +21,7 @@ public:
     // A reader that paused the collector hands its pause over: other threads run with it on.
     explicit LockReleasingWork(GcPause* pause = nullptr)
         : LongWork(kReleaseLockFrom), pause_(pause) {}
+    void set_pause(GcPause* pause) { pause_ = pause; }
 
 private:
     void run_aside(void (*work)(void*), void* context) override {
