@@ -182,9 +182,7 @@ void move_and_hash(std::uint8_t* out, std::span<const std::uint8_t> payload,
 
 }  // namespace
 
-std::uint8_t* Encoder::write_blocks(const Layout& layout, std::uint8_t* out,
-                                    Xxh64Stream& checksum) {
-    std::uint8_t* const start = out;
+std::uint8_t* Encoder::write_headers(const Layout& layout, std::uint8_t* out) {
     auto copy = [&](std::span<const std::uint8_t> bytes) {
         if (bytes.empty()) return;
         std::memcpy(out, bytes.data(), bytes.size());
@@ -193,11 +191,17 @@ std::uint8_t* Encoder::write_blocks(const Layout& layout, std::uint8_t* out,
     copy({layout.dictionary_header, layout.dictionary_header_size});
     copy(layout.dictionary);
     copy({layout.header, layout.header_size});
+    return out;
+}
+
+std::uint8_t* Encoder::write_blocks(const Layout& layout, std::uint8_t* out,
+                                    Xxh64Stream& checksum) {
+    std::uint8_t* const payload = write_headers(layout, out);
     run_long_work(long_work_, layout.payload.size(), [&] {
-        checksum.update({start, static_cast<std::size_t>(out - start)});
-        move_and_hash(out, layout.payload, checksum);
+        checksum.update({out, static_cast<std::size_t>(payload - out)});
+        move_and_hash(payload, layout.payload, checksum);
     });
-    return out + layout.payload.size();
+    return payload + layout.payload.size();
 }
 
 void Encoder::close_block() {
@@ -216,32 +220,23 @@ void Encoder::finish_closed() {
 }
 
 void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
-    std::uint8_t* stream = out;
-    auto copy = [&](std::span<const std::uint8_t> bytes) {
-        if (bytes.empty()) return;
-        std::memcpy(out, bytes.data(), bytes.size());
-        out += bytes.size();
-    };
-    copy({layout.dictionary_header, layout.dictionary_header_size});
-    copy(layout.dictionary);
-    copy({layout.header, layout.header_size});
     if (layout.payload.size() < kMoveAndHashFrom) {
-        copy(layout.payload);
-        write_end_block(out, xxh64({stream, static_cast<std::size_t>(out - stream)}));
+        // Small: copied whole, then hashed in one go.
+        std::uint8_t* end = write_headers(layout, out);
+        if (!layout.payload.empty()) std::memcpy(end, layout.payload.data(), layout.payload.size());
+        end += layout.payload.size();
+        write_end_block(end, xxh64({out, static_cast<std::size_t>(end - out)}));
         return;
     }
-    run_long_work(long_work_, layout.payload.size(), [&] {
-        Xxh64Stream stream_checksum;
-        stream_checksum.update({stream, static_cast<std::size_t>(out - stream)});
-        move_and_hash(out, layout.payload, stream_checksum);
-        write_end_block(out + layout.payload.size(), stream_checksum.digest());
-    });
+    Xxh64Stream stream_checksum;
+    std::uint8_t* const end = write_blocks(layout, out, stream_checksum);
+    write_end_block(end, stream_checksum.digest());
 }
 
 std::size_t Encoder::finish_in_place() {
     const std::size_t front = block_.storage().front;
-    if (block_.empty() || has_dictionary() || front == 0 ||
-        compression_ != CompressionType::None || closed_any_)
+    if (block_.empty() || has_dictionary() || front == 0 || compression_ != CompressionType::None ||
+        closed_any_)
         return 0;
     const std::size_t size = block_.size();
     std::uint8_t header[kMaxBlockHeaderSize];

@@ -323,6 +323,8 @@ private:
     };
     Layout lay_out();
     void write_layout(const Layout& layout, std::uint8_t* out);
+    // The blocks' headers and the dictionary's payload at `out`; returns where they end.
+    static std::uint8_t* write_headers(const Layout& layout, std::uint8_t* out);
     // The blocks of `layout` at `out`, their bytes added to `checksum`; returns where they end.
     std::uint8_t* write_blocks(const Layout& layout, std::uint8_t* out, Xxh64Stream& checksum);
     // The rest of a stream some blocks of which were closed: the last block, then the end block.

@@ -16,7 +16,6 @@
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/file_io.hpp"
-#include "cpython/lock_release.hpp"
 #include "cpython/py_ref.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
@@ -35,24 +34,6 @@ struct EncoderObject {
 EncoderObject* as_encoder(PyObject* self) { return reinterpret_cast<EncoderObject*>(self); }
 
 PyObject* already_finished() { return raise_encode_error("encoder already finished"); }
-
-// An encoder in a call that may let other threads run: they find it busy.
-class BusyEncoder {
-public:
-    BusyEncoder(EncoderObject& object, dral_core::LongWork& long_work) : object_(object) {
-        object_.busy = true;
-        object_.encoder->set_long_work(&long_work);
-    }
-    ~BusyEncoder() {
-        object_.encoder->set_long_work(nullptr);
-        object_.busy = false;
-    }
-    BusyEncoder(const BusyEncoder&) = delete;
-    BusyEncoder& operator=(const BusyEncoder&) = delete;
-
-private:
-    EncoderObject& object_;
-};
 
 PyObject* in_use() {
     PyErr_SetString(PyExc_RuntimeError, "Encoder is in use by another thread");
@@ -151,10 +132,8 @@ PyObject* encoder_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         return already_finished();
     }
     if (object->busy) return in_use();
-    // A value that closes a large block compresses it with the interpreter lock released.
-    LockReleasingWork long_work;
-    BusyEncoder busy(*object, long_work);
-    if (!encode_object(*object->encoder, obj, object->sort_keys)) return nullptr;
+    if (!encode_object_aside(*object->encoder, obj, object->sort_keys, object->busy))
+        return nullptr;
     Py_RETURN_NONE;
 }
 

@@ -10,7 +10,6 @@
 #include "convert/py_encode.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
-#include "cpython/lock_release.hpp"
 #include "cpython/py_ref.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
@@ -62,13 +61,8 @@ bool write_closed_blocks(WriterState& state) {
 
 // One value, then whatever blocks it closed; a block is compressed with the lock released.
 bool write_one(WriterObject* writer, WriterState& state, PyObject* obj) {
-    LockReleasingWork long_work;
-    writer->busy = true;
-    state.encoder->set_long_work(&long_work);
-    const bool written = encode_object(*state.encoder, obj, state.sort_keys);
-    state.encoder->set_long_work(nullptr);
-    writer->busy = false;
-    return written && write_closed_blocks(state);
+    return encode_object_aside(*state.encoder, obj, state.sort_keys, writer->busy) &&
+           write_closed_blocks(state);
 }
 
 constexpr const char* kWriteNames[] = {"obj"};

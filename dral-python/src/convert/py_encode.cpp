@@ -365,6 +365,21 @@ bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys)
     return true;
 }
 
+bool encode_object_aside(Encoder& encoder, PyObject* object, bool sort_keys, bool& busy) {
+    LockReleasingWork long_work;
+    struct Aside {
+        Encoder& encoder;
+        bool& busy;
+        ~Aside() {
+            encoder.set_long_work(nullptr);
+            busy = false;
+        }
+    } aside{encoder, busy};
+    busy = true;
+    encoder.set_long_work(&long_work);
+    return encode_object(encoder, object, sort_keys);
+}
+
 bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
     Encoder::Checkpoint before = encoder.checkpoint();
     try {

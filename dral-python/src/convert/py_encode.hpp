@@ -14,6 +14,12 @@ namespace dral_python {
 // with that exception set.
 bool encode_object(dral_core::Encoder& encoder, PyObject* object, bool sort_keys);
 
+// encode_object for an encoder that closes blocks as it goes: a block it closes is checksummed
+// and compressed with the interpreter lock released, and `busy` is set meanwhile, so that
+// another thread finds the encoder's owner in use instead of racing it.
+bool encode_object_aside(dral_core::Encoder& encoder, PyObject* object, bool sort_keys,
+                         bool& busy);
+
 // The encoder of a one-shot call (dumps and its kin: finished once, dropped after any failure),
 // which finishes large streams without copying them. One encoder serves every such call, reset
 // for each, so its memory stays in place between calls: growing fresh buffers and faulting in
