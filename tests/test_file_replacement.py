@@ -14,6 +14,7 @@ import tempfile
 import pytest
 
 import dral
+import dral.cli
 from isolated import run_isolated
 
 VALUE = {"rows": ["x" * 1000] * 200}  # about 200 KB in every output form
@@ -30,6 +31,9 @@ def finish_to_file(path, inputs):
 WRITERS = {
     "encode_to_file": lambda path, inputs: dral.encode_to_file(VALUE, path),
     "Encoder.finish_to_file": finish_to_file,
+    "dral encode -o": lambda path, inputs: dral.cli.main(["encode", inputs["json"], "-o", path]),
+    # written piece by piece as the JSON is made
+    "dral decode -o": lambda path, inputs: dral.cli.main(["decode", "--indent", "1", inputs["dral"], "-o", path]),
 }
 
 
