@@ -182,7 +182,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         silence_stdout()
         return 1
     except OSError as error:
-        message = reason(error)
+        message = str(error)
     except KeyboardInterrupt:
         return 130
     except Exception as error:  # noqa: BLE001 - a fault of this program is still one line
