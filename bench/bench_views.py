@@ -11,6 +11,10 @@ Per corpus file, each side decodes the Dral bytes and then reads them:
   scalar through its value (`loads_value` plus a walk of views against `loads` plus the same walk
   of the objects).
 
+- `keys`: every key of an object of 32,768 entries looked up once, in a shuffled order, through
+  a view of it against the dict (`--keys N` sets the size). A view looks keys up in a sorted index
+  once a few scans have paid for it: O(log n) a lookup, where a scan per lookup was quadratic.
+
 A view's accessor should cost about what the part it selects costs; the goal for the walk is at
 most 2 × `loads` plus the walk. Same method as the other benches: gc on, process CPU time,
 calibrated loops, repeats round-robin, medians.
@@ -22,6 +26,7 @@ import argparse
 import gc
 import json
 import os
+import random
 from pathlib import Path
 
 import dral
@@ -74,12 +79,26 @@ def walk_objects(data: bytes) -> list:
     return out
 
 
+def key_lookups(pair) -> int:
+    mapping, keys = pair
+    return sum(mapping[key] is not None for key in keys)
+
+
+def keys_case(size: int):
+    """A view and a dict of `size` entries, each with its keys in one shuffled order."""
+    keys = [f"key-{i:08d}" for i in range(size)]
+    obj = dict.fromkeys(keys, 1)
+    random.Random(size).shuffle(keys)
+    return (dral.loads_value(dral.dumps(obj)), keys), (obj, keys)
+
+
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--corpus", help="corpus folder (default: $DRAL_CORPUS or ../shared/corpus)")
     ap.add_argument("--files", default="twitter,citm_catalog,github,canada",
                     help="comma-separated file names, with or without .json")
     ap.add_argument("--quick", action="store_true", help="3 repeats of ~20 ms")
+    ap.add_argument("--keys", type=int, default=32_768, help="entries of the object of the keys case")
     args = ap.parse_args()
     corpus = Path(args.corpus or os.environ.get("DRAL_CORPUS") or DEFAULT_CORPUS)
     repeats, target_ns = (3, 20e6) if args.quick else (11, 50e6)
@@ -100,6 +119,11 @@ def main() -> None:
             t_views, t_objects = measure([(views, data), (objects, data)], repeats, target_ns)
             print(f"{path.name:<22}{read:<6}{fmt(t_views):>11}{fmt(t_objects):>11}"
                   f"{t_views / t_objects:7.2f}", flush=True)
+    view_pair, dict_pair = keys_case(args.keys)
+    assert key_lookups(view_pair) == key_lookups(dict_pair) == args.keys
+    gc.collect()
+    t_views, t_objects = measure([(key_lookups, view_pair), (key_lookups, dict_pair)], repeats, target_ns)
+    print(f"{f'{args.keys} keys':<22}{'keys':<6}{fmt(t_views):>11}{fmt(t_objects):>11}{t_views / t_objects:7.2f}")
     print("÷ = views / objects (goal for walk: at most 2.0)")
 
 

@@ -4,9 +4,11 @@ import contextlib
 import enum
 import gc
 import math
+import random
 
 import pytest
-from hypothesis import given
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import dral
 from helpers import nested_list, same, traced_growth
@@ -45,7 +47,9 @@ def test_keys_values_items_iteration_and_len(obj, keys, values, items, length):
     assert view.keys() == keys
     assert [v.as_python() for v in view.values()] == values
     assert [(k, v.as_python()) for k, v in view.items()] == items
-    assert [v.as_python() for v in view] == (values if view.is_array else [])  # by integer index
+    # As a dict: an object yields its keys; an array its items; a scalar nothing.
+    iterated = list(view)
+    assert (iterated if view.is_object else [v.as_python() for v in iterated]) == (keys if view.is_object else values)
     assert len(view) == length and bool(view) == (length > 0)
 
 
@@ -89,6 +93,52 @@ def test_duplicate_keys_select_the_first_entry():
     assert (view["a"].value, view.get("a").value, len(view)) == (1, 1, 3)
     assert [(k, v.value) for k, v in view.items()] == [("a", 1), ("b", 2), ("a", 3)]
     assert view.as_python() == {"a": 3, "b": 2}
+
+
+def object_text(keys) -> str:
+    """An object in the text notation whose entries are the keys in order, each holding its
+    position."""
+    return "{" + "".join(f'"{key}": {i};' for i, key in enumerate(keys)) + "}"
+
+
+# Keys that order and compare in every way: prefixes of one another, the empty key, NUL, long
+# shared prefixes, non-ASCII, and many duplicates.
+KEY_ALPHABET = st.sampled_from(["", "a", "b", "a\x00", "ab", "é", "日本", "x" * 40, "\u202e"])
+KEYS = st.lists(st.lists(KEY_ALPHABET, max_size=4).map("".join), max_size=300)
+
+
+def check_first_entries(keys, absent):
+    first = {}
+    for i, key in enumerate(keys):
+        first.setdefault(key, i)
+    root = dral.parse_text_value(object_text(keys))
+    nested = dral.parse_text_value("{o: " + object_text(keys) + ";}")
+    # A long object is indexed part-way through the first round. The nested one is looked up
+    # through a view made afresh every time, which finds the index its tree keeps.
+    for _ in range(2):
+        for key in [*first, *absent]:
+            for view in (root, nested["o"]):
+                found = view.get(key)
+                assert (None if found is None else found.value) == first.get(key)
+                assert (key in view) is (key in first)
+                if key in first:
+                    assert view[key].value == first[key]
+    with pytest.raises(KeyError):
+        root["\ud800"]
+
+
+@settings(max_examples=60, deadline=None)
+@given(keys=KEYS, absent=st.lists(KEY_ALPHABET.map(lambda key: key + "?"), max_size=5))
+def test_every_lookup_finds_the_first_entry_with_its_key(keys, absent):
+    check_first_entries(keys, absent)
+
+
+@pytest.mark.parametrize("size", [17, 100, 2000])
+@pytest.mark.parametrize("distinct", [1, 10, 10**6])
+def test_long_objects_find_the_first_entry_with_each_key(size, distinct):
+    rng = random.Random(size * distinct)
+    keys = [f"k{rng.randrange(distinct)}" * rng.randrange(1, 4) for _ in range(size)]
+    check_first_entries(keys, ["k", "", "k-1"])
 
 
 @pytest.mark.parametrize("obj, key, expected", [

@@ -356,3 +356,44 @@ COLLISIONS = [
 @pytest.mark.parametrize("build", [pytest.param(build, id=name) for name, build in COLLISIONS])
 def test_colliding_keys_take_average_time(build):
     assert run_isolated(build(), cpu_seconds=1) == ("returned", True)
+
+
+# ---- Views of long objects: every key looked up one by one costs about what a dict's lookups
+# cost, whatever the keys (a scan per lookup made this quadratic).
+VIEW_KEYS = 65_536
+
+
+def numbered(prefix: str = "") -> list[str]:
+    return [f"{prefix}{i}" for i in range(VIEW_KEYS)]
+
+
+def of(obj) -> dral.DralValue:
+    return dral.to_value(obj)
+
+
+def views_made_per_lookup(root: dral.DralValue):
+    return (lambda key: root["o"].get(key)), numbered()
+
+
+# name, the lookup function and the keys it is given (made outside the limits), entries found
+VIEW_LOOKUPS = [
+    ("distinct keys", lambda: (of(dict.fromkeys(numbered(), 1)).get, numbered()), VIEW_KEYS),
+    ("keys sharing 256 bytes", lambda: (of(dict.fromkeys(numbered("p" * 256), 1)).get, numbered("p" * 256)),
+     VIEW_KEYS),
+    ("absent keys", lambda: (of(dict.fromkeys(numbered(), 1)).get, numbered("absent")), 0),
+    ("one key repeated, absent keys",
+     lambda: (dral.parse_text_value("{" + "k: 1;" * VIEW_KEYS + "}").get, ["absent"] * VIEW_KEYS), 0),
+    ("decoded, in reverse", lambda: (dral.loads_value(dral.dumps(dict.fromkeys(numbered(), 1))).get,
+                                     numbered()[::-1]), VIEW_KEYS),
+    ("through a view made per lookup", lambda: views_made_per_lookup(of({"o": dict.fromkeys(numbered(), 1)})),
+     VIEW_KEYS),
+]
+
+
+@pytest.mark.parametrize("make, found", [pytest.param(make, found, id=name) for name, make, found in VIEW_LOOKUPS])
+def test_view_lookups_in_long_objects(make, found):
+    def prepare():
+        get, keys = make()
+        return lambda: sum(get(key) is not None for key in keys)
+
+    assert run_isolated(prepare, prepare=True) == ("returned", found)

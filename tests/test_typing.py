@@ -131,7 +131,7 @@ def test_the_typed_program_runs_and_uses_every_name_and_member():
     for name in EXPORTED:
         (node, *_) = TOP[name]
         members = grouped(node.body) if isinstance(node, ast.ClassDef) else {}
-        assert name in used and set(members) - {"__init__", "__getitem__", "__contains__", "__len__"} <= used, name
+        assert name in used and set(members) - {"__init__", "__getitem__", "__contains__", "__len__", "__iter__"} <= used, name
 
 
 def test_mypy_strict_accepts_the_package_and_the_typed_program(tmp_path):

@@ -86,6 +86,8 @@ def text_and_views() -> None:
     items = view["k"]
     assert [item.value for item in items.values()] == [10, 20]
     assert view.keys() == ["k"] and len(view.values()) == 1 and "k" in view and len(view) == 1
+    assert_type(list(view), "list[str | dral.DralValue]")
+    assert list(view) == ["k"] and [item.value for item in items if isinstance(item, dral.DralValue)] == [10, 20]
     key, inner = view.items()[0]
     assert key == "k" and inner.as_python() == [10, 20]
     assert view.get("missing") is None and items.get(-1) is not None

@@ -11,7 +11,7 @@ per kind (and per scalar type), each with a `Literal` tag, so that a test such a
 """
 
 import builtins
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
 from typing import Any, Final, Literal, Protocol, TypeAlias, TypedDict, final, overload, type_check_only
 
 from _typeshed import StrOrBytesPath
@@ -404,6 +404,8 @@ class DralValue:
     def __getitem__(self, key: str | int, /) -> DralValue: ...
     def __contains__(self, key: str, /) -> bool: ...
     def __len__(self) -> int: ...
+    # The keys of an object, the items of an array, nothing for a scalar.
+    def __iter__(self) -> Iterator[str | DralValue]: ...
 
 # RFC-001: CTN, CBF and CQL
 

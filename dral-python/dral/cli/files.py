@@ -1,16 +1,21 @@
 """Reading the command's input and writing its output.
 
-Inputs are read once as bytes; outputs are opened only when the result is complete, so a failed
-command leaves an existing output file untouched. Text goes out as UTF-8 in slices, so a large
-result is never held a second time as encoded bytes.
+Inputs are read once as bytes; output files are replaced only when the result is complete, so a
+failed command leaves an existing output file untouched. Text goes out as UTF-8 in slices, so a
+large result is never held a second time as encoded bytes; on a terminal, with the characters
+that would drive it escaped. Every failure to read or write is a CliError naming the stream.
 """
 
 from __future__ import annotations
 
+import os
 import sys
 from collections.abc import Iterable, Iterator
 from contextlib import contextmanager
-from typing import BinaryIO
+from typing import BinaryIO, Protocol, TextIO
+
+from .replacing import replacing
+from .terminal import TerminalText
 
 # Text is encoded and written in slices of this many characters.
 _TEXT_SLICE = 1 << 20
@@ -18,6 +23,10 @@ _TEXT_SLICE = 1 << 20
 
 class CliError(Exception):
     """A failure reported as one line on stderr with exit status 1."""
+
+
+class Output(Protocol):
+    def write(self, data: bytes, /) -> object: ...
 
 
 def _is_stdio(path: str | None) -> bool:
@@ -28,16 +37,25 @@ def display_name(path: str | None) -> str:
     return "standard input" if _is_stdio(path) else repr(path)
 
 
+def reason(error: OSError) -> str:
+    return error.strerror or str(error)
+
+
 def read_bytes(path: str | None) -> bytes:
     """The whole input: the file at `path`, or standard input for None or "-"."""
     if _is_stdio(path):
-        return sys.stdin.buffer.read()
+        if sys.stdin is None:
+            raise CliError("standard input is closed")
+        try:
+            return sys.stdin.buffer.read()
+        except OSError as error:
+            raise CliError(f"cannot read standard input: {reason(error)}") from None
     assert path is not None
     try:
         with open(path, "rb") as f:
             return f.read()
     except OSError as error:
-        raise CliError(f"cannot read {path!r}: {error.strerror or error}") from None
+        raise CliError(f"cannot read {path!r}: {reason(error)}") from None
 
 
 def as_text(data: bytes, path: str | None) -> str:
@@ -55,38 +73,76 @@ def read_text(path: str | None) -> str:
 
 
 @contextmanager
-def output(path: str | None, *, binary: bool = False) -> Iterator[BinaryIO]:
-    """The output stream: the file at `path` (created or truncated), or standard output.
+def output(path: str | None, *, binary: bool = False) -> Iterator[Output]:
+    """The output stream: a replacement of the file at `path`, or standard output.
 
     Binary results are not written to a terminal, where they would only garble the screen.
     """
     if _is_stdio(path):
+        if sys.stdout is None:
+            raise CliError("standard output is closed; use -o FILE")
         stream = sys.stdout.buffer
         if binary and stream.isatty():
             raise CliError("refusing to write binary output to a terminal; use -o FILE or a pipe")
-        yield stream
-        stream.flush()
+        try:
+            yield _for(stream, binary)
+            stream.flush()
+        except BrokenPipeError:
+            raise  # the reader went away: nothing to say
+        except OSError as error:
+            silence_stdout()
+            raise CliError(f"cannot write standard output: {reason(error)}") from None
         return
     assert path is not None
     try:
-        stream = open(path, "wb")
+        with replacing(path) as stream:
+            yield _for(stream, binary)
     except OSError as error:
-        raise CliError(f"cannot write {path!r}: {error.strerror or error}") from None
-    with stream:
+        raise CliError(f"cannot write {path!r}: {reason(error)}") from None
+
+
+def _for(stream: BinaryIO, binary: bool) -> Output:
+    return TerminalText(stream) if not binary and stream.isatty() else stream
+
+
+def flush_stdout() -> None:
+    """Writes what is left in standard output's buffers, so that a failure is reported."""
+    if sys.stdout is None:
+        return
+    try:
+        sys.stdout.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as error:
+        silence_stdout()
+        raise CliError(f"cannot write standard output: {reason(error)}") from None
+
+
+def silence_stdout() -> None:
+    silence(sys.stdout)
+
+
+def silence(stream: TextIO | None) -> None:
+    """`stream` sent to the null device, where what its buffers still hold goes when the
+    interpreter flushes them on exit, instead of failing a second time."""
+    if stream is None:
+        return
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
         try:
-            yield stream
-        except OSError as error:
-            if error.filename is None and not isinstance(error, BrokenPipeError):
-                raise CliError(f"cannot write {path!r}: {error.strerror or error}") from None
-            raise
+            os.dup2(devnull, stream.fileno())
+        finally:
+            os.close(devnull)
+    except (OSError, ValueError):
+        pass
 
 
-def write_text(stream: BinaryIO, text: str) -> None:
+def write_text(stream: Output, text: str) -> None:
     for start in range(0, len(text), _TEXT_SLICE):
         stream.write(text[start : start + _TEXT_SLICE].encode("utf-8"))
 
 
-def write_lines(stream: BinaryIO, texts: Iterable[str]) -> None:
+def write_lines(stream: Output, texts: Iterable[str]) -> None:
     """Each text followed by a line break."""
     for text in texts:
         write_text(stream, text)

@@ -16,9 +16,9 @@ import json
 import sys
 from collections.abc import Iterator
 from contextlib import contextmanager
-from typing import Any, BinaryIO
+from typing import Any
 
-from .files import CliError, write_text
+from .files import CliError, Output, write_text
 
 # The json module recurses once per level of nesting, its pure-Python form (used with an
 # indent) a few times; this many levels are written under a raised recursion limit.
@@ -67,7 +67,7 @@ def _recursion_room() -> Iterator[None]:
         sys.setrecursionlimit(limit)
 
 
-def write_json(stream: BinaryIO, value: Any, indent: int | None = None) -> None:
+def write_json(stream: Output, value: Any, indent: int | None = None) -> None:
     """`value`, which `check_depth` accepted, as JSON followed by a line break."""
     with _recursion_room():
         if isinstance(value, (list, dict)) and value:
@@ -77,7 +77,7 @@ def write_json(stream: BinaryIO, value: Any, indent: int | None = None) -> None:
     stream.write(b"\n")
 
 
-def _write_container(stream: BinaryIO, value: list[Any] | dict[str, Any], indent: int | None) -> None:
+def _write_container(stream: Output, value: list[Any] | dict[str, Any], indent: int | None) -> None:
     # Members go to the C encoder in slices: the text of a slice less its brackets (and, with an
     # indent, less the line break before the closing one) is those members at the first level.
     closing = "]" if isinstance(value, list) else "}"

@@ -1,20 +1,25 @@
 """The `dral` command line: the parser and the one place where failures become exit statuses.
 
-Exit statuses: 0 on success; 1 when the data is bad or a file cannot be read or written (one line
-on stderr, the library's own message); 2 for wrong usage (argparse's usage text).
+Exit statuses: 0 on success; 1 for every failure: bad data, a file or standard stream that cannot
+be read or written (one line on stderr, the library's own message, with control characters
+escaped); 2 for wrong usage (argparse's usage text).
 """
 
 from __future__ import annotations
 
 import argparse
-import os
 import sys
 from collections.abc import Callable, Sequence
+from typing import TYPE_CHECKING
 
 import dral
 
 from . import commands
-from .files import CliError
+from .files import CliError, flush_stdout, reason, silence, silence_stdout
+from .terminal import one_line
+
+if TYPE_CHECKING:
+    from _typeshed import SupportsWrite
 
 _DESCRIPTION = """\
 Dral from the shell: Dral streams to and from JSON and the text notation, CTN documents,
@@ -28,6 +33,26 @@ examples:
   dral inspect data.dral
   dral ctn compile doc.ctn -o doc.cbf
   dral query '.servers[0].host' doc.cbf"""
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse's parser, except that help or version text that cannot be written is a failure
+    like any other (argparse ignores it and exits with status 0, or lets it out as a traceback)."""
+
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
+        if not message:
+            return
+        if file is None:  # the standard stream argparse chose is closed
+            raise CliError("standard output is closed")
+        try:
+            file.write(message)
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            if file is not sys.stdout:
+                return  # usage text for a standard error that fails: the exit status says it
+            silence_stdout()
+            raise CliError(f"cannot write standard output: {reason(error)}") from None
 
 
 def _int_in(low: int, high: int) -> Callable[[str], int]:
@@ -44,7 +69,7 @@ def _int_in(low: int, high: int) -> Callable[[str], int]:
 
 
 def _command(
-    commands_: argparse._SubParsersAction[argparse.ArgumentParser],
+    commands_: argparse._SubParsersAction[_Parser],
     name: str,
     run: Callable[[argparse.Namespace], int],
     summary: str,
@@ -78,7 +103,7 @@ def _indent(parser: argparse.ArgumentParser, what: str) -> None:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="dral", description=_DESCRIPTION, epilog=_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter
     )
     parser.add_argument("--version", action="version", version=f"dral {dral.__version__}")
@@ -139,26 +164,40 @@ def build_parser() -> argparse.ArgumentParser:
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with `argv` (default: the process's arguments); return the exit status."""
-    args = build_parser().parse_args(argv)
-    prog = "dral " + " ".join(filter(None, (args.command, getattr(args, "ctn_command", None))))
+    prog = "dral"
     try:
+        try:
+            args = build_parser().parse_args(argv)
+        finally:
+            flush_stdout()  # what --help and --version wrote before they exit
+        prog = "dral " + " ".join(filter(None, (args.command, getattr(args, "ctn_command", None))))
         status: int = args.run(args)
+        flush_stdout()
         return status
     except (CliError, dral.DralError, ValueError) as error:
         message = str(error)
     except MemoryError:
         message = "out of memory"
+    except RecursionError:
+        message = "the data nests deeper than Python can follow"
     except BrokenPipeError:
         # The reader went away (`| head`); say nothing more on a pipe that is gone.
-        _silence_stdout()
+        silence_stdout()
         return 1
+    except OSError as error:
+        message = str(error)
     except KeyboardInterrupt:
         return 130
-    print(f"{prog}: error: {message}", file=sys.stderr)
+    except Exception as error:  # noqa: BLE001 - a fault of this program is still one line
+        message = f"{type(error).__name__}: {error}"
+    _report(f"{prog}: error: {message}")
     return 1
 
 
-def _silence_stdout() -> None:
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(devnull, sys.stdout.fileno())
-    os.close(devnull)
+def _report(line: str) -> None:
+    if sys.stderr is None:
+        return
+    try:
+        print(one_line(line), file=sys.stderr, flush=True)
+    except OSError:
+        silence(sys.stderr)

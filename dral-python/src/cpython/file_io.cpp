@@ -2,9 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <utility>
+#include <string>
 
 #include "cpython/py_ref.hpp"
+#include "cpython/replace_file.hpp"
 
 namespace dral_python {
 namespace {
@@ -18,8 +19,6 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     std::FILE* get() const { return file_; }
-    // Closing can report a late write error; a failed close still releases the handle.
-    bool close() { return std::fclose(std::exchange(file_, nullptr)) == 0; }
 
 private:
     std::FILE* file_;
@@ -37,12 +36,15 @@ bool write_file(PyObject* path, std::span<const std::uint8_t> data) {
     PyObject* encoded = nullptr;
     if (!PyUnicode_FSConverter(path, &encoded)) return false;
     PyRef name(encoded);
-    File file(PyBytes_AS_STRING(encoded), "wb");
-    if (file.get() == nullptr) return raise_os_error(path), false;
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file.get()) != data.size())
-        return raise_os_error(path), false;
-    if (!file.close()) return raise_os_error(path), false;
-    return true;
+    const std::string target(PyBytes_AS_STRING(encoded),
+                             static_cast<std::size_t>(PyBytes_GET_SIZE(encoded)));
+    // The bytes are immutable and held by the caller: others may run while the file is written.
+    PyThreadState* state = PyEval_SaveThread();
+    const int error = replace_file(target, data);
+    PyEval_RestoreThread(state);
+    if (error == 0) return true;
+    errno = error;
+    return raise_os_error(path), false;
 }
 
 PyObject* read_file(PyObject* path) {

@@ -12,7 +12,7 @@ namespace dral_python {
 // (str or bytes), or nullptr with TypeError set.
 PyObject* fspath(PyObject* path);
 
-// Creates or truncates the file and writes `data`. Returns false with OSError set.
+// Replaces the file with one holding `data`, as replace_file does. Returns false with OSError set.
 bool write_file(PyObject* path, std::span<const std::uint8_t> data);
 
 // The whole file as a new bytes object, or nullptr with OSError set.

@@ -5,11 +5,13 @@
 #include "text/dral_value.hpp"
 
 #include <iterator>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/key_index.hpp"
 #include "convert/convert.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
@@ -31,12 +33,20 @@ PyTypeObject* g_type = nullptr;
 struct DralValueObject {
     PyObject_HEAD const Value* value;  // the viewed value: `storage`, or a part of the owner's
     PyObject* owner;                   // the view that owns the tree, or null for that view
-    Value storage;                     // the whole tree; constructed in the view that owns it only
+    // Constructed in the view that owns the tree only:
+    Value storage;  // the whole tree
+    // Key lookups in its objects, made on the first lookup in an object too long to scan.
+    std::unique_ptr<dral_core::KeyLookup> lookups;
 };
 
 DralValueObject* as_view(PyObject* self) { return reinterpret_cast<DralValueObject*>(self); }
 
 const Value& held(PyObject* self) { return *as_view(self)->value; }
+
+// The view that owns the tree `self` views.
+PyObject* owner_of(PyObject* self) {
+    return as_view(self)->owner != nullptr ? as_view(self)->owner : self;
+}
 
 // Views are made by the thousand in a walk: no zeroing, no generic allocation path. The class is
 // not garbage-collected (a view refers to no object but its owner, which refers to none).
@@ -65,9 +75,8 @@ enum class OnMissing { ReturnNone, Raise };
 PyObject* view_of_part(PyObject* self, const Value& part) {
     PyObject* view = alloc_view();
     if (view == nullptr) return nullptr;
-    PyObject* owner = as_view(self)->owner != nullptr ? as_view(self)->owner : self;
     as_view(view)->value = &part;
-    as_view(view)->owner = Py_NewRef(owner);
+    as_view(view)->owner = Py_NewRef(owner_of(self));
     return view;
 }
 
@@ -83,9 +92,11 @@ PyObject* lookup_index(PyObject* self, long long index, OnMissing on_missing) {
     return nullptr;
 }
 
-// The first entry with an equal key; null when there is none or `value` is not an object.
-// Nullopt with an exception set on interpreter failure.
-std::optional<const Value*> find_entry(const Value& value, PyObject* key) {
+// The first entry with an equal key in the object that `self` views; null when there is none or
+// the value is not an object. Nullopt with an exception set on interpreter failure.
+std::optional<const Value*> find_entry(PyObject* self, PyObject* key) {
+    const Value& value = held(self);
+    if (value.kind() != Kind::Object) return nullptr;
     auto utf8 = utf8_of(key);
     if (!utf8) {
         // A lone surrogate cannot equal any stored key: those are all valid UTF-8.
@@ -93,13 +104,19 @@ std::optional<const Value*> find_entry(const Value& value, PyObject* key) {
         PyErr_Clear();
         return nullptr;
     }
-    return value.get(*utf8);
+    const dral_core::Object& entries = value.as_object();
+    if (entries.size() <= dral_core::KeyLookup::kScanned) return value.get(*utf8);
+    DralValueObject* owner = as_view(owner_of(self));
+    if (!owner->lookups) owner->lookups = std::make_unique<dral_core::KeyLookup>();
+    auto found =
+        owner->lookups->find(&value, entries.size(), *utf8,
+                             [&](std::size_t i) -> const std::string& { return entries[i].first; });
+    return found ? &entries[*found].second : nullptr;
 }
 
 PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {
-    const Value& value = held(self);
     if (PyUnicode_Check(key)) {
-        auto found = find_entry(value, key);
+        auto found = find_entry(self, key);
         if (!found) return nullptr;
         if (*found != nullptr) return view_of_part(self, **found);
         if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
@@ -130,7 +147,7 @@ constexpr Signature kContains{"__contains__", kKeyNames, 1, 1, 1};
 
 int view_contains(PyObject* self, PyObject* key) {
     if (!check_str_argument(kContains, 0, key)) return -1;
-    auto found = find_entry(held(self), key);
+    auto found = find_entry(self, key);
     if (!found) return -1;
     return *found != nullptr;
 }
@@ -173,6 +190,15 @@ PyObject* view_items(PyObject* self, PyObject*) {
     });
 }
 
+// As a dict does, an object yields its keys; an array yields its items, a scalar nothing.
+PyObject* view_iter(PyObject* self) {
+    const Value& value = held(self);
+    if (value.kind() != Kind::Object) return PySeqIter_New(self);
+    PyRef keys(view_keys(self, nullptr));
+    if (!keys) return nullptr;
+    return PyObject_GetIter(keys.get());
+}
+
 PyObject* view_repr(PyObject* self) {
     const Value& value = held(self);
     std::string text = "DralValue(kind=\"";
@@ -211,10 +237,12 @@ PyObject* get_is_scalar(PyObject* self, void*) {
 
 void view_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    if (as_view(self)->owner == nullptr)
+    if (as_view(self)->owner == nullptr) {
+        as_view(self)->lookups.~unique_ptr();
         as_view(self)->storage.~Value();
-    else
+    } else {
         Py_DECREF(as_view(self)->owner);
+    }
     PyObject_Free(self);  // made by alloc_view
     Py_DECREF(type);
 }
@@ -262,6 +290,7 @@ PyType_Slot kSlots[] = {
     {Py_mp_subscript, reinterpret_cast<void*>(guarded<view_subscript>)},
     {Py_mp_length, reinterpret_cast<void*>(view_length)},
     {Py_sq_item, reinterpret_cast<void*>(guarded<view_item>)},
+    {Py_tp_iter, reinterpret_cast<void*>(guarded<view_iter>)},
     {Py_sq_contains, reinterpret_cast<void*>(guarded<view_contains>)},
     {Py_tp_doc, const_cast<char*>("A read-only view of one Dral value held on the native side.\n\n"
                                   "Made by to_value(), loads_value() and parse_text_value();\n"
@@ -279,6 +308,7 @@ PyObject* new_dral_value(Value value) {
     if (self == nullptr) return nullptr;
     DralValueObject* view = as_view(self);
     new (&view->storage) Value(std::move(value));
+    new (&view->lookups) std::unique_ptr<dral_core::KeyLookup>();
     view->value = &view->storage;
     view->owner = nullptr;
     return self;

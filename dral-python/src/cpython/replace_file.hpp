@@ -1,0 +1,20 @@
+// Writing a whole file so that it is either the old one or the new one, never a part of either.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace dral_python {
+
+// Writes `data` to a new file beside `path` and renames it over `path` once it is complete and
+// on disk: a full disk, a file-size limit or a crash leaves the old file as it was, and every
+// failure the process lives through removes the new one. A new file gets the permissions of any
+// new file (the umask applies); an existing one keeps its permission bits, and is refused, as
+// opening it for writing would refuse it, when it is not writable. A target that exists but is
+// not a regular file (a device, a pipe) is written in place. Symbolic links are followed, so the
+// link stays a link. Runs no Python code: call it with the interpreter lock released. Returns 0,
+// or the errno of the failure.
+int replace_file(const std::string& path, std::span<const std::uint8_t> data);
+
+}  // namespace dral_python
