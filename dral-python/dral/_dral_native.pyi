@@ -45,10 +45,12 @@ __all__ = [
     "rfc_cbf_to_ctn",
     "rfc_query_cbf",
     "rfc_query_ctn",
+    "rfc_query_cbf_file",
     "rfc_parse_ctn_model",
     "rfc_decode_cbf_model",
     "rfc_query_cbf_model",
     "rfc_query_ctn_model",
+    "rfc_query_cbf_file_model",
     "Encoder",
     "DralDecoder",
     "DralValue",
@@ -372,8 +374,15 @@ def rfc_query_ctn(text: str, query: str, *, as_ctn: Literal[False] = False) -> l
 def rfc_query_ctn(text: str, query: str, *, as_ctn: Literal[True]) -> list[str]: ...
 @overload
 def rfc_query_ctn(text: str, query: str, *, as_ctn: bool = False) -> list[RfcValueDict] | list[str]: ...
+@overload
+def rfc_query_cbf_file(path: StrOrBytesPath, query: str, *, as_ctn: Literal[False] = False) -> list[RfcValueDict]: ...
+@overload
+def rfc_query_cbf_file(path: StrOrBytesPath, query: str, *, as_ctn: Literal[True]) -> list[str]: ...
+@overload
+def rfc_query_cbf_file(path: StrOrBytesPath, query: str, *, as_ctn: bool = False) -> list[RfcValueDict] | list[str]: ...
 def rfc_query_cbf_model(data: bytes, query: str) -> list[RfcValue]: ...
 def rfc_query_ctn_model(text: str, query: str) -> list[RfcValue]: ...
+def rfc_query_cbf_file_model(path: StrOrBytesPath, query: str) -> list[RfcValue]: ...
 @final
 class RfcValue:
     @property

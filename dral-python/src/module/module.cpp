@@ -6,6 +6,7 @@
 #include "cpython/py_dict.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/cql_api.hpp"
 #include "rfc/rfc_module.hpp"
 #include "text/dral_value.hpp"
 #include "text/text_api.hpp"
@@ -55,7 +56,7 @@ PyObject* create_module() {
         init_errors,           init_binary_api,    init_text_api,
         init_constants,        init_rfc_functions, init_incremental,
         init_dral_value,       init_rfc_classes,   init_binary_api_private,
-        init_text_api_private, init_dict_tables,
+        init_text_api_private, init_cql_private,   init_dict_tables,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

@@ -24,10 +24,12 @@ constexpr const char* kFunctionOrder[] = {
     "rfc_cbf_to_ctn",
     "rfc_query_cbf",
     "rfc_query_ctn",
+    "rfc_query_cbf_file",
     "rfc_parse_ctn_model",
     "rfc_decode_cbf_model",
     "rfc_query_cbf_model",
     "rfc_query_ctn_model",
+    "rfc_query_cbf_file_model",
 };
 // clang-format on
 
