@@ -5,9 +5,9 @@
 
 Each query is timed in the same rounds as an anchor that does a known share of its work:
 - a point query (`.title`) against `rfc_decode_cbf_model`, which decodes the file and converts
-  nothing: selecting costs nothing beyond the decode;
+  nothing: a query decodes only what it selects, so this is a small fraction;
 - `.items[]` as dictionaries against `orjson.loads` of the JSON of the very list it returns;
-- `.items[]` as models against the same query as dictionaries: models share the decoded tree;
+- `.items[]` as models against the same query as dictionaries: models share the decoded results;
 - a projection through references (`.items[].region.name`) against the point query;
 - the point query over CTN text against `rfc_compile_ctn`, which the text path runs first.
 """

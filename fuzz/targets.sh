@@ -6,6 +6,7 @@ FUZZ_TARGETS=(
     "text text text.dict"
     "ctn ctn ctn.dict"
     "cbf cbf -"
+    "cbf_query cbf -"
     "cql cql cql.dict"
 )
 

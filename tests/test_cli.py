@@ -13,6 +13,7 @@ import sysconfig
 import pytest
 
 import dral
+from cbf_bytes import cbf, seg, text
 from cli_run import dral_command, ok
 from helpers import data_stream, nested_arrays, varint
 
@@ -107,6 +108,17 @@ def test_query_reads_cbf_or_ctn_and_writes_ctn_or_json(tmp_path, expression):
         assert ok("query", expression, source, cwd=tmp_path).decode() == "".join(t + "\n" for t in texts)
     found = json.loads(ok("query", "--json", expression, "doc.cbf", cwd=tmp_path))
     assert found == with_base64(dral.rfc_query_ctn(CTN, expression))
+    # Standard input and a pipe are read whole, a file is mapped: the same answers.
+    assert ok("query", expression, stdin=(tmp_path / "doc.cbf").read_bytes()).decode() == "".join(t + "\n" for t in texts)
+
+
+def test_query_over_a_cbf_file_decodes_only_what_it_selects(tmp_path):
+    # A text with bad UTF-8 behind the field asked for, in a file with a valid checksum.
+    body = seg(0x40, b"\x00\x02" + text("a") + text("ok") + text("b") + seg(0x10, b"\xff"))
+    (tmp_path / "crafted.cbf").write_bytes(cbf(body))
+    assert ok("query", ".a", "crafted.cbf", cwd=tmp_path) == b'"ok"\n'
+    run = dral_command("query", ".b", "crafted.cbf", cwd=tmp_path)
+    assert (run.returncode, run.stderr) == (1, b"dral query: error: Invalid UTF-8 in string field at offset 22\n")
 
 
 BAD_STREAM = dral.dumps([1, 2])[:-25]

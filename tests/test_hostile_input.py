@@ -279,7 +279,29 @@ CBF = [
 ]
 CBF_READERS = {f.__name__: f for f in [dral.rfc_decode_cbf, dral.rfc_cbf_to_ctn,
                                         dral.rfc_decode_cbf_model]}
-CBF_READERS["rfc_query_cbf"] = lambda data: dral.rfc_query_cbf(data, ".items[]")
+CBF_READERS["rfc_query_cbf"] = lambda data: dral.rfc_query_cbf(data, ".")  # all of it
+
+# A query reads only what it selects, but what it reads keeps every bound of a decode: queries
+# that walk into the hostile part of the files above, which must fail as a decode does.
+WALKS = {
+    "100000 nested sequences": "." + "[0]" * 100_000,
+    "250000 nested references": ".[]",
+    "100000 nested products": ".a" * 100_000,
+    "sequence count 2^64-1": ".[0]",
+    "sequence count 2^62-1": ".[-1]",
+    "inline sequence count 2^64-1": ".[-1]",
+    "map count 2^64-1": ".x",
+    "product field count 2^64-1": ".x",
+    "reference name length 2^64-1": ".x",
+    "segment length 2^64-1": ".x",
+    "segment past the end": ".[]",
+    "1000 symbols of a 1 MiB entry": ".[]",
+    "a billion items at one offset": ".[][][]",
+    "1 MB of random bytes in a valid frame": ".[][].a[0]",
+}
+CBF_WALKS = [pytest.param(lambda data, query=query: dral.rfc_query_cbf(data, query), data, "DralRfcError",
+                          message, id=f"{name}-walk")
+             for name, data, message in CBF if name in WALKS for query in [WALKS[name]]]
 
 
 DOCUMENT = "struct\n  items = [1, 2, 3]\n  name = \"x\""
@@ -300,7 +322,7 @@ def runs(readers: dict, cases: list, exception: str):
 @pytest.mark.parametrize("read, data, exception, message", [
     *runs(TEXT_READERS, TEXT, "ValueError"), *runs(CTN_READERS, CTN, "DralRfcError"),
     *runs(COMPILERS, COMPILE, "DralRfcError"), *runs(CBF_READERS, CBF, "DralRfcError"),
-    *runs(QUERY_RUNNERS, QUERIES, "DralRfcError"),
+    *runs(QUERY_RUNNERS, QUERIES, "DralRfcError"), *CBF_WALKS,
 ])
 def test_text_and_document_readers(read, data, exception, message):
     fails_in_a_child(read, data, {exception}, message)

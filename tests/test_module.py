@@ -22,7 +22,8 @@ ATTRIBUTE_ORDER = """__version__ DralError DralEncodeError DralDecodeError DralC
     to_value loads_value parse_text_value RFC001_CBF_MAGIC RFC001_CBF_HEADER_SIZE rfc_parse_ctn rfc_format_ctn
     rfc_compile_ctn rfc_decode_cbf rfc_cbf_to_ctn rfc_query_cbf rfc_query_ctn rfc_parse_ctn_model
     rfc_decode_cbf_model rfc_query_cbf_model rfc_query_ctn_model Encoder DralDecoder DralValue RfcAnnotation
-    RfcField RfcBinding RfcHeader RfcDocument RfcDecodedCbf RfcValue Writer Reader scan_blocks""".split()
+    RfcField RfcBinding RfcHeader RfcDocument RfcDecodedCbf RfcValue Writer Reader scan_blocks
+    rfc_query_cbf_file rfc_query_cbf_file_model""".split()
 
 
 @pytest.mark.parametrize("name, base, doc", EXCEPTIONS)
@@ -61,6 +62,7 @@ DOCS = {
     "decode_from_file": ("(path)", "Read a Dral binary file and decode it into Python objects.", []),
     "_dumps_reference": (DUMPS_SIG, None, []),
     "_loads_reference": (LOADS_SIG, None, []),
+    "_rfc_query_cbf_reference": ("(data, query, *, as_ctn=False)", None, []),
     "Encoder": ("(*, sort_keys=False, block_size=1048576)", "Incremental Dral encoder.",
                 ["enable_dedup()", 'set_compression("lz4")', 'encode({"key": "value"})', "data = enc.finish()"]),
     "DralDecoder": ("(data, *, max_depth=128)", "Incremental Dral decoder.", ["values = dec.decode_all()"]),

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import io
 import os
+import pathlib
 import tempfile
 from typing import TYPE_CHECKING, Any
 
@@ -155,6 +156,13 @@ def rfc(folder: str) -> None:
     assert dral.rfc_query_ctn("[1, 2]", ".[1]")[0]["kind"] == "scalar"
     models = dral.rfc_query_cbf_model(data, ".") + dral.rfc_query_ctn_model("[1]", ".[0]")
     assert [m.kind for m in models] == ["product", "scalar"]
+    path = os.path.join(folder, "point.cbf")
+    with open(path, "wb") as f:
+        f.write(data)
+    mapped = dral.rfc_query_cbf_file(path, ".x", as_ctn=True)
+    assert_type(mapped, list[str])
+    assert mapped == texts and dral.rfc_query_cbf_file(pathlib.Path(path), ".y") == dral.rfc_query_cbf(data, ".y")
+    assert [m.kind for m in dral.rfc_query_cbf_file_model(path.encode(), ".")] == ["product"]
 
 
 def refused(data: bytes, view: dral.DralValue, point: dral.RfcValue, texts: list[str]) -> None:

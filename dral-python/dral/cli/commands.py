@@ -1,6 +1,7 @@
 """What each subcommand does, from its parsed arguments to its output.
 
-Every command reads its whole input and computes its result before it opens the output (JSON is
+Every command reads its whole input (a CBF file to query is mapped instead, and only what the query
+selects is decoded) and computes its result before it opens the output (JSON is
 written piece by piece, once its depth is known to fit), so that a failure leaves no half-written
 file and the output may be the input file itself. Each intermediate form is dropped as soon as
 the next exists: a large input is never held in memory three times over.
@@ -10,6 +11,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 from typing import Any
 
 import dral
@@ -107,17 +109,40 @@ def ctn_decode(args: argparse.Namespace) -> int:
 
 
 def query(args: argparse.Namespace) -> int:
-    data = read_bytes(args.input)
-    source = data if data.startswith(dral.RFC001_CBF_MAGIC) else as_text(data, args.input)
-    del data
-    found = _query(source, args.expression, as_ctn=not args.json)
-    del source
+    if _is_cbf_file(args.input):
+        found = _query_cbf_file(args.input, args.expression, as_ctn=not args.json)
+    else:
+        data = read_bytes(args.input)
+        source = data if data.startswith(dral.RFC001_CBF_MAGIC) else as_text(data, args.input)
+        del data
+        found = _query(source, args.expression, as_ctn=not args.json)
+        del source
     with output(args.output) as stream:
         if args.json:
             write_json(stream, found, args.indent)
         else:
             write_lines(stream, found)
     return 0
+
+
+def _is_cbf_file(path: str | None) -> bool:
+    """Whether `path` names a regular file that starts as a CBF file does."""
+    if path is None or path == "-" or not os.path.isfile(path):
+        return False
+    try:
+        with open(path, "rb") as f:
+            return f.read(len(dral.RFC001_CBF_MAGIC)) == dral.RFC001_CBF_MAGIC
+    except OSError:
+        return False  # reported by the ordinary read
+
+
+def _query_cbf_file(path: str, expression: str, *, as_ctn: bool) -> list[Any]:
+    """The results over a CBF file, mapped rather than read: the query touches only the pages it
+    needs after the checksum pass."""
+    try:
+        return dral.rfc_query_cbf_file(path, expression, as_ctn=as_ctn)
+    except OSError as error:
+        raise CliError(f"cannot read {path!r}: {error.strerror or error}") from None
 
 
 def _query(source: bytes | str, expression: str, *, as_ctn: bool) -> list[Any]:

@@ -9,6 +9,7 @@
 #include "module/errors.hpp"
 #include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/cql_api.hpp"
 #include "rfc/rfc_module.hpp"
 #include "text/dral_value.hpp"
 #include "text/text_api.hpp"
@@ -55,10 +56,10 @@ PyObject* create_module() {
     if (module == nullptr) return nullptr;
     // Attributes are registered in their public order; the first failure fails the import.
     int (*const chain[])(PyObject*) = {
-        init_errors,        init_binary_api,    init_text_api,           init_constants,
-        init_rfc_functions, init_incremental,   init_dral_value,         init_rfc_classes,
-        init_stream_writer, init_stream_reader, init_binary_api_private, init_text_api_private,
-        init_dict_tables,   init_hash_seed,
+        init_errors,           init_binary_api,    init_text_api,           init_constants,
+        init_rfc_functions,    init_incremental,   init_dral_value,         init_rfc_classes,
+        init_stream_writer,    init_stream_reader, init_rfc_file_functions, init_binary_api_private,
+        init_text_api_private, init_cql_private,   init_dict_tables,        init_hash_seed,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

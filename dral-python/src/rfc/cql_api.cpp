@@ -11,6 +11,7 @@
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/gc_pause.hpp"
+#include "cpython/mapped_file.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
@@ -18,6 +19,7 @@
 #include "rfc/models/models.hpp"
 #include "rfc/typed_dict.hpp"
 #include "rfc001/cbf/cbf.hpp"
+#include "rfc001/cbf/query.hpp"
 #include "rfc001/cql/cql.hpp"
 #include "rfc001/ctn/ctn.hpp"
 
@@ -29,30 +31,24 @@ namespace ctn = dral_core::rfc001::ctn;
 using dral_core::Result;
 using dral_core::rfc001::Value;
 
-enum class Source { Cbf, Ctn };
+enum class Source {
+    Cbf,         // bytes, queried where they lie
+    CbfFile,     // a path, mapped and queried where it lies
+    CbfDecoded,  // bytes, decoded whole before the query runs: the reference for the others
+    Ctn,         // text
+};
 
 // How each selected value goes back to Python.
 enum class Form { Dict, Ctn, Model };
 
-// CTN text is compiled and decoded again, so that a query over text sees exactly the tree a
-// query over the compiled bytes would: the effective root, with binding references inlined.
-Result<cbf::DecodedDocument> decode_ctn(std::string_view text) {
-    DRAL_ASSIGN_OR_RETURN(const dral_core::rfc001::Document document, ctn::parse_document(text));
-    DRAL_ASSIGN_OR_RETURN(const dral_core::Bytes compiled,
-                          cbf::encode_document(document, cbf::EncodeOptions{}));
-    return cbf::decode_document(compiled);
+std::span<const std::uint8_t> bytes_of(PyObject* data) {
+    return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data)),
+            static_cast<std::size_t>(PyBytes_GET_SIZE(data))};
 }
 
-Result<cbf::DecodedDocument> decode_cbf(PyObject* data) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data));
-    return cbf::decode_document(
-        std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(PyBytes_GET_SIZE(data))));
-}
-
-// Models share the decoded document instead of copying each result out of it.
-using SharedDocument = std::shared_ptr<const cbf::DecodedDocument>;
-
-PyObject* convert(const Value& value, Form form, const SharedDocument& owner) {
+// Models share what holds the results instead of copying each result out of it.
+template <class Owner>
+PyObject* convert(const Value& value, Form form, const std::shared_ptr<const Owner>& owner) {
     switch (form) {
         case Form::Dict:
             return rfc_value_to_py(value);
@@ -63,26 +59,66 @@ PyObject* convert(const Value& value, Form form, const SharedDocument& owner) {
     }
 }
 
-// The query over a decoded document, converted result by result.
-PyObject* run_query(cbf::DecodedDocument decoded, std::string_view expression, Form form) {
-    const SharedDocument owner = std::make_shared<const cbf::DecodedDocument>(std::move(decoded));
-    const Value* root = owner->document.effective_root_ptr();
-    if (root == nullptr) return map_rfc_error(dral_core::rfc001::no_root_error());
-    auto selected = dral_core::rfc001::cql::query(*root, expression);
+PyObject* convert_all(Result<std::vector<Value>> selected, Form form) {
+    if (!selected) return map_rfc_error(selected.error());
+    const auto owner = std::make_shared<const std::vector<Value>>(std::move(*selected));
+    GcPause pause;
+    return build_list(owner->size(),
+                      [&](std::size_t i) { return convert((*owner)[i], form, owner); });
+}
+
+// CTN text is compiled first, so that a query over text sees exactly the tree a query over the
+// compiled bytes would: the effective root, with binding references inlined.
+PyObject* query_ctn(std::string_view text, std::string_view expression, Form form) {
+    auto document = ctn::parse_document(text);
+    if (!document) return map_rfc_error(document.error());
+    auto compiled = cbf::encode_document(*document, cbf::EncodeOptions{});
+    if (!compiled) return map_rfc_error(compiled.error());
+    return convert_all(cbf::query_document(*compiled, expression), form);
+}
+
+// The query over the whole decoded document, converted result by result.
+PyObject* query_decoded(std::span<const std::uint8_t> data, std::string_view expression,
+                        Form form) {
+    auto decoded = cbf::decode_document(data);
+    if (!decoded) return map_rfc_error(decoded.error());
+    const auto owner = std::make_shared<const cbf::DecodedDocument>(std::move(*decoded));
+    auto selected = dral_core::rfc001::cql::query(*owner->document.root, expression);
     if (!selected) return map_rfc_error(selected.error());
     GcPause pause;
     return build_list(selected->size(),
                       [&](std::size_t i) { return convert(*(*selected)[i], form, owner); });
 }
 
-// Reads the arguments of any of the four functions: the document (`data` bytes or `text` str),
-// the `query` str and, unless the form is fixed to models, the keyword-only `as_ctn` bool.
+// Each piece of a mapped file leaves memory once its checksum is taken, so that checking a
+// large file keeps little of it resident.
+class ReleaseChecked final : public cbf::ChecksumObserver {
+public:
+    explicit ReleaseChecked(const MappedFile& file) : file_(file) {}
+    void checked(std::span<const std::uint8_t> piece) override { file_.release(piece); }
+
+private:
+    const MappedFile& file_;
+};
+
+PyObject* query_file(PyObject* path, std::string_view expression, Form form) {
+    MappedFile file;
+    if (!file.open(path)) return nullptr;
+    ReleaseChecked release(file);
+    return convert_all(cbf::query_document(file.bytes(), expression, &release), form);
+}
+
+// Reads the arguments of any of the query functions: the document (`data` bytes, `path` or
+// `text` str), the `query` str and, unless the form is fixed to models, the keyword-only
+// `as_ctn` bool.
 PyObject* query_entry(const Signature& signature, Source source, bool models, PyObject* const* args,
                       Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* parsed[3];
     if (!parse_arguments(signature, args, nargs, kwnames, parsed)) return nullptr;
-    const bool document_ok = source == Source::Cbf ? check_bytes_argument(signature, 0, parsed[0])
-                                                   : check_str_argument(signature, 0, parsed[0]);
+    const bool document_ok = source == Source::Ctn ? check_str_argument(signature, 0, parsed[0])
+                             : source == Source::CbfFile
+                                 ? true  // converted when opened
+                                 : check_bytes_argument(signature, 0, parsed[0]);
     if (!document_ok || !check_str_argument(signature, 1, parsed[1])) return nullptr;
     Form form = Form::Model;
     if (!models) {
@@ -98,56 +134,86 @@ PyObject* query_entry(const Signature& signature, Source source, bool models, Py
         auto expression = utf8_of(parsed[1]);
         if (!expression) return nullptr;
         // The stages run in order: a faulty document is reported before a faulty query.
-        auto decoded = source == Source::Cbf ? decode_cbf(parsed[0]) : decode_ctn(*text);
-        if (!decoded) return map_rfc_error(decoded.error());
-        return run_query(std::move(*decoded), *expression, form);
+        switch (source) {
+            case Source::Cbf:
+                return convert_all(cbf::query_document(bytes_of(parsed[0]), *expression), form);
+            case Source::CbfFile:
+                return query_file(parsed[0], *expression, form);
+            case Source::CbfDecoded:
+                return query_decoded(bytes_of(parsed[0]), *expression, form);
+            default:
+                return query_ctn(*text, *expression, form);
+        }
     });
 }
 
 constexpr const char* kCbfNames[] = {"data", "query", "as_ctn"};
+constexpr const char* kFileNames[] = {"path", "query", "as_ctn"};
 constexpr const char* kCtnNames[] = {"text", "query", "as_ctn"};
 
 constexpr Signature kQueryCbf{"rfc_query_cbf", kCbfNames, 3, 2, 2};
+constexpr Signature kQueryCbfFile{"rfc_query_cbf_file", kFileNames, 3, 2, 2};
 constexpr Signature kQueryCtn{"rfc_query_ctn", kCtnNames, 3, 2, 2};
 constexpr Signature kQueryCbfModel{"rfc_query_cbf_model", kCbfNames, 2, 2, 2};
+constexpr Signature kQueryCbfFileModel{"rfc_query_cbf_file_model", kFileNames, 2, 2, 2};
 constexpr Signature kQueryCtnModel{"rfc_query_ctn_model", kCtnNames, 2, 2, 2};
+constexpr Signature kQueryCbfReference{"_rfc_query_cbf_reference", kCbfNames, 3, 2, 2};
 
-PyObject* rfc_query_cbf(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return query_entry(kQueryCbf, Source::Cbf, false, args, nargs, kwnames);
+template <const Signature& kSignature, Source kSource, bool kModels>
+PyObject* query_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return query_entry(kSignature, kSource, kModels, args, nargs, kwnames);
 }
 
-PyObject* rfc_query_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return query_entry(kQueryCtn, Source::Ctn, false, args, nargs, kwnames);
-}
-
-PyObject* rfc_query_cbf_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
-    return query_entry(kQueryCbfModel, Source::Cbf, true, args, nargs, kwnames);
-}
-
-PyObject* rfc_query_ctn_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
-    return query_entry(kQueryCtnModel, Source::Ctn, true, args, nargs, kwnames);
-}
+#define DRAL_FILE_CAVEAT                                                                        \
+    "\n\nThe file is mapped, not read: only the pages the query reads stay in memory. It must " \
+    "not change while the call runs."
+#define DRAL_PARTIAL_CAVEAT                                                                     \
+    "\n\nThe checksum covers the whole file, but only the segments the query reads are "        \
+    "decoded and checked: a file whose only fault lies off the queried path (possible only in " \
+    "a crafted file) may answer."
 
 PyMethodDef kFunctions[] = {
-    {"rfc_query_cbf", fastcall(rfc_query_cbf), kFastcallKeywords,
+    {"rfc_query_cbf", fastcall(query_function<kQueryCbf, Source::Cbf, false>), kFastcallKeywords,
      "rfc_query_cbf(data, query, *, as_ctn=False)\n--\n\n"
-     "Execute a baseline RFC-001 CQL path query over CBF bytes."},
-    {"rfc_query_ctn", fastcall(rfc_query_ctn), kFastcallKeywords,
+     "Execute a baseline RFC-001 CQL path query over CBF bytes." DRAL_PARTIAL_CAVEAT},
+    {"rfc_query_ctn", fastcall(query_function<kQueryCtn, Source::Ctn, false>), kFastcallKeywords,
      "rfc_query_ctn(text, query, *, as_ctn=False)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over CTN text."},
-    {"rfc_query_cbf_model", fastcall(rfc_query_cbf_model), kFastcallKeywords,
+    {"rfc_query_cbf_file", fastcall(query_function<kQueryCbfFile, Source::CbfFile, false>),
+     kFastcallKeywords,
+     "rfc_query_cbf_file(path, query, *, as_ctn=False)\n--\n\n"
+     "Execute a baseline RFC-001 CQL path query over a CBF file." DRAL_FILE_CAVEAT
+         DRAL_PARTIAL_CAVEAT},
+    {"rfc_query_cbf_model", fastcall(query_function<kQueryCbfModel, Source::Cbf, true>),
+     kFastcallKeywords,
      "rfc_query_cbf_model(data, query)\n--\n\n"
-     "Execute a baseline RFC-001 CQL path query over CBF bytes and return RfcValue models."},
-    {"rfc_query_ctn_model", fastcall(rfc_query_ctn_model), kFastcallKeywords,
+     "Execute a baseline RFC-001 CQL path query over CBF bytes and return RfcValue "
+     "models." DRAL_PARTIAL_CAVEAT},
+    {"rfc_query_ctn_model", fastcall(query_function<kQueryCtnModel, Source::Ctn, true>),
+     kFastcallKeywords,
      "rfc_query_ctn_model(text, query)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over CTN text and return RfcValue models."},
+    {"rfc_query_cbf_file_model",
+     fastcall(query_function<kQueryCbfFileModel, Source::CbfFile, true>), kFastcallKeywords,
+     "rfc_query_cbf_file_model(path, query)\n--\n\n"
+     "Execute a baseline RFC-001 CQL path query over a CBF file and return RfcValue "
+     "models." DRAL_FILE_CAVEAT DRAL_PARTIAL_CAVEAT},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMethodDef kPrivateFunctions[] = {
+    {"_rfc_query_cbf_reference",
+     fastcall(query_function<kQueryCbfReference, Source::CbfDecoded, false>), kFastcallKeywords,
+     "_rfc_query_cbf_reference(data, query, *, as_ctn=False)\n--\n\n"
+     "rfc_query_cbf() after decoding the whole file; the behaviour rfc_query_cbf() must match "
+     "for every file that decodes."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
 PyMethodDef* cql_functions() { return kFunctions; }
+
+int init_cql_private(PyObject* module) { return PyModule_AddFunctions(module, kPrivateFunctions); }
 
 }  // namespace dral_python

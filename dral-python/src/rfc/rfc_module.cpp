@@ -29,6 +29,11 @@ constexpr const char* kFunctionOrder[] = {
     "rfc_query_cbf_model",
     "rfc_query_ctn_model",
 };
+// Added after the original attributes, which keep their places.
+constexpr const char* kFileFunctionOrder[] = {
+    "rfc_query_cbf_file",
+    "rfc_query_cbf_file_model",
+};
 // clang-format on
 
 PyMethodDef* find_function(const char* name) {
@@ -44,6 +49,12 @@ PyMethodDef* find_function(const char* name) {
 int init_rfc_functions(PyObject* module) {
     if (init_typed_dict() < 0) return -1;
     for (const char* name : kFunctionOrder)
+        if (add_public_function(module, find_function(name)) < 0) return -1;
+    return 0;
+}
+
+int init_rfc_file_functions(PyObject* module) {
+    for (const char* name : kFileFunctionOrder)
         if (add_public_function(module, find_function(name)) < 0) return -1;
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "rfc001/cbf/container.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "encoding/checksum.hpp"
@@ -31,7 +32,23 @@ void finish_file(ByteBuffer& out, std::size_t start, bool has_symtab, std::uint8
     out.advance(kTrailerSize);
 }
 
-Result<OpenedFile> open_file(std::span<const std::uint8_t> file) {
+namespace {
+
+std::uint64_t checksum(std::span<const std::uint8_t> covered, ChecksumObserver* observer) {
+    if (observer == nullptr) return crc64(covered);
+    std::uint64_t crc = 0;
+    while (!covered.empty()) {
+        const auto piece = covered.first(std::min(covered.size(), kChecksumPiece));
+        crc = crc64_update(crc, piece);
+        observer->checked(piece);
+        covered = covered.subspan(piece.size());
+    }
+    return crc;
+}
+
+}  // namespace
+
+Result<OpenedFile> open_file(std::span<const std::uint8_t> file, ChecksumObserver* observer) {
     if (file.size() < kHeaderSize + kTrailerSize)
         return fail(DralError::unexpected_eof(file.size()));
     const std::uint8_t* p = file.data();
@@ -51,7 +68,7 @@ Result<OpenedFile> open_file(std::span<const std::uint8_t> file) {
 
     const std::size_t covered = file.size() - kTrailerSize;
     const std::uint64_t stored = load_u64_le(p + covered);
-    const std::uint64_t computed = crc64(file.first(covered));
+    const std::uint64_t computed = checksum(file.first(covered), observer);
     if (stored != computed) return fail(DralError::checksum_mismatch(stored, computed));
     opened.body = file.subspan(kHeaderSize, covered - kHeaderSize);
     return opened;

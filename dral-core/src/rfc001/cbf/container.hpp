@@ -33,8 +33,22 @@ struct OpenedFile {
     std::span<const std::uint8_t> body;
 };
 
+// Told of each piece of the file the checksum pass has read, in order, once the pass is done with
+// it: a caller that mapped the file can let those pages go, so that checking a large file does
+// not keep all of it resident.
+class ChecksumObserver {
+public:
+    virtual void checked(std::span<const std::uint8_t> piece) = 0;
+
+protected:
+    ~ChecksumObserver() = default;
+};
+
+inline constexpr std::size_t kChecksumPiece = std::size_t{4} << 20;
+
 // Checks, in order, the length, the magic, the format version and the checksum; reads nothing of
 // the body.
-Result<OpenedFile> open_file(std::span<const std::uint8_t> file);
+Result<OpenedFile> open_file(std::span<const std::uint8_t> file,
+                             ChecksumObserver* observer = nullptr);
 
 }  // namespace dral_core::rfc001::cbf

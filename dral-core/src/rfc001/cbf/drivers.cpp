@@ -2,6 +2,7 @@
 #include "base/byte_buffer.hpp"
 #include "rfc001/cbf/cbf.hpp"
 #include "rfc001/cbf/container.hpp"
+#include "rfc001/cbf/open_document.hpp"
 #include "rfc001/cbf/references.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/cbf/symbols.hpp"
@@ -43,19 +44,27 @@ Result<Bytes> encode_document(const Document& document, const EncodeOptions& opt
     return Bytes(out.data(), out.data() + out.size());
 }
 
-Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes) {
-    DRAL_ASSIGN_OR_RETURN(const OpenedFile file, open_file(bytes));
-    DecodedDocument decoded;
-    decoded.header = file.header;
-    if (file.header.has_symtab()) {
-        DRAL_ASSIGN_OR_RETURN(decoded.symbols,
-                              read_symbol_table(file.body, file.header.symtab_offset));
+Result<OpenedDocument> open_document(std::span<const std::uint8_t> file,
+                                     ChecksumObserver* observer) {
+    DRAL_ASSIGN_OR_RETURN(const OpenedFile opened, open_file(file, observer));
+    OpenedDocument document{opened.header, opened.body, {}};
+    if (opened.header.has_symtab()) {
+        DRAL_ASSIGN_OR_RETURN(document.symbols,
+                              read_symbol_table(opened.body, opened.header.symtab_offset));
     }
-    if (file.header.root_offset >= file.body.size())
-        return fail(DralError::unexpected_eof(file.header.root_offset));
+    if (opened.header.root_offset >= opened.body.size())
+        return fail(DralError::unexpected_eof(opened.header.root_offset));
+    return document;
+}
+
+Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes) {
+    DRAL_ASSIGN_OR_RETURN(OpenedDocument file, open_document(bytes));
     DRAL_ASSIGN_OR_RETURN(DecodedSegment root,
-                          decode_root_segment(file.body, file.header.root_offset, decoded.symbols));
+                          decode_root_segment(file.body, file.header.root_offset, file.symbols));
+    DecodedDocument decoded;
     decoded.document.root = std::move(root.value);
+    decoded.symbols = std::move(file.symbols);
+    decoded.header = file.header;
     return decoded;
 }
 

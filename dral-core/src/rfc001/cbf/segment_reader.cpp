@@ -25,6 +25,7 @@
 #include "encoding/varint.hpp"
 #include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/cbf/segment.hpp"
+#include "rfc001/cbf/segment_walker.hpp"
 #include "rfc001/names.hpp"
 
 namespace dral_core::rfc001::cbf {
@@ -38,14 +39,6 @@ inline constexpr std::uint64_t kSymbolTextAllowance = std::uint64_t{64} << 20;
 std::string to_string(ByteSpan bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
-
-// A segment's header as read, its payload located in the slice that holds it.
-struct Segment {
-    std::uint8_t tag;
-    ByteSpan payload;
-    std::size_t payload_start;  // in the enclosing slice
-    std::uint64_t size;         // header and payload
-};
 
 // Members report failure by returning false after recording the error: a bool keeps the frames
 // of the recursion small, and no frame holds an error being built. Values are decoded into the
@@ -72,6 +65,8 @@ public:
     }
 
 private:
+    friend class cbf::SegmentWalker;  // its pieces, for partial readers
+
     // ---- failures
 
     [[gnu::cold, gnu::noinline]] bool failed(DralError error) {
@@ -180,6 +175,13 @@ private:
         Segment s{};
         if (!header(bytes, position, depth, s)) return false;
         position += s.size;
+        return named(s, depth, refusal, kind, out);
+    }
+
+    // The text of a name segment whose header has been read, checked as a name of `kind` when
+    // one is given.
+    bool named(const Segment& s, std::size_t depth, const char* refusal,
+               std::optional<NameKind> kind, std::string& out) {
         if (s.tag >> 4 == 1) {
             if (!utf8_text(s, out)) return false;
         } else if (s.tag >> 4 == 3) {
@@ -189,7 +191,7 @@ private:
         } else if (!other_text(s, depth, refusal, out)) {
             return false;
         }
-        return name_ok(kind, out);
+        return !kind || name_ok(*kind, out);
     }
 
     // Names are taken only where the formatter writes them back as the same names.
@@ -237,6 +239,19 @@ private:
                 std::vector<Field>& out);
     bool count_and_table(ByteSpan p, std::size_t& position, bool indexed, DecodedVarint& count,
                          std::uint64_t& table_end);
+    // The parts of a payload before its children, read and checked; `position` ends at the
+    // first child (or at the offset table of an indexed layout).
+    bool product_head(ByteSpan p, std::size_t depth, std::optional<std::string>& type_name,
+                      std::size_t& position, std::uint64_t& count);
+    bool sum_head(ByteSpan p, std::size_t depth, Sum& sum, std::uint8_t& kind,
+                  std::size_t& position, std::uint64_t& count);
+    bool sequence_head(ByteSpan p, bool indexed, std::size_t depth,
+                       std::optional<std::string>& elem_type, std::size_t& position,
+                       DecodedVarint& count, std::uint64_t& table_end);
+    // Where entry `i` of an indexed layout starts, checked to lie within the payload; `table` is
+    // where its offset table starts.
+    bool entry_at(ByteSpan p, std::size_t table, std::uint64_t table_end, std::uint64_t i,
+                  std::size_t& at);
     bool part(ByteSpan p, std::size_t& position, ByteSpan& out);
 
     // Room for `count` elements of at least `min_size` bytes each among `left` bytes: a count
@@ -372,26 +387,36 @@ bool Reader::fields(ByteSpan p, std::size_t& position, std::uint64_t count, std:
     return true;
 }
 
-bool Reader::product(ByteSpan p, std::size_t depth, Value& out) {
+bool Reader::product_head(ByteSpan p, std::size_t depth, std::optional<std::string>& type_name,
+                          std::size_t& position, std::uint64_t& count) {
     if (p.empty()) return eof(0);
-    Product product;
-    std::size_t position = 1;
+    position = 1;
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for struct type name",
-                           NameKind::TypeName, product.type_name.emplace()))
+                           NameKind::TypeName, type_name.emplace()))
         return false;
-    DecodedVarint count{};
-    if (!varint(p, position, count)) return false;
-    position += count.length;
-    if (!fields(p, position, count.value, depth, product.fields)) return false;
+    DecodedVarint n{};
+    if (!varint(p, position, n)) return false;
+    position += n.length;
+    count = n.value;
+    return true;
+}
+
+bool Reader::product(ByteSpan p, std::size_t depth, Value& out) {
+    Product product;
+    std::size_t position = 0;
+    std::uint64_t count = 0;
+    if (!product_head(p, depth, product.type_name, position, count) ||
+        !fields(p, position, count, depth, product.fields))
+        return false;
     if (position != p.size()) return failed("struct payload has trailing bytes");
     out = Value(std::move(product));
     return true;
 }
 
-bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
+bool Reader::sum_head(ByteSpan p, std::size_t depth, Sum& sum, std::uint8_t& kind,
+                      std::size_t& position, std::uint64_t& count) {
     if (p.empty()) return eof(0);
-    Sum sum;
-    std::size_t position = 1;
+    position = 1;
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for enum type name",
                            NameKind::SumTypeName, sum.type_name.emplace()))
         return false;
@@ -399,23 +424,34 @@ bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
               sum.variant))
         return false;
     if (position >= p.size()) return eof(position);
-    const std::uint8_t kind = p[position++];
+    kind = p[position++];
+    count = 0;
     if (kind == 1 || kind == 2) {
-        DecodedVarint count{};
-        if (!varint(p, position, count)) return false;
-        position += count.length;
-        if (kind == 1) {
-            sum.payload.kind = SumPayloadKind::Tuple;
-            auto& items = sum.payload.items;
-            items.reserve(capped(count.value, p.size() - position, kShortHeaderSize));
-            for (std::uint64_t i = 0; i < count.value; ++i)
-                if (!next(p, position, depth, items.emplace_back(Scalar::null()))) return false;
-        } else {
-            sum.payload.kind = SumPayloadKind::Struct;
-            if (!fields(p, position, count.value, depth, sum.payload.fields)) return false;
-        }
+        DecodedVarint n{};
+        if (!varint(p, position, n)) return false;
+        position += n.length;
+        count = n.value;
     } else if (kind != 0) {
         return detail("unknown enum payload kind " + std::to_string(kind));
+    }
+    return true;
+}
+
+bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
+    Sum sum;
+    std::uint8_t kind = 0;
+    std::size_t position = 0;
+    std::uint64_t count = 0;
+    if (!sum_head(p, depth, sum, kind, position, count)) return false;
+    if (kind == 1) {
+        sum.payload.kind = SumPayloadKind::Tuple;
+        auto& items = sum.payload.items;
+        items.reserve(capped(count, p.size() - position, kShortHeaderSize));
+        for (std::uint64_t i = 0; i < count; ++i)
+            if (!next(p, position, depth, items.emplace_back(Scalar::null()))) return false;
+    } else if (kind == 2) {
+        sum.payload.kind = SumPayloadKind::Struct;
+        if (!fields(p, position, count, depth, sum.payload.fields)) return false;
     }
     if (position != p.size()) return failed("enum payload trailing bytes");
     out = Value(std::move(sum));
@@ -437,23 +473,39 @@ bool Reader::count_and_table(ByteSpan p, std::size_t& position, bool indexed, De
     return true;
 }
 
-bool Reader::sequence(ByteSpan p, bool indexed, std::size_t depth, Value& out) {
+bool Reader::entry_at(ByteSpan p, std::size_t table, std::uint64_t table_end, std::uint64_t i,
+                      std::size_t& at) {
+    at = table_end + load_u32_le(p.data() + table + i * 4);
+    if (at >= p.size()) return eof(at);
+    return true;
+}
+
+bool Reader::sequence_head(ByteSpan p, bool indexed, std::size_t depth,
+                           std::optional<std::string>& elem_type, std::size_t& position,
+                           DecodedVarint& count, std::uint64_t& table_end) {
     if (p.empty()) return eof(0);
-    Sequence sequence;
-    std::size_t position = 1;
+    position = 1;
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for sequence element type",
-                           NameKind::ElementType, sequence.elem_type.emplace()))
+                           NameKind::ElementType, elem_type.emplace()))
         return false;
+    return count_and_table(p, position, indexed, count, table_end);
+}
+
+bool Reader::sequence(ByteSpan p, bool indexed, std::size_t depth, Value& out) {
+    Sequence sequence;
+    std::size_t position = 0;
     DecodedVarint count{};
     std::uint64_t table_end = 0;
-    if (!count_and_table(p, position, indexed, count, table_end)) return false;
+    if (!sequence_head(p, indexed, depth, sequence.elem_type, position, count, table_end))
+        return false;
     std::vector<Value>& items = sequence.items;
     if (indexed) {
         items.reserve(count.value);  // the table holds four bytes per item
         for (std::uint64_t i = 0; i < count.value; ++i) {
-            std::size_t at = table_end + load_u32_le(p.data() + position + i * 4);
-            if (at >= p.size()) return eof(at);
-            if (!next(p, at, depth, items.emplace_back(Scalar::null()))) return false;
+            std::size_t at = 0;
+            if (!entry_at(p, position, table_end, i, at) ||
+                !next(p, at, depth, items.emplace_back(Scalar::null())))
+                return false;
         }
     } else {
         items.reserve(capped(count.value, p.size() - position, kShortHeaderSize));
@@ -480,9 +532,8 @@ bool Reader::association(ByteSpan p, bool indexed, std::size_t depth, Value& out
     if (indexed) {
         pairs.reserve(count.value);
         for (std::uint64_t i = 0; i < count.value; ++i) {
-            std::size_t at = table_end + load_u32_le(p.data() + position + i * 4);
-            if (at >= p.size()) return eof(at);
-            if (!entry(at)) return false;
+            std::size_t at = 0;
+            if (!entry_at(p, position, table_end, i, at) || !entry(at)) return false;
         }
     } else {
         pairs.reserve(capped(count.value, p.size() - position, 2 * kShortHeaderSize));
@@ -672,5 +723,83 @@ Result<DecodedSegment> decode_root_segment(std::span<const std::uint8_t> body, s
         return fail(std::move(*reader.error()));
     return root;
 }
+
+struct SegmentWalker::State {
+    Reader reader;
+    std::optional<std::string> name;  // type names and element types, read only to be checked
+    Sum sum;
+};
+
+SegmentWalker::SegmentWalker(std::span<const std::string> symbols, std::size_t body_size)
+    : state_(std::make_unique<State>(State{Reader(symbols, body_size), {}, {}})) {}
+
+SegmentWalker::~SegmentWalker() = default;
+
+bool SegmentWalker::locate(std::span<const std::uint8_t> bytes, std::size_t offset,
+                           std::size_t depth, Segment& out) {
+    return state_->reader.header(bytes, offset, depth, out);
+}
+
+bool SegmentWalker::decode(const Segment& segment, std::size_t depth, Value& out) {
+    return state_->reader.payload(segment, depth, out);
+}
+
+bool SegmentWalker::product_children(const Segment& product, std::size_t depth, Children& out) {
+    out = Children{};
+    return state_->reader.product_head(product.payload, depth + 1, state_->name, out.position,
+                                       out.count);
+}
+
+bool SegmentWalker::sum_children(const Segment& sum, std::size_t depth, std::uint8_t& kind,
+                                 Children& out) {
+    out = Children{};
+    return state_->reader.sum_head(sum.payload, depth + 1, state_->sum, kind, out.position,
+                                   out.count);
+}
+
+bool SegmentWalker::sequence_children(const Segment& sequence, std::size_t depth, Children& out) {
+    out = Children{};
+    out.indexed = (sequence.tag & 0x0F) >= 8;
+    DecodedVarint count{};
+    if (!state_->reader.sequence_head(sequence.payload, out.indexed, depth + 1, state_->name,
+                                      out.position, count, out.table_end))
+        return false;
+    out.count = count.value;
+    return true;
+}
+
+bool SegmentWalker::association_children(const Segment& association, Children& out) {
+    out = Children{};
+    out.indexed = (association.tag & 0x0F) >= 8;
+    DecodedVarint count{};
+    if (!state_->reader.count_and_table(association.payload, out.position, out.indexed, count,
+                                        out.table_end))
+        return false;
+    out.count = count.value;
+    return true;
+}
+
+bool SegmentWalker::child_at(const Segment& parent, const Children& children, std::uint64_t i,
+                             std::size_t& at) {
+    return state_->reader.entry_at(parent.payload, children.position, children.table_end, i, at);
+}
+
+bool SegmentWalker::field_name(const Segment& parent, std::size_t& position, std::size_t depth,
+                               std::string& out) {
+    return state_->reader.field_name(parent.payload, position, depth + 1, out);
+}
+
+bool SegmentWalker::key_text(const Segment& key, std::size_t depth, std::string& out,
+                             bool& is_text) {
+    // What decodes to a Str or a Sym scalar: text and symbol segments, and the empty text.
+    is_text = key.tag >> 4 == 1 || key.tag >> 4 == 3 || key.tag == tag::kEmptyStr;
+    // A symbol is a name wherever it stands, a text key any text (as the decoder reads them).
+    const auto kind = key.tag >> 4 == 3 ? std::optional(NameKind::Symbol) : std::nullopt;
+    return !is_text || state_->reader.named(key, depth, "", kind, out);
+}
+
+bool SegmentWalker::failed(const char* detail) { return state_->reader.failed(detail); }
+
+DralError SegmentWalker::take_error() { return std::move(*state_->reader.error()); }
 
 }  // namespace dral_core::rfc001::cbf
