@@ -7,6 +7,7 @@
 #include "base/nesting.hpp"
 #include "base/small_stack.hpp"
 #include "convert/key_cache.hpp"
+#include "convert/py_kind.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "encoding/utf8.hpp"
@@ -37,8 +38,9 @@ public:
     explicit PyToValue(bool sort_keys) : sort_keys_(sort_keys) {}
 
     std::optional<Value> convert(PyObject* root) {
-        if (!is_container(root)) return scalar(root);
-        if (!open(root)) return std::nullopt;
+        PyKind kind = classify(root);
+        if (!opens(kind)) return scalar(root, kind);
+        if (!open(root, kind)) return std::nullopt;
         for (;;) {
             // Scalars are added where they are met; the loop comes back here for the next
             // container to open, and when the one on top is complete.
@@ -51,8 +53,9 @@ public:
                 // tables is checked.
                 while (PyDict_Next(top.source, &top.position, &key, &child)) {
                     if (!read_key(key, top.key)) return std::nullopt;
-                    if (is_container(child)) break;
-                    auto value = scalar(child);
+                    kind = classify(child);
+                    if (opens(kind)) break;
+                    auto value = scalar(child, kind);
                     if (!value) return std::nullopt;
                     entries.emplace_back(std::move(top.key), std::move(*value));
                     child = nullptr;
@@ -62,15 +65,16 @@ public:
                 // The size is read on every step: nothing here runs Python code, but stay exact.
                 while (top.position < PySequence_Fast_GET_SIZE(top.source)) {
                     child = PySequence_Fast_GET_ITEM(top.source, top.position++);
-                    if (is_container(child)) break;
-                    auto value = scalar(child);
+                    kind = classify(child);
+                    if (opens(kind)) break;
+                    auto value = scalar(child, kind);
                     if (!value) return std::nullopt;
                     items.push_back(std::move(*value));
                     child = nullptr;
                 }
             }
             if (child != nullptr) {
-                if (!open(child)) return std::nullopt;
+                if (!open(child, kind)) return std::nullopt;
                 continue;
             }
             Value done = close();
@@ -92,66 +96,53 @@ private:
         bool is_dict;
     };
 
-    // No type is both a container and a scalar, so this order decides nothing the rules'
-    // order would not.
-    static bool is_container(PyObject* object) {
-        return PyDict_Check(object) || PyList_Check(object) || PyTuple_Check(object);
+    // Containers are opened, and refused ones fail there, where the walk meets them.
+    static bool opens(PyKind kind) {
+        return is_container(kind) || kind == PyKind::SubclassedContainer;
     }
 
-    static std::optional<Value> scalar(PyObject* object) {
-        if (object == Py_None) return Value::null();
-        if (PyBool_Check(object)) return Value::boolean(object == Py_True);
-        if (PyLong_Check(object)) {
-            long long n = PyLong_AsLongLong(object);
-            if (n == -1 && PyErr_Occurred()) return std::nullopt;
-            return n < 0 ? Value::integer(n) : Value::uint(static_cast<std::uint64_t>(n));
+    static std::optional<Value> scalar(PyObject* object, PyKind kind) {
+        switch (kind) {
+            case PyKind::Null:
+                return Value::null();
+            case PyKind::Bool:
+                return Value::boolean(object == Py_True);
+            case PyKind::Int: {
+                long long n = PyLong_AsLongLong(object);
+                if (n == -1 && PyErr_Occurred()) return std::nullopt;
+                return n < 0 ? Value::integer(n) : Value::uint(static_cast<std::uint64_t>(n));
+            }
+            case PyKind::Float:
+                return Value::floating(PyFloat_AS_DOUBLE(object));
+            case PyKind::Str: {
+                auto utf8 = utf8_of(object);
+                if (!utf8) return std::nullopt;
+                return Value::str(std::string(*utf8));
+            }
+            case PyKind::Bytes: {
+                auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
+                return Value::bytes(dral_core::Bytes(data, data + PyBytes_GET_SIZE(object)));
+            }
+            default:
+                raise_unconvertible(object, kind);
+                return std::nullopt;
         }
-        if (PyFloat_Check(object)) return Value::floating(PyFloat_AS_DOUBLE(object));
-        if (PyUnicode_Check(object)) {
-            auto utf8 = utf8_of(object);
-            if (!utf8) return std::nullopt;
-            return Value::str(std::string(*utf8));
-        }
-        if (PyBytes_Check(object)) {
-            auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
-            return Value::bytes(dral_core::Bytes(data, data + PyBytes_GET_SIZE(object)));
-        }
-        PyRef name(type_name(object));
-        if (name) {
-            // %S: a metaclass may make __name__ anything, not only a str.
-            PyRef message(PyUnicode_FromFormat("cannot convert %S to Dral value", name.get()));
-            if (message) raise_type_error(message.get());
-        }
-        return std::nullopt;
     }
 
     static bool read_key(PyObject* key, std::string& out) {
-        auto utf8 = PyUnicode_Check(key) ? utf8_of(key) : std::nullopt;
-        if (!utf8) {
-            PyErr_Clear();
-            PyRef message(PyUnicode_FromString("dict keys must be strings"));
-            if (message) raise_type_error(message.get());
-            return false;
-        }
+        auto utf8 = is_str_key(key) ? utf8_of(key) : std::nullopt;
+        if (!utf8) return raise_bad_key();
         out.assign(*utf8);
         return true;
     }
 
-    // Containers: exact types only.
-    bool open(PyObject* object) {
-        PyTypeObject* exact = PyDict_Check(object)   ? &PyDict_Type
-                              : PyList_Check(object) ? &PyList_Type
-                                                     : &PyTuple_Type;
-        if (Py_TYPE(object) != exact) {
-            PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to '%s'",
-                         Py_TYPE(object)->tp_name, exact->tp_name);
-            return false;
-        }
+    bool open(PyObject* object, PyKind kind) {
+        if (!is_container(kind)) return raise_unconvertible(object, kind);
         if (open_.size() >= dral_core::kMaxNestingDepth) {
             raise_too_deep();
             return false;
         }
-        bool is_dict = exact == &PyDict_Type;
+        bool is_dict = kind == PyKind::Dict;
         open_.push_back(Open(object, is_dict));
         Value& target = open_.back().target;
         if (is_dict)

@@ -9,6 +9,7 @@
 #include "base/string_sort.hpp"
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
+#include "convert/py_kind.hpp"
 #include "cpython/py_dict.hpp"
 #include "cpython/py_long.hpp"
 #include "cpython/py_str.hpp"
@@ -27,40 +28,43 @@ public:
 
     // Inlined into the container loops, so scalars cost no call; containers recurse out of line.
     [[gnu::always_inline]] bool write(PyObject* object) {
-        PyTypeObject* type = Py_TYPE(object);
-        if (type == &PyUnicode_Type) return write_str(object);
-        if (type == &PyLong_Type) return write_int(object);
-        if (type == &PyFloat_Type) {
-            encoder_.write_float(PyFloat_AS_DOUBLE(object));
-            return true;
-        }
-        if (type == &PyDict_Type)
-            return sort_keys_ ? write_sorted_dict(object) : write_dict(object);
-        if (type == &PyList_Type || type == &PyTuple_Type) return write_sequence(object);
-        if (object == Py_None) {
-            encoder_.write_null();
-            return true;
-        }
-        if (type == &PyBool_Type) {
-            encoder_.write_bool(object == Py_True);
-            return true;
-        }
-        if (type == &PyBytes_Type) return write_bytes(object);
-        return write_subclass(object);
+        return dispatch(
+            object, [&](PyKind kind) { return write(object, kind); },
+            [&](PyObject* other) { return write_other(other); });
     }
 
 private:
-    // Subclasses of the scalar types (enum members among them) are written where they are met, in
-    // the order of the conversion's rules; a container subclass or any other type is refused, and
-    // the reference path then raises its exact error.
-    [[gnu::noinline]] bool write_subclass(PyObject* object) {
-        if (PyLong_Check(object)) return write_int(object);
-        if (PyFloat_Check(object)) {
-            encoder_.write_float(PyFloat_AS_DOUBLE(object));
-            return true;
+    [[gnu::noinline]] bool write_other(PyObject* object) {
+        return write(object, classify_other(object));
+    }
+
+    [[gnu::always_inline]] bool write(PyObject* object, PyKind kind) {
+        switch (kind) {
+            case PyKind::Str:
+                return write_str(object);
+            case PyKind::Int:
+                return write_int(object);
+            case PyKind::Float:
+                encoder_.write_float(PyFloat_AS_DOUBLE(object));
+                return true;
+            case PyKind::Dict:
+                return sort_keys_ ? write_sorted_dict(object) : write_dict(object);
+            case PyKind::List:
+            case PyKind::Tuple:
+                return write_sequence(object);
+            case PyKind::Null:
+                encoder_.write_null();
+                return true;
+            case PyKind::Bool:
+                encoder_.write_bool(object == Py_True);
+                return true;
+            case PyKind::Bytes:
+                return write_bytes(object);
+            case PyKind::SubclassedContainer:
+            case PyKind::Unsupported:
+                break;
         }
-        if (PyUnicode_Check(object)) return write_str(object);
-        if (PyBytes_Check(object)) return write_bytes(object);
+        // The reference path then raises its exact error.
         return false;
     }
 
@@ -153,8 +157,7 @@ private:
     }
 
     bool write_key(PyObject* key) {
-        // The exact type first: one load fewer on the chain that follows each key.
-        if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return false;
+        if (!is_str_key(key)) return false;
         auto text = utf8_of(key);
         if (!text) return false;
         encoder_.write_key(*text);
@@ -192,7 +195,7 @@ private:
         bool only_str_keys = true;
         if (!for_each_item(dict, [&](PyObject* key, PyObject* value) {
                 if (!PyUnicode_CheckExact(key)) {
-                    if (!PyUnicode_Check(key)) return false;
+                    if (!is_str_key(key)) return false;
                     only_str_keys = false;
                 }
                 auto text = utf8_of(key);
