@@ -55,6 +55,8 @@ public:
     void set_compression(CompressionType compression) { compression_ = compression; }
     CompressionType compression() const { return compression_; }
     const DecodeLimits& limits() const { return limits_; }
+    // Containers nested deeper than this are refused (DepthExceeded).
+    void set_max_depth(std::uint64_t max_depth) { limits_.max_depth = max_depth; }
     // Bytes of values written so far.
     std::size_t buffered_size() const { return block_.size(); }
 
