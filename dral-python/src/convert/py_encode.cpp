@@ -6,12 +6,16 @@
 #include <string_view>
 #include <vector>
 
+#include "base/nesting.hpp"
 #include "base/string_sort.hpp"
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
+#include "convert/py_classes.hpp"
 #include "convert/py_kind.hpp"
+#include "convert/py_text_forms.hpp"
 #include "cpython/py_dict.hpp"
 #include "cpython/py_long.hpp"
+#include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 
@@ -20,8 +24,11 @@ namespace {
 
 using dral_core::Encoder;
 
-// Walks exactly the objects the reference conversion accepts and gives up on anything else;
-// recursion is bounded by the encoder's depth limit, checked before descending.
+// Writes what the reference conversion writes for the objects it can read without running Python
+// code, and gives up on anything else (refused objects, the default hook, tzinfo classes of
+// Python's, a failure), so that replaying the reference path is unobservable. Recursion is
+// bounded by the encoder's depth limit, checked before descending, which encode_object keeps
+// within what a small thread stack holds.
 class DirectEncoder {
 public:
     DirectEncoder(Encoder& encoder, bool sort_keys) : encoder_(encoder), sort_keys_(sort_keys) {}
@@ -60,12 +67,75 @@ private:
                 return true;
             case PyKind::Bytes:
                 return write_bytes(object);
-            case PyKind::SubclassedContainer:
+            case PyKind::DateTime:
+            case PyKind::Date:
+            case PyKind::Time:
+                return write_time(object, kind);
+            case PyKind::Uuid:
+                return write_uuid(object);
+            case PyKind::Enum:
+                return write_enum(object);
+            case PyKind::Dataclass:
+                return write_dataclass(object);
+            case PyKind::OrderedDict:
             case PyKind::Unsupported:
+            case PyKind::Failed:
                 break;
         }
-        // The reference path then raises its exact error.
+        // The reference path then converts it or raises its exact error.
         return false;
+    }
+
+    // Dates and times whose offset the interpreter gives without running Python code.
+    [[gnu::noinline]] bool write_time(PyObject* object, PyKind kind) {
+        FormText text;
+        const char* reason;
+        if (time_text(object, kind, false, text, reason) != Form::Written) return false;
+        encoder_.write_str(text.view());
+        return true;
+    }
+
+    [[gnu::noinline]] bool write_uuid(PyObject* object) {
+        ClassRules rules;
+        FormText text;
+        const char* reason;
+        if (!rules_for(Py_TYPE(object), rules) || !rules.read_natively ||
+            uuid_text(object, text, reason) != Form::Written)
+            return false;
+        encoder_.write_str(text.view());
+        return true;
+    }
+
+    // An enum member is its value; a value that is itself a member counts as one more level, so
+    // that no chain of them recurses without bound.
+    [[gnu::noinline]] bool write_enum(PyObject* object) {
+        ClassRules rules;
+        const AttributeNames* names = attribute_names();
+        if (names == nullptr || !rules_for(Py_TYPE(object), rules) || !rules.read_natively ||
+            replacements_ >= kMostReplacements)
+            return false;
+        PyRef value(PyObject_GetAttr(object, names->enum_value));
+        if (!value) return false;
+        ++replacements_;
+        bool written = write(value.get());
+        --replacements_;
+        return written;
+    }
+
+    [[gnu::noinline]] bool write_dataclass(PyObject* object) {
+        ClassRules rules;
+        if (!rules_for(Py_TYPE(object), rules) || !rules.read_natively) return false;
+        PyObject* fields = sort_keys_ ? rules.sorted_fields.get() : rules.fields.get();
+        Py_ssize_t count = PyTuple_GET_SIZE(fields);
+        if (!encoder_.begin_object(static_cast<std::uint64_t>(count))) return false;
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            PyObject* name = PyTuple_GET_ITEM(fields, i);
+            encoder_.write_key(*utf8_of(name));  // checked when the fields were read
+            PyRef value(PyObject_GetAttr(object, name));
+            if (!value || !write(value.get())) return false;
+        }
+        encoder_.end_object();
+        return true;
     }
 
     bool write_bytes(PyObject* object) {
@@ -84,11 +154,19 @@ private:
     // Any int, subclasses included.
     bool write_int(PyObject* object) {
         long long n;
-        if (!long_value(object, n)) return false;
+        if (!long_value(object, n)) return write_large_int(object);
         if (n < 0)
             encoder_.write_int(n);
         else
             encoder_.write_uint(static_cast<std::uint64_t>(n));
+        return true;
+    }
+
+    // From 2**63 to 2**64 - 1: unsigned, as the format holds them.
+    [[gnu::noinline]] bool write_large_int(PyObject* object) {
+        unsigned long long u = PyLong_AsUnsignedLongLong(object);
+        if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+        encoder_.write_uint(u);
         return true;
     }
 
@@ -231,8 +309,12 @@ private:
         return true;
     }
 
+    // Enum members whose values are members, nested in each other.
+    static constexpr int kMostReplacements = 64;
+
     Encoder& encoder_;
     bool sort_keys_;
+    int replacements_ = 0;
 };
 
 // Below this, copying the stream costs less than giving its buffer away with it.
@@ -343,9 +425,14 @@ PyObject* finish_to_bytes(Encoder& encoder) {
     return bytes;
 }
 
-bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys) {
-    auto value = py_to_value(object, sort_keys);
+// Nesting the direct writer follows by recursion, at most: deeper values take the reference path,
+// which keeps its own stack.
+constexpr std::uint64_t kDirectDepth = 128;
+
+bool encode_object_reference(Encoder& encoder, PyObject* object, const ConvertOptions& options) {
+    auto value = py_to_value(object, options);
     if (!value) return false;
+    encoder.set_max_depth(options.max_depth.value_or(dral_core::kMaxNestingDepth));
     auto status = encoder.encode_value(*value);
     if (!status) {
         map_encode_error(status.error());
@@ -354,16 +441,18 @@ bool encode_object_reference(Encoder& encoder, PyObject* object, bool sort_keys)
     return true;
 }
 
-bool encode_object(Encoder& encoder, PyObject* object, bool sort_keys) {
+bool encode_object(Encoder& encoder, PyObject* object, const ConvertOptions& options) {
     Encoder::Checkpoint before = encoder.checkpoint();
+    const std::uint64_t max_depth = options.max_depth.value_or(dral_core::kMaxNestingDepth);
     try {
-        if (DirectEncoder(encoder, sort_keys).write(object)) return true;
-        // Only a value that fails to convert or to encode comes here: replaying the reference
-        // path gives exactly its error (which of several applies first, its wording), and it runs
-        // no Python code, so the replay sees the same data.
+        encoder.set_max_depth(std::min(max_depth, kDirectDepth));
+        if (DirectEncoder(encoder, options.sort_keys).write(object)) return true;
+        // Only a value that the direct writer cannot write comes here: replaying the reference
+        // path gives exactly its result or error (which of several applies first, its wording),
+        // and the direct writer ran no Python code, so the replay sees the same data.
         encoder.rollback(before);
         PyErr_Clear();
-        return encode_object_reference(encoder, object, sort_keys);
+        return encode_object_reference(encoder, object, options);
     } catch (const std::bad_alloc&) {
         // Out of memory half-way through a value: an incremental encoder stays usable.
         encoder.rollback(before);

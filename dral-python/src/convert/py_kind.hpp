@@ -5,10 +5,12 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <string_view>
 
 namespace dral_python {
 
 enum class PyKind : std::uint8_t {
+    // The builtin types, their subclasses included; containers by their base type's rules.
     Str,
     Int,
     Float,
@@ -18,8 +20,16 @@ enum class PyKind : std::uint8_t {
     Null,
     Bool,
     Bytes,
-    SubclassedContainer,  // refused: a subclass of dict, list or tuple (TypeError)
-    Unsupported,          // refused: anything else (DralTypeError)
+    // The standard library's, and dataclasses.
+    OrderedDict,  // an object in the order of its own iteration
+    DateTime,     // RFC 3339 text, as the next three
+    Date,
+    Time,
+    Uuid,         // its canonical 36 characters
+    Enum,         // its value, converted by these rules
+    Dataclass,    // an object of its fields
+    Unsupported,  // refused: for the default hook to convert, else DralTypeError
+    Failed,       // the class could not be examined; an exception is set
 };
 
 // Everything but the exact types: out of line, away from the writers' loops.
@@ -53,6 +63,7 @@ template <class Handle, class Other>
         object, [](PyKind kind) { return kind; }, classify_other);
 }
 
+// Kinds written as arrays or objects of the object's own items.
 inline bool is_container(PyKind kind) {
     return kind == PyKind::Dict || kind == PyKind::List || kind == PyKind::Tuple;
 }
@@ -63,9 +74,10 @@ inline bool is_container(PyKind kind) {
     return Py_TYPE(key) == &PyUnicode_Type || PyUnicode_Check(key);
 }
 
-// Raise the error for an object classified SubclassedContainer or Unsupported; return false.
-bool raise_unconvertible(PyObject* object, PyKind kind);
+// Raise the DralTypeError of a refused object: "cannot convert {type} to Dral value", then
+// " at {path}" unless it is the root, then `detail` when given; return false.
+bool raise_unconvertible(PyObject* object, std::string_view path, std::string_view detail = {});
 // Raise the error for a dict key that is not a str (or has no UTF-8 form); return false.
-bool raise_bad_key();
+bool raise_bad_key(std::string_view path);
 
 }  // namespace dral_python

@@ -22,8 +22,9 @@ namespace {
 using dral_core::TextEncoding;
 using dral_core::TextOutput;
 
-// Writes exactly the objects the reference conversion accepts, as the writer of Value trees lays
-// out the Value they convert to, and gives up on anything else. Nesting is followed with a stack
+// Writes the builtin types (subclasses included) as the writer of Value trees lays out the Value
+// they convert to, and gives up on anything else, which the reference path then converts: it runs
+// no Python code, so the replay sees the same data. Nesting is followed with a stack
 // of its own, bounded as the conversion bounds it, so no object can exhaust the native stack.
 class PyTextWriter {
 public:
@@ -183,8 +184,14 @@ private:
 
     bool write_int(PyObject* object) {
         long long n;
-        if (!long_value(object, n)) return false;
-        n < 0 ? out_.integer(n) : out_.uint(static_cast<std::uint64_t>(n));
+        if (long_value(object, n)) {
+            n < 0 ? out_.integer(n) : out_.uint(static_cast<std::uint64_t>(n));
+            return true;
+        }
+        // From 2**63 to 2**64 - 1: unsigned, as Values hold them.
+        unsigned long long u = PyLong_AsUnsignedLongLong(object);
+        if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+        out_.uint(u);
         return true;
     }
 
@@ -235,7 +242,7 @@ private:
     }
 
     bool open(PyObject* container) {
-        bool is_dict = Py_TYPE(container) == &PyDict_Type;
+        bool is_dict = PyDict_Check(container);  // a subclass too, by the rules of dicts
         out_.open(!is_dict);
         open_.push_back({container, 0, is_dict});
         return true;
@@ -264,19 +271,18 @@ private:
 
 }  // namespace
 
-PyObject* pretty_print_to_str(PyObject* object, std::size_t indent) {
+PyObject* pretty_print_to_str(PyObject* object, std::size_t indent, const ConvertOptions& options) {
     {
         PyTextWriter writer(indent);
         if (writer.write(object)) return writer.to_str();
     }
-    // Only an object that fails to convert comes here: the reference path gives exactly its
-    // error, and it runs no Python code, so it sees the same data.
     PyErr_Clear();
-    return pretty_print_reference(object, indent);
+    return pretty_print_reference(object, indent, options);
 }
 
-PyObject* pretty_print_reference(PyObject* object, std::size_t indent) {
-    auto value = py_to_value(object, false);
+PyObject* pretty_print_reference(PyObject* object, std::size_t indent,
+                                 const ConvertOptions& options) {
+    auto value = py_to_value(object, options);
     if (!value) return nullptr;
     dral_core::TextOutput out(indent);
     dral_core::write_text(out, *value);

@@ -67,8 +67,8 @@ PyObject* parse_text_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     return value ? new_dral_value(std::move(*value)) : nullptr;
 }
 
-constexpr const char* kPrettyPrintNames[] = {"obj", "indent"};
-constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 2, 2, 1};
+constexpr const char* kPrettyPrintNames[] = {"obj", "indent", "default"};
+constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 3, 2, 1};
 
 // The indent, or nullopt with the exception set.
 std::optional<std::size_t> indent_argument(const Signature& signature, PyObject* value) {
@@ -82,28 +82,37 @@ std::optional<std::size_t> indent_argument(const Signature& signature, PyObject*
     return static_cast<std::size_t>(*indent);
 }
 
-template <PyObject* (*kWrite)(PyObject*, std::size_t), const Signature& kSignature>
+using PrettyPrint = PyObject* (*)(PyObject*, std::size_t, const ConvertOptions&);
+
+template <PrettyPrint kWrite, const Signature& kSignature>
 PyObject* pretty_print_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[2];
-    if (!parse_arguments(kSignature, args, nargs, kwnames, parsed)) return nullptr;
+    PyObject* parsed[3];
+    ConvertOptions options;
+    if (!parse_arguments(kSignature, args, nargs, kwnames, parsed) ||
+        !read_convert_arguments(kSignature, parsed, 2, -1, options))
+        return nullptr;
     auto indent = indent_argument(kSignature, parsed[1]);
-    return indent ? kWrite(parsed[0], *indent) : nullptr;
+    return indent ? kWrite(parsed[0], *indent, options) : nullptr;
 }
 
-constexpr Signature kPrettyPrintReference{"_pretty_print_reference", kPrettyPrintNames, 2, 2, 1};
+constexpr Signature kPrettyPrintReference{"_pretty_print_reference", kPrettyPrintNames, 3, 2, 1};
 constexpr auto pretty_print = pretty_print_with<pretty_print_to_str, kPrettyPrint>;
 constexpr auto pretty_print_reference_function =
     pretty_print_with<pretty_print_reference, kPrettyPrintReference>;
 
-constexpr const char* kToValueNames[] = {"obj", "sort_keys"};
-constexpr Signature kToValue{"to_value", kToValueNames, 2, 1, 1};
+constexpr const char* kToValueNames[] = {"obj", "sort_keys", "default"};
+constexpr Signature kToValue{"to_value", kToValueNames, 3, 1, 1};
 
 PyObject* to_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[2];
-    if (!parse_arguments(kToValue, args, nargs, kwnames, parsed)) return nullptr;
+    PyObject* parsed[3];
+    ConvertOptions options;
+    if (!parse_arguments(kToValue, args, nargs, kwnames, parsed) ||
+        !read_convert_arguments(kToValue, parsed, 2, -1, options))
+        return nullptr;
     auto sort_keys = bool_argument(kToValue, 1, parsed[1], false);
     if (!sort_keys) return nullptr;
-    auto value = py_to_value(parsed[0], *sort_keys);
+    options.sort_keys = *sort_keys;
+    auto value = py_to_value(parsed[0], options);
     return value ? new_dral_value(std::move(*value)) : nullptr;
 }
 
