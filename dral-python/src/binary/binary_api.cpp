@@ -218,15 +218,19 @@ constexpr int kFlags = kFastcallKeywords;
 
 PyMethodDef kFunctions[] = {
     {"dumps", fastcall(guarded<dumps>), kFlags,
-     "dumps(obj, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
+     "dumps(obj, *, compression=None, dedup=False, sort_keys=False, default=None, "
+     "max_depth=128)\n--\n\n"
      "Serialize a Python object to Dral binary format.\n\n"
      "The Dral counterpart of json.dumps(): the result is bytes.\n\n"
      "Args:\n"
      "    obj: The object to serialize (dict, list, tuple, str, int, float, bytes, bool,\n"
-     "        None, nested freely).\n"
+     "        None, dataclasses, datetime, date, time, UUID, enum members, nested freely).\n"
      "    compression: None or one of \"none\", \"lz4\", \"zstd\", \"snappy\".\n"
      "    dedup: Write repeated string values once and refer to them afterwards.\n"
-     "    sort_keys: Sort the keys of every dict.\n\n"
+     "    sort_keys: Sort the keys of every dict.\n"
+     "    default: Called with each object that cannot be serialized otherwise; what it\n"
+     "        returns is serialized in its place.\n"
+     "    max_depth: Deepest container nesting written (at most 4096).\n\n"
      "Returns:\n"
      "    The Dral stream as bytes.\n\n"
      "Raises:\n"
@@ -249,7 +253,8 @@ PyMethodDef kFunctions[] = {
      "    DralDecodeError: If the data is malformed or exceeds a limit.\n"
      "    DralChecksumError: If a block's checksum does not match."},
     {"dump", fastcall(guarded<dump>), kFlags,
-     "dump(obj, fp, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
+     "dump(obj, fp, *, compression=None, dedup=False, sort_keys=False, default=None, "
+     "max_depth=128)\n--\n\n"
      "Serialize a Python object and write to a file-like object.\n\n"
      "The Dral counterpart of json.dump(): calls fp.write() once with the encoded bytes.\n\n"
      "Args:\n"
@@ -257,7 +262,9 @@ PyMethodDef kFunctions[] = {
      "    fp: A binary file-like object with a write() method.\n"
      "    compression: None or one of \"none\", \"lz4\", \"zstd\", \"snappy\".\n"
      "    dedup: Write repeated string values once and refer to them afterwards.\n"
-     "    sort_keys: Sort the keys of every dict.\n\n"
+     "    sort_keys: Sort the keys of every dict.\n"
+     "    default: As for dumps().\n"
+     "    max_depth: Deepest container nesting written (at most 4096).\n\n"
      "Raises:\n"
      "    DralTypeError, DralEncodeError, ValueError: As dumps()."},
     {"load", fastcall(guarded<load>), kFlags,
@@ -273,19 +280,20 @@ PyMethodDef kFunctions[] = {
      "Raises:\n"
      "    DralDecodeError, DralChecksumError: As loads()."},
     {"encode", fastcall(guarded<encode>), kFlags,
-     "encode(obj)\n--\n\n"
+     "encode(obj, *, default=None, max_depth=128)\n--\n\n"
      "Encode a Python object (dict, list, str, int, float, bytes, bool, None)\n"
-     "into Dral binary format, returned as `bytes`."},
+     "into Dral binary format, returned as `bytes`.\n\n"
+     "default and max_depth are as for dumps()."},
     {"decode", fastcall(guarded<decode>), kFlags,
      "decode(data)\n--\n\n"
      "Decode Dral binary `bytes` into Python objects.\n\n"
      "Returns a single value if the data contains exactly one top-level value,\n"
      "or a list of values otherwise."},
     {"encode_to_file", fastcall(guarded<encode_to_file>), kFlags,
-     "encode_to_file(obj, path)\n--\n\n"
+     "encode_to_file(obj, path, *, default=None, max_depth=128)\n--\n\n"
      "Encode a Python object and write the binary output to a file.\n\n"
      "The file at path (str or path-like) is created or truncated, and only written once\n"
-     "encoding succeeded."},
+     "encoding succeeded. default and max_depth are as for dumps()."},
     {"decode_from_file", fastcall(guarded<decode_from_file>), kFlags,
      "decode_from_file(path)\n--\n\n"
      "Read a Dral binary file and decode it into Python objects.\n\n"
@@ -296,7 +304,8 @@ PyMethodDef kFunctions[] = {
 
 PyMethodDef kPrivateFunctions[] = {
     {"_dumps_reference", fastcall(guarded<dumps_reference>), kFlags,
-     "_dumps_reference(obj, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
+     "_dumps_reference(obj, *, compression=None, dedup=False, sort_keys=False, default=None, "
+     "max_depth=128)\n--\n\n"
      "dumps() through Value trees; the behaviour dumps() must match."},
     {"_loads_reference", fastcall(guarded<loads_reference>), kFlags,
      "_loads_reference(data, *, strict=True, max_depth=128)\n--\n\n"

@@ -225,8 +225,10 @@ PyType_Slot kEncoderSlots[] = {
     {Py_tp_traverse, reinterpret_cast<void*>(encoder_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(encoder_clear)},
     {Py_tp_methods, kEncoderMethods},
-    {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False)\n--\n\n"
+    {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False, default=None, max_depth=128)\n--\n\n"
                                   "Incremental Dral encoder.\n\n"
+                                  "sort_keys, default and max_depth apply to every value\n"
+                                  "encoded, as for dumps().\n\n"
                                   "Example:\n"
                                   "    enc = Encoder()\n"
                                   "    enc.enable_dedup()\n"

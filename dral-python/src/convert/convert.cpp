@@ -98,6 +98,8 @@ public:
                 kind = classify(child);
             }
             if (child == nullptr) {
+                if (top.from == From::Dict && PyDict_GET_SIZE(top.source.get()) != top.size)
+                    return fail(raise_dict_changed());
                 Value done = close();
                 if (open_.empty()) return done;
                 add(open_.back(), std::move(done));

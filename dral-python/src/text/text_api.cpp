@@ -151,20 +151,23 @@ PyMethodDef kFunctions[] = {
      "Raises:\n"
      "    ValueError: If the text cannot be parsed."},
     {"pretty_print", fastcall(guarded<pretty_print>), kFlags,
-     "pretty_print(obj, indent=2)\n--\n\n"
+     "pretty_print(obj, indent=2, *, default=None)\n--\n\n"
      "Pretty-print a Python object in Dral human-readable text notation.\n\n"
      "Args:\n"
      "    obj: The Python object to format.\n"
      "    indent: Number of spaces per indentation level (default: 2).\n"
-     "        At most 1024.\n\n"
+     "        At most 1024.\n"
+     "    default: Called with each object that cannot be converted otherwise; what it\n"
+     "        returns is converted in its place.\n\n"
      "Returns:\n"
      "    A string in Dral text format.\n\n"
      "Raises:\n"
      "    DralTypeError: If the object cannot be converted to a Dral value.\n"
      "    ValueError: If indent is larger than 1024."},
     {"to_value", fastcall(guarded<to_value>), kFlags,
-     "to_value(obj, *, sort_keys=False)\n--\n\n"
-     "Convert a Python object into a native-backed DralValue view."},
+     "to_value(obj, *, sort_keys=False, default=None)\n--\n\n"
+     "Convert a Python object into a native-backed DralValue view.\n\n"
+     "sort_keys and default are as for dumps()."},
     {"loads_value", fastcall(guarded<loads_value>), kFlags,
      "loads_value(data, *, strict=True, max_depth=128)\n--\n\n"
      "Deserialize Dral binary data into native-backed DralValue view objects."},
@@ -176,7 +179,7 @@ PyMethodDef kFunctions[] = {
 
 PyMethodDef kPrivateFunctions[] = {
     {"_pretty_print_reference", fastcall(guarded<pretty_print_reference_function>), kFlags,
-     "_pretty_print_reference(obj, indent=2)\n--\n\n"
+     "_pretty_print_reference(obj, indent=2, *, default=None)\n--\n\n"
      "pretty_print() through the Value tree, for differential tests."},
     {nullptr, nullptr, 0, nullptr},
 };
