@@ -231,9 +231,12 @@ private:
                 case PyKind::Time:
                     form = time_text(object, kind, true, text, reason);
                     break;
-                case PyKind::Uuid:
-                    form = uuid_text(object, text, reason);
+                case PyKind::Uuid: {
+                    ClassRules rules;
+                    if (!rules_for(Py_TYPE(object), rules)) return false;
+                    form = uuid_text(object, rules.int_slot, text, reason);
                     break;
+                }
                 case PyKind::Enum: {
                     const AttributeNames* names = attribute_names();
                     if (names == nullptr) return false;

@@ -1,6 +1,10 @@
 #include "convert/py_classes.hpp"
 
 #include <datetime.h>
+#ifndef Py_T_OBJECT_EX  // before 3.12
+#include <structmember.h>
+#define Py_T_OBJECT_EX T_OBJECT_EX
+#endif
 
 #include <algorithm>
 #include <array>
@@ -83,6 +87,14 @@ bool reads_natively(PyTypeObject* type, PyObject* name) {
            Py_TYPE(found)->tp_descr_get == nullptr;
 }
 
+// The offset of the object slot that `name` reads on objects of `type`, or -1.
+Py_ssize_t object_slot(PyTypeObject* type, PyObject* name) {
+    PyObject* found = _PyType_Lookup(type, name);
+    if (found == nullptr || !Py_IS_TYPE(found, &PyMemberDescr_Type)) return -1;
+    const PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(found)->d_member;
+    return member->type == Py_T_OBJECT_EX ? member->offset : -1;
+}
+
 bool utf8_less(PyObject* a, PyObject* b) {
     auto x = utf8_of(a), y = utf8_of(b);
     return x && y && *x < *y;
@@ -128,7 +140,7 @@ bool work_out_rules(PyTypeObject* type, ClassRules& out) {
     const AttributeNames* names = attribute_names();
     if (names == nullptr) return false;
     const KnownClasses& classes = known_classes();
-    out = ClassRules{PyKind::Unsupported, true, PyRef(), PyRef()};
+    out = ClassRules{PyKind::Unsupported, true, PyRef(), PyRef(), -1};
     if (PyType_IsSubtype(type, &PyFloat_Type)) {
         out.kind = PyKind::Float;
     } else if (PyType_FastSubclass(type, Py_TPFLAGS_DICT_SUBCLASS)) {
@@ -142,6 +154,7 @@ bool work_out_rules(PyTypeObject* type, ClassRules& out) {
     } else if (is_subclass(type, classes.uuid)) {
         out.kind = PyKind::Uuid;
         out.read_natively = reads_natively(type, names->uuid_int);
+        out.int_slot = object_slot(type, names->uuid_int);
     } else if (is_subclass(type, classes.enum_base)) {
         out.kind = PyKind::Enum;
         out.read_natively = reads_natively(type, names->enum_value);
@@ -177,6 +190,7 @@ std::size_t first_slot(PyTypeObject* type) {
 void copy_rules(const ClassRules& from, ClassRules& to) {
     to.kind = from.kind;
     to.read_natively = from.read_natively;
+    to.int_slot = from.int_slot;
     to.fields = PyRef::borrow(from.fields.get());
     to.sorted_fields = PyRef::borrow(from.sorted_fields.get());
 }
@@ -211,20 +225,36 @@ const KnownClasses& known_classes() {
     return shared.classes;
 }
 
+const KnownClasses& found_classes() { return state().classes; }
+
+namespace {
+
+// The slot holding `type`, or the free one where it would go.
+CachedRules& slot_of(PyTypeObject* type) {
+    RulesCache& cache = rules_cache();
+    for (std::size_t slot = first_slot(type);; slot = (slot + 1) % kCacheSlots) {
+        CachedRules& cached = cache.slots[slot];
+        if (cached.type == type || cached.type == nullptr) return cached;
+    }
+}
+
+}  // namespace
+
+const ClassRules* cached_rules(PyTypeObject* type) {
+    CachedRules& cached = slot_of(type);
+    return cached.type == type ? &cached.rules : nullptr;
+}
+
 bool rules_for(PyTypeObject* type, ClassRules& out) {
     RulesCache& cache = rules_cache();
-    std::size_t slot = first_slot(type);
-    for (;; slot = (slot + 1) % kCacheSlots) {
-        CachedRules& cached = cache.slots[slot];
-        if (cached.type == type) {
-            copy_rules(cached.rules, out);
-            return true;
-        }
-        if (cached.type == nullptr) break;
+    CachedRules& found = slot_of(type);
+    if (found.type == type) {
+        copy_rules(found.rules, out);
+        return true;
     }
     if (!work_out_rules(type, out)) return false;
     if (cache.count < kMostCached) {
-        CachedRules& cached = cache.slots[slot];
+        CachedRules& cached = slot_of(type);  // working out the rules may have cached others
         cached.type = reinterpret_cast<PyTypeObject*>(Py_NewRef(type));
         copy_rules(out, cached.rules);
         ++cache.count;

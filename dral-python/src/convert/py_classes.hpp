@@ -40,6 +40,8 @@ const AttributeNames* attribute_names();
 
 // The classes found so far, after looking again for those not found yet.
 const KnownClasses& known_classes();
+// The classes found so far, without looking again: enough for objects already classified.
+const KnownClasses& found_classes();
 
 // How objects of one class (none of the exact builtin types) convert.
 struct ClassRules {
@@ -51,11 +53,17 @@ struct ClassRules {
     // (tuples of str).
     PyRef fields;
     PyRef sorted_fields;
+    // UUIDs: where their `int` lies in the object when it is a slot, else -1.
+    Py_ssize_t int_slot = -1;
 };
 
 // The rules for `type`, worked out on first sight and cached; false with an exception set when
 // working them out failed. Cached classes stay alive for the life of the process (at most a few
 // hundred of them; past that, each new one is worked out again whenever it is met).
 bool rules_for(PyTypeObject* type, ClassRules& out);
+
+// The cached rules for `type`, or null when it was never cached (not met yet, or met once the
+// cache was full). Cached rules never change, so the pointer stays valid.
+const ClassRules* cached_rules(PyTypeObject* type);
 
 }  // namespace dral_python

@@ -41,8 +41,26 @@ public:
     }
 
 private:
+    // The classes beyond the builtin types are read only when their cached rules say that
+    // reading them runs no Python code; classes met once the cache was full, and everything the
+    // rules refuse, are left to the reference path.
     [[gnu::noinline]] bool write_other(PyObject* object) {
-        return write(object, classify_other(object));
+        const ClassRules* rules;
+        PyKind kind = classify_other(object, rules);
+        switch (kind) {
+            case PyKind::DateTime:
+            case PyKind::Date:
+            case PyKind::Time:
+                return write_time(object, kind);
+            case PyKind::Uuid:
+                return rules != nullptr && rules->read_natively && write_uuid(object, *rules);
+            case PyKind::Enum:
+                return rules != nullptr && rules->read_natively && write_enum(object);
+            case PyKind::Dataclass:
+                return rules != nullptr && rules->read_natively && write_dataclass(object, *rules);
+            default:
+                return write(object, kind);
+        }
     }
 
     [[gnu::always_inline]] bool write(PyObject* object, PyKind kind) {
@@ -67,19 +85,7 @@ private:
                 return true;
             case PyKind::Bytes:
                 return write_bytes(object);
-            case PyKind::DateTime:
-            case PyKind::Date:
-            case PyKind::Time:
-                return write_time(object, kind);
-            case PyKind::Uuid:
-                return write_uuid(object);
-            case PyKind::Enum:
-                return write_enum(object);
-            case PyKind::Dataclass:
-                return write_dataclass(object);
-            case PyKind::OrderedDict:
-            case PyKind::Unsupported:
-            case PyKind::Failed:
+            default:
                 break;
         }
         // The reference path then converts it or raises its exact error.
@@ -95,26 +101,20 @@ private:
         return true;
     }
 
-    [[gnu::noinline]] bool write_uuid(PyObject* object) {
-        ClassRules rules;
+    bool write_uuid(PyObject* object, const ClassRules& rules) {
         FormText text;
         const char* reason;
-        if (!rules_for(Py_TYPE(object), rules) || !rules.read_natively ||
-            uuid_text(object, text, reason) != Form::Written)
-            return false;
+        if (uuid_text(object, rules.int_slot, text, reason) != Form::Written) return false;
         encoder_.write_str(text.view());
         return true;
     }
 
     // An enum member is its value; a value that is itself a member counts as one more level, so
     // that no chain of them recurses without bound.
-    [[gnu::noinline]] bool write_enum(PyObject* object) {
-        ClassRules rules;
+    bool write_enum(PyObject* object) {
         const AttributeNames* names = attribute_names();
-        if (names == nullptr || !rules_for(Py_TYPE(object), rules) || !rules.read_natively ||
-            replacements_ >= kMostReplacements)
-            return false;
-        PyRef value(PyObject_GetAttr(object, names->enum_value));
+        if (names == nullptr || replacements_ >= kMostReplacements) return false;
+        PyRef value(PyObject_GenericGetAttr(object, names->enum_value));
         if (!value) return false;
         ++replacements_;
         bool written = write(value.get());
@@ -122,16 +122,16 @@ private:
         return written;
     }
 
-    [[gnu::noinline]] bool write_dataclass(PyObject* object) {
-        ClassRules rules;
-        if (!rules_for(Py_TYPE(object), rules) || !rules.read_natively) return false;
+    // Reading natively means the generic lookup, which is called straight away.
+    bool write_dataclass(PyObject* object, const ClassRules& rules) {
+        // Held by the cache for good: no reading of a field can release it.
         PyObject* fields = sort_keys_ ? rules.sorted_fields.get() : rules.fields.get();
         Py_ssize_t count = PyTuple_GET_SIZE(fields);
         if (!encoder_.begin_object(static_cast<std::uint64_t>(count))) return false;
         for (Py_ssize_t i = 0; i < count; ++i) {
             PyObject* name = PyTuple_GET_ITEM(fields, i);
             encoder_.write_key(*utf8_of(name));  // checked when the fields were read
-            PyRef value(PyObject_GetAttr(object, name));
+            PyRef value(PyObject_GenericGetAttr(object, name));
             if (!value || !write(value.get())) return false;
         }
         encoder_.end_object();

@@ -25,6 +25,12 @@ bool raise_type_error_text(const std::string& text) {
 }  // namespace
 
 PyKind classify_other(PyObject* object) {
+    const ClassRules* rules;
+    return classify_other(object, rules);
+}
+
+PyKind classify_other(PyObject* object, const ClassRules*& rules) {
+    rules = nullptr;
     PyTypeObject* type = Py_TYPE(object);
     // bool is exact: it cannot be subclassed.
     if (PyType_FastSubclass(type, Py_TPFLAGS_LONG_SUBCLASS)) return PyKind::Int;
@@ -32,8 +38,11 @@ PyKind classify_other(PyObject* object) {
     if (PyType_FastSubclass(type, Py_TPFLAGS_BYTES_SUBCLASS)) return PyKind::Bytes;
     if (PyType_FastSubclass(type, Py_TPFLAGS_LIST_SUBCLASS)) return PyKind::List;
     if (PyType_FastSubclass(type, Py_TPFLAGS_TUPLE_SUBCLASS)) return PyKind::Tuple;
-    ClassRules rules;
-    return rules_for(type, rules) ? rules.kind : PyKind::Failed;
+    if ((rules = cached_rules(type)) != nullptr) return rules->kind;
+    ClassRules worked_out;
+    if (!rules_for(type, worked_out)) return PyKind::Failed;
+    rules = cached_rules(type);  // null when the cache was full
+    return worked_out.kind;
 }
 
 bool raise_unconvertible(PyObject* object, std::string_view path, std::string_view detail) {

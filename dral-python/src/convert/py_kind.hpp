@@ -32,8 +32,12 @@ enum class PyKind : std::uint8_t {
     Failed,       // the class could not be examined; an exception is set
 };
 
-// Everything but the exact types: out of line, away from the writers' loops.
+struct ClassRules;
+
+// Everything but the exact types: out of line, away from the writers' loops. The second form
+// also gives the cached rules of the object's class when its kind came from them (else null).
 PyKind classify_other(PyObject* object);
+PyKind classify_other(PyObject* object, const ClassRules*& rules);
 
 // Calls `handle(kind)` with the kind of `object`, or `other(object)` when it is none of the exact
 // types (which then finds its kind with classify_other), and returns the result. Exact types are
@@ -60,7 +64,8 @@ template <class Handle, class Other>
 
 [[gnu::always_inline]] inline PyKind classify(PyObject* object) {
     return dispatch(
-        object, [](PyKind kind) { return kind; }, classify_other);
+        object, [](PyKind kind) { return kind; },
+        [](PyObject* other) { return classify_other(other); });
 }
 
 // Kinds written as arrays or objects of the object's own items.

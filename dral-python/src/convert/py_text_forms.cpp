@@ -4,6 +4,7 @@
 
 #include "convert/py_classes.hpp"
 #include "convert/py_kind.hpp"
+#include "cpython/py_long.hpp"
 #include "cpython/py_ref.hpp"
 
 namespace dral_python {
@@ -49,7 +50,7 @@ constexpr const char* kOffsetSeconds = "its UTC offset is not a whole number of 
 // module validates it: `argument` is what its tzinfo's utcoffset is called with.
 Form offset_part(PyObject* tzinfo, PyObject* argument, bool run_python, char*& out,
                  const char*& reason) {
-    const KnownClasses& classes = known_classes();
+    const KnownClasses& classes = found_classes();  // the datetime classes among them
     if (tzinfo == Py_None) return Form::Written;
     int total_seconds = 0;
     if (tzinfo != classes.utc) {
@@ -115,27 +116,25 @@ Form time_text(PyObject* object, PyKind kind, bool run_python, FormText& out, co
     return form;
 }
 
-Form uuid_text(PyObject* object, FormText& out, const char*& reason) {
-    const AttributeNames* names = attribute_names();
-    if (names == nullptr) return Form::Failed;
-    PyRef number(PyObject_GetAttr(object, names->uuid_int));
-    if (!number) return Form::Failed;
-    unsigned char bytes[16];
-    bool fits = PyLong_Check(number.get());
-    if (fits) {
-#if PY_VERSION_HEX >= 0x030D0000
-        fits = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(number.get()), bytes, 16, 0, 0,
-                                   1) == 0;
-#else
-        fits = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(number.get()), bytes, 16, 0,
-                                   0) == 0;
-#endif
-        PyErr_Clear();
+Form uuid_text(PyObject* object, Py_ssize_t int_slot, FormText& out, const char*& reason) {
+    PyRef number;
+    if (int_slot >= 0) {
+        number = PyRef::borrow(
+            *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(object) + int_slot));
+    } else if (const AttributeNames* names = attribute_names()) {
+        number = PyRef(PyObject_GetAttr(object, names->uuid_int));
     }
-    if (!fits) {
+    if (!number) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_AttributeError, "int");  // an empty slot
+        return Form::Failed;
+    }
+    unsigned __int128 value;
+    if (!PyLong_Check(number.get()) || !long_value_u128(number.get(), value)) {
         reason = "its int is not a 128-bit unsigned integer";
         return Form::Refused;
     }
+    unsigned char bytes[16];
+    for (int i = 15; i >= 0; --i, value >>= 8) bytes[i] = static_cast<unsigned char>(value);
     char* end = out.data;
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) *end++ = '-';

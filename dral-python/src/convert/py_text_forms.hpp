@@ -29,7 +29,7 @@ enum class Form {
 // aware ones with the offset their tzinfo gives (whole minutes only), microseconds when not 0.
 Form time_text(PyObject* object, PyKind kind, bool run_python, FormText& out, const char*& reason);
 
-// The text of a uuid.UUID, read from its `int`.
-Form uuid_text(PyObject* object, FormText& out, const char*& reason);
+// The text of a uuid.UUID, read from its `int`: the object at `int_slot` when that is not -1.
+Form uuid_text(PyObject* object, Py_ssize_t int_slot, FormText& out, const char*& reason);
 
 }  // namespace dral_python
