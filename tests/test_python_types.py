@@ -214,6 +214,18 @@ def test_enum_members_convert_as_their_values(convert, member, expected):
     assert convert([member]) == [expected]
 
 
+class Loop(enum.Enum):
+    SELF = 1
+
+
+Loop.SELF._value_ = Loop.SELF  # a member that is its own value
+
+
+def test_a_member_that_is_its_own_value_is_refused(convert):
+    with pytest.raises(DralTypeError, match=r"^cannot convert Loop to Dral value at \$\[0\] \(its value nests too deeply\)$"):
+        convert([Loop.SELF])
+
+
 def test_enum_members_convert_as_orjson_writes_them():
     members = [Plain.ONE, Plain.WORD, Plain.NAN, Plain.PAIR, Plain.MAP, Wrapped.OTHER, Wrapped.POINT, Number.TWO]
     assert dral.loads(dral.dumps(members)) == orjson.loads(orjson.dumps(members))
