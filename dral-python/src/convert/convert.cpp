@@ -72,7 +72,7 @@ public:
                         return fail(raise_dict_changed());
                     if (!read_key(key, top.key)) return std::nullopt;
                     kind = classify(child);
-                    if (!is_plain_scalar(kind)) break;
+                    if (!is_builtin_scalar(kind)) break;
                     auto value = scalar(child, kind);
                     if (!value) return std::nullopt;
                     entries.emplace_back(std::move(top.key), std::move(*value));
@@ -83,7 +83,7 @@ public:
                 while (top.position < PySequence_Fast_GET_SIZE(top.source.get())) {
                     child = PySequence_Fast_GET_ITEM(top.source.get(), top.position++);
                     kind = classify(child);
-                    if (!is_plain_scalar(kind)) break;
+                    if (!is_builtin_scalar(kind)) break;
                     auto value = scalar(child, kind);
                     if (!value) return std::nullopt;
                     items.push_back(std::move(*value));
@@ -138,20 +138,6 @@ private:
 
     static std::nullopt_t fail(bool) { return std::nullopt; }
 
-    static bool is_plain_scalar(PyKind kind) {
-        switch (kind) {
-            case PyKind::Str:
-            case PyKind::Int:
-            case PyKind::Float:
-            case PyKind::Null:
-            case PyKind::Bool:
-            case PyKind::Bytes:
-                return true;
-            default:
-                return false;
-        }
-    }
-
     static std::optional<Value> scalar(PyObject* object, PyKind kind) {
         switch (kind) {
             case PyKind::Null:
@@ -195,20 +181,15 @@ private:
         PyRef hooked;  // the first object handed to the hook, named if it never converts
         const char* reason = nullptr;
         for (std::uint64_t replaced = 0;; kind = classify(object)) {
+            if (is_builtin_scalar(kind)) {
+                auto value = scalar(object, kind);
+                if (!value) return false;
+                out.scalar = std::move(*value);
+                return true;
+            }
             FormText text;
             Form form = Form::Written;
             switch (kind) {
-                case PyKind::Str:
-                case PyKind::Int:
-                case PyKind::Float:
-                case PyKind::Null:
-                case PyKind::Bool:
-                case PyKind::Bytes: {
-                    auto value = scalar(object, kind);
-                    if (!value) return false;
-                    out.scalar = std::move(*value);
-                    return true;
-                }
                 case PyKind::Dict:
                 case PyKind::List:
                 case PyKind::Tuple:
@@ -248,11 +229,11 @@ private:
                     object = out.object.get();
                     continue;
                 }
-                case PyKind::Failed:
-                    return false;
                 case PyKind::Unsupported:
                     form = Form::Refused;
                     break;
+                default:  // Failed
+                    return false;
             }
             if (form == Form::Written) {
                 out.scalar = Value::str(std::string(text.view()));

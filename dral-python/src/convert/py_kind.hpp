@@ -68,6 +68,12 @@ template <class Handle, class Other>
         [](PyObject* other) { return classify_other(other); });
 }
 
+// The builtin scalars: written as they are, with no rule to follow further.
+inline bool is_builtin_scalar(PyKind kind) {
+    return kind == PyKind::Str || kind == PyKind::Int || kind == PyKind::Float ||
+           kind == PyKind::Null || kind == PyKind::Bool || kind == PyKind::Bytes;
+}
+
 // Kinds written as arrays or objects of the object's own items.
 inline bool is_container(PyKind kind) {
     return kind == PyKind::Dict || kind == PyKind::List || kind == PyKind::Tuple;

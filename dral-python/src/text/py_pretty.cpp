@@ -87,7 +87,8 @@ private:
         bool is_dict;
     };
 
-    // The kinds a short array may hold and still be written on one line.
+    // The kinds a short array may hold and still be written on one line: the builtin scalars
+    // but bytes. A switch, which the compiler folds into the classification's tests.
     static bool is_inline_scalar(PyKind kind) {
         switch (kind) {
             case PyKind::Str:
