@@ -18,6 +18,14 @@
 namespace dral_python {
 namespace {
 
+// Cached rules, found by the class's address. Entries are never replaced: releasing a class in
+// the middle of a conversion could run Python code there.
+struct CachedRules {
+    PyTypeObject* type = nullptr;  // a reference, held for good
+    ClassRules rules{};
+};
+constexpr std::size_t kCacheSlots = 512, kMostCached = kCacheSlots / 2;
+
 // Per-process state of the conversion, never released: a class must not be released after the
 // interpreter is gone. Callers hold the interpreter lock.
 struct ConversionState {
@@ -26,6 +34,8 @@ struct ConversionState {
     bool names_made = false;
     PyObject* modules_seen = nullptr;  // sys.modules when the classes were last looked for
     Py_ssize_t modules_count = -1;
+    std::array<CachedRules, kCacheSlots> rules;
+    std::size_t rules_count = 0;
 };
 
 ConversionState& state() {
@@ -164,24 +174,6 @@ bool work_out_rules(PyTypeObject* type, ClassRules& out) {
     return true;
 }
 
-// Cached rules, found by the class's address. Entries are never replaced: releasing a class in
-// the middle of a conversion could run Python code there.
-struct CachedRules {
-    PyTypeObject* type = nullptr;  // a reference, held for good
-    ClassRules rules{};
-};
-constexpr std::size_t kCacheSlots = 512, kMostCached = kCacheSlots / 2;
-
-struct RulesCache {
-    std::array<CachedRules, kCacheSlots> slots;
-    std::size_t count = 0;
-};
-
-RulesCache& rules_cache() {
-    static auto& cache = *new RulesCache();
-    return cache;
-}
-
 std::size_t first_slot(PyTypeObject* type) {
     auto address = reinterpret_cast<std::uintptr_t>(type);
     return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ull) >> 55) % kCacheSlots;
@@ -231,9 +223,9 @@ namespace {
 
 // The slot holding `type`, or the free one where it would go.
 CachedRules& slot_of(PyTypeObject* type) {
-    RulesCache& cache = rules_cache();
+    auto& slots = state().rules;
     for (std::size_t slot = first_slot(type);; slot = (slot + 1) % kCacheSlots) {
-        CachedRules& cached = cache.slots[slot];
+        CachedRules& cached = slots[slot];
         if (cached.type == type || cached.type == nullptr) return cached;
     }
 }
@@ -246,18 +238,18 @@ const ClassRules* cached_rules(PyTypeObject* type) {
 }
 
 bool rules_for(PyTypeObject* type, ClassRules& out) {
-    RulesCache& cache = rules_cache();
+    ConversionState& shared = state();
     CachedRules& found = slot_of(type);
     if (found.type == type) {
         copy_rules(found.rules, out);
         return true;
     }
     if (!work_out_rules(type, out)) return false;
-    if (cache.count < kMostCached) {
+    if (shared.rules_count < kMostCached) {
         CachedRules& cached = slot_of(type);  // working out the rules may have cached others
         cached.type = reinterpret_cast<PyTypeObject*>(Py_NewRef(type));
         copy_rules(out, cached.rules);
-        ++cache.count;
+        ++shared.rules_count;
     }
     return true;
 }
