@@ -29,8 +29,9 @@ export CMAKE_CXX_COMPILER_LAUNCHER=ccache
 pip_install() { "$python" -m pip install -q --disable-pip-version-check --root-user-action=ignore "$@"; }
 for python in $(scripts/pythons.sh); do
     echo "== installing dral for $($python --version)"
-    # cramjam: the tests check compressed blocks against compressors other than the ones we link.
-    pip_install "scikit-build-core>=0.9" ninja "cmake>=3.26" pytest hypothesis xxhash mypy cramjam
+    # cramjam: the tests check compressed blocks against compressors other than the ones we link;
+    # orjson: they compare dates and times with its text.
+    pip_install "scikit-build-core>=0.9" ninja "cmake>=3.26" pytest hypothesis xxhash mypy cramjam orjson
     # No build isolation: the build directory under build/ is reused between installs.
     pip_install --no-build-isolation .
 done

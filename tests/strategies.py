@@ -1,6 +1,11 @@
 """Hypothesis strategies shared by the property and differential tests."""
 
 import collections
+import dataclasses
+import datetime
+import enum
+import typing
+import zoneinfo
 
 from hypothesis import strategies as st
 
@@ -99,3 +104,63 @@ def mutated_streams(draw):
 
 
 BYTE_INPUTS = mutated_streams() | st.binary(max_size=64) | st.binary(max_size=8).map(lambda b: block(1, b))
+
+
+# The standard library's objects and dataclasses, in every form the conversion tells apart.
+class Shade(enum.Enum):
+    PLAIN = 1
+    WORD = "w"
+    PAIR = (1, "x")
+    NOTHING = None
+
+
+class Level(enum.IntEnum):
+    LOW = 1
+
+
+class Nested(enum.Enum):
+    INNER = Shade.WORD
+
+
+@dataclasses.dataclass
+class Cell:
+    name: str
+    value: typing.Any = None
+    _hidden: int = 0
+
+
+@dataclasses.dataclass(slots=True)
+class SlotCell:
+    z: typing.Any
+    a: int = 2
+
+
+ZONES = st.sampled_from([
+    None, datetime.timezone.utc, datetime.timezone(datetime.timedelta(hours=5, minutes=30)),
+    datetime.timezone(-datetime.timedelta(hours=23, minutes=59)),
+    datetime.timezone(datetime.timedelta(seconds=61)),  # refused: seconds in the offset
+    zoneinfo.ZoneInfo("America/New_York"),
+])
+TIMES = (
+    st.datetimes(timezones=ZONES, allow_imaginary=True)
+    | st.dates()
+    | st.times(timezones=ZONES.filter(lambda zone: not isinstance(zone, zoneinfo.ZoneInfo)))
+)
+STDLIB = (
+    TIMES
+    | st.uuids()
+    | st.sampled_from([*Shade, *Level, *Nested, enum.Enum("Odd", {"SET": frozenset()}).SET])
+    | st.integers(2**63, 2**64 - 1)
+)
+PYTHON_OBJECTS = st.recursive(
+    SCALARS | STDLIB | INVALID_LEAVES,
+    lambda kids: st.lists(kids, max_size=4)
+    | st.lists(kids, max_size=3).map(tuple)
+    | st.lists(kids, max_size=2).map(MyList)
+    | st.dictionaries(TEXT, kids, max_size=4)
+    | st.dictionaries(TEXT, kids, max_size=2).map(MyDict)
+    | st.dictionaries(TEXT, kids, max_size=3).map(lambda d: collections.OrderedDict(reversed(d.items())))
+    | st.builds(Cell, TEXT, kids, st.integers(0, 3))
+    | st.builds(SlotCell, kids),
+    max_leaves=12,
+)

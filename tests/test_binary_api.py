@@ -88,7 +88,7 @@ def test_failure_order_conversion_then_compression_then_encoding():
         dral.dumps({1, 2}, compression="LZ4")
     with pytest.raises(ValueError, match="^unknown compression: bad"):
         dral.dumps(nested_list(200), compression="bad")
-    with pytest.raises(dral.DralEncodeError, match="^Nesting depth 128 exceeds maximum 128$"):
+    with pytest.raises(dral.DralEncodeError, match=r"^Nesting depth 128 exceeds maximum 128 at \$(\[0\]){128}$"):
         dral.dumps(nested_list(200), compression="zstd")
 
 
@@ -213,7 +213,7 @@ def test_dumps_called_again_while_reporting_an_error():
     class Odd(metaclass=Meta):
         pass
 
-    with pytest.raises(dral.DralTypeError, match="^cannot convert Odd to Dral value$"):
+    with pytest.raises(dral.DralTypeError, match=r"^cannot convert Odd to Dral value at \$\[1\]$"):
         dral.dumps(["x" * 100, Odd()])
     assert dral.loads(inner[0]) == {"inner": list(range(50))}
     assert dral.loads(dral.dumps(["x" * 100])) == ["x" * 100]

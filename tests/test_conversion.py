@@ -39,7 +39,7 @@ MyList, MyDict = type("MyList", (list,), {}), type("MyDict", (dict,), {})
 Point = collections.namedtuple("Point", "x y")
 
 ROUND_TRIPS = [
-    None, True, False, 0, 1, -1, 127, 128, 2**63 - 1, -(2**63), 0.0, -0.0, 1.5, -2.5e-300, float("inf"),
+    None, True, False, 0, 1, -1, 127, 128, 2**63 - 1, 2**63, 2**64 - 1, -(2**63), 0.0, -0.0, 1.5, -2.5e-300, float("inf"),
     float("-inf"), 5e-324, "", "a", "é", "\U0001f600", "\x00", "a" * 1000, b"", b"\x00\xff", bytes(range(256)),
     [], {}, [None, [True, [1.0, ["x"]]]], {"b": 1, "a": {"z": [], "y": {}}}, {"": b""}, {"\U0001f600": "\u20ac"},
 ]
@@ -142,16 +142,14 @@ OddName = type("OddName", (type,), {"__name__": property(lambda cls: 12345)})
 CANNOT = "cannot convert {} to Dral value"
 KEYS = "dict keys must be strings"
 FAILURES = [
-    (2**63, OverflowError, None), (2**64 - 1, OverflowError, None),
-    (-(2**63) - 1, OverflowError, None), ([1, 2**70], OverflowError, None),
-    *[(value, DralTypeError, CANNOT.format(name)) for value, name in [
-        (set(), "set"), (frozenset([1]), "frozenset"), (bytearray(b"x"), "bytearray"),
-        (memoryview(b"x"), "memoryview"), (decimal.Decimal(1), "Decimal"), (object(), "object"),
-        (OddName("Odd", (), {})(), 12345), (1j, "complex"), ({"a": [1, {2}]}, "set")]],
+    (2**64, OverflowError, None), (-(2**63) - 1, OverflowError, None), ([1, 2**70], OverflowError, None),
+    *[(value, DralTypeError, CANNOT.format(name) + where) for value, name, where in [
+        (set(), "set", ""), (frozenset([1]), "frozenset", ""), (bytearray(b"x"), "bytearray", ""),
+        (memoryview(b"x"), "memoryview", ""), (decimal.Decimal(1), "Decimal", ""), (object(), "object", ""),
+        (OddName("Odd", (), {})(), 12345, ""), (1j, "complex", ""), ({"a": [1, {2}]}, "set", " at $.a[1]"),
+        ([MyDict(k=[MyList([Point(1, {3})])])], "set", " at $[0].k[0][0][1]")]],
     ({1: 2}, DralTypeError, KEYS), ({b"k": 2}, DralTypeError, KEYS),
-    ({"ok": {None: 1}}, DralTypeError, KEYS),
-    (collections.OrderedDict(a=1), TypeError, None), (MyDict(), TypeError, None),
-    (MyList([1]), TypeError, None), (Point(1, 2), TypeError, None), ([[MyList()]], TypeError, None),
+    ({"ok": {None: 1}}, DralTypeError, KEYS + " at $.ok"),
     ("\ud800", UnicodeEncodeError, None), ({"k": "a\udfffb"}, UnicodeEncodeError, None),
 ]
 
@@ -213,7 +211,7 @@ def test_cycles_and_very_deep_nesting_raise_cleanly(convert, make):
         convert(make())
     if isinstance(info.value, DralEncodeError):
         assert type(info.value) is DralEncodeError
-        assert info.match(r"^Nesting depth \d+ exceeds maximum \d+$")
+        assert info.match(r"^Nesting depth (\d+) exceeds maximum \1 at \$(\[\d\]|\.me)+$")
 
 
 @pytest.mark.parametrize("name", ["dumps", "encode", "Encoder.encode", "_dumps_reference"])
@@ -221,10 +219,11 @@ def test_depth_limit_is_128_containers(name):
     convert = CONVERTERS[name]
     convert(nested_list(128, 0))
     convert([{"k": nested_list(126)}])
-    for too_deep in (nested_list(129), [{"k": nested_list(127)}]):
+    for too_deep, where in ((nested_list(129), "$" + "[0]" * 128), ([{"k": nested_list(127)}], "$[0].k" + "[0]" * 126)):
         with pytest.raises(DralEncodeError) as info:
             convert(too_deep)
-        assert type(info.value) is DralEncodeError and str(info.value) == "Nesting depth 128 exceeds maximum 128"
+        assert type(info.value) is DralEncodeError
+        assert str(info.value) == f"Nesting depth 128 exceeds maximum 128 at {where}"
 
 
 def test_item_limit_applies_per_container():

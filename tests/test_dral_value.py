@@ -202,8 +202,9 @@ def test_to_value_options_and_errors():
         dral.to_value({}, sort_keys=1)
     with pytest.raises(dral.DralTypeError, match="^dict keys must be strings$"):
         dral.to_value({1: 2})
+    assert dral.to_value(2**64 - 1).kind == "uint"
     with pytest.raises(OverflowError):
-        dral.to_value(2**63)
+        dral.to_value(2**64)
 
 
 def _stream(*values):

@@ -45,25 +45,27 @@ def test_attributes_constants_and_module_docstring():
         assert text in native.__doc__
 
 
-DUMPS_SIG, LOADS_SIG = "(obj, *, compression=None, dedup=False, sort_keys=False)", "(data, *, strict=True, max_depth=128)"
+HOOK_SIG = "default=None, max_depth=128"
+DUMPS_SIG = f"(obj, *, compression=None, dedup=False, sort_keys=False, {HOOK_SIG})"
+LOADS_SIG = "(data, *, strict=True, max_depth=128)"
 # name: (signature, first docstring line, further texts: a list anywhere, a tuple as lines in order)
 DOCS = {
     "dumps": (DUMPS_SIG, "Serialize a Python object to Dral binary format.", ["json.dumps()"]),
     "loads": (LOADS_SIG, "Deserialize Dral binary data to a Python object.", ["json.loads()"]),
-    "dump": ("(obj, fp, *, compression=None, dedup=False, sort_keys=False)",
+    "dump": (f"(obj, fp, *, compression=None, dedup=False, sort_keys=False, {HOOK_SIG})",
              "Serialize a Python object and write to a file-like object.", ["json.dump()"]),
     "load": ("(fp, *, strict=True, max_depth=128)",
              "Read and deserialize Dral binary data from a file-like object.", ["json.load()"]),
-    "encode": ("(obj)", "Encode a Python object (dict, list, str, int, float, bytes, bool, None)",
+    "encode": (f"(obj, *, {HOOK_SIG})", "Encode a Python object (dict, list, str, int, float, bytes, bool, None)",
                ["into Dral binary format, returned as `bytes`."]),
     "decode": ("(data)", "Decode Dral binary `bytes` into Python objects.",
                ["Returns a single value if the data contains exactly one top-level value,", "or a list of values otherwise."]),
-    "encode_to_file": ("(obj, path)", "Encode a Python object and write the binary output to a file.", []),
+    "encode_to_file": (f"(obj, path, *, {HOOK_SIG})", "Encode a Python object and write the binary output to a file.", []),
     "decode_from_file": ("(path)", "Read a Dral binary file and decode it into Python objects.", []),
     "_dumps_reference": (DUMPS_SIG, None, []),
     "_loads_reference": (LOADS_SIG, None, []),
     "_rfc_query_cbf_reference": ("(data, query, *, as_ctn=False)", None, []),
-    "Encoder": ("(*, sort_keys=False, block_size=1048576)", "Incremental Dral encoder.",
+    "Encoder": (f"(*, sort_keys=False, {HOOK_SIG}, block_size=1048576)", "Incremental Dral encoder.",
                 ["enable_dedup()", 'set_compression("lz4")', 'encode({"key": "value"})', "data = enc.finish()"]),
     "DralDecoder": ("(data, *, max_depth=128)", "Incremental Dral decoder.", ["values = dec.decode_all()"]),
     "Encoder.enable_dedup": ("()", "Enable string deduplication for subsequent blocks.", []),
@@ -80,13 +82,13 @@ DOCS = {
         "", "Args:", "    text: A string in Dral text format.", "", "Returns:",
         "    The parsed Python object.", "", "Raises:",
         "    ValueError: If the text cannot be parsed.")),
-    "pretty_print": ("(obj, indent=2)",
+    "pretty_print": ("(obj, indent=2, *, default=None)",
                      "Pretty-print a Python object in Dral human-readable text notation.", (
         "", "Args:", "    obj: The Python object to format.",
         "    indent: Number of spaces per indentation level (default: 2).", "", "Returns:",
         "    A string in Dral text format.", "", "Raises:",
         "    DralTypeError: If the object cannot be converted to a Dral value.")),
-    "to_value": ("(obj, *, sort_keys=False)",
+    "to_value": ("(obj, *, sort_keys=False, default=None)",
                  "Convert a Python object into a native-backed DralValue view.", []),
     "loads_value": (LOADS_SIG,
                     "Deserialize Dral binary data into native-backed DralValue view objects.", []),

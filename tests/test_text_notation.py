@@ -146,7 +146,7 @@ def test_indent_bounds_and_argument_errors():
         assert message is None or str(info.value) == message
     with pytest.raises(dral.DralTypeError, match="^dict keys must be strings$"):
         dral.pretty_print({1: 2})
-    with pytest.raises(dral.DralTypeError, match="^cannot convert set to Dral value$"):
+    with pytest.raises(dral.DralTypeError, match=r"^cannot convert set to Dral value at \$\[0\]$"):
         dral.pretty_print([set()])
 
 

@@ -1,6 +1,7 @@
 """Threads: many at once give the results of one (models shared between them included), and every
 entry point works up to its nesting limit in a thread with a small stack, in a child process."""
 
+import dataclasses
 import io
 import sys
 import threading
@@ -148,13 +149,33 @@ def nested_dicts(depth: int):
     return value
 
 
-def encode_one(obj):
-    encoder = dral.Encoder(sort_keys=True)
+def encode_one(obj, max_depth=128):
+    encoder = dral.Encoder(sort_keys=True, max_depth=max_depth)
     encoder.encode(obj)
-    return dral.loads(encoder.finish())
+    return dral.loads(encoder.finish(), max_depth=max_depth)
+
+
+def deep_round_trip(obj, dumps=dral.dumps, **options):
+    return dral.loads(dumps(obj, max_depth=LIMIT, **options), max_depth=LIMIT, strict=False)
+
+
+@dataclasses.dataclass
+class Link:
+    next: "Link | None"
+
+
+def nested_links(depth: int):
+    """`depth` dataclasses, each holding the next, the last one None."""
+    value = None
+    for _ in range(depth):
+        value = Link(value)
+    return value
 
 
 LIMIT = 4096
+# Made and freed outside the small threads: CPython 3.13 frees instances nested this deep by
+# plain recursion.
+LINKS = nested_links(LIMIT)
 LISTS = nested_list(LIMIT)
 DICTS = nested_dicts(LIMIT)
 BRACKETS = "[" * LIMIT + "]" * LIMIT
@@ -170,10 +191,20 @@ SMALL_STACK = {
     "to_value one level deeper": (lambda: dral.to_value([LISTS]), ("raised", "RecursionError")),
     "pretty_print": (lambda: dral.pretty_print(LISTS).count("["), ("returned", LIMIT)),
     "pretty_print of dicts": (lambda: dral.pretty_print(DICTS).count("{"), ("returned", LIMIT - 1)),
-    "dumps": (lambda: dral.dumps(LISTS), ("raised", "DralEncodeError", TOO_DEEP)),
+    "dumps": (lambda: dral.dumps(LISTS), ("raised", "DralEncodeError", TOO_DEEP + " at $" + "[0]" * 128)),
+    "dumps at the native bound": (lambda: deep_round_trip(LISTS), ("depth", LIMIT)),
+    "dumps of dicts at the native bound": (lambda: deep_round_trip(DICTS, sort_keys=True), ("depth", LIMIT)),
+    "dumps of dataclasses": (lambda: deep_round_trip(LINKS), ("depth", LIMIT)),
+    "_dumps_reference at the native bound": (lambda: deep_round_trip(LISTS, dral._dral_native._dumps_reference),
+                                             ("depth", LIMIT)),
+    "dumps through the default hook": (lambda: dral.dumps(object(), default=lambda o: [o], max_depth=LIMIT),
+                                       ("raised", "DralEncodeError",
+                                        f"Nesting depth {LIMIT} exceeds maximum {LIMIT} at $" + "[0]" * LIMIT)),
+    "pretty_print of dataclasses": (lambda: dral.pretty_print(LINKS).count("{"), ("returned", LIMIT)),
     "dumps at its limit": (lambda: dral.loads(dral.dumps(nested_dicts(128), sort_keys=True)), ("depth", 128)),
     "Encoder at its limit": (lambda: encode_one(nested_dicts(128)), ("depth", 128)),
-    "Encoder.encode": (lambda: dral.Encoder().encode(DICTS), ("raised", "DralEncodeError", TOO_DEEP)),
+    "Encoder.encode": (lambda: dral.Encoder().encode(DICTS), ("raised", "DralEncodeError", TOO_DEEP + " at $" + ".a" * 128)),
+    "Encoder at the native bound": (lambda: encode_one(DICTS, max_depth=LIMIT), ("depth", LIMIT)),
     "parse_text": (lambda: dral.parse_text(BRACKETS), ("depth", LIMIT)),
     "parse_text of braces": (lambda: dral.parse_text(BRACES), ("depth", LIMIT)),
     "parse_text_value": (lambda: dral.parse_text_value(BRACKETS).as_python(), ("depth", LIMIT)),

@@ -1,8 +1,9 @@
 """Types of the native extension `dral._dral_native`.
 
-Data that Dral encodes (dicts, lists, scalars) is typed `Any`, as `json` types it: the accepted
-shapes are recursive and exact (dict and list subclasses are refused at run time), which no
-static type states without rejecting ordinary `list[int]` arguments.
+Data that Dral encodes (dicts, lists, scalars, dataclasses, dates, UUIDs, enum members) is typed
+`Any`, as `json` types it: the accepted shapes are recursive and open-ended (a `default` hook
+converts the rest), which no static type states without rejecting ordinary `list[int]`
+arguments.
 
 The typed dictionaries of RFC-001 documents are `TypedDict`s that exist only for type checkers
 (import them under `typing.TYPE_CHECKING`). A value dictionary is the union of one `TypedDict`
@@ -11,7 +12,7 @@ per kind (and per scalar type), each with a `Literal` tag, so that a test such a
 """
 
 import builtins
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from typing import Any, Final, Literal, Protocol, TypeAlias, TypedDict, final, overload, type_check_only
 
 from _typeshed import StrOrBytesPath
@@ -297,7 +298,13 @@ class RfcDecodedCbfDict(TypedDict):
 # The binary format
 
 def dumps(
-    obj: Any, *, compression: Compression | None = None, dedup: bool = False, sort_keys: bool = False
+    obj: Any,
+    *,
+    compression: Compression | None = None,
+    dedup: bool = False,
+    sort_keys: bool = False,
+    default: Callable[[Any], Any] | None = None,
+    max_depth: int = 128,
 ) -> bytes: ...
 def loads(data: bytes, *, strict: bool = True, max_depth: int = 128) -> Any: ...
 def dump(
@@ -307,15 +314,26 @@ def dump(
     compression: Compression | None = None,
     dedup: bool = False,
     sort_keys: bool = False,
+    default: Callable[[Any], Any] | None = None,
+    max_depth: int = 128,
 ) -> None: ...
 def load(fp: _ReadsBytes, *, strict: bool = True, max_depth: int = 128) -> Any: ...
-def encode(obj: Any) -> bytes: ...
+def encode(obj: Any, *, default: Callable[[Any], Any] | None = None, max_depth: int = 128) -> bytes: ...
 def decode(data: bytes) -> Any: ...
-def encode_to_file(obj: Any, path: StrOrBytesPath) -> None: ...
+def encode_to_file(
+    obj: Any, path: StrOrBytesPath, *, default: Callable[[Any], Any] | None = None, max_depth: int = 128
+) -> None: ...
 def decode_from_file(path: StrOrBytesPath) -> Any: ...
 @final
 class Encoder:
-    def __init__(self, *, sort_keys: bool = False, block_size: int = 1048576) -> None: ...
+    def __init__(
+        self,
+        *,
+        sort_keys: bool = False,
+        default: Callable[[Any], Any] | None = None,
+        max_depth: int = 128,
+        block_size: int = 1048576,
+    ) -> None: ...
     def enable_dedup(self) -> None: ...
     def set_compression(self, comp: Compression) -> None: ...
     def encode(self, obj: Any) -> None: ...
@@ -348,6 +366,8 @@ class Writer:
         compression: Compression | None = None,
         dedup: bool = False,
         sort_keys: bool = False,
+        default: Callable[[Any], Any] | None = None,
+        max_depth: int = 128,
         block_size: int = 1048576,
     ) -> None: ...
     @property
@@ -380,8 +400,10 @@ def scan_blocks(source: StrOrBytesPath | _ReadableFile) -> list[tuple[int, int]]
 # The text notation and views
 
 def parse_text(text: str) -> Any: ...
-def pretty_print(obj: Any, indent: int = 2) -> str: ...
-def to_value(obj: Any, *, sort_keys: bool = False) -> DralValue: ...
+def pretty_print(obj: Any, indent: int = 2, *, default: Callable[[Any], Any] | None = None) -> str: ...
+def to_value(
+    obj: Any, *, sort_keys: bool = False, default: Callable[[Any], Any] | None = None
+) -> DralValue: ...
 def loads_value(data: bytes, *, strict: bool = True, max_depth: int = 128) -> DralValue | list[DralValue]: ...
 def parse_text_value(text: str) -> DralValue: ...
 @final

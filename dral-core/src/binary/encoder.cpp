@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/small_stack.hpp"
 #include "encoding/checksum.hpp"
 
 namespace dral_core {
@@ -26,6 +27,7 @@ void Encoder::reset() {
     block_.reserve(kInitialBufferSize);
     if (dedup_memory_) dedup_memory_->strings.clear();
     depth_ = 0;
+    limits_ = DecodeLimits();
     dedup_ = false;
     needs_dictionary_ = false;
     compression_ = CompressionType::None;
@@ -80,47 +82,68 @@ void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_off
     write_tagged_varint(WireType::StringRef, static_cast<std::uint64_t>(found));
 }
 
-// Recursion is bounded by limits_.max_depth: containers deeper than it are refused before
-// descending.
-Status Encoder::encode_value_inner(const Value& value) {
-    switch (value.kind()) {
-        case Kind::Null:
-            write_null();
-            return {};
-        case Kind::Bool:
-            write_bool(value.as_bool());
-            return {};
-        case Kind::UInt:
-            write_uint(value.as_uint());
-            return {};
-        case Kind::Int:
-            write_int(value.as_int());
-            return {};
-        case Kind::Float:
-            write_float(value.as_float());
-            return {};
-        case Kind::Str:
-            write_str(value.as_str());
-            return {};
-        case Kind::Bytes:
-            write_bytes(value.as_bytes());
-            return {};
-        case Kind::Array: {
-            const Array& items = value.as_array();
-            DRAL_TRY(begin_array(items.size()));
-            for (const Value& item : items) DRAL_TRY(encode_value_inner(item));
-            end_array();
-            return {};
+// Nesting is followed with a stack of its own, not by recursion: a value as deep as any limit
+// allows fits a small thread stack.
+Status Encoder::encode_value_inner(const Value& root) {
+    struct Open {
+        const Value* container;
+        std::size_t next;  // index of its next item or entry
+    };
+    SmallStack<Open, 16> open;
+    for (const Value* value = &root; value != nullptr;) {
+        switch (value->kind()) {
+            case Kind::Null:
+                write_null();
+                break;
+            case Kind::Bool:
+                write_bool(value->as_bool());
+                break;
+            case Kind::UInt:
+                write_uint(value->as_uint());
+                break;
+            case Kind::Int:
+                write_int(value->as_int());
+                break;
+            case Kind::Float:
+                write_float(value->as_float());
+                break;
+            case Kind::Str:
+                write_str(value->as_str());
+                break;
+            case Kind::Bytes:
+                write_bytes(value->as_bytes());
+                break;
+            case Kind::Array:
+                DRAL_TRY(begin_array(value->as_array().size()));
+                open.push_back({value, 0});
+                break;
+            case Kind::Object:
+                DRAL_TRY(begin_object(value->as_object().size()));
+                open.push_back({value, 0});
+                break;
         }
-        case Kind::Object: {
-            const Object& entries = value.as_object();
-            DRAL_TRY(begin_object(entries.size()));
-            for (const auto& [key, entry_value] : entries) {
-                write_key(key);
-                DRAL_TRY(encode_value_inner(entry_value));
+        // The next value to write, closing the containers that are complete.
+        value = nullptr;
+        while (value == nullptr && !open.empty()) {
+            Open& top = open.back();
+            if (top.container->kind() == Kind::Array) {
+                const Array& items = top.container->as_array();
+                if (top.next < items.size()) {
+                    value = &items[top.next++];
+                    continue;
+                }
+                end_array();
+            } else {
+                const Object& entries = top.container->as_object();
+                if (top.next < entries.size()) {
+                    const auto& [key, entry_value] = entries[top.next++];
+                    write_key(key);
+                    value = &entry_value;
+                    continue;
+                }
+                end_object();
             }
-            end_object();
-            return {};
+            open.pop_back();
         }
     }
     return {};

@@ -87,6 +87,8 @@ public:
     std::span<const std::uint8_t> closed_output() const { return output_.span(); }
     void clear_closed_output() { output_.clear(); }
     const DecodeLimits& limits() const { return limits_; }
+    // Containers nested deeper than this are refused (DepthExceeded).
+    void set_max_depth(std::uint64_t max_depth) { limits_.max_depth = max_depth; }
     // Bytes of values written so far.
     std::size_t buffered_size() const { return block_.size(); }
 

@@ -39,7 +39,7 @@ def encode(args: argparse.Namespace) -> int:
     try:
         data = dral.dumps(value, compression=args.compression, dedup=args.dedup, sort_keys=args.sort_keys)
     except OverflowError:
-        raise CliError("an integer lies outside the 64-bit signed range that Dral encodes") from None
+        raise CliError("an integer lies outside the range Dral encodes, -2**63 to 2**64 - 1") from None
     del value
     with output(args.output, binary=True) as stream:
         stream.write(data)
@@ -81,10 +81,7 @@ def show(args: argparse.Namespace) -> int:
 
 
 def _text_notation(value: Any, indent: int | None) -> str:
-    try:
-        return dral.pretty_print(value, 2 if indent is None else indent)
-    except OverflowError:
-        raise CliError("an integer of 2**63 or more has no text notation here; use JSON output") from None
+    return dral.pretty_print(value, 2 if indent is None else indent)
 
 
 def ctn_fmt(args: argparse.Namespace) -> int:

@@ -23,7 +23,7 @@ using dral_core::Encoder;
 struct EncodeOptions {
     PyObject* compression = nullptr;
     bool dedup = false;
-    bool sort_keys = false;
+    ConvertOptions convert{false, nullptr, dral_core::DecodeLimits().max_depth};
 };
 
 // Conversion errors come before the compression name is looked at, and the name before the
@@ -32,13 +32,15 @@ template <class Encode>
 PyObject* encode_with(PyObject* obj, const EncodeOptions& options, Encode encode) {
     auto compression = lookup_compression(options.compression);
     if (!compression) {
-        if (!py_to_value(obj, options.sort_keys)) return nullptr;
+        ConvertOptions conversion_only = options.convert;
+        conversion_only.max_depth.reset();
+        if (!py_to_value(obj, conversion_only)) return nullptr;
         return raise_unknown_compression(options.compression);
     }
     OneShotEncoder encoder;
     encoder->set_dedup(options.dedup);
     encoder->set_compression(*compression);
-    if (!encode(*encoder, obj, options.sort_keys)) return nullptr;
+    if (!encode(*encoder, obj, options.convert)) return nullptr;
     return finish_to_bytes(*encoder);
 }
 
@@ -53,11 +55,12 @@ bool compression_argument(const Signature& signature, int index, PyObject* value
     return false;
 }
 
-// Parses `compression`, `dedup`, `sort_keys` starting at `first` of the parsed arguments.
+// Parses `compression`, `dedup`, `sort_keys`, `default` and `max_depth` starting at `first` of the
+// parsed arguments.
 bool encode_options(const Signature& signature, PyObject** args, int first, EncodeOptions& out) {
     // Most calls give no option, and `out` holds the defaults.
-    const bool none_given =
-        args[first] == nullptr && args[first + 1] == nullptr && args[first + 2] == nullptr;
+    bool none_given = true;
+    for (int i = first; i < first + 5; ++i) none_given = none_given && args[i] == nullptr;
     if (none_given) [[likely]]
         return true;
     if (!compression_argument(signature, first, args[first])) return false;
@@ -67,15 +70,16 @@ bool encode_options(const Signature& signature, PyObject** args, int first, Enco
     auto sort_keys = bool_argument(signature, first + 2, args[first + 2], false);
     if (!sort_keys) return false;
     out.dedup = *dedup;
-    out.sort_keys = *sort_keys;
-    return true;
+    out.convert.sort_keys = *sort_keys;
+    return read_convert_arguments(signature, args, first + 3, first + 4, out.convert);
 }
 
-constexpr const char* kDumpsNames[] = {"obj", "compression", "dedup", "sort_keys"};
-constexpr Signature kDumps{"dumps", kDumpsNames, 4, 1, 1};
+constexpr const char* kDumpsNames[] = {"obj",       "compression", "dedup",
+                                       "sort_keys", "default",     "max_depth"};
+constexpr Signature kDumps{"dumps", kDumpsNames, 6, 1, 1};
 
 PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[4];
+    PyObject* parsed[6];
     EncodeOptions options;
     if (!parse_arguments(kDumps, args, nargs, kwnames, parsed) ||
         !encode_options(kDumps, parsed, 1, options))
@@ -96,11 +100,12 @@ PyObject* loads(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     return decode_single_or_list(bytes_span(parsed[0]), *limits);
 }
 
-constexpr const char* kDumpNames[] = {"obj", "fp", "compression", "dedup", "sort_keys"};
-constexpr Signature kDump{"dump", kDumpNames, 5, 2, 2};
+constexpr const char* kDumpNames[] = {"obj",       "fp",      "compression", "dedup",
+                                      "sort_keys", "default", "max_depth"};
+constexpr Signature kDump{"dump", kDumpNames, 7, 2, 2};
 
 PyObject* dump(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[5];
+    PyObject* parsed[7];
     EncodeOptions options;
     if (!parse_arguments(kDump, args, nargs, kwnames, parsed) ||
         !encode_options(kDump, parsed, 2, options))
@@ -130,13 +135,16 @@ PyObject* load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     return decode_single_or_list(bytes_span(data.get()), *limits);
 }
 
-constexpr const char* kEncodeNames[] = {"obj"};
-constexpr Signature kEncode{"encode", kEncodeNames, 1, 1, 1};
+constexpr const char* kEncodeNames[] = {"obj", "default", "max_depth"};
+constexpr Signature kEncode{"encode", kEncodeNames, 3, 1, 1};
 
 PyObject* encode(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[1];
-    if (!parse_arguments(kEncode, args, nargs, kwnames, parsed)) return nullptr;
-    return encode_to_bytes(parsed[0], {});
+    PyObject* parsed[3];
+    EncodeOptions options;
+    if (!parse_arguments(kEncode, args, nargs, kwnames, parsed) ||
+        !read_convert_arguments(kEncode, parsed, 1, 2, options.convert))
+        return nullptr;
+    return encode_to_bytes(parsed[0], options);
 }
 
 constexpr const char* kDecodeNames[] = {"data"};
@@ -150,16 +158,19 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     return decode_single_or_list(bytes_span(parsed[0]), limits_for(true, 128));
 }
 
-constexpr const char* kEncodeToFileNames[] = {"obj", "path"};
-constexpr Signature kEncodeToFile{"encode_to_file", kEncodeToFileNames, 2, 2, 2};
+constexpr const char* kEncodeToFileNames[] = {"obj", "path", "default", "max_depth"};
+constexpr Signature kEncodeToFile{"encode_to_file", kEncodeToFileNames, 4, 2, 2};
 
 PyObject* encode_to_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[2];
-    if (!parse_arguments(kEncodeToFile, args, nargs, kwnames, parsed)) return nullptr;
+    PyObject* parsed[4];
+    EncodeOptions options;
+    if (!parse_arguments(kEncodeToFile, args, nargs, kwnames, parsed) ||
+        !read_convert_arguments(kEncodeToFile, parsed, 2, 3, options.convert))
+        return nullptr;
     PyRef path(fspath(parsed[1]));
     if (!path) return nullptr;
     // The file is opened only once the whole stream exists, so a failed encoding leaves no file.
-    PyRef data(encode_to_bytes(parsed[0], {}));
+    PyRef data(encode_to_bytes(parsed[0], options));
     if (!data || !write_file(path.get(), bytes_span(data.get()))) return nullptr;
     Py_RETURN_NONE;
 }
@@ -178,10 +189,10 @@ PyObject* decode_from_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 // Reference paths (Value trees) behind the same signatures, for differential tests.
-constexpr Signature kDumpsReference{"_dumps_reference", kDumpsNames, 4, 1, 1};
+constexpr Signature kDumpsReference{"_dumps_reference", kDumpsNames, 6, 1, 1};
 
 PyObject* dumps_reference(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[4];
+    PyObject* parsed[6];
     EncodeOptions options;
     if (!parse_arguments(kDumpsReference, args, nargs, kwnames, parsed) ||
         !encode_options(kDumpsReference, parsed, 1, options))
@@ -207,15 +218,19 @@ constexpr int kFlags = kFastcallKeywords;
 
 PyMethodDef kFunctions[] = {
     {"dumps", fastcall(guarded<dumps>), kFlags,
-     "dumps(obj, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
+     "dumps(obj, *, compression=None, dedup=False, sort_keys=False, default=None, "
+     "max_depth=128)\n--\n\n"
      "Serialize a Python object to Dral binary format.\n\n"
      "The Dral counterpart of json.dumps(): the result is bytes.\n\n"
      "Args:\n"
      "    obj: The object to serialize (dict, list, tuple, str, int, float, bytes, bool,\n"
-     "        None, nested freely).\n"
+     "        None, dataclasses, datetime, date, time, UUID, enum members, nested freely).\n"
      "    compression: None or one of \"none\", \"lz4\", \"zstd\", \"snappy\".\n"
      "    dedup: Write repeated string values once and refer to them afterwards.\n"
-     "    sort_keys: Sort the keys of every dict.\n\n"
+     "    sort_keys: Sort the keys of every dict.\n"
+     "    default: Called with each object that cannot be serialized otherwise; what it\n"
+     "        returns is serialized in its place.\n"
+     "    max_depth: Deepest container nesting written (at most 4096).\n\n"
      "Returns:\n"
      "    The Dral stream as bytes.\n\n"
      "Raises:\n"
@@ -238,7 +253,8 @@ PyMethodDef kFunctions[] = {
      "    DralDecodeError: If the data is malformed or exceeds a limit.\n"
      "    DralChecksumError: If a block's checksum does not match."},
     {"dump", fastcall(guarded<dump>), kFlags,
-     "dump(obj, fp, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
+     "dump(obj, fp, *, compression=None, dedup=False, sort_keys=False, default=None, "
+     "max_depth=128)\n--\n\n"
      "Serialize a Python object and write to a file-like object.\n\n"
      "The Dral counterpart of json.dump(): calls fp.write() once with the encoded bytes.\n\n"
      "Args:\n"
@@ -246,7 +262,9 @@ PyMethodDef kFunctions[] = {
      "    fp: A binary file-like object with a write() method.\n"
      "    compression: None or one of \"none\", \"lz4\", \"zstd\", \"snappy\".\n"
      "    dedup: Write repeated string values once and refer to them afterwards.\n"
-     "    sort_keys: Sort the keys of every dict.\n\n"
+     "    sort_keys: Sort the keys of every dict.\n"
+     "    default: As for dumps().\n"
+     "    max_depth: Deepest container nesting written (at most 4096).\n\n"
      "Raises:\n"
      "    DralTypeError, DralEncodeError, ValueError: As dumps()."},
     {"load", fastcall(guarded<load>), kFlags,
@@ -262,19 +280,20 @@ PyMethodDef kFunctions[] = {
      "Raises:\n"
      "    DralDecodeError, DralChecksumError: As loads()."},
     {"encode", fastcall(guarded<encode>), kFlags,
-     "encode(obj)\n--\n\n"
+     "encode(obj, *, default=None, max_depth=128)\n--\n\n"
      "Encode a Python object (dict, list, str, int, float, bytes, bool, None)\n"
-     "into Dral binary format, returned as `bytes`."},
+     "into Dral binary format, returned as `bytes`.\n\n"
+     "default and max_depth are as for dumps()."},
     {"decode", fastcall(guarded<decode>), kFlags,
      "decode(data)\n--\n\n"
      "Decode Dral binary `bytes` into Python objects.\n\n"
      "Returns a single value if the data contains exactly one top-level value,\n"
      "or a list of values otherwise."},
     {"encode_to_file", fastcall(guarded<encode_to_file>), kFlags,
-     "encode_to_file(obj, path)\n--\n\n"
+     "encode_to_file(obj, path, *, default=None, max_depth=128)\n--\n\n"
      "Encode a Python object and write the binary output to a file.\n\n"
      "The file at path (str or path-like) is created or truncated, and only written once\n"
-     "encoding succeeded."},
+     "encoding succeeded. default and max_depth are as for dumps()."},
     {"decode_from_file", fastcall(guarded<decode_from_file>), kFlags,
      "decode_from_file(path)\n--\n\n"
      "Read a Dral binary file and decode it into Python objects.\n\n"
@@ -285,7 +304,8 @@ PyMethodDef kFunctions[] = {
 
 PyMethodDef kPrivateFunctions[] = {
     {"_dumps_reference", fastcall(guarded<dumps_reference>), kFlags,
-     "_dumps_reference(obj, *, compression=None, dedup=False, sort_keys=False)\n--\n\n"
+     "_dumps_reference(obj, *, compression=None, dedup=False, sort_keys=False, default=None, "
+     "max_depth=128)\n--\n\n"
      "dumps() through Value trees; the behaviour dumps() must match."},
     {"_loads_reference", fastcall(guarded<loads_reference>), kFlags,
      "_loads_reference(data, *, strict=True, max_depth=128)\n--\n\n"

@@ -1,8 +1,9 @@
 // The Encoder and DralDecoder classes: a stream built one value at a time, and a one-shot
 // decoder over a private copy of its input.
 //
-// Methods take no lock: the only Python code they can run (a path's __fspath__) runs before the
-// instance's state is touched, so no call can re-enter another on the same instance.
+// A path's __fspath__ runs before the instance's state is touched. The default hook (and a tzinfo
+// or a dataclass's attributes) may run Python code in the middle of Encoder.encode, which could
+// call the same encoder again, from that thread or another: such a call is refused.
 #include "binary/incremental.hpp"
 
 #include <new>
@@ -27,22 +28,22 @@ using dral_core::Encoder;
 
 struct EncoderObject {
     PyObject_HEAD std::optional<Encoder> encoder;  // empty once finished
-    bool sort_keys;
-    bool busy;  // in a call that let other threads run
+    ConvertOptions options;                        // its default hook held by the instance
+    bool busy;                                     // an encode call is running
 };
 
 EncoderObject* as_encoder(PyObject* self) { return reinterpret_cast<EncoderObject*>(self); }
 
 PyObject* already_finished() { return raise_encode_error("encoder already finished"); }
 
-PyObject* in_use() {
-    PyErr_SetString(PyExc_RuntimeError, "Encoder is in use by another thread");
+PyObject* busy() {
+    PyErr_SetString(PyExc_RuntimeError, "Encoder is already in use by another call");
     return nullptr;
 }
 
 // A class is built the same from either way in: calling it (vectorcall) or its __new__.
 using MakeInstance = PyObject* (*)(PyTypeObject* type, PyObject** parsed);
-constexpr int kMostParameters = 2;
+constexpr int kMostParameters = 4;
 
 template <const Signature& kSignature, MakeInstance kMake>
 PyObject* new_by_call(PyObject* type, PyObject* const* args, std::size_t nargsf,
@@ -62,13 +63,15 @@ PyObject* new_by_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return kMake(type, parsed);
 }
 
-constexpr const char* kEncoderNewNames[] = {"sort_keys", "block_size"};
-constexpr Signature kEncoderNew{"Encoder", kEncoderNewNames, 2, 0, 0};
+constexpr const char* kEncoderNewNames[] = {"sort_keys", "default", "max_depth", "block_size"};
+constexpr Signature kEncoderNew{"Encoder", kEncoderNewNames, 4, 0, 0};
 
 PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
     auto sort_keys = bool_argument(kEncoderNew, 0, parsed[0], false);
-    if (!sort_keys) return nullptr;
-    auto block_size = u64_argument(kEncoderNew, 1, parsed[1], dral_core::kDefaultBlockThreshold);
+    ConvertOptions options;
+    if (!sort_keys || !read_convert_arguments(kEncoderNew, parsed, 1, 2, options)) return nullptr;
+    options.sort_keys = *sort_keys;
+    auto block_size = u64_argument(kEncoderNew, 3, parsed[3], dral_core::kDefaultBlockThreshold);
     if (!block_size) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
@@ -80,22 +83,37 @@ PyObject* make_encoder(PyTypeObject* type, PyObject** parsed) {
         return PyErr_NoMemory();
     }
     as_encoder(self)->encoder->set_block_threshold(*block_size);
-    as_encoder(self)->sort_keys = *sort_keys;
+    Py_XINCREF(options.default_hook);
+    new (&as_encoder(self)->options) ConvertOptions(options);
     as_encoder(self)->busy = false;
     return self;
 }
 
+// The default hook may refer back to the encoder: the collector sees and breaks such cycles.
+int encoder_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(as_encoder(self)->options.default_hook);
+    Py_VISIT(Py_TYPE(self));
+    return 0;
+}
+
+int encoder_clear(PyObject* self) {
+    Py_CLEAR(as_encoder(self)->options.default_hook);
+    return 0;
+}
+
 void encoder_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    encoder_clear(self);
     as_encoder(self)->encoder.~optional();
     type->tp_free(self);
     Py_DECREF(type);
 }
 
 PyObject* encoder_enable_dedup(PyObject* self, PyObject*) {
+    if (as_encoder(self)->busy) return busy();
     auto& encoder = as_encoder(self)->encoder;
     if (!encoder) return already_finished();
-    if (as_encoder(self)->busy) return in_use();
     encoder->set_dedup(true);
     Py_RETURN_NONE;
 }
@@ -111,9 +129,9 @@ PyObject* encoder_set_compression(PyObject* self, PyObject* const* args, Py_ssiz
         return nullptr;
     auto code = parse_compression(parsed[0]);
     if (!code) return nullptr;
+    if (as_encoder(self)->busy) return busy();
     auto& encoder = as_encoder(self)->encoder;
     if (!encoder) return already_finished();
-    if (as_encoder(self)->busy) return in_use();
     encoder->set_compression(*code);
     Py_RETURN_NONE;
 }
@@ -126,14 +144,24 @@ PyObject* encoder_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     PyObject* obj;
     if (!parse_arguments(kEncode, args, nargs, kwnames, &obj)) return nullptr;
     EncoderObject* object = as_encoder(self);
+    if (object->busy) return busy();
+    // The hook it holds lives as long as the call, whatever the call does to the instance.
+    PyRef hook = PyRef::borrow(object->options.default_hook);
+    ConvertOptions options = object->options;
+    object->busy = true;
+    bool encoded;
     if (!object->encoder) {
         // An unconvertible object is reported before the finished state.
-        if (!py_to_value(obj, object->sort_keys)) return nullptr;
-        return already_finished();
+        ConvertOptions conversion_only = options;
+        conversion_only.max_depth.reset();
+        if (py_to_value(obj, conversion_only)) already_finished();
+        encoded = false;
+    } else {
+        // A value that closes a large block compresses it with the interpreter lock released.
+        encoded = encode_object_releasing(*object->encoder, obj, options);
     }
-    if (object->busy) return in_use();
-    if (!encode_object_aside(*object->encoder, obj, object->sort_keys, object->busy))
-        return nullptr;
+    object->busy = false;
+    if (!encoded) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -148,8 +176,8 @@ PyObject* take_stream(EncoderObject* object) {
 
 PyObject* encoder_finish(PyObject* self, PyObject*) {
     EncoderObject* object = as_encoder(self);
+    if (object->busy) return busy();
     if (!object->encoder) return already_finished();
-    if (object->busy) return in_use();
     return take_stream(object);
 }
 
@@ -163,8 +191,8 @@ PyObject* encoder_finish_to_file(PyObject* self, PyObject* const* args, Py_ssize
     PyRef path(fspath(parsed[0]));
     if (!path) return nullptr;
     EncoderObject* object = as_encoder(self);
+    if (object->busy) return busy();
     if (!object->encoder) return already_finished();
-    if (object->busy) return in_use();
     PyRef stream(take_stream(object));
     if (!stream) return nullptr;
     if (!write_file(path.get(), bytes_span(stream.get()))) return nullptr;
@@ -198,11 +226,16 @@ PyMethodDef kEncoderMethods[] = {
 PyType_Slot kEncoderSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(guarded<new_by_tp_new<kEncoderNew, make_encoder>>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(encoder_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(encoder_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(encoder_clear)},
     {Py_tp_methods, kEncoderMethods},
-    {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False, block_size=1048576)\n--\n\n"
+    {Py_tp_doc, const_cast<char*>("Encoder(*, sort_keys=False, default=None, max_depth=128, "
+                                  "block_size=1048576)\n--\n\n"
                                   "Incremental Dral encoder.\n\n"
                                   "A data block is closed after the value that makes it\n"
                                   "block_size bytes or more; a value is never split.\n\n"
+                                  "sort_keys, default and max_depth apply to every value\n"
+                                  "encoded, as for dumps().\n\n"
                                   "Example:\n"
                                   "    enc = Encoder()\n"
                                   "    enc.enable_dedup()\n"
@@ -212,8 +245,8 @@ PyType_Slot kEncoderSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kEncoderSpec = {"_dral_native.Encoder", sizeof(EncoderObject), 0, Py_TPFLAGS_DEFAULT,
-                            kEncoderSlots};
+PyType_Spec kEncoderSpec = {"_dral_native.Encoder", sizeof(EncoderObject), 0,
+                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, kEncoderSlots};
 
 struct DecoderObject {
     PyObject_HEAD PyObject* data;  // an exact bytes object no caller can change

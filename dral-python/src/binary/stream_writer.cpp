@@ -7,6 +7,7 @@
 #include "binary/byte_files.hpp"
 #include "binary/compression.hpp"
 #include "binary/encoder.hpp"
+#include "convert/convert.hpp"
 #include "convert/py_encode.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
@@ -22,7 +23,7 @@ using dral_core::Encoder;
 struct WriterState {
     std::optional<Encoder> encoder;  // empty once closed or abandoned
     OutputFile out;
-    bool sort_keys = false;
+    ConvertOptions options;  // its default hook held by the writer
 };
 
 struct WriterObject {
@@ -61,8 +62,13 @@ bool write_closed_blocks(WriterState& state) {
 
 // One value, then whatever blocks it closed; a block is compressed with the lock released.
 bool write_one(WriterObject* writer, WriterState& state, PyObject* obj) {
-    return encode_object_aside(*state.encoder, obj, state.sort_keys, writer->busy) &&
-           write_closed_blocks(state);
+    // The hook it holds lives as long as the call, whatever the call does to the writer.
+    PyRef hook = PyRef::borrow(state.options.default_hook);
+    const ConvertOptions options = state.options;
+    writer->busy = true;
+    const bool written = encode_object_releasing(*state.encoder, obj, options);
+    writer->busy = false;
+    return written && write_closed_blocks(state);
 }
 
 constexpr const char* kWriteNames[] = {"obj"};
@@ -148,18 +154,19 @@ void writer_dealloc(PyObject* self) {
             PyErr_WriteUnraisable(self);
         abandon_writer(*state);
         Py_XDECREF(state->out.file);
+        Py_XDECREF(state->options.default_hook);
         delete state;
     }
     type->tp_free(self);
     Py_DECREF(type);
 }
 
-constexpr const char* kWriterNames[] = {"target", "compression", "dedup", "sort_keys",
-                                        "block_size"};
-constexpr Signature kWriterNew{"Writer", kWriterNames, 5, 1, 1};
+constexpr const char* kWriterNames[] = {"target",  "compression", "dedup",     "sort_keys",
+                                        "default", "max_depth",   "block_size"};
+constexpr Signature kWriterNew{"Writer", kWriterNames, 7, 1, 1};
 
 PyObject* writer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* parsed[5];
+    PyObject* parsed[7];
     if (!parse_classic_arguments(kWriterNew, args, kwargs, parsed)) return nullptr;
     if (parsed[1] != nullptr && parsed[1] != Py_None &&
         !check_str_argument(kWriterNew, 1, parsed[1]))
@@ -168,7 +175,10 @@ PyObject* writer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!dedup) return nullptr;
     auto sort_keys = bool_argument(kWriterNew, 3, parsed[3], false);
     if (!sort_keys) return nullptr;
-    auto block_size = u64_argument(kWriterNew, 4, parsed[4], dral_core::kDefaultBlockThreshold);
+    ConvertOptions options;
+    if (!read_convert_arguments(kWriterNew, parsed, 4, 5, options)) return nullptr;
+    options.sort_keys = *sort_keys;
+    auto block_size = u64_argument(kWriterNew, 6, parsed[6], dral_core::kDefaultBlockThreshold);
     if (!block_size) return nullptr;
     auto compression = parse_compression(parsed[1]);
     if (!compression) return nullptr;
@@ -184,7 +194,8 @@ PyObject* writer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     encoder.set_dedup(*dedup);
     encoder.set_compression(*compression);
     encoder.set_block_threshold(*block_size);
-    state->sort_keys = *sort_keys;
+    Py_XINCREF(options.default_hook);
+    state->options = options;
     as_writer(self)->state = state.release();
     as_writer(self)->busy = false;
     return self;
@@ -220,8 +231,9 @@ PyType_Slot kWriterSlots[] = {
     {Py_tp_getset, kWriterProperties},
     {Py_tp_doc,
      const_cast<char*>("Writer(target, *, compression=None, dedup=False, sort_keys=False, "
-                       "block_size=1048576)\n--\n\n"
-                       "A Dral stream written to a binary file as values come.\n\n"
+                       "default=None, max_depth=128, block_size=1048576)\n--\n\n"
+                       "A Dral stream written to a binary file as values come; each value\n"
+                       "is converted as dumps() converts it (sort_keys, default, max_depth).\n\n"
                        "target is a binary file object with write(), or a path (written to a\n"
                        "temporary file beside it, which replaces the path at close()). Each\n"
                        "block goes to the file once it holds block_size bytes or more, so\n"

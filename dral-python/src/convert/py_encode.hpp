@@ -6,19 +6,21 @@
 #include <optional>
 
 #include "binary/encoder.hpp"
+#include "convert/convert.hpp"
 
 namespace dral_python {
 
-// Appends `object` as one top-level value. On failure the encoder is restored and the error is
-// the one the reference path (py_to_value, then Encoder::encode_value) raises; returns false
+// Appends `object` as one top-level value, converted with `options`: the one way in for every
+// writer of Dral streams from Python objects (dumps and its kin, Encoder, and any streaming writer
+// to come, which would call it once per value). On failure the encoder is restored and the error
+// is the one the reference path (py_to_value, then Encoder::encode_value) raises; returns false
 // with that exception set.
-bool encode_object(dral_core::Encoder& encoder, PyObject* object, bool sort_keys);
+bool encode_object(dral_core::Encoder& encoder, PyObject* object, const ConvertOptions& options);
 
 // encode_object for an encoder that closes blocks as it goes: a block it closes is checksummed
-// and compressed with the interpreter lock released, and `busy` is set meanwhile, so that
-// another thread finds the encoder's owner in use instead of racing it.
-bool encode_object_aside(dral_core::Encoder& encoder, PyObject* object, bool sort_keys,
-                         bool& busy);
+// and compressed with the interpreter lock released. Its owner must refuse other calls meanwhile.
+bool encode_object_releasing(dral_core::Encoder& encoder, PyObject* object,
+                             const ConvertOptions& options);
 
 // The encoder of a one-shot call (dumps and its kin: finished once, dropped after any failure),
 // which finishes large streams without copying them. One encoder serves every such call, reset
@@ -50,6 +52,7 @@ PyObject* finish_to_bytes(dral_core::Encoder& encoder);
 void recycle(dral_core::Encoder& encoder);
 
 // The reference path itself, for differential checks.
-bool encode_object_reference(dral_core::Encoder& encoder, PyObject* object, bool sort_keys);
+bool encode_object_reference(dral_core::Encoder& encoder, PyObject* object,
+                             const ConvertOptions& options);
 
 }  // namespace dral_python

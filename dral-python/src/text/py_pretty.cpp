@@ -8,6 +8,7 @@
 
 #include "base/nesting.hpp"
 #include "convert/convert.hpp"
+#include "convert/py_kind.hpp"
 #include "cpython/py_dict.hpp"
 #include "cpython/py_long.hpp"
 #include "cpython/py_str.hpp"
@@ -21,8 +22,9 @@ namespace {
 using dral_core::TextEncoding;
 using dral_core::TextOutput;
 
-// Writes exactly the objects the reference conversion accepts, as the writer of Value trees lays
-// out the Value they convert to, and gives up on anything else. Nesting is followed with a stack
+// Writes the builtin types (subclasses included) as the writer of Value trees lays out the Value
+// they convert to, and gives up on anything else, which the reference path then converts: it runs
+// no Python code, so the replay sees the same data. Nesting is followed with a stack
 // of its own, bounded as the conversion bounds it, so no object can exhaust the native stack.
 class PyTextWriter {
 public:
@@ -85,32 +87,40 @@ private:
         bool is_dict;
     };
 
-    // Null, booleans, numbers and strings (subclasses included); false for anything else. No
-    // type is two of these, so testing the exact types first decides nothing the conversion's
-    // order of rules would not.
-    bool write_scalar(PyObject* object) {
-        PyTypeObject* type = Py_TYPE(object);
-        if (type == &PyUnicode_Type) return write_str(object);
-        if (type == &PyLong_Type) return write_int(object);
-        if (type == &PyFloat_Type) {
-            out_.floating(PyFloat_AS_DOUBLE(object));
-            return true;
+    // The kinds a short array may hold and still be written on one line: the builtin scalars
+    // but bytes. A switch, which the compiler folds into the classification's tests.
+    static bool is_inline_scalar(PyKind kind) {
+        switch (kind) {
+            case PyKind::Str:
+            case PyKind::Int:
+            case PyKind::Float:
+            case PyKind::Null:
+            case PyKind::Bool:
+                return true;
+            default:
+                return false;
         }
-        if (object == Py_None) {
-            out_.null();
-            return true;
+    }
+
+    // Writes an object of an inline scalar kind.
+    bool write_scalar(PyObject* object, PyKind kind) {
+        switch (kind) {
+            case PyKind::Str:
+                return write_str(object);
+            case PyKind::Int:
+                return write_int(object);
+            case PyKind::Float:
+                out_.floating(PyFloat_AS_DOUBLE(object));
+                return true;
+            case PyKind::Null:
+                out_.null();
+                return true;
+            case PyKind::Bool:
+                out_.boolean(object == Py_True);
+                return true;
+            default:
+                return false;
         }
-        if (type == &PyBool_Type) {
-            out_.boolean(object == Py_True);
-            return true;
-        }
-        if (PyLong_Check(object)) return write_int(object);
-        if (PyFloat_Check(object)) {
-            out_.floating(PyFloat_AS_DOUBLE(object));
-            return true;
-        }
-        if (PyUnicode_Check(object)) return write_str(object);
-        return false;
     }
 
     bool write_str(PyObject* object) {
@@ -175,31 +185,30 @@ private:
 
     bool write_int(PyObject* object) {
         long long n;
-        if (!long_value(object, n)) return false;
-        n < 0 ? out_.integer(n) : out_.uint(static_cast<std::uint64_t>(n));
+        if (long_value(object, n)) {
+            n < 0 ? out_.integer(n) : out_.uint(static_cast<std::uint64_t>(n));
+            return true;
+        }
+        // From 2**63 to 2**64 - 1: unsigned, as Values hold them.
+        unsigned long long u = PyLong_AsUnsignedLongLong(object);
+        if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+        out_.uint(u);
         return true;
-    }
-
-    static bool is_inline_scalar(PyObject* object) {
-        return object == Py_None || PyUnicode_Check(object) || PyLong_Check(object) ||
-               PyFloat_Check(object);  // booleans are ints
     }
 
     // Writes `object` if it needs no lines of its own; Block for a container that does.
     Flat write_flat(PyObject* object) {
-        if (write_scalar(object)) return Flat::Written;
-        if (PyErr_Occurred()) return Flat::Failed;
-        if (PyBytes_Check(object)) {
+        PyKind kind = classify(object);
+        if (is_inline_scalar(kind))
+            return write_scalar(object, kind) ? Flat::Written : Flat::Failed;
+        if (kind == PyKind::Bytes) {
             out_.bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
                         static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
             return Flat::Written;
         }
-        PyTypeObject* type = Py_TYPE(object);
-        // Only exact containers convert, each one level deeper than the containers open now.
-        bool is_dict = type == &PyDict_Type;
-        if (!is_dict && type != &PyList_Type && type != &PyTuple_Type) return Flat::Failed;
-        if (open_.size() >= dral_core::kMaxNestingDepth) return Flat::Failed;
-        if (is_dict) {
+        // Each container one level deeper than the containers open now.
+        if (!is_container(kind) || open_.size() >= dral_core::kMaxNestingDepth) return Flat::Failed;
+        if (kind == PyKind::Dict) {
             if (PyDict_GET_SIZE(object) != 0) return Flat::Block;
             out_.empty_object();
             return Flat::Written;
@@ -211,19 +220,22 @@ private:
         }
         if (static_cast<std::size_t>(size) > dral_core::kMaxInlineItems) return Flat::Block;
         PyObject** items = PySequence_Fast_ITEMS(object);
-        for (Py_ssize_t i = 0; i < size; ++i)
-            if (!is_inline_scalar(items[i])) return Flat::Block;
+        PyKind kinds[dral_core::kMaxInlineItems];
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            kinds[i] = classify(items[i]);
+            if (!is_inline_scalar(kinds[i])) return Flat::Block;
+        }
         out_.inline_open();
         for (Py_ssize_t i = 0; i < size; ++i) {
             if (i > 0) out_.inline_separator();
-            if (!write_scalar(items[i])) return Flat::Failed;
+            if (!write_scalar(items[i], kinds[i])) return Flat::Failed;
         }
         out_.inline_close();
         return Flat::Written;
     }
 
     bool write_key(PyObject* key) {
-        if (!PyUnicode_Check(key)) return false;
+        if (!is_str_key(key)) return false;
         auto text = text_of(key);
         if (!text) return false;
         out_.key(*text, PyUnicode_IS_ASCII(key));
@@ -231,7 +243,7 @@ private:
     }
 
     bool open(PyObject* container) {
-        bool is_dict = Py_TYPE(container) == &PyDict_Type;
+        bool is_dict = PyDict_Check(container);  // a subclass too, by the rules of dicts
         out_.open(!is_dict);
         open_.push_back({container, 0, is_dict});
         return true;
@@ -260,19 +272,18 @@ private:
 
 }  // namespace
 
-PyObject* pretty_print_to_str(PyObject* object, std::size_t indent) {
+PyObject* pretty_print_to_str(PyObject* object, std::size_t indent, const ConvertOptions& options) {
     {
         PyTextWriter writer(indent);
         if (writer.write(object)) return writer.to_str();
     }
-    // Only an object that fails to convert comes here: the reference path gives exactly its
-    // error, and it runs no Python code, so it sees the same data.
     PyErr_Clear();
-    return pretty_print_reference(object, indent);
+    return pretty_print_reference(object, indent, options);
 }
 
-PyObject* pretty_print_reference(PyObject* object, std::size_t indent) {
-    auto value = py_to_value(object, false);
+PyObject* pretty_print_reference(PyObject* object, std::size_t indent,
+                                 const ConvertOptions& options) {
+    auto value = py_to_value(object, options);
     if (!value) return nullptr;
     dral_core::TextOutput out(indent);
     dral_core::write_text(out, *value);

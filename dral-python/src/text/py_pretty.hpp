@@ -5,13 +5,16 @@
 
 #include <cstddef>
 
+#include "convert/convert.hpp"
+
 namespace dral_python {
 
 // The indented notation of `object` as a new str, or nullptr with the exception set: the one the
 // reference path (py_to_value, then the writer of Value trees) raises for an object it refuses.
-PyObject* pretty_print_to_str(PyObject* object, std::size_t indent);
+PyObject* pretty_print_to_str(PyObject* object, std::size_t indent, const ConvertOptions& options);
 
 // The reference path itself, for differential checks.
-PyObject* pretty_print_reference(PyObject* object, std::size_t indent);
+PyObject* pretty_print_reference(PyObject* object, std::size_t indent,
+                                 const ConvertOptions& options);
 
 }  // namespace dral_python

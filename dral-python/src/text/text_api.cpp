@@ -68,8 +68,8 @@ PyObject* parse_text_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     return value ? new_dral_value(std::move(*value)) : nullptr;
 }
 
-constexpr const char* kPrettyPrintNames[] = {"obj", "indent"};
-constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 2, 2, 1};
+constexpr const char* kPrettyPrintNames[] = {"obj", "indent", "default"};
+constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 3, 2, 1};
 
 // The indent, or nullopt with the exception set.
 std::optional<std::size_t> indent_argument(const Signature& signature, PyObject* value) {
@@ -83,28 +83,37 @@ std::optional<std::size_t> indent_argument(const Signature& signature, PyObject*
     return static_cast<std::size_t>(*indent);
 }
 
-template <PyObject* (*kWrite)(PyObject*, std::size_t), const Signature& kSignature>
+using PrettyPrint = PyObject* (*)(PyObject*, std::size_t, const ConvertOptions&);
+
+template <PrettyPrint kWrite, const Signature& kSignature>
 PyObject* pretty_print_with(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[2];
-    if (!parse_arguments(kSignature, args, nargs, kwnames, parsed)) return nullptr;
+    PyObject* parsed[3];
+    ConvertOptions options;
+    if (!parse_arguments(kSignature, args, nargs, kwnames, parsed) ||
+        !read_convert_arguments(kSignature, parsed, 2, -1, options))
+        return nullptr;
     auto indent = indent_argument(kSignature, parsed[1]);
-    return indent ? kWrite(parsed[0], *indent) : nullptr;
+    return indent ? kWrite(parsed[0], *indent, options) : nullptr;
 }
 
-constexpr Signature kPrettyPrintReference{"_pretty_print_reference", kPrettyPrintNames, 2, 2, 1};
+constexpr Signature kPrettyPrintReference{"_pretty_print_reference", kPrettyPrintNames, 3, 2, 1};
 constexpr auto pretty_print = pretty_print_with<pretty_print_to_str, kPrettyPrint>;
 constexpr auto pretty_print_reference_function =
     pretty_print_with<pretty_print_reference, kPrettyPrintReference>;
 
-constexpr const char* kToValueNames[] = {"obj", "sort_keys"};
-constexpr Signature kToValue{"to_value", kToValueNames, 2, 1, 1};
+constexpr const char* kToValueNames[] = {"obj", "sort_keys", "default"};
+constexpr Signature kToValue{"to_value", kToValueNames, 3, 1, 1};
 
 PyObject* to_value(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[2];
-    if (!parse_arguments(kToValue, args, nargs, kwnames, parsed)) return nullptr;
+    PyObject* parsed[3];
+    ConvertOptions options;
+    if (!parse_arguments(kToValue, args, nargs, kwnames, parsed) ||
+        !read_convert_arguments(kToValue, parsed, 2, -1, options))
+        return nullptr;
     auto sort_keys = bool_argument(kToValue, 1, parsed[1], false);
     if (!sort_keys) return nullptr;
-    auto value = py_to_value(parsed[0], *sort_keys);
+    options.sort_keys = *sort_keys;
+    auto value = py_to_value(parsed[0], options);
     return value ? new_dral_value(std::move(*value)) : nullptr;
 }
 
@@ -144,20 +153,23 @@ PyMethodDef kFunctions[] = {
      "Raises:\n"
      "    ValueError: If the text cannot be parsed."},
     {"pretty_print", fastcall(guarded<pretty_print>), kFlags,
-     "pretty_print(obj, indent=2)\n--\n\n"
+     "pretty_print(obj, indent=2, *, default=None)\n--\n\n"
      "Pretty-print a Python object in Dral human-readable text notation.\n\n"
      "Args:\n"
      "    obj: The Python object to format.\n"
      "    indent: Number of spaces per indentation level (default: 2).\n"
-     "        At most 1024.\n\n"
+     "        At most 1024.\n"
+     "    default: Called with each object that cannot be converted otherwise; what it\n"
+     "        returns is converted in its place.\n\n"
      "Returns:\n"
      "    A string in Dral text format.\n\n"
      "Raises:\n"
      "    DralTypeError: If the object cannot be converted to a Dral value.\n"
      "    ValueError: If indent is larger than 1024."},
     {"to_value", fastcall(guarded<to_value>), kFlags,
-     "to_value(obj, *, sort_keys=False)\n--\n\n"
-     "Convert a Python object into a native-backed DralValue view."},
+     "to_value(obj, *, sort_keys=False, default=None)\n--\n\n"
+     "Convert a Python object into a native-backed DralValue view.\n\n"
+     "sort_keys and default are as for dumps()."},
     {"loads_value", fastcall(guarded<loads_value>), kFlags,
      "loads_value(data, *, strict=True, max_depth=128)\n--\n\n"
      "Deserialize Dral binary data into native-backed DralValue view objects."},
@@ -169,7 +181,7 @@ PyMethodDef kFunctions[] = {
 
 PyMethodDef kPrivateFunctions[] = {
     {"_pretty_print_reference", fastcall(guarded<pretty_print_reference_function>), kFlags,
-     "_pretty_print_reference(obj, indent=2)\n--\n\n"
+     "_pretty_print_reference(obj, indent=2, *, default=None)\n--\n\n"
      "pretty_print() through the Value tree, for differential tests."},
     {nullptr, nullptr, 0, nullptr},
 };
