@@ -1,10 +1,10 @@
 """What each subcommand does, from its parsed arguments to its output.
 
-Every command reads its whole input (a CBF file to query is mapped instead, and only what the query
-selects is decoded) and computes its result before it opens the output (JSON is
-written piece by piece, once its depth is known to fit), so that a failure leaves no half-written
-file and the output may be the input file itself. Each intermediate form is dropped as soon as
-the next exists: a large input is never held in memory three times over.
+Streams are read and written a block at a time: `encode` of JSON Lines, `decode --jsonl`, `show`
+and `inspect` hold about one block whatever the file's size. The other commands read their whole
+input (a CBF file to query is mapped instead, and only what the query selects is decoded) and
+drop each intermediate form as soon as the next exists. Every output file is replaced only once it
+is complete, so a failure leaves no half-written file and the output may be the input itself.
 """
 
 from __future__ import annotations
@@ -17,8 +17,11 @@ from typing import Any
 import dral
 
 from .cbf_report import CbfReport, inspect_cbf
-from .files import CliError, as_text, display_name, output, read_bytes, read_text, write_lines, write_text
-from .json_output import check_depth, write_json
+from .files import (
+    CliError, as_text, display_name, input_file, output, read_bytes, read_text, write_lines, write_text,
+)
+from .json_output import check_depth, to_json, write_json
+from .progress import Counted, Progress, total_of
 from .stream_report import StreamReport, inspect_stream
 
 
@@ -27,7 +30,14 @@ def _reject_cbf(data: bytes, path: str | None) -> None:
         raise CliError(f"{display_name(path)} is a CBF file, not a Dral stream; use 'dral ctn decode' or 'dral query'")
 
 
+def _is_jsonl(args: argparse.Namespace) -> bool:
+    name = args.input or ""
+    return bool(args.jsonl) or name.endswith((".jsonl", ".ndjson"))
+
+
 def encode(args: argparse.Namespace) -> int:
+    if _is_jsonl(args):
+        return _encode_lines(args)
     text = read_text(args.input)
     try:
         value = json.loads(text)
@@ -46,7 +56,37 @@ def encode(args: argparse.Namespace) -> int:
     return 0
 
 
+def _encode_lines(args: argparse.Namespace) -> int:
+    """JSON Lines, a value per line, written as they are read: a stream of many blocks."""
+    with input_file(args.input) as (source, _), output(args.output, binary=True) as stream:
+        progress = Progress(total_of(source), quiet=args.quiet)
+        options = {"compression": args.compression, "dedup": args.dedup, "sort_keys": args.sort_keys}
+        with dral.Writer(stream, **options) as writer:
+            writer.write_all(_json_lines(Counted(source, progress), args.input))
+        progress.finish()
+    return 0
+
+
+def _json_lines(source: Counted, path: str | None) -> Any:
+    for number, line in enumerate(source, 1):
+        if not line.strip():
+            continue
+        try:
+            yield json.loads(line)
+        except (json.JSONDecodeError, UnicodeDecodeError) as error:
+            raise CliError(f"line {number} of {display_name(path)} is not valid JSON: {error}") from None
+        except RecursionError:
+            raise CliError(f"line {number} of {display_name(path)} nests JSON deeper than Python can read") from None
+
+
+def _values(source: Any, args: argparse.Namespace) -> Any:
+    """The top-level values of the stream in `source`, read a block at a time."""
+    return dral.Reader(source, strict=args.strict, max_depth=args.max_depth)
+
+
 def decode(args: argparse.Namespace) -> int:
+    if args.jsonl:
+        return _decode_lines(args)
     data = read_bytes(args.input)
     _reject_cbf(data, args.input)
     value = dral.loads(data, strict=args.strict, max_depth=args.max_depth)
@@ -63,20 +103,25 @@ def decode(args: argparse.Namespace) -> int:
     return 0
 
 
+def _decode_lines(args: argparse.Namespace) -> int:
+    """Each value on a line of its own as compact JSON, written as the stream is read."""
+    with input_file(args.input) as (source, start), output(args.output) as stream:
+        _reject_cbf(start, args.input)
+        progress = Progress(total_of(source), quiet=args.quiet)
+        for value in _values(Counted(source, progress), args):
+            check_depth(value, args.max_depth)
+            write_text(stream, to_json(value) + "\n")
+        progress.finish()
+    return 0
+
+
 def show(args: argparse.Namespace) -> int:
-    data = read_bytes(args.input)
-    _reject_cbf(data, args.input)
-    views = dral.loads_value(data, strict=args.strict, max_depth=args.max_depth)
-    del data
-    values = views if isinstance(views, list) else [views]
-    del views
-    # Each value leaves its native form as soon as it has its text.
-    values.reverse()
-    texts = []
-    while values:
-        texts.append(_text_notation(values.pop().as_python(), args.indent))
-    with output(args.output) as stream:
-        write_lines(stream, texts)
+    with input_file(args.input) as (source, start), output(args.output) as stream:
+        _reject_cbf(start, args.input)
+        progress = Progress(total_of(source), quiet=args.quiet)
+        for value in _values(Counted(source, progress), args):
+            write_lines(stream, [_text_notation(value, args.indent)])
+        progress.finish()
     return 0
 
 
@@ -150,13 +195,12 @@ def _query(source: bytes | str, expression: str, *, as_ctn: bool) -> list[Any]:
 
 
 def inspect(args: argparse.Namespace) -> int:
-    data = read_bytes(args.input)
     report: StreamReport | CbfReport
-    if data.startswith(dral.RFC001_CBF_MAGIC):
-        report = inspect_cbf(data)
-    else:
-        report = inspect_stream(data, strict=args.strict, max_depth=args.max_depth)
-    del data
+    with input_file(args.input, rereadable=True) as (source, start):
+        if start.startswith(dral.RFC001_CBF_MAGIC):
+            report = inspect_cbf(source.read())
+        else:
+            report = inspect_stream(source, strict=args.strict, max_depth=args.max_depth)
     with output(args.output) as stream:
         if args.json:
             write_json(stream, report.to_json(), 2)

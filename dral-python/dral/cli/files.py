@@ -58,6 +58,85 @@ def read_bytes(path: str | None) -> bytes:
         raise CliError(f"cannot read {path!r}: {reason(error)}") from None
 
 
+class _Prepended:
+    """The bytes `start` read from `file` already, then the rest of `file`."""
+
+    def __init__(self, start: bytes, file: BinaryIO) -> None:
+        self.start, self.file = start, file
+
+    def read(self, size: int = -1) -> bytes:
+        if not self.start:
+            return self.file.read(size)
+        if size < 0:
+            data, self.start = self.start + self.file.read(), b""
+            return data
+        data, self.start = self.start[:size], self.start[size:]
+        return data
+
+    def readinto(self, buffer: memoryview) -> int:
+        data = self.read(len(buffer))
+        buffer[: len(data)] = data
+        return len(data)
+
+    def readline(self) -> bytes:
+        if b"\n" in self.start or not self.start:
+            if not self.start:
+                return self.file.readline()
+            line, _, rest = self.start.partition(b"\n")
+            self.start = rest
+            return line + b"\n"
+        data, self.start = self.start + self.file.readline(), b""
+        return data
+
+    def __iter__(self) -> Iterator[bytes]:
+        while line := self.readline():
+            yield line
+
+    def fileno(self) -> int:
+        return self.file.fileno()
+
+
+@contextmanager
+def input_file(path: str | None, *, rereadable: bool = False) -> Iterator[tuple[BinaryIO, bytes]]:
+    """The input as a binary file read from its start, and its first four bytes (a CBF file tells
+    itself by them). With `rereadable`, standard input that cannot seek is first copied to a
+    temporary file, so that the caller may read it twice without holding it in memory."""
+    if _is_stdio(path):
+        if sys.stdin is None:
+            raise CliError("standard input is closed")
+        raw, name, owned = sys.stdin.buffer, "standard input", False
+    else:
+        assert path is not None
+        name, owned = repr(path), True
+        try:
+            raw = open(path, "rb")
+        except OSError as error:
+            raise CliError(f"cannot read {path!r}: {reason(error)}") from None
+    try:
+        try:
+            try:
+                seekable = raw.seekable()
+            except (OSError, ValueError):
+                seekable = False
+            if rereadable and not seekable:
+                import shutil
+                import tempfile
+
+                spool = tempfile.TemporaryFile()
+                shutil.copyfileobj(raw, spool, 1 << 20)
+                spool.seek(0)
+                raw, seekable, owned = spool, True, True
+            start = raw.read(4)
+            if seekable:
+                raw.seek(-len(start), os.SEEK_CUR)
+        except OSError as error:
+            raise CliError(f"cannot read {name}: {reason(error)}") from None
+        yield (raw if seekable else _Prepended(start, raw)), start  # type: ignore[misc]
+    finally:
+        if owned:
+            raw.close()
+
+
 def as_text(data: bytes, path: str | None) -> str:
     """`data` decoded as UTF-8; a leading byte order mark is dropped."""
     try:

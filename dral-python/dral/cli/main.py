@@ -98,6 +98,12 @@ def _limits(parser: argparse.ArgumentParser) -> None:
     )
 
 
+def _quiet(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "-q", "--quiet", action="store_true", help="no progress line on standard error (shown only on a terminal)"
+    )
+
+
 def _indent(parser: argparse.ArgumentParser, what: str) -> None:
     parser.add_argument("--indent", type=_int_in(0, 1024), metavar="N", help=what)
 
@@ -113,17 +119,24 @@ def build_parser() -> argparse.ArgumentParser:
     encode.add_argument("--dedup", action="store_true", help="write each repeated string value once")
     encode.add_argument("--sort-keys", action="store_true", help="sort the keys of every object")
     encode.add_argument(
-        "--compression", choices=("zstd", "lz4", "snappy"), help="compress the data block (see the README for each)"
+        "--compression", choices=("zstd", "lz4", "snappy"), help="compress the data blocks (see the README for each)"
     )
+    encode.add_argument(
+        "--jsonl", action="store_true", help="read JSON Lines, a value per line (the default for .jsonl and .ndjson)"
+    )
+    _quiet(encode)
 
     decode = _command(subcommands, "decode", commands.decode, "decode a Dral stream to JSON")
     _indent(decode, "indent JSON (or the text notation) by N spaces; compact JSON without it")
     decode.add_argument("--text", action="store_true", help="write the text notation instead of JSON")
+    decode.add_argument("--jsonl", action="store_true", help="write JSON Lines: each value on a line, as it is read")
     _limits(decode)
+    _quiet(decode)
 
     show = _command(subcommands, "show", commands.show, "write every value of a Dral stream in the text notation")
     _indent(show, "indent by N spaces (default 2)")
     _limits(show)
+    _quiet(show)
 
     inspect = _command(
         subcommands,
@@ -133,6 +146,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     inspect.add_argument("--json", action="store_true", help="write the report as JSON")
     _limits(inspect)
+    _quiet(inspect)
 
     ctn = subcommands.add_parser("ctn", help="format, compile and decode CTN documents", description="CTN documents.")
     ctn_commands = ctn.add_subparsers(dest="ctn_command", metavar="ACTION", required=True)

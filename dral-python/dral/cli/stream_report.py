@@ -16,8 +16,6 @@ import dral
 DATA, STRING_DICT, END = 1, 4, 255
 BLOCK_NAMES = {DATA: "data", 2: "reserved", 3: "reserved", STRING_DICT: "string dict", END: "end"}
 COMPRESSIONS = ("none", "zstd", "snappy", "lz4")
-_MAX_VARINT = 10
-_CHECKSUM = 8
 
 
 @dataclass
@@ -128,77 +126,51 @@ class StreamReport:
         return "\n".join(lines)
 
 
-def _varint(data: bytes, pos: int) -> tuple[int, int] | None:
-    """The varint at `pos` and the position after it, or None when it is cut off or too long."""
-    value = 0
-    for index in range(_MAX_VARINT):
-        if pos + index >= len(data):
-            return None
-        byte = data[pos + index]
-        value |= (byte & 0x7F) << (7 * index)
-        if not byte & 0x80:
-            return value, pos + index + 1
-    return None
-
-
-def inspect_stream(data: bytes, *, strict: bool = True, max_depth: int = 128) -> StreamReport:
-    import xxhash
-
-    report = StreamReport(size=len(data))
-    view = memoryview(data)
-    pos = 0
-    while pos < len(data):
-        kind = data[pos]
-        if kind not in BLOCK_NAMES:
-            report.problems.append(f"invalid block type {kind} at offset {pos}")
-            break
-        header = _varint(data, pos + 1)
-        if header is None or header[1] + 1 + _CHECKSUM > len(data):
-            report.problems.append(f"block header at offset {pos} is cut off")
-            break
-        length, at = header
-        compression = data[at]
-        stored = int.from_bytes(data[at + 1 : at + 1 + _CHECKSUM], "little")
-        start = at + 1 + _CHECKSUM
-        if length > len(data) - start:
-            report.problems.append(f"block at offset {pos} declares {length} payload bytes, {len(data) - start} remain")
-            break
-        payload = view[start : start + length]
-        block = Block(pos, kind, length, compression, Checksum(stored, xxhash.xxh64_intdigest(payload)))
+def inspect_stream(source: Any, *, strict: bool = True, max_depth: int = 128) -> StreamReport:
+    """The report of the stream in `source` (a path or a binary file), read a piece at a time."""
+    walk = dral._dral_native._walk_blocks(source)
+    report = StreamReport(size=walk["size"])
+    stored_stream = None
+    for offset, kind, header, length, compression, stored, computed, leading in walk["blocks"]:
+        block = Block(offset, kind, length, compression, Checksum(stored, computed))
         report.blocks.append(block)
         if not block.checksum.ok:
-            report.problems.append(f"checksum mismatch in the {block.name} block at offset {pos}")
-        if compression:
-            block.uncompressed = _leading_varint(payload)
-        elif kind == STRING_DICT:
-            block.entries = _leading_varint(payload)
-        pos = start + length
+            report.problems.append(f"checksum mismatch in the {block.name} block at offset {offset}")
         if kind == END:
-            if length == _CHECKSUM:
-                stored_sum = int.from_bytes(payload, "little")
-                report.stream_checksum = Checksum(stored_sum, xxhash.xxh64_intdigest(view[: block.offset]))
-                if not report.stream_checksum.ok:
-                    report.problems.append("stream checksum mismatch")
-            else:
-                report.problems.append(f"end block holds {length} bytes instead of 8")
-            report.trailing = len(data) - pos
-            break
+            stored_stream = leading
+        elif compression:
+            block.uncompressed = leading
+        elif kind == STRING_DICT:
+            block.entries = leading
+    stop, at, extra = walk["stop"], walk["at"], walk["extra"]
+    if stop == "end":
+        stream_before, report.trailing = extra, report.size - at
+        if stored_stream is not None:
+            report.stream_checksum = Checksum(stored_stream, stream_before)
+            if not report.stream_checksum.ok:
+                report.problems.append("stream checksum mismatch")
+        else:
+            report.problems.append(f"end block holds {end.length} bytes instead of 8")
+    elif stop == "invalid type":
+        report.problems.append(f"invalid block type {extra} at offset {at}")
+    elif stop == "header cut off":
+        report.problems.append(f"block header at offset {at} is cut off")
+    elif stop == "payload cut off":
+        declared, present = extra
+        report.problems.append(f"block at offset {at} declares {declared} payload bytes, {present} remain")
     else:
         report.problems.append("no end block")
-    _count_values(report, data, strict=strict, max_depth=max_depth)
+    if hasattr(source, "seek"):
+        source.seek(0)
+    _count_values(report, source, strict=strict, max_depth=max_depth)
     return report
 
 
-def _leading_varint(payload: memoryview) -> int | None:
-    found = _varint(bytes(payload[:_MAX_VARINT]), 0)
-    return None if found is None else found[0]
-
-
-def _count_values(report: StreamReport, data: bytes, *, strict: bool, max_depth: int) -> None:
+def _count_values(report: StreamReport, source: Any, *, strict: bool, max_depth: int) -> None:
     try:
-        values = dral.loads_value(data, strict=strict, max_depth=max_depth)
+        with dral.Reader(source, strict=strict, max_depth=max_depth) as reader:
+            report.values = sum(1 for _ in reader)
     except dral.DralDecodeError as error:
+        report.values = None
         report.decode_error = str(error)
         report.problems.append(f"does not decode: {error}")
-        return
-    report.values = len(values) if isinstance(values, list) else 1

@@ -1,8 +1,8 @@
 #include "binary/byte_files.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
+#include <string>
 
 #include "cpython/py_ref.hpp"
 
@@ -18,31 +18,6 @@ PyObject* call_io_open(PyObject* path, const char* mode) {
     PyRef io(PyImport_ImportModule("io"));
     if (!io) return nullptr;
     return PyObject_CallMethod(io.get(), "open", "Os", path, mode);
-}
-
-PyObject* call_os(const char* function, PyObject* first, PyObject* second = nullptr) {
-    PyRef os(PyImport_ImportModule("os"));
-    if (!os) return nullptr;
-    return second ? PyObject_CallMethod(os.get(), function, "OO", first, second)
-                  : PyObject_CallMethod(os.get(), function, "O", first);
-}
-
-// A name beside `target` that no other writer uses: the process id and a random part.
-PyObject* temporary_beside(PyObject* target) {
-    PyRef random(call_os("urandom", PyRef(PyLong_FromLong(6)).get()));
-    if (!random) return nullptr;
-    PyRef suffix(PyObject_CallMethod(random.get(), "hex", nullptr));
-    if (!suffix) return nullptr;
-    PyRef text(PyOS_FSPath(target));
-    if (!text) return nullptr;
-    if (PyBytes_Check(text.get())) {
-        PyRef decoded(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(text.get()),
-                                                       PyBytes_GET_SIZE(text.get())));
-        text = std::move(decoded);
-        if (!text) return nullptr;
-    }
-    return PyUnicode_FromFormat("%U.%ld.%U.tmp", text.get(), static_cast<long>(getpid()),
-                                suffix.get());
 }
 
 }  // namespace
@@ -66,10 +41,16 @@ Py_ssize_t read_some(PyObject* file, dral_core::ByteBuffer& buffer, std::size_t 
                                            static_cast<Py_ssize_t>(room), PyBUF_WRITE));
         if (!view) return -1;
         got = PyRef(PyObject_CallMethod(file, "readinto", "O", view.get()));
-        // The file must not keep a view of memory that moves.
+        // The file must not keep a view of memory that moves; the read's own error comes first.
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
         PyRef released(PyObject_CallMethod(view.get(), "release", nullptr));
-        if (!released) return -1;
-        if (!got) return -1;
+        if (type != nullptr) {
+            PyErr_Clear();
+            PyErr_Restore(type, value, traceback);
+            return -1;
+        }
+        if (!released || !got) return -1;
         Py_ssize_t n = got.get() == Py_None ? 0 : PyLong_AsSsize_t(got.get());
         if (n < 0 || static_cast<std::size_t>(n) > room) {
             if (!PyErr_Occurred())
@@ -107,53 +88,66 @@ bool open_for_writing(PyObject* destination, OutputFile& out) {
         out.file = Py_NewRef(destination);
         return true;
     }
-    PyRef target(PyOS_FSPath(destination));
-    if (!target) return false;
-    PyRef temporary(temporary_beside(target.get()));
-    if (!temporary) return false;
-    out.file = call_io_open(temporary.get(), "xb");
-    if (out.file == nullptr) return false;
-    out.target = target.release();
-    out.temporary = temporary.release();
+    PyObject* encoded = nullptr;
+    if (!PyUnicode_FSConverter(destination, &encoded)) return false;
+    PyRef name(encoded);
+    auto replacing = std::make_unique<ReplacingFile>();
+    const int error = replacing->open(std::string(
+        PyBytes_AS_STRING(encoded), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded))));
+    if (error != 0) {
+        errno = error;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, destination);
+        return false;
+    }
+    out.path = Py_NewRef(destination);
+    out.replacing = std::move(replacing);
     return true;
 }
 
-bool write_bytes(const OutputFile& out, PyObject* bytes) {
-    PyRef done(PyObject_CallMethod(out.file, "write", "O", bytes));
+namespace {
+
+bool failed_on(OutputFile& out, int error) {
+    out.replacing.reset();
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, out.path);
+    return false;
+}
+
+}  // namespace
+
+bool write_bytes(OutputFile& out, std::span<const std::uint8_t> data) {
+    if (out.replacing) {
+        // The bytes are the writer's own, and nothing else touches them meanwhile.
+        PyThreadState* state = PyEval_SaveThread();
+        const int error = out.replacing->write(data);
+        PyEval_RestoreThread(state);
+        return error == 0 || failed_on(out, error);
+    }
+    PyRef bytes(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()),
+                                          static_cast<Py_ssize_t>(data.size())));
+    if (!bytes) return false;
+    PyRef done(PyObject_CallMethod(out.file, "write", "O", bytes.get()));
     return static_cast<bool>(done);
 }
 
 bool commit(OutputFile& out) {
-    if (out.temporary == nullptr) return true;
-    // On the disk before the rename, so that a crash leaves the old file or the whole new one.
-    PyRef flushed(PyObject_CallMethod(out.file, "flush", nullptr));
-    PyRef descriptor(flushed ? PyObject_CallMethod(out.file, "fileno", nullptr) : nullptr);
-    PyRef synced(descriptor ? call_os("fsync", descriptor.get()) : nullptr);
-    PyRef closed(synced ? PyObject_CallMethod(out.file, "close", nullptr) : nullptr);
-    if (!closed) {
-        abandon(out);
-        return false;
-    }
-    PyRef replaced(call_os("replace", out.temporary, out.target));
-    if (!replaced) {
-        abandon(out);
-        return false;
-    }
-    Py_CLEAR(out.temporary);
-    Py_CLEAR(out.target);
-    return true;
+    if (!out.replacing) return true;
+    PyThreadState* state = PyEval_SaveThread();
+    const int error = out.replacing->commit();
+    PyEval_RestoreThread(state);
+    out.replacing.reset();
+    return error == 0 || failed_on(out, error);
 }
 
 void abandon(OutputFile& out) {
-    if (out.temporary == nullptr) return;
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyRef closed(PyObject_CallMethod(out.file, "close", nullptr));
-    PyRef removed(call_os("unlink", out.temporary));
-    PyErr_Clear();
-    PyErr_Restore(type, value, traceback);
-    Py_CLEAR(out.temporary);
-    Py_CLEAR(out.target);
+    if (out.replacing) out.replacing->abandon();
+    out.replacing.reset();
+}
+
+void release(OutputFile& out) {
+    abandon(out);
+    Py_CLEAR(out.file);
+    Py_CLEAR(out.path);
 }
 
 }  // namespace dral_python

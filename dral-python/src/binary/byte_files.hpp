@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 
 #include "base/byte_buffer.hpp"
+#include "cpython/replace_file.hpp"
 
 namespace dral_python {
 
@@ -24,27 +27,29 @@ Py_ssize_t read_some(PyObject* file, dral_core::ByteBuffer& buffer, std::size_t 
 // Moves a readable file to `offset`; false with an exception set.
 bool seek_to(PyObject* file, std::uint64_t offset);
 
-// A file being written: the caller's file object, or a temporary file beside a path.
+// A file being written: the caller's file object, or a path replaced once the file is complete.
 struct OutputFile {
-    PyObject* file = nullptr;       // owned reference
-    PyObject* target = nullptr;     // the path to replace on commit, or nullptr
-    PyObject* temporary = nullptr;  // the temporary file's path, or nullptr
+    PyObject* file = nullptr;  // owned reference; nullptr for a path
+    PyObject* path = nullptr;  // owned reference, for error messages
+    std::unique_ptr<ReplacingFile> replacing;
 };
 
 // Opens `destination` (a file object with `write`, or a path) for writing; false with an
 // exception set.
 bool open_for_writing(PyObject* destination, OutputFile& out);
 
-// Writes all of `bytes` (a bytes object); false with an exception set.
-bool write_bytes(const OutputFile& out, PyObject* bytes);
+// Writes all of `data`; false with an exception set (a path's new file is then gone).
+bool write_bytes(OutputFile& out, std::span<const std::uint8_t> data);
 
-// The file is complete: a temporary file is flushed, closed and renamed over its target. The
-// caller's file object is left open. False with an exception set (the temporary is then gone).
+// The file is complete: a path is replaced by it. The caller's file object is left open. False
+// with an exception set (the new file is then gone).
 bool commit(OutputFile& out);
 
-// The file is abandoned: a temporary file is closed and removed (the target never changes); the
-// caller's file object keeps what was written, a stream without its end block. Never fails; an
-// exception already set is kept.
+// The file is abandoned: a path keeps its old file; the caller's file object keeps what was
+// written, a stream without its end block. Never fails.
 void abandon(OutputFile& out);
+
+// Releases the references `out` holds.
+void release(OutputFile& out);
 
 }  // namespace dral_python

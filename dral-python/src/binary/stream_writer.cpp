@@ -53,11 +53,9 @@ WriterState* usable(WriterObject* writer) {
 bool write_closed_blocks(WriterState& state) {
     auto closed = state.encoder->closed_output();
     if (closed.empty()) return true;
-    PyRef bytes(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(closed.data()),
-                                          static_cast<Py_ssize_t>(closed.size())));
-    if (!bytes) return false;
+    const bool written = write_bytes(state.out, closed);
     state.encoder->clear_closed_output();
-    return write_bytes(state.out, bytes.get());
+    return written;
 }
 
 // One value, then whatever blocks it closed; a block is compressed with the lock released.
@@ -65,10 +63,12 @@ bool write_one(WriterObject* writer, WriterState& state, PyObject* obj) {
     // The hook it holds lives as long as the call, whatever the call does to the writer.
     PyRef hook = PyRef::borrow(state.options.default_hook);
     const ConvertOptions options = state.options;
+    // Busy until its blocks are on their way, which may let other threads run too.
     writer->busy = true;
-    const bool written = encode_object_releasing(*state.encoder, obj, options);
+    const bool written =
+        encode_object_releasing(*state.encoder, obj, options) && write_closed_blocks(state);
     writer->busy = false;
-    return written && write_closed_blocks(state);
+    return written;
 }
 
 constexpr const char* kWriteNames[] = {"obj"};
@@ -119,9 +119,15 @@ PyObject* writer_close(PyObject* self, PyObject*) {
     // Finished whatever happens next: a failure below abandons what was written.
     std::optional<Encoder> encoder = std::move(state.encoder);
     state.encoder.reset();
+    struct Busy {
+        bool& busy;
+        ~Busy() { busy = false; }
+    } busy{writer->busy = true};
     PyRef rest(finish_to_bytes(*encoder));
     recycle(*encoder);
-    if (!rest || !write_bytes(state.out, rest.get())) {
+    if (!rest || !write_bytes(state.out,
+                              {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(rest.get())),
+                               static_cast<std::size_t>(PyBytes_GET_SIZE(rest.get()))})) {
         abandon(state.out);
         return nullptr;
     }
@@ -153,7 +159,7 @@ void writer_dealloc(PyObject* self) {
                                            "Writer dropped before close(): no end block", 1) < 0)
             PyErr_WriteUnraisable(self);
         abandon_writer(*state);
-        Py_XDECREF(state->out.file);
+        release(state->out);
         Py_XDECREF(state->options.default_hook);
         delete state;
     }
@@ -186,8 +192,7 @@ PyObject* writer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!open_for_writing(parsed[0], state->out)) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) {
-        abandon(state->out);
-        Py_XDECREF(state->out.file);
+        release(state->out);
         return nullptr;
     }
     Encoder& encoder = state->encoder.emplace(new_incremental_encoder());
@@ -235,7 +240,8 @@ PyType_Slot kWriterSlots[] = {
                        "A Dral stream written to a binary file as values come; each value\n"
                        "is converted as dumps() converts it (sort_keys, default, max_depth).\n\n"
                        "target is a binary file object with write(), or a path (written to a\n"
-                       "temporary file beside it, which replaces the path at close()). Each\n"
+                       "new file beside it, which replaces the path at close(), as\n"
+                       "encode_to_file() replaces it). Each\n"
                        "block goes to the file once it holds block_size bytes or more, so\n"
                        "the writer holds about one block whatever is written. close() writes\n"
                        "the end block; a writer left by an exception writes none, so what it\n"

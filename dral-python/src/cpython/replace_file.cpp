@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 namespace dral_python {
 namespace {
@@ -50,14 +51,6 @@ int write_all(int fd, std::span<const std::uint8_t> data) {
     return 0;
 }
 
-int write_in_place(const std::string& path, std::span<const std::uint8_t> data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int error = write_all(fd, data);
-    if (::close(fd) != 0 && error == 0) error = errno;
-    return error;
-}
-
 // A name for a temporary file beside `path`, hidden and telling whose it is. Not secret: it is
 // created exclusively, and another one is tried when it exists.
 std::string temporary_name(const std::string& path, std::size_t name_start) {
@@ -73,49 +66,77 @@ std::string temporary_name(const std::string& path, std::size_t name_start) {
            path.substr(name_start, std::min(path.size() - name_start, kMaxNameStem)) + suffix;
 }
 
-int replace_regular_file(const std::string& target, std::size_t name_start, const mode_t* keep_mode,
-                         std::span<const std::uint8_t> data) {
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = temporary_name(target, name_start);
-        // The mode a new file gets, the umask and any default ACL applied.
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return errno;
-    }
-    if (fd < 0) return EEXIST;
-    int error = keep_mode != nullptr && ::fchmod(fd, *keep_mode) != 0 ? errno : 0;
-    if (error == 0) error = write_all(fd, data);
-    // On disk before it takes the name: a crash soon after must not leave an empty file there.
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-    if (error != 0) ::unlink(temporary.c_str());
-    return error;
-}
-
 }  // namespace
 
-int replace_file(const std::string& path, std::span<const std::uint8_t> data) {
+int ReplacingFile::open(const std::string& path) {
     try {
         const std::string target = without_links(path);
         const std::size_t slash = target.rfind('/');
         const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
         struct stat status;
+        const mode_t* keep_mode = nullptr;
+        mode_t mode = 0;
         if (::stat(target.c_str(), &status) != 0) {
             if (errno != ENOENT) return errno;
             // "name/" for a file that does not exist: a folder is meant, and there is none.
             if (name_start == target.size()) return EISDIR;
-            return replace_regular_file(target, name_start, nullptr, data);
+        } else {
+            if (S_ISDIR(status.st_mode)) return EISDIR;
+            if (!S_ISREG(status.st_mode)) {
+                fd_ = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                return fd_ < 0 ? errno : 0;  // a device or a pipe is written in place
+            }
+            if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+            mode = status.st_mode & 0777;
+            keep_mode = &mode;
         }
-        if (S_ISDIR(status.st_mode)) return EISDIR;
-        if (!S_ISREG(status.st_mode)) return write_in_place(target, data);
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
-        const mode_t mode = status.st_mode & 0777;
-        return replace_regular_file(target, name_start, &mode, data);
+        for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+            temporary_ = temporary_name(target, name_start);
+            // The mode a new file gets, the umask and any default ACL applied.
+            fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) return errno;
+        }
+        if (fd_ < 0) return EEXIST;
+        target_ = target;
+        if (keep_mode != nullptr && ::fchmod(fd_, *keep_mode) != 0) {
+            const int error = errno;
+            abandon();
+            return error;
+        }
+        return 0;
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }
+}
+
+int ReplacingFile::write(std::span<const std::uint8_t> data) {
+    const int error = write_all(fd_, data);
+    if (error != 0) abandon();
+    return error;
+}
+
+int ReplacingFile::commit() {
+    // On disk before it takes the name: a crash soon after must not leave an empty file there.
+    int error = !temporary_.empty() && ::fsync(fd_) != 0 ? errno : 0;
+    if (::close(std::exchange(fd_, -1)) != 0 && error == 0) error = errno;
+    if (error == 0 && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0)
+        error = errno;
+    if (error != 0 && !temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+    return error;
+}
+
+void ReplacingFile::abandon() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+int replace_file(const std::string& path, std::span<const std::uint8_t> data) {
+    ReplacingFile file;
+    if (const int error = file.open(path)) return error;
+    if (const int error = file.write(data)) return error;
+    return file.commit();
 }
 
 }  // namespace dral_python

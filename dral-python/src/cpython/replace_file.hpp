@@ -17,4 +17,27 @@ namespace dral_python {
 // or the errno of the failure.
 int replace_file(const std::string& path, std::span<const std::uint8_t> data);
 
+// The same for a file written a piece at a time: every call returns 0 or the errno of its
+// failure, after which the new file is gone. A file neither committed nor abandoned is abandoned
+// when this goes. Runs no Python code.
+class ReplacingFile {
+public:
+    ReplacingFile() = default;
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+    ~ReplacingFile() { abandon(); }
+
+    int open(const std::string& path);
+    int write(std::span<const std::uint8_t> data);
+    // Complete: on disk, then under the target's name.
+    int commit();
+    // Given up: the target is as it was.
+    void abandon();
+
+private:
+    int fd_ = -1;
+    std::string temporary_;  // empty when the target is written in place
+    std::string target_;
+};
+
 }  // namespace dral_python

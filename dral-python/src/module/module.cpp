@@ -4,6 +4,7 @@
 #include "binary/binary_api.hpp"
 #include "binary/incremental.hpp"
 #include "binary/stream_reader.hpp"
+#include "binary/stream_walk.hpp"
 #include "binary/stream_writer.hpp"
 #include "cpython/py_dict.hpp"
 #include "module/errors.hpp"
@@ -59,7 +60,8 @@ PyObject* create_module() {
         init_errors,           init_binary_api,    init_text_api,           init_constants,
         init_rfc_functions,    init_incremental,   init_dral_value,         init_rfc_classes,
         init_stream_writer,    init_stream_reader, init_rfc_file_functions, init_binary_api_private,
-        init_text_api_private, init_cql_private,   init_dict_tables,        init_hash_seed,
+        init_text_api_private, init_cql_private,   init_stream_walk,        init_dict_tables,
+        init_hash_seed,
     };
     for (auto init : chain) {
         if (init(module) < 0) {
