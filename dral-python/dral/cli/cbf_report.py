@@ -1,12 +1,11 @@
 """`dral inspect` of a CBF file: the 32-byte header, the symbol table and the CRC-64 trailer.
 
-The header and the trailer are read here, so that they are shown even for a file the library
-refuses; the symbol table and the root come from the library's decoder.
+The header and the trailer come from the library as they lie in the file, so that they are shown
+even for a file it refuses; the symbol table and the root come from its decoder.
 """
 
 from __future__ import annotations
 
-import struct
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -14,33 +13,7 @@ import dral
 
 HEADER_SIZE = 32
 TRAILER_SIZE = 8
-_HEADER = struct.Struct("<4sBBBB8sQII")
 _FLAG_NAMES = ((0x01, "self_describing"), (0x02, "has_symtab"), (0x04, "has_index"))
-
-# CRC-64/ECMA-182: polynomial 0x42F0E1EBA9EA3693, initial value 0, most significant bit first,
-# no reflection and no final XOR.
-_POLYNOMIAL = 0x42F0E1EBA9EA3693
-_MASK = (1 << 64) - 1
-
-
-def _crc_table() -> tuple[int, ...]:
-    table = []
-    for byte in range(256):
-        crc = byte << 56
-        for _ in range(8):
-            crc = ((crc << 1) ^ _POLYNOMIAL if crc >> 63 else crc << 1) & _MASK
-        table.append(crc)
-    return tuple(table)
-
-
-_CRC_TABLE = _crc_table()
-
-
-def crc64(data: bytes | memoryview) -> int:
-    crc, table = 0, _CRC_TABLE
-    for byte in data:
-        crc = table[(crc >> 56) ^ byte] ^ ((crc << 8) & _MASK)
-    return crc
 
 
 @dataclass
@@ -99,33 +72,14 @@ class CbfReport:
         return "\n".join(lines)
 
 
-def read_header(data: bytes) -> dict[str, Any]:
-    """The header fields in the library's order and naming (as `RfcHeader.to_dict()`)."""
-    magic, cbf_version, ctn_version, flags, alignment, prefix, root, symtab, index = _HEADER.unpack_from(data)
-    return {
-        "magic": magic.decode("latin-1"),
-        "cbf_version": cbf_version,
-        "ctn_version": ctn_version,
-        "flags": flags,
-        "alignment": alignment,
-        "schema_hash_prefix": prefix,
-        "root_offset": root,
-        "symtab_offset": symtab,
-        "index_offset": index,
-        "self_describing": bool(flags & 0x01),
-        "has_symtab": bool(flags & 0x02),
-        "has_index": bool(flags & 0x04),
-    }
-
-
 def inspect_cbf(data: bytes) -> CbfReport:
     report = CbfReport(size=len(data))
-    if len(data) >= HEADER_SIZE:
-        report.header = read_header(data)
-    if len(data) >= HEADER_SIZE + TRAILER_SIZE:
-        stored = int.from_bytes(data[-TRAILER_SIZE:], "little")
-        report.trailer = (stored, crc64(memoryview(data)[:-TRAILER_SIZE]))
-        if stored != report.trailer[1]:
+    header, magic, trailer = dral._dral_native._cbf_parts(data)
+    if header is not None:
+        report.header = dict(header, magic=magic.decode("latin-1"))  # as read, not as it should be
+    if trailer is not None:
+        report.trailer = trailer
+        if trailer[0] != trailer[1]:
             report.problems.append("trailer checksum mismatch")
     try:
         decoded = dral.rfc_decode_cbf_model(data)

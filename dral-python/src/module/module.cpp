@@ -10,6 +10,7 @@
 #include "module/errors.hpp"
 #include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/cbf_api.hpp"
 #include "rfc/cql_api.hpp"
 #include "rfc/rfc_module.hpp"
 #include "text/dral_value.hpp"
@@ -60,8 +61,8 @@ PyObject* create_module() {
         init_errors,           init_binary_api,    init_text_api,           init_constants,
         init_rfc_functions,    init_incremental,   init_dral_value,         init_rfc_classes,
         init_stream_writer,    init_stream_reader, init_rfc_file_functions, init_binary_api_private,
-        init_text_api_private, init_cql_private,   init_stream_walk,        init_dict_tables,
-        init_hash_seed,
+        init_text_api_private, init_cql_private,   init_stream_walk,        init_cbf_private,
+        init_dict_tables,      init_hash_seed,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "base/byte_buffer.hpp"
+#include "convert/py_decode.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/gc_pause.hpp"
@@ -13,6 +14,7 @@
 #include "module/module_attributes.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/typed_dict.hpp"
+#include "rfc001/cbf/container.hpp"
 #include "rfc001/ctn/ctn.hpp"
 
 namespace dral_python {
@@ -77,10 +79,7 @@ PyObject* with_decoded(const Signature& signature, PyObject* const* args, Py_ssi
         !check_bytes_argument(signature, 0, parsed[0]))
         return nullptr;
     return guard_bad_alloc([&]() -> PyObject* {
-        const std::span<const std::uint8_t> bytes(
-            reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(parsed[0])),
-            static_cast<std::size_t>(PyBytes_GET_SIZE(parsed[0])));
-        auto decoded = cbf::decode_document(bytes);
+        auto decoded = cbf::decode_document(bytes_span(parsed[0]));
         if (!decoded) return map_rfc_error(decoded.error());
         return use(std::move(*decoded));
     });
@@ -128,9 +127,46 @@ PyMethodDef kFunctions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The parts of a file whether or not it is one this library reads: for `dral inspect`, which
+// shows them for any file.
+constexpr const char* kPartsNames[] = {"data"};
+constexpr Signature kParts{"_cbf_parts", kPartsNames, 1, 1, 1};
+
+PyObject* cbf_parts(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* data;
+    if (!parse_arguments(kParts, args, nargs, kwnames, &data) ||
+        !check_bytes_argument(kParts, 0, data))
+        return nullptr;
+    const auto bytes = bytes_span(data);
+    PyRef header(Py_NewRef(Py_None)), magic(Py_NewRef(Py_None)), trailer(Py_NewRef(Py_None));
+    if (bytes.size() >= cbf::kHeaderSize) {
+        header = PyRef(rfc_header_to_py(cbf::read_header(bytes)));
+        magic = PyRef(new_bytes(bytes.data(), 4));
+        if (!header || !magic) return nullptr;
+    }
+    if (bytes.size() >= cbf::kHeaderSize + cbf::kTrailerSize) {
+        const cbf::Trailer found = cbf::read_trailer(bytes);
+        trailer = PyRef(Py_BuildValue("(KK)", static_cast<unsigned long long>(found.stored),
+                                      static_cast<unsigned long long>(found.computed)));
+        if (!trailer) return nullptr;
+    }
+    return PyTuple_Pack(3, header.get(), magic.get(), trailer.get());
+}
+
+PyMethodDef kPrivateFunctions[] = {
+    {"_cbf_parts", fastcall(guarded<cbf_parts>), kFastcallKeywords,
+     "_cbf_parts(data)\n--\n\n"
+     "The header dictionary (None for fewer than 32 bytes), the four magic bytes as read,\n"
+     "and the trailer's stored and computed CRC-64 (None for a file too short for one),\n"
+     "whether or not the file is one this library reads."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 }  // namespace
 
 PyMethodDef* cbf_functions() { return kFunctions; }
+
+int init_cbf_private(PyObject* module) { return PyModule_AddFunctions(module, kPrivateFunctions); }
 
 PyObject* rfc_header_to_py(const cbf::CbfHeader& header) {
     PyRef dict(PyDict_New());

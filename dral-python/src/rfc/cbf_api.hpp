@@ -13,6 +13,9 @@ PyMethodDef* cbf_functions();
 
 // Each returns a new dict, or nullptr with an exception set.
 // The header's fields, magic and flag bits included.
+// _cbf_parts, for the command line.
+int init_cbf_private(PyObject* module);
+
 PyObject* rfc_header_to_py(const dral_core::rfc001::cbf::CbfHeader& header);
 // {"header", "symbols", "document", "ctn"}: what rfc_decode_cbf returns.
 PyObject* rfc_decoded_cbf_to_py(const dral_core::rfc001::cbf::DecodedDocument& decoded);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "convert/py_decode.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/gc_pause.hpp"
@@ -40,11 +41,6 @@ enum class Source {
 
 // How each selected value goes back to Python.
 enum class Form { Dict, Ctn, Model };
-
-std::span<const std::uint8_t> bytes_of(PyObject* data) {
-    return {reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data)),
-            static_cast<std::size_t>(PyBytes_GET_SIZE(data))};
-}
 
 // Models share what holds the results instead of copying each result out of it.
 template <class Owner>
@@ -136,11 +132,11 @@ PyObject* query_entry(const Signature& signature, Source source, bool models, Py
         // The stages run in order: a faulty document is reported before a faulty query.
         switch (source) {
             case Source::Cbf:
-                return convert_all(cbf::query_document(bytes_of(parsed[0]), *expression), form);
+                return convert_all(cbf::query_document(bytes_span(parsed[0]), *expression), form);
             case Source::CbfFile:
                 return query_file(parsed[0], *expression, form);
             case Source::CbfDecoded:
-                return query_decoded(bytes_of(parsed[0]), *expression, form);
+                return query_decoded(bytes_span(parsed[0]), *expression, form);
             default:
                 return query_ctn(*text, *expression, form);
         }

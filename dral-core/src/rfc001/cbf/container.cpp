@@ -48,15 +48,9 @@ std::uint64_t checksum(std::span<const std::uint8_t> covered, ChecksumObserver* 
 
 }  // namespace
 
-Result<OpenedFile> open_file(std::span<const std::uint8_t> file, ChecksumObserver* observer) {
-    if (file.size() < kHeaderSize + kTrailerSize)
-        return fail(DralError::unexpected_eof(file.size()));
+CbfHeader read_header(std::span<const std::uint8_t> file) {
     const std::uint8_t* p = file.data();
-    if (std::memcmp(p, kMagic.data(), kMagic.size()) != 0) return fail(DralError::invalid_magic());
-    if (p[4] != kCbfVersion) return fail(DralError::unsupported_version(p[4]));
-
-    OpenedFile opened;
-    CbfHeader& header = opened.header;
+    CbfHeader header;
     header.cbf_version = p[4];
     header.ctn_version = p[5];
     header.flags = p[6];
@@ -65,12 +59,25 @@ Result<OpenedFile> open_file(std::span<const std::uint8_t> file, ChecksumObserve
     header.root_offset = load_u64_le(p + 16);
     header.symtab_offset = load_u32_le(p + 24);
     header.index_offset = load_u32_le(p + 28);
+    return header;
+}
 
+Trailer read_trailer(std::span<const std::uint8_t> file, ChecksumObserver* observer) {
     const std::size_t covered = file.size() - kTrailerSize;
-    const std::uint64_t stored = load_u64_le(p + covered);
-    const std::uint64_t computed = checksum(file.first(covered), observer);
-    if (stored != computed) return fail(DralError::checksum_mismatch(stored, computed));
-    opened.body = file.subspan(kHeaderSize, covered - kHeaderSize);
+    return {load_u64_le(file.data() + covered), checksum(file.first(covered), observer)};
+}
+
+Result<OpenedFile> open_file(std::span<const std::uint8_t> file, ChecksumObserver* observer) {
+    if (file.size() < kHeaderSize + kTrailerSize)
+        return fail(DralError::unexpected_eof(file.size()));
+    const std::uint8_t* p = file.data();
+    if (std::memcmp(p, kMagic.data(), kMagic.size()) != 0) return fail(DralError::invalid_magic());
+    if (p[4] != kCbfVersion) return fail(DralError::unsupported_version(p[4]));
+    OpenedFile opened{read_header(file), {}};
+    const Trailer trailer = read_trailer(file, observer);
+    if (trailer.stored != trailer.computed)
+        return fail(DralError::checksum_mismatch(trailer.stored, trailer.computed));
+    opened.body = file.subspan(kHeaderSize, file.size() - kTrailerSize - kHeaderSize);
     return opened;
 }
 

@@ -46,6 +46,17 @@ protected:
 
 inline constexpr std::size_t kChecksumPiece = std::size_t{4} << 20;
 
+// The header as it lies in the first 32 bytes of `file` (at least that long), unchecked.
+CbfHeader read_header(std::span<const std::uint8_t> file);
+
+// The CRC-64 the trailer of `file` stores and the one its bytes give (`file` at least as long as
+// a header and a trailer).
+struct Trailer {
+    std::uint64_t stored;
+    std::uint64_t computed;
+};
+Trailer read_trailer(std::span<const std::uint8_t> file, ChecksumObserver* observer = nullptr);
+
 // Checks, in order, the length, the magic, the format version and the checksum; reads nothing of
 // the body.
 Result<OpenedFile> open_file(std::span<const std::uint8_t> file,
