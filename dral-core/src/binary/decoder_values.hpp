@@ -39,8 +39,8 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
             if (count > limits_.max_items)
                 return fail(DralError::too_many_items(count, limits_.max_items));
             // Charged before anything is allocated for the elements, at what they cost at least.
-            DRAL_TRY(memory_.charge(kContainerCost));
-            DRAL_TRY(memory_.charge_each(count, object ? kValueCost + kEntryCost : kValueCost));
+            DRAL_TRY(memory_.charge_each(kContainerCost, count,
+                                         object ? kValueCost + kEntryCost : kValueCost));
             // An item takes at least one byte, an entry two (key length and tag).
             std::size_t capacity = reserve_room(count, object ? 2 : 1);
             Node container = object ? sink.begin_object(capacity) : sink.begin_array(capacity);
