@@ -1,6 +1,5 @@
 // The canonical CTN text of a tree. Everything is appended to one output string: a child's text
 // is written in place at its indent rather than built apart and spliced in.
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,8 +9,6 @@
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
-#include "rfc001/ctn/inline_expr.hpp"
-#include "rfc001/ctn/literals.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
@@ -62,29 +59,6 @@ void append_quoted_in_key(std::string& out, std::string_view text) {
     out += '"';
 }
 
-// Whether `value`, alone on a line or after "=" or "=>", would read as a stream: a sum whose type
-// name begins like a stream header. An inline sequence, map or payload may hold one; a block
-// holding it would not read back.
-bool reads_as_stream(const Value& value) {
-    return value.kind() == ValueKind::Sum && value.sum().type_name &&
-           value.sum().type_name->starts_with("stream<");
-}
-
-// Whether a sum with a struct payload reads back from its block form: a header line that the
-// reader takes for an enum header (not for another block's, nor for an inline sum), and field
-// lines whose names and values it reads as they are. Sums read from a block always do; the
-// inline form takes any variant, field names and values, so a sum read from one may not, and
-// keeps that form.
-bool has_readable_block(const Sum& sum, std::string_view header) {
-    if (trim(sum.variant).empty() || header.find('(') != std::string_view::npos) return false;
-    if (header.starts_with("map<") && header.find('[') == std::string_view::npos) return false;
-    for (std::string_view block : {"seq<", "vec<", "tensor<", "mat<", "stream<"})
-        if (header.starts_with(block)) return false;
-    for (const Field& field : sum.payload.fields)
-        if (!is_identifier(field.name) || reads_as_stream(field.value)) return false;
-    return true;
-}
-
 class Formatter {
     // Longer sequences take one line per item.
     static constexpr std::size_t kMaxInlineItems = 8;
@@ -96,14 +70,9 @@ public:
     // writes leaves is kept out of line, so that each level's frame stays small (the trees are
     // as deep as kMaxDepth, the threads' stacks may be small, and sanitizers widen frames).
     void render(const Value& value, std::size_t indent) {
-        if (has_inline_form(value)) {
-            if (value.kind() != ValueKind::Sequence) return write_inline(value);
-            if (write_inline_sequence(value.sequence())) return;
-        }
+        if (has_inline_form(value)) return write_inline(value);
         switch (value.kind()) {
             case ValueKind::Sequence:
-                if (std::ranges::any_of(value.sequence().items, reads_as_stream))
-                    return write_one_line(value);
                 return render_sequence(value.sequence(), indent);
             case ValueKind::Product: {
                 const Product& product = value.product();
@@ -274,33 +243,6 @@ private:
         out_ += sum.variant;
     }
 
-    // A short sequence of scalars and references on one line, where it reads back as written;
-    // nothing, and false, where it would not: a sum read from a line of its own may hold commas
-    // and brackets in its names, which only such a line keeps. Scalars always read back; a
-    // sequence holding references is read again, and must give back its items one for one.
-    [[gnu::noinline]] bool write_inline_sequence(const Sequence& sequence) {
-        const std::size_t start = out_.size();
-        write_items('[', sequence.items, ']');
-        const auto is_reference = [](const Value& item) {
-            return item.kind() == ValueKind::Reference;
-        };
-        if (std::ranges::none_of(sequence.items, is_reference)) return true;
-        const auto read = parse_inline_expr(std::string_view(out_).substr(start), 1);
-        const auto& items = sequence.items;
-        bool same = read && read->kind() == ValueKind::Sequence &&
-                    read->sequence().items.size() == items.size();
-        for (std::size_t i = 0; same && i < items.size(); ++i)
-            same = one_line_text(read->sequence().items[i]) == one_line_text(items[i]);
-        if (!same) out_.resize(start);
-        return same;
-    }
-
-    static std::string one_line_text(const Value& value) {
-        std::string text;
-        Formatter(text).write_one_line(value);
-        return text;
-    }
-
     // A line feed and the indent of a body line under a header at `indent`.
     void new_body_line(std::size_t indent) {
         out_ += '\n';
@@ -326,26 +268,15 @@ private:
         }
     }
 
+    // Names are identifiers (see rfc001/names.hpp), so a struct payload's block always reads
+    // back; a tuple payload has no block form.
     [[gnu::noinline]] void render_sum(const Sum& sum, std::size_t indent) {
-        if (!write_block_header(sum)) return write_one_line_sum(sum);
+        if (sum.payload.kind != SumPayloadKind::Struct) return write_one_line_sum(sum);
+        write_sum_header(sum);
         render_fields(sum.payload.fields, indent);
     }
 
-    // The header of a sum with a struct payload whose block reads back; nothing, and false, for
-    // any other sum.
-    [[gnu::noinline]] bool write_block_header(const Sum& sum) {
-        if (sum.payload.kind != SumPayloadKind::Struct) return false;
-        const std::size_t start = out_.size();
-        write_sum_header(sum);
-        if (has_readable_block(sum, std::string_view(out_).substr(start))) return true;
-        out_.resize(start);
-        return false;
-    }
-
     [[gnu::noinline]] void render_association(const Association& association, std::size_t indent) {
-        if (std::ranges::any_of(association.pairs,
-                                [](const auto& pair) { return reads_as_stream(pair.second); }))
-            return write_one_line_map(association);
         out_ += "map<any, any>";
         if (association.pairs.empty()) {
             out_ += " []";
