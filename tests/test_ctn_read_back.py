@@ -20,6 +20,9 @@ NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
     f"map<a, b>[T::V({NINE}) => 2]", f"seq<any>\n  T::V(1)\n  ref {NINE}",
     # Map lines are split at their first "=>", also in key texts and tagged key texts.
     'map<a, b>["a\\u{3d}>b" => 1, "=\\u{3e}" => 2]', 'map<a, b>[t"x=\\u{3e}y" => 1]',
+    # A colon anywhere makes a payload named, also one in a text of a tuple payload.
+    'A::B(0, "\\u{3a}")', 'A::B(t"x\\u{3a}y", map<a, b>["k=\\u{3e}\\u{3a}" => ["\\u{3a}"]])',
+    'T::V(x: U::W("a\\u{3a}b"))',
     # Texts that would read as something else: sums named "ref", "let" and "use", tags "b", "b64".
     "seq<any>\n  ref::V\n  ref::W(1)", "let::V", "use::V(1)", 'b "00"', '[b64 "AA==", b "x"]',
     # Variants may be paths; element types free text within the rule.

@@ -46,14 +46,22 @@ void append_tag(std::string& out, std::string_view tag) {
     if (tag == "b" || tag == "b64") out += ' ';
 }
 
-// A quoted text inside a map key, whose line is split at its first "=>": the '>' of every "=>"
-// is written as an escape, which reads back as the same text.
-void append_quoted_in_key(std::string& out, std::string_view text) {
+// A quoted text on a line that the reader splits before it reads quotes: a map key's line at its
+// first "=>", a tuple payload at any ':' (which would make it a struct payload). The '>' of every
+// "=>" in a key and every ':' in a payload is written as an escape, which reads back as itself.
+void append_quoted_guarded(std::string& out, std::string_view text, bool in_key, bool in_tuple) {
     out += '"';
     std::size_t start = 0;
-    for (std::size_t at; (at = text.find("=>", start)) != std::string_view::npos; start = at + 2) {
-        append_escaped(out, text.substr(start, at + 1 - start));
-        out += "\\u{3e}";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* escape = nullptr;
+        if (in_tuple && text[i] == ':')
+            escape = "\\u{3a}";
+        else if (in_key && text[i] == '>' && i > 0 && text[i - 1] == '=')
+            escape = "\\u{3e}";
+        if (escape == nullptr) continue;
+        append_escaped(out, text.substr(start, i - start));
+        out += escape;
+        start = i + 1;
     }
     append_escaped(out, text.substr(start));
     out += '"';
@@ -165,11 +173,11 @@ private:
         switch (value.kind()) {
             case ValueKind::Scalar: {
                 const Scalar& scalar = value.scalar();
-                if (!in_key_ ||
+                if ((!in_key_ && !in_tuple_) ||
                     (scalar.type() != ScalarType::Str && scalar.type() != ScalarType::Tagged))
                     return append_scalar(out_, scalar);
                 if (scalar.type() == ScalarType::Tagged) append_tag(out_, scalar.tag());
-                return append_quoted_in_key(out_, scalar.text());
+                return append_quoted_guarded(out_, scalar.text(), in_key_, in_tuple_);
             }
             case ValueKind::Reference:
                 return write_inline(value);
@@ -200,8 +208,13 @@ private:
     void write_one_line_sum(const Sum& sum) {
         write_sum_header(sum);
         if (sum.payload.kind == SumPayloadKind::Unit) return;
-        if (sum.payload.kind == SumPayloadKind::Tuple)
-            return write_items('(', sum.payload.items, ')');
+        if (sum.payload.kind == SumPayloadKind::Tuple) {
+            const bool outer = in_tuple_;
+            in_tuple_ = true;
+            write_items('(', sum.payload.items, ')');
+            in_tuple_ = outer;
+            return;
+        }
         out_ += '(';
         bool first = true;
         for (const Field& field : sum.payload.fields) {
@@ -349,7 +362,8 @@ private:
     }
 
     std::string& out_;
-    bool in_key_ = false;  // quoted texts must not hold "=>"
+    bool in_key_ = false;    // quoted texts must not hold "=>"
+    bool in_tuple_ = false;  // nor ':'
 };
 
 }  // namespace
