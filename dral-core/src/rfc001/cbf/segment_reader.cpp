@@ -395,11 +395,12 @@ bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for enum type name",
                            NameKind::SumTypeName, sum.type_name.emplace()))
         return false;
-    if (!name(p, position, depth, "expected string scalar for enum variant", NameKind::Variant,
-              sum.variant))
+    if (!name(p, position, depth, "expected string scalar for enum variant",
+              NameKind::PayloadVariant, sum.variant))
         return false;
     if (position >= p.size()) return eof(position);
     const std::uint8_t kind = p[position++];
+    if (kind == 0 && !name_ok(NameKind::Variant, sum.variant)) return false;
     if (kind == 1 || kind == 2) {
         DecodedVarint count{};
         if (!varint(p, position, count)) return false;
@@ -582,7 +583,7 @@ bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
     Stream stream;
     std::size_t position = 0;
     if (!name(p, position, depth, "expected string scalar for stream item type",
-              NameKind::ElementType, stream.item_type))
+              NameKind::ItemType, stream.item_type))
         return false;
     DecodedVarint count{};
     if (!varint(p, position, count)) return false;
@@ -650,7 +651,7 @@ bool Reader::opaque(ByteSpan p, bool tagged, Value& out) {
     if (!part(p, position, second)) return false;
     if (position != p.size()) return failed("opaque payload trailing bytes");
     const std::string_view first_text(reinterpret_cast<const char*>(first.data()), first.size());
-    if (!name_ok(tagged ? NameKind::Tag : NameKind::ElementType, first_text)) return false;
+    if (!name_ok(tagged ? NameKind::Tag : NameKind::TypeTag, first_text)) return false;
     if (tagged) {
         if (!is_valid_utf8(second.data(), second.size()))
             return detail("invalid opaque tagged utf8: " +

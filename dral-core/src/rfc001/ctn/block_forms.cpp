@@ -106,7 +106,7 @@ std::size_t Parser::parse_stream_block(std::string_view h, std::size_t index, st
                                        std::size_t depth) {
     Stream stream;
     stream.item_type = parse_generic_type_arg(h).value_or("any");
-    if (!name_ok(NameKind::ElementType, stream.item_type)) return kFailed;
+    if (!name_ok(NameKind::ItemType, stream.item_type)) return kFailed;
     std::size_t i = index + 1;
     for (; i < lines_.size() && lines_[i].indent > indent; ++i) {
         const std::string_view t = trim(lines_[i].text);

@@ -281,10 +281,11 @@ private:
         }
     }
 
-    // Names are identifiers (see rfc001/names.hpp), so a struct payload's block always reads
-    // back; a tuple payload has no block form.
+    // The names a tree holds (see rfc001/names.hpp) make a struct payload's block read back,
+    // unless the variant is empty: the header would lack it. A tuple payload has no block form.
     [[gnu::noinline]] void render_sum(const Sum& sum, std::size_t indent) {
-        if (sum.payload.kind != SumPayloadKind::Struct) return write_one_line_sum(sum);
+        if (sum.payload.kind != SumPayloadKind::Struct || sum.variant.empty())
+            return write_one_line_sum(sum);
         write_sum_header(sum);
         render_fields(sum.payload.fields, indent);
     }

@@ -192,7 +192,7 @@ int InlineReader::read_sum_header(std::string_view t, std::size_t separator,
         return -1;
     }
     const std::string_view variant = trim(rest.substr(0, open));
-    if (!name_ok(NameKind::Variant, variant)) return -1;
+    if (!name_ok(NameKind::PayloadVariant, variant)) return -1;
     stack_.push_name(variant);
     payload = rest.substr(open + 1, rest.size() - open - 2);
     return 1;
