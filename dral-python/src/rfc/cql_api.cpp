@@ -15,17 +15,21 @@
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/counted_results.hpp"
 #include "rfc/models/models.hpp"
 #include "rfc/typed_dict.hpp"
+#include "rfc/typed_dict_size.hpp"
 #include "rfc001/cbf/cbf.hpp"
 #include "rfc001/cql/cql.hpp"
 #include "rfc001/ctn/ctn.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_python {
 namespace {
 
 namespace cbf = dral_core::rfc001::cbf;
 namespace ctn = dral_core::rfc001::ctn;
+using dral_core::MemoryMeter;
 using dral_core::Result;
 using dral_core::rfc001::Value;
 
@@ -36,35 +40,44 @@ enum class Form { Dict, Ctn, Model };
 
 // CTN text is compiled and decoded again, so that a query over text sees exactly the tree a
 // query over the compiled bytes would: the effective root, with binding references inlined.
-Result<cbf::DecodedDocument> decode_ctn(std::string_view text) {
-    DRAL_ASSIGN_OR_RETURN(const dral_core::rfc001::Document document, ctn::parse_document(text));
+// Every stage charges the call's one meter.
+Result<cbf::DecodedDocument> decode_ctn(std::string_view text, MemoryMeter& meter) {
+    DRAL_ASSIGN_OR_RETURN(const dral_core::rfc001::Document document,
+                          ctn::parse_document(text, meter));
     DRAL_ASSIGN_OR_RETURN(const dral_core::Bytes compiled,
-                          cbf::encode_document(document, cbf::EncodeOptions{}));
-    return cbf::decode_document(compiled);
+                          cbf::encode_document(document, cbf::EncodeOptions{}, meter));
+    return cbf::decode_document(compiled, meter);
 }
 
-Result<cbf::DecodedDocument> decode_cbf(PyObject* data) {
+Result<cbf::DecodedDocument> decode_cbf(PyObject* data, MemoryMeter& meter) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data));
     return cbf::decode_document(
-        std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(PyBytes_GET_SIZE(data))));
+        std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(PyBytes_GET_SIZE(data))),
+        meter);
 }
 
 // Models share the decoded document instead of copying each result out of it.
 using SharedDocument = std::shared_ptr<const cbf::DecodedDocument>;
 
-PyObject* convert(const Value& value, Form form, const SharedDocument& owner) {
+PyObject* convert(const Value& value, Form form, const SharedDocument& owner, MemoryMeter& meter) {
     switch (form) {
         case Form::Dict:
+            if (!charge_result(meter, typed_dict_size(value))) return nullptr;
             return rfc_value_to_py(value);
-        case Form::Ctn:
-            return new_utf8_str(ctn::format_value(value));
+        case Form::Ctn: {
+            auto text = ctn::format_value(value, meter);
+            if (!text) return map_rfc_error(text.error());
+            return new_counted_text(*text, meter);
+        }
         default:
+            if (!charge_result(meter, kModelResultSize)) return nullptr;
             return new_rfc_value(share(owner, value));
     }
 }
 
 // The query over a decoded document, converted result by result.
-PyObject* run_query(cbf::DecodedDocument decoded, std::string_view expression, Form form) {
+PyObject* run_query(cbf::DecodedDocument decoded, std::string_view expression, Form form,
+                    MemoryMeter& meter) {
     const SharedDocument owner = std::make_shared<const cbf::DecodedDocument>(std::move(decoded));
     const Value* root = owner->document.effective_root_ptr();
     if (root == nullptr) return map_rfc_error(dral_core::rfc001::no_root_error());
@@ -72,7 +85,7 @@ PyObject* run_query(cbf::DecodedDocument decoded, std::string_view expression, F
     if (!selected) return map_rfc_error(selected.error());
     GcPause pause;
     return build_list(selected->size(),
-                      [&](std::size_t i) { return convert(*(*selected)[i], form, owner); });
+                      [&](std::size_t i) { return convert(*(*selected)[i], form, owner, meter); });
 }
 
 // Reads the arguments of any of the four functions: the document (`data` bytes or `text` str),
@@ -98,9 +111,11 @@ PyObject* query_entry(const Signature& signature, Source source, bool models, Py
         auto expression = utf8_of(parsed[1]);
         if (!expression) return nullptr;
         // The stages run in order: a faulty document is reported before a faulty query.
-        auto decoded = source == Source::Cbf ? decode_cbf(parsed[0]) : decode_ctn(*text);
+        MemoryMeter meter(dral_core::rfc001::kMemoryLimit);
+        auto decoded =
+            source == Source::Cbf ? decode_cbf(parsed[0], meter) : decode_ctn(*text, meter);
         if (!decoded) return map_rfc_error(decoded.error());
-        return run_query(std::move(*decoded), *expression, form);
+        return run_query(std::move(*decoded), *expression, form, meter);
     });
 }
 

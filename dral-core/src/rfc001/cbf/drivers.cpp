@@ -1,15 +1,29 @@
 // Compiling a whole document to a file and decoding a file back to a root-only document.
+#include <span>
+#include <string_view>
+
 #include "base/byte_buffer.hpp"
+#include "encoding/varint.hpp"
 #include "rfc001/cbf/cbf.hpp"
 #include "rfc001/cbf/container.hpp"
 #include "rfc001/cbf/references.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/cbf/symbols.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::cbf {
+namespace {
 
-Status encode_document_into(const Document& document, const EncodeOptions& options,
-                            ByteBuffer& out) {
+std::uint64_t symbol_table_size(std::span<const std::string_view> entries) {
+    std::uint64_t size = 4;
+    for (std::string_view entry : entries) size += varint_size(entry.size()) + entry.size();
+    return size;
+}
+
+}  // namespace
+
+Status encode_document_into(const Document& document, const EncodeOptions& options, ByteBuffer& out,
+                            MemoryMeter& meter) {
     const Value* root = document.effective_root_ptr();
     if (root == nullptr) return fail(no_root_error());
     DRAL_ASSIGN_OR_RETURN(const ResolvedRoot resolved, resolve_references(document, *root));
@@ -26,37 +40,64 @@ Status encode_document_into(const Document& document, const EncodeOptions& optio
     }
     context.has_symtab = !context.table.empty();
 
+    // The file is charged as it is known: the table before it is written, the rest once the
+    // root is, which the writer holds to what the meter has left.
+    const std::uint64_t table_size = context.has_symtab ? symbol_table_size(context.table) : 0;
+    DRAL_TRY(meter.charge(kOutputCopies * table_size));
     const std::size_t start = begin_file(out);
     if (context.has_symtab) write_symbol_table(context.table, out);
     const std::uint64_t root_offset = out.size() - start - kHeaderSize;
-    if (Status status = encode_segment(resolved, resolved.root(), context, out); !status) {
+    if (Status status = encode_segment(resolved, resolved.root(), context, out, meter); !status) {
         out.truncate(start);
         return status;
     }
     finish_file(out, start, context.has_symtab, options.alignment, root_offset);
+    if (Status status = meter.charge(kOutputCopies * (out.size() - start - table_size)); !status) {
+        out.truncate(start);
+        return status;
+    }
     return {};
 }
 
-Result<Bytes> encode_document(const Document& document, const EncodeOptions& options) {
+Status encode_document_into(const Document& document, const EncodeOptions& options,
+                            ByteBuffer& out) {
+    MemoryMeter meter(kMemoryLimit);
+    return encode_document_into(document, options, out, meter);
+}
+
+Result<Bytes> encode_document(const Document& document, const EncodeOptions& options,
+                              MemoryMeter& meter) {
     ByteBuffer out;
-    DRAL_TRY(encode_document_into(document, options, out));
+    DRAL_TRY(encode_document_into(document, options, out, meter));
     return Bytes(out.data(), out.data() + out.size());
 }
 
-Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes) {
+Result<Bytes> encode_document(const Document& document, const EncodeOptions& options) {
+    MemoryMeter meter(kMemoryLimit);
+    return encode_document(document, options, meter);
+}
+
+Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes, MemoryMeter& meter) {
     DRAL_ASSIGN_OR_RETURN(const OpenedFile file, open_file(bytes));
+    DRAL_TRY(meter.charge(file.body.size()));
     DecodedDocument decoded;
     decoded.header = file.header;
     if (file.header.has_symtab()) {
         DRAL_ASSIGN_OR_RETURN(decoded.symbols,
-                              read_symbol_table(file.body, file.header.symtab_offset));
+                              read_symbol_table(file.body, file.header.symtab_offset, meter));
     }
     if (file.header.root_offset >= file.body.size())
         return fail(DralError::unexpected_eof(file.header.root_offset));
-    DRAL_ASSIGN_OR_RETURN(DecodedSegment root,
-                          decode_root_segment(file.body, file.header.root_offset, decoded.symbols));
+    DRAL_ASSIGN_OR_RETURN(
+        DecodedSegment root,
+        decode_root_segment(file.body, file.header.root_offset, decoded.symbols, meter));
     decoded.document.root = std::move(root.value);
     return decoded;
+}
+
+Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes) {
+    MemoryMeter meter(kMemoryLimit);
+    return decode_document(bytes, meter);
 }
 
 }  // namespace dral_core::rfc001::cbf

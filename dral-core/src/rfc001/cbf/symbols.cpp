@@ -5,6 +5,7 @@
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
 #include "rfc001/cbf/little_endian.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::cbf {
 namespace {
@@ -192,7 +193,7 @@ void write_symbol_table(std::span<const std::string_view> entries, ByteBuffer& o
 }
 
 Result<std::vector<std::string>> read_symbol_table(std::span<const std::uint8_t> body,
-                                                   std::uint32_t offset) {
+                                                   std::uint32_t offset, MemoryMeter& meter) {
     if (std::uint64_t{offset} + 4 > body.size()) return fail(DralError::unexpected_eof(offset));
     const std::uint32_t count = load_u32_le(body.data() + offset);
     std::size_t position = std::size_t{offset} + 4;
@@ -207,6 +208,7 @@ Result<std::vector<std::string>> read_symbol_table(std::span<const std::uint8_t>
         if (end > body.size()) return fail(DralError::unexpected_eof(end));
         if (!is_valid_utf8(body.data() + start, length.value))
             return fail(DralError::invalid_utf8(start));
+        DRAL_TRY(meter.charge(kLineCost + length.value));
         entries.emplace_back(reinterpret_cast<const char*>(body.data() + start), length.value);
         position = end;
     }

@@ -12,6 +12,7 @@
 
 #include "base/byte_buffer.hpp"
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "rfc001/cbf/references.hpp"
 
 namespace dral_core::rfc001::cbf {
@@ -47,8 +48,9 @@ std::vector<std::string_view> number_symbols(const SymbolSet& set);
 // Appends the table: u32 count, then per entry its varint length and bytes.
 void write_symbol_table(std::span<const std::string_view> entries, ByteBuffer& out);
 
-// Reads the table at `offset` in `body`. Errors carry body offsets.
+// Reads the table at `offset` in `body`, each entry charged to `meter` (kLineCost and its
+// text). Errors carry body offsets.
 Result<std::vector<std::string>> read_symbol_table(std::span<const std::uint8_t> body,
-                                                   std::uint32_t offset);
+                                                   std::uint32_t offset, MemoryMeter& meter);
 
 }  // namespace dral_core::rfc001::cbf

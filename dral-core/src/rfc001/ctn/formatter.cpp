@@ -1,5 +1,8 @@
 // The canonical CTN text of a tree. Everything is appended to one output string: a child's text
-// is written in place at its indent rather than built apart and spliced in.
+// is written in place at its indent rather than built apart and spliced in. The string has a
+// cap, past which nothing is written: a tree's text may be far larger than the tree (every line
+// repeats its indent), so the cap, not the tree, bounds what formatting allocates.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,39 +12,114 @@
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
 
-template <class Integer>
-void append_integer(std::string& out, Integer value) {
+// A string that takes no piece past its cap: such a piece is dropped and the text marked full,
+// after which it stays as it is.
+class BoundedText {
+public:
+    BoundedText(std::string& text, std::size_t cap) : text_(text), cap_(cap) {}
+
+    BoundedText& operator+=(std::string_view piece) {
+        if (fits(piece.size())) [[likely]]
+            text_.append(piece);
+        return *this;
+    }
+    BoundedText& operator+=(char c) {
+        if (fits(1)) [[likely]]
+            text_ += c;
+        return *this;
+    }
+    void append(std::size_t count, char c) {
+        if (fits(count)) [[likely]]
+            text_.append(count, c);
+    }
+    // Lets `write` append at most `at_most` characters to the string itself.
+    template <class Write>
+    void write(std::size_t at_most, Write write) {
+        if (fits(at_most)) [[likely]]
+            write(text_);
+    }
+
+    bool empty() const { return text_.empty(); }
+    void drop_last() { text_.pop_back(); }
+
+    bool full() const { return wanted_ != 0; }
+    // The length the text would have had with the piece that did not fit.
+    std::size_t wanted() const { return wanted_; }
+
+private:
+    bool fits(std::size_t n) {
+        if (wanted_ == 0 && n <= cap_ - text_.size()) [[likely]]
+            return true;
+        if (wanted_ == 0) wanted_ = text_.size() + n;
+        return false;
+    }
+
+    std::string& text_;
+    std::size_t cap_;
+    std::size_t wanted_ = 0;
+};
+
+// A decimal double or float in positional notation is at most this long (the smallest subnormal
+// has some 330 digits after its point).
+constexpr std::size_t kMaxFloatText = 400;
+
+template <class Out, class Integer>
+void append_integer(Out& out, Integer value) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
+    out += std::string_view(digits, static_cast<std::size_t>(end - digits));
 }
 
 // The suffix-less text of a float: shortest positional digits, or the special names that the
 // literal reader takes back as the same value ("Inf", not "inf", which would read as a symbol).
-template <class Float>
-void append_float(std::string& out, Float value) {
+template <class Out, class Float>
+void append_float(Out& out, Float value) {
     if (std::isnan(value)) {
         out += "NaN";
     } else if (std::isinf(value)) {
         out += value < 0 ? "-Inf" : "Inf";
-    } else {
+    } else if constexpr (std::is_same_v<Out, std::string>) {
         append_float_positional(out, value);
+    } else {
+        out.write(kMaxFloatText, [&](std::string& text) { append_float_positional(text, value); });
     }
 }
 
-void append_quoted(std::string& out, std::string_view text) {
+template <class Out>
+void write_escaped(Out& out, std::string_view text) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* escape = c == '\r'   ? "\\r"
+                             : c == '\n' ? "\\n"
+                             : c == '\t' ? "\\t"
+                             : c == '"'  ? "\\\""
+                             : c == '\\' ? "\\\\"
+                                         : nullptr;
+        if (escape == nullptr) continue;
+        out += text.substr(start, i - start);
+        out += escape;
+        start = i + 1;
+    }
+    out += text.substr(start);
+}
+
+template <class Out>
+void append_quoted(Out& out, std::string_view text) {
     out += '"';
-    append_escaped(out, text);
+    write_escaped(out, text);
     out += '"';
 }
 
 // The tag of a tagged string. The prefixes of byte literals are spaced from their text, which
 // would otherwise read as bytes.
-void append_tag(std::string& out, std::string_view tag) {
+template <class Out>
+void append_tag(Out& out, std::string_view tag) {
     out += tag;
     if (tag == "b" || tag == "b64") out += ' ';
 }
@@ -49,7 +127,7 @@ void append_tag(std::string& out, std::string_view tag) {
 // A quoted text on a line that the reader splits before it reads quotes: a map key's line at its
 // first "=>", a tuple payload at any ':' (which would make it a struct payload). The '>' of every
 // "=>" in a key and every ':' in a payload is written as an escape, which reads back as itself.
-void append_quoted_guarded(std::string& out, std::string_view text, bool in_key, bool in_tuple) {
+void append_quoted_guarded(BoundedText& out, std::string_view text, bool in_key, bool in_tuple) {
     out += '"';
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -59,12 +137,83 @@ void append_quoted_guarded(std::string& out, std::string_view text, bool in_key,
         else if (in_key && text[i] == '>' && i > 0 && text[i - 1] == '=')
             escape = "\\u{3e}";
         if (escape == nullptr) continue;
-        append_escaped(out, text.substr(start, i - start));
+        write_escaped(out, text.substr(start, i - start));
         out += escape;
         start = i + 1;
     }
-    append_escaped(out, text.substr(start));
+    write_escaped(out, text.substr(start));
     out += '"';
+}
+
+template <class Out>
+void write_scalar(Out& out, const Scalar& scalar) {
+    switch (scalar.type()) {
+        case ScalarType::Null:
+            out += "null";
+            return;
+        case ScalarType::Unit:
+            out += "unit";
+            return;
+        case ScalarType::Bool:
+            out += scalar.as_bool() ? "true" : "false";
+            return;
+        case ScalarType::I64:
+            append_integer(out, scalar.as_signed());
+            out += "i64";
+            return;
+        case ScalarType::U64:
+            append_integer(out, scalar.as_unsigned());
+            out += "u64";
+            return;
+        case ScalarType::VI64:
+            append_integer(out, scalar.as_signed());
+            return;
+        case ScalarType::VU64:
+            append_integer(out, scalar.as_unsigned());
+            // Plain digits past the signed range would not read back at all.
+            if (scalar.as_unsigned() > static_cast<std::uint64_t>(INT64_MAX)) out += "vu64";
+            return;
+        case ScalarType::F32:
+            append_float(out, scalar.as_f32());
+            out += "f32";
+            return;
+        case ScalarType::F64:
+            append_float(out, scalar.as_f64());
+            out += "f64";
+            return;
+        case ScalarType::Str:
+            append_quoted(out, scalar.text());
+            return;
+        case ScalarType::Bytes: {
+            const Bytes& bytes = scalar.as_bytes();
+            out += "b64\"";
+            if constexpr (std::is_same_v<Out, std::string>)
+                base64::encode_to(out, bytes);
+            else
+                out.write((bytes.size() + 2) / 3 * 4,
+                          [&](std::string& text) { base64::encode_to(text, bytes); });
+            out += '"';
+            return;
+        }
+        case ScalarType::Sym:
+            out += '\'';
+            out += scalar.text();
+            return;
+        case ScalarType::Tagged:
+            append_tag(out, scalar.tag());
+            append_quoted(out, scalar.text());
+            return;
+    }
+}
+
+template <class Out>
+void write_annotation(Out& out, const Annotation& annotation) {
+    out += '@';
+    out += annotation.name;
+    if (annotation.value) {
+        out += ' ';
+        write_scalar(out, *annotation.value);
+    }
 }
 
 class Formatter {
@@ -72,7 +221,7 @@ class Formatter {
     static constexpr std::size_t kMaxInlineItems = 8;
 
 public:
-    explicit Formatter(std::string& out) : out_(out) {}
+    explicit Formatter(BoundedText& out) : out_(out) {}
 
     // Recursion runs through render and the block writers of the kinds that hold values; what
     // writes leaves is kept out of line, so that each level's frame stays small (the trees are
@@ -146,7 +295,7 @@ private:
     [[gnu::noinline]] void write_inline(const Value& value) {
         switch (value.kind()) {
             case ValueKind::Scalar:
-                return append_scalar(out_, value.scalar());
+                return write_scalar(out_, value.scalar());
             case ValueKind::Reference: {
                 const Reference& reference = value.reference();
                 if (reference.kind == ReferenceKind::Binding) {
@@ -175,7 +324,7 @@ private:
                 const Scalar& scalar = value.scalar();
                 if ((!in_key_ && !in_tuple_) ||
                     (scalar.type() != ScalarType::Str && scalar.type() != ScalarType::Tagged))
-                    return append_scalar(out_, scalar);
+                    return write_scalar(out_, scalar);
                 if (scalar.type() == ScalarType::Tagged) append_tag(out_, scalar.tag());
                 return append_quoted_guarded(out_, scalar.text(), in_key_, in_tuple_);
             }
@@ -307,7 +456,7 @@ private:
     void render_annotations(const std::vector<Annotation>& annotations, std::size_t indent) {
         for (const Annotation& annotation : annotations) {
             new_body_line(indent);
-            append_annotation(out_, annotation);
+            write_annotation(out_, annotation);
         }
     }
 
@@ -362,130 +511,78 @@ private:
         }
     }
 
-    std::string& out_;
+    BoundedText& out_;
     bool in_key_ = false;    // quoted texts must not hold "=>"
     bool in_tuple_ = false;  // nor ':'
 };
 
+// The text of `write(out)` in a string that the meter's budget allows kOutputCopies times over,
+// charged when complete.
+template <class Write>
+Result<std::string> format_within(MemoryMeter& meter, std::size_t expected_size, Write write) {
+    const std::uint64_t cap = meter.remaining() / kOutputCopies;
+    std::string text;
+    text.reserve(std::min<std::uint64_t>(expected_size, cap));
+    BoundedText out(text, static_cast<std::size_t>(std::min<std::uint64_t>(cap, SIZE_MAX)));
+    write(out);
+    if (out.full()) {
+        const std::uint64_t wanted = kOutputCopies * static_cast<std::uint64_t>(out.wanted());
+        return fail(DralError::memory_limit_exceeded(meter.used() + wanted, meter.limit()));
+    }
+    DRAL_TRY(meter.charge(kOutputCopies * text.size()));
+    return text;
+}
+
 }  // namespace
 
-void append_escaped(std::string& out, std::string_view text) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const char* escape = c == '\r'   ? "\\r"
-                             : c == '\n' ? "\\n"
-                             : c == '\t' ? "\\t"
-                             : c == '"'  ? "\\\""
-                             : c == '\\' ? "\\\\"
-                                         : nullptr;
-        if (escape == nullptr) continue;
-        out.append(text, start, i - start);
-        out += escape;
-        start = i + 1;
-    }
-    out.append(text, start);
-}
+void append_escaped(std::string& out, std::string_view text) { write_escaped(out, text); }
 
-void append_scalar(std::string& out, const Scalar& scalar) {
-    switch (scalar.type()) {
-        case ScalarType::Null:
-            out += "null";
-            return;
-        case ScalarType::Unit:
-            out += "unit";
-            return;
-        case ScalarType::Bool:
-            out += scalar.as_bool() ? "true" : "false";
-            return;
-        case ScalarType::I64:
-            append_integer(out, scalar.as_signed());
-            out += "i64";
-            return;
-        case ScalarType::U64:
-            append_integer(out, scalar.as_unsigned());
-            out += "u64";
-            return;
-        case ScalarType::VI64:
-            append_integer(out, scalar.as_signed());
-            return;
-        case ScalarType::VU64:
-            append_integer(out, scalar.as_unsigned());
-            // Plain digits past the signed range would not read back at all.
-            if (scalar.as_unsigned() > static_cast<std::uint64_t>(INT64_MAX)) out += "vu64";
-            return;
-        case ScalarType::F32:
-            append_float(out, scalar.as_f32());
-            out += "f32";
-            return;
-        case ScalarType::F64:
-            append_float(out, scalar.as_f64());
-            out += "f64";
-            return;
-        case ScalarType::Str:
-            append_quoted(out, scalar.text());
-            return;
-        case ScalarType::Bytes:
-            out += "b64\"";
-            base64::encode_to(out, scalar.as_bytes());
-            out += '"';
-            return;
-        case ScalarType::Sym:
-            out += '\'';
-            out += scalar.text();
-            return;
-        case ScalarType::Tagged:
-            append_tag(out, scalar.tag());
-            append_quoted(out, scalar.text());
-            return;
-    }
-}
+void append_scalar(std::string& out, const Scalar& scalar) { write_scalar(out, scalar); }
 
 void append_annotation(std::string& out, const Annotation& annotation) {
-    out += '@';
-    out += annotation.name;
-    if (annotation.value) {
-        out += ' ';
-        append_scalar(out, *annotation.value);
-    }
+    write_annotation(out, annotation);
 }
 
-void append_value(std::string& out, const Value& value, std::size_t indent) {
-    Formatter(out).render(value, indent);
+Result<std::string> format_value(const Value& value, MemoryMeter& meter) {
+    return format_within(meter, 0, [&](BoundedText& out) { Formatter(out).render(value, 0); });
 }
 
-std::string format_value(const Value& value) {
-    std::string out;
-    append_value(out, value, 0);
-    return out;
+Result<std::string> format_value(const Value& value) {
+    MemoryMeter meter(kMemoryLimit);
+    return format_value(value, meter);
 }
 
-std::string format_document(const Document& document, std::size_t expected_size) {
-    std::string out;
-    out.reserve(expected_size);
-    for (const Annotation& annotation : document.annotations) {
-        append_annotation(out, annotation);
-        out += '\n';
-    }
-    for (const std::string& use : document.uses) {
-        out += "use ";
-        out += use;
-        out += '\n';
-    }
-    for (const Binding& binding : document.bindings) {
-        out += "let ";
-        out += binding.name;
-        out += " = ";
-        append_value(out, binding.value, 0);
-        out += '\n';
-    }
-    if (document.root) {
-        if (!out.empty()) out += '\n';
-        append_value(out, *document.root, 0);
-    } else if (!out.empty()) {
-        out.pop_back();
-    }
-    return out;
+Result<std::string> format_document(const Document& document, MemoryMeter& meter,
+                                    std::size_t expected_size) {
+    return format_within(meter, expected_size, [&](BoundedText& out) {
+        for (const Annotation& annotation : document.annotations) {
+            write_annotation(out, annotation);
+            out += '\n';
+        }
+        for (const std::string& use : document.uses) {
+            out += "use ";
+            out += use;
+            out += '\n';
+        }
+        for (const Binding& binding : document.bindings) {
+            out += "let ";
+            out += binding.name;
+            out += " = ";
+            Formatter(out).render(binding.value, 0);
+            out += '\n';
+        }
+        if (document.root) {
+            if (!out.empty()) out += '\n';
+            Formatter(out).render(*document.root, 0);
+        } else if (!out.empty()) {
+            out.drop_last();
+        }
+    });
+}
+
+Result<std::string> format_document(const Document& document) {
+    MemoryMeter meter(kMemoryLimit);
+    return format_document(document, meter);
 }
 
 }  // namespace dral_core::rfc001::ctn
