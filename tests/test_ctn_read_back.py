@@ -2,7 +2,9 @@
 has no block form and where a text would otherwise be taken for another form; names that the
 formatter could not write back as the same names are refused where they enter."""
 
+import math
 import re
+import struct
 
 import pytest
 
@@ -169,3 +171,25 @@ def test_formatted_files_read_back_as_themselves(root):
     again = dral.rfc_decode_cbf(dral.rfc_compile_ctn(decoded["ctn"]))
     assert again["document"]["root"] == decoded["document"]["root"]
     assert again["ctn"] == decoded["ctn"]
+
+
+# What CTN text does not keep (the README's CTN section): compiled roots, their text, and what
+# the text reads back as.
+NAN_WITH_PAYLOAD = struct.pack("<Q", 0x7FF8000000000001)
+NINE_NULLS = seg(0x68, b"\x00" + varint(9) + b"".join(struct.pack("<I", 4 * i) for i in range(9)) + NULL * 9)
+
+
+@pytest.mark.parametrize("root, written, reads_back_as", [
+    (seg(0x50, b"\x00" + text("Red") + b"\x00"), "Red", lambda v: v == {"kind": "scalar", "type": "sym", "value": "Red"}),
+    (product("P"), "P", lambda v: v == {"kind": "scalar", "type": "sym", "value": "P"}),
+    (sum_("T", "V", b"\x02" + varint(0)), "T :: V", lambda v: v["payload"] == {"kind": "unit"}),
+    (seg(0x0B, varint(4)), "4", lambda v: v == {"kind": "scalar", "type": "vi64", "value": 4}),
+    (seq(NULL, elem_type="T"), "[null]", lambda v: v["elem_type"] is None),
+    (NINE_NULLS, "seq<any>\n" + "\n".join(["  null"] * 9), lambda v: v["elem_type"] == "any"),
+    (seg(0x0D, NAN_WITH_PAYLOAD), "NaNf64",
+     lambda v: math.isnan(v["value"]) and struct.pack("<d", v["value"]) != NAN_WITH_PAYLOAD),
+])
+def test_what_ctn_text_does_not_keep(root, written, reads_back_as):
+    text_ = dral.rfc_cbf_to_ctn(cbf(root))
+    assert text_ == written
+    assert reads_back_as(dral.rfc_parse_ctn(text_)["root"])
