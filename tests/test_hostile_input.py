@@ -422,6 +422,21 @@ def compile_and_check(text: str, fields: int):
     return call
 
 
+def seeded(seed: int, call):
+    def with_seed():
+        dral._dral_native._set_hash_seed(seed)
+        return call()
+    return with_seed
+
+
+def colliding_bindings(count: int) -> str:
+    """Bindings named to collide, each the next number of a chain the root ends: every lookup of
+    a name goes through the table."""
+    names = clustered_strings(count, FORCED_SEED, "k")
+    lines = [f"let {names[0]} = 'x"] + [f"let {b} = &{a}" for a, b in zip(names, names[1:])]
+    return "\n".join(lines + [f"&{names[-1]}"])
+
+
 COLLISIONS = [
     ("65536 strings colliding under the unseeded hash",
      lambda: dedup_round_trip(clustered_strings(65536))),
@@ -429,7 +444,13 @@ COLLISIONS = [
      lambda: dedup_round_trip(clustered_strings(65536, FORCED_SEED), seed=FORCED_SEED)),
     ("65536 strings colliding under a known seed, through Encoder",
      lambda: dedup_round_trip(clustered_strings(65536, FORCED_SEED), seed=FORCED_SEED, incremental=True)),
-    # Names are looked up by comparison, not by hash: the worst case is a long shared prefix.
+    # The compiler's tables of names hash with the same seed.
+    ("65536 field names colliding under a known seed",
+     lambda: seeded(FORCED_SEED, compile_and_check(
+         "struct\n" + "".join(f"  {n} = 'x\n" for n in clustered_strings(65536, FORCED_SEED, "k")), 65537))),
+    ("65536 binding names colliding under a known seed, each referred to",
+     lambda: seeded(FORCED_SEED, compile_and_check(colliding_bindings(65536), 1))),
+    # Long names cost their length to hash and compare, not more.
     ("20000 field names sharing 1000 characters",
      lambda: compile_and_check("struct\n" + "".join(f"  {n} = 'x\n" for n in long_names(20000, 1000)), 20001)),
     ("20000 bindings named alike, each referred to",

@@ -16,16 +16,16 @@ bool charge_result(dral_core::MemoryMeter& meter, std::uint64_t bytes) {
 
 PyObject* new_counted_text(std::string_view text, dral_core::MemoryMeter& meter) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (!dral_core::is_ascii(data, text.size())) {
-        // The formatter writes valid UTF-8 only.
-        const auto measure = dral_core::measure_utf8(data, text.size());
-        const std::uint64_t width = !measure || measure->widest > 0xFFFF ? 4
-                                    : measure->widest > 0xFF             ? 2
-                                                                         : 1;
-        const std::uint64_t size = width * (measure ? measure->code_points : text.size());
-        if (size > text.size() && !charge_result(meter, size - text.size())) return nullptr;
-    }
-    return new_utf8_str(text);
+    if (dral_core::is_ascii(data, text.size())) return new_ascii_str(text);
+    // The formatter writes valid UTF-8 only.
+    const auto measure = dral_core::measure_utf8(data, text.size());
+    const std::uint64_t width = !measure || measure->widest > 0xFFFF ? 4
+                                : measure->widest > 0xFF             ? 2
+                                                                     : 1;
+    const std::uint64_t size = width * (measure ? measure->code_points : text.size());
+    if (size > text.size() && !charge_result(meter, size - text.size())) return nullptr;
+    if (!measure) return new_utf8_str(text);  // raises the decoding error
+    return new_str_of_known_utf8(text, measure->code_points, measure->widest);
 }
 
 namespace {

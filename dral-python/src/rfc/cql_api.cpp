@@ -14,6 +14,7 @@
 #include "cpython/py_list.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
+#include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
 #include "rfc/counted_results.hpp"
 #include "rfc/models/models.hpp"
@@ -45,7 +46,7 @@ Result<cbf::DecodedDocument> decode_ctn(std::string_view text, MemoryMeter& mete
     DRAL_ASSIGN_OR_RETURN(const dral_core::rfc001::Document document,
                           ctn::parse_document(text, meter));
     DRAL_ASSIGN_OR_RETURN(const dral_core::Bytes compiled,
-                          cbf::encode_document(document, cbf::EncodeOptions{}, meter));
+                          cbf::encode_document(document, {true, 0, process_hash_seed}, meter));
     return cbf::decode_document(compiled, meter);
 }
 

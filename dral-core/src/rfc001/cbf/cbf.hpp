@@ -39,6 +39,9 @@ struct CbfHeader {
 struct EncodeOptions {
     bool with_symtab = true;
     std::uint8_t alignment = 0;  // recorded in the header only
+    // The seed of the compiler's tables of names, which callers should draw at random: names
+    // made to collide under one seed do not under another. The file does not depend on it.
+    std::uint64_t hash_seed = 0;
 };
 
 struct DecodedDocument {

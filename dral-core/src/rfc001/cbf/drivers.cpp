@@ -26,26 +26,28 @@ Status encode_document_into(const Document& document, const EncodeOptions& optio
                             MemoryMeter& meter) {
     const Value* root = document.effective_root_ptr();
     if (root == nullptr) return fail(no_root_error());
-    DRAL_ASSIGN_OR_RETURN(const ResolvedRoot resolved, resolve_references(document, *root));
+    DRAL_ASSIGN_OR_RETURN(const ResolvedRoot resolved,
+                          resolve_references(document, *root, options.hash_seed));
 
     // Without a table nothing collected would be used; only symbols themselves are refused.
     CbfEncodeContext context;
+    context.table.set_seed(options.hash_seed);
     if (options.with_symtab) {
-        SymbolSet symbols;
-        collect_symbols(resolved, symbols);
-        context.table = number_symbols(symbols);
+        collect_symbols(resolved, context.table);
+        context.table.number();
     } else if (contains_symbol_value(resolved)) {
         return fail(DralError::invalid_data(
             "symbol values require symbol table; enable EncodeOptions::with_symtab"));
     }
-    context.has_symtab = !context.table.empty();
+    context.has_symtab = context.table.size() != 0;
 
     // The file is charged as it is known: the table before it is written, the rest once the
     // root is, which the writer holds to what the meter has left.
-    const std::uint64_t table_size = context.has_symtab ? symbol_table_size(context.table) : 0;
+    const std::uint64_t table_size =
+        context.has_symtab ? symbol_table_size(context.table.entries()) : 0;
     DRAL_TRY(meter.charge(kOutputCopies * table_size));
     const std::size_t start = begin_file(out);
-    if (context.has_symtab) write_symbol_table(context.table, out);
+    if (context.has_symtab) write_symbol_table(context.table.entries(), out);
     const std::uint64_t root_offset = out.size() - start - kHeaderSize;
     if (Status status = encode_segment(resolved, resolved.root(), context, out, meter); !status) {
         out.truncate(start);

@@ -53,9 +53,13 @@ public:
 
 private:
     bool fits(std::size_t n) {
-        if (wanted_ == 0 && n <= cap_ - text_.size()) [[likely]]
+        if (n <= cap_ - text_.size()) [[likely]]
             return true;
+        return refuse(n);
+    }
+    [[gnu::cold, gnu::noinline]] bool refuse(std::size_t n) {
         if (wanted_ == 0) wanted_ = text_.size() + n;
+        cap_ = text_.size();  // nothing fits from now on, an empty piece aside
         return false;
     }
 
