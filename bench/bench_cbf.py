@@ -50,7 +50,7 @@ def part(name: str, ns: float, whole: float) -> None:
 
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--size", type=int, default=10_000_000, help="CTN bytes (default 10 MB)")
+    ap.add_argument("--size", type=int, default=3_000_000, help="CTN bytes (default 3 MB)")
     ap.add_argument("--quick", action="store_true", help="3 repeats of ~0.3 s")
     ap.add_argument("--repeats", type=int, help="repeats per case (default 9, quick 3)")
     args = ap.parse_args()

@@ -32,7 +32,7 @@ def row(name: str, ours: float, anchor: float, anchor_name: str) -> None:
 
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--size", type=int, default=5_000_000, help="CTN bytes (default 5 MB)")
+    ap.add_argument("--size", type=int, default=3_000_000, help="CTN bytes (default 3 MB)")
     ap.add_argument("--quick", action="store_true", help="3 repeats of ~0.3 s")
     args = ap.parse_args()
 

@@ -1,7 +1,7 @@
 """A large, deterministic CTN document for the RFC-001 benchmarks.
 
     from ctn_document import generate
-    text = generate(10_000_000)   # about 10 MB of CTN
+    text = generate(3_000_000)   # about 3 MB of CTN
 
 It holds what real typed documents hold: annotations and uses, many small bindings (structs with
 sums, maps and short sequences), and a root catalogue whose long sequence of items mixes every

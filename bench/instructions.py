@@ -25,6 +25,7 @@ OPERATIONS = {
     "loads_value": "m.loads_value(data)",
     "rfc_compile_ctn": "m.rfc_compile_ctn(ctn)",
     "rfc_parse_ctn": "m.rfc_parse_ctn(ctn)",
+    "rfc_parse_ctn_model": "m.rfc_parse_ctn_model(ctn)",
     "rfc_format_ctn": "m.rfc_format_ctn(ctn)",
 }
 

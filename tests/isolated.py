@@ -18,12 +18,25 @@ import sys
 GIB = 1 << 30
 
 
-def _address_space() -> int:
+def _status(field: str) -> int:
+    """A size in /proc/self/status, in bytes."""
     with open("/proc/self/status") as status:
         for line in status:
-            if line.startswith("VmSize:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1]) * 1024
-    raise RuntimeError("no VmSize in /proc/self/status")
+    raise RuntimeError(f"no {field} in /proc/self/status")
+
+
+def _address_space() -> int:
+    return _status("VmSize")
+
+
+def _peak_from_here() -> int:
+    """Resets the child's peak resident size to what it holds now and returns that. VmHWM is the
+    child's own (ru_maxrss would report the parent's peak, which a fork carries over)."""
+    with open("/proc/self/clear_refs", "w") as clear:
+        clear.write("5")
+    return _status("VmHWM")
 
 
 def _sanitized() -> bool:
@@ -52,11 +65,14 @@ def _limit(memory: int, cpu_seconds: int) -> None:
     resource.setrlimit(resource.RLIMIT_CPU, (seconds, seconds + 1))
 
 
-def _outcome(call) -> bytes:
+def _outcome(call, measure_peak: bool) -> bytes:
+    start = _peak_from_here() if measure_peak else 0
     try:
         outcome = ("returned", call())
     except BaseException as error:  # noqa: BLE001 - every outcome is reported
         outcome = ("raised", type(error).__name__, str(error))
+    if measure_peak:
+        outcome = (outcome, _status("VmHWM") - start)
     return pickle.dumps(outcome)
 
 
@@ -69,11 +85,13 @@ def _died(cpu_seconds: int, signum: int = 0, exit_code: int = 0):
 
 
 def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 1, wall_seconds: float = 30.0,
-                 prepare: bool = False):
+                 prepare: bool = False, measure_peak: bool = False):
     """What `call()` did in a forked child allowed `memory` bytes of address space beyond what it
     inherits and `cpu_seconds` of CPU time: ("returned", its result), ("raised", exception class
     name, message) or ("died", how). The result must pickle. With `prepare`, `call()` runs first
-    without limits and returns the call to run under them."""
+    without limits and returns the call to run under them. With `measure_peak`, the outcome comes
+    with the most memory the call held resident beyond what the child held before it (bytes):
+    (outcome, peak); a child that died has no peak."""
     read_end, write_end = os.pipe()
     pid = os.fork()
     if pid == 0:  # the child: never returns into the test run
@@ -83,7 +101,7 @@ def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 1, wall_seconds:
             if prepare:
                 call = call()
             _limit(memory, cpu_seconds)
-            data = _outcome(call)
+            data = _outcome(call, measure_peak)
             with os.fdopen(write_end, "wb") as pipe:
                 pipe.write(data)
             status = 0
@@ -97,17 +115,20 @@ def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 1, wall_seconds:
             if not ready:
                 os.kill(pid, signal.SIGKILL)
                 os.waitpid(pid, 0)
-                return ("died", f"no answer within {wall_seconds} s")
+                died = ("died", f"no answer within {wall_seconds} s")
+                return (died, None) if measure_peak else died
             chunk = pipe.read1(1 << 16)
             if not chunk:
                 break
             chunks.append(chunk)
     _, status = os.waitpid(pid, 0)
     if os.WIFSIGNALED(status):
-        return _died(cpu_seconds, signum=os.WTERMSIG(status))
-    if not chunks:
-        return _died(cpu_seconds, exit_code=os.WEXITSTATUS(status))
-    return pickle.loads(b"".join(chunks))
+        died = _died(cpu_seconds, signum=os.WTERMSIG(status))
+    elif not chunks:
+        died = _died(cpu_seconds, exit_code=os.WEXITSTATUS(status))
+    else:
+        return pickle.loads(b"".join(chunks))
+    return (died, None) if measure_peak else died
 
 
 def run_fresh(module: str, names: list[str], *, memory: int, cpu_seconds: int = 1,

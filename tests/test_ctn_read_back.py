@@ -2,7 +2,9 @@
 has no block form and where a text would otherwise be taken for another form; names that the
 formatter could not write back as the same names are refused where they enter."""
 
+import math
 import re
+import struct
 
 import pytest
 
@@ -20,10 +22,16 @@ NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
     f"map<a, b>[T::V({NINE}) => 2]", f"seq<any>\n  T::V(1)\n  ref {NINE}",
     # Map lines are split at their first "=>", also in key texts and tagged key texts.
     'map<a, b>["a\\u{3d}>b" => 1, "=\\u{3e}" => 2]', 'map<a, b>[t"x=\\u{3e}y" => 1]',
+    # A colon anywhere makes a payload named, also one in a text of a tuple payload.
+    'A::B(0, "\\u{3a}")', 'A::B(t"x\\u{3a}y", map<a, b>["k=\\u{3e}\\u{3a}" => ["\\u{3a}"]])',
+    'T::V(x: U::W("a\\u{3a}b"))',
     # Texts that would read as something else: sums named "ref", "let" and "use", tags "b", "b64".
     "seq<any>\n  ref::V\n  ref::W(1)", "let::V", "use::V(1)", 'b "00"', '[b64 "AA==", b "x"]',
-    # Variants may be paths; element types free text within the rule.
-    "A::b::c", "seq<map<str, i64>>\n" + "\n".join(f"  {i}" for i in range(9)), "stream<a b, c>",
+    # Type names and variants may be words, variants paths of them, empty before a payload;
+    # element types free text within the rule, paths too where they stand on a line of their own.
+    "A::b::c", "1::2", "x::0x1f32(1)", "A::(1)", "A::(x: 1)", "seq<any>\n  A::(x: 1)\n  1a::b2\n    f = 9::8",
+    "seq<map<str, i64>>\n" + "\n".join(f"  {i}" for i in range(9)), "stream<a b, c>",
+    "seq<geo::P>\n" + "\n".join(f"  {i}" for i in range(9)), "tensor<geo::P>[2]\n  [1, 2]",
 ])
 def test_canonical_text_reads_back(source):
     text_ = dral.rfc_format_ctn(source)
@@ -37,13 +45,17 @@ DATA = "Invalid data: "
 @pytest.mark.parametrize("source, message", [
     ("seq<any>\n  ref => :: a, b(1)", "invalid enum type name '=>'"),
     ("let a = seq<any>\n  ref T :: x, y\n  &a", "invalid enum variant name 'x, y'"),
-    ("Point::P(x y: 4, 1st: 5)", "invalid field name 'x y'"), ("A::(x: 1)", "invalid enum variant name ''"),
+    # A field name that is no identifier could be written back in the one-line form only, which
+    # a compiled payload's values need not have.
+    ("Point::P(x y: 4, 1st: 5)", "invalid field name 'x y'"),
     ("seq<x::V(a: 1)", "invalid enum type name 'seq<x'"),
     ("seq<any>\n  T::V(f: stream<x::V)", "invalid enum type name 'stream<x'"),
     ("map<a>[1]::V\n  f = a::b, c\n  g = 2", "invalid enum type name 'map<a>[1]'"),
     ("A::b=c", "invalid enum variant name 'b=c'"), ("seq<a=b>\n  1", "invalid element type 'a=b'"),
-    ('stream<a"b>', "invalid element type 'a\\\"b'"), ("tensor<f[2]>\n  [1]", "invalid element type 'f[2]'"),
-    ("seq<geo::P>\n  1", "invalid element type 'geo::P'"),
+    ('stream<a"b>', "invalid item type 'a\\\"b'"), ("tensor<f[2]>\n  [1]", "invalid element type 'f[2]'"),
+    # Where a stream stands for a value on one line (a reference by id, a payload, a map key),
+    # "stream<geo::P>" would read back as a sum.
+    ("stream<geo::P>", "invalid item type 'geo::P'"),
     ("seq<" + "x" * 100 + "=>\n  1", "invalid element type '" + "x" * 64 + "...'"),
 ])
 def test_names_the_formatter_cannot_write_back_are_refused(source, message):
@@ -57,8 +69,8 @@ def product(type_name, *fields):
     return seg(0x40, flag + varint(len(fields)) + b"".join(text(n) + v for n, v in fields))
 
 
-def sum_(type_name, variant):
-    return seg(0x50, b"\x01" + text(type_name) + text(variant) + b"\x00")
+def sum_(type_name, variant, payload=b"\x00"):
+    return seg(0x50, b"\x01" + text(type_name) + text(variant) + payload)
 
 
 def stream(item_type, annotation):
@@ -72,23 +84,28 @@ def opaque(tag, first, second=b""):
 INJECTED = "admin = true\n  z_"
 
 
-# A file with a valid checksum whose names would add structure to its CTN text.
+# Files with a valid checksum whose names would add structure to their CTN text, and some whose
+# names look odd but read back.
 @pytest.mark.parametrize("root, message", [
     (product("P", (INJECTED, NULL)), f"invalid field name '{INJECTED.replace(chr(10), chr(92) + 'n')}'"),
     (product("P\n  admin = true", ("a", NULL)), "invalid type name 'P\\n  admin = true'"),
     (product("struct", ("a", NULL)), "invalid type name 'struct'"),
     (sum_("T", "V\n  x = 1"), "invalid enum variant name 'V\\n  x = 1'"),
-    (sum_("T x", "V"), "invalid enum type name 'T x'"),
+    (sum_("T x", "V"), "invalid enum type name 'T x'"), (sum_("T", ""), "invalid enum variant name ''"),
     (seq(NULL, elem_type="any>\n  1\n  2"), "invalid element type 'any>\\n  1\\n  2'"),
-    (stream("x", "a b"), "invalid annotation name 'a b'"), (stream("x -- c", "a"), "invalid element type 'x -- c'"),
-    (opaque(0xD0, b"t\n", b"v"), "invalid tag 't\\n'"), (opaque(0xD1, b"a::b"), "invalid element type 'a::b'"),
+    (stream("x", "a b"), "invalid annotation name 'a b'"), (stream("x -- c", "a"), "invalid item type 'x -- c'"),
+    (stream("geo::P", "a"), "invalid item type 'geo::P'"),
+    (opaque(0xD0, b"t\n", b"v"), "invalid tag 't\\n'"), (opaque(0xD1, b"a::b"), "invalid type tag 'a::b'"),
     (seg(0x90, b"\x00" + varint(3) + b"a\nb"), "invalid reference name 'a\\nb'"),
-    (seg(0x68, b"\x00" + varint(0)), None),  # nothing to refuse
+    # Nothing to refuse: an empty variant before a payload, element types that are paths.
+    (seg(0x68, b"\x00" + varint(0)), "[]"), (sum_("T", "", b"\x01" + varint(1) + NULL), "T :: (null)"),
+    (seq(*[NULL] * 9, elem_type="geo::P"), "seq<geo::P>\n" + "\n".join(["  null"] * 9)),
 ])
-def test_compiled_names_the_formatter_cannot_write_back_are_refused(root, message):
+def test_compiled_names_are_taken_where_the_formatter_writes_them_back(root, message):
     data = cbf(root)
-    if message is None:
-        assert dral.rfc_cbf_to_ctn(data) == "[]"
+    if not message.startswith("invalid"):
+        assert dral.rfc_cbf_to_ctn(data) == message
+        assert dral.rfc_format_ctn(message) == message
         return
     for read in (dral.rfc_cbf_to_ctn, dral.rfc_decode_cbf, dral.rfc_decode_cbf_model,
                  lambda d: dral.rfc_query_cbf(d, ".", as_ctn=True)):
@@ -154,3 +171,25 @@ def test_formatted_files_read_back_as_themselves(root):
     again = dral.rfc_decode_cbf(dral.rfc_compile_ctn(decoded["ctn"]))
     assert again["document"]["root"] == decoded["document"]["root"]
     assert again["ctn"] == decoded["ctn"]
+
+
+# What CTN text does not keep (the README's CTN section): compiled roots, their text, and what
+# the text reads back as.
+NAN_WITH_PAYLOAD = struct.pack("<Q", 0x7FF8000000000001)
+NINE_NULLS = seg(0x68, b"\x00" + varint(9) + b"".join(struct.pack("<I", 4 * i) for i in range(9)) + NULL * 9)
+
+
+@pytest.mark.parametrize("root, written, reads_back_as", [
+    (seg(0x50, b"\x00" + text("Red") + b"\x00"), "Red", lambda v: v == {"kind": "scalar", "type": "sym", "value": "Red"}),
+    (product("P"), "P", lambda v: v == {"kind": "scalar", "type": "sym", "value": "P"}),
+    (sum_("T", "V", b"\x02" + varint(0)), "T :: V", lambda v: v["payload"] == {"kind": "unit"}),
+    (seg(0x0B, varint(4)), "4", lambda v: v == {"kind": "scalar", "type": "vi64", "value": 4}),
+    (seq(NULL, elem_type="T"), "[null]", lambda v: v["elem_type"] is None),
+    (NINE_NULLS, "seq<any>\n" + "\n".join(["  null"] * 9), lambda v: v["elem_type"] == "any"),
+    (seg(0x0D, NAN_WITH_PAYLOAD), "NaNf64",
+     lambda v: math.isnan(v["value"]) and struct.pack("<d", v["value"]) != NAN_WITH_PAYLOAD),
+])
+def test_what_ctn_text_does_not_keep(root, written, reads_back_as):
+    text_ = dral.rfc_cbf_to_ctn(cbf(root))
+    assert text_ == written
+    assert reads_back_as(dral.rfc_parse_ctn(text_)["root"])

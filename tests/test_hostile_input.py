@@ -3,8 +3,10 @@ language: each case fails with its documented exception, in a child process held
 address space and 1 s of CPU time, so that a regression fails its test instead of the run. Then
 every entry point out of memory."""
 
+import functools
 import io
 import random
+import re
 import struct
 
 import pytest
@@ -328,6 +330,110 @@ def test_text_and_document_readers(read, data, exception, message):
     fails_in_a_child(read, data, {exception}, message)
 
 
+# ---- The memory the typed document readers take. A call counts what it builds against 256 MiB
+# (the README's limits section says what counts), so no input makes it hold much more: a call
+# that fails on the limit, and one just within it, peak in a child's own resident memory below
+# the limit and a little slack for the interpreter.
+SLACK = 32 * MIB
+
+
+def memory_refused(outcome) -> bool:
+    return (outcome[:2] == ("raised", "DralRfcError")
+            and re.fullmatch(r"Memory limit exceeded: requested \d+ bytes, limit 268435456", outcome[2]))
+
+
+def deep_ctn(leaves: int) -> str:
+    """A sequence 500 levels deep whose innermost one holds `leaves` numbers: 2 bytes of CTN per
+    number, a line of 1000 spaces and more in its canonical text."""
+    return "[" * 499 + "[" + "1," * leaves + "]" * 500
+
+
+def deep_cbf(leaves: int) -> bytes:
+    """The same in a compiled file, 60 levels deep (files nest at most 64)."""
+    inner = seg(0x60, b"\x00" + varint(leaves) + seg(0x0A, b"\x02") * leaves)
+    for _ in range(59):
+        inner = seg(0x60, b"\x00" + varint(1) + inner)
+    return cbf(inner)
+
+
+def bound_text(strings: int, uses: int) -> str:
+    """`strings` bindings of 1 MiB texts, each referred to `uses` times by the root: inlined, a
+    file of strings * uses MiB, which the expansion bound allows."""
+    lines = [f'let a{i} = "' + "x" * MIB + '"' for i in range(strings)]
+    return "\n".join(lines + ["[" + ", ".join(f"&a{i}" for i in range(strings) for _ in range(uses)) + "]"])
+
+
+class Later:
+    """A call on an object made before it, which is not the call's memory: `make(data)` makes the
+    object and returns the call."""
+
+    def __init__(self, make):
+        self.make = make
+
+
+def measured(call, data):
+    """(outcome, peak) of `call(data)` in a child; a Later's object is made first, unmeasured."""
+    def prepared():
+        run = call.make(data) if isinstance(call, Later) else lambda: call(data)
+        return lambda: run() is not None and "no exception"
+    return run_isolated(prepared, prepare=True, measure_peak=True)
+
+
+def query_all(as_ctn=False):
+    return lambda data: dral.rfc_query_cbf(data, ".", as_ctn=as_ctn)
+
+
+CTN_CALLS = {**CTN_READERS, **COMPILERS}
+CBF_FORMS = {"rfc_decode_cbf": dral.rfc_decode_cbf, "rfc_cbf_to_ctn": dral.rfc_cbf_to_ctn,
+             "rfc_query_cbf": query_all(), "rfc_query_cbf as CTN": query_all(as_ctn=True)}
+CBF_CALLS = {**CBF_FORMS, "rfc_decode_cbf_model": dral.rfc_decode_cbf_model}
+TO_CTN = {"rfc_format_ctn": dral.rfc_format_ctn,
+          "RfcDocument.to_ctn": Later(lambda text: dral.rfc_parse_ctn_model(text).to_ctn)}
+
+# name, the input's builder (run in the parent, once), the calls that must fail on the limit
+MEMORY = [
+    ("3 million empty sequences", lambda: "[" + "[]," * 3_000_000 + "]", CTN_CALLS),
+    ("a million map entries", lambda: "map<a, b>[" + "1 => 2, " * 1_000_000 + "]", CTN_CALLS),
+    ("10 million tensor numbers", lambda: "tensor<f64>[_]\n  [" + "1," * 10_000_000 + "]", CTN_CALLS),
+    ("10 million tensor dimensions", lambda: "tensor<f64>[" + "1," * 10_000_000 + "]\n  [1]", CTN_CALLS),
+    ("a million lines", lambda: "let a = 1\n" * 1_000_000, CTN_CALLS),
+    ("a binary placeholder of 300 MB", lambda: "tensor<u8>\n  <binary: 300000000 bytes>", CTN_CALLS),
+    # 1 MB of text whose canonical form is 500 MB.
+    ("1 MB of 500-deep CTN", lambda: deep_ctn(500_000), {**TO_CTN, "rfc_parse_ctn": dral.rfc_parse_ctn}),
+    ("8 texts of 1 MiB inlined 20 times each", lambda: bound_text(8, 20), COMPILERS),
+    ("a million nulls in a compiled sequence", lambda: cbf(seg(0x60, b"\x00" + varint(10**6) + NULL * 10**6)), CBF_CALLS),
+    ("4 MB compiled, 60 deep, whose text is 60 MB", lambda: deep_cbf(500_000), CBF_FORMS),
+]
+# Calls that succeed just within the limit.
+WITHIN = [
+    ("the model of 1 MB of 500-deep CTN", lambda: deep_ctn(500_000), dral.rfc_parse_ctn_model),
+    ("100,000 numbers 500 deep, formatted to 100 MB", lambda: deep_ctn(100_000), dral.rfc_format_ctn),
+    ("a compiled file of 7 texts of 1 MiB inlined 16 times", lambda: bound_text(7, 16), dral.rfc_compile_ctn),
+]
+
+
+@functools.lru_cache(maxsize=1)
+def built(name: str):
+    return {case[0]: case[1] for case in MEMORY + WITHIN}[name]()
+
+
+@pytest.mark.parametrize("name, call", [pytest.param(name, call, id=f"{name}-{reader}")
+                                        for name, _, calls in MEMORY for reader, call in calls.items()])
+def test_memory_limit_bounds_the_document_readers(name, call):
+    outcome, peak = measured(call, built(name))
+    assert memory_refused(outcome), outcome[:3]
+    if not isolated.SANITIZED:
+        assert peak < LIMIT + SLACK, f"peak {peak / MIB:.0f} MiB"
+
+
+@pytest.mark.parametrize("name, call", [pytest.param(name, call, id=name) for name, _, call in WITHIN])
+def test_calls_within_the_memory_limit_stay_within_it(name, call):
+    outcome, peak = measured(call, built(name))
+    assert outcome == ("returned", "no exception")
+    if not isolated.SANITIZED:
+        assert peak < LIMIT + SLACK, f"peak {peak / MIB:.0f} MiB"
+
+
 # ---- Hash flooding: keys made to collide in a table run in its average time. The keys are made
 # in the parent, so the child's CPU time is the call's alone.
 FORCED_SEED = 0x2545F4914F6CDD1D
@@ -359,6 +465,21 @@ def compile_and_check(text: str, fields: int):
     return call
 
 
+def seeded(seed: int, call):
+    def with_seed():
+        dral._dral_native._set_hash_seed(seed)
+        return call()
+    return with_seed
+
+
+def colliding_bindings(count: int) -> str:
+    """Bindings named to collide, each the next number of a chain the root ends: every lookup of
+    a name goes through the table."""
+    names = clustered_strings(count, FORCED_SEED, "k")
+    lines = [f"let {names[0]} = 'x"] + [f"let {b} = &{a}" for a, b in zip(names, names[1:])]
+    return "\n".join(lines + [f"&{names[-1]}"])
+
+
 COLLISIONS = [
     ("65536 strings colliding under the unseeded hash",
      lambda: dedup_round_trip(clustered_strings(65536))),
@@ -366,7 +487,13 @@ COLLISIONS = [
      lambda: dedup_round_trip(clustered_strings(65536, FORCED_SEED), seed=FORCED_SEED)),
     ("65536 strings colliding under a known seed, through Encoder",
      lambda: dedup_round_trip(clustered_strings(65536, FORCED_SEED), seed=FORCED_SEED, incremental=True)),
-    # Names are looked up by comparison, not by hash: the worst case is a long shared prefix.
+    # The compiler's tables of names hash with the same seed.
+    ("65536 field names colliding under a known seed",
+     lambda: seeded(FORCED_SEED, compile_and_check(
+         "struct\n" + "".join(f"  {n} = 'x\n" for n in clustered_strings(65536, FORCED_SEED, "k")), 65537))),
+    ("65536 binding names colliding under a known seed, each referred to",
+     lambda: seeded(FORCED_SEED, compile_and_check(colliding_bindings(65536), 1))),
+    # Long names cost their length to hash and compare, not more.
     ("20000 field names sharing 1000 characters",
      lambda: compile_and_check("struct\n" + "".join(f"  {n} = 'x\n" for n in long_names(20000, 1000)), 20001)),
     ("20000 bindings named alike, each referred to",

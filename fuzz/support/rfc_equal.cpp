@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 namespace dral_fuzz {
@@ -10,7 +11,13 @@ using namespace dral_core::rfc001;
 
 namespace {
 
-bool same_scalar(const Scalar& a, const Scalar& b) {
+bool same_float(double a, double b, RfcEquality equality);
+
+bool same_scalar(const Scalar& a, const Scalar& b, RfcEquality equality) {
+    // CTN writes a VU64 within the signed range as plain digits, which read back as a VI64.
+    if (equality == RfcEquality::ReadBack && a.type() == ScalarType::VU64 &&
+        b.type() == ScalarType::VI64)
+        return b.as_signed() >= 0 && a.as_unsigned() == static_cast<std::uint64_t>(b.as_signed());
     if (a.type() != b.type()) return false;
     switch (a.type()) {
         case ScalarType::Null:
@@ -25,11 +32,13 @@ bool same_scalar(const Scalar& a, const Scalar& b) {
         case ScalarType::VU64:
             return a.as_unsigned() == b.as_unsigned();
         case ScalarType::F32:
+            if (equality == RfcEquality::ReadBack && std::isnan(a.as_f32()) &&
+                std::isnan(b.as_f32()))
+                return true;
             return std::bit_cast<std::uint32_t>(a.as_f32()) ==
                    std::bit_cast<std::uint32_t>(b.as_f32());
         case ScalarType::F64:
-            return std::bit_cast<std::uint64_t>(a.as_f64()) ==
-                   std::bit_cast<std::uint64_t>(b.as_f64());
+            return same_float(a.as_f64(), b.as_f64(), equality);
         case ScalarType::Str:
         case ScalarType::Sym:
             return a.text() == b.text();
@@ -41,12 +50,13 @@ bool same_scalar(const Scalar& a, const Scalar& b) {
     return false;
 }
 
-bool same_annotations(const std::vector<Annotation>& a, const std::vector<Annotation>& b) {
+bool same_annotations(const std::vector<Annotation>& a, const std::vector<Annotation>& b,
+                      RfcEquality equality) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i].name != b[i].name || a[i].value.has_value() != b[i].value.has_value())
             return false;
-        if (a[i].value && !same_scalar(*a[i].value, *b[i].value)) return false;
+        if (a[i].value && !same_scalar(*a[i].value, *b[i].value, equality)) return false;
     }
     return true;
 }
@@ -65,68 +75,96 @@ bool same_fields(const std::vector<Field>& a, const std::vector<Field>& b, RfcEq
     return true;
 }
 
-bool same_data(const TensorData& a, const TensorData& b) {
+bool same_data(const TensorData& a, const TensorData& b, RfcEquality equality) {
     if (a.kind() != b.kind()) return false;
     if (a.kind() == TensorDataKind::DenseF64) {
         const auto& x = std::get<0>(a.storage);
         const auto& y = std::get<0>(b.storage);
         if (x.size() != y.size()) return false;
         for (std::size_t i = 0; i < x.size(); ++i)
-            if (std::bit_cast<std::uint64_t>(x[i]) != std::bit_cast<std::uint64_t>(y[i]))
-                return false;
+            if (!same_float(x[i], y[i], equality)) return false;
         return true;
     }
+    if (a.kind() == TensorDataKind::BinaryBlob && equality == RfcEquality::ReadBack)
+        return a.size() == b.size();
     return a.storage == b.storage;
 }
 
-bool quoted(const std::string& text) { return text.find('"') != std::string::npos; }
+// Where the formatter writes a value: on a line of its own (a root, a binding, an item of a
+// block sequence, a field or map value of a block), or inside a one-line form, perhaps a tuple
+// payload's.
+struct Place {
+    bool one_line = false;
+    bool in_tuple = false;
+};
 
-// A name read from a line of its own keeps any brackets; where they do not pair up, the one-line
-// forms that must hold it (a reference by id, a payload, a map key) split around it elsewhere.
-bool unbalanced(const std::string& text) {
-    const auto count = [&](char c) { return std::count(text.begin(), text.end(), c); };
-    return count('(') != count(')') || count('[') != count(']') || count('<') != count('>');
+bool unreadable(const Value& value, Place place);
+
+bool any_unreadable(const std::vector<Value>& items, Place place) {
+    return std::any_of(items.begin(), items.end(),
+                       [&](const Value& item) { return unreadable(item, place); });
 }
 
-bool unwritable_name(const std::string& text) { return quoted(text) || unbalanced(text); }
+bool any_unreadable(const std::vector<Field>& fields, Place place) {
+    return std::any_of(fields.begin(), fields.end(),
+                       [&](const Field& field) { return unreadable(field.value, place); });
+}
 
-bool unreadable(const Value& value) {
+// A sequence the formatter writes on one line wherever it stands.
+bool one_line_sequence(const Sequence& sequence) {
+    return sequence.items.size() <= 8 &&
+           std::all_of(sequence.items.begin(), sequence.items.end(), [](const Value& item) {
+               return item.kind() == ValueKind::Scalar || item.kind() == ValueKind::Reference;
+           });
+}
+
+bool unreadable(const Value& value, Place place) {
+    const Place inside{true, place.in_tuple};
     switch (value.kind()) {
-        case ValueKind::Scalar: {
-            const Scalar& s = value.scalar();
-            return (s.type() == ScalarType::Str || s.type() == ScalarType::Tagged) &&
-                   quoted(s.text());
-        }
-        case ValueKind::Product:
-            for (const Field& f : value.product().fields)
-                if (unreadable(f.value)) return true;
+        case ValueKind::Scalar:
             return false;
+        case ValueKind::Product:
+            return place.one_line || value.product().fields.empty() ||
+                   any_unreadable(value.product().fields, Place{});
         case ValueKind::Sum: {
             const Sum& s = value.sum();
-            if (!s.type_name || unwritable_name(*s.type_name) || unwritable_name(s.variant))
-                return true;
-            for (const Value& item : s.payload.items)
-                if (unreadable(item)) return true;
-            for (const Field& f : s.payload.fields)
-                if (unwritable_name(f.name) || unreadable(f.value)) return true;
-            return false;
+            if (!s.type_name || place.in_tuple) return true;
+            if (s.payload.kind == SumPayloadKind::Tuple)
+                return any_unreadable(s.payload.items, Place{true, true});
+            if (s.payload.kind == SumPayloadKind::Unit) return false;
+            if (s.payload.fields.empty()) return true;
+            return any_unreadable(s.payload.fields,
+                                  place.one_line || s.variant.empty() ? inside : Place{});
         }
-        case ValueKind::Sequence:
-            for (const Value& item : value.sequence().items)
-                if (unreadable(item)) return true;
-            return false;
+        case ValueKind::Sequence: {
+            const Sequence& s = value.sequence();
+            return any_unreadable(s.items,
+                                  place.one_line || one_line_sequence(s) ? inside : Place{});
+        }
         case ValueKind::Association:
             for (const auto& [key, item] : value.association().pairs)
-                if (unreadable(key) || unreadable(item)) return true;
+                if (unreadable(key, inside) || unreadable(item, place.one_line ? inside : Place{}))
+                    return true;
             return false;
         case ValueKind::Reference:
             return value.reference().kind == ReferenceKind::ById &&
-                   unreadable(**value.reference().boxed);
-        case ValueKind::Tensor:
-            return value.tensor().element_type.find('[') != std::string::npos;
-        default:
-            return false;
+                   unreadable(**value.reference().boxed, inside);
+        case ValueKind::Tensor: {
+            const TensorDataKind kind = value.tensor().data.kind();
+            return place.one_line || kind == TensorDataKind::DenseI64 ||
+                   kind == TensorDataKind::DenseU64;
+        }
+        case ValueKind::Stream:
+            return place.one_line;
+        case ValueKind::Opaque:
+            return true;
     }
+    return true;
+}
+
+bool same_float(double a, double b, RfcEquality equality) {
+    if (equality == RfcEquality::ReadBack && std::isnan(a) && std::isnan(b)) return true;
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
 }  // namespace
@@ -135,7 +173,7 @@ bool same_value(const Value& a, const Value& b, RfcEquality equality) {
     if (a.kind() != b.kind()) return false;
     switch (a.kind()) {
         case ValueKind::Scalar:
-            return same_scalar(a.scalar(), b.scalar());
+            return same_scalar(a.scalar(), b.scalar(), equality);
         case ValueKind::Product:
             return a.product().type_name == b.product().type_name &&
                    same_fields(a.product().fields, b.product().fields, equality);
@@ -150,7 +188,12 @@ bool same_value(const Value& a, const Value& b, RfcEquality equality) {
         case ValueKind::Sequence: {
             const Sequence& x = a.sequence();
             const Sequence& y = b.sequence();
-            const bool types_kept = equality == RfcEquality::Exact || !x.items.empty();
+            // Read back, a sequence written on one line has lost its element type, and one
+            // written as a block without one has "any".
+            const bool types_kept =
+                equality == RfcEquality::Exact ||
+                (!x.items.empty() && (equality == RfcEquality::Compiled ||
+                                      (y.elem_type && (x.elem_type || *y.elem_type != "any"))));
             return (!types_kept || x.elem_type == y.elem_type) &&
                    same_values(x.items, y.items, equality);
         }
@@ -175,11 +218,12 @@ bool same_value(const Value& a, const Value& b, RfcEquality equality) {
             const Tensor& x = a.tensor();
             const Tensor& y = b.tensor();
             return x.element_type == y.element_type && x.shape == y.shape &&
-                   same_data(x.data, y.data) && same_annotations(x.annotations, y.annotations);
+                   same_data(x.data, y.data, equality) &&
+                   same_annotations(x.annotations, y.annotations, equality);
         }
         case ValueKind::Stream:
             return a.stream().item_type == b.stream().item_type &&
-                   same_annotations(a.stream().annotations, b.stream().annotations);
+                   same_annotations(a.stream().annotations, b.stream().annotations, equality);
         case ValueKind::Opaque:
             return a.opaque().type_tag == b.opaque().type_tag &&
                    a.opaque().bytes == b.opaque().bytes;
@@ -189,8 +233,8 @@ bool same_value(const Value& a, const Value& b, RfcEquality equality) {
 
 bool has_unreadable_ctn(const Document& document) {
     for (const Binding& binding : document.bindings)
-        if (unreadable(binding.value)) return true;
-    return document.root && unreadable(*document.root);
+        if (unreadable(binding.value, Place{})) return true;
+    return document.root && unreadable(*document.root, Place{});
 }
 
 }  // namespace dral_fuzz

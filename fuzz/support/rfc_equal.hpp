@@ -10,18 +10,23 @@ enum class RfcEquality {
     Exact,  // same kinds, names and payloads; floats by their bits
     // A compiled file writes an empty sequence as a constant without its element type.
     Compiled,
+    // As Compiled, and as CTN text keeps a tree: a VU64 within the signed range reads back as a
+    // VI64, a sequence written on one line loses its element type (and one written as a block
+    // without one gains "any"), a NaN its payload bits, a binary blob its bytes (not their
+    // count).
+    ReadBack,
 };
 
 bool same_value(const dral_core::rfc001::Value& a, const dral_core::rfc001::Value& b,
                 RfcEquality equality);
 
-// Whether the canonical text of `document` may read back as something else, as the notation
-// allows: a sum without a type name is written as its variant alone, which reads as a symbol
-// (or a product); a tensor's element type is written as it stands, so one holding a '[' moves
-// the start of the shape that follows it; and a double quote inside quoted text need not be
-// escaped in the source, where it pairs with others and so decides where a line splits into
-// items (and what the names around it hold), while the canonical text escapes it. Names holding
-// brackets that do not pair up, which only a line of their own keeps, are left out the same way.
+// Whether the canonical text of `document` may read back as something else, as the README says
+// CTN text does: a sum without a type name is written as its variant alone, a product without
+// fields as its type name alone, a struct payload without fields as a tuple or unit payload;
+// opaque values are not written, integer tensor data reads back as floats; a value where one
+// line must hold it (a tuple payload, a reference by id, a map key, a struct payload under an
+// empty variant) has no such line when it is a product, tensor, stream or opaque value; and in a
+// tuple payload a sum's " :: " or a struct payload's ':' reads as the mark of a struct payload.
 bool has_unreadable_ctn(const dral_core::rfc001::Document& document);
 
 }  // namespace dral_fuzz

@@ -11,24 +11,48 @@ namespace {
 
 using ctn::is_identifier;
 
-bool is_element_type(std::string_view text) {
+bool is_type_text(std::string_view text, bool paths) {
     if (ctn::trim(text).size() != text.size()) return false;
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F || c == '"' || c == '=' || c == '[' || c == ']')
             return false;
     }
-    return !ctn::contains(text, "--") && !ctn::contains(text, "::");
+    return !ctn::contains(text, "--") && (paths || !ctn::contains(text, "::"));
+}
+
+bool is_word(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (!ctn::is_identifier_char(c)) return false;
+    return true;
+}
+
+// Words joined by "::".
+bool is_word_path(std::string_view text) {
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find("::", start);
+        if (!is_word(text.substr(start, end - start))) return false;
+        if (end == std::string_view::npos) return true;
+        start = end + 2;
+    }
 }
 
 bool is_name(NameKind kind, std::string_view text) {
     switch (kind) {
         case NameKind::TypeName:
             return is_identifier(text) && text != "struct";
+        case NameKind::SumTypeName:
+            return is_word(text);
         case NameKind::Variant:
-            return ctn::is_identifier_path(text);
+            return is_word_path(text);
+        case NameKind::PayloadVariant:
+            return text.empty() || is_word_path(text);
         case NameKind::ElementType:
-            return is_element_type(text);
+            return is_type_text(text, true);
+        case NameKind::ItemType:
+        case NameKind::TypeTag:
+            return is_type_text(text, false);
         default:
             return is_identifier(text);
     }
@@ -43,6 +67,7 @@ const char* what(NameKind kind) {
         case NameKind::SumTypeName:
             return "enum type name";
         case NameKind::Variant:
+        case NameKind::PayloadVariant:
             return "enum variant name";
         case NameKind::Symbol:
             return "symbol";
@@ -54,6 +79,10 @@ const char* what(NameKind kind) {
             return "reference name";
         case NameKind::ElementType:
             return "element type";
+        case NameKind::ItemType:
+            return "item type";
+        case NameKind::TypeTag:
+            return "type tag";
     }
     return "name";
 }

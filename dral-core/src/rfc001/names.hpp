@@ -11,21 +11,28 @@
 namespace dral_core::rfc001 {
 
 enum class NameKind {
-    Field,        // of a product or a struct payload
-    TypeName,     // of a product: an identifier other than "struct"
-    SumTypeName,  // an identifier
-    Variant,      // an identifier, or identifiers joined by "::"
+    Field,           // of a product or a struct payload
+    TypeName,        // of a product: an identifier other than "struct"
+    SumTypeName,     // a word
+    Variant,         // of a sum without a payload: words joined by "::"
+    PayloadVariant,  // of a sum with a payload: the same, or empty
     Symbol,
     Tag,          // of a tagged string
     Annotation,   // of a stream or tensor annotation
     BindingName,  // the name a reference refers to
-    ElementType,  // of a sequence, stream or tensor, and an opaque value's type tag
+    ElementType,  // of a sequence or tensor
+    ItemType,     // of a stream
+    TypeTag,      // of an opaque value
 };
 
 // Fails with "invalid {what} '{name}'" (the name escaped and cut short) when `text` may not be
-// a name of that kind. Every name but an element type is an identifier (or, for a variant, a
-// path of them). An element type is free text without control characters, double quotes, "=",
-// square brackets, "--" or "::", and without white space at either end.
+// a name of that kind. Field, type, symbol, tag, annotation and binding names are identifiers.
+// A sum's type name and variant are written in front of or after " :: " in a sum's one text,
+// so they may also be words (identifier characters, a digit first included); a variant may be
+// empty where a payload follows it. An element type is free text on a header line of its own:
+// no control characters, double quotes, "=", square brackets or "--", and no white space at
+// either end. Stream item types and opaque type tags, which the formatter may have to write
+// inside a one-line form, where "::" would make them read as a sum, hold no "::" either.
 Status check_name(NameKind kind, std::string_view text);
 
 }  // namespace dral_core::rfc001

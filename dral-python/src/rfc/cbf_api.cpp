@@ -11,17 +11,22 @@
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
+#include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/counted_results.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/typed_dict.hpp"
+#include "rfc/typed_dict_size.hpp"
 #include "rfc001/cbf/container.hpp"
 #include "rfc001/ctn/ctn.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_python {
 namespace {
 
 namespace rfc = dral_core::rfc001;
 namespace cbf = dral_core::rfc001::cbf;
+using dral_core::MemoryMeter;
 
 // Stores `value` (a new reference, or nullptr after a failure) under `key`.
 bool put(PyObject* dict, const char* key, PyObject* value) {
@@ -56,11 +61,13 @@ PyObject* rfc_compile_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     return guard_bad_alloc([&]() -> PyObject* {
         auto text = utf8_of(parsed[0]);
         if (!text) return nullptr;
-        auto document = rfc::ctn::parse_document(*text);
+        MemoryMeter meter(rfc::kMemoryLimit);
+        auto document = rfc::ctn::parse_document(*text, meter);
         if (!document) return map_rfc_error(document.error());
         dral_core::ByteBuffer file;
-        const cbf::EncodeOptions options{*with_symtab, static_cast<std::uint8_t>(*alignment)};
-        if (auto status = cbf::encode_document_into(*document, options, file); !status)
+        const cbf::EncodeOptions options{*with_symtab, static_cast<std::uint8_t>(*alignment),
+                                         process_hash_seed};
+        if (auto status = cbf::encode_document_into(*document, options, file, meter); !status)
             return map_rfc_error(status.error());
         return new_bytes(file.data(), file.size());
     });
@@ -70,7 +77,8 @@ PyObject* rfc_compile_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 constexpr const char* kDataNames[] = {"data"};
 
-// Parses the one `data` argument of `signature`, decodes it and hands the result to `use`.
+// Parses the one `data` argument of `signature`, decodes it and hands the result, with the meter
+// that counts what the call builds, to `use`.
 template <class Use>
 PyObject* with_decoded(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames, Use use) {
@@ -79,36 +87,42 @@ PyObject* with_decoded(const Signature& signature, PyObject* const* args, Py_ssi
         !check_bytes_argument(signature, 0, parsed[0]))
         return nullptr;
     return guard_bad_alloc([&]() -> PyObject* {
-        auto decoded = cbf::decode_document(bytes_span(parsed[0]));
+        MemoryMeter meter(rfc::kMemoryLimit);
+        auto decoded = cbf::decode_document(bytes_span(parsed[0]), meter);
         if (!decoded) return map_rfc_error(decoded.error());
-        return use(std::move(*decoded));
+        return use(std::move(*decoded), meter);
     });
 }
 
 constexpr Signature kDecode{"rfc_decode_cbf", kDataNames, 1, 1, 1};
 
 PyObject* rfc_decode_cbf(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return with_decoded(kDecode, args, nargs, kwnames, [](const cbf::DecodedDocument& decoded) {
-        return rfc_decoded_cbf_to_py(decoded);
-    });
+    return with_decoded(kDecode, args, nargs, kwnames,
+                        [](const cbf::DecodedDocument& decoded, MemoryMeter& meter) {
+                            return rfc_decoded_cbf_to_py(decoded, meter);
+                        });
 }
 
 constexpr Signature kToCtn{"rfc_cbf_to_ctn", kDataNames, 1, 1, 1};
 
 PyObject* rfc_cbf_to_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return with_decoded(kToCtn, args, nargs, kwnames, [](const cbf::DecodedDocument& decoded) {
-        return new_utf8_str(rfc::ctn::format_document(decoded.document));
-    });
+    return with_decoded(kToCtn, args, nargs, kwnames,
+                        [](const cbf::DecodedDocument& decoded, MemoryMeter& meter) -> PyObject* {
+                            auto text = rfc::ctn::format_document(decoded.document, meter);
+                            if (!text) return map_rfc_error(text.error());
+                            return new_counted_text(*text, meter);
+                        });
 }
 
 constexpr Signature kDecodeModel{"rfc_decode_cbf_model", kDataNames, 1, 1, 1};
 
 PyObject* rfc_decode_cbf_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
-    return with_decoded(kDecodeModel, args, nargs, kwnames, [](cbf::DecodedDocument decoded) {
-        return new_rfc_decoded_cbf(
-            std::make_shared<const cbf::DecodedDocument>(std::move(decoded)));
-    });
+    return with_decoded(kDecodeModel, args, nargs, kwnames,
+                        [](cbf::DecodedDocument decoded, MemoryMeter&) {
+                            return new_rfc_decoded_cbf(
+                                std::make_shared<const cbf::DecodedDocument>(std::move(decoded)));
+                        });
 }
 
 PyMethodDef kFunctions[] = {
@@ -189,7 +203,11 @@ PyObject* rfc_header_to_py(const cbf::CbfHeader& header) {
     return ok ? dict.release() : nullptr;
 }
 
-PyObject* rfc_decoded_cbf_to_py(const cbf::DecodedDocument& decoded) {
+PyObject* rfc_decoded_cbf_to_py(const cbf::DecodedDocument& decoded, MemoryMeter& meter) {
+    // Formatted first: the text may be refused before any object is made.
+    auto ctn = rfc::ctn::format_document(decoded.document, meter);
+    if (!ctn) return map_rfc_error(ctn.error());
+    if (!charge_result(meter, typed_dict_size(decoded))) return nullptr;
     GcPause pause;
     PyRef dict(PyDict_New());
     if (!dict) return nullptr;
@@ -200,8 +218,13 @@ PyObject* rfc_decoded_cbf_to_py(const cbf::DecodedDocument& decoded) {
         put(d, "symbols",
             build_list(symbols.size(), [&](std::size_t i) { return new_utf8_str(symbols[i]); })) &&
         put(d, "document", rfc_document_to_py(decoded.document)) &&
-        put(d, "ctn", new_utf8_str(rfc::ctn::format_document(decoded.document)));
+        put(d, "ctn", new_counted_text(*ctn, meter));
     return ok ? dict.release() : nullptr;
+}
+
+PyObject* rfc_decoded_cbf_to_py(const cbf::DecodedDocument& decoded) {
+    MemoryMeter meter(rfc::kMemoryLimit);
+    return rfc_decoded_cbf_to_py(decoded, meter);
 }
 
 }  // namespace dral_python

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include "base/memory_meter.hpp"
 #include "rfc001/cbf/cbf.hpp"
 
 namespace dral_python {
@@ -17,7 +18,10 @@ PyMethodDef* cbf_functions();
 int init_cbf_private(PyObject* module);
 
 PyObject* rfc_header_to_py(const dral_core::rfc001::cbf::CbfHeader& header);
-// {"header", "symbols", "document", "ctn"}: what rfc_decode_cbf returns.
+// {"header", "symbols", "document", "ctn"}: what rfc_decode_cbf returns, counted against
+// `meter` (DralRfcError when it does not allow it), or a meter of its own.
+PyObject* rfc_decoded_cbf_to_py(const dral_core::rfc001::cbf::DecodedDocument& decoded,
+                                dral_core::MemoryMeter& meter);
 PyObject* rfc_decoded_cbf_to_py(const dral_core::rfc001::cbf::DecodedDocument& decoded);
 
 }  // namespace dral_python

@@ -16,19 +16,24 @@
 #include "cpython/py_list.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
+#include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/counted_results.hpp"
 #include "rfc/models/models.hpp"
 #include "rfc/typed_dict.hpp"
+#include "rfc/typed_dict_size.hpp"
 #include "rfc001/cbf/cbf.hpp"
 #include "rfc001/cbf/query.hpp"
 #include "rfc001/cql/cql.hpp"
 #include "rfc001/ctn/ctn.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_python {
 namespace {
 
 namespace cbf = dral_core::rfc001::cbf;
 namespace ctn = dral_core::rfc001::ctn;
+using dral_core::MemoryMeter;
 using dral_core::Result;
 using dral_core::rfc001::Value;
 
@@ -44,46 +49,56 @@ enum class Form { Dict, Ctn, Model };
 
 // Models share what holds the results instead of copying each result out of it.
 template <class Owner>
-PyObject* convert(const Value& value, Form form, const std::shared_ptr<const Owner>& owner) {
+PyObject* convert(const Value& value, Form form, const std::shared_ptr<const Owner>& owner,
+                  MemoryMeter& meter) {
     switch (form) {
         case Form::Dict:
+            if (!charge_result(meter, typed_dict_size(value))) return nullptr;
             return rfc_value_to_py(value);
-        case Form::Ctn:
-            return new_utf8_str(ctn::format_value(value));
+        case Form::Ctn: {
+            auto text = ctn::format_value(value, meter);
+            if (!text) return map_rfc_error(text.error());
+            return new_counted_text(*text, meter);
+        }
         default:
+            if (!charge_result(meter, kModelResultSize)) return nullptr;
             return new_rfc_value(share(owner, value));
     }
 }
 
-PyObject* convert_all(Result<std::vector<Value>> selected, Form form) {
+PyObject* convert_all(Result<std::vector<Value>> selected, Form form, MemoryMeter& meter) {
     if (!selected) return map_rfc_error(selected.error());
     const auto owner = std::make_shared<const std::vector<Value>>(std::move(*selected));
     GcPause pause;
     return build_list(owner->size(),
-                      [&](std::size_t i) { return convert((*owner)[i], form, owner); });
+                      [&](std::size_t i) { return convert((*owner)[i], form, owner, meter); });
 }
 
 // CTN text is compiled first, so that a query over text sees exactly the tree a query over the
-// compiled bytes would: the effective root, with binding references inlined.
-PyObject* query_ctn(std::string_view text, std::string_view expression, Form form) {
-    auto document = ctn::parse_document(text);
+// compiled bytes would: the effective root, with binding references inlined. Every stage
+// charges the call's one meter.
+PyObject* query_ctn(std::string_view text, std::string_view expression, Form form,
+                    MemoryMeter& meter) {
+    auto document = ctn::parse_document(text, meter);
     if (!document) return map_rfc_error(document.error());
-    auto compiled = cbf::encode_document(*document, cbf::EncodeOptions{});
+    auto compiled = cbf::encode_document(*document, {true, 0, process_hash_seed}, meter);
     if (!compiled) return map_rfc_error(compiled.error());
-    return convert_all(cbf::query_document(*compiled, expression), form);
+    return convert_all(cbf::query_document(*compiled, expression, meter), form, meter);
 }
 
 // The query over the whole decoded document, converted result by result.
 PyObject* query_decoded(std::span<const std::uint8_t> data, std::string_view expression,
-                        Form form) {
-    auto decoded = cbf::decode_document(data);
+                        Form form, MemoryMeter& meter) {
+    auto decoded = cbf::decode_document(data, meter);
     if (!decoded) return map_rfc_error(decoded.error());
     const auto owner = std::make_shared<const cbf::DecodedDocument>(std::move(*decoded));
-    auto selected = dral_core::rfc001::cql::query(*owner->document.root, expression);
+    const Value* root = owner->document.effective_root_ptr();
+    if (root == nullptr) return map_rfc_error(dral_core::rfc001::no_root_error());
+    auto selected = dral_core::rfc001::cql::query(*root, expression);
     if (!selected) return map_rfc_error(selected.error());
     GcPause pause;
     return build_list(selected->size(),
-                      [&](std::size_t i) { return convert(*(*selected)[i], form, owner); });
+                      [&](std::size_t i) { return convert(*(*selected)[i], form, owner, meter); });
 }
 
 // Each piece of a mapped file leaves memory once its checksum is taken, so that checking a
@@ -97,11 +112,12 @@ private:
     const MappedFile& file_;
 };
 
-PyObject* query_file(PyObject* path, std::string_view expression, Form form) {
+PyObject* query_file(PyObject* path, std::string_view expression, Form form, MemoryMeter& meter) {
     MappedFile file;
     if (!file.open(path)) return nullptr;
     ReleaseChecked release(file);
-    return convert_all(cbf::query_document(file.bytes(), expression, &release), form);
+    return convert_all(cbf::query_document(file.bytes(), expression, meter, &release), form,
+                       meter);
 }
 
 // Reads the arguments of any of the query functions: the document (`data` bytes, `path` or
@@ -130,15 +146,17 @@ PyObject* query_entry(const Signature& signature, Source source, bool models, Py
         auto expression = utf8_of(parsed[1]);
         if (!expression) return nullptr;
         // The stages run in order: a faulty document is reported before a faulty query.
+        MemoryMeter meter(dral_core::rfc001::kMemoryLimit);
         switch (source) {
             case Source::Cbf:
-                return convert_all(cbf::query_document(bytes_span(parsed[0]), *expression), form);
+                return convert_all(cbf::query_document(bytes_span(parsed[0]), *expression, meter),
+                                   form, meter);
             case Source::CbfFile:
-                return query_file(parsed[0], *expression, form);
+                return query_file(parsed[0], *expression, form, meter);
             case Source::CbfDecoded:
-                return query_decoded(bytes_span(parsed[0]), *expression, form);
+                return query_decoded(bytes_span(parsed[0]), *expression, form, meter);
             default:
-                return query_ctn(*text, *expression, form);
+                return query_ctn(*text, *expression, form, meter);
         }
     });
 }

@@ -5,19 +5,23 @@
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/counted_results.hpp"
 #include "rfc/models/models.hpp"
 #include "rfc/typed_dict.hpp"
+#include "rfc/typed_dict_size.hpp"
 #include "rfc001/ctn/ctn.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_python {
 namespace {
 
 namespace ctn = dral_core::rfc001::ctn;
+using dral_core::MemoryMeter;
 
 constexpr const char* kTextNames[] = {"text"};
 
-// Parses the one `text` argument of `signature` and hands the parsed document, and the size of
-// its text, to `use`.
+// Parses the one `text` argument of `signature` and hands the parsed document, the meter that
+// counts what the call builds, and the size of its text, to `use`.
 template <class Use>
 PyObject* with_document(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames, Use use) {
@@ -28,27 +32,33 @@ PyObject* with_document(const Signature& signature, PyObject* const* args, Py_ss
     return guard_bad_alloc([&]() -> PyObject* {
         auto text = utf8_of(parsed[0]);
         if (!text) return nullptr;
-        auto document = ctn::parse_document(*text);
+        MemoryMeter meter(dral_core::rfc001::kMemoryLimit);
+        auto document = ctn::parse_document(*text, meter);
         if (!document) return map_rfc_error(document.error());
-        return use(std::move(*document), text->size());
+        return use(std::move(*document), meter, text->size());
     });
 }
 
 constexpr Signature kParse{"rfc_parse_ctn", kTextNames, 1, 1, 1};
 
 PyObject* rfc_parse_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return with_document(kParse, args, nargs, kwnames,
-                         [](dral_core::rfc001::Document document, std::size_t) {
-                             return rfc_document_to_py(document);
-                         });
+    return with_document(
+        kParse, args, nargs, kwnames,
+        [](dral_core::rfc001::Document document, MemoryMeter& meter, std::size_t) -> PyObject* {
+            if (!charge_result(meter, typed_dict_size(document))) return nullptr;
+            return rfc_document_to_py(document);
+        });
 }
 
 constexpr Signature kFormat{"rfc_format_ctn", kTextNames, 1, 1, 1};
 
 PyObject* rfc_format_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return with_document(kFormat, args, nargs, kwnames,
-                         [](dral_core::rfc001::Document document, std::size_t text_size) {
-                             return new_utf8_str(ctn::format_document(document, text_size));
+                         [](dral_core::rfc001::Document document, MemoryMeter& meter,
+                            std::size_t text_size) -> PyObject* {
+                             auto text = ctn::format_document(document, meter, text_size);
+                             if (!text) return map_rfc_error(text.error());
+                             return new_counted_text(*text, meter);
                          });
 }
 
@@ -57,7 +67,8 @@ constexpr Signature kParseModel{"rfc_parse_ctn_model", kTextNames, 1, 1, 1};
 PyObject* rfc_parse_ctn_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
     return with_document(
-        kParseModel, args, nargs, kwnames, [](dral_core::rfc001::Document document, std::size_t) {
+        kParseModel, args, nargs, kwnames,
+        [](dral_core::rfc001::Document document, MemoryMeter&, std::size_t) {
             return new_rfc_document(
                 std::make_shared<const dral_core::rfc001::Document>(std::move(document)));
         });

@@ -12,6 +12,7 @@
 #include "base/byte_buffer.hpp"
 #include "base/bytes.hpp"
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "rfc001/ast.hpp"
 
 namespace dral_core::rfc001::cbf {
@@ -38,6 +39,9 @@ struct CbfHeader {
 struct EncodeOptions {
     bool with_symtab = true;
     std::uint8_t alignment = 0;  // recorded in the header only
+    // The seed of the compiler's tables of names, which callers should draw at random: names
+    // made to collide under one seed do not under another. The file does not depend on it.
+    std::uint64_t hash_seed = 0;
 };
 
 struct DecodedDocument {
@@ -46,14 +50,23 @@ struct DecodedDocument {
     CbfHeader header;
 };
 
-// Compiles the document's effective root, with references to bindings inlined.
+// Compiles the document's effective root, with references to bindings inlined. The file is
+// charged to `meter` kOutputCopies times its size (the file and the copy the caller is handed);
+// one that would pass what the meter has left fails with MemoryLimitExceeded before it is
+// written in full. Without a meter, within the default limit.
+Result<Bytes> encode_document(const Document& document, const EncodeOptions& options,
+                              MemoryMeter& meter);
 Result<Bytes> encode_document(const Document& document, const EncodeOptions& options);
 
 // The same, appended to `out` (left as it was on failure): lets a caller own the file's storage.
+Status encode_document_into(const Document& document, const EncodeOptions& options, ByteBuffer& out,
+                            MemoryMeter& meter);
 Status encode_document_into(const Document& document, const EncodeOptions& options,
                             ByteBuffer& out);
 
-// Reads a whole file; `bytes` is only read.
+// Reads a whole file; `bytes` is only read. The body's size, the symbol table and the tree are
+// charged to `meter` (see rfc001/memory.hpp). Without a meter, within the default limit.
+Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes, MemoryMeter& meter);
 Result<DecodedDocument> decode_document(std::span<const std::uint8_t> bytes);
 
 }  // namespace dral_core::rfc001::cbf

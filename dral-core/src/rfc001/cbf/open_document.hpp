@@ -1,5 +1,6 @@
 // What every reader of a compiled file does before it reads the root: the frame opened and
-// checked, the symbol table read, the root's offset checked to lie within the body.
+// checked, the symbol table read (charged to `meter`), the root's offset checked to lie within
+// the body.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "rfc001/cbf/container.hpp"
 
 namespace dral_core::rfc001::cbf {
@@ -18,7 +20,7 @@ struct OpenedDocument {
     std::vector<std::string> symbols;  // empty without a table
 };
 
-Result<OpenedDocument> open_document(std::span<const std::uint8_t> file,
+Result<OpenedDocument> open_document(std::span<const std::uint8_t> file, MemoryMeter& meter,
                                      ChecksumObserver* observer = nullptr);
 
 }  // namespace dral_core::rfc001::cbf

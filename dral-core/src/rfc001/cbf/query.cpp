@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "rfc001/cbf/open_document.hpp"
+#include "rfc001/memory.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/cbf/segment_walker.hpp"
 #include "rfc001/cql/evaluate.hpp"
@@ -36,8 +37,8 @@ public:
     using Node = SegmentNode;
     using Nodes = std::vector<Node>;
 
-    SegmentTree(std::span<const std::string> symbols, std::size_t body_size)
-        : walker_(symbols, body_size) {}
+    SegmentTree(std::span<const std::string> symbols, std::size_t body_size, MemoryMeter& meter)
+        : walker_(symbols, body_size, meter) {}
 
     DralError take_error() { return walker_.take_error(); }
 
@@ -197,15 +198,16 @@ private:
 }  // namespace
 
 Result<std::vector<Value>> query_document(std::span<const std::uint8_t> file,
-                                          std::string_view expression, ChecksumObserver* observer) {
-    DRAL_ASSIGN_OR_RETURN(const OpenedDocument document, open_document(file, observer));
+                                          std::string_view expression, MemoryMeter& meter,
+                                          ChecksumObserver* observer) {
+    DRAL_ASSIGN_OR_RETURN(const OpenedDocument document, open_document(file, meter, observer));
     const std::uint64_t root_offset = document.header.root_offset;
     auto steps = cql::parse_steps(expression);
     if (!steps) {
-        DRAL_TRY(decode_root_segment(document.body, root_offset, document.symbols));
+        DRAL_TRY(decode_root_segment(document.body, root_offset, document.symbols, meter));
         return fail(std::move(steps.error()));
     }
-    SegmentTree tree(document.symbols, document.body.size());
+    SegmentTree tree(document.symbols, document.body.size(), meter);
     SegmentTree::Nodes selected;
     if (!tree.root(document.body, root_offset, selected) || !cql::evaluate(tree, *steps, selected))
         return fail(tree.take_error());
@@ -214,6 +216,12 @@ Result<std::vector<Value>> query_document(std::span<const std::uint8_t> file,
     for (const SegmentNode& node : selected)
         if (!tree.decode(node, values.emplace_back(Scalar::null()))) return fail(tree.take_error());
     return values;
+}
+
+Result<std::vector<Value>> query_document(std::span<const std::uint8_t> file,
+                                          std::string_view expression) {
+    MemoryMeter meter(kMemoryLimit);
+    return query_document(file, expression, meter);
 }
 
 }  // namespace dral_core::rfc001::cbf

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "rfc001/ast.hpp"
 #include "rfc001/cbf/container.hpp"
 
@@ -22,9 +23,12 @@ namespace dral_core::rfc001::cbf {
 
 // The values `expression` selects from the root of `file`, in order. An expression that does
 // not parse is reported after the whole root has been decoded, so that a faulty document is
-// still reported first.
+// still reported first. What is read and decoded is charged to `meter`; without one, within the
+// default limit.
 Result<std::vector<Value>> query_document(std::span<const std::uint8_t> file,
-                                          std::string_view expression,
+                                          std::string_view expression, MemoryMeter& meter,
                                           ChecksumObserver* observer = nullptr);
+Result<std::vector<Value>> query_document(std::span<const std::uint8_t> file,
+                                          std::string_view expression);
 
 }  // namespace dral_core::rfc001::cbf

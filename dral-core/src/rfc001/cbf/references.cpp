@@ -172,26 +172,27 @@ bool exceeds_expansion_limit(std::uint64_t inlined, std::uint64_t own, std::uint
 
 }  // namespace
 
-ResolvedRoot::ResolvedRoot(const Document& document, const Value& root)
+ResolvedRoot::ResolvedRoot(const Document& document, const Value& root, std::uint64_t hash_seed)
     : document_(&document), root_(&root) {
-    bindings_by_name_.reserve(document.bindings.size());
-    for (std::size_t i = 0; i < document.bindings.size(); ++i)
-        bindings_by_name_.emplace_back(document.bindings[i].name, i);
-    std::sort(bindings_by_name_.begin(), bindings_by_name_.end());
+    names_.set_seed(hash_seed);
+    for (std::size_t i = 0; i < document.bindings.size(); ++i) {
+        const std::string_view name = document.bindings[i].name;
+        const std::uint64_t hash = names_.hash(name);
+        if (names_.find(name, hash, name_of()) >= 0) continue;  // a later binding of a name
+        first_bindings_.push_back(i);
+        names_.insert(hash, name_of());
+    }
 }
 
 std::size_t ResolvedRoot::binding_named_by(const Reference& reference) const {
     if (reference.kind != ReferenceKind::Binding) return kNoBinding;
-    // The first of several bindings of one name comes first in the sort.
-    auto found = std::lower_bound(
-        bindings_by_name_.begin(), bindings_by_name_.end(), std::string_view(reference.name),
-        [](const auto& entry, std::string_view name) { return entry.first < name; });
-    return found == bindings_by_name_.end() || found->first != reference.name ? kNoBinding
-                                                                              : found->second;
+    const std::int64_t n = names_.find(reference.name, names_.hash(reference.name), name_of());
+    return n < 0 ? kNoBinding : first_bindings_[static_cast<std::size_t>(n)];
 }
 
-Result<ResolvedRoot> resolve_references(const Document& document, const Value& root) {
-    ResolvedRoot resolved(document, root);
+Result<ResolvedRoot> resolve_references(const Document& document, const Value& root,
+                                        std::uint64_t hash_seed) {
+    ResolvedRoot resolved(document, root, hash_seed);
 
     // A depth-first walk over the bindings the root reaches, with an explicit stack: chains of
     // bindings may be as long as the document, the machine stack is not. Each binding is

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/seeded_index.hpp"
 #include "rfc001/ast.hpp"
 
 namespace dral_core::rfc001::cbf {
@@ -22,10 +23,11 @@ inline constexpr std::uint64_t kExpansionNodeAllowance = 1000000;
 inline constexpr std::uint64_t kExpansionByteAllowance = std::uint64_t{64} << 20;
 
 // The root of a document with its binding references resolved (on reading) against the
-// document's bindings. Valid while the document lives.
+// document's bindings. Valid while the document lives. Names are looked up in a SeededIndex
+// hashed with `hash_seed`, which callers should draw at random: the input chooses the names.
 class ResolvedRoot {
 public:
-    ResolvedRoot(const Document& document, const Value& root);
+    ResolvedRoot(const Document& document, const Value& root, std::uint64_t hash_seed);
 
     const Value& root() const { return *root_; }
 
@@ -34,7 +36,7 @@ public:
     static constexpr std::size_t kNoBinding = static_cast<std::size_t>(-1);
     std::size_t target_of(const Value& value) const {
         // Every walk asks this of every node; most are no reference at all.
-        if (value.kind() != ValueKind::Reference || bindings_by_name_.empty()) return kNoBinding;
+        if (value.kind() != ValueKind::Reference || first_bindings_.empty()) return kNoBinding;
         return binding_named_by(value.reference());
     }
 
@@ -54,9 +56,16 @@ private:
 
     const Document* document_;
     const Value* root_;
-    // (name, index) of every binding, by name and then index: searched, never hashed, since
-    // the input chooses the names.
-    std::vector<std::pair<std::string_view, std::size_t>> bindings_by_name_;
+    // The names as the index asks for them.
+    auto name_of() const {
+        return [this](std::size_t n) -> std::string_view {
+            return document_->bindings[first_bindings_[n]].name;
+        };
+    }
+
+    // The first binding of each name, numbered by the index of names.
+    std::vector<std::size_t> first_bindings_;
+    SeededIndex names_;
 };
 
 // Checks that inlining the references of `root` (the document's effective root) terminates and
@@ -65,6 +74,7 @@ private:
 // meet it), with "reference expansion exceeds limit" when the inlined root would outgrow the
 // document beyond the bounds above, and with DepthExceeded when its segments would nest deeper
 // than readers read (kMaxSegmentDepth).
-Result<ResolvedRoot> resolve_references(const Document& document, const Value& root);
+Result<ResolvedRoot> resolve_references(const Document& document, const Value& root,
+                                        std::uint64_t hash_seed);
 
 }  // namespace dral_core::rfc001::cbf

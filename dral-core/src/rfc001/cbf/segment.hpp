@@ -10,6 +10,7 @@
 
 #include "base/byte_buffer.hpp"
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "rfc001/ast.hpp"
 #include "rfc001/cbf/references.hpp"
 #include "rfc001/cbf/symbols.hpp"
@@ -61,9 +62,11 @@ inline constexpr std::uint8_t kElementOther = 255;
 inline constexpr std::size_t kMaxSegmentDepth = 64;
 
 // Appends the segment of `value`, each reference to a binding written as the value it stands
-// for, symbols and field names through the context's table.
+// for, symbols and field names through the context's table. Fails with MemoryLimitExceeded,
+// and leaves `out` as it was, when the segment would take more than kOutputCopies times over
+// what `meter` has left (it charges nothing itself).
 Status encode_segment(const ResolvedRoot& resolved, const Value& value,
-                      const CbfEncodeContext& context, ByteBuffer& out);
+                      const CbfEncodeContext& context, ByteBuffer& out, MemoryMeter& meter);
 
 struct DecodedSegment {
     Value value;
@@ -72,6 +75,12 @@ struct DecodedSegment {
 
 // Decodes the root segment at `offset` of the body, with the file's symbol table. Error offsets
 // count within the slice being read: the body for the root's header, a parent's payload below.
+// The tree is charged to `meter` as it is built (see rfc001/memory.hpp; the body's own size is
+// the caller's to charge); the first refusal fails with MemoryLimitExceeded.
+Result<DecodedSegment> decode_root_segment(std::span<const std::uint8_t> body, std::size_t offset,
+                                           std::span<const std::string> symbols,
+                                           MemoryMeter& meter);
+// The same within the default limit.
 Result<DecodedSegment> decode_root_segment(std::span<const std::uint8_t> body, std::size_t offset,
                                            std::span<const std::string> symbols);
 

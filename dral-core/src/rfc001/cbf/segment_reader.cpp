@@ -13,7 +13,9 @@
 //   are disjoint parts of the body, so no decode may copy more than the body holds;
 // - text copied out of the symbol table by symbol segments: one short segment may copy a long
 //   entry, so this is bounded by a multiple of the body instead.
-// Every file the writer produces shares no bytes between segments and passes all three.
+// Every file the writer produces shares no bytes between segments and passes all three. Besides,
+// each value and stream annotation (kNodeCost), tensor dimension (kElementCost) and symbol text
+// copied out is charged to the call's memory meter, which bounds the tree absolutely.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -26,6 +28,7 @@
 #include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/cbf/segment_walker.hpp"
+#include "rfc001/memory.hpp"
 #include "rfc001/names.hpp"
 
 namespace dral_core::rfc001::cbf {
@@ -45,8 +48,9 @@ std::string to_string(ByteSpan bytes) {
 // place that keeps them (a vector slot, a field), never moved up through return values.
 class Reader {
 public:
-    Reader(std::span<const std::string> symbols, std::size_t body_size)
-        : symbols_(symbols),
+    Reader(std::span<const std::string> symbols, std::size_t body_size, MemoryMeter& meter)
+        : meter_(meter),
+          symbols_(symbols),
           segments_left_(body_size / 4 > 0 ? body_size / 4 : 1),
           payload_bytes_left_(body_size),
           symbol_text_left_(body_size > (UINT64_MAX - kSymbolTextAllowance) / kSymbolTextFactor
@@ -59,7 +63,8 @@ public:
     bool segment(ByteSpan bytes, std::size_t offset, std::size_t depth, Value& out,
                  std::uint64_t& size) {
         Segment s{};
-        if (!header(bytes, offset, depth, s) || !payload(s, depth, out)) return false;
+        if (!header(bytes, offset, depth, s) || !charge(kNodeCost) || !payload(s, depth, out))
+            return false;
         size = s.size;
         return true;
     }
@@ -88,6 +93,7 @@ private:
     [[gnu::cold, gnu::noinline]] bool detail(std::string text) {
         return failed(DralError::invalid_data(std::move(text)));
     }
+    [[gnu::cold, gnu::noinline]] bool over_memory() { return failed(meter_.refusal()); }
     [[gnu::cold, gnu::noinline]] bool unsupported(std::uint8_t segment_tag) {
         static constexpr char kHex[] = "0123456789abcdef";
         std::string text = "unsupported segment type/config: 0x";
@@ -138,6 +144,12 @@ private:
         return true;
     }
 
+    bool charge(std::uint64_t bytes) {
+        if (meter_.try_charge(bytes)) [[likely]]
+            return true;
+        return over_memory();
+    }
+
     bool spend_payload(std::uint64_t n) {
         if (n > payload_bytes_left_) [[unlikely]]
             return failed("decoded bytes exceed body size");
@@ -155,7 +167,7 @@ private:
         if (entry->size() > symbol_text_left_) [[unlikely]]
             return failed("decoded symbol text exceeds limit");
         symbol_text_left_ -= entry->size();
-        return true;
+        return charge(entry->size());
     }
 
     bool utf8_text(const Segment& s, std::string& out) {
@@ -260,6 +272,7 @@ private:
         return static_cast<std::size_t>(std::min<std::uint64_t>(count, left / min_size));
     }
 
+    MemoryMeter& meter_;
     std::span<const std::string> symbols_;
     std::uint64_t segments_left_;
     std::uint64_t payload_bytes_left_;
@@ -420,12 +433,13 @@ bool Reader::sum_head(ByteSpan p, std::size_t depth, Sum& sum, std::uint8_t& kin
     if (p[0] == 1 && !name(p, position, depth, "expected string scalar for enum type name",
                            NameKind::SumTypeName, sum.type_name.emplace()))
         return false;
-    if (!name(p, position, depth, "expected string scalar for enum variant", NameKind::Variant,
-              sum.variant))
+    if (!name(p, position, depth, "expected string scalar for enum variant",
+              NameKind::PayloadVariant, sum.variant))
         return false;
     if (position >= p.size()) return eof(position);
     kind = p[position++];
     count = 0;
+    if (kind == 0 && !name_ok(NameKind::Variant, sum.variant)) return false;
     if (kind == 1 || kind == 2) {
         DecodedVarint n{};
         if (!varint(p, position, n)) return false;
@@ -551,6 +565,7 @@ bool Reader::tensor(ByteSpan p, Value& out) {
     const std::uint8_t code = p[0];
     const int dimensions = p[1];
     std::size_t position = 4;
+    if (!charge(kElementCost * static_cast<std::uint64_t>(dimensions))) return false;
     tensor.shape.reserve(dimensions);
     for (int i = 0; i < dimensions; ++i) {
         DecodedVarint extent{};
@@ -632,8 +647,8 @@ bool Reader::reference(ByteSpan p, std::size_t depth, Value& out) {
 bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
     Stream stream;
     std::size_t position = 0;
-    if (!name(p, position, depth, "expected string scalar for stream item type",
-              NameKind::ElementType, stream.item_type))
+    if (!name(p, position, depth, "expected string scalar for stream item type", NameKind::ItemType,
+              stream.item_type))
         return false;
     DecodedVarint count{};
     if (!varint(p, position, count)) return false;
@@ -642,6 +657,7 @@ bool Reader::stream(ByteSpan p, std::size_t depth, Value& out) {
     stream.annotations.reserve(capped(count.value, p.size() - position, kShortHeaderSize + 1));
     for (std::uint64_t i = 0; i < count.value; ++i) {
         if (position >= p.size()) return eof(position);
+        if (!charge(kNodeCost)) return false;
         Annotation& annotation = stream.annotations.emplace_back();
         if (!name(p, position, depth, "expected string scalar for annotation name",
                   NameKind::Annotation, annotation.name))
@@ -701,7 +717,7 @@ bool Reader::opaque(ByteSpan p, bool tagged, Value& out) {
     if (!part(p, position, second)) return false;
     if (position != p.size()) return failed("opaque payload trailing bytes");
     const std::string_view first_text(reinterpret_cast<const char*>(first.data()), first.size());
-    if (!name_ok(tagged ? NameKind::Tag : NameKind::ElementType, first_text)) return false;
+    if (!name_ok(tagged ? NameKind::Tag : NameKind::TypeTag, first_text)) return false;
     if (tagged) {
         if (!is_valid_utf8(second.data(), second.size()))
             return detail("invalid opaque tagged utf8: " +
@@ -716,8 +732,9 @@ bool Reader::opaque(ByteSpan p, bool tagged, Value& out) {
 }  // namespace
 
 Result<DecodedSegment> decode_root_segment(std::span<const std::uint8_t> body, std::size_t offset,
-                                           std::span<const std::string> symbols) {
-    Reader reader(symbols, body.size());
+                                           std::span<const std::string> symbols,
+                                           MemoryMeter& meter) {
+    Reader reader(symbols, body.size(), meter);
     DecodedSegment root{Value(Scalar::null()), 0};
     if (!reader.segment(body, offset, 0, root.value, root.size))
         return fail(std::move(*reader.error()));
@@ -730,8 +747,9 @@ struct SegmentWalker::State {
     Sum sum;
 };
 
-SegmentWalker::SegmentWalker(std::span<const std::string> symbols, std::size_t body_size)
-    : state_(std::make_unique<State>(State{Reader(symbols, body_size), {}, {}})) {}
+SegmentWalker::SegmentWalker(std::span<const std::string> symbols, std::size_t body_size,
+                             MemoryMeter& meter)
+    : state_(std::make_unique<State>(State{Reader(symbols, body_size, meter), {}, {}})) {}
 
 SegmentWalker::~SegmentWalker() = default;
 
@@ -801,5 +819,11 @@ bool SegmentWalker::key_text(const Segment& key, std::size_t depth, std::string&
 bool SegmentWalker::failed(const char* detail) { return state_->reader.failed(detail); }
 
 DralError SegmentWalker::take_error() { return std::move(*state_->reader.error()); }
+
+Result<DecodedSegment> decode_root_segment(std::span<const std::uint8_t> body, std::size_t offset,
+                                           std::span<const std::string> symbols) {
+    MemoryMeter meter(kMemoryLimit);
+    return decode_root_segment(body, offset, symbols, meter);
+}
 
 }  // namespace dral_core::rfc001::cbf

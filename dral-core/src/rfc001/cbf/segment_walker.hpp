@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "rfc001/ast.hpp"
 
 namespace dral_core::rfc001::cbf {
@@ -34,8 +35,9 @@ struct Children {
 
 class SegmentWalker {
 public:
-    // The budgets are those of a decode of a body of `body_size` bytes.
-    SegmentWalker(std::span<const std::string> symbols, std::size_t body_size);
+    // The budgets are those of a decode of a body of `body_size` bytes; what is decoded is
+    // charged to `meter`.
+    SegmentWalker(std::span<const std::string> symbols, std::size_t body_size, MemoryMeter& meter);
     ~SegmentWalker();
     SegmentWalker(const SegmentWalker&) = delete;
     SegmentWalker& operator=(const SegmentWalker&) = delete;

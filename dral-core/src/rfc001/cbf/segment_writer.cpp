@@ -1,7 +1,9 @@
 // The segment encoder. Segments are written in place: a composite's header is reserved in its
 // short form, the payload written after it (children included), and the length filled in at the
 // end; the rare payload of 0xFFFFFF bytes or more is moved up to make room for the long form.
-// Offset tables are reserved the same way and filled as the items are written.
+// Offset tables are reserved the same way and filled as the items are written. Nothing is
+// written past a cap: an inlined root may stand for far more bytes than its document.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "encoding/varint.hpp"
 #include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/cbf/segment.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::cbf {
 namespace {
@@ -57,12 +60,21 @@ std::uint8_t element_code(std::string_view element_type) {
 // of the recursion small, and it runs as deep as the inlined root nests.
 class Writer {
 public:
-    Writer(const ResolvedRoot& resolved, const CbfEncodeContext& context, ByteBuffer& out)
-        : resolved_(resolved), context_(context), out_(out) {}
+    Writer(const ResolvedRoot& resolved, const CbfEncodeContext& context, ByteBuffer& out,
+           MemoryMeter& meter)
+        : resolved_(resolved),
+          context_(context),
+          out_(out),
+          meter_(meter),
+          start_(out.size()),
+          cap_(start_ + static_cast<std::size_t>(std::min<std::uint64_t>(
+                            meter.remaining() / kOutputCopies, SIZE_MAX - start_))) {}
 
     std::optional<DralError>& error() { return error_; }
 
     bool value(const Value& input) {
+        if (error_) [[unlikely]]
+            return false;
         const Value& v = resolved_.through(input);
         switch (v.kind()) {
             case ValueKind::Scalar:
@@ -107,6 +119,22 @@ private:
     template <class Number>
     [[gnu::cold, gnu::noinline]] bool failed_misfit(Number value, std::string_view type) {
         error_ = misfit(value, type);
+        return false;
+    }
+
+    // Whether `n` more bytes stay within the cap. Past it the error is kept and nothing more
+    // is written; the next value sees the error.
+    bool fits(std::size_t n) {
+        if (out_.size() <= cap_ && n <= cap_ - out_.size()) [[likely]]
+            return true;
+        return past_cap(n);
+    }
+    [[gnu::cold, gnu::noinline]] bool past_cap(std::size_t n) {
+        if (!error_) {
+            const std::uint64_t wanted = out_.size() - start_ + n;
+            error_ = DralError::memory_limit_exceeded(meter_.used() + kOutputCopies * wanted,
+                                                      meter_.limit());
+        }
         return false;
     }
 
@@ -160,7 +188,9 @@ private:
 
     void byte(std::uint8_t b) { out_.push_back(b); }
     void varint(std::uint64_t n) { encode_varint_vec(n, out_); }
-    void raw(std::string_view bytes) { out_.append(bytes.data(), bytes.size()); }
+    void raw(std::string_view bytes) {
+        if (fits(bytes.size())) out_.append(bytes.data(), bytes.size());
+    }
     void u64(std::uint64_t n) {
         store_u64_le(out_.prepare(8), n);
         out_.advance(8);
@@ -349,6 +379,7 @@ private:
         const std::size_t start = open();
         optional_name(s.elem_type);
         varint(s.items.size());
+        if (!fits(s.items.size() * 4)) return false;
         const OffsetTable table = reserve_offsets(s.items.size());
         for (std::size_t i = 0; i < s.items.size(); ++i) {
             if (!set_offset(table, i, "sequence segment payload exceeds u32 offsets")) return false;
@@ -365,6 +396,7 @@ private:
         }
         const std::size_t start = open();
         varint(a.pairs.size());
+        if (!fits(a.pairs.size() * 4)) return false;
         const OffsetTable table = reserve_offsets(a.pairs.size());
         for (std::size_t i = 0; i < a.pairs.size(); ++i) {
             if (!set_offset(table, i, "map segment payload exceeds u32 offsets")) return false;
@@ -396,6 +428,7 @@ private:
         name(s.item_type);
         varint(s.annotations.size());
         for (const Annotation& a : s.annotations) {
+            if (error_) return false;
             name(a.name);
             byte(a.value ? 1 : 0);
             if (a.value)
@@ -411,6 +444,9 @@ private:
     const ResolvedRoot& resolved_;
     const CbfEncodeContext& context_;
     ByteBuffer& out_;
+    MemoryMeter& meter_;
+    std::size_t start_;
+    std::size_t cap_;
     std::optional<DralError> error_;
 };
 
@@ -479,6 +515,7 @@ bool Writer::tensor_data(const TensorData& data, std::uint8_t code, std::string_
         return true;
     };
     auto each = [&](const auto& elements, auto convert) {
+        if (!fits(elements.size() * 8)) return false;
         std::uint8_t* p = out_.prepare(elements.size() * 8);
         for (const auto& element : elements) {
             std::uint64_t bits = 0;
@@ -492,6 +529,7 @@ bool Writer::tensor_data(const TensorData& data, std::uint8_t code, std::string_
     return std::visit(
         [&](const auto& elements) {
             if constexpr (std::is_same_v<std::decay_t<decltype(elements)>, Bytes>) {
+                if (!fits(elements.size())) return false;
                 out_.append(elements.data(), elements.size());
                 return true;
             } else {
@@ -514,10 +552,10 @@ bool Writer::tensor_data(const TensorData& data, std::uint8_t code, std::string_
 }  // namespace
 
 Status encode_segment(const ResolvedRoot& resolved, const Value& value,
-                      const CbfEncodeContext& context, ByteBuffer& out) {
+                      const CbfEncodeContext& context, ByteBuffer& out, MemoryMeter& meter) {
     const std::size_t start = out.size();
-    Writer writer(resolved, context, out);
-    if (writer.value(value)) return {};
+    Writer writer(resolved, context, out, meter);
+    if (writer.value(value) && !writer.error()) return {};
     out.truncate(start);
     return fail(std::move(*writer.error()));
 }

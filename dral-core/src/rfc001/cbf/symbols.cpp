@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "base/string_sort.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
 #include "rfc001/cbf/little_endian.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::cbf {
 namespace {
@@ -36,7 +38,7 @@ private:
 
 class Collector {
 public:
-    Collector(const ResolvedRoot& resolved, SymbolSet& set) : walk_(resolved), set_(set) {}
+    Collector(const ResolvedRoot& resolved, SymbolTable& table) : walk_(resolved), table_(table) {}
 
     void value(const Value& input) {
         const Value* at = walk_.enter(input);
@@ -91,7 +93,7 @@ public:
     }
 
 private:
-    void add(std::string_view text) { set_.insert(text); }
+    void add(std::string_view text) { table_.add(text); }
     void name(const std::optional<std::string>& text) {
         if (text) add(*text);
     }
@@ -112,7 +114,7 @@ private:
     }
 
     InlinedWalk walk_;
-    SymbolSet& set_;
+    SymbolTable& table_;
 };
 
 class SymbolFinder {
@@ -170,16 +172,27 @@ private:
 
 }  // namespace
 
-void collect_symbols(const ResolvedRoot& resolved, SymbolSet& set) {
-    Collector(resolved, set).value(resolved.root());
+void collect_symbols(const ResolvedRoot& resolved, SymbolTable& table) {
+    Collector(resolved, table).value(resolved.root());
 }
 
 bool contains_symbol_value(const ResolvedRoot& resolved) {
     return SymbolFinder(resolved).value(resolved.root());
 }
 
-std::vector<std::string_view> number_symbols(const SymbolSet& set) {
-    return std::vector<std::string_view>(set.begin(), set.end());
+void SymbolTable::number() {
+    std::vector<SortedString> sorted;
+    sorted.reserve(texts_.size());
+    for (std::size_t n = 0; n < texts_.size(); ++n)
+        sorted.push_back({texts_[n], static_cast<std::uint32_t>(n)});
+    StringSortMemory memory;
+    sort_strings(sorted, memory);
+    table_.resize(sorted.size());
+    positions_.resize(sorted.size());
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        table_[i] = sorted[i].text;
+        positions_[sorted[i].index] = static_cast<std::uint32_t>(i);
+    }
 }
 
 void write_symbol_table(std::span<const std::string_view> entries, ByteBuffer& out) {
@@ -192,7 +205,7 @@ void write_symbol_table(std::span<const std::string_view> entries, ByteBuffer& o
 }
 
 Result<std::vector<std::string>> read_symbol_table(std::span<const std::uint8_t> body,
-                                                   std::uint32_t offset) {
+                                                   std::uint32_t offset, MemoryMeter& meter) {
     if (std::uint64_t{offset} + 4 > body.size()) return fail(DralError::unexpected_eof(offset));
     const std::uint32_t count = load_u32_le(body.data() + offset);
     std::size_t position = std::size_t{offset} + 4;
@@ -207,6 +220,7 @@ Result<std::vector<std::string>> read_symbol_table(std::span<const std::uint8_t>
         if (end > body.size()) return fail(DralError::unexpected_eof(end));
         if (!is_valid_utf8(body.data() + start, length.value))
             return fail(DralError::invalid_utf8(start));
+        DRAL_TRY(meter.charge(kLineCost + length.value));
         entries.emplace_back(reinterpret_cast<const char*>(body.data() + start), length.value);
         position = end;
     }

@@ -6,6 +6,7 @@
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/literals.hpp"
 #include "rfc001/ctn/parser.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
@@ -23,12 +24,18 @@ bool starts_tensor(std::string_view h) {
 
 }  // namespace
 
-Result<Document> parse_document(std::string_view text) {
+Result<Document> parse_document(std::string_view text, MemoryMeter& meter) {
+    DRAL_TRY(meter.charge(text.size()));
     std::vector<LogicalLine> lines;
     std::deque<std::string> spliced;
-    DRAL_TRY(read_logical_lines(text, lines, spliced));
-    Parser parser(lines);
+    DRAL_TRY(read_logical_lines(text, lines, spliced, meter));
+    Parser parser(lines, meter);
     return parser.parse_statements();
+}
+
+Result<Document> parse_document(std::string_view text) {
+    MemoryMeter meter(kMemoryLimit);
+    return parse_document(text, meter);
 }
 
 std::optional<std::string_view> parse_generic_type_arg(std::string_view header) {
@@ -119,6 +126,7 @@ std::size_t Parser::parse_rhs_or_nested(std::string_view rhs, std::size_t index,
 }
 
 Result<Annotation> Parser::parse_annotation_line(std::string_view text, std::size_t depth) {
+    if (!charge_node()) return fail(inline_.take_error());
     const std::size_t name_start = text.find_first_not_of('@');
     const std::string_view rest =
         name_start == std::string_view::npos ? std::string_view{} : trim(text.substr(name_start));
@@ -134,6 +142,8 @@ Result<Annotation> Parser::parse_annotation_line(std::string_view text, std::siz
     annotation.value = value.scalar();
     return annotation;
 }
+
+bool Parser::charge_node() { return inline_.charge(kNodeCost); }
 
 std::size_t Parser::failed(DralError error) {
     inline_.failed(std::move(error));

@@ -20,8 +20,4 @@ void append_scalar(std::string& out, const Scalar& scalar);
 // "@name" or "@name value".
 void append_annotation(std::string& out, const Annotation& annotation);
 
-// The text of `value` as it starts on a line indented by `indent` spaces: its one-line form when
-// it has one, else a header and body lines indented two spaces deeper.
-void append_value(std::string& out, const Value& value, std::size_t indent);
-
 }  // namespace dral_core::rfc001::ctn

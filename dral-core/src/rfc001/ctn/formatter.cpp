@@ -1,5 +1,7 @@
 // The canonical CTN text of a tree. Everything is appended to one output string: a child's text
-// is written in place at its indent rather than built apart and spliced in.
+// is written in place at its indent rather than built apart and spliced in. The string has a
+// cap, past which nothing is written: a tree's text may be far larger than the tree (every line
+// repeats its indent), so the cap, not the tree, bounds what formatting allocates.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -10,79 +12,212 @@
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
-#include "rfc001/ctn/inline_expr.hpp"
-#include "rfc001/ctn/literals.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
 
-template <class Integer>
-void append_integer(std::string& out, Integer value) {
+// A string that takes no piece past its cap: such a piece is dropped and the text marked full,
+// after which it stays as it is.
+class BoundedText {
+public:
+    BoundedText(std::string& text, std::size_t cap) : text_(text), cap_(cap) {}
+
+    BoundedText& operator+=(std::string_view piece) {
+        if (fits(piece.size())) [[likely]]
+            text_.append(piece);
+        return *this;
+    }
+    BoundedText& operator+=(char c) {
+        if (fits(1)) [[likely]]
+            text_ += c;
+        return *this;
+    }
+    void append(std::size_t count, char c) {
+        if (fits(count)) [[likely]]
+            text_.append(count, c);
+    }
+    // Lets `write` append at most `at_most` characters to the string itself.
+    template <class Write>
+    void write(std::size_t at_most, Write write) {
+        if (fits(at_most)) [[likely]]
+            write(text_);
+    }
+
+    bool empty() const { return text_.empty(); }
+    void drop_last() { text_.pop_back(); }
+
+    bool full() const { return wanted_ != 0; }
+    // The length the text would have had with the piece that did not fit.
+    std::size_t wanted() const { return wanted_; }
+
+private:
+    bool fits(std::size_t n) {
+        if (n <= cap_ - text_.size()) [[likely]]
+            return true;
+        return refuse(n);
+    }
+    [[gnu::cold, gnu::noinline]] bool refuse(std::size_t n) {
+        if (wanted_ == 0) wanted_ = text_.size() + n;
+        cap_ = text_.size();  // nothing fits from now on, an empty piece aside
+        return false;
+    }
+
+    std::string& text_;
+    std::size_t cap_;
+    std::size_t wanted_ = 0;
+};
+
+// A decimal double or float in positional notation is at most this long (the smallest subnormal
+// has some 330 digits after its point).
+constexpr std::size_t kMaxFloatText = 400;
+
+template <class Out, class Integer>
+void append_integer(Out& out, Integer value) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
+    out += std::string_view(digits, static_cast<std::size_t>(end - digits));
 }
 
 // The suffix-less text of a float: shortest positional digits, or the special names that the
 // literal reader takes back as the same value ("Inf", not "inf", which would read as a symbol).
-template <class Float>
-void append_float(std::string& out, Float value) {
+template <class Out, class Float>
+void append_float(Out& out, Float value) {
     if (std::isnan(value)) {
         out += "NaN";
     } else if (std::isinf(value)) {
         out += value < 0 ? "-Inf" : "Inf";
-    } else {
+    } else if constexpr (std::is_same_v<Out, std::string>) {
         append_float_positional(out, value);
+    } else {
+        out.write(kMaxFloatText, [&](std::string& text) { append_float_positional(text, value); });
     }
 }
 
-void append_quoted(std::string& out, std::string_view text) {
+template <class Out>
+void write_escaped(Out& out, std::string_view text) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* escape = c == '\r'   ? "\\r"
+                             : c == '\n' ? "\\n"
+                             : c == '\t' ? "\\t"
+                             : c == '"'  ? "\\\""
+                             : c == '\\' ? "\\\\"
+                                         : nullptr;
+        if (escape == nullptr) continue;
+        out += text.substr(start, i - start);
+        out += escape;
+        start = i + 1;
+    }
+    out += text.substr(start);
+}
+
+template <class Out>
+void append_quoted(Out& out, std::string_view text) {
     out += '"';
-    append_escaped(out, text);
+    write_escaped(out, text);
     out += '"';
 }
 
 // The tag of a tagged string. The prefixes of byte literals are spaced from their text, which
 // would otherwise read as bytes.
-void append_tag(std::string& out, std::string_view tag) {
+template <class Out>
+void append_tag(Out& out, std::string_view tag) {
     out += tag;
     if (tag == "b" || tag == "b64") out += ' ';
 }
 
-// A quoted text inside a map key, whose line is split at its first "=>": the '>' of every "=>"
-// is written as an escape, which reads back as the same text.
-void append_quoted_in_key(std::string& out, std::string_view text) {
+// A quoted text on a line that the reader splits before it reads quotes: a map key's line at its
+// first "=>", a tuple payload at any ':' (which would make it a struct payload). The '>' of every
+// "=>" in a key and every ':' in a payload is written as an escape, which reads back as itself.
+void append_quoted_guarded(BoundedText& out, std::string_view text, bool in_key, bool in_tuple) {
     out += '"';
     std::size_t start = 0;
-    for (std::size_t at; (at = text.find("=>", start)) != std::string_view::npos; start = at + 2) {
-        append_escaped(out, text.substr(start, at + 1 - start));
-        out += "\\u{3e}";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* escape = nullptr;
+        if (in_tuple && text[i] == ':')
+            escape = "\\u{3a}";
+        else if (in_key && text[i] == '>' && i > 0 && text[i - 1] == '=')
+            escape = "\\u{3e}";
+        if (escape == nullptr) continue;
+        write_escaped(out, text.substr(start, i - start));
+        out += escape;
+        start = i + 1;
     }
-    append_escaped(out, text.substr(start));
+    write_escaped(out, text.substr(start));
     out += '"';
 }
 
-// Whether `value`, alone on a line or after "=" or "=>", would read as a stream: a sum whose type
-// name begins like a stream header. An inline sequence, map or payload may hold one; a block
-// holding it would not read back.
-bool reads_as_stream(const Value& value) {
-    return value.kind() == ValueKind::Sum && value.sum().type_name &&
-           value.sum().type_name->starts_with("stream<");
+template <class Out>
+void write_scalar(Out& out, const Scalar& scalar) {
+    switch (scalar.type()) {
+        case ScalarType::Null:
+            out += "null";
+            return;
+        case ScalarType::Unit:
+            out += "unit";
+            return;
+        case ScalarType::Bool:
+            out += scalar.as_bool() ? "true" : "false";
+            return;
+        case ScalarType::I64:
+            append_integer(out, scalar.as_signed());
+            out += "i64";
+            return;
+        case ScalarType::U64:
+            append_integer(out, scalar.as_unsigned());
+            out += "u64";
+            return;
+        case ScalarType::VI64:
+            append_integer(out, scalar.as_signed());
+            return;
+        case ScalarType::VU64:
+            append_integer(out, scalar.as_unsigned());
+            // Plain digits past the signed range would not read back at all.
+            if (scalar.as_unsigned() > static_cast<std::uint64_t>(INT64_MAX)) out += "vu64";
+            return;
+        case ScalarType::F32:
+            append_float(out, scalar.as_f32());
+            out += "f32";
+            return;
+        case ScalarType::F64:
+            append_float(out, scalar.as_f64());
+            out += "f64";
+            return;
+        case ScalarType::Str:
+            append_quoted(out, scalar.text());
+            return;
+        case ScalarType::Bytes: {
+            const Bytes& bytes = scalar.as_bytes();
+            out += "b64\"";
+            if constexpr (std::is_same_v<Out, std::string>)
+                base64::encode_to(out, bytes);
+            else
+                out.write((bytes.size() + 2) / 3 * 4,
+                          [&](std::string& text) { base64::encode_to(text, bytes); });
+            out += '"';
+            return;
+        }
+        case ScalarType::Sym:
+            out += '\'';
+            out += scalar.text();
+            return;
+        case ScalarType::Tagged:
+            append_tag(out, scalar.tag());
+            append_quoted(out, scalar.text());
+            return;
+    }
 }
 
-// Whether a sum with a struct payload reads back from its block form: a header line that the
-// reader takes for an enum header (not for another block's, nor for an inline sum), and field
-// lines whose names and values it reads as they are. Sums read from a block always do; the
-// inline form takes any variant, field names and values, so a sum read from one may not, and
-// keeps that form.
-bool has_readable_block(const Sum& sum, std::string_view header) {
-    if (trim(sum.variant).empty() || header.find('(') != std::string_view::npos) return false;
-    if (header.starts_with("map<") && header.find('[') == std::string_view::npos) return false;
-    for (std::string_view block : {"seq<", "vec<", "tensor<", "mat<", "stream<"})
-        if (header.starts_with(block)) return false;
-    for (const Field& field : sum.payload.fields)
-        if (!is_identifier(field.name) || reads_as_stream(field.value)) return false;
-    return true;
+template <class Out>
+void write_annotation(Out& out, const Annotation& annotation) {
+    out += '@';
+    out += annotation.name;
+    if (annotation.value) {
+        out += ' ';
+        write_scalar(out, *annotation.value);
+    }
 }
 
 class Formatter {
@@ -90,20 +225,15 @@ class Formatter {
     static constexpr std::size_t kMaxInlineItems = 8;
 
 public:
-    explicit Formatter(std::string& out) : out_(out) {}
+    explicit Formatter(BoundedText& out) : out_(out) {}
 
     // Recursion runs through render and the block writers of the kinds that hold values; what
     // writes leaves is kept out of line, so that each level's frame stays small (the trees are
     // as deep as kMaxDepth, the threads' stacks may be small, and sanitizers widen frames).
     void render(const Value& value, std::size_t indent) {
-        if (has_inline_form(value)) {
-            if (value.kind() != ValueKind::Sequence) return write_inline(value);
-            if (write_inline_sequence(value.sequence())) return;
-        }
+        if (has_inline_form(value)) return write_inline(value);
         switch (value.kind()) {
             case ValueKind::Sequence:
-                if (std::ranges::any_of(value.sequence().items, reads_as_stream))
-                    return write_one_line(value);
                 return render_sequence(value.sequence(), indent);
             case ValueKind::Product: {
                 const Product& product = value.product();
@@ -169,7 +299,7 @@ private:
     [[gnu::noinline]] void write_inline(const Value& value) {
         switch (value.kind()) {
             case ValueKind::Scalar:
-                return append_scalar(out_, value.scalar());
+                return write_scalar(out_, value.scalar());
             case ValueKind::Reference: {
                 const Reference& reference = value.reference();
                 if (reference.kind == ReferenceKind::Binding) {
@@ -196,11 +326,11 @@ private:
         switch (value.kind()) {
             case ValueKind::Scalar: {
                 const Scalar& scalar = value.scalar();
-                if (!in_key_ ||
+                if ((!in_key_ && !in_tuple_) ||
                     (scalar.type() != ScalarType::Str && scalar.type() != ScalarType::Tagged))
-                    return append_scalar(out_, scalar);
+                    return write_scalar(out_, scalar);
                 if (scalar.type() == ScalarType::Tagged) append_tag(out_, scalar.tag());
-                return append_quoted_in_key(out_, scalar.text());
+                return append_quoted_guarded(out_, scalar.text(), in_key_, in_tuple_);
             }
             case ValueKind::Reference:
                 return write_inline(value);
@@ -231,8 +361,13 @@ private:
     void write_one_line_sum(const Sum& sum) {
         write_sum_header(sum);
         if (sum.payload.kind == SumPayloadKind::Unit) return;
-        if (sum.payload.kind == SumPayloadKind::Tuple)
-            return write_items('(', sum.payload.items, ')');
+        if (sum.payload.kind == SumPayloadKind::Tuple) {
+            const bool outer = in_tuple_;
+            in_tuple_ = true;
+            write_items('(', sum.payload.items, ')');
+            in_tuple_ = outer;
+            return;
+        }
         out_ += '(';
         bool first = true;
         for (const Field& field : sum.payload.fields) {
@@ -274,33 +409,6 @@ private:
         out_ += sum.variant;
     }
 
-    // A short sequence of scalars and references on one line, where it reads back as written;
-    // nothing, and false, where it would not: a sum read from a line of its own may hold commas
-    // and brackets in its names, which only such a line keeps. Scalars always read back; a
-    // sequence holding references is read again, and must give back its items one for one.
-    [[gnu::noinline]] bool write_inline_sequence(const Sequence& sequence) {
-        const std::size_t start = out_.size();
-        write_items('[', sequence.items, ']');
-        const auto is_reference = [](const Value& item) {
-            return item.kind() == ValueKind::Reference;
-        };
-        if (std::ranges::none_of(sequence.items, is_reference)) return true;
-        const auto read = parse_inline_expr(std::string_view(out_).substr(start), 1);
-        const auto& items = sequence.items;
-        bool same = read && read->kind() == ValueKind::Sequence &&
-                    read->sequence().items.size() == items.size();
-        for (std::size_t i = 0; same && i < items.size(); ++i)
-            same = one_line_text(read->sequence().items[i]) == one_line_text(items[i]);
-        if (!same) out_.resize(start);
-        return same;
-    }
-
-    static std::string one_line_text(const Value& value) {
-        std::string text;
-        Formatter(text).write_one_line(value);
-        return text;
-    }
-
     // A line feed and the indent of a body line under a header at `indent`.
     void new_body_line(std::size_t indent) {
         out_ += '\n';
@@ -326,26 +434,16 @@ private:
         }
     }
 
+    // The names a tree holds (see rfc001/names.hpp) make a struct payload's block read back,
+    // unless the variant is empty: the header would lack it. A tuple payload has no block form.
     [[gnu::noinline]] void render_sum(const Sum& sum, std::size_t indent) {
-        if (!write_block_header(sum)) return write_one_line_sum(sum);
+        if (sum.payload.kind != SumPayloadKind::Struct || sum.variant.empty())
+            return write_one_line_sum(sum);
+        write_sum_header(sum);
         render_fields(sum.payload.fields, indent);
     }
 
-    // The header of a sum with a struct payload whose block reads back; nothing, and false, for
-    // any other sum.
-    [[gnu::noinline]] bool write_block_header(const Sum& sum) {
-        if (sum.payload.kind != SumPayloadKind::Struct) return false;
-        const std::size_t start = out_.size();
-        write_sum_header(sum);
-        if (has_readable_block(sum, std::string_view(out_).substr(start))) return true;
-        out_.resize(start);
-        return false;
-    }
-
     [[gnu::noinline]] void render_association(const Association& association, std::size_t indent) {
-        if (std::ranges::any_of(association.pairs,
-                                [](const auto& pair) { return reads_as_stream(pair.second); }))
-            return write_one_line_map(association);
         out_ += "map<any, any>";
         if (association.pairs.empty()) {
             out_ += " []";
@@ -362,7 +460,7 @@ private:
     void render_annotations(const std::vector<Annotation>& annotations, std::size_t indent) {
         for (const Annotation& annotation : annotations) {
             new_body_line(indent);
-            append_annotation(out_, annotation);
+            write_annotation(out_, annotation);
         }
     }
 
@@ -417,129 +515,78 @@ private:
         }
     }
 
-    std::string& out_;
-    bool in_key_ = false;  // quoted texts must not hold "=>"
+    BoundedText& out_;
+    bool in_key_ = false;    // quoted texts must not hold "=>"
+    bool in_tuple_ = false;  // nor ':'
 };
+
+// The text of `write(out)` in a string that the meter's budget allows kOutputCopies times over,
+// charged when complete.
+template <class Write>
+Result<std::string> format_within(MemoryMeter& meter, std::size_t expected_size, Write write) {
+    const std::uint64_t cap = meter.remaining() / kOutputCopies;
+    std::string text;
+    text.reserve(std::min<std::uint64_t>(expected_size, cap));
+    BoundedText out(text, static_cast<std::size_t>(std::min<std::uint64_t>(cap, SIZE_MAX)));
+    write(out);
+    if (out.full()) {
+        const std::uint64_t wanted = kOutputCopies * static_cast<std::uint64_t>(out.wanted());
+        return fail(DralError::memory_limit_exceeded(meter.used() + wanted, meter.limit()));
+    }
+    DRAL_TRY(meter.charge(kOutputCopies * text.size()));
+    return text;
+}
 
 }  // namespace
 
-void append_escaped(std::string& out, std::string_view text) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const char* escape = c == '\r'   ? "\\r"
-                             : c == '\n' ? "\\n"
-                             : c == '\t' ? "\\t"
-                             : c == '"'  ? "\\\""
-                             : c == '\\' ? "\\\\"
-                                         : nullptr;
-        if (escape == nullptr) continue;
-        out.append(text, start, i - start);
-        out += escape;
-        start = i + 1;
-    }
-    out.append(text, start);
-}
+void append_escaped(std::string& out, std::string_view text) { write_escaped(out, text); }
 
-void append_scalar(std::string& out, const Scalar& scalar) {
-    switch (scalar.type()) {
-        case ScalarType::Null:
-            out += "null";
-            return;
-        case ScalarType::Unit:
-            out += "unit";
-            return;
-        case ScalarType::Bool:
-            out += scalar.as_bool() ? "true" : "false";
-            return;
-        case ScalarType::I64:
-            append_integer(out, scalar.as_signed());
-            out += "i64";
-            return;
-        case ScalarType::U64:
-            append_integer(out, scalar.as_unsigned());
-            out += "u64";
-            return;
-        case ScalarType::VI64:
-            append_integer(out, scalar.as_signed());
-            return;
-        case ScalarType::VU64:
-            append_integer(out, scalar.as_unsigned());
-            // Plain digits past the signed range would not read back at all.
-            if (scalar.as_unsigned() > static_cast<std::uint64_t>(INT64_MAX)) out += "vu64";
-            return;
-        case ScalarType::F32:
-            append_float(out, scalar.as_f32());
-            out += "f32";
-            return;
-        case ScalarType::F64:
-            append_float(out, scalar.as_f64());
-            out += "f64";
-            return;
-        case ScalarType::Str:
-            append_quoted(out, scalar.text());
-            return;
-        case ScalarType::Bytes:
-            out += "b64\"";
-            base64::encode_to(out, scalar.as_bytes());
-            out += '"';
-            return;
-        case ScalarType::Sym:
-            out += '\'';
-            out += scalar.text();
-            return;
-        case ScalarType::Tagged:
-            append_tag(out, scalar.tag());
-            append_quoted(out, scalar.text());
-            return;
-    }
-}
+void append_scalar(std::string& out, const Scalar& scalar) { write_scalar(out, scalar); }
 
 void append_annotation(std::string& out, const Annotation& annotation) {
-    out += '@';
-    out += annotation.name;
-    if (annotation.value) {
-        out += ' ';
-        append_scalar(out, *annotation.value);
-    }
+    write_annotation(out, annotation);
 }
 
-void append_value(std::string& out, const Value& value, std::size_t indent) {
-    Formatter(out).render(value, indent);
+Result<std::string> format_value(const Value& value, MemoryMeter& meter) {
+    return format_within(meter, 0, [&](BoundedText& out) { Formatter(out).render(value, 0); });
 }
 
-std::string format_value(const Value& value) {
-    std::string out;
-    append_value(out, value, 0);
-    return out;
+Result<std::string> format_value(const Value& value) {
+    MemoryMeter meter(kMemoryLimit);
+    return format_value(value, meter);
 }
 
-std::string format_document(const Document& document, std::size_t expected_size) {
-    std::string out;
-    out.reserve(expected_size);
-    for (const Annotation& annotation : document.annotations) {
-        append_annotation(out, annotation);
-        out += '\n';
-    }
-    for (const std::string& use : document.uses) {
-        out += "use ";
-        out += use;
-        out += '\n';
-    }
-    for (const Binding& binding : document.bindings) {
-        out += "let ";
-        out += binding.name;
-        out += " = ";
-        append_value(out, binding.value, 0);
-        out += '\n';
-    }
-    if (document.root) {
-        if (!out.empty()) out += '\n';
-        append_value(out, *document.root, 0);
-    } else if (!out.empty()) {
-        out.pop_back();
-    }
-    return out;
+Result<std::string> format_document(const Document& document, MemoryMeter& meter,
+                                    std::size_t expected_size) {
+    return format_within(meter, expected_size, [&](BoundedText& out) {
+        for (const Annotation& annotation : document.annotations) {
+            write_annotation(out, annotation);
+            out += '\n';
+        }
+        for (const std::string& use : document.uses) {
+            out += "use ";
+            out += use;
+            out += '\n';
+        }
+        for (const Binding& binding : document.bindings) {
+            out += "let ";
+            out += binding.name;
+            out += " = ";
+            Formatter(out).render(binding.value, 0);
+            out += '\n';
+        }
+        if (document.root) {
+            if (!out.empty()) out += '\n';
+            Formatter(out).render(*document.root, 0);
+        } else if (!out.empty()) {
+            out.drop_last();
+        }
+    });
+}
+
+Result<std::string> format_document(const Document& document) {
+    MemoryMeter meter(kMemoryLimit);
+    return format_document(document, meter);
 }
 
 }  // namespace dral_core::rfc001::ctn

@@ -6,6 +6,7 @@
 
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/literals.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
@@ -40,7 +41,8 @@ Result<Value> InlineReader::parse(std::string_view text, std::size_t depth) {
 }
 
 Result<Value> parse_inline_expr(std::string_view text, std::size_t depth) {
-    InlineReader reader;
+    MemoryMeter meter(kMemoryLimit);
+    InlineReader reader(meter);
     return reader.parse(text, depth);
 }
 
@@ -66,6 +68,8 @@ bool InlineReader::fail_depth(std::size_t depth) {
 bool InlineReader::fail_separator(std::string_view separator, std::string_view text) {
     return failed(separator_error(separator, text));
 }
+
+bool InlineReader::fail_memory() { return failed(meter_.refusal()); }
 
 // ---------------------------------------------------------------------------------------------
 // Leaf forms
@@ -192,7 +196,7 @@ int InlineReader::read_sum_header(std::string_view t, std::size_t separator,
         return -1;
     }
     const std::string_view variant = trim(rest.substr(0, open));
-    if (!name_ok(NameKind::Variant, variant)) return -1;
+    if (!name_ok(NameKind::PayloadVariant, variant)) return -1;
     stack_.push_name(variant);
     payload = rest.substr(open + 1, rest.size() - open - 2);
     return 1;
@@ -218,6 +222,7 @@ bool InlineReader::push_sum(std::size_t mark, std::size_t name_mark, SumPayloadK
 bool InlineReader::read(std::string_view text, std::size_t depth) {
     if (depth > kMaxDepth) [[unlikely]]
         return fail_depth(depth);
+    if (!charge(kNodeCost)) return false;
     const std::string_view t = trim(text);
     if (t.empty()) return fail_data("empty inline expression");
     const char last = t.back();

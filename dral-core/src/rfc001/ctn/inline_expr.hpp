@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 #include "rfc001/ast.hpp"
 #include "rfc001/ctn/top_level_pieces.hpp"
 #include "rfc001/ctn/value_stack.hpp"
@@ -16,7 +17,8 @@
 
 namespace dral_core::rfc001::ctn {
 
-// Reads inline expressions onto a value stack; one reader serves a whole document.
+// Reads inline expressions onto a value stack; one reader serves a whole document, and charges
+// each value it reads (kNodeCost) to the document's meter.
 //
 // Nesting is bounded by kMaxDepth, and the recursion must stay within a small thread stack at
 // that depth, so the recursive path keeps its frames lean: it reports failure as false and keeps
@@ -24,6 +26,8 @@ namespace dral_core::rfc001::ctn {
 // of line.
 class InlineReader {
 public:
+    explicit InlineReader(MemoryMeter& meter) : meter_(meter) {}
+
     // Reads `text` as a value at nesting level `depth` (1 for a top-level value) and pushes it.
     Status parse_inline_expr(std::string_view text, std::size_t depth);
     // Reads `text` into a value of its own, leaving the stack as it was.
@@ -37,6 +41,13 @@ public:
     // Keeps `error` and returns false.
     [[gnu::cold]] bool failed(DralError error);
     bool name_ok(NameKind kind, std::string_view name);
+    // Whether the meter takes `bytes` more; records the refusal when not.
+    bool charge(std::uint64_t bytes) {
+        if (meter_.try_charge(bytes)) [[likely]]
+            return true;
+        return fail_memory();
+    }
+    MemoryMeter& meter() { return meter_; }
     DralError take_error();
 
 private:
@@ -71,12 +82,14 @@ private:
     [[gnu::cold]] bool fail_data(std::string_view detail);
     [[gnu::cold]] bool fail_depth(std::size_t depth);
     [[gnu::cold]] bool fail_separator(std::string_view separator, std::string_view text);
+    [[gnu::cold, gnu::noinline]] bool fail_memory();
 
+    MemoryMeter& meter_;
     ValueStack stack_;
     std::optional<DralError> error_;
 };
 
-// An inline expression read by a reader of its own.
+// An inline expression read by a reader of its own, within the default memory limit.
 Result<Value> parse_inline_expr(std::string_view text, std::size_t depth = 1);
 
 }  // namespace dral_core::rfc001::ctn

@@ -4,6 +4,7 @@
 
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/text_scan.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
@@ -86,7 +87,7 @@ std::string_view strip_comments(std::string_view line, bool& in_block, std::stri
 }  // namespace
 
 Status read_logical_lines(std::string_view text, std::vector<LogicalLine>& lines,
-                          std::deque<std::string>& spliced) {
+                          std::deque<std::string>& spliced, MemoryMeter& meter) {
     lines.reserve(text.size() / 32 + 1);
     bool in_block = false;
     std::string scratch;
@@ -111,7 +112,10 @@ Status read_logical_lines(std::string_view text, std::vector<LogicalLine>& lines
         if (line.find("--") != std::string_view::npos) {
             bool in_scratch = false;
             line = strip_comments(line, in_block, scratch, in_scratch);
-            if (in_scratch && !line.empty()) line = spliced.emplace_back(line);
+            if (in_scratch && !line.empty()) {
+                DRAL_TRY(meter.charge(line.size()));
+                line = spliced.emplace_back(line);
+            }
         }
 
         std::size_t indent = 0;
@@ -120,6 +124,7 @@ Status read_logical_lines(std::string_view text, std::vector<LogicalLine>& lines
         if (content.empty()) continue;
         if (line[0] == '\t')
             return fail(line_error("tabs are not allowed for indentation in CTN", number));
+        DRAL_TRY(meter.charge(kLineCost));
         lines.push_back(LogicalLine{content, number, indent});
     }
     return {};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/memory_meter.hpp"
 
 namespace dral_core::rfc001::ctn {
 
@@ -20,8 +21,9 @@ struct LogicalLine {
 
 // Appends the logical lines of `text` to `lines`. The texts are views into `text`, except for
 // lines that a block comment spliced together, which are kept in `spliced`. Fails on a line that
-// starts with a tab.
+// starts with a tab, and once `meter` refuses a line (kLineCost each, and the text of a spliced
+// one).
 Status read_logical_lines(std::string_view text, std::vector<LogicalLine>& lines,
-                          std::deque<std::string>& spliced);
+                          std::deque<std::string>& spliced, MemoryMeter& meter);
 
 }  // namespace dral_core::rfc001::ctn

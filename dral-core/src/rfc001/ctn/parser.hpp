@@ -26,7 +26,8 @@ class Parser {
 public:
     static constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
 
-    explicit Parser(const std::vector<LogicalLine>& lines) : lines_(lines) {}
+    Parser(const std::vector<LogicalLine>& lines, MemoryMeter& meter)
+        : lines_(lines), inline_(meter) {}
 
     // The statements of the whole document: annotations, uses, bindings and root values.
     Result<Document> parse_statements();
@@ -77,6 +78,9 @@ private:
     [[gnu::noinline]] void push_association(std::size_t mark);
     [[gnu::noinline]] void push_sequence(std::string_view h, std::size_t mark);
 
+    // Charges a value read as a block (inline ones are charged by the inline reader).
+    bool charge_node();
+
     // Each keeps its error in the reader and returns kFailed.
     [[gnu::cold]] std::size_t failed(DralError error);
     // Whether `name` may be a name of that kind; records the refusal when not.
@@ -90,8 +94,7 @@ private:
     const std::vector<LogicalLine>& lines_;
     InlineReader inline_;
     ValueStack& stack_ = inline_.stack();
-    std::vector<double> numbers_;   // a tensor's data while its body is read
-    std::uint64_t blob_bytes_ = 0;  // zero bytes that binary placeholders asked for so far
+    std::vector<double> numbers_;  // a tensor's data while its body is read
 };
 
 // The text between the first '<' and the last '>' after it, trimmed; nothing without both.

@@ -4,17 +4,13 @@
 #include <limits>
 #include <utility>
 
-#include "base/limits.hpp"
 #include "rfc001/ctn/errors.hpp"
 #include "rfc001/ctn/literals.hpp"
 #include "rfc001/ctn/parser.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
-
-// A placeholder asks for zero bytes that the text does not hold, so its count is not to be
-// trusted: the blobs of one document together get at most the memory a decoder may use.
-constexpr std::uint64_t kMaxPlaceholderBytes = DecodeLimits{}.max_memory;
 
 Result<std::optional<std::uint64_t>> read_dimension(std::string_view piece) {
     if (piece == "_") return std::optional<std::uint64_t>{};
@@ -36,7 +32,8 @@ Result<std::optional<std::uint64_t>> read_dimension(std::string_view piece) {
     return fail(data_error("tensor dimensions must be integers"));
 }
 
-Status read_shape(std::string_view h, std::vector<std::optional<std::uint64_t>>& shape) {
+Status read_shape(std::string_view h, std::vector<std::optional<std::uint64_t>>& shape,
+                  MemoryMeter& meter) {
     const std::size_t open = h.find('[');
     if (open == std::string_view::npos) return {};
     const std::size_t close = h.rfind(']');
@@ -48,6 +45,7 @@ Status read_shape(std::string_view h, std::vector<std::optional<std::uint64_t>>&
     std::string_view piece;
     while (pieces.next(piece)) {
         DRAL_ASSIGN_OR_RETURN(auto dimension, read_dimension(piece));
+        DRAL_TRY(meter.charge(kElementCost));
         shape.push_back(dimension);
     }
     return {};
@@ -74,7 +72,9 @@ std::optional<std::uint64_t> binary_placeholder(std::string_view t) {
 // Appends the number `piece`, made of digits, signs, points and exponent marks (`integral` when
 // it has neither of the last two), if it is a VI64 or an F64 however it is read; false when the
 // general path has to decide.
-bool append_plain_number(std::string_view piece, bool integral, std::vector<double>& out) {
+bool append_plain_number(std::string_view piece, bool integral, std::vector<double>& out,
+                         MemoryMeter& meter) {
+    if (!meter.try_charge(kElementCost)) return false;
     const std::size_t sign = piece[0] == '-' || piece[0] == '+';
     if (integral) {
         if (piece.size() == sign || piece.size() - sign > 18 ||
@@ -94,9 +94,11 @@ bool append_plain_number(std::string_view piece, bool integral, std::vector<doub
 }
 
 // The common data line, a plain number or a bracketed list of them, read in one pass without
-// building its value; false, with nothing appended, for any other line, which then takes the
-// general path. `depth` is the nesting level of the line's value.
-bool append_plain_numbers(std::string_view t, std::size_t depth, std::vector<double>& out) {
+// building its value, each number charged to `meter`; false, with nothing appended, for any
+// other line, which then takes the general path, and once the meter refuses a number.
+// `depth` is the nesting level of the line's value.
+bool append_plain_numbers(std::string_view t, std::size_t depth, std::vector<double>& out,
+                          MemoryMeter& meter) {
     const bool bracketed = t.front() == '[' && t.back() == ']';
     if (depth + bracketed > kMaxDepth) return false;
     const std::string_view inside = bracketed ? t.substr(1, t.size() - 2) : t;
@@ -121,8 +123,8 @@ bool append_plain_numbers(std::string_view t, std::size_t depth, std::vector<dou
         // A piece ends at a comma or the end; only a bracketed line has more than one.
         plain = plain && (i == size || (bracketed && inside[i] == ','));
         if (first == last) plain = plain && bracketed;
-        if (!plain || (first != last &&
-                       !append_plain_number(inside.substr(first, last - first), integral, out))) {
+        if (!plain || (first != last && !append_plain_number(inside.substr(first, last - first),
+                                                             integral, out, meter))) {
             out.resize(start);
             return false;
         }
@@ -179,10 +181,12 @@ Status collect_numeric_scalars(const Value& value, std::vector<double>& out) {
 
 std::size_t Parser::parse_tensor_block(std::string_view h, std::size_t index, std::size_t indent,
                                        std::size_t depth) {
+    if (!charge_node()) return kFailed;
     Tensor tensor;
     tensor.element_type = parse_generic_type_arg(h).value_or("f32");
     if (!name_ok(NameKind::ElementType, tensor.element_type)) return kFailed;
-    if (auto shape = read_shape(h, tensor.shape); !shape) return failed(std::move(shape.error()));
+    if (auto shape = read_shape(h, tensor.shape, inline_.meter()); !shape)
+        return failed(std::move(shape.error()));
     if (auto body = read_tensor_body(tensor, index, indent, depth); !body)
         return failed(std::move(body.error()));
     stack_.push(std::move(tensor));
@@ -202,7 +206,8 @@ Status Parser::read_tensor_body(Tensor& tensor, std::size_t index, std::size_t i
             tensor.annotations.push_back(std::move(annotation));
         } else if (auto count = binary_placeholder(t)) {
             blob = count;  // a later placeholder replaces an earlier one
-        } else if (!append_plain_numbers(t, depth + 1, numbers_)) {
+        } else if (!append_plain_numbers(t, depth + 1, numbers_, inline_.meter())) {
+            if (inline_.meter().exhausted()) return fail(inline_.meter().refusal());
             DRAL_ASSIGN_OR_RETURN(const Value line, inline_.parse(t, depth + 1));
             DRAL_TRY(collect_numeric_scalars(line, numbers_));
         }
@@ -211,11 +216,8 @@ Status Parser::read_tensor_body(Tensor& tensor, std::size_t index, std::size_t i
         tensor.data.storage = std::vector<double>(numbers_.begin(), numbers_.end());
         return {};
     }
-    const std::uint64_t total = blob_bytes_ + *blob;
-    if (*blob > kMaxPlaceholderBytes || total > kMaxPlaceholderBytes)
-        return fail(DralError::memory_limit_exceeded(*blob > kMaxPlaceholderBytes ? *blob : total,
-                                                     kMaxPlaceholderBytes));
-    blob_bytes_ = total;
+    // A placeholder asks for zero bytes that the text does not hold.
+    DRAL_TRY(inline_.meter().charge(*blob));
     tensor.data.storage = Bytes(static_cast<std::size_t>(*blob));
     return {};
 }

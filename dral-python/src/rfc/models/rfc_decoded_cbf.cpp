@@ -3,7 +3,9 @@
 
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/py_str.hpp"
+#include "module/errors.hpp"
 #include "rfc/cbf_api.hpp"
+#include "rfc/counted_results.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/models/model_object.hpp"
 #include "rfc001/ctn/ctn.hpp"
@@ -32,9 +34,7 @@ PyObject* get_document(PyObject* self, void*) {
 }
 
 PyObject* get_ctn(PyObject* self, void*) {
-    return guard_bad_alloc([&] {
-        return new_utf8_str(dral_core::rfc001::ctn::format_document(node_of<Node>(self).document));
-    });
+    return guard_bad_alloc([&] { return ctn_str_of(node_of<Node>(self).document); });
 }
 
 PyObject* decoded_to_dict(PyObject* self, PyObject*) {
@@ -42,12 +42,14 @@ PyObject* decoded_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* decoded_repr(PyObject* self) {
-    return guard_bad_alloc([&] {
+    return guard_bad_alloc([&]() -> PyObject* {
         const Node& decoded = node_of<Node>(self);
+        auto ctn = dral_core::rfc001::ctn::format_document(decoded.document);
+        if (!ctn) return map_rfc_error(ctn.error());
         std::string text = "RfcDecodedCbf(symbols=";
         text += std::to_string(decoded.symbols.size());
         text += ", ctn_len=";
-        text += std::to_string(dral_core::rfc001::ctn::format_document(decoded.document).size());
+        text += std::to_string(ctn->size());
         text += ')';
         return new_ascii_str(text);
     });

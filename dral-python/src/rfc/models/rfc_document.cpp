@@ -6,6 +6,7 @@
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/counted_results.hpp"
 #include "rfc/models/model_object.hpp"
 #include "rfc/typed_dict.hpp"
 #include "rfc001/ctn/ctn.hpp"
@@ -89,8 +90,7 @@ PyObject* document_effective_root(PyObject* self, PyObject*) {
 }
 
 PyObject* document_to_ctn(PyObject* self, PyObject*) {
-    return guard_bad_alloc(
-        [&] { return new_utf8_str(rfc::ctn::format_document(*document_of(self))); });
+    return guard_bad_alloc([&] { return ctn_str_of(*document_of(self)); });
 }
 
 PyObject* document_to_dict(PyObject* self, PyObject*) {

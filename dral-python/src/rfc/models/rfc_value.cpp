@@ -8,6 +8,7 @@
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/py_str.hpp"
 #include "module/module_attributes.hpp"
+#include "rfc/counted_results.hpp"
 #include "rfc/models/model_object.hpp"
 #include "rfc/typed_dict.hpp"
 #include "rfc001/ctn/ctn.hpp"
@@ -175,7 +176,7 @@ PyObject* value_annotations(PyObject* self, PyObject*) {
 }
 
 PyObject* value_to_ctn(PyObject* self, PyObject*) {
-    return guard_bad_alloc([&] { return new_utf8_str(rfc::ctn::format_value(*value_of(self))); });
+    return guard_bad_alloc([&] { return ctn_str_of(*value_of(self)); });
 }
 
 PyObject* value_to_dict(PyObject* self, PyObject*) {
