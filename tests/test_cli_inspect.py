@@ -83,6 +83,8 @@ def test_stream_checksum_end_block_and_trailing_bytes():
     assert found["problems"] == ["checksum mismatch in the end block at offset 15", "stream checksum mismatch",
                                  f"does not decode: {caught.value}"]
     assert report(data + b"junk")["trailing_bytes"] == 4  # never read
+    longer = ONE[:-19] + block(0xFF, ONE[-8:] + b"\0")  # its own checksum right, one byte too many
+    assert "end block holds 9 bytes instead of 8" in report(longer, status=1)["problems"]
 
 
 @pytest.mark.parametrize(

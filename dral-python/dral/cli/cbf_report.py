@@ -75,7 +75,7 @@ class CbfReport:
 def inspect_cbf(data: bytes) -> CbfReport:
     report = CbfReport(size=len(data))
     header, magic, trailer = dral._dral_native._cbf_parts(data)
-    if header is not None:
+    if header is not None and magic is not None:
         report.header = dict(header, magic=magic.decode("latin-1"))  # as read, not as it should be
     if trailer is not None:
         report.trailer = trailer

@@ -150,7 +150,7 @@ def inspect_stream(source: Any, *, strict: bool = True, max_depth: int = 128) ->
             if not report.stream_checksum.ok:
                 report.problems.append("stream checksum mismatch")
         else:
-            report.problems.append(f"end block holds {end.length} bytes instead of 8")
+            report.problems.append(f"end block holds {report.blocks[-1].length} bytes instead of 8")
     elif stop == "invalid type":
         report.problems.append(f"invalid block type {extra} at offset {at}")
     elif stop == "header cut off":
