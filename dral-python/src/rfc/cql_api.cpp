@@ -87,8 +87,8 @@ PyObject* query_ctn(std::string_view text, std::string_view expression, Form for
 }
 
 // The query over the whole decoded document, converted result by result.
-PyObject* query_decoded(std::span<const std::uint8_t> data, std::string_view expression,
-                        Form form, MemoryMeter& meter) {
+PyObject* query_decoded(std::span<const std::uint8_t> data, std::string_view expression, Form form,
+                        MemoryMeter& meter) {
     auto decoded = cbf::decode_document(data, meter);
     if (!decoded) return map_rfc_error(decoded.error());
     const auto owner = std::make_shared<const cbf::DecodedDocument>(std::move(*decoded));
@@ -116,8 +116,7 @@ PyObject* query_file(PyObject* path, std::string_view expression, Form form, Mem
     MappedFile file;
     if (!file.open(path)) return nullptr;
     ReleaseChecked release(file);
-    return convert_all(cbf::query_document(file.bytes(), expression, meter, &release), form,
-                       meter);
+    return convert_all(cbf::query_document(file.bytes(), expression, meter, &release), form, meter);
 }
 
 // Reads the arguments of any of the query functions: the document (`data` bytes, `path` or

@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "rfc001/cbf/open_document.hpp"
-#include "rfc001/memory.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/cbf/segment_walker.hpp"
 #include "rfc001/cql/evaluate.hpp"
+#include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::cbf {
 namespace {
