@@ -3,8 +3,8 @@
 #include <random>
 #include <vector>
 
+#include "base/byte_order.hpp"
 #include "base/bytes.hpp"
-#include "encoding/checksum.hpp"
 #include "rfc001/cbf/cbf.hpp"
 #include "rfc001/cbf/crc64.hpp"
 #include "support/mutators.hpp"

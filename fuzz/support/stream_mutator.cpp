@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/byte_buffer.hpp"
+#include "base/byte_order.hpp"
 #include "base/bytes.hpp"
 #include "compression/codec.hpp"
 #include "encoding/checksum.hpp"

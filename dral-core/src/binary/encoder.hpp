@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "base/byte_buffer.hpp"
+#include "base/byte_order.hpp"
 #include "base/copy_bytes.hpp"
 #include "base/error.hpp"
 #include "base/limits.hpp"

@@ -1,5 +1,6 @@
 #include "binary/stream.hpp"
 
+#include "base/byte_order.hpp"
 #include "encoding/checksum.hpp"
 
 namespace dral_core {

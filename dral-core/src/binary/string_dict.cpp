@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "base/byte_order.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
 
@@ -11,14 +12,6 @@ namespace dral_core {
 namespace {
 
 constexpr std::size_t kReservedEntries = 4096;
-
-// Where, in memory order, two words loaded from different places first differ; they must.
-std::size_t first_differing_byte(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t differing = a ^ b;
-    int bits = std::endian::native == std::endian::little ? std::countr_zero(differing)
-                                                          : std::countl_zero(differing);
-    return static_cast<std::size_t>(bits) / 8;
-}
 
 std::size_t shared_prefix(std::string_view previous, std::string_view current) {
     std::size_t n = std::min(previous.size(), current.size());
@@ -29,7 +22,7 @@ std::size_t shared_prefix(std::string_view previous, std::string_view current) {
             std::memcpy(&a, previous.data() + common, 8);
             std::memcpy(&b, current.data() + common, 8);
             if (a != b) {
-                common += first_differing_byte(a, b);
+                common += first_nonzero_byte(a ^ b);
                 break;
             }
             common += 8;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "base/byte_order.hpp"
+
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "encoding/checksum.hpp"
+#include "base/byte_order.hpp"
 #include "rfc001/cbf/crc64.hpp"
-#include "rfc001/cbf/little_endian.hpp"
 
 namespace dral_core::rfc001::cbf {
 

@@ -1,8 +1,8 @@
 #include "rfc001/cbf/crc64.hpp"
 
 #include <array>
-#include <bit>
-#include <cstring>
+
+#include "base/byte_order.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -39,12 +39,6 @@ constexpr Tables make_tables() {
 }
 
 constexpr Tables kTables = make_tables();
-
-std::uint64_t load_u64_be(const std::uint8_t* p) {
-    std::uint64_t value;
-    std::memcpy(&value, p, sizeof value);
-    return std::endian::native == std::endian::big ? value : std::byteswap(value);
-}
 
 #if DRAL_CRC64_CLMUL
 

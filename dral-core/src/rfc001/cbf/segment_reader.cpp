@@ -19,11 +19,10 @@
 #include <cstring>
 #include <optional>
 
-#include "encoding/checksum.hpp"
+#include "base/byte_order.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/utf8_fault.hpp"
 #include "encoding/varint.hpp"
-#include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/cbf/segment_walker.hpp"
 #include "rfc001/names.hpp"

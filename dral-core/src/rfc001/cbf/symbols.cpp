@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/byte_order.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
-#include "rfc001/cbf/little_endian.hpp"
 
 namespace dral_core::rfc001::cbf {
 namespace {
