@@ -38,7 +38,7 @@
 #include "base/memory_meter.hpp"
 #include "base/nesting.hpp"
 #include "binary/string_table.hpp"
-#include "encoding/checksum.hpp"
+#include "checksum/xxh64.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
 #include "value/value.hpp"
@@ -185,11 +185,11 @@ private:
     bool ended_ = false;
     bool windowed_ = false;
     bool window_done_ = false;
-    std::uint64_t origin_ = 0;        // of the window in the stream
+    std::uint64_t origin_ = 0;  // of the window in the stream
     // What error offsets add: origin_, or 0 where they count from elsewhere (a dictionary's
     // payload, a compressed block's content).
     std::uint64_t error_origin_ = 0;
-    bool hashed_earlier_ = false;     // stream_hash_ holds bytes of earlier windows
+    bool hashed_earlier_ = false;  // stream_hash_ holds bytes of earlier windows
     // The stream checksum of the bytes before `stream_hashed_`: large blocks are added as their
     // own checksum is checked, the rest when the end block is reached.
     Xxh64Stream stream_hash_;

@@ -20,8 +20,8 @@
 #include "binary/stream.hpp"
 #include "binary/string_dict.hpp"
 #include "binary/string_index.hpp"
+#include "checksum/xxh64.hpp"
 #include "compression/codec.hpp"
-#include "encoding/checksum.hpp"
 #include "encoding/varint.hpp"
 #include "value/value.hpp"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/byte_order.hpp"
-#include "rfc001/cbf/crc64.hpp"
+#include "checksum/crc64.hpp"
 
 namespace dral_core::rfc001::cbf {
 

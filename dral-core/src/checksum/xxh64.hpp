@@ -10,8 +10,6 @@ std::uint64_t xxh64(std::span<const std::uint8_t> bytes);
 // The same over the eight little-endian bytes of `value`, which the end block checksums: at a
 // length known in advance xxHash's code folds to a few instructions.
 std::uint64_t xxh64_of_u64(std::uint64_t value);
-// Which of xxHash's loops hashes here: "avx512" or "scalar".
-const char* xxh64_loop();
 
 // XXH64 over bytes that arrive in pieces.
 class Xxh64Stream {
