@@ -36,7 +36,6 @@
 #include "base/limits.hpp"
 #include "base/long_work.hpp"
 #include "base/memory_meter.hpp"
-#include "base/nesting.hpp"
 #include "binary/string_table.hpp"
 #include "checksum/xxh64.hpp"
 #include "encoding/utf8.hpp"

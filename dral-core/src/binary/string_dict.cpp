@@ -5,13 +5,12 @@
 #include <cstring>
 
 #include "base/byte_order.hpp"
+#include "base/limits.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
 
 namespace dral_core {
 namespace {
-
-constexpr std::size_t kReservedEntries = 4096;
 
 std::size_t shared_prefix(std::string_view previous, std::string_view current) {
     std::size_t n = std::min(previous.size(), current.size());
@@ -78,7 +77,7 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload, std:
         std::size_t length;
     };
     std::vector<Placed> placed;
-    placed.reserve(std::min<std::uint64_t>(count.value, kReservedEntries));
+    placed.reserve(std::min<std::uint64_t>(count.value, kMaxReservedDictionaryEntries));
     StringDict dict;
     std::size_t pos = count.length;
     std::size_t previous_offset = 0, previous_length = 0;

@@ -32,9 +32,6 @@ namespace {
 
 using ByteSpan = std::span<const std::uint8_t>;
 
-inline constexpr std::uint64_t kSymbolTextFactor = 64;
-inline constexpr std::uint64_t kSymbolTextAllowance = std::uint64_t{64} << 20;
-
 std::string to_string(ByteSpan bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
