@@ -394,6 +394,8 @@ def main(argv=None) -> int:
     ap.add_argument("--clock", choices=["cpu", "wall"], default="cpu",
                     help="cpu = process CPU time (default, robust to other jobs), wall = perf_counter")
     ap.add_argument("--json", metavar="OUT", help="save raw numbers to this JSON file")
+    ap.add_argument("--scalar-checksum", action="store_true",
+                    help="hash with xxHash's scalar loop also where the processor has AVX-512")
     args = ap.parse_args(argv)
 
     try:
@@ -420,6 +422,8 @@ def main(argv=None) -> int:
         print(f"corpus not found at {corpus} (set DRAL_CORPUS or --corpus); "
               "measuring only the built-in 'tiny' message")
 
+    if args.scalar_checksum:
+        dral._dral_native._force_scalar_checksums()
     gc.enable()  # explicit: results are meant to include gc cost
     print(f"Python {platform.python_version()} ({sys.executable}); gc enabled={gc.isenabled()}; "
           f"{repeats} repeats x ~{target_ns / 1e6:.0f} ms of {CLOCK['name']}, median per call; "

@@ -23,6 +23,8 @@ OPERATIONS = {
     "dumps dedup": "m.dumps(obj, dedup=True)",
     "loads": "m.loads(data)",
     "loads_value": "m.loads_value(data)",
+    "parse_text": "m.parse_text(text)",
+    "pretty_print": "m.pretty_print(obj)",
     "rfc_compile_ctn": "m.rfc_compile_ctn(ctn)",
     "rfc_parse_ctn": "m.rfc_parse_ctn(ctn)",
     "rfc_parse_ctn_model": "m.rfc_parse_ctn_model(ctn)",
@@ -36,6 +38,7 @@ spec = importlib.util.spec_from_file_location("build._dral_native", {so!r})
 m = importlib.util.module_from_spec(spec); spec.loader.exec_module(m)
 obj = json.load(open({file!r}, encoding="utf-8"))
 data = m.dumps(obj)
+text = m.pretty_print(obj)
 from ctn_document import generate
 ctn = generate(300_000)
 for _ in range({repeats}):

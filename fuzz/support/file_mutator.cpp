@@ -3,10 +3,10 @@
 #include <random>
 #include <vector>
 
+#include "base/byte_order.hpp"
 #include "base/bytes.hpp"
-#include "encoding/checksum.hpp"
+#include "checksum/crc64.hpp"
 #include "rfc001/cbf/cbf.hpp"
-#include "rfc001/cbf/crc64.hpp"
 #include "support/mutators.hpp"
 
 namespace dral_fuzz {
@@ -67,7 +67,7 @@ std::size_t mutate_file(std::uint8_t* data, std::size_t size, std::size_t max_si
     Bytes out = std::move(header);
     out.insert(out.end(), body.begin(), body.end());
     std::uint8_t trailer[kTrailerSize];
-    dral_core::store_u64_le(trailer, cbf::crc64(out));
+    dral_core::store_u64_le(trailer, dral_core::crc64(out));
     out.insert(out.end(), trailer, trailer + kTrailerSize);
     std::memcpy(data, out.data(), out.size());
     return out.size();

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "base/byte_buffer.hpp"
+#include "base/byte_order.hpp"
 #include "base/bytes.hpp"
+#include "checksum/xxh64.hpp"
 #include "compression/codec.hpp"
-#include "encoding/checksum.hpp"
 #include "encoding/varint.hpp"
 #include "support/mutators.hpp"
 

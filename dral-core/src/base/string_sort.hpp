@@ -1,29 +1,25 @@
 // Sorting strings by their bytes (a string that is a prefix of another first).
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "base/byte_order.hpp"
 
 namespace dral_core {
 
 // Eight bytes of `text` from `depth` on as a big-endian number, zero-padded past its end: such
 // numbers order as the bytes do, and equal ones leave only the rest of the strings to compare.
 inline std::uint64_t sort_prefix(std::string_view text, std::size_t depth = 0) {
-    auto load_be = [](const char* p, auto word) {
-        std::memcpy(&word, p, sizeof word);
-        return std::endian::native == std::endian::little ? std::byteswap(word) : word;
-    };
     const char* p = text.data() + depth;
     std::size_t n = text.size() - depth;
-    if (n >= 8) return load_be(p, std::uint64_t{});
+    if (n >= 8) return load_u64_be(p);
     // Short tails are read with whole loads that overlap, each byte landing where it belongs:
     // copying them into a zeroed word would stall the load of that word.
     if (n >= 4)
-        return std::uint64_t{load_be(p, std::uint32_t{})} << 32 |
-               std::uint64_t{load_be(p + n - 4, std::uint32_t{})} << (64 - 8 * n);
+        return std::uint64_t{load_u32_be(p)} << 32 | std::uint64_t{load_u32_be(p + n - 4)}
+                                                         << (64 - 8 * n);
     if (n == 0) return 0;
     auto byte = [&](std::size_t i) {
         return std::uint64_t{static_cast<unsigned char>(p[i])} << (56 - 8 * i);

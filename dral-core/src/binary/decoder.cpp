@@ -1,5 +1,6 @@
 #include "binary/decoder.hpp"
 
+#include "base/byte_order.hpp"
 #include "binary/stream.hpp"
 #include "binary/string_dict.hpp"
 #include "compression/codec.hpp"

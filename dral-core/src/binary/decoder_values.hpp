@@ -2,6 +2,7 @@
 // sink's translation unit).
 #pragma once
 
+#include "base/byte_order.hpp"
 #include "base/small_stack.hpp"
 #include "binary/decoder.hpp"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/small_stack.hpp"
-#include "encoding/checksum.hpp"
+#include "checksum/xxh64.hpp"
 
 namespace dral_core {
 

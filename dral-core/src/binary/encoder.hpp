@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "base/byte_buffer.hpp"
+#include "base/byte_order.hpp"
 #include "base/copy_bytes.hpp"
 #include "base/error.hpp"
 #include "base/limits.hpp"
@@ -19,8 +20,8 @@
 #include "binary/stream.hpp"
 #include "binary/string_dict.hpp"
 #include "binary/string_index.hpp"
+#include "checksum/xxh64.hpp"
 #include "compression/codec.hpp"
-#include "encoding/checksum.hpp"
 #include "encoding/varint.hpp"
 #include "value/value.hpp"
 

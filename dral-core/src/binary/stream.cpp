@@ -1,6 +1,7 @@
 #include "binary/stream.hpp"
 
-#include "encoding/checksum.hpp"
+#include "base/byte_order.hpp"
+#include "checksum/xxh64.hpp"
 
 namespace dral_core {
 

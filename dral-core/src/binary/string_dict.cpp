@@ -4,21 +4,13 @@
 #include <bit>
 #include <cstring>
 
+#include "base/byte_order.hpp"
+#include "base/limits.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
 
 namespace dral_core {
 namespace {
-
-constexpr std::size_t kReservedEntries = 4096;
-
-// Where, in memory order, two words loaded from different places first differ; they must.
-std::size_t first_differing_byte(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t differing = a ^ b;
-    int bits = std::endian::native == std::endian::little ? std::countr_zero(differing)
-                                                          : std::countl_zero(differing);
-    return static_cast<std::size_t>(bits) / 8;
-}
 
 std::size_t shared_prefix(std::string_view previous, std::string_view current) {
     std::size_t n = std::min(previous.size(), current.size());
@@ -29,7 +21,7 @@ std::size_t shared_prefix(std::string_view previous, std::string_view current) {
             std::memcpy(&a, previous.data() + common, 8);
             std::memcpy(&b, current.data() + common, 8);
             if (a != b) {
-                common += first_differing_byte(a, b);
+                common += first_nonzero_byte(a ^ b);
                 break;
             }
             common += 8;
@@ -85,7 +77,7 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload, std:
         std::size_t length;
     };
     std::vector<Placed> placed;
-    placed.reserve(std::min<std::uint64_t>(count.value, kReservedEntries));
+    placed.reserve(std::min<std::uint64_t>(count.value, kMaxReservedDictionaryEntries));
     StringDict dict;
     std::size_t pos = count.length;
     std::size_t previous_offset = 0, previous_length = 0;

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "base/limits.hpp"
 #include "compression/codecs.hpp"
 
 namespace dral_core {
@@ -49,10 +50,6 @@ Result<std::optional<std::uint64_t>> stated_content_size(std::span<const std::ui
     return total;
 }
 
-// Decoding into a buffer of the whole output needs no window of zstd's own, whatever window a
-// frame asks for; the limit on it stays as a second line should that ever change.
-constexpr int kLargestWindowLog = 27;
-
 Status zstd_decompress(std::span<const std::uint8_t> input, std::size_t size, ByteBuffer& out) {
     DRAL_ASSIGN_OR_RETURN(auto stated, stated_content_size(input));
     if (stated && *stated > size)
@@ -61,7 +58,7 @@ Status zstd_decompress(std::span<const std::uint8_t> input, std::size_t size, By
         return fail(decompression_error(kZstdCodec, "output shorter than the declared size"));
     ZSTD_DCtx* context = ZSTD_createDCtx();
     if (context == nullptr) throw std::bad_alloc();
-    ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, kLargestWindowLog);
+    ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, kZstdLargestWindowLog);
     out.clear();
     const std::size_t written =
         ZSTD_decompressDCtx(context, out.prepare(size), size, input.data(), input.size());

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/byte_order.hpp"
+
 namespace dral_core {
 
 // Room format_float_positional may need: a sign, "0." and 323 zeros before the shortest digits
@@ -32,13 +34,6 @@ void append_float_positional(std::string& output, float value);
 void append_float_debug(std::string& output, double value);
 
 namespace float_text_detail {
-
-inline std::uint64_t load_word(const char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native != std::endian::little) word = std::byteswap(word);
-    return word;
-}
 
 // The value of eight digit values, one per byte, the first (lowest) byte the highest digit.
 inline std::uint64_t combine_eight(std::uint64_t digits) {
@@ -68,7 +63,7 @@ inline std::uint64_t combine_eight(std::uint64_t digits) {
     }
     while (end - p >= 8) {
         // A byte is a digit when it is 0x30 to 0x39: high nibble 3, and low nibble plus 6 below 16.
-        const std::uint64_t values = load_word(p) ^ 0x3030303030303030ull;
+        const std::uint64_t values = load_u64_le(p) ^ 0x3030303030303030ull;
         const std::uint64_t non_digits =
             (values | ((values & 0x0F0F0F0F0F0F0F0Full) + 0x0606060606060606ull)) &
             0xF0F0F0F0F0F0F0F0ull;

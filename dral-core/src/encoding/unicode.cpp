@@ -18,48 +18,6 @@ bool in_ranges(std::span<const CodePointRange> ranges, char32_t c) {
 
 }  // namespace
 
-std::optional<Utf8Char> decode_utf8(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    const auto lead = static_cast<unsigned char>(text[0]);
-    if (lead < 0x80) return Utf8Char{lead, 1};
-
-    std::size_t length;
-    char32_t code_point;
-    char32_t minimum;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, code_point = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, code_point = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, code_point = lead & 0x07, minimum = 0x10000;
-    } else {
-        return std::nullopt;  // continuation byte, or a lead that can only start an overlong form
-    }
-    if (text.size() < length) return std::nullopt;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (!is_utf8_continuation(byte)) return std::nullopt;
-        code_point = (code_point << 6) | (byte & 0x3F);
-    }
-    if (code_point < minimum || code_point > 0x10FFFF) return std::nullopt;
-    if (code_point >= 0xD800 && code_point <= 0xDFFF) return std::nullopt;
-    return Utf8Char{code_point, length};
-}
-
-std::size_t valid_utf8_prefix(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (static_cast<unsigned char>(text[pos]) < 0x80) {
-            ++pos;
-            continue;
-        }
-        auto decoded = decode_utf8(text.substr(pos));
-        if (!decoded) break;
-        pos += decoded->length;
-    }
-    return pos;
-}
-
 bool is_white_space(char32_t c) {
     if (c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r');
     return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||

@@ -6,50 +6,8 @@ namespace dral_core {
 
 namespace {
 
-// The code point of the multi-byte character at data[i], and its length, or nothing when it is
-// not one.
-struct Character {
-    std::uint32_t code;
-    std::size_t length;
-};
-
-std::optional<Character> read_character(const std::uint8_t* data, std::size_t length,
-                                        std::size_t i) {
-    std::uint8_t lead = data[i];
-    std::size_t extra;
-    std::uint32_t code;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3;
-        code = lead & 0x07;
-    } else {
-        return std::nullopt;
-    }
-    if (length - i <= extra) return std::nullopt;
-    for (std::size_t k = 1; k <= extra; ++k) {
-        std::uint8_t next = data[i + k];
-        if ((next & 0xC0) != 0x80) return std::nullopt;
-        code = (code << 6) | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-        (extra == 3 && (code < 0x10000 || code > 0x10FFFF)))
-        return std::nullopt;
-    return Character{code, extra + 1};
-}
-
 bool ascii_word_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
     return length - i >= 8 && is_ascii_word(data + i);
-}
-
-// Two-byte characters (Latin, Greek, Cyrillic, Arabic, Hebrew...) need only this check.
-bool two_byte_character_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
-    return data[i] >= 0xC2 && data[i] <= 0xDF && length - i >= 2 && (data[i + 1] & 0xC0) == 0x80;
 }
 
 // Utf8Measure::widest for text whose largest non-ASCII code point is `largest` (0 for none).
@@ -65,7 +23,7 @@ Utf8Class classify_utf8_slow(const std::uint8_t* data, std::size_t length, std::
             ++i;
             continue;
         }
-        auto character = read_character(data, length, i);
+        auto character = decode_utf8_char(data + i, length - i);
         if (!character) return Utf8Class::Invalid;
         i += character->length;
     }
@@ -88,13 +46,9 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
             ++i;
             continue;
         }
-        if (two_byte_character_at(data, length, i)) {
-            i += 2;
-        } else {
-            auto character = read_character(data, length, i);
-            if (!character) return std::nullopt;
-            i += character->length;
-        }
+        auto character = decode_utf8_char(data + i, length - i);
+        if (!character) return std::nullopt;
+        i += character->length;
         ++code_points;
         largest_lead = std::max(largest_lead, lead);
     }
@@ -106,8 +60,8 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
     return Utf8Measure{code_points, widest_for(smallest_of_lead)};
 }
 
-std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t length,
-                                       char32_t* out) {
+std::optional<Utf8Measure> decode_and_measure_utf8(const std::uint8_t* data, std::size_t length,
+                                                   char32_t* out) {
     char32_t* start = out;
     char32_t largest_non_ascii = 0;
     std::size_t i = 0;
@@ -124,18 +78,11 @@ std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t len
             }
             continue;
         }
-        char32_t code;
-        if (two_byte_character_at(data, length, i)) {
-            code = (lead & 0x1Fu) << 6 | (data[i + 1] & 0x3Fu);
-            i += 2;
-        } else {
-            auto character = read_character(data, length, i);
-            if (!character) return std::nullopt;
-            code = character->code;
-            i += character->length;
-        }
-        *out++ = code;
-        largest_non_ascii = std::max(largest_non_ascii, code);
+        auto character = decode_utf8_char(data + i, length - i);
+        if (!character) return std::nullopt;
+        i += character->length;
+        *out++ = character->code_point;
+        largest_non_ascii = std::max(largest_non_ascii, character->code_point);
     }
     return Utf8Measure{static_cast<std::size_t>(out - start), widest_for(largest_non_ascii)};
 }

@@ -1,9 +1,12 @@
-// UTF-8 validation with an ASCII fast path; callers learn whether the text was pure ASCII.
+// Whole texts of UTF-8: validation with an ASCII fast path (callers learn whether the text was
+// pure ASCII), measuring and decoding, all on the one character reader of utf8_char.hpp.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <optional>
+
+#include "encoding/utf8_char.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -117,7 +120,8 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
 
 // Validates, measures and decodes `data` in one pass, writing its code points to `out`, which has
 // room for `length` of them; nothing when it is not valid UTF-8.
-std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t length, char32_t* out);
+std::optional<Utf8Measure> decode_and_measure_utf8(const std::uint8_t* data, std::size_t length,
+                                                   char32_t* out);
 
 // The least of 0x7F, 0xFF, 0xFFFF and 0x10FFFF that holds the character a UTF-8 lead byte starts.
 inline std::uint32_t widest_of_lead(std::uint32_t lead) {

@@ -15,13 +15,9 @@
 #include "base/box.hpp"
 #include "base/bytes.hpp"
 #include "base/error.hpp"
+#include "base/limits.hpp"
 
 namespace dral_core::rfc001 {
-
-// How deeply values may nest in a tree that a reader builds. Every walk over a tree (formatting,
-// conversion, destruction) recurses once per level, so no input may choose a deeper tree; this
-// bound keeps those walks within a small thread stack.
-inline constexpr std::size_t kMaxDepth = 512;
 
 // ---------------------------------------------------------------------------------------------
 // Scalars

@@ -11,6 +11,7 @@
 #include "encoding/base64.hpp"
 #include "encoding/float_text.hpp"
 #include "encoding/unicode.hpp"
+#include "encoding/utf8_char.hpp"
 
 namespace dral_core {
 namespace {
@@ -77,7 +78,7 @@ bool is_bare_key(std::string_view key, TextEncoding encoding) {
     }
     bool first = true;
     while (!key.empty()) {
-        auto decoded = unicode::decode_utf8(key);
+        auto decoded = decode_utf8_char(key);
         if (!decoded || !is_bare_key_char(decoded->code_point, first)) return false;
         key.remove_prefix(decoded->length);
         first = false;

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "encoding/unicode.hpp"
+#include "encoding/utf8_char.hpp"
+#include "encoding/utf8_fault.hpp"
 
 namespace dral_core {
 namespace {
@@ -16,7 +18,7 @@ DralError error_at(std::string_view text, std::size_t offset, std::string messag
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte == '\n') {
             ++line, col = 1;
-        } else if (!unicode::is_utf8_continuation(byte)) {
+        } else if (!is_utf8_continuation(byte)) {
             ++col;
         }
     }
@@ -26,7 +28,7 @@ DralError error_at(std::string_view text, std::size_t offset, std::string messag
 }  // namespace
 
 DralError invalid_utf8_error(std::string_view text) {
-    return error_at(text, unicode::valid_utf8_prefix(text), "invalid UTF-8");
+    return error_at(text, valid_utf8_prefix(text), "invalid UTF-8");
 }
 
 DralError Parser::error_here(std::string message) const {
@@ -41,13 +43,13 @@ std::optional<char32_t> Parser::peek() const {
     if (at_end()) return std::nullopt;
     const auto lead = static_cast<unsigned char>(input_[pos_]);
     if (lead < 0x80) return lead;
-    auto decoded = unicode::decode_utf8(input_.substr(pos_));
+    auto decoded = decode_utf8_char(input_.substr(pos_));
     return decoded ? decoded->code_point : U'\uFFFD';
 }
 
 std::string_view Parser::next_char_text() const {
     if (at_end()) return {};
-    auto decoded = unicode::decode_utf8(input_.substr(pos_));
+    auto decoded = decode_utf8_char(input_.substr(pos_));
     return input_.substr(pos_, decoded ? decoded->length : 1);
 }
 
@@ -114,7 +116,7 @@ void Parser::skip_name_chars() {
             ++pos_;
             continue;
         }
-        auto decoded = unicode::decode_utf8(input_.substr(pos_));
+        auto decoded = decode_utf8_char(input_.substr(pos_));
         if (!decoded || !unicode::is_alphanumeric(decoded->code_point)) return;
         pos_ += decoded->length;
     }

@@ -16,6 +16,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "base/byte_order.hpp"
 #include "base/error.hpp"
 #include "encoding/float_text.hpp"
 #include "encoding/utf8.hpp"
@@ -218,11 +219,7 @@ private:
             std::memcpy(&word, input_.data() + pos_, sizeof word);
             word ^= kSpaces;
             if (word != 0) {
-                // The first non-space byte is the lowest differing byte in memory order.
-                const int bits = std::endian::native == std::endian::little
-                                     ? std::countr_zero(word)
-                                     : std::countl_zero(word);
-                pos_ += static_cast<std::size_t>(bits) / 8;
+                pos_ += first_nonzero_byte(word);  // the first byte that is no space
                 return;
             }
             pos_ += 8;

@@ -24,7 +24,7 @@
 #include <utility>
 
 #include "base/error.hpp"
-#include "base/nesting.hpp"
+#include "base/limits.hpp"
 #include "base/small_stack.hpp"
 #include "encoding/utf8.hpp"
 #include "text/text_parser.hpp"

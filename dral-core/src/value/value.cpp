@@ -2,16 +2,12 @@
 
 #include <new>
 
+#include "base/limits.hpp"
 #include "base/small_stack.hpp"
 
 namespace dral_core {
 
 namespace {
-
-// Levels freed by plain recursion before what lies deeper is taken apart on the heap: a few
-// kilobytes of stack, and deeper than real documents go. A destructor frees the containers nested
-// in its value first, so that destroying the elements themselves never recurses.
-constexpr std::size_t kRecursiveLevels = 64;
 
 // Inline, unlike size(): moved-from and empty containers are the most common ones freed.
 bool holds_something(const Value& value) {
@@ -27,8 +23,10 @@ bool holds_something(const Value& value) {
 
 }  // namespace
 
+// Frees the containers nested in the value first, so that destroying the elements themselves
+// never recurses.
 Value::~Value() {
-    if (holds_something(*this)) free_nested(kRecursiveLevels);
+    if (holds_something(*this)) free_nested(kRecursiveFreeLevels);
 }
 
 void Value::free_nested(std::size_t levels) noexcept {

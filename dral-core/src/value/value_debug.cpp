@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "encoding/float_text.hpp"
-#include "encoding/unicode.hpp"
+#include "encoding/utf8_char.hpp"
 #include "value/value.hpp"
 
 namespace dral_core {
@@ -27,7 +27,7 @@ void append_hex(std::string& output, std::uint32_t value) {
 void append_debug_quoted(std::string& output, std::string_view text) {
     output += '"';
     while (!text.empty()) {
-        auto decoded = unicode::decode_utf8(text);
+        auto decoded = decode_utf8_char(text);
         if (!decoded) {
             output += "\\x{";
             append_hex(output, static_cast<unsigned char>(text[0]));

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/limits.hpp"
 #include "value/value.hpp"
 
 namespace dral_core {
@@ -26,7 +27,7 @@ public:
 
     Value begin_array(std::size_t capacity) {
         Array items;
-        items.reserve(std::min(capacity, kReserveLimit));
+        items.reserve(std::min(capacity, kMaxReservedItems));
         return Value::array(std::move(items));
     }
     bool set_item(Value& array, std::size_t, Value item) {
@@ -35,16 +36,13 @@ public:
     }
     Value begin_object(std::size_t capacity) {
         Object entries;
-        entries.reserve(std::min(capacity, kReserveLimit));
+        entries.reserve(std::min(capacity, kMaxReservedItems));
         return Value::object(std::move(entries));
     }
     bool set_entry(Value& object, std::string_view key, bool, Value value) {
         object.as_object().emplace_back(std::string(key), std::move(value));
         return true;
     }
-
-private:
-    static constexpr std::size_t kReserveLimit = 1024;
 };
 
 }  // namespace dral_core

@@ -3,6 +3,7 @@
 
 #include "binary/compression.hpp"
 #include "binary/encoder.hpp"
+#include "checksum/loops.hpp"
 #include "convert/convert.hpp"
 #include "convert/py_decode.hpp"
 #include "convert/py_encode.hpp"
@@ -10,7 +11,6 @@
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/file_io.hpp"
 #include "cpython/py_ref.hpp"
-#include "encoding/checksum.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
 
@@ -214,6 +214,14 @@ PyObject* loads_reference(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     return Py_NewRef(PyList_GET_ITEM(list.get(), 0));
 }
 
+// The module's `_checksum_loop` follows the switch, so that a test sees which loop it checks.
+PyObject* force_scalar_checksums(PyObject* module, PyObject*) {
+    dral_core::use_vector_checksums(false);
+    if (PyModule_AddStringConstant(module, "_checksum_loop", dral_core::xxh64_loop()) < 0)
+        return nullptr;
+    Py_RETURN_NONE;
+}
+
 constexpr int kFlags = kFastcallKeywords;
 
 PyMethodDef kFunctions[] = {
@@ -310,6 +318,10 @@ PyMethodDef kPrivateFunctions[] = {
     {"_loads_reference", fastcall(guarded<loads_reference>), kFlags,
      "_loads_reference(data, *, strict=True, max_depth=128)\n--\n\n"
      "loads() through Value trees; the behaviour loads() must match."},
+    {"_force_scalar_checksums", guarded<force_scalar_checksums>, METH_NOARGS,
+     "_force_scalar_checksums()\n--\n\n"
+     "Computes every checksum of this process with the portable loops from now on, also where\n"
+     "the processor has vector ones, so that tests and benchmarks can check and time them."},
     {nullptr, nullptr, 0, nullptr},
 };
 

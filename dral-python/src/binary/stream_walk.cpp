@@ -5,12 +5,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_order.hpp"
 #include "binary/byte_files.hpp"
 #include "binary/stream.hpp"
+#include "checksum/xxh64.hpp"
 #include "cpython/arguments.hpp"
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/py_ref.hpp"
-#include "encoding/checksum.hpp"
 #include "encoding/varint.hpp"
 #include "module/module_attributes.hpp"
 

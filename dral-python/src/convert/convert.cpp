@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "base/limits.hpp"
-#include "base/nesting.hpp"
 #include "base/small_stack.hpp"
 #include "convert/key_cache.hpp"
 #include "convert/object_path.hpp"

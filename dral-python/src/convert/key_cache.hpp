@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/limits.hpp"
 #include "cpython/py_str.hpp"
 #include "module/hash_seed.hpp"
 
@@ -19,8 +20,8 @@ class KeyCache {
 public:
     // A new reference to a str equal to the ASCII `key`, or nullptr with MemoryError set.
     PyObject* get(std::string_view key) {
-        if (key.size() > kLongestKey) return make(key);
-        PyObject*& slot = slots_[hash(key) & (kSlots - 1)];
+        if (key.size() > dral_core::kKeyCacheLongestKey) return make(key);
+        PyObject*& slot = slots_[hash(key) & (dral_core::kKeyCacheSlots - 1)];
         if (slot != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot)) == key.size() &&
             equal(ascii_data(slot), key.data(), key.size()))
             return Py_NewRef(slot);
@@ -33,9 +34,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kSlots = 2048;
-    static constexpr std::size_t kLongestKey = 64;
-
     static PyObject* make(std::string_view key) { return new_ascii_str(key); }
     // Every cached str is compact ASCII, its characters right after the object header.
     static const char* ascii_data(PyObject* str) {
@@ -85,7 +83,7 @@ private:
         return h ^ (h >> 31);
     }
 
-    PyObject* slots_[kSlots] = {};
+    PyObject* slots_[dral_core::kKeyCacheSlots] = {};
 };
 
 // The one cache of every reader that builds dicts, so that a key made by one is reused by all.

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/limits.hpp"
 #include "convert/py_kind.hpp"
 #include "cpython/py_str.hpp"
 
@@ -24,7 +25,7 @@ struct CachedRules {
     PyTypeObject* type = nullptr;  // a reference, held for good
     ClassRules rules{};
 };
-constexpr std::size_t kCacheSlots = 512, kMostCached = kCacheSlots / 2;
+using dral_core::kClassCacheSlots;
 
 // Per-process state of the conversion, never released: a class must not be released after the
 // interpreter is gone. Callers hold the interpreter lock.
@@ -34,7 +35,7 @@ struct ConversionState {
     bool names_made = false;
     PyObject* modules_seen = nullptr;  // sys.modules when the classes were last looked for
     Py_ssize_t modules_count = -1;
-    std::array<CachedRules, kCacheSlots> rules;
+    std::array<CachedRules, kClassCacheSlots> rules;
     std::size_t rules_count = 0;
 };
 
@@ -176,7 +177,7 @@ bool work_out_rules(PyTypeObject* type, ClassRules& out) {
 
 std::size_t first_slot(PyTypeObject* type) {
     auto address = reinterpret_cast<std::uintptr_t>(type);
-    return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ull) >> 55) % kCacheSlots;
+    return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ull) >> 55) % kClassCacheSlots;
 }
 
 void copy_rules(const ClassRules& from, ClassRules& to) {
@@ -224,7 +225,7 @@ namespace {
 // The slot holding `type`, or the free one where it would go.
 CachedRules& slot_of(PyTypeObject* type) {
     auto& slots = state().rules;
-    for (std::size_t slot = first_slot(type);; slot = (slot + 1) % kCacheSlots) {
+    for (std::size_t slot = first_slot(type);; slot = (slot + 1) % kClassCacheSlots) {
         CachedRules& cached = slots[slot];
         if (cached.type == type || cached.type == nullptr) return cached;
     }
@@ -245,7 +246,7 @@ bool rules_for(PyTypeObject* type, ClassRules& out) {
         return true;
     }
     if (!work_out_rules(type, out)) return false;
-    if (shared.rules_count < kMostCached) {
+    if (shared.rules_count < dral_core::kMostCachedClasses) {
         CachedRules& cached = slot_of(type);  // working out the rules may have cached others
         cached.type = reinterpret_cast<PyTypeObject*>(Py_NewRef(type));
         copy_rules(out, cached.rules);

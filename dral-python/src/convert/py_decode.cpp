@@ -28,8 +28,8 @@ PyObject* new_str(std::string_view text, bool ascii) {
 class PySink : public PyScalars {
 public:
     using Node = PyRef;
-    // The interpreter's UTF-8 decoder is as strict as the core's, so it checks non-ASCII text
-    // while decoding it, in one pass.
+    // new_utf8_str checks non-ASCII text with the core's validation while it decodes it, in one
+    // pass, and raises the interpreter's UnicodeDecodeError for text that is not UTF-8.
     static constexpr bool kValidatesUtf8 = true;
 
     PyRef str(std::string_view text, bool ascii, std::size_t) {

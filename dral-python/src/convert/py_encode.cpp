@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/nesting.hpp"
+#include "base/limits.hpp"
 #include "base/string_sort.hpp"
 #include "binary/stream.hpp"
 #include "convert/convert.hpp"
@@ -115,7 +115,7 @@ private:
     // that no chain of them recurses without bound.
     bool write_enum(PyObject* object) {
         const AttributeNames* names = attribute_names();
-        if (names == nullptr || replacements_ >= kMostReplacements) return false;
+        if (names == nullptr || replacements_ >= dral_core::kMostEnumReplacements) return false;
         PyRef value(PyObject_GenericGetAttr(object, names->enum_value));
         if (!value) return false;
         ++replacements_;
@@ -315,9 +315,6 @@ private:
         return true;
     }
 
-    // Enum members whose values are members, nested in each other.
-    static constexpr int kMostReplacements = 64;
-
     Encoder& encoder_;
     bool sort_keys_;
     int replacements_ = 0;
@@ -380,9 +377,6 @@ dral_core::EncoderMemory& spare_heap_memory() {
     return spare;
 }
 
-// Memory kept past a call for the next one, at most.
-constexpr std::size_t kLargestSpareMemory = 2u << 20;
-
 // The stream of `encoder`, finished in a new bytes object: a large one in the buffer it was
 // written in, any other copied.
 PyObject* finish_in_bytes(Encoder& encoder) {
@@ -419,7 +413,8 @@ OneShotEncoder::OneShotEncoder() {
 
 OneShotEncoder::~OneShotEncoder() {
     if (own_) return;
-    if (encoder_->memory_bytes() > kLargestSpareMemory) encoder_->release_memory();
+    if (encoder_->memory_bytes() > dral_core::kLargestSpareEncoderMemory)
+        encoder_->release_memory();
     shared_one_shot().in_use = false;
 }
 
@@ -432,7 +427,8 @@ Encoder new_incremental_encoder() {
 
 void recycle(Encoder& encoder) {
     dral_core::EncoderMemory memory = encoder.take_memory();
-    if (memory.capacity_bytes() <= kLargestSpareMemory) spare_heap_memory() = std::move(memory);
+    if (memory.capacity_bytes() <= dral_core::kLargestSpareEncoderMemory)
+        spare_heap_memory() = std::move(memory);
 }
 
 PyObject* finish_to_bytes(Encoder& encoder) {

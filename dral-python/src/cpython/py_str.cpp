@@ -73,7 +73,7 @@ PyObject* new_utf8_str(std::string_view text) {
         if (dral_core::is_ascii(bytes, text.size())) return new_ascii_str(text);
         // Decoded once, to the stack, then narrowed to the str's width.
         char32_t code_points[kShortText];
-        auto measure = dral_core::decode_utf8(bytes, text.size(), code_points);
+        auto measure = dral_core::decode_and_measure_utf8(bytes, text.size(), code_points);
         if (!measure) return raise_invalid_utf8(text);
         return new_measured_str(*measure, [&](auto* out) {
             for (std::size_t i = 0; i < measure->code_points; ++i)

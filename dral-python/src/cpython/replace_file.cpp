@@ -12,18 +12,15 @@
 #include <new>
 #include <utility>
 
+#include "base/limits.hpp"
+
 namespace dral_python {
 namespace {
-
-// As the kernel's own limit on links followed in one path.
-constexpr int kMaxLinks = 40;
-// Room left in a file name for the parts a temporary name adds to the target's.
-constexpr std::size_t kMaxNameStem = 200;
 
 // `path` with symbolic links in its last part followed (those in the folders are followed by the
 // system calls), ending at the file the link names, which need not exist yet.
 std::string without_links(std::string path) {
-    for (int links = 0; links < kMaxLinks; ++links) {
+    for (int links = 0; links < dral_core::kMaxLinksFollowed; ++links) {
         struct stat status;
         if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
         std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
@@ -63,7 +60,8 @@ std::string temporary_name(const std::string& path, std::size_t name_start) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%012llx.tmp", tag & 0xFFFFFFFFFFFFull);
     return path.substr(0, name_start) + "." +
-           path.substr(name_start, std::min(path.size() - name_start, kMaxNameStem)) + suffix;
+           path.substr(name_start, std::min(path.size() - name_start, dral_core::kMaxNameStem)) +
+           suffix;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/nesting.hpp"
+#include "base/limits.hpp"
 #include "convert/convert.hpp"
 #include "convert/py_kind.hpp"
 #include "cpython/py_dict.hpp"

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/limits.hpp"
 #include "convert/key_cache.hpp"
 #include "cpython/gc_pause.hpp"
 #include "cpython/py_ref.hpp"
@@ -29,7 +30,7 @@ public:
     PyTextSink& operator=(const PyTextSink&) = delete;
     ~PyTextSink() {
         release_from(0);
-        if (pending_.capacity() <= kLargestSpareStack) pending_.swap(spare_stack());
+        if (pending_.capacity() <= dral_core::kLargestSpareTextStack) pending_.swap(spare_stack());
     }
 
     PyRef str(std::string_view text, bool ascii) {
@@ -76,8 +77,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kLargestSpareStack = 1u << 16;  // entries
-
     // The stack of the last parse, kept for the next one, so that a small document allocates
     // nothing for it. Callers hold the interpreter lock, and no Python code runs while parsing.
     static std::vector<PyObject*>& spare_stack() {

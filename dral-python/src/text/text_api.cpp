@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/limits.hpp"
 #include "binary/decoder.hpp"
 #include "convert/convert.hpp"
 #include "convert/py_decode.hpp"
@@ -28,10 +29,6 @@ namespace dral_python {
 namespace {
 
 using dral_core::Value;
-
-// Output grows with depth × indent on every line; past this an indent is a mistake, not a layout,
-// and would only exhaust memory.
-constexpr std::uint64_t kMaxIndent = 1024;
 
 // Nullopt with the exception set when `text` is not UTF-8 encodable or does not parse.
 std::optional<Value> parse_str(PyObject* text) {
@@ -75,9 +72,9 @@ constexpr Signature kPrettyPrint{"pretty_print", kPrettyPrintNames, 3, 2, 1};
 std::optional<std::size_t> indent_argument(const Signature& signature, PyObject* value) {
     auto indent = u64_argument(signature, 1, value, 2);
     if (!indent) return std::nullopt;
-    if (*indent > kMaxIndent) {
+    if (*indent > dral_core::kMaxIndent) {
         PyErr_Format(PyExc_ValueError, "indent must be at most %llu",
-                     static_cast<unsigned long long>(kMaxIndent));
+                     static_cast<unsigned long long>(dral_core::kMaxIndent));
         return std::nullopt;
     }
     return static_cast<std::size_t>(*indent);

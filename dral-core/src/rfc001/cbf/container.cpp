@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "encoding/checksum.hpp"
-#include "rfc001/cbf/crc64.hpp"
-#include "rfc001/cbf/little_endian.hpp"
+#include "base/byte_order.hpp"
+#include "checksum/crc64.hpp"
 
 namespace dral_core::rfc001::cbf {
 

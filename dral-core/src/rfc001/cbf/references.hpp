@@ -11,16 +11,11 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/limits.hpp"
 #include "base/seeded_index.hpp"
 #include "rfc001/ast.hpp"
 
 namespace dral_core::rfc001::cbf {
-
-// How far the inlined root may grow: 16 times the document's own size plus a fixed allowance,
-// counted in nodes and separately in the bytes of the texts and data they carry.
-inline constexpr std::uint64_t kExpansionFactor = 16;
-inline constexpr std::uint64_t kExpansionNodeAllowance = 1000000;
-inline constexpr std::uint64_t kExpansionByteAllowance = std::uint64_t{64} << 20;
 
 // The root of a document with its binding references resolved (on reading) against the
 // document's bindings. Valid while the document lives. Names are looked up in a SeededIndex

@@ -10,6 +10,7 @@
 
 #include "base/byte_buffer.hpp"
 #include "base/error.hpp"
+#include "base/limits.hpp"
 #include "base/memory_meter.hpp"
 #include "rfc001/ast.hpp"
 #include "rfc001/cbf/references.hpp"
@@ -57,9 +58,6 @@ inline constexpr std::uint8_t kElementF64 = 2;
 inline constexpr std::uint8_t kElementI64 = 16;
 inline constexpr std::uint8_t kElementU64 = 17;
 inline constexpr std::uint8_t kElementOther = 255;
-
-// How deep segments may nest on reading, below the root at depth 0.
-inline constexpr std::size_t kMaxSegmentDepth = 64;
 
 // Appends the segment of `value`, each reference to a binding written as the value it stands
 // for, symbols and field names through the context's table. Fails with MemoryLimitExceeded,

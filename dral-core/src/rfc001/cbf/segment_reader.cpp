@@ -21,11 +21,10 @@
 #include <cstring>
 #include <optional>
 
-#include "encoding/checksum.hpp"
+#include "base/byte_order.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/utf8_fault.hpp"
 #include "encoding/varint.hpp"
-#include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/cbf/segment_walker.hpp"
 #include "rfc001/memory.hpp"
@@ -35,9 +34,6 @@ namespace dral_core::rfc001::cbf {
 namespace {
 
 using ByteSpan = std::span<const std::uint8_t>;
-
-inline constexpr std::uint64_t kSymbolTextFactor = 64;
-inline constexpr std::uint64_t kSymbolTextAllowance = std::uint64_t{64} << 20;
 
 std::string to_string(ByteSpan bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());

@@ -9,10 +9,9 @@
 #include <cstring>
 #include <optional>
 
-#include "encoding/checksum.hpp"
+#include "base/byte_order.hpp"
 #include "encoding/float_text.hpp"
 #include "encoding/varint.hpp"
-#include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/cbf/segment.hpp"
 #include "rfc001/memory.hpp"
 

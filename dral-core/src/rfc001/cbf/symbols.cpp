@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/byte_order.hpp"
 #include "base/string_sort.hpp"
 #include "encoding/utf8.hpp"
 #include "encoding/varint.hpp"
-#include "rfc001/cbf/little_endian.hpp"
 #include "rfc001/memory.hpp"
 
 namespace dral_core::rfc001::cbf {

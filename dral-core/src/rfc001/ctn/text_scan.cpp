@@ -1,11 +1,12 @@
 #include "rfc001/ctn/text_scan.hpp"
 
 #include "encoding/unicode.hpp"
+#include "encoding/utf8_char.hpp"
 
 namespace dral_core::rfc001::ctn {
 
 std::size_t non_ascii_space_prefix(std::string_view text) {
-    auto decoded = unicode::decode_utf8(text);
+    auto decoded = decode_utf8_char(text);
     return decoded && unicode::is_white_space(decoded->code_point) ? decoded->length : 0;
 }
 
@@ -13,9 +14,9 @@ std::size_t non_ascii_space_suffix(std::string_view text) {
     // Back over at most three continuation bytes to the lead byte of the last character.
     std::size_t start = text.size() - 1;
     while (start > 0 && text.size() - start < 4 &&
-           unicode::is_utf8_continuation(static_cast<unsigned char>(text[start])))
+           is_utf8_continuation(static_cast<unsigned char>(text[start])))
         --start;
-    auto decoded = unicode::decode_utf8(text.substr(start));
+    auto decoded = decode_utf8_char(text.substr(start));
     if (!decoded || start + decoded->length != text.size()) return 0;
     return unicode::is_white_space(decoded->code_point) ? decoded->length : 0;
 }
@@ -30,12 +31,12 @@ std::size_t find_space(std::string_view text) {
 
 std::size_t count_chars(std::string_view text) {
     std::size_t count = 0;
-    for (char c : text) count += !unicode::is_utf8_continuation(static_cast<unsigned char>(c));
+    for (char c : text) count += !is_utf8_continuation(static_cast<unsigned char>(c));
     return count;
 }
 
 std::size_t char_length(std::string_view text) {
-    auto decoded = unicode::decode_utf8(text);
+    auto decoded = decode_utf8_char(text);
     return decoded ? decoded->length : 1;
 }
 

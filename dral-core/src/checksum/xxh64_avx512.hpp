@@ -1,5 +1,5 @@
 // xxHash's XXH64, compiled for processors with AVX-512 (see xxh64_avx512.cpp). Call these only
-// where `checksum.cpp` has found that the processor runs them.
+// where checksum/loops.hpp says that the processor runs them.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,7 @@
 // XXH64 with seed 0: the checksum of every block and of the whole stream.
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
 namespace dral_core {
@@ -12,8 +10,6 @@ std::uint64_t xxh64(std::span<const std::uint8_t> bytes);
 // The same over the eight little-endian bytes of `value`, which the end block checksums: at a
 // length known in advance xxHash's code folds to a few instructions.
 std::uint64_t xxh64_of_u64(std::uint64_t value);
-// Which of xxHash's loops hashes here: "avx512" or "scalar".
-const char* xxh64_loop();
 
 // XXH64 over bytes that arrive in pieces.
 class Xxh64Stream {
@@ -29,16 +25,5 @@ private:
 // XXH64 of `bytes`, which are added to `stream` too, in one pass: each piece is hashed into
 // both while it is in the cache, so the bytes are read from memory once.
 std::uint64_t xxh64_and_update(std::span<const std::uint8_t> bytes, Xxh64Stream& stream);
-
-inline std::uint64_t load_u64_le(const std::uint8_t* p) {
-    std::uint64_t value;
-    std::memcpy(&value, p, sizeof value);
-    return std::endian::native == std::endian::little ? value : std::byteswap(value);
-}
-
-inline void store_u64_le(std::uint8_t* p, std::uint64_t value) {
-    if constexpr (std::endian::native != std::endian::little) value = std::byteswap(value);
-    std::memcpy(p, &value, sizeof value);
-}
 
 }  // namespace dral_core

@@ -1,15 +1,16 @@
-#include "rfc001/cbf/crc64.hpp"
+#include "checksum/crc64.hpp"
 
 #include <array>
-#include <bit>
-#include <cstring>
+
+#include "base/byte_order.hpp"
+#include "checksum/loops.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define DRAL_CRC64_CLMUL 1
 #endif
 
-namespace dral_core::rfc001::cbf {
+namespace dral_core {
 namespace {
 
 // A CRC register is a polynomial of degree below 64 over GF(2), bit i holding the coefficient of
@@ -39,12 +40,6 @@ constexpr Tables make_tables() {
 }
 
 constexpr Tables kTables = make_tables();
-
-std::uint64_t load_u64_be(const std::uint8_t* p) {
-    std::uint64_t value;
-    std::memcpy(&value, p, sizeof value);
-    return std::endian::native == std::endian::big ? value : std::byteswap(value);
-}
 
 #if DRAL_CRC64_CLMUL
 
@@ -104,8 +99,6 @@ DRAL_CLMUL_TARGET std::uint64_t crc64_clmul(std::uint64_t crc, const std::uint8_
     return crc64_update_portable(crc, {p, n});
 }
 
-bool has_clmul() { return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3"); }
-
 #endif
 
 }  // namespace
@@ -126,9 +119,10 @@ std::uint64_t crc64_update_portable(std::uint64_t crc, std::span<const std::uint
 std::uint64_t crc64_update(std::uint64_t crc, std::span<const std::uint8_t> bytes) {
 #if DRAL_CRC64_CLMUL
     // Below a few blocks the table is as fast and needs no set-up.
-    if (bytes.size() >= 256 && has_clmul()) return crc64_clmul(crc, bytes.data(), bytes.size());
+    if (bytes.size() >= 256 && runs_crc64_clmul())
+        return crc64_clmul(crc, bytes.data(), bytes.size());
 #endif
     return crc64_update_portable(crc, bytes);
 }
 
-}  // namespace dral_core::rfc001::cbf
+}  // namespace dral_core

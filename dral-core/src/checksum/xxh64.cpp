@@ -1,33 +1,20 @@
-#include "encoding/checksum.hpp"
+#include "checksum/xxh64.hpp"
 
 #include <algorithm>
-#include <cstdlib>
+
+#include "base/byte_order.hpp"
+#include "checksum/loops.hpp"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
 #ifdef DRAL_XXH64_AVX512
-#include "encoding/xxh64_avx512.hpp"
+#include "checksum/xxh64_avx512.hpp"
 #endif
 
 namespace dral_core {
 
 namespace {
-// Whether the AVX-512 build of XXH64 is there and this processor (and its system) runs it.
-// DRAL_SCALAR_CHECKSUM set to anything but "" keeps the scalar loop, so that both can be checked.
-bool use_avx512() {
-#ifdef DRAL_XXH64_AVX512
-    if (const char* scalar = std::getenv("DRAL_SCALAR_CHECKSUM"); scalar != nullptr && *scalar)
-        return false;
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl");
-#else
-    return false;
-#endif
-}
-const bool kAvx512 = use_avx512();
-
 XXH64_state_t* state_of(unsigned char* storage) {
     return reinterpret_cast<XXH64_state_t*>(storage);
 }
@@ -40,7 +27,7 @@ static_assert(sizeof(XXH64_state_t) <= 96 && alignof(XXH64_state_t) <= 8);
 
 std::uint64_t xxh64(std::span<const std::uint8_t> bytes) {
 #ifdef DRAL_XXH64_AVX512
-    if (kAvx512) return avx512::xxh64(bytes.data(), bytes.size());
+    if (runs_xxh64_avx512()) return avx512::xxh64(bytes.data(), bytes.size());
 #endif
     // xxHash's streaming loop runs a third faster than its one-shot loop on the processors we
     // measured; below a kilobyte or two, setting up its state costs more than that saves.
@@ -58,13 +45,11 @@ std::uint64_t xxh64_of_u64(std::uint64_t value) {
     return XXH64(bytes, sizeof bytes, 0);
 }
 
-const char* xxh64_loop() { return kAvx512 ? "avx512" : "scalar"; }
-
 Xxh64Stream::Xxh64Stream() { XXH64_reset(state_of(state_), 0); }
 
 void Xxh64Stream::update(std::span<const std::uint8_t> bytes) {
 #ifdef DRAL_XXH64_AVX512
-    if (kAvx512) return avx512::xxh64_update(state_, bytes.data(), bytes.size());
+    if (runs_xxh64_avx512()) return avx512::xxh64_update(state_, bytes.data(), bytes.size());
 #endif
     XXH64_update(state_of(state_), bytes.data(), bytes.size());
 }

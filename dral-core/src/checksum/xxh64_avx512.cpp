@@ -5,7 +5,7 @@
 // another file could share (no inline function of ours or of the standard library): a shared
 // copy could reach a processor without AVX-512.
 #define XXH_INLINE_ALL
-#include "encoding/xxh64_avx512.hpp"
+#include "checksum/xxh64_avx512.hpp"
 
 #include <xxhash.h>
 

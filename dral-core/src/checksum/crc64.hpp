@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace dral_core::rfc001::cbf {
+namespace dral_core {
 
 inline constexpr std::uint64_t kCrc64Polynomial = 0x42F0E1EBA9EA3693ull;
 
@@ -18,4 +18,4 @@ inline std::uint64_t crc64(std::span<const std::uint8_t> bytes) { return crc64_u
 // The table-driven form alone, so that tests and benchmarks can hold the two against each other.
 std::uint64_t crc64_update_portable(std::uint64_t crc, std::span<const std::uint8_t> bytes);
 
-}  // namespace dral_core::rfc001::cbf
+}  // namespace dral_core
