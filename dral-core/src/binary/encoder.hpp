@@ -345,7 +345,7 @@ private:
     bool needs_dictionary_ = false;
     CompressionType compression_ = CompressionType::None;
     std::size_t block_threshold_ = SIZE_MAX;
-    ByteBuffer output_;           // closed blocks
+    ByteBuffer output_;            // closed blocks
     Xxh64Stream closed_checksum_;  // the stream checksum of every closed block
     bool closed_any_ = false;
     LongWork* long_work_ = nullptr;

@@ -36,7 +36,7 @@ void write_end_block(std::uint8_t* out, std::uint64_t stream_checksum);
 struct BlockHeader {
     std::uint8_t type;
     std::uint8_t compression;
-    std::size_t header_size;      // type, length, compression and checksum
+    std::size_t header_size;  // type, length, compression and checksum
     std::uint64_t payload_length;
     std::uint64_t total() const {  // saturating
         return payload_length > UINT64_MAX - header_size ? UINT64_MAX
