@@ -11,6 +11,8 @@ missing=()
 [ -f /usr/include/zstd.h ] || missing+=(libzstd-dev)
 [ -f /usr/include/lz4.h ] || missing+=(liblz4-dev)
 [ -f /usr/include/snappy-c.h ] || missing+=(libsnappy-dev)
+# GoogleTest, for the core's own tests (dral-core/tests).
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v g++ >/dev/null || missing+=(g++)
 # clang compiles the AVX-512 XXH64 (see CMakeLists.txt).

@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
 # The whole Python test suite against the extension built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (any finding stops the process, so the test that caused it fails).
-# The build goes to its own folder (SANITIZE_BUILD_DIR, default build/sanitize) and the package to
-# a folder of its own inside it: the installed package is never touched. One interpreter is
-# enough: the default python3 (or PYTHON).
+# The build goes to the sanitized tree (sanitized_tree.sh), shared with the core's tests, and the
+# package to a folder of its own inside it: the installed package is never touched. One
+# interpreter is enough: the default python3 (or PYTHON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${SANITIZE_BUILD_DIR:-build/sanitize}
+source scripts/sanitized_tree.sh
+build=$sanitized_tree
 python=${PYTHON:-python3}
-sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
 echo "== tests with AddressSanitizer and UndefinedBehaviorSanitizer on $($python --version)"
-cmake -S . -B "$build" -G Ninja -DDRAL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_MODULE_LINKER_FLAGS="$sanitize" \
-    -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
-ninja -C "$build" >/dev/null
+configure_sanitized_tree "$python"
+ninja -C "$build" _dral_native >/dev/null
 
 package=$build/package
 mkdir -p "$package/dral"

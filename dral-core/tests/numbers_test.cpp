@@ -1,0 +1,230 @@
+// The number readers and their twins: the varint reader's short paths against its general loop,
+// the word-at-a-time digit reader against a digit loop, the
+// exact one-operation float reader against the full one and both against the standard library,
+// and the text notation's fast integer reader against its slow one at the digit counts where the
+// one hands over to the other.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "encoding/float_text.hpp"
+#include "encoding/varint.hpp"
+#include "text/text.hpp"
+#include "value/value.hpp"
+
+namespace dral_core {
+namespace {
+
+std::optional<double> standard_double(const std::string& text) {
+    double value;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
+
+TEST(DecimalDigits, WordsAgreeWithADigitLoopAtEveryLengthAndStop) {
+    std::mt19937 random(11);
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (char stop : {'.', 'e', '/', ':', ' ', 'x', '\0'}) {
+            for (std::size_t tail : {0, 1, 8}) {
+                std::string text;
+                for (std::size_t i = 0; i < length; ++i) text += char('0' + random() % 10);
+                if (stop != '\0') text += stop;
+                text.append(tail, '7');
+                std::uint64_t expected = 3, value = 3;  // digits append to what the caller has
+                std::size_t count = 0;
+                while (count < text.size() && text[count] >= '0' && text[count] <= '9')
+                    expected = expected * 10 + static_cast<unsigned>(text[count++] - '0');
+                const char* end =
+                    read_decimal_digits(text.data(), text.data() + text.size(), value);
+                ASSERT_EQ(end - text.data(), static_cast<std::ptrdiff_t>(count)) << text;
+                ASSERT_EQ(value, expected) << text;  // wrapping past 64 bits as the loop does
+            }
+        }
+    }
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The one- and two-byte paths of the varint reader and its general loop read every input alike,
+// at every offset up to the end, where a cut varint must fail the same way in both.
+void varint_readers_agree(const Bytes& bytes) {
+    for (std::size_t offset = 0; offset <= bytes.size(); ++offset) {
+        const auto fast = decode_varint(bytes, offset);
+        const auto general = decode_varint_slow(bytes, offset);
+        ASSERT_EQ(fast.has_value(), general.has_value()) << testing::PrintToString(bytes);
+        if (fast) {
+            ASSERT_EQ(fast->value, general->value) << testing::PrintToString(bytes);
+            ASSERT_EQ(fast->length, general->length) << testing::PrintToString(bytes);
+        } else {
+            ASSERT_EQ(fast.error().message(), general.error().message());
+        }
+    }
+}
+
+TEST(Varints, ShortPathsAgreeWithTheGeneralReaderOnEveryShortInput) {
+    for (unsigned a = 0; a < 256; ++a) {
+        varint_readers_agree({std::uint8_t(a)});
+        for (unsigned b = 0; b < 256; ++b) {
+            varint_readers_agree({std::uint8_t(a), std::uint8_t(b)});
+            varint_readers_agree({std::uint8_t(a), std::uint8_t(b), 0x01});
+        }
+    }
+}
+
+TEST(Varints, EveryLengthTheWriterMakesReadsBack) {
+    std::vector<std::uint64_t> values = {0, ~0ull};
+    for (int bit = 1; bit < 64; ++bit)
+        for (std::uint64_t near : {(1ull << bit) - 1, 1ull << bit, (1ull << bit) + 1})
+            values.push_back(near);
+    for (std::uint64_t value : values) {
+        Bytes bytes(kMaxVarintBytes);
+        bytes.resize(write_varint(bytes.data(), value));
+        ASSERT_EQ(bytes.size(), varint_size(value)) << value;
+        varint_readers_agree(bytes);
+        const auto read = decode_varint(bytes, 0);
+        ASSERT_TRUE(read) << value;
+        ASSERT_EQ(read->value, value);
+        ASSERT_EQ(read->length, bytes.size());
+        ASSERT_EQ(zigzag_decode(zigzag_encode(std::int64_t(value))), std::int64_t(value));
+    }
+    // A tenth byte may hold bit 63 alone.
+    Bytes too_long(kMaxVarintBytes, 0xFF);
+    too_long.back() = 0x02;
+    EXPECT_FALSE(decode_varint(too_long, 0));
+}
+
+struct FloatCase {
+    const char* text;
+    bool exact;  // whether the one-operation reader takes it
+};
+void PrintTo(const FloatCase& c, std::ostream* out) { *out << c.text; }
+
+class FloatText : public testing::TestWithParam<FloatCase> {};
+
+TEST_P(FloatText, ExactAndFullReadersAgreeWithTheStandardLibrary) {
+    const std::string text = GetParam().text;
+    const auto full = parse_float(text);
+    ASSERT_TRUE(full) << text;
+    const auto standard = standard_double(text[0] == '+' ? text.substr(1) : text);
+    if (standard) {
+        EXPECT_EQ(bits(*full), bits(*standard)) << text;
+    }
+    const auto exact = parse_float_exact(text);
+    EXPECT_EQ(exact.has_value(), GetParam().exact) << text;
+    if (exact) {
+        EXPECT_EQ(bits(*exact), bits(*full)) << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, FloatText,
+    testing::Values(FloatCase{"0", true}, FloatCase{"1", true}, FloatCase{"1.", true},
+                    FloatCase{".5", true}, FloatCase{"2E-3", true}, FloatCase{"1e+7", true},
+                    FloatCase{"0.1", true}, FloatCase{"9007199254740992", true},
+                    FloatCase{"9007199254740993", false}, FloatCase{"1e22", true},
+                    FloatCase{"1e23", false}, FloatCase{"1e-22", true}, FloatCase{"1e-23", false},
+                    FloatCase{"123456789012345678", false}, FloatCase{"4.9e-324", false},
+                    FloatCase{"2.2250738585072014e-308", false},
+                    FloatCase{"1.7976931348623157e308", false}, FloatCase{"-2.5", false},
+                    FloatCase{"-.5e1", false}));
+
+TEST(FloatText, OutOfRangeMagnitudesKeepTheirSign) {
+    struct Case {
+        const char* text;
+        double value;
+    } cases[] = {{"1e309", HUGE_VAL},
+                 {"-1e309", -HUGE_VAL},
+                 {"1e-400", 0.0},
+                 {"-1e-400", -0.0},
+                 {"1e99999999999", HUGE_VAL}};
+    for (const auto& [text, value] : cases) {
+        const auto read = parse_float(text);
+        ASSERT_TRUE(read) << text;
+        EXPECT_EQ(bits(*read), bits(value)) << text;
+    }
+}
+
+TEST(FloatText, RefusesWhatIsNoNumber) {
+    for (const char* text : {"", "-", ".", "e5", "1e", "1e+", "1.2.3", "1x", " 1", "0x10", "nan"})
+        EXPECT_FALSE(parse_float(text)) << text;
+}
+
+TEST(FloatText, RandomDecimalsReadAsTheStandardLibraryReadsThem) {
+    std::mt19937_64 random(12);
+    for (int i = 0; i < 50'000; ++i) {
+        const std::string digits = std::to_string(random() % 100'000'000'000ull);
+        const std::size_t point = random() % 2 ? digits.size() - random() % digits.size() : 0;
+        std::string text = point ? digits.substr(0, point) + "." + digits.substr(point) : digits;
+        if (random() % 2) text.append("e").append(std::to_string(int(random() % 700) - 350));
+        const auto full = parse_float(text);
+        const auto standard = standard_double(text);
+        ASSERT_TRUE(full) << text;
+        if (standard) {
+            ASSERT_EQ(bits(*full), bits(*standard)) << text;
+        }
+        if (const auto exact = parse_float_exact(text)) {
+            ASSERT_EQ(bits(*exact), bits(*full)) << text;
+        }
+    }
+}
+
+// The text notation reads up to 19 digits into a word at once and longer numbers slowly; both
+// readers of the notation (checked and trusted UTF-8) must give the same value.
+struct TextNumberCase {
+    const char* text;
+    Value expected;
+};
+void PrintTo(const TextNumberCase& c, std::ostream* out) { *out << c.text; }
+
+class TextNumbers : public testing::TestWithParam<TextNumberCase> {};
+
+TEST_P(TextNumbers, FastAndSlowReadersGiveTheValue) {
+    const std::string text = GetParam().text;
+    const Value& expected = GetParam().expected;
+    for (const auto& read : {parse(text), parse_valid(text, true)}) {
+        ASSERT_TRUE(read) << text << ": " << read.error().message();
+        ASSERT_EQ(read->kind(), expected.kind()) << text;
+        switch (expected.kind()) {
+            case Kind::UInt:
+                EXPECT_EQ(read->as_uint(), expected.as_uint()) << text;
+                break;
+            case Kind::Int:
+                EXPECT_EQ(read->as_int(), expected.as_int()) << text;
+                break;
+            default:
+                EXPECT_EQ(bits(read->as_float()), bits(expected.as_float())) << text;
+        }
+    }
+}
+
+constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
+constexpr std::int64_t kMinI64 = std::numeric_limits<std::int64_t>::min();
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, TextNumbers,
+    testing::Values(TextNumberCase{"0", Value::uint(0)}, TextNumberCase{"-1", Value::integer(-1)},
+                    TextNumberCase{"9999999999999999999", Value::uint(9999999999999999999ull)},
+                    TextNumberCase{"10000000000000000000", Value::uint(10000000000000000000ull)},
+                    TextNumberCase{"18446744073709551615", Value::uint(kMaxU64)},
+                    TextNumberCase{"-9223372036854775808", Value::integer(kMinI64)},
+                    TextNumberCase{"-922337203685477580", Value::integer(-922337203685477580)},
+                    TextNumberCase{"1.5", Value::floating(1.5)},
+                    TextNumberCase{"-0.25", Value::floating(-0.25)},
+                    TextNumberCase{"1e23", Value::floating(1e23)},
+                    TextNumberCase{"12345678901234567890.5",
+                                   Value::floating(12345678901234567890.5)},
+                    TextNumberCase{"4.9e-324", Value::floating(4.9e-324)}));
+
+}  // namespace
+}  // namespace dral_core
