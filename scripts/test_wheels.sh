@@ -3,8 +3,8 @@
 # interpreter it was built for, with only binary packages from PyPI beside it (pip may build
 # nothing), and the whole test suite runs against it with PATH holding that environment and the
 # shell tools the README's examples call, nothing else: no compiler, no pkg-config, no headers or
-# -dev libraries take part. Each wheel must also load no
-# shared library but glibc's (scripts/wheels/check_self_contained.py).
+# -dev libraries take part. Each wheel must also load no shared library but glibc's
+# (scripts/wheels/check_self_contained.py).
 #   usage: test_wheels.sh [WHEEL...]   (default: every wheel in dist/)
 # DRAL_HYPOTHESIS_PROFILE chooses the property tests' profile (tests/conftest.py).
 set -euo pipefail
