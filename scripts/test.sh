@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs everything (as scripts/install.sh), checks the formatting, and runs the whole test
-# suite on every supported interpreter, as many at once as there are cores. Warnings are errors.
+# suite on every supported interpreter, as many at once as there are cores, then against the
+# wheel of the default one. Warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 extra=()
 command -v clang-format >/dev/null || extra+=(clang-format)
+# dpkg-source unpacks the libraries' sources for the wheel (scripts/build_wheels.sh).
+command -v dpkg-source >/dev/null || extra+=(dpkg-dev)
 DRAL_WERROR=ON bash scripts/install.sh "${extra[@]}"
 
 echo "== formatting"
@@ -37,6 +40,15 @@ for run in $(seq "$count"); do
     cat "$logs/$run"
     [ ! -e "$logs/$run.failed" ] || status=1
 done
+# The wheel users install, for the default interpreter: built, repaired, and tested in a fresh
+# environment with nothing of this machine's toolchain (the other interpreters' wheels build the
+# same way: scripts/build_wheels.sh with no arguments).
+echo "== the manylinux wheel for $(python3 --version), tested in a fresh environment"
+if DRAL_WHEEL_DIR=$logs/wheels bash scripts/build_wheels.sh "$default"; then
+    DRAL_HYPOTHESIS_PROFILE=dral-quick bash scripts/test_wheels.sh "$logs"/wheels/*.whl || status=1
+else
+    status=1
+fi
 bash scripts/sanitizer_tests.sh || status=1
 bash fuzz/smoke.sh || status=1
 exit $status
