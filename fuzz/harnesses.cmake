@@ -14,9 +14,9 @@ foreach(entry IN LISTS DRAL_FUZZ_ENTRIES)
   # The two readers of Dral streams are one harness, dral_lifted with every limit but nesting
   # lifted.
   if(harness MATCHES "^dral_")
-    set(DRAL_FUZZ_SOURCE_${harness} ${DRAL_FUZZ_DIR}/dral_stream.cpp)
+    set(DRAL_FUZZ_SOURCE_${harness} ${DRAL_FUZZ_DIR}/fuzz_dral_stream.cpp)
   else()
-    set(DRAL_FUZZ_SOURCE_${harness} ${DRAL_FUZZ_DIR}/${harness}.cpp)
+    set(DRAL_FUZZ_SOURCE_${harness} ${DRAL_FUZZ_DIR}/fuzz_${harness}.cpp)
   endif()
   set(DRAL_FUZZ_DEFINITIONS_${harness})
 endforeach()
