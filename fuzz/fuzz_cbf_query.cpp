@@ -93,10 +93,16 @@ void paths(const Value& value, const std::string& prefix, int levels,
     for (const auto& [step, child] : steps) paths(*child, prefix + step, levels - 1, out);
 }
 
+// A value's CTN text for a report, or why it has none.
+std::string shown(const Value& value) {
+    Result<std::string> text = ctn::format_value(value);
+    return text ? *text : "(not formatted: " + text.error().message() + ")";
+}
+
 std::string describe(const Result<std::vector<Value>>& result) {
     if (!result) return "error: " + result.error().message();
     std::string text = std::to_string(result->size()) + " values";
-    for (const Value& value : *result) text += "\n" + ctn::format_value(value);
+    for (const Value& value : *result) text += "\n" + shown(value);
     return text;
 }
 
@@ -118,7 +124,7 @@ void check_against_decoded(std::span<const std::uint8_t> file, const Value& root
         FUZZ_CHECK(
             dral_fuzz::same_value((*direct)[i], *(*expected)[i], dral_fuzz::RfcEquality::Exact),
             "a query's values are those of the decoded root",
-            detail + "\nexpected\n" + ctn::format_value(*(*expected)[i]));
+            detail + "\nexpected\n" + shown(*(*expected)[i]));
 }
 
 }  // namespace

@@ -82,9 +82,12 @@ bool next_window(ReaderState& state, PyObject* file) {
     Decoder& decoder = state.decoder;
     decoder.close_window();
     ByteBuffer& buffer = state.buffer;
-    const std::size_t rest = buffer.size() - state.window;
-    std::memmove(buffer.data(), buffer.data() + state.window, rest);
-    buffer.truncate(rest);
+    // Nothing to drop before the first block, when the buffer may not exist yet.
+    if (state.window != 0) {
+        const std::size_t rest = buffer.size() - state.window;
+        std::memmove(buffer.data(), buffer.data() + state.window, rest);
+        buffer.truncate(rest);
+    }
     state.origin += state.window;
     state.window = 0;
     if (!fill(state, file, dral_core::kMaxBlockHeaderSize)) return false;
