@@ -132,11 +132,27 @@ def positional(number):
     return text if "." in text else text + ".0"
 
 
-@given(st.floats(allow_nan=False, allow_infinity=False)
-       | st.sampled_from([0.0, -0.0, 1e15, 1e16, 1e21, 2.0**53, 2.0**53 + 2, 2.0**60, 1e-4, 1e-5, 5e-324, 1.7976931348623157e308, 0.1 + 0.2]))
-def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
+# Subnormals (the tiniest have one digit), the smallest normal and the gap below it, powers of two
+# (a narrower gap below than above), integers either side of 2^53, ties, the largest value.
+FLOAT_EDGES = [0.0, -0.0, 1e15, 1e16, 1e21, 1e23, 9007199254740993.0, 2.0**53, 2.0**53 + 2, 2.0**60, 2.0**64,
+               1e-4, 1e-5, 5e-324, 1e-323, 1.5e-323, 1e-322, 2.225073858507201e-308, 2.2250738585072014e-308,
+               2.0**-1022 + 5e-324, 2.0**-1000, 2.0**1000, 4503599627370496.5, 0.3, 1.7976931348623157e308,
+               0.1 + 0.2, 123456789012345680.0, 5e-310]
+
+
+def assert_float_written_shortest(number):
     assert dral.pretty_print(number) == positional(number)
     assert dral.pretty_print([number]) == "[" + positional(number) + "]"
+
+
+@pytest.mark.parametrize("number", FLOAT_EDGES + [-number for number in FLOAT_EDGES])
+def test_float_edges_are_written_with_their_shortest_digits_and_no_exponent(number):
+    assert_float_written_shortest(number)
+
+
+@given(st.floats(allow_nan=False, allow_infinity=False))
+def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
+    assert_float_written_shortest(number)
 
 
 def wider_than_needed(text, max_char):

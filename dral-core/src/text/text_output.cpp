@@ -1,7 +1,6 @@
 #include "text/text_output.hpp"
 
 #include <bit>
-#include <charconv>
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -9,6 +8,7 @@
 #endif
 
 #include "encoding/base64.hpp"
+#include "encoding/decimal_digits.hpp"
 #include "encoding/float_text.hpp"
 #include "encoding/unicode.hpp"
 
@@ -88,14 +88,16 @@ bool is_bare_key(std::string_view key, TextEncoding encoding) {
 }  // namespace
 
 void TextOutput::uint(std::uint64_t u) {
-    char* out = reinterpret_cast<char*>(out_.prepare(20));
-    out_.advance(static_cast<std::size_t>(std::to_chars(out, out + 20, u).ptr - out));
+    char* out = reinterpret_cast<char*>(out_.prepare(kMaxDecimalDigits));
+    out_.advance(write_decimal(out, u));
 }
 
 void TextOutput::integer(std::int64_t i) {
-    if (i == 0) return literal("-0");
-    char* out = reinterpret_cast<char*>(out_.prepare(20));
-    out_.advance(static_cast<std::size_t>(std::to_chars(out, out + 20, i).ptr - out));
+    if (i >= 0) return i == 0 ? literal("-0") : uint(static_cast<std::uint64_t>(i));
+    char* out = reinterpret_cast<char*>(out_.prepare(1 + kMaxDecimalDigits));
+    *out = '-';
+    // The magnitude in unsigned arithmetic, where the least value has one.
+    out_.advance(1 + write_decimal(out + 1, 0 - static_cast<std::uint64_t>(i)));
 }
 
 void TextOutput::floating(double d) {
