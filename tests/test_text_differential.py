@@ -3,6 +3,9 @@ not, both give the same value or text, or the same exception type and message.""
 
 import ctypes
 import decimal
+import math
+import random
+import re
 import struct
 import sys
 
@@ -153,6 +156,35 @@ def test_float_edges_are_written_with_their_shortest_digits_and_no_exponent(numb
 @given(st.floats(allow_nan=False, allow_infinity=False))
 def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
     assert_float_written_shortest(number)
+
+
+def many_doubles():
+    """Seeded doubles over every exponent: random bit patterns, each binary exponent's least, greatest
+    and a random significand (subnormals included), powers of ten and their neighbours, short decimals."""
+    rng = random.Random(20261208)
+    bits = [rng.getrandbits(64) for _ in range(40000)]
+    bits += [exponent << 52 | fraction for exponent in range(2047)
+             for fraction in (0, 1, 2**52 - 1, rng.getrandbits(52))]
+    numbers = [struct.unpack("<d", struct.pack("<Q", b))[0] for b in bits]
+    for k in range(-323, 309):
+        power = float(f"1e{k}")
+        numbers += [power, math.nextafter(power, 0), math.nextafter(power, math.inf)]
+    numbers += [rng.randrange(10**rng.randrange(1, 18)) / 10**rng.randrange(0, 20) for _ in range(20000)]
+    numbers = [n for n in numbers if math.isfinite(n)]
+    return numbers + [-n for n in numbers]
+
+
+def debug_form(number):
+    """Python's repr with the exponent written bare: "1e16", "1.5e-7"."""
+    return re.sub(r"e([+-])0*(\d)", lambda m: "e" + m.group(1).replace("+", "") + m.group(2), repr(number))
+
+
+def test_many_doubles_are_written_as_pythons_shortest_digits():
+    numbers = many_doubles()
+    written = dral.pretty_print(numbers, indent=0).splitlines()[1:-1]
+    assert written == [positional(n) + "," for n in numbers[:-1]] + [positional(numbers[-1])]
+    debug = [repr(dral.to_value(n)) for n in numbers[::7]]
+    assert debug == [f'DralValue(kind="float", value=Float({debug_form(n)}))' for n in numbers[::7]]
 
 
 def wider_than_needed(text, max_char):
