@@ -256,3 +256,22 @@ def test_text_moving_to_wider_strings_keeps_every_character(early, late):
 def test_strings_alone_or_first_keep_their_width(value):
     kind, written = assert_writers_agree(value)
     assert kind == "value" and sys.getsizeof(written) == sys.getsizeof(written[:1] + written[1:])
+
+
+# Strings of two or four bytes a character are set into the text at the end, escaped in place.
+WIDE = ["€", "😀", "日本語", "Ω\n\"\\\t\r", "a€b" * 20, "😀\\x" * 5, *("€" * at + '"' + "😀" * 3 for at in (0, 3, 4, 7, 8, 9, 15))]
+
+
+@pytest.mark.parametrize("wide", WIDE)
+@pytest.mark.parametrize("where", ["value", "key", "both"])
+def test_wide_strings_are_set_in_place_with_their_escapes(wide, where):
+    value = {"a": ["x", wide if where != "key" else "y", "é"],
+             wide if where != "value" else "k": {"n": 1, wide + "_": [2, wide]}, "z": "ÿ"}
+    kind, written = assert_writers_agree(value)
+    assert kind == "value" and dral.parse_text(written) == value
+
+
+@pytest.mark.parametrize("value", [["€", "\ud800"], ["x", "€\udfff"], {"€\ud800": 1}, ["😀\ud83d"],
+                                   ["€" * 8 + "\udc00"], ["\udbff" + "€" * 8], {"k": "é" + "😀" * 9 + "\udc00"}])
+def test_surrogates_in_wide_strings_fail_as_the_reference_does(value):
+    assert assert_writers_agree(value)[0] == "error"

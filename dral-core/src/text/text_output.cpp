@@ -10,28 +10,6 @@
 namespace dral_core {
 namespace {
 
-// The escape of a byte in a quoted string, or 0 for a byte copied as it is.
-constexpr char escape_of(unsigned char c) {
-    switch (c) {
-        case '\n':
-            return 'n';
-        case '\r':
-            return 'r';
-        case '\t':
-            return 't';
-        case '"':
-            return '"';
-        case '\\':
-            return '\\';
-        default:
-            return 0;
-    }
-}
-
-bool is_bare_key_char(char32_t c, bool first) {
-    return c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
-}
-
 bool is_bare_key(std::string_view key, TextEncoding encoding) {
     if (encoding == TextEncoding::Latin1) {
         for (std::size_t i = 0; i < key.size(); ++i)
@@ -49,6 +27,10 @@ bool is_bare_key(std::string_view key, TextEncoding encoding) {
 }
 
 }  // namespace
+
+bool is_bare_key_char(char32_t c, bool first) {
+    return c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
+}
 
 void TextOutput::integer(std::int64_t i) {
     if (i >= 0) return i == 0 ? literal("-0") : uint(static_cast<std::uint64_t>(i));
@@ -87,7 +69,7 @@ void TextOutput::escape_rest(char* start, std::string_view text, std::size_t pla
             if (run == 16) continue;
         }
         const char c = *in++;
-        if (const char escape = escape_of(static_cast<unsigned char>(c)); escape != 0) {
+        if (const char escape = text_scan::escape_of(static_cast<unsigned char>(c)); escape != 0) {
             *out++ = '\\';
             *out++ = escape;
         } else {
@@ -115,7 +97,7 @@ void TextOutput::other_key(std::string_view text, bool ascii) {
         return;
     }
     quoted(text);  // over the copy
-    literal(": ");
+    key_separator();
 }
 
 }  // namespace dral_core

@@ -25,6 +25,10 @@ inline constexpr std::size_t kMaxInlineItems = 8;
 // fill a one-byte-per-character buffer that becomes the result as it is.
 enum class TextEncoding : bool { Utf8, Latin1 };
 
+// The parser's rule for the characters of bare keys: a letter or '_' first, then letters, digits
+// and '_'; beyond ASCII, alphabetic and numeric characters.
+bool is_bare_key_char(char32_t c, bool first);
+
 class TextOutput {
 public:
     explicit TextOutput(std::size_t indent, ByteBuffer buffer = {},
@@ -80,6 +84,8 @@ public:
         out[n + 1] = ' ';
         out_.advance(n + 2);
     }
+    // The ": " after a key.
+    void key_separator() { literal(": "); }
     void end_item(bool last) { last ? literal("\n") : literal(",\n"); }
     void end_entry() { literal(";\n"); }
     void close(bool array, std::size_t depth) {

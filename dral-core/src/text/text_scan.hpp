@@ -16,6 +16,25 @@ namespace dral_core::text_scan {
 
 inline constexpr std::size_t kReadPast = 16;
 
+// The letter after the backslash that stands for `c` in a quoted string, or 0 for a character
+// written as it is.
+constexpr char escape_of(char32_t c) {
+    switch (c) {
+        case '\n':
+            return 'n';
+        case '\r':
+            return 'r';
+        case '\t':
+            return 't';
+        case '"':
+            return '"';
+        case '\\':
+            return '\\';
+        default:
+            return 0;
+    }
+}
+
 #if defined(__SSE2__)
 inline __m128i load_16(const char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -51,14 +70,10 @@ inline void fill_spaces(char* out, std::size_t n) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), spaces);
 }
 #else
-inline bool needs_escape(char c) {
-    return c == '"' || c == '\\' || c == '\n' || c == '\r' || c == '\t';
-}
-
 inline unsigned escapes_in_16(const char* p) {
     unsigned mask = 0;
     for (int i = 0; i < 16; ++i)
-        if (needs_escape(p[i])) mask |= 1u << i;
+        if (escape_of(static_cast<unsigned char>(p[i])) != 0) mask |= 1u << i;
     return mask;
 }
 
