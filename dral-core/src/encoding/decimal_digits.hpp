@@ -64,4 +64,12 @@ inline std::size_t write_decimal(char* out, std::uint64_t n) {
     return length + 8;
 }
 
+// The same for a signed `n`, with a '-' before a negative one; `out` has room for one byte more.
+inline std::size_t write_signed_decimal(char* out, std::int64_t n) {
+    if (n >= 0) return write_decimal(out, static_cast<std::uint64_t>(n));
+    *out = '-';
+    // The magnitude in unsigned arithmetic, where the least value has one.
+    return 1 + write_decimal(out + 1, 0 - static_cast<std::uint64_t>(n));
+}
+
 }  // namespace dral_core

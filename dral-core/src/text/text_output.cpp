@@ -35,9 +35,7 @@ bool is_bare_key_char(char32_t c, bool first) {
 void TextOutput::integer(std::int64_t i) {
     if (i >= 0) return i == 0 ? literal("-0") : uint(static_cast<std::uint64_t>(i));
     char* out = reinterpret_cast<char*>(out_.prepare(1 + kMaxDecimalDigits));
-    *out = '-';
-    // The magnitude in unsigned arithmetic, where the least value has one.
-    out_.advance(1 + write_decimal(out + 1, 0 - static_cast<std::uint64_t>(i)));
+    out_.advance(write_signed_decimal(out, i));
 }
 
 void TextOutput::floating(double d) {

@@ -98,6 +98,16 @@ inline std::size_t first_escape(const char* p, std::size_t n) {
     return n;
 }
 
+// The same for text with nothing readable past it: the last bytes one at a time.
+inline std::size_t first_escape_within(const char* p, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        if (const unsigned mask = escapes_in_16(p + i); mask != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
+    while (i < n && escape_of(static_cast<unsigned char>(p[i])) == 0) ++i;
+    return i;
+}
+
 // The parser's rule for bare keys, for the `n` ASCII bytes at `p`: a letter or '_', then letters,
 // digits and '_'.
 inline bool is_bare_ascii_key(const char* p, std::size_t n) {

@@ -1,26 +1,30 @@
 // The canonical CTN text of a tree. Everything is appended to one output string: a child's text
 // is written in place at its indent rather than built apart and spliced in.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "encoding/base64.hpp"
+#include "encoding/decimal_digits.hpp"
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
 #include "rfc001/ctn/inline_expr.hpp"
 #include "rfc001/ctn/literals.hpp"
+#include "text/text_scan.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
 
 template <class Integer>
 void append_integer(std::string& out, Integer value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
+    char digits[1 + kMaxDecimalDigits];
+    if constexpr (std::is_signed_v<Integer>)
+        out.append(digits, write_signed_decimal(digits, value));
+    else
+        out.append(digits, write_decimal(digits, value));
 }
 
 // The suffix-less text of a float: shortest positional digits, or the special names that the
@@ -424,21 +428,19 @@ private:
 }  // namespace
 
 void append_escaped(std::string& out, std::string_view text) {
+    // The characters escaped are the text notation's: most texts have none, found sixteen bytes
+    // at a time.
+    const char* const data = text.data();
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const char* escape = c == '\r'   ? "\\r"
-                             : c == '\n' ? "\\n"
-                             : c == '\t' ? "\\t"
-                             : c == '"'  ? "\\\""
-                             : c == '\\' ? "\\\\"
-                                         : nullptr;
-        if (escape == nullptr) continue;
-        out.append(text, start, i - start);
-        out += escape;
-        start = i + 1;
+    for (;;) {
+        const std::size_t at =
+            start + text_scan::first_escape_within(data + start, text.size() - start);
+        out.append(data + start, at - start);
+        if (at == text.size()) return;
+        out += '\\';
+        out += text_scan::escape_of(static_cast<unsigned char>(data[at]));
+        start = at + 1;
     }
-    out.append(text, start);
 }
 
 void append_scalar(std::string& out, const Scalar& scalar) {
