@@ -1,6 +1,7 @@
 #include "encoding/utf8.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace dral_core {
 
@@ -52,6 +53,24 @@ bool two_byte_character_at(const std::uint8_t* data, std::size_t length, std::si
     return data[i] >= 0xC2 && data[i] <= 0xDF && length - i >= 2 && (data[i + 1] & 0xC0) == 0x80;
 }
 
+// Three-byte characters (most of CJK): both continuation bytes, and a second byte that rules out
+// the overlong forms (after E0) and the surrogates (after ED).
+bool three_byte_character_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
+    const std::uint8_t lead = data[i];
+    if ((lead & 0xF0) != 0xE0 || length - i < 3) return false;
+    const std::uint8_t second = data[i + 1];
+    if ((second & 0xC0) != 0x80 || (data[i + 2] & 0xC0) != 0x80) return false;
+    return lead == 0xE0 ? second >= 0xA0 : lead != 0xED || second < 0xA0;
+}
+
+// Whether the 32 bytes at data[i] are there and all ASCII: long runs of it go a step each.
+bool ascii_block_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
+    if (length - i < 32) return false;
+    std::uint64_t words[4];
+    std::memcpy(words, data + i, 32);
+    return ((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0;
+}
+
 // Utf8Measure::widest for text whose largest non-ASCII code point is `largest` (0 for none).
 std::uint32_t widest_for(char32_t largest) {
     return largest > 0xFFFF ? 0x10FFFF : largest > 0xFF ? 0xFFFF : largest != 0 ? 0xFF : 0x7F;
@@ -63,6 +82,10 @@ Utf8Class classify_utf8_slow(const std::uint8_t* data, std::size_t length, std::
     while (i < length) {
         if (data[i] < 0x80) {
             ++i;
+            continue;
+        }
+        if (three_byte_character_at(data, length, i)) {
+            i += 3;
             continue;
         }
         auto character = read_character(data, length, i);
@@ -77,6 +100,11 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
     std::uint8_t largest_lead = 0;  // decides the width: no need to decode the characters
     std::size_t i = 0;
     while (i < length) {
+        if (ascii_block_at(data, length, i)) {
+            code_points += 32;
+            i += 32;
+            continue;
+        }
         if (ascii_word_at(data, length, i)) {
             code_points += 8;
             i += 8;
@@ -90,6 +118,8 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
         }
         if (two_byte_character_at(data, length, i)) {
             i += 2;
+        } else if (three_byte_character_at(data, length, i)) {
+            i += 3;
         } else {
             auto character = read_character(data, length, i);
             if (!character) return std::nullopt;
@@ -128,6 +158,9 @@ std::optional<Utf8Measure> decode_utf8(const std::uint8_t* data, std::size_t len
         if (two_byte_character_at(data, length, i)) {
             code = (lead & 0x1Fu) << 6 | (data[i + 1] & 0x3Fu);
             i += 2;
+        } else if (three_byte_character_at(data, length, i)) {
+            code = (lead & 0x0Fu) << 12 | (data[i + 1] & 0x3Fu) << 6 | (data[i + 2] & 0x3Fu);
+            i += 3;
         } else {
             auto character = read_character(data, length, i);
             if (!character) return std::nullopt;
