@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <type_traits>
 
@@ -305,10 +306,20 @@ private:
         return text;
     }
 
-    // A line feed and the indent of a body line under a header at `indent`.
-    void new_body_line(std::size_t indent) {
-        out_ += '\n';
-        out_.append(indent + 2, ' ');
+    // A line feed, the indent of a body line under a header at `indent`, and `head`: one step
+    // for every field, item and pair, where each append of its own would check the room again.
+    void new_body_line(std::size_t indent, std::string_view head = {}) {
+        const std::size_t at = out_.size();
+        const std::size_t spaces = indent + 2;
+        const std::size_t size = at + 1 + spaces + head.size();
+        // The size given to the writer may be the capacity grown to (libstdc++ 12): the size
+        // returned is the one asked for.
+        out_.resize_and_overwrite(size, [&](char* out, std::size_t) {
+            out[at] = '\n';
+            std::memset(out + at + 1, ' ', spaces);
+            if (!head.empty()) std::memcpy(out + at + 1 + spaces, head.data(), head.size());
+            return size;
+        });
     }
 
     [[gnu::noinline]] void render_sequence(const Sequence& sequence, std::size_t indent) {
@@ -323,8 +334,7 @@ private:
 
     [[gnu::noinline]] void render_fields(const std::vector<Field>& fields, std::size_t indent) {
         for (const Field& field : fields) {
-            new_body_line(indent);
-            out_ += field.name;
+            new_body_line(indent, field.name);
             out_ += " = ";
             render(field.value, indent + 2);
         }
