@@ -25,6 +25,29 @@ void scan_one(Scan& found, std::uint32_t c) {
     found.escapes += dral_core::text_scan::escape_of(c) != 0;
 }
 
+#if defined(__SSE2__)
+template <class Char>
+__m128i load_lanes(const Char* chars) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars));
+}
+
+template <class Char>
+__m128i lanes_equal(__m128i lanes, std::uint32_t c) {
+    if constexpr (sizeof(Char) == 2)
+        return _mm_cmpeq_epi16(lanes, _mm_set1_epi16(static_cast<short>(c)));
+    else
+        return _mm_cmpeq_epi32(lanes, _mm_set1_epi32(static_cast<int>(c)));
+}
+
+// The lanes of the characters that need an escape in a quoted string, every byte of them set.
+template <class Char>
+__m128i escape_lanes(__m128i v) {
+    auto is = [&](char c) { return lanes_equal<Char>(v, static_cast<std::uint32_t>(c)); };
+    return _mm_or_si128(_mm_or_si128(is('"'), is('\\')),
+                        _mm_or_si128(_mm_or_si128(is('\n'), is('\r')), is('\t')));
+}
+#endif
+
 // What a str's characters need: how many escapes, which bits, whether any is a surrogate. Eight
 // characters of two bytes, or four of four, at a time.
 template <class Char>
@@ -34,23 +57,15 @@ Scan scan(const Char* chars, std::size_t n) {
     std::size_t i = 0;
 #if defined(__SSE2__)
     constexpr std::size_t kLanes = 16 / sizeof(Char);
-    auto equal = [](__m128i a, std::uint32_t b) {
-        if constexpr (sizeof(Char) == 2)
-            return _mm_cmpeq_epi16(a, _mm_set1_epi16(static_cast<short>(b)));
-        else
-            return _mm_cmpeq_epi32(a, _mm_set1_epi32(static_cast<int>(b)));
-    };
     __m128i bits = _mm_setzero_si128(), surrogates = _mm_setzero_si128();
     const __m128i surrogate_mask =
         sizeof(Char) == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(~0x7FF);
     for (; i + kLanes <= n; i += kLanes) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + i));
+        const __m128i v = load_lanes(chars + i);
         bits = _mm_or_si128(bits, v);
-        surrogates = _mm_or_si128(surrogates, equal(_mm_and_si128(v, surrogate_mask), 0xD800));
-        const __m128i hits = _mm_or_si128(
-            _mm_or_si128(equal(v, '"'), equal(v, '\\')),
-            _mm_or_si128(_mm_or_si128(equal(v, '\n'), equal(v, '\r')), equal(v, '\t')));
-        if (const int mask = _mm_movemask_epi8(hits); mask != 0) [[unlikely]]
+        surrogates =
+            _mm_or_si128(surrogates, lanes_equal<Char>(_mm_and_si128(v, surrogate_mask), 0xD800));
+        if (const int mask = _mm_movemask_epi8(escape_lanes<Char>(v)); mask != 0) [[unlikely]]
             found.escapes +=
                 static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask))) / sizeof(Char);
     }
@@ -108,18 +123,33 @@ Out* copy_chars(Out* out, const In* in, std::size_t n) {
     return out + n;
 }
 
+// Where the first of the `n` characters at `chars` that needs an escape lies, or n.
+template <class Char>
+std::size_t first_escape(const Char* chars, std::size_t n) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    constexpr std::size_t kLanes = 16 / sizeof(Char);
+    for (; i + kLanes <= n; i += kLanes)
+        if (const int mask = _mm_movemask_epi8(escape_lanes<Char>(load_lanes(chars + i)));
+            mask != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask))) /
+                           sizeof(Char);
+#endif
+    while (i < n && dral_core::text_scan::escape_of(chars[i]) == 0) ++i;
+    return i;
+}
+
+// The runs between escapes are copied whole.
 template <class Out, class In>
 Out* copy_escaped(Out* out, const In* in, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const char escape = dral_core::text_scan::escape_of(in[i]);
-        if (escape != 0) {
-            *out++ = '\\';
-            *out++ = static_cast<Out>(escape);
-        } else {
-            *out++ = static_cast<Out>(in[i]);
-        }
+    for (std::size_t i = 0;;) {
+        const std::size_t at = i + first_escape(in + i, n - i);
+        out = copy_chars(out, in + i, at - i);
+        if (at == n) return out;
+        *out++ = '\\';
+        *out++ = static_cast<Out>(dral_core::text_scan::escape_of(in[at]));
+        i = at + 1;
     }
-    return out;
 }
 
 }  // namespace
