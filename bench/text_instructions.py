@@ -8,7 +8,8 @@ bench_text.py and bench_ctn.py still need an idle one).
 Each SO is a built `_dral_native` module (default: the installed one); with two or more, every
 row gives each build's count. Per data set, one interpreter runs under callgrind and takes every
 operation in turn between two calls of os.getppid, before which callgrind dumps its counters; an
-empty loop of the same length is subtracted. Rows:
+empty loop of the same length is subtracted; string hashing is seeded alike in every run, so that
+dict probes do not differ between builds. Rows:
 - pretty_print against orjson.dumps(obj, option=OPT_INDENT_2);
 - parse_text of its own text against orjson.loads of the indented JSON, as a str;
 - on the CTN document: rfc_format_ctn (parse and format) and RfcDocument.to_ctn against
@@ -19,6 +20,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import re
 import subprocess
 import sys
@@ -73,7 +75,8 @@ def phase_counts(so: str, data_file: str, ctn_file: str, repeats: int) -> dict[s
         run = subprocess.run(
             ["valgrind", "--tool=callgrind", "--dump-before=os_getppid",
              f"--callgrind-out-file={out}/cg", sys.executable, "-c", CHILD, so, data_file,
-             ctn_file, str(repeats)], capture_output=True, text=True)
+             ctn_file, str(repeats)], capture_output=True, text=True,
+            env={**os.environ, "PYTHONHASHSEED": "0"})  # dicts probe alike in every run
         if run.returncode != 0:
             raise SystemExit(run.stderr[-2000:])
         names = json.loads(run.stdout.strip().splitlines()[-1])
