@@ -1,10 +1,14 @@
 """The canonical CTN writer: exact layout, literal forms, and what reads back."""
 
 import math
+import struct
 import threading
+from decimal import ROUND_CEILING, ROUND_FLOOR, Decimal
+from fractions import Fraction
 
 import pytest
 from hypothesis import given
+from hypothesis import strategies as st
 
 import dral
 from ctn_strategies import documents
@@ -39,6 +43,45 @@ NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
 def test_scalar_literals_format_canonically(literal, formatted):
     assert fmt(literal) == formatted
     assert fmt(formatted) == formatted
+
+
+def binary32(bits):
+    return struct.unpack("<f", struct.pack("<I", bits))[0]
+
+
+def shortest_binary32(value):
+    """The positional text of the decimal with the fewest digits that rounds to the binary32 `value`
+    (positive and finite), the nearest of them, found by trying every digit count."""
+    bits = struct.unpack("<I", struct.pack("<f", value))[0]
+    exact = Fraction(value)
+    below = Fraction(binary32(bits - 1)) if bits > 0 else -exact
+    above = Fraction(binary32(bits + 1)) if bits + 1 < 0x7F800000 else 2 * exact - below
+    low, high = (below + exact) / 2, (exact + above) / 2
+
+    def rounds_to_value(candidate):
+        c = Fraction(candidate)
+        return low < c < high or (bits % 2 == 0 and c in (low, high))  # ties go to the even value
+
+    for digits in range(1, 11):
+        place = Decimal(1).scaleb(Decimal(value).adjusted() - digits + 1)
+        fits = [c for c in {Decimal(value).quantize(place, r) for r in (ROUND_FLOOR, ROUND_CEILING)}
+                if rounds_to_value(c)]
+        if fits:
+            best = min(fits, key=lambda c: (abs(Fraction(c) - exact), int(c.scaleb(-place.adjusted())) % 2))
+            return format(best.normalize(), "f")
+    raise AssertionError(value)
+
+
+# Subnormals, the smallest normal, the largest value, powers of two (a narrower gap below), integers.
+BINARY32_EDGES = [binary32(bits) for bits in (1, 2, 3, 7, 21, 0x007FFFFF, 0x00800000, 0x00800001, 0x7F7FFFFF,
+                                              0x4B800000, 0x4B800001, 0x3F800000, 0x3DCCCCCD)]
+
+
+@given(st.floats(min_value=0, exclude_min=True, allow_infinity=False, width=32) | st.sampled_from(BINARY32_EDGES))
+def test_binary32_values_are_written_with_their_shortest_digits(value):
+    expected = shortest_binary32(value)
+    assert fmt(repr(value) + "f32") == expected + "f32"
+    assert fmt("-" + repr(value) + "f32") == "-" + expected + "f32"
 
 
 @pytest.mark.parametrize("text, kind, value", [

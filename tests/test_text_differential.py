@@ -3,6 +3,9 @@ not, both give the same value or text, or the same exception type and message.""
 
 import ctypes
 import decimal
+import math
+import random
+import re
 import struct
 import sys
 
@@ -132,11 +135,56 @@ def positional(number):
     return text if "." in text else text + ".0"
 
 
-@given(st.floats(allow_nan=False, allow_infinity=False)
-       | st.sampled_from([0.0, -0.0, 1e15, 1e16, 1e21, 2.0**53, 2.0**53 + 2, 2.0**60, 1e-4, 1e-5, 5e-324, 1.7976931348623157e308, 0.1 + 0.2]))
-def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
+# Subnormals (the tiniest have one digit), the smallest normal and the gap below it, powers of two
+# (a narrower gap below than above), integers either side of 2^53, ties, the largest value.
+FLOAT_EDGES = [0.0, -0.0, 1e15, 1e16, 1e21, 1e23, 9007199254740993.0, 2.0**53, 2.0**53 + 2, 2.0**60, 2.0**64,
+               1e-4, 1e-5, 5e-324, 1e-323, 1.5e-323, 1e-322, 2.225073858507201e-308, 2.2250738585072014e-308,
+               2.0**-1022 + 5e-324, 2.0**-1000, 2.0**1000, 4503599627370496.5, 0.3, 1.7976931348623157e308,
+               0.1 + 0.2, 123456789012345680.0, 5e-310]
+
+
+def assert_float_written_shortest(number):
     assert dral.pretty_print(number) == positional(number)
     assert dral.pretty_print([number]) == "[" + positional(number) + "]"
+
+
+@pytest.mark.parametrize("number", FLOAT_EDGES + [-number for number in FLOAT_EDGES])
+def test_float_edges_are_written_with_their_shortest_digits_and_no_exponent(number):
+    assert_float_written_shortest(number)
+
+
+@given(st.floats(allow_nan=False, allow_infinity=False))
+def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
+    assert_float_written_shortest(number)
+
+
+def many_doubles():
+    """Seeded doubles over every exponent: random bit patterns, each binary exponent's least, greatest
+    and a random significand (subnormals included), powers of ten and their neighbours, short decimals."""
+    rng = random.Random(20261208)
+    bits = [rng.getrandbits(64) for _ in range(40000)]
+    bits += [exponent << 52 | fraction for exponent in range(2047)
+             for fraction in (0, 1, 2**52 - 1, rng.getrandbits(52))]
+    numbers = [struct.unpack("<d", struct.pack("<Q", b))[0] for b in bits]
+    for k in range(-323, 309):
+        power = float(f"1e{k}")
+        numbers += [power, math.nextafter(power, 0), math.nextafter(power, math.inf)]
+    numbers += [rng.randrange(10**rng.randrange(1, 18)) / 10**rng.randrange(0, 20) for _ in range(20000)]
+    numbers = [n for n in numbers if math.isfinite(n)]
+    return numbers + [-n for n in numbers]
+
+
+def debug_form(number):
+    """Python's repr with the exponent written bare: "1e16", "1.5e-7"."""
+    return re.sub(r"e([+-])0*(\d)", lambda m: "e" + m.group(1).replace("+", "") + m.group(2), repr(number))
+
+
+def test_many_doubles_are_written_as_pythons_shortest_digits():
+    numbers = many_doubles()
+    written = dral.pretty_print(numbers, indent=0).splitlines()[1:-1]
+    assert written == [positional(n) + "," for n in numbers[:-1]] + [positional(numbers[-1])]
+    debug = [repr(dral.to_value(n)) for n in numbers[::7]]
+    assert debug == [f'DralValue(kind="float", value=Float({debug_form(n)}))' for n in numbers[::7]]
 
 
 def wider_than_needed(text, max_char):
@@ -208,3 +256,22 @@ def test_text_moving_to_wider_strings_keeps_every_character(early, late):
 def test_strings_alone_or_first_keep_their_width(value):
     kind, written = assert_writers_agree(value)
     assert kind == "value" and sys.getsizeof(written) == sys.getsizeof(written[:1] + written[1:])
+
+
+# Strings of two or four bytes a character are set into the text at the end, escaped in place.
+WIDE = ["€", "😀", "日本語", "Ω\n\"\\\t\r", "a€b" * 20, "😀\\x" * 5, *("€" * at + '"' + "😀" * 3 for at in (0, 3, 4, 7, 8, 9, 15))]
+
+
+@pytest.mark.parametrize("wide", WIDE)
+@pytest.mark.parametrize("where", ["value", "key", "both"])
+def test_wide_strings_are_set_in_place_with_their_escapes(wide, where):
+    value = {"a": ["x", wide if where != "key" else "y", "é"],
+             wide if where != "value" else "k": {"n": 1, wide + "_": [2, wide]}, "z": "ÿ"}
+    kind, written = assert_writers_agree(value)
+    assert kind == "value" and dral.parse_text(written) == value
+
+
+@pytest.mark.parametrize("value", [["€", "\ud800"], ["x", "€\udfff"], {"€\ud800": 1}, ["😀\ud83d"],
+                                   ["€" * 8 + "\udc00"], ["\udbff" + "€" * 8], {"k": "é" + "😀" * 9 + "\udc00"}])
+def test_surrogates_in_wide_strings_fail_as_the_reference_does(value):
+    assert assert_writers_agree(value)[0] == "error"

@@ -7,65 +7,56 @@
 #include <string_view>
 #include <system_error>
 
+#include "encoding/decimal_digits.hpp"
+#include "encoding/shortest_decimal.hpp"
+
 namespace dral_core {
 namespace {
 
-// value = 0.digits × 10^point (so `point` digits stand before the decimal point).
-struct ShortestDecimal {
-    bool negative = false;
-    char digits[24] = {};
-    int count = 0;
-    int point = 0;
-};
-
-// The standard library's shortest scientific form gives the digits; its fixed form would print
-// the exact binary value of large numbers instead of the shortest digits.
-template <class Float>
-ShortestDecimal shortest_decimal(Float value) {
-    char text[64];
-    const auto result =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
-    ShortestDecimal decimal;
-    const char* p = text;
-    if (*p == '-') decimal.negative = true, ++p;
-    for (; p < result.ptr && *p != 'e'; ++p)
-        if (*p != '.') decimal.digits[decimal.count++] = *p;
-    int exponent = 0;
-    if (p < result.ptr) std::from_chars(p + (p[1] == '+' ? 2 : 1), result.ptr, exponent);
-    decimal.point = exponent + 1;
-    return decimal;
-}
-
-std::size_t write_positional(char* out, const ShortestDecimal& d) {
-    char* p = out;
-    if (d.negative) *p++ = '-';
-    auto digits = [&](const char* from, int count) {
-        std::memcpy(p, from, static_cast<std::size_t>(count));
-        p += count;
-    };
-    auto zeros = [&](int count) {
-        std::memset(p, '0', static_cast<std::size_t>(count));
-        p += count;
-    };
-    if (d.point <= 0) {
-        *p++ = '0';
-        *p++ = '.';
-        zeros(-d.point);
-        digits(d.digits, d.count);
-    } else if (d.point >= d.count) {
-        digits(d.digits, d.count);
-        zeros(d.point - d.count);
-    } else {
-        digits(d.digits, d.point);
-        *p++ = '.';
-        digits(d.digits + d.point, d.count - d.point);
+// Writes `decimal` in positional notation at `out`, which has room for kMaxPositionalFloat bytes,
+// and returns the length. Pieces are copied in fixed sizes past their ends, which that room holds:
+// the widest reach is the smallest subnormal's, 2 + 323 zeros + 24, below 352 with a sign.
+std::size_t write_positional(char* out, Decimal decimal) {
+    char digits[32];
+    std::size_t count = write_decimal(digits, decimal.significand);
+    int exponent = decimal.exponent;
+    // Zeros after the point are not shortest digits.
+    while (exponent < 0 && digits[count - 1] == '0') {
+        --count;
+        ++exponent;
     }
-    return static_cast<std::size_t>(p - out);
+    if (exponent >= 0) {
+        std::memcpy(out, digits, 24);
+        if (exponent > 0) std::memset(out + count, '0', static_cast<std::size_t>(exponent));
+        return count + static_cast<std::size_t>(exponent);
+    }
+    const auto fraction = static_cast<std::size_t>(-exponent);
+    if (count > fraction) {
+        // At most 17 digits, at least one of them whole: the fraction has at most 16.
+        const std::size_t whole = count - fraction;
+        std::memcpy(out, digits, 16);
+        out[whole] = '.';
+        std::memcpy(out + whole + 1, digits + whole, 16);
+        return count + 1;
+    }
+    const std::size_t zeros = fraction - count;
+    out[0] = '0';
+    out[1] = '.';
+    if (zeros > 0) std::memset(out + 2, '0', zeros);
+    std::memcpy(out + 2 + zeros, digits, 24);
+    return 2 + fraction;
 }
 
-void append_positional(std::string& output, const ShortestDecimal& d) {
-    char text[kMaxPositionalFloat];
-    output.append(text, write_positional(text, d));
+template <class Float>
+std::size_t format_positional(char* out, Float value) {
+    const std::size_t sign = std::signbit(value) ? 1 : 0;
+    *out = '-';
+    const Float magnitude = std::fabs(value);
+    if (magnitude == 0) {
+        out[sign] = '0';
+        return sign + 1;
+    }
+    return sign + write_positional(out + sign, shortest_decimal(magnitude));
 }
 
 // Saturates instead of overflowing: only the sign of the result matters to the caller.
@@ -103,25 +94,17 @@ int leading_exponent(std::string_view text) {
 }  // namespace
 
 std::size_t format_float_positional(char* out, double value) {
-    // The standard library's shortest form is already the positional one when it has no exponent
-    // and the value lies below 2^53 (an integer there has all its digits as shortest digits;
-    // larger integers it prints exactly, not with their shortest digits). Its exponent has two or
-    // three digits and a sign.
-    const auto result = std::to_chars(out, out + 32, value);
-    const auto length = static_cast<std::size_t>(result.ptr - out);
-    const bool exponent =
-        (length >= 4 && out[length - 4] == 'e') || (length >= 5 && out[length - 5] == 'e');
-    if (!exponent && std::fabs(value) < 0x1p53) return length;
-    return write_positional(out, shortest_decimal(value));
+    return format_positional(out, value);
 }
 
 void append_float_positional(std::string& output, double value) {
     char text[kMaxPositionalFloat];
-    output.append(text, format_float_positional(text, value));
+    output.append(text, format_positional(text, value));
 }
 
 void append_float_positional(std::string& output, float value) {
-    append_positional(output, shortest_decimal(value));
+    char text[kMaxPositionalFloat];
+    output.append(text, format_positional(text, value));
 }
 
 void append_float_debug(std::string& output, double value) {
@@ -134,20 +117,26 @@ void append_float_debug(std::string& output, double value) {
         return;
     }
     const double magnitude = std::fabs(value);
-    const ShortestDecimal d = shortest_decimal(value);
     if (magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e16)) {
-        append_positional(output, d);
-        if (d.point >= d.count) output += ".0";
+        char text[kMaxPositionalFloat];
+        const std::size_t length = format_positional(text, value);
+        output.append(text, length);
+        if (std::memchr(text, '.', length) == nullptr) output += ".0";
         return;
     }
-    if (d.negative) output += '-';
-    output += d.digits[0];
-    if (d.count > 1) {
+    const Decimal decimal = shortest_decimal(magnitude);
+    char digits[kMaxDecimalDigits];
+    const std::size_t all = write_decimal(digits, decimal.significand);
+    std::size_t count = all;
+    while (digits[count - 1] == '0') --count;
+    if (value < 0) output += '-';
+    output += digits[0];
+    if (count > 1) {
         output += '.';
-        output.append(d.digits + 1, static_cast<std::size_t>(d.count - 1));
+        output.append(digits + 1, count - 1);
     }
     output += 'e';
-    output += std::to_string(d.point - 1);
+    output += std::to_string(decimal.exponent + static_cast<int>(all) - 1);
 }
 
 std::optional<double> parse_float_exact(std::string_view text) {

@@ -1,6 +1,7 @@
 #include "encoding/utf8.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace dral_core {
 
@@ -8,6 +9,14 @@ namespace {
 
 bool ascii_word_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
     return length - i >= 8 && is_ascii_word(data + i);
+}
+
+// Whether the 32 bytes at data[i] are there and all ASCII: long runs of it go a step each.
+bool ascii_block_at(const std::uint8_t* data, std::size_t length, std::size_t i) {
+    if (length - i < 32) return false;
+    std::uint64_t words[4];
+    std::memcpy(words, data + i, 32);
+    return ((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0;
 }
 
 // Utf8Measure::widest for text whose largest non-ASCII code point is `largest` (0 for none).
@@ -35,6 +44,11 @@ std::optional<Utf8Measure> measure_utf8(const std::uint8_t* data, std::size_t le
     std::uint8_t largest_lead = 0;  // decides the width: no need to decode the characters
     std::size_t i = 0;
     while (i < length) {
+        if (ascii_block_at(data, length, i)) {
+            code_points += 32;
+            i += 32;
+            continue;
+        }
         if (ascii_word_at(data, length, i)) {
             code_points += 8;
             i += 8;

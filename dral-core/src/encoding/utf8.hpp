@@ -168,29 +168,6 @@ std::uint32_t decode_measured_utf8(const std::uint8_t* data, std::size_t length,
     return largest_lead;
 }
 
-// Writes the UTF-8 form of the Latin-1 `data` to `out`, which has room for twice `length` bytes.
-// Returns the bytes written.
-inline std::size_t latin1_to_utf8(const std::uint8_t* data, std::size_t length, std::uint8_t* out) {
-    const std::uint8_t* const end = data + length;
-    std::uint8_t* const start = out;
-    while (data != end) {
-        if (end - data >= 8 && is_ascii_word(data)) {
-            std::memcpy(out, data, 8);
-            data += 8;
-            out += 8;
-            continue;
-        }
-        const std::uint8_t c = *data++;
-        if (c < 0x80) {
-            *out++ = c;
-        } else {
-            *out++ = static_cast<std::uint8_t>(0xC0 | c >> 6);
-            *out++ = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
-        }
-    }
-    return static_cast<std::size_t>(out - start);
-}
-
 // Largest prefix length not above `length` that ends on a character boundary of `text`.
 inline std::size_t utf8_floor_boundary(const std::uint8_t* text, std::size_t text_length,
                                        std::size_t length) {

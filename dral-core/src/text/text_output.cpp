@@ -1,12 +1,7 @@
 #include "text/text_output.hpp"
 
 #include <bit>
-#include <charconv>
 #include <cmath>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "encoding/base64.hpp"
 #include "encoding/float_text.hpp"
@@ -15,60 +10,6 @@
 
 namespace dral_core {
 namespace {
-
-// The escape of a byte in a quoted string, or 0 for a byte copied as it is.
-constexpr char escape_of(unsigned char c) {
-    switch (c) {
-        case '\n':
-            return 'n';
-        case '\r':
-            return 'r';
-        case '\t':
-            return 't';
-        case '"':
-            return '"';
-        case '\\':
-            return '\\';
-        default:
-            return 0;
-    }
-}
-
-// Where the first byte that needs an escape lies among the 16 at `p`, or 16 when none does.
-#if defined(__SSE2__)
-int first_escape_in_16(const char* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hits = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-    return mask == 0 ? 16 : std::countr_zero(mask);
-}
-#else
-int first_escape_in_16(const char* p) {
-    for (int i = 0; i < 16; ++i)
-        if (escape_of(static_cast<unsigned char>(p[i])) != 0) return i;
-    return 16;
-}
-#endif
-
-// The parser's rule for bare keys, so that a bare key always reads back as itself: a letter or
-// '_', then letters, digits and '_'; beyond ASCII, alphabetic and numeric characters.
-bool is_bare_ascii_key(std::string_view key) {
-    auto letter = [](unsigned char c) {
-        return c == '_' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-    };
-    if (key.empty() || !letter(static_cast<unsigned char>(key[0]))) return false;
-    for (const char c : key.substr(1))
-        if (!letter(static_cast<unsigned char>(c)) && !(c >= '0' && c <= '9')) return false;
-    return true;
-}
-
-bool is_bare_key_char(char32_t c, bool first) {
-    return c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
-}
 
 bool is_bare_key(std::string_view key, TextEncoding encoding) {
     if (encoding == TextEncoding::Latin1) {
@@ -88,15 +29,14 @@ bool is_bare_key(std::string_view key, TextEncoding encoding) {
 
 }  // namespace
 
-void TextOutput::uint(std::uint64_t u) {
-    char* out = reinterpret_cast<char*>(out_.prepare(20));
-    out_.advance(static_cast<std::size_t>(std::to_chars(out, out + 20, u).ptr - out));
+bool is_bare_key_char(char32_t c, bool first) {
+    return c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
 }
 
 void TextOutput::integer(std::int64_t i) {
-    if (i == 0) return literal("-0");
-    char* out = reinterpret_cast<char*>(out_.prepare(20));
-    out_.advance(static_cast<std::size_t>(std::to_chars(out, out + 20, i).ptr - out));
+    if (i >= 0) return i == 0 ? literal("-0") : uint(static_cast<std::uint64_t>(i));
+    char* out = reinterpret_cast<char*>(out_.prepare(1 + kMaxDecimalDigits));
+    out_.advance(write_signed_decimal(out, i));
 }
 
 void TextOutput::floating(double d) {
@@ -113,25 +53,22 @@ void TextOutput::floating(double d) {
     out_.advance(n);
 }
 
-void TextOutput::quoted(std::string_view text) {
-    // Every byte escaped at worst, and a block of 16 stored whole past the last one.
-    char* const start = reinterpret_cast<char*>(out_.prepare(2 + 2 * text.size() + 16));
-    char* out = start;
-    *out++ = '"';
-    const char* in = text.data();
-    const char* const end = in + text.size();
-    while (true) {
-        // Runs free of escapes are copied 16 bytes at a time.
-        while (end - in >= 16) {
+void TextOutput::escape_rest(char* start, std::string_view text, std::size_t plain) {
+    char* out = start + 1 + plain;
+    const char* in = text.data() + plain;
+    const char* const end = text.data() + text.size();
+    // From the first escape on, runs free of escapes are copied 16 bytes at a time.
+    while (in != end) {
+        if (end - in >= 16) {
             std::memcpy(out, in, 16);
-            const int run = first_escape_in_16(in);
+            const unsigned mask = text_scan::escapes_in_16(in);
+            const int run = mask == 0 ? 16 : std::countr_zero(mask);
             in += run;
             out += run;
-            if (run < 16) break;
+            if (run == 16) continue;
         }
-        if (in == end) break;
         const char c = *in++;
-        if (const char escape = escape_of(static_cast<unsigned char>(c)); escape != 0) {
+        if (const char escape = text_scan::escape_of(static_cast<unsigned char>(c)); escape != 0) {
             *out++ = '\\';
             *out++ = escape;
         } else {
@@ -150,14 +87,16 @@ void TextOutput::bytes(std::span<const std::uint8_t> bytes) {
     out_.advance(n);
 }
 
-void TextOutput::key(std::string_view text, bool ascii) {
-    if (ascii ? is_bare_ascii_key(text) : is_bare_key(text, encoding_)) {
-        std::memcpy(out_.prepare(text.size() + 2), text.data(), text.size());
-        out_.advance(text.size());
-    } else {
-        quoted(text);
+void TextOutput::other_key(std::string_view text, bool ascii) {
+    if (!ascii && is_bare_key(text, encoding_)) {
+        char* const out = chars(text.size() + 2);
+        out[text.size()] = ':';
+        out[text.size() + 1] = ' ';
+        out_.advance(text.size() + 2);
+        return;
     }
-    literal(": ");
+    quoted(text);  // over the copy
+    key_separator();
 }
 
 }  // namespace dral_core

@@ -87,18 +87,4 @@ PyObject* new_utf8_str(std::string_view text) {
         *measure, [&](auto* out) { dral_core::decode_measured_utf8(bytes, text.size(), out); });
 }
 
-PyObject* new_str_of_known_utf8(std::string_view text, std::size_t code_points,
-                                std::uint32_t max_char) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    std::uint32_t largest_lead = 0;
-    PyObject* str = new_measured_str({code_points, max_char}, [&](auto* out) {
-        largest_lead = dral_core::decode_measured_utf8(bytes, text.size(), out);
-    });
-    // A str may be wider than its characters need (a C extension can make one so): the result
-    // must have the width the interpreter would give it, or it compares unequal to equal text.
-    if (str == nullptr || dral_core::widest_of_lead(largest_lead) == max_char) return str;
-    Py_DECREF(str);
-    return new_utf8_str(text);
-}
-
 }  // namespace dral_python

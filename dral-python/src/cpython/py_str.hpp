@@ -41,11 +41,6 @@ inline std::optional<std::string_view> utf8_of(PyObject* str) {
 // UnicodeDecodeError set when `text` is not UTF-8, or with MemoryError.
 PyObject* new_utf8_str(std::string_view text);
 
-// The same for valid UTF-8 `text` written from strs whose lengths add up to `code_points` and
-// whose widest has `max_char` (PyUnicode_MAX_CHAR_VALUE): decoded without measuring it first.
-PyObject* new_str_of_known_utf8(std::string_view text, std::size_t code_points,
-                                std::uint32_t max_char);
-
 // Storage that makes a ByteBuffer write straight into a str of one byte per character: ASCII, or
 // Latin-1 for text with a character past ASCII. What is written must be of that range.
 extern const dral_core::ByteStorage kAsciiStrStorage;

@@ -24,8 +24,7 @@ PyObject* new_counted_text(std::string_view text, dral_core::MemoryMeter& meter)
                                                                      : 1;
     const std::uint64_t size = width * (measure ? measure->code_points : text.size());
     if (size > text.size() && !charge_result(meter, size - text.size())) return nullptr;
-    if (!measure) return new_utf8_str(text);  // raises the decoding error
-    return new_str_of_known_utf8(text, measure->code_points, measure->widest);
+    return new_utf8_str(text);  // raises the decoding error where there is one
 }
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "encoding/utf8.hpp"
 #include "text/text.hpp"
 #include "text/text_output.hpp"
+#include "text/wide_strs.hpp"
 
 namespace dral_python {
 namespace {
@@ -29,7 +29,7 @@ using dral_core::TextOutput;
 class PyTextWriter {
 public:
     // The text starts in a str of its own: while every string is ASCII or Latin-1, it is
-    // written where it will be returned. A string wider than that moves it to UTF-8.
+    // written where it will be returned. Wider strings are set into it at the end.
     explicit PyTextWriter(std::size_t indent)
         : out_(indent, dral_core::ByteBuffer(kAsciiStrStorage), TextEncoding::Latin1) {
         // A small document's text fits at once: growing a small str copies it every time.
@@ -71,8 +71,8 @@ public:
 
     // The text written, as a new str.
     PyObject* to_str() {
-        if (out_.encoding() == TextEncoding::Latin1) return take_narrow_str(out_.buffer());
-        return new_str_of_known_utf8(out_.text(), out_.text().size() - extra_bytes_, max_char_);
+        if (wide_.empty()) return take_narrow_str(out_.buffer());
+        return wide_.join(out_.text(), &out_.buffer().storage() == &kLatin1StrStorage);
     }
 
 private:
@@ -123,64 +123,35 @@ private:
         }
     }
 
-    bool write_str(PyObject* object) {
-        auto text = text_of(object);
-        if (!text) return false;
-        out_.str(*text);
+    bool write_str(PyObject* str) {
+        if (PyUnicode_KIND(str) != PyUnicode_1BYTE_KIND) {
+            out_.str({});
+            return wide_.add(out_.text().size() - 1, str, true);
+        }
+        out_.str(one_byte_text(str));
         return true;
     }
 
     // The characters of a str of one byte per character (ASCII or Latin-1), as they are stored.
-    static std::string_view one_byte_text(PyObject* str) {
-        return {static_cast<const char*>(PyUnicode_DATA(str)),
-                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
-    }
-
-    // The text of a str in the output's encoding, which is first widened when the str does not
-    // fit it.
-    std::optional<std::string_view> text_of(PyObject* str) {
-        if (PyUnicode_IS_ASCII(str)) return one_byte_text(str);
-        if (out_.encoding() == TextEncoding::Latin1) {
-            if (PyUnicode_KIND(str) == PyUnicode_1BYTE_KIND) {
-                std::string_view latin1 = one_byte_text(str);
-                if (&out_.buffer().storage() == &kAsciiStrStorage && !is_ascii(latin1))
-                    move_text(kLatin1StrStorage, TextEncoding::Latin1);
-                return latin1;
-            }
-            move_text(dral_core::kHeapStorage, TextEncoding::Utf8);
-        }
-        auto utf8 = utf8_of(str);
-        if (!utf8) return std::nullopt;
-        count_wide(str, *utf8);
-        return utf8;
+    // The text moves to a Latin-1 str at the first that is not ASCII.
+    std::string_view one_byte_text(PyObject* str) {
+        std::string_view text{static_cast<const char*>(PyUnicode_DATA(str)),
+                              static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
+        if (!PyUnicode_IS_ASCII(str) && &out_.buffer().storage() == &kAsciiStrStorage &&
+            !is_ascii(text))
+            move_to_latin1();
+        return text;
     }
 
     static bool is_ascii(std::string_view text) {
         return dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     }
 
-    // Moves the Latin-1 text written so far into a buffer on `storage`, as `encoding` has it.
-    void move_text(const dral_core::ByteStorage& storage, TextEncoding encoding) {
-        std::string_view text = out_.text();
-        const auto* latin1 = reinterpret_cast<const std::uint8_t*>(text.data());
-        dral_core::ByteBuffer moved(storage);
-        // UTF-8 takes at most two bytes for a Latin-1 character.
-        moved.reserve(2 * out_.buffer().capacity());
-        if (encoding == TextEncoding::Latin1) {
-            moved.append(latin1, text.size());
-        } else {
-            std::size_t size = dral_core::latin1_to_utf8(latin1, text.size(), moved.data());
-            moved.advance(size);
-            extra_bytes_ += size - text.size();
-        }
-        out_.continue_in(std::move(moved), encoding);
-    }
-
-    // What the final str needs to know of UTF-8 text that is not ASCII: how many of its bytes
-    // are not characters of their own, and the widest str it came from.
-    void count_wide(PyObject* str, std::string_view utf8) {
-        extra_bytes_ += utf8.size() - static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
-        max_char_ = std::max<std::uint32_t>(max_char_, PyUnicode_MAX_CHAR_VALUE(str));
+    void move_to_latin1() {
+        dral_core::ByteBuffer moved(kLatin1StrStorage);
+        moved.reserve(out_.buffer().capacity());
+        moved.append(out_.buffer().data(), out_.buffer().size());
+        out_.continue_in(std::move(moved), TextEncoding::Latin1);
     }
 
     bool write_int(PyObject* object) {
@@ -236,9 +207,17 @@ private:
 
     bool write_key(PyObject* key) {
         if (!is_str_key(key)) return false;
-        auto text = text_of(key);
-        if (!text) return false;
-        out_.key(*text, PyUnicode_IS_ASCII(key));
+        if (PyUnicode_KIND(key) != PyUnicode_1BYTE_KIND) [[unlikely]]
+            return write_wide_key(key);
+        out_.key(one_byte_text(key), PyUnicode_IS_ASCII(key));
+        return true;
+    }
+
+    bool write_wide_key(PyObject* key) {
+        const bool bare = is_bare_wide_key(key);
+        if (!bare) out_.str({});
+        if (!wide_.add(out_.text().size() - (bare ? 0 : 1), key, !bare)) return false;
+        out_.key_separator();
         return true;
     }
 
@@ -266,8 +245,7 @@ private:
 
     TextOutput out_;
     std::vector<Open> open_;
-    std::size_t extra_bytes_ = 0;
-    std::uint32_t max_char_ = 0x7F;
+    WideStrs wide_;
 };
 
 }  // namespace

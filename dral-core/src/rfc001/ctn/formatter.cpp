@@ -3,16 +3,19 @@
 // cap, past which nothing is written: a tree's text may be far larger than the tree (every line
 // repeats its indent), so the cap, not the tree, bounds what formatting allocates.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "encoding/base64.hpp"
+#include "encoding/decimal_digits.hpp"
 #include "encoding/float_text.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/ctn/format.hpp"
 #include "rfc001/memory.hpp"
+#include "text/text_scan.hpp"
 
 namespace dral_core::rfc001::ctn {
 namespace {
@@ -74,9 +77,13 @@ constexpr std::size_t kMaxFloatText = 400;
 
 template <class Out, class Integer>
 void append_integer(Out& out, Integer value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out += std::string_view(digits, static_cast<std::size_t>(end - digits));
+    char digits[1 + kMaxDecimalDigits];
+    std::size_t length;
+    if constexpr (std::is_signed_v<Integer>)
+        length = write_signed_decimal(digits, value);
+    else
+        length = write_decimal(digits, value);
+    out += std::string_view(digits, length);
 }
 
 // The suffix-less text of a float: shortest positional digits, or the special names that the
@@ -96,21 +103,19 @@ void append_float(Out& out, Float value) {
 
 template <class Out>
 void write_escaped(Out& out, std::string_view text) {
+    // The characters escaped are the text notation's: most texts have none, found sixteen bytes
+    // at a time.
+    const char* const data = text.data();
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const char* escape = c == '\r'   ? "\\r"
-                             : c == '\n' ? "\\n"
-                             : c == '\t' ? "\\t"
-                             : c == '"'  ? "\\\""
-                             : c == '\\' ? "\\\\"
-                                         : nullptr;
-        if (escape == nullptr) continue;
-        out += text.substr(start, i - start);
-        out += escape;
-        start = i + 1;
+    for (;;) {
+        const std::size_t at =
+            start + text_scan::first_escape_within(data + start, text.size() - start);
+        out += text.substr(start, at - start);
+        if (at == text.size()) return;
+        out += '\\';
+        out += text_scan::escape_of(static_cast<unsigned char>(data[at]));
+        start = at + 1;
     }
-    out += text.substr(start);
 }
 
 template <class Out>
@@ -409,10 +414,22 @@ private:
         out_ += sum.variant;
     }
 
-    // A line feed and the indent of a body line under a header at `indent`.
-    void new_body_line(std::size_t indent) {
-        out_ += '\n';
-        out_.append(indent + 2, ' ');
+    // A line feed, the indent of a body line under a header at `indent`, and `head`: one step
+    // for every field, item and pair, where each append of its own would check the room again.
+    void new_body_line(std::size_t indent, std::string_view head = {}) {
+        const std::size_t spaces = indent + 2;
+        const std::size_t length = 1 + spaces + head.size();
+        out_.write(length, [&](std::string& text) {
+            const std::size_t at = text.size();
+            // The size given to the writer may be the capacity grown to (libstdc++ 12): the size
+            // returned is the one asked for.
+            text.resize_and_overwrite(at + length, [&](char* out, std::size_t) {
+                out[at] = '\n';
+                std::memset(out + at + 1, ' ', spaces);
+                if (!head.empty()) std::memcpy(out + at + 1 + spaces, head.data(), head.size());
+                return at + length;
+            });
+        });
     }
 
     [[gnu::noinline]] void render_sequence(const Sequence& sequence, std::size_t indent) {
@@ -427,8 +444,7 @@ private:
 
     [[gnu::noinline]] void render_fields(const std::vector<Field>& fields, std::size_t indent) {
         for (const Field& field : fields) {
-            new_body_line(indent);
-            out_ += field.name;
+            new_body_line(indent, field.name);
             out_ += " = ";
             render(field.value, indent + 2);
         }

@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Instructions per call of the text writers and readers against their orjson anchors, counted by
+callgrind: a measure other work on a shared machine does not disturb (the wall-clock ratios of
+bench_text.py and bench_ctn.py still need an idle one).
+
+    python3 bench/text_instructions.py [SO ...] [--files tiny,small,twitter] [--ctn-size BYTES]
+
+Each SO is a built `_dral_native` module (default: the installed one); with two or more, every
+row gives each build's count. Per data set, one interpreter runs under callgrind and takes every
+operation in turn between two calls of os.getppid, before which callgrind dumps its counters; an
+empty loop of the same length is subtracted; string hashing is seeded alike in every run, so that
+dict probes do not differ between builds. The reader's rows still move by up to some 7% with the
+allocator's state the earlier operations leave; a difference that small is confirmed in a process
+of its own before it is trusted. Rows:
+- pretty_print against orjson.dumps(obj, option=OPT_INDENT_2);
+- parse_text of its own text against orjson.loads of the indented JSON, as a str;
+- on the CTN document: rfc_format_ctn (parse and format) and RfcDocument.to_ctn against
+  orjson.dumps of the typed dictionary of the same document.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+from bench_binary import TINY, resolve_corpus
+
+CHILD = r"""
+import gc, importlib.util, json, os, pickle, sys
+import orjson
+so, data_file, ctn_file, repeats = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+if so == "-":
+    import dral as m
+else:
+    spec = importlib.util.spec_from_file_location("build._dral_native", so)
+    m = importlib.util.module_from_spec(spec); spec.loader.exec_module(m)
+
+def indented(obj):
+    return orjson.dumps(obj, option=orjson.OPT_INDENT_2)
+
+ops = []
+if data_file != "-":
+    obj = pickle.load(open(data_file, "rb"))
+    text = m.pretty_print(obj)
+    json_text = indented(obj).decode()
+    ops += [("pretty_print", m.pretty_print, obj), ("orjson.dumps indent", indented, obj),
+            ("parse_text", m.parse_text, text), ("orjson.loads indented", orjson.loads, json_text)]
+if ctn_file != "-":
+    ctn = open(ctn_file, encoding="utf-8").read()
+    typed = m.rfc_parse_ctn(ctn)
+    model = m.rfc_parse_ctn_model(ctn)
+    ops += [("rfc_format_ctn", m.rfc_format_ctn, ctn), ("RfcDocument.to_ctn", type(model).to_ctn, model),
+            ("orjson.dumps typed", orjson.dumps, typed)]
+for _, f, x in ops:
+    f(x)
+gc.collect()
+print(json.dumps([name for name, _, _ in ops]))
+os.getppid()
+for _ in range(repeats):
+    pass
+os.getppid()
+for _, f, x in ops:
+    for _ in range(repeats):
+        f(x)
+    os.getppid()
+"""
+
+
+def phase_counts(so: str, data_file: str, ctn_file: str, repeats: int) -> dict[str, float]:
+    with tempfile.TemporaryDirectory() as out:
+        run = subprocess.run(
+            ["valgrind", "--tool=callgrind", "--dump-before=os_getppid",
+             f"--callgrind-out-file={out}/cg", sys.executable, "-c", CHILD, so, data_file,
+             ctn_file, str(repeats)], capture_output=True, text=True,
+            env={**os.environ, "PYTHONHASHSEED": "0"})  # dicts probe alike in every run
+        if run.returncode != 0:
+            raise SystemExit(run.stderr[-2000:])
+        names = json.loads(run.stdout.strip().splitlines()[-1])
+
+        def total(n: int) -> int:
+            text = Path(out, f"cg.{n}").read_text()
+            return int(re.search(r"^summary: (\d+)", text, re.M).group(1))
+
+        empty = total(2)
+        return {name: (total(3 + i) - empty) / repeats for i, name in enumerate(names)}
+
+
+def repeats_for(size: int) -> int:
+    return max(2, min(2000, 4_000_000 // max(size, 1)))
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("builds", nargs="*", metavar="SO", help="built modules (default: installed)")
+    ap.add_argument("--corpus", help="corpus folder (default: $DRAL_CORPUS or ../shared/corpus)")
+    ap.add_argument("--files", help="comma-separated data names, e.g. tiny,small,twitter,ctn")
+    ap.add_argument("--ctn-size", type=int, default=4_000_000, help="CTN bytes (default 4 MB)")
+    args = ap.parse_args()
+    builds = args.builds or ["-"]
+    wanted = {n.strip().removesuffix(".json") for n in args.files.split(",")} if args.files else None
+    corpus = resolve_corpus(args.corpus)
+    sets = [("tiny", TINY)]
+    github = corpus / "github.json"
+    if github.is_file():
+        sets.append(("small", json.loads(github.read_text(encoding="utf-8"))[0]))
+    sets += [(p.name, p) for p in sorted(corpus.glob("*.json"))]
+    header = "".join(f"{'build ' + str(i):>14}{'÷anchor':>9}" for i in range(len(builds)))
+    print(f"{'data':<20}{'operation':<22}{'anchor':>14}{header}   (instructions per call)")
+
+    def show(name: str, counts: list[dict[str, float]], pairs) -> None:
+        for ours, anchor in pairs:
+            cells = "".join(f"{c[ours]:14,.0f}{c[ours] / c[anchor]:9.3f}" for c in counts)
+            print(f"{name:<20}{ours:<22}{counts[0][anchor]:14,.0f}{cells}", flush=True)
+
+    with tempfile.TemporaryDirectory() as tmp:
+        import pickle
+
+        for name, source in sets:
+            if wanted is not None and name.removesuffix(".json") not in wanted:
+                continue
+            obj = json.loads(source.read_text(encoding="utf-8")) if isinstance(source, Path) else source
+            data_file = str(Path(tmp, "data.pickle"))
+            Path(data_file).write_bytes(pickle.dumps(obj))
+            repeats = repeats_for(len(json.dumps(obj)))
+            try:
+                counts = [phase_counts(so, data_file, "-", repeats) for so in builds]
+            except SystemExit as exc:  # data the notation refuses (too deep): reported, not fatal
+                print(f"{name:<20}n/a ({str(exc).strip().splitlines()[-1][:80]})")
+                continue
+            show(name, counts, [("pretty_print", "orjson.dumps indent"),
+                                ("parse_text", "orjson.loads indented")])
+        if wanted is None or "ctn" in wanted:
+            from ctn_document import generate
+
+            ctn_file = Path(tmp, "document.ctn")
+            ctn_file.write_text(generate(args.ctn_size), encoding="utf-8")
+            counts = [phase_counts(so, "-", str(ctn_file), 2) for so in builds]
+            show(f"ctn {args.ctn_size / 1e6:.0f} MB", counts,
+                 [("rfc_format_ctn", "orjson.dumps typed"), ("RfcDocument.to_ctn", "orjson.dumps typed")])
+
+
+if __name__ == "__main__":
+    main()

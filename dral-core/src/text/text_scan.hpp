@@ -1,0 +1,123 @@
+// Sixteen bytes at a time through the text a writer has just copied to its output: whether a
+// string needs escapes, whether a key may stand bare. Each scan may read up to kReadPast bytes
+// past the text it looks at, which the writer's output always has room for.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace dral_core::text_scan {
+
+inline constexpr std::size_t kReadPast = 16;
+
+// The letter after the backslash that stands for `c` in a quoted string, or 0 for a character
+// written as it is.
+constexpr char escape_of(char32_t c) {
+    switch (c) {
+        case '\n':
+            return 'n';
+        case '\r':
+            return 'r';
+        case '\t':
+            return 't';
+        case '"':
+            return '"';
+        case '\\':
+            return '\\';
+        default:
+            return 0;
+    }
+}
+
+#if defined(__SSE2__)
+inline __m128i load_16(const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// A bit for each of the 16 bytes at `p` that needs an escape in a quoted string.
+inline unsigned escapes_in_16(const char* p) {
+    const __m128i v = load_16(p);
+    auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const __m128i hits = _mm_or_si128(_mm_or_si128(is('"'), is('\\')),
+                                      _mm_or_si128(_mm_or_si128(is('\n'), is('\r')), is('\t')));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+
+// A bit for each of the 16 bytes at `p` that may not stand in a bare ASCII key: anything but
+// letters, digits and '_'. Signed comparisons put the bytes past ASCII out of every range.
+inline unsigned non_key_bytes_in_16(const char* p) {
+    const __m128i v = load_16(p);
+    auto within = [](__m128i x, char low, char high) {
+        return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(low - 1))),
+                             _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(high + 1))));
+    };
+    const __m128i letter = within(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z');
+    const __m128i key_byte = _mm_or_si128(_mm_or_si128(letter, within(v, '0', '9')),
+                                          _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+    return ~static_cast<unsigned>(_mm_movemask_epi8(key_byte)) & 0xFFFF;
+}
+
+// Spaces over the `n` bytes at `out`, and up to kReadPast past them.
+inline void fill_spaces(char* out, std::size_t n) {
+    const __m128i spaces = _mm_set1_epi8(' ');
+    for (std::size_t i = 0; i < n; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), spaces);
+}
+#else
+inline unsigned escapes_in_16(const char* p) {
+    unsigned mask = 0;
+    for (int i = 0; i < 16; ++i)
+        if (escape_of(static_cast<unsigned char>(p[i])) != 0) mask |= 1u << i;
+    return mask;
+}
+
+inline unsigned non_key_bytes_in_16(const char* p) {
+    unsigned mask = 0;
+    for (int i = 0; i < 16; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        const unsigned lower = c | 0x20u;
+        if (c != '_' && !(lower >= 'a' && lower <= 'z') && !(c >= '0' && c <= '9')) mask |= 1u << i;
+    }
+    return mask;
+}
+
+inline void fill_spaces(char* out, std::size_t n) { std::memset(out, ' ', n); }
+#endif
+
+// Where the first of the `n` bytes at `p` that needs an escape lies, or n.
+inline std::size_t first_escape(const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; i += 16)
+        if (const unsigned mask = escapes_in_16(p + i); mask != 0)
+            return std::min(n, i + static_cast<std::size_t>(std::countr_zero(mask)));
+    return n;
+}
+
+// The same for text with nothing readable past it: the last bytes one at a time.
+inline std::size_t first_escape_within(const char* p, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        if (const unsigned mask = escapes_in_16(p + i); mask != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
+    while (i < n && escape_of(static_cast<unsigned char>(p[i])) == 0) ++i;
+    return i;
+}
+
+// The parser's rule for bare keys, for the `n` ASCII bytes at `p`: a letter or '_', then letters,
+// digits and '_'.
+inline bool is_bare_ascii_key(const char* p, std::size_t n) {
+    if (n == 0 || (p[0] >= '0' && p[0] <= '9')) return false;
+    for (std::size_t i = 0; i < n; i += 16) {
+        unsigned mask = non_key_bytes_in_16(p + i);
+        if (n - i < 16) mask &= (1u << (n - i)) - 1;
+        if (mask != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace dral_core::text_scan
