@@ -56,6 +56,10 @@ inline constexpr std::uint64_t kSymbolTextAllowance = std::uint64_t{64} << 20;
 inline constexpr std::size_t kMaxReservedItems = 1024;
 // Entries reserved for a string dictionary from its declared count, likewise.
 inline constexpr std::size_t kMaxReservedDictionaryEntries = 4096;
+// Bytes reserved for a string dictionary's texts from the lengths its entries declare, at most:
+// above the strict memory budget, so that under it the texts never grow by copying; the lengths
+// are the stream's word, so lifted limits get no more than this up front.
+inline constexpr std::uint64_t kMaxReservedDictionaryBytes = std::uint64_t{1} << 30;
 // The largest window a zstd frame may ask for (128 MiB). Decoding into a buffer of the whole
 // output needs no window of zstd's own, whatever a frame asks; the limit stays as a second line
 // should that ever change.

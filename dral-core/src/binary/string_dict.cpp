@@ -36,6 +36,27 @@ std::size_t shared_prefix(std::string_view previous, std::string_view current) {
                                current.size(), common);
 }
 
+// At least the bytes the `count` entries from `pos` expand to, read from their lengths alone
+// (what a shared prefix loses to a character boundary aside); what does not parse ends it.
+std::uint64_t expanded_size_bound(std::span<const std::uint8_t> payload, std::size_t pos,
+                                  std::uint64_t count) {
+    std::uint64_t total = 0, previous = 0;
+    for (std::uint64_t n = 0; n < count; ++n) {
+        auto original_idx = decode_varint(payload, pos);
+        if (!original_idx) break;
+        auto shared = decode_varint(payload, pos += original_idx->length);
+        if (!shared) break;
+        auto suffix = decode_varint(payload, pos += shared->length);
+        if (!suffix) break;
+        pos += suffix->length;
+        if (suffix->value > payload.size() - pos) break;
+        pos += suffix->value;
+        previous = std::min(shared->value, previous) + suffix->value;
+        if (__builtin_add_overflow(total, previous, &total)) return UINT64_MAX;
+    }
+    return total;
+}
+
 }  // namespace
 
 std::span<const std::uint8_t> build_string_dict(const StringIndex& index, const ByteBuffer& block,
@@ -79,6 +100,12 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload, std:
     std::vector<Placed> placed;
     placed.reserve(std::min<std::uint64_t>(count.value, kMaxReservedDictionaryEntries));
     StringDict dict;
+    // Storage taken once at the size the entries declare, as far as the budget goes: grown by
+    // doubling, the old and the new storage would both be resident at the last step, half as
+    // much again as the budget.
+    dict.storage.reserve(static_cast<std::size_t>(
+        std::min({expanded_size_bound(payload, count.length, count.value), memory.remaining(),
+                  kMaxReservedDictionaryBytes})));
     std::size_t pos = count.length;
     std::size_t previous_offset = 0, previous_length = 0;
     std::uint64_t largest_idx = 0;
