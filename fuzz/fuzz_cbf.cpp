@@ -3,12 +3,11 @@
 // lost: the second file decodes exactly, and compiles to itself. And whatever decodes formats to
 // CTN text that reads back, compiles and decodes to the same root, save what the README says
 // CTN text does not keep.
-#include "rfc001/cbf/cbf.hpp"
-
 #include <cstdint>
 #include <span>
 #include <string>
 
+#include "rfc001/cbf/cbf.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "support/check.hpp"
 #include "support/mutators.hpp"

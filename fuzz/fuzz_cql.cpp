@@ -1,8 +1,6 @@
 // CQL: the input's first line is the query, the rest a CTN document to query (a fixed one when
 // the rest does not parse). The query runs over the parsed root and, as the Python functions
 // run it, over the root compiled and decoded again. A query parses or fails whatever the root.
-#include "rfc001/cql/cql.hpp"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +8,7 @@
 
 #include "encoding/utf8.hpp"
 #include "rfc001/cbf/cbf.hpp"
+#include "rfc001/cql/cql.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "support/check.hpp"
 

@@ -1,8 +1,6 @@
 // CTN documents: whatever parses formats to canonical text that parses again and formats to the
 // same text (save the documented losses), and compiles to a file that decodes to the root the
 // canonical text compiles and decodes to.
-#include "rfc001/ctn/ctn.hpp"
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +8,7 @@
 
 #include "encoding/utf8.hpp"
 #include "rfc001/cbf/cbf.hpp"
+#include "rfc001/ctn/ctn.hpp"
 #include "support/check.hpp"
 #include "support/rfc_equal.hpp"
 

@@ -1,7 +1,5 @@
 // The text notation: any text is read, valid UTF-8 also by the reader that trusts its encoding,
 // and both must agree. What reads must read back the same after printing it.
-#include "text/text.hpp"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,6 +7,7 @@
 #include "encoding/utf8.hpp"
 #include "support/check.hpp"
 #include "support/dral_equal.hpp"
+#include "text/text.hpp"
 
 namespace {
 

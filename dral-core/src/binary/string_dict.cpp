@@ -103,9 +103,9 @@ Result<StringDict> parse_string_dict(std::span<const std::uint8_t> payload, std:
     // Storage taken once at the size the entries declare, as far as the budget goes: grown by
     // doubling, the old and the new storage would both be resident at the last step, half as
     // much again as the budget.
-    dict.storage.reserve(static_cast<std::size_t>(
-        std::min({expanded_size_bound(payload, count.length, count.value), memory.remaining(),
-                  kMaxReservedDictionaryBytes})));
+    dict.storage.reserve(
+        static_cast<std::size_t>(std::min({expanded_size_bound(payload, count.length, count.value),
+                                           memory.remaining(), kMaxReservedDictionaryBytes})));
     std::size_t pos = count.length;
     std::size_t previous_offset = 0, previous_length = 0;
     std::uint64_t largest_idx = 0;
