@@ -270,19 +270,5 @@ TEST(Utf8Exhaustive, EveryScalarValueReadsBackAndNoSurrogateDoes) {
     }
 }
 
-TEST(Utf8Latin1, EveryLatin1TextConvertsToItsUtf8) {
-    Bytes latin1(256);
-    for (unsigned i = 0; i < 256; ++i) latin1[i] = static_cast<std::uint8_t>(i);
-    for (std::size_t start : {0, 1, 9, 128}) {
-        Bytes out(2 * (latin1.size() - start));
-        out.resize(latin1_to_utf8(latin1.data() + start, latin1.size() - start, out.data()));
-        const Reading read = by_iconv(out);
-        ASSERT_EQ(read.fault, 0);
-        ASSERT_EQ(read.code_points.size(), latin1.size() - start);
-        for (std::size_t i = 0; i < read.code_points.size(); ++i)
-            ASSERT_EQ(read.code_points[i], start + i);
-    }
-}
-
 }  // namespace
 }  // namespace dral_core
