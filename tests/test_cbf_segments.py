@@ -122,6 +122,8 @@ def test_symbols_and_field_names_through_the_table():
         (seg(0x80, bytes([2, 2, 1, 0]) + varint(3)), EOF.format(5)),
         (seg(0x80, bytes([2, 1, 1, 0]) + varint(3) + bytes(7)), EOF.format(5)),
         (seg(0x80, bytes([2, 0, 1, 0]) + struct.pack("<Q", 2**61)), "Length overflow: 2305843009213693952 exceeds platform maximum"),
+        # The text form reads no dimension past 2^63 - 1: a file must not convert to text that does not read back.
+        (seg(0x80, bytes([16, 1, 1, 0]) + varint(2**63) + struct.pack("<Q", 0)), DATA.format("tensor dimension out of range")),
         (seg(0x80, bytes([16, 0, 1, 0]) + struct.pack("<Q", 2) + bytes(8)), EOF.format(28)),
         (seg(0x90, b"\x00" + varint(5) + b"abc"), EOF.format(7)),
         (seg(0x90, b"\x00" + varint(1) + b"\xff"), "Invalid UTF-8 in string field at offset 2"),

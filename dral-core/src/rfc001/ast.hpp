@@ -290,6 +290,10 @@ struct TensorData {
     }
 };
 
+// The largest dimension a tensor's shape holds: what a signed 64-bit integer holds, as the text
+// form reads it.
+inline constexpr std::uint64_t kMaxTensorDimension = (std::uint64_t{1} << 63) - 1;
+
 struct Tensor {
     std::string element_type;
     std::vector<std::optional<std::uint64_t>> shape;  // absent: a dimension left open

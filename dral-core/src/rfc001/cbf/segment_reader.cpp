@@ -567,6 +567,8 @@ bool Reader::tensor(ByteSpan p, Value& out) {
         DecodedVarint extent{};
         if (!varint(p, position, extent)) return false;
         position += extent.length;
+        // Past it, the file would convert to text that does not read back.
+        if (extent.value > kMaxTensorDimension) return failed("tensor dimension out of range");
         tensor.shape.push_back(extent.value == 0 ? std::nullopt
                                                  : std::optional<std::uint64_t>(extent.value));
     }

@@ -24,7 +24,7 @@ Result<std::optional<std::uint64_t>> read_dimension(std::string_view piece) {
             return static_cast<std::uint64_t>(number->as_signed());
         case ScalarType::U64:
         case ScalarType::VU64:
-            if (number->as_unsigned() < (std::uint64_t{1} << 63)) return number->as_unsigned();
+            if (number->as_unsigned() <= kMaxTensorDimension) return number->as_unsigned();
             break;
         default:
             break;
