@@ -36,7 +36,7 @@ std::size_t shared_prefix(std::string_view previous, std::string_view current) {
                                current.size(), common);
 }
 
-// At least the bytes the `count` entries from `pos` expand to, read from their lengths alone
+// No fewer than the bytes the `count` entries from `pos` expand to, read from their lengths alone
 // (what a shared prefix loses to a character boundary aside); what does not parse ends it.
 std::uint64_t expanded_size_bound(std::span<const std::uint8_t> payload, std::size_t pos,
                                   std::uint64_t count) {
