@@ -33,6 +33,15 @@ PyObject* open_for_reading(PyObject* source, bool* opened) {
     return Py_NewRef(source);
 }
 
+ReadSource::~ReadSource() {
+    if (!opened_ || !file_) return;
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyRef closed(PyObject_CallMethod(file_.get(), "close", nullptr));
+    PyErr_Clear();
+    PyErr_Restore(type, value, traceback);
+}
+
 Py_ssize_t read_some(PyObject* file, dral_core::ByteBuffer& buffer, std::size_t room) {
     std::uint8_t* free = buffer.prepare(room);
     PyRef got;

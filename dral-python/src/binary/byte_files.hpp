@@ -11,6 +11,7 @@
 #include <span>
 
 #include "base/byte_buffer.hpp"
+#include "cpython/py_ref.hpp"
 #include "cpython/replace_file.hpp"
 
 namespace dral_python {
@@ -19,6 +20,23 @@ namespace dral_python {
 // reference to the object to read from, or nullptr with an exception set. `*opened` tells
 // whether it was opened here (and must be closed by the caller).
 PyObject* open_for_reading(PyObject* source, bool* opened);
+
+// The same for a call that reads the whole source: what was opened here is closed when it goes,
+// keeping whatever exception is set.
+class ReadSource {
+public:
+    explicit ReadSource(PyObject* source) : file_(open_for_reading(source, &opened_)) {}
+    ~ReadSource();
+    ReadSource(const ReadSource&) = delete;
+    ReadSource& operator=(const ReadSource&) = delete;
+
+    // nullptr, with an exception set, when the source could not be opened.
+    PyObject* get() const { return file_.get(); }
+
+private:
+    bool opened_ = false;
+    PyRef file_;
+};
 
 // Reads at most `room` bytes more into `buffer` (`readinto` where the file has it, else
 // `read`); returns the number read, 0 at the end of the file, or -1 with an exception set.

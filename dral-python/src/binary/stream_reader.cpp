@@ -267,21 +267,8 @@ constexpr Signature kScan{"scan_blocks", kScanNames, 1, 1, 1};
 PyObject* scan_blocks(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* source;
     if (!parse_arguments(kScan, args, nargs, kwnames, &source)) return nullptr;
-    bool opened = false;
-    PyRef file(open_for_reading(source, &opened));
-    if (!file) return nullptr;
-    struct Closer {
-        PyObject* file;
-        bool opened;
-        ~Closer() {
-            if (!opened) return;
-            PyObject *type, *value, *traceback;
-            PyErr_Fetch(&type, &value, &traceback);
-            PyRef closed(PyObject_CallMethod(file, "close", nullptr));
-            PyErr_Clear();
-            PyErr_Restore(type, value, traceback);
-        }
-    } closer{file.get(), opened};
+    ReadSource file(source);
+    if (!file.get()) return nullptr;
     PyRef seekable(PyObject_CallMethod(file.get(), "seekable", nullptr));
     if (!seekable) PyErr_Clear();
     const bool can_seek = seekable && PyObject_IsTrue(seekable.get()) == 1;

@@ -104,21 +104,8 @@ constexpr Signature kWalk{"_walk_blocks", kWalkNames, 1, 1, 1};
 PyObject* walk_blocks(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* source;
     if (!parse_arguments(kWalk, args, nargs, kwnames, &source)) return nullptr;
-    bool opened = false;
-    PyRef file(open_for_reading(source, &opened));
-    if (!file) return nullptr;
-    struct Closer {
-        PyObject* file;
-        bool opened;
-        ~Closer() {
-            if (!opened) return;
-            PyObject *type, *value, *traceback;
-            PyErr_Fetch(&type, &value, &traceback);
-            PyRef closed(PyObject_CallMethod(file, "close", nullptr));
-            PyErr_Clear();
-            PyErr_Restore(type, value, traceback);
-        }
-    } closer{file.get(), opened};
+    ReadSource file(source);
+    if (!file.get()) return nullptr;
     PyRef blocks(PyList_New(0));
     if (!blocks) return nullptr;
     Walk walk(file.get());
