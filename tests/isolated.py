@@ -7,6 +7,7 @@ free memory left over from earlier tests, for calls that must run out of memory 
 
 import ctypes
 import importlib
+import math
 import os
 import pickle
 import resource
@@ -61,7 +62,9 @@ def _limit(memory: int, cpu_seconds: int) -> None:
         LIBC.malloc_trim(0)
         limit = _address_space() + memory
         resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-    seconds = cpu_seconds * SLOWDOWN
+    # The limit is on the child's whole CPU time: what it spent preparing the call is not the call's.
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    seconds = math.ceil(usage.ru_utime + usage.ru_stime) + cpu_seconds * SLOWDOWN
     resource.setrlimit(resource.RLIMIT_CPU, (seconds, seconds + 1))
 
 
@@ -84,7 +87,7 @@ def _died(cpu_seconds: int, signum: int = 0, exit_code: int = 0):
     return ("died", f"exit status {exit_code}")
 
 
-def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 1, wall_seconds: float = 30.0,
+def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 2, wall_seconds: float = 30.0,
                  prepare: bool = False, measure_peak: bool = False):
     """What `call()` did in a forked child allowed `memory` bytes of address space beyond what it
     inherits and `cpu_seconds` of CPU time: ("returned", its result), ("raised", exception class
@@ -131,7 +134,7 @@ def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 1, wall_seconds:
     return (died, None) if measure_peak else died
 
 
-def run_fresh(module: str, names: list[str], *, memory: int, cpu_seconds: int = 1,
+def run_fresh(module: str, names: list[str], *, memory: int, cpu_seconds: int = 2,
               wall_seconds: float = 120.0) -> dict:
     """run_isolated(lambda: module.prepare(name), prepare=True) for each name, forked from a new
     interpreter that only imported `module`: the outcomes by name."""

@@ -125,7 +125,9 @@ def test_symbols_from_the_table_are_checked_where_they_are_used():
 
 # Decoding a file, formatting it, parsing, compiling and decoding again gives the same tree: every
 # name the decoder takes is written back as itself. The trees avoid the documented losses (sums
-# without a type name, products without fields, element types of short sequences).
+# without a type name, products without fields, element types of short sequences) and the values
+# that a payload on one line (a sum's with an empty variant) cannot hold or keep: products,
+# streams with annotations, element types of sequences.
 from hypothesis import given, strategies as st  # noqa: E402
 
 from ctn_strategies import NAMES  # noqa: E402
@@ -139,18 +141,21 @@ def _i64(v):
 
 
 @st.composite
-def _segments(draw, depth=0):
+def _segments(draw, depth=0, on_one_line=False):
     if depth > 3 or draw(st.integers(0, 2)) == 0:
         return draw(st.sampled_from([NULL, _i64(7), text("s\n-- t"), seg(0x30, varint(0))]))
-    kind = draw(st.sampled_from(["product", "sum", "sequence", "stream", "map"]))
-    child = _segments(depth + 1)
+    kinds = ["sum", "map"] + ([] if on_one_line else ["product", "sequence", "stream"])
+    kind = draw(st.sampled_from(kinds))
+    child = _segments(depth + 1, on_one_line)
     if kind == "product":
         fields = draw(st.lists(st.tuples(ANY_NAME, child), min_size=1, max_size=3))
         return product(draw(ANY_NAME), *fields)
     if kind == "sum":
+        variant = draw(ANY_NAME)
+        child = _segments(depth + 1, on_one_line or not variant)
         fields = draw(st.lists(st.tuples(ANY_NAME, child), min_size=1, max_size=2))
         payload = b"\x02" + varint(len(fields)) + b"".join(text(n) + v for n, v in fields)
-        return seg(0x50, b"\x01" + text(draw(ANY_NAME)) + text(draw(ANY_NAME)) + payload)
+        return seg(0x50, b"\x01" + text(draw(ANY_NAME)) + text(variant) + payload)
     if kind == "sequence":
         return seq(*draw(st.lists(child, min_size=9, max_size=10)), elem_type=draw(ANY_NAME))
     if kind == "stream":
