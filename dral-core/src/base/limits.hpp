@@ -87,8 +87,11 @@ inline constexpr std::uint64_t kDefaultBlockThreshold = 1u << 20;
 // ---------------------------------------------------------------------------------------------
 // Reading limits callers may choose, and their defaults
 
+// The nesting readers and writers allow unless told otherwise (the docstrings say it too).
+inline constexpr std::uint64_t kDefaultMaxDepth = 128;
+
 struct DecodeLimits {
-    std::uint64_t max_depth = 128;
+    std::uint64_t max_depth = kDefaultMaxDepth;
     std::uint64_t max_block_size = 64ull << 20;
     std::uint64_t max_items = 1000000;
     std::uint64_t max_memory = 256ull << 20;

@@ -1,6 +1,7 @@
 // dumps / loads / dump / load / encode / decode / encode_to_file / decode_from_file.
 #include "binary/binary_api.hpp"
 
+#include "base/limits.hpp"
 #include "binary/compression.hpp"
 #include "binary/encoder.hpp"
 #include "checksum/loops.hpp"
@@ -155,7 +156,8 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     if (!parse_arguments(kDecode, args, nargs, kwnames, parsed) ||
         !check_bytes_argument(kDecode, 0, parsed[0]))
         return nullptr;
-    return decode_single_or_list(bytes_span(parsed[0]), limits_for(true, 128));
+    return decode_single_or_list(bytes_span(parsed[0]),
+                                 limits_for(true, dral_core::kDefaultMaxDepth));
 }
 
 constexpr const char* kEncodeToFileNames[] = {"obj", "path", "default", "max_depth"};
@@ -185,7 +187,8 @@ PyObject* decode_from_file(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     if (!path) return nullptr;
     PyRef data(read_file(path.get()));
     if (!data) return nullptr;
-    return decode_single_or_list(bytes_span(data.get()), limits_for(true, 128));
+    return decode_single_or_list(bytes_span(data.get()),
+                                 limits_for(true, dral_core::kDefaultMaxDepth));
 }
 
 // Reference paths (Value trees) behind the same signatures, for differential tests.

@@ -410,7 +410,7 @@ bool read_convert_arguments(const Signature& signature, PyObject** args, int def
     out.default_hook = hook == Py_None ? nullptr : hook;
     if (max_depth_index < 0) return true;
     auto max_depth = u64_argument(signature, max_depth_index, args[max_depth_index],
-                                  dral_core::DecodeLimits().max_depth);
+                                  dral_core::kDefaultMaxDepth);
     if (!max_depth) return false;
     out.max_depth = std::min<std::uint64_t>(*max_depth, dral_core::kMaxNestingDepth);
     return true;

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/limits.hpp"
 #include "base/small_stack.hpp"
 #include "binary/decoder.hpp"
 #include "convert/convert.hpp"
@@ -166,7 +167,8 @@ std::optional<DecodeLimits> decode_options(const Signature& signature, PyObject*
         return kDefaults;
     auto strict = bool_argument(signature, first, args[first], true);
     if (!strict) return std::nullopt;
-    auto max_depth = u64_argument(signature, first + 1, args[first + 1], 128);
+    auto max_depth =
+        u64_argument(signature, first + 1, args[first + 1], dral_core::kDefaultMaxDepth);
     if (!max_depth) return std::nullopt;
     return limits_for(*strict, *max_depth);
 }
