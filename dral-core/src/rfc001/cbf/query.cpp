@@ -15,21 +15,11 @@
 namespace dral_core::rfc001::cbf {
 namespace {
 
-namespace type {
-inline constexpr std::uint8_t kProduct = tag::kProduct >> 4;
-inline constexpr std::uint8_t kSum = tag::kSum >> 4;
-inline constexpr std::uint8_t kSequence = tag::kSequence >> 4;
-inline constexpr std::uint8_t kAssociation = tag::kAssociation >> 4;
-inline constexpr std::uint8_t kReference = tag::kReference >> 4;
-}  // namespace type
-
-inline constexpr std::uint8_t kStructPayload = 2;
-
 struct SegmentNode {
     Segment segment;
     std::size_t depth;
 
-    std::uint8_t type() const { return segment.tag >> 4; }
+    std::uint8_t type() const { return type_of(segment.tag); }
 };
 
 class SegmentTree {
@@ -56,7 +46,7 @@ public:
     bool resolve(Node& node) {
         while (node.type() == type::kReference) {
             const auto payload = node.segment.payload;
-            if (payload.empty() || payload[0] != 1) {
+            if (payload.empty() || payload[0] != reference_kind_byte(ReferenceKind::ById)) {
                 // A reference to a binding selects nothing; it, or the fault that makes it no
                 // reference at all, reads as a decode reads it.
                 Value checked(Scalar::null());
@@ -81,7 +71,7 @@ public:
                 if (!into_sums) return true;
                 std::uint8_t kind = 0;
                 if (!walker_.sum_children(node.segment, node.depth, kind, fields)) return false;
-                return kind != kStructPayload ||
+                return kind != payload_kind_byte(SumPayloadKind::Struct) ||
                        first_field(node, fields, name, "enum payload trailing bytes", out);
             }
             case type::kAssociation:

@@ -18,35 +18,92 @@
 
 namespace dral_core::rfc001::cbf {
 
-// The tags the writer uses.
+// A tag is a type in its high nibble and a config in its low one. The reader takes each type
+// with the configs it accepts; the writer uses the tags below.
+namespace type {
+inline constexpr std::uint8_t kPrimitive = 0;
+inline constexpr std::uint8_t kStr = 1;
+inline constexpr std::uint8_t kBytes = 2;
+inline constexpr std::uint8_t kSymbol = 3;
+inline constexpr std::uint8_t kProduct = 4;
+inline constexpr std::uint8_t kSum = 5;
+inline constexpr std::uint8_t kSequence = 6;
+inline constexpr std::uint8_t kAssociation = 7;
+inline constexpr std::uint8_t kTensor = 8;
+inline constexpr std::uint8_t kReference = 9;
+inline constexpr std::uint8_t kStream = 10;
+inline constexpr std::uint8_t kAnnotation = 11;  // read, never written
+inline constexpr std::uint8_t kOpaque = 13;
+inline constexpr std::uint8_t kConstant = 15;
+}  // namespace type
+
+namespace config {
+// Of primitives.
+inline constexpr std::uint8_t kI64 = 3;
+inline constexpr std::uint8_t kU64 = 8;
+inline constexpr std::uint8_t kVI64 = 10;
+inline constexpr std::uint8_t kVU64 = 11;
+inline constexpr std::uint8_t kF32 = 12;
+inline constexpr std::uint8_t kF64 = 13;
+// Of sequences and associations: the indexed layout from this config on, inline below it.
+inline constexpr std::uint8_t kIndexed = 8;
+// Of type 13: a tagged string; every other config is an opaque value.
+inline constexpr std::uint8_t kTagged = 0;
+inline constexpr std::uint8_t kOpaque = 1;
+// Of constants.
+inline constexpr std::uint8_t kNull = 0;
+inline constexpr std::uint8_t kUnit = 1;
+inline constexpr std::uint8_t kTrue = 2;
+inline constexpr std::uint8_t kFalse = 3;
+inline constexpr std::uint8_t kEmptySequence = 4;
+inline constexpr std::uint8_t kEmptyAssociation = 5;
+inline constexpr std::uint8_t kEmptyStr = 6;
+inline constexpr std::uint8_t kEmptyBytes = 7;
+}  // namespace config
+
+constexpr std::uint8_t make_tag(std::uint8_t type, std::uint8_t config) {
+    return static_cast<std::uint8_t>(type << 4 | config);
+}
+constexpr std::uint8_t type_of(std::uint8_t tag) { return tag >> 4; }
+constexpr std::uint8_t config_of(std::uint8_t tag) { return tag & 0x0F; }
+
 namespace tag {
-inline constexpr std::uint8_t kI64 = 0x03;
-inline constexpr std::uint8_t kU64 = 0x08;
-inline constexpr std::uint8_t kVI64 = 0x0A;
-inline constexpr std::uint8_t kVU64 = 0x0B;
-inline constexpr std::uint8_t kF32 = 0x0C;
-inline constexpr std::uint8_t kF64 = 0x0D;
-inline constexpr std::uint8_t kStr = 0x10;
-inline constexpr std::uint8_t kBytes = 0x20;
-inline constexpr std::uint8_t kSym = 0x30;
-inline constexpr std::uint8_t kProduct = 0x40;
-inline constexpr std::uint8_t kSum = 0x50;
-inline constexpr std::uint8_t kSequence = 0x68;  // indexed layout
-inline constexpr std::uint8_t kAssociation = 0x78;
-inline constexpr std::uint8_t kTensor = 0x80;
-inline constexpr std::uint8_t kReference = 0x90;
-inline constexpr std::uint8_t kStream = 0xA0;
-inline constexpr std::uint8_t kTagged = 0xD0;
-inline constexpr std::uint8_t kOpaque = 0xD1;
-inline constexpr std::uint8_t kNull = 0xF0;
-inline constexpr std::uint8_t kUnit = 0xF1;
-inline constexpr std::uint8_t kTrue = 0xF2;
-inline constexpr std::uint8_t kFalse = 0xF3;
-inline constexpr std::uint8_t kEmptySequence = 0xF4;
-inline constexpr std::uint8_t kEmptyAssociation = 0xF5;
-inline constexpr std::uint8_t kEmptyStr = 0xF6;
-inline constexpr std::uint8_t kEmptyBytes = 0xF7;
+inline constexpr std::uint8_t kI64 = make_tag(type::kPrimitive, config::kI64);
+inline constexpr std::uint8_t kU64 = make_tag(type::kPrimitive, config::kU64);
+inline constexpr std::uint8_t kVI64 = make_tag(type::kPrimitive, config::kVI64);
+inline constexpr std::uint8_t kVU64 = make_tag(type::kPrimitive, config::kVU64);
+inline constexpr std::uint8_t kF32 = make_tag(type::kPrimitive, config::kF32);
+inline constexpr std::uint8_t kF64 = make_tag(type::kPrimitive, config::kF64);
+inline constexpr std::uint8_t kStr = make_tag(type::kStr, 0);
+inline constexpr std::uint8_t kBytes = make_tag(type::kBytes, 0);
+inline constexpr std::uint8_t kSym = make_tag(type::kSymbol, 0);
+inline constexpr std::uint8_t kProduct = make_tag(type::kProduct, 0);
+inline constexpr std::uint8_t kSum = make_tag(type::kSum, 0);
+inline constexpr std::uint8_t kSequence = make_tag(type::kSequence, config::kIndexed);
+inline constexpr std::uint8_t kAssociation = make_tag(type::kAssociation, config::kIndexed);
+inline constexpr std::uint8_t kTensor = make_tag(type::kTensor, 0);
+inline constexpr std::uint8_t kReference = make_tag(type::kReference, 0);
+inline constexpr std::uint8_t kStream = make_tag(type::kStream, 0);
+inline constexpr std::uint8_t kTagged = make_tag(type::kOpaque, config::kTagged);
+inline constexpr std::uint8_t kOpaque = make_tag(type::kOpaque, config::kOpaque);
+inline constexpr std::uint8_t kNull = make_tag(type::kConstant, config::kNull);
+inline constexpr std::uint8_t kUnit = make_tag(type::kConstant, config::kUnit);
+inline constexpr std::uint8_t kTrue = make_tag(type::kConstant, config::kTrue);
+inline constexpr std::uint8_t kFalse = make_tag(type::kConstant, config::kFalse);
+inline constexpr std::uint8_t kEmptySequence = make_tag(type::kConstant, config::kEmptySequence);
+inline constexpr std::uint8_t kEmptyAssociation =
+    make_tag(type::kConstant, config::kEmptyAssociation);
+inline constexpr std::uint8_t kEmptyStr = make_tag(type::kConstant, config::kEmptyStr);
+inline constexpr std::uint8_t kEmptyBytes = make_tag(type::kConstant, config::kEmptyBytes);
 }  // namespace tag
+
+// The bytes that stand for a sum's payload kind and a reference's kind.
+constexpr std::uint8_t payload_kind_byte(SumPayloadKind kind) {
+    return static_cast<std::uint8_t>(kind);
+}
+constexpr std::uint8_t reference_kind_byte(ReferenceKind kind) {
+    return static_cast<std::uint8_t>(kind);
+}
 
 inline constexpr std::uint32_t kLongLength = 0xFFFFFF;  // the short length field's escape
 inline constexpr std::size_t kShortHeaderSize = 4;

@@ -93,9 +93,9 @@ private:
     [[gnu::cold, gnu::noinline]] bool unsupported(std::uint8_t segment_tag) {
         static constexpr char kHex[] = "0123456789abcdef";
         std::string text = "unsupported segment type/config: 0x";
-        text += kHex[segment_tag >> 4];
+        text += kHex[type_of(segment_tag)];
         text += "/0x";
-        text += kHex[segment_tag & 0x0F];
+        text += kHex[config_of(segment_tag)];
         return detail(std::move(text));
     }
 
@@ -190,9 +190,9 @@ private:
     // one is given.
     bool named(const Segment& s, std::size_t depth, const char* refusal,
                std::optional<NameKind> kind, std::string& out) {
-        if (s.tag >> 4 == 1) {
+        if (type_of(s.tag) == type::kStr) {
             if (!utf8_text(s, out)) return false;
-        } else if (s.tag >> 4 == 3) {
+        } else if (type_of(s.tag) == type::kSymbol) {
             const std::string* entry = nullptr;
             if (!symbol_entry(s, entry)) return false;
             out = *entry;
@@ -277,69 +277,69 @@ private:
 };
 
 bool Reader::payload(const Segment& s, std::size_t depth, Value& out) {
-    const std::uint8_t config = s.tag & 0x0F;
+    const std::uint8_t config = config_of(s.tag);
     const std::size_t inner = depth + 1;
-    switch (s.tag >> 4) {
-        case 0:
+    switch (type_of(s.tag)) {
+        case type::kPrimitive:
             return primitive(s, out);
-        case 1: {
+        case type::kStr: {
             std::string text;
             if (!utf8_text(s, text)) return false;
             out = Value(Scalar::str(std::move(text)));
             return true;
         }
-        case 2:
+        case type::kBytes:
             if (!spend_payload(s.payload.size())) return false;
             out = Value(Scalar::bytes(Bytes(s.payload.begin(), s.payload.end())));
             return true;
-        case 3: {
+        case type::kSymbol: {
             const std::string* entry = nullptr;
             if (!symbol_entry(s, entry) || !name_ok(NameKind::Symbol, *entry)) return false;
             out = Value(Scalar::sym(*entry));
             return true;
         }
-        case 4:
+        case type::kProduct:
             return product(s.payload, inner, out);
-        case 5:
+        case type::kSum:
             return sum(s.payload, inner, out);
-        case 6:
-            return sequence(s.payload, config >= 8, inner, out);
-        case 7:
-            return association(s.payload, config >= 8, inner, out);
-        case 8:
+        case type::kSequence:
+            return sequence(s.payload, config >= config::kIndexed, inner, out);
+        case type::kAssociation:
+            return association(s.payload, config >= config::kIndexed, inner, out);
+        case type::kTensor:
             return tensor(s.payload, out);
-        case 9:
+        case type::kReference:
             return reference(s.payload, inner, out);
-        case 10:
+        case type::kStream:
             return stream(s.payload, inner, out);
-        case 11:
+        case type::kAnnotation:
             return annotation(s.payload, inner, out);
-        case 13:
-            return opaque(s.payload, config == 0, out);
-        case 15:
+        case type::kOpaque:
+            return opaque(s.payload, config == config::kTagged, out);
+        case type::kConstant:
             switch (config) {
-                case 0:
+                case config::kNull:
                     out = Value(Scalar::null());
                     return true;
-                case 1:
+                case config::kUnit:
                     out = Value(Scalar::unit());
                     return true;
-                case 2:
+                case config::kTrue:
                     out = Value(Scalar::boolean(true));
                     return true;
-                case 3:
+                case config::kFalse:
                     out = Value(Scalar::boolean(false));
                     return true;
-                case 4:
+                case config::kEmptySequence:
                     out = Value(Sequence{});
                     return true;
-                case 5:
+                case config::kEmptyAssociation:
                     out = Value(Association{});
                     return true;
-                case 6:
+                case config::kEmptyStr:
                     out = Value(Scalar::str({}));
                     return true;
-                case 7:
+                case config::kEmptyBytes:
                     out = Value(Scalar::bytes({}));
                     return true;
                 default:
@@ -355,27 +355,27 @@ bool Reader::payload(const Segment& s, std::size_t depth, Value& out) {
 bool Reader::primitive(const Segment& s, Value& out) {
     const ByteSpan p = s.payload;
     DecodedVarint v{};
-    switch (s.tag & 0x0F) {
-        case 3:
+    switch (config_of(s.tag)) {
+        case config::kI64:
             if (p.size() != 8) return failed("invalid i64 primitive payload size");
             out = Value(Scalar::i64(static_cast<std::int64_t>(load_u64_le(p.data()))));
             return true;
-        case 8:
+        case config::kU64:
             if (p.size() != 8) return failed("invalid u64 primitive payload size");
             out = Value(Scalar::u64(load_u64_le(p.data())));
             return true;
-        case 10:
-        case 11:
+        case config::kVI64:
+        case config::kVU64:
             if (!varint(p, 0, v)) return false;
             if (v.length != p.size()) return failed("varint primitive trailing bytes");
-            out = Value((s.tag & 0x0F) == 10 ? Scalar::vi64(zigzag_decode(v.value))
-                                             : Scalar::vu64(v.value));
+            out = Value(config_of(s.tag) == config::kVI64 ? Scalar::vi64(zigzag_decode(v.value))
+                                                          : Scalar::vu64(v.value));
             return true;
-        case 12:
+        case config::kF32:
             if (p.size() != 4) return failed("invalid f32 primitive payload size");
             out = Value(Scalar::f32(std::bit_cast<float>(load_u32_le(p.data()))));
             return true;
-        case 13:
+        case config::kF64:
             if (p.size() != 8) return failed("invalid f64 primitive payload size");
             out = Value(Scalar::f64(std::bit_cast<double>(load_u64_le(p.data()))));
             return true;
@@ -435,13 +435,15 @@ bool Reader::sum_head(ByteSpan p, std::size_t depth, Sum& sum, std::uint8_t& kin
     if (position >= p.size()) return eof(position);
     kind = p[position++];
     count = 0;
-    if (kind == 0 && !name_ok(NameKind::Variant, sum.variant)) return false;
-    if (kind == 1 || kind == 2) {
+    constexpr std::uint8_t kUnit = payload_kind_byte(SumPayloadKind::Unit);
+    if (kind == kUnit && !name_ok(NameKind::Variant, sum.variant)) return false;
+    if (kind == payload_kind_byte(SumPayloadKind::Tuple) ||
+        kind == payload_kind_byte(SumPayloadKind::Struct)) {
         DecodedVarint n{};
         if (!varint(p, position, n)) return false;
         position += n.length;
         count = n.value;
-    } else if (kind != 0) {
+    } else if (kind != kUnit) {
         return detail("unknown enum payload kind " + std::to_string(kind));
     }
     return true;
@@ -453,13 +455,13 @@ bool Reader::sum(ByteSpan p, std::size_t depth, Value& out) {
     std::size_t position = 0;
     std::uint64_t count = 0;
     if (!sum_head(p, depth, sum, kind, position, count)) return false;
-    if (kind == 1) {
+    if (kind == payload_kind_byte(SumPayloadKind::Tuple)) {
         sum.payload.kind = SumPayloadKind::Tuple;
         auto& items = sum.payload.items;
         items.reserve(capped(count, p.size() - position, kShortHeaderSize));
         for (std::uint64_t i = 0; i < count; ++i)
             if (!next(p, position, depth, items.emplace_back(Scalar::null()))) return false;
-    } else if (kind == 2) {
+    } else if (kind == payload_kind_byte(SumPayloadKind::Struct)) {
         sum.payload.kind = SumPayloadKind::Struct;
         if (!fields(p, position, count, depth, sum.payload.fields)) return false;
     }
@@ -616,7 +618,7 @@ bool Reader::tensor(ByteSpan p, Value& out) {
 
 bool Reader::reference(ByteSpan p, std::size_t depth, Value& out) {
     if (p.empty()) return eof(0);
-    if (p[0] == 0) {
+    if (p[0] == reference_kind_byte(ReferenceKind::Binding)) {
         DecodedVarint length{};
         if (!varint(p, 1, length)) return false;
         const std::size_t start = 1 + length.length;
@@ -631,7 +633,7 @@ bool Reader::reference(ByteSpan p, std::size_t depth, Value& out) {
         out = Value(Reference::to_binding(std::move(name)));
         return true;
     }
-    if (p[0] == 1) {
+    if (p[0] == reference_kind_byte(ReferenceKind::ById)) {
         Value boxed(Scalar::null());
         std::size_t position = 1;
         if (!next(p, position, depth, boxed)) return false;
@@ -775,7 +777,7 @@ bool SegmentWalker::sum_children(const Segment& sum, std::size_t depth, std::uin
 
 bool SegmentWalker::sequence_children(const Segment& sequence, std::size_t depth, Children& out) {
     out = Children{};
-    out.indexed = (sequence.tag & 0x0F) >= 8;
+    out.indexed = config_of(sequence.tag) >= config::kIndexed;
     DecodedVarint count{};
     if (!state_->reader.sequence_head(sequence.payload, out.indexed, depth + 1, state_->name,
                                       out.position, count, out.table_end))
@@ -786,7 +788,7 @@ bool SegmentWalker::sequence_children(const Segment& sequence, std::size_t depth
 
 bool SegmentWalker::association_children(const Segment& association, Children& out) {
     out = Children{};
-    out.indexed = (association.tag & 0x0F) >= 8;
+    out.indexed = config_of(association.tag) >= config::kIndexed;
     DecodedVarint count{};
     if (!state_->reader.count_and_table(association.payload, out.position, out.indexed, count,
                                         out.table_end))
@@ -808,9 +810,10 @@ bool SegmentWalker::field_name(const Segment& parent, std::size_t& position, std
 bool SegmentWalker::key_text(const Segment& key, std::size_t depth, std::string& out,
                              bool& is_text) {
     // What decodes to a Str or a Sym scalar: text and symbol segments, and the empty text.
-    is_text = key.tag >> 4 == 1 || key.tag >> 4 == 3 || key.tag == tag::kEmptyStr;
+    const std::uint8_t type = type_of(key.tag);
+    is_text = type == type::kStr || type == type::kSymbol || key.tag == tag::kEmptyStr;
     // A symbol is a name wherever it stands, a text key any text (as the decoder reads them).
-    const auto kind = key.tag >> 4 == 3 ? std::optional(NameKind::Symbol) : std::nullopt;
+    const auto kind = type == type::kSymbol ? std::optional(NameKind::Symbol) : std::nullopt;
     return !is_text || state_->reader.named(key, depth, "", kind, out);
 }
 

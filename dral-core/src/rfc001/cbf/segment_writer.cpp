@@ -336,7 +336,7 @@ private:
         const std::size_t start = open();
         optional_name(s.type_name);
         name(s.variant);
-        byte(static_cast<std::uint8_t>(s.payload.kind));
+        byte(payload_kind_byte(s.payload.kind));
         if (s.payload.kind == SumPayloadKind::Tuple) {
             varint(s.payload.items.size());
             for (const Value& item : s.payload.items)
@@ -410,12 +410,11 @@ private:
     // and references by id, whose boxed value is written resolved.
     bool reference(const Reference& r) {
         const std::size_t start = open();
+        byte(reference_kind_byte(r.kind));
         if (r.kind == ReferenceKind::Binding) {
-            byte(0);
             varint(r.name.size());
             raw(r.name);
         } else {
-            byte(1);
             if (!value(**r.boxed)) return false;
         }
         close(start, tag::kReference);
