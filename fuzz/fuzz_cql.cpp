@@ -1,6 +1,8 @@
 // CQL: the input's first line is the query, the rest a CTN document to query (a fixed one when
-// the rest does not parse). The query runs over the parsed root and, as the Python functions
-// run it, over the root compiled and decoded again. A query parses or fails whatever the root.
+// the rest does not parse). The query runs over the parsed root and over the root compiled and
+// decoded again; a query parses or fails whatever the root. The query over the text as the
+// Python functions run it (over the compiled bytes) selects what the query over the decoded root
+// selects.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +12,8 @@
 #include "rfc001/cbf/cbf.hpp"
 #include "rfc001/cql/cql.hpp"
 #include "rfc001/ctn/ctn.hpp"
+#include "rfc001/memory.hpp"
+#include "rfc001/query_text.hpp"
 #include "support/check.hpp"
 
 namespace {
@@ -54,6 +58,19 @@ void check_same_parse(const Selection& a, const Selection& b) {
                    (b ? std::string("parsed") : b.error().message()));
 }
 
+std::string shown(const Value& value) {
+    const Result<std::string> text = ctn::format_value(value);
+    return text ? *text : "(unformatted: " + text.error().message() + ")";
+}
+
+void check_same_selection(const std::vector<Value>& a, const std::vector<const Value*>& b) {
+    FUZZ_CHECK(a.size() == b.size(), "the query over the text selects as many values",
+               std::to_string(a.size()) + " against " + std::to_string(b.size()));
+    for (std::size_t i = 0; i < a.size(); ++i)
+        FUZZ_CHECK(shown(a[i]) == shown(*b[i]), "the query over the text selects the same values",
+                   shown(a[i]) + "\nagainst\n" + shown(*b[i]));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -72,6 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Result<Bytes> file = cbf::encode_document(*document, {});
     if (!file) return 0;
     const Result<cbf::DecodedDocument> decoded = cbf::decode_document(*file);
-    if (decoded) check_same_parse(over_fallback, run(*decoded->document.root, expression));
+    if (!decoded) return 0;
+    const Selection over_decoded = run(*decoded->document.root, expression);
+    check_same_parse(over_fallback, over_decoded);
+    MemoryMeter meter(kMemoryLimit);
+    const Result<std::vector<Value>> over_text = query_text(text, expression, {}, meter);
+    if (over_text && over_decoded) check_same_selection(*over_text, *over_decoded);
     return 0;
 }

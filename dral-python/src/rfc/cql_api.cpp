@@ -27,6 +27,7 @@
 #include "rfc001/cql/cql.hpp"
 #include "rfc001/ctn/ctn.hpp"
 #include "rfc001/memory.hpp"
+#include "rfc001/query_text.hpp"
 
 namespace dral_python {
 namespace {
@@ -74,16 +75,11 @@ PyObject* convert_all(Result<std::vector<Value>> selected, Form form, MemoryMete
                       [&](std::size_t i) { return convert((*owner)[i], form, owner, meter); });
 }
 
-// CTN text is compiled first, so that a query over text sees exactly the tree a query over the
-// compiled bytes would: the effective root, with binding references inlined. Every stage
-// charges the call's one meter.
 PyObject* query_ctn(std::string_view text, std::string_view expression, Form form,
                     MemoryMeter& meter) {
-    auto document = ctn::parse_document(text, meter);
-    if (!document) return map_rfc_error(document.error());
-    auto compiled = cbf::encode_document(*document, {true, 0, process_hash_seed}, meter);
-    if (!compiled) return map_rfc_error(compiled.error());
-    return convert_all(cbf::query_document(*compiled, expression, meter), form, meter);
+    return convert_all(
+        dral_core::rfc001::query_text(text, expression, {true, 0, process_hash_seed}, meter), form,
+        meter);
 }
 
 // The query over the whole decoded document, converted result by result.
