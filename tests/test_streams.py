@@ -167,7 +167,16 @@ def test_a_writer_left_by_an_exception_or_dropped_leaves_no_complete_stream():
         dral.loads(dropped.getvalue())
 
 
-def test_an_interrupted_writer_leaves_a_stream_cut_short():
+@pytest.fixture
+def ctrl_c_raises():
+    """Python's own SIGINT handler, whatever the run inherited: a run started in the background
+    ignores SIGINT, and Python then leaves it ignored."""
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    yield
+    signal.signal(signal.SIGINT, previous)
+
+
+def test_an_interrupted_writer_leaves_a_stream_cut_short(ctrl_c_raises):
     class Interrupting(io.BytesIO):
         def write(self, data):
             written = super().write(data)
