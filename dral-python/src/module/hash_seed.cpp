@@ -3,10 +3,11 @@
 #include <chrono>
 #include <random>
 
-namespace dral_python {
-namespace {
+#include "module/module_state.hpp"
 
-std::uint64_t random_seed() {
+namespace dral_python {
+
+std::uint64_t random_hash_seed() {
     try {
         std::random_device device;
         return (std::uint64_t{device()} << 32) ^ device();
@@ -18,10 +19,12 @@ std::uint64_t random_seed() {
     }
 }
 
+namespace {
+
 PyObject* set_hash_seed(PyObject*, PyObject* seed) {
     const unsigned long long value = PyLong_AsUnsignedLongLong(seed);
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
-    process_hash_seed = value;
+    module_state().hash_seed = value;
     Py_RETURN_NONE;
 }
 
@@ -34,9 +37,6 @@ PyMethodDef kFunctions[] = {
 
 }  // namespace
 
-int init_hash_seed(PyObject* module) {
-    process_hash_seed = random_seed();
-    return PyModule_AddFunctions(module, kFunctions);
-}
+int init_hash_seed(PyObject* module) { return PyModule_AddFunctions(module, kFunctions); }
 
 }  // namespace dral_python

@@ -10,6 +10,7 @@
 #include "module/errors.hpp"
 #include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/cbf_api.hpp"
 #include "rfc/cql_api.hpp"
 #include "rfc/rfc_module.hpp"
@@ -28,9 +29,8 @@ int init_constants(PyObject* module) {
 // The writers read dict tables themselves only where that was seen to read what the interpreter
 // reads; tests check that it is so on every interpreter they run on.
 int init_dict_tables(PyObject* module) {
-    if (verify_dict_tables() < 0) return -1;
     return PyModule_AddObjectRef(module, "_dict_tables_read",
-                                 dict_table::verified ? Py_True : Py_False);
+                                 module_state().dict_tables_verified ? Py_True : Py_False);
 }
 
 PyModuleDef kModule = {
@@ -54,6 +54,7 @@ PyModuleDef kModule = {
 };
 
 PyObject* create_module() {
+    if (create_module_state() < 0) return nullptr;
     PyObject* module = PyModule_Create(&kModule);
     if (module == nullptr) return nullptr;
     // Attributes are registered in their public order; the first failure fails the import.

@@ -11,8 +11,8 @@
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
-#include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/counted_results.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/typed_dict.hpp"
@@ -66,7 +66,7 @@ PyObject* rfc_compile_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         if (!document) return map_rfc_error(document.error());
         dral_core::ByteBuffer file;
         const cbf::EncodeOptions options{*with_symtab, static_cast<std::uint8_t>(*alignment),
-                                         process_hash_seed};
+                                         module_state().hash_seed};
         if (auto status = cbf::encode_document_into(*document, options, file, meter); !status)
             return map_rfc_error(status.error());
         return new_bytes(file.data(), file.size());

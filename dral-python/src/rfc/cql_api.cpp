@@ -16,8 +16,8 @@
 #include "cpython/py_list.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
-#include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/counted_results.hpp"
 #include "rfc/models/models.hpp"
 #include "rfc/typed_dict.hpp"
@@ -81,7 +81,7 @@ PyObject* query_ctn(std::string_view text, std::string_view expression, Form for
                     MemoryMeter& meter) {
     auto document = ctn::parse_document(text, meter);
     if (!document) return map_rfc_error(document.error());
-    auto compiled = cbf::encode_document(*document, {true, 0, process_hash_seed}, meter);
+    auto compiled = cbf::encode_document(*document, {true, 0, module_state().hash_seed}, meter);
     if (!compiled) return map_rfc_error(compiled.error());
     return convert_all(cbf::query_document(*compiled, expression, meter), form, meter);
 }

@@ -8,7 +8,6 @@
 #include "rfc/ctn_api.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/models/models.hpp"
-#include "rfc/typed_dict.hpp"
 
 namespace dral_python {
 namespace {
@@ -47,7 +46,6 @@ PyMethodDef* find_function(const char* name) {
 }  // namespace
 
 int init_rfc_functions(PyObject* module) {
-    if (init_typed_dict() < 0) return -1;
     for (const char* name : kFunctionOrder)
         if (add_public_function(module, find_function(name)) < 0) return -1;
     return 0;

@@ -19,16 +19,13 @@
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
 
 using dral_core::Kind;
 using dral_core::Value;
-
-// Created by the first initialisation of the module and kept for the process, like the exception
-// classes: views made through any import of the module are instances of the one class.
-PyTypeObject* g_type = nullptr;
 
 struct DralValueObject {
     PyObject_HEAD const Value* value;  // the viewed value: `storage`, or a part of the owner's
@@ -53,7 +50,7 @@ PyObject* owner_of(PyObject* self) {
 PyObject* alloc_view() {
     auto* view = static_cast<PyObject*>(PyObject_Malloc(sizeof(DralValueObject)));
     if (view == nullptr) return PyErr_NoMemory();
-    return PyObject_Init(view, g_type);
+    return PyObject_Init(view, module_state().classes.dral_value);
 }
 
 const char* kind_name(Kind kind) {
@@ -315,10 +312,11 @@ PyObject* new_dral_value(Value value) {
 }
 
 int init_dral_value(PyObject* module) {
-    if (g_type != nullptr)
-        return add_public_attribute(module, "DralValue",
-                                    Py_NewRef(reinterpret_cast<PyObject*>(g_type)));
-    return add_public_type(module, &kSpec, &g_type);
+    if (module_state().classes.dral_value != nullptr)
+        return add_public_attribute(
+            module, "DralValue",
+            Py_NewRef(reinterpret_cast<PyObject*>(module_state().classes.dral_value)));
+    return add_public_type(module, &kSpec, &module_state().classes.dral_value);
 }
 
 }  // namespace dral_python

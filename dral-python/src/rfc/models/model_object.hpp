@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cpython/py_list.hpp"
+#include "module/module_state.hpp"
 #include "rfc/models/models.hpp"
 
 namespace dral_python {

@@ -11,6 +11,7 @@ namespace {
 namespace rfc = dral_core::rfc001;
 
 struct NamedClassTexts {
+    PyTypeObject* BindingClasses::*type;  // where the module state keeps the class
     const char* class_name;
     const char* qualified_name;
     const char* class_doc;
@@ -20,6 +21,7 @@ struct NamedClassTexts {
 };
 
 constexpr NamedClassTexts kFieldTexts{
+    &BindingClasses::rfc_field,
     "RfcField",
     "_dral_native.RfcField",
     "A read-only named field of an RFC-001 product or struct payload, held on the native side.",
@@ -30,6 +32,7 @@ constexpr NamedClassTexts kFieldTexts{
 };
 
 constexpr NamedClassTexts kBindingTexts{
+    &BindingClasses::rfc_binding,
     "RfcBinding",
     "_dral_native.RfcBinding",
     "A read-only named top-level value of an RFC-001 document, held on the native side.",
@@ -38,9 +41,6 @@ constexpr NamedClassTexts kBindingTexts{
     "to_dict($self, /)\n--\n\n"
     "The binding as a dict {\"name\": name, \"value\": the typed dictionary of the value}.",
 };
-
-template <class Node>
-PyTypeObject* g_type = nullptr;
 
 template <class Node>
 PyObject* get_name(PyObject* self, void*) {
@@ -90,17 +90,17 @@ int init_named_class(PyObject* module) {
     static PyType_Spec spec = {
         kTexts.qualified_name, sizeof(ModelObject<Node>), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, slots};
-    return add_model_class(module, &spec, &g_type<Node>);
+    return add_model_class(module, &spec, &(module_state().classes.*kTexts.type));
 }
 
 }  // namespace
 
 PyObject* new_rfc_field(Shared<rfc::Field> node) {
-    return new_model(g_type<rfc::Field>, std::move(node));
+    return new_model(module_state().classes.rfc_field, std::move(node));
 }
 
 PyObject* new_rfc_binding(Shared<rfc::Binding> node) {
-    return new_model(g_type<rfc::Binding>, std::move(node));
+    return new_model(module_state().classes.rfc_binding, std::move(node));
 }
 
 int init_rfc_field(PyObject* module) { return init_named_class<rfc::Field, kFieldTexts>(module); }

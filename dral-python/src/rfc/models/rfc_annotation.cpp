@@ -9,8 +9,6 @@ namespace {
 
 using Node = dral_core::rfc001::Annotation;
 
-PyTypeObject* g_type = nullptr;
-
 PyObject* get_name(PyObject* self, void*) {
     return guard_bad_alloc([&] { return new_utf8_str(node_of<Node>(self).name); });
 }
@@ -59,8 +57,12 @@ PyType_Spec kSpec = {
 
 }  // namespace
 
-PyObject* new_rfc_annotation(Shared<Node> node) { return new_model(g_type, std::move(node)); }
+PyObject* new_rfc_annotation(Shared<Node> node) {
+    return new_model(module_state().classes.rfc_annotation, std::move(node));
+}
 
-int init_rfc_annotation(PyObject* module) { return add_model_class(module, &kSpec, &g_type); }
+int init_rfc_annotation(PyObject* module) {
+    return add_model_class(module, &kSpec, &module_state().classes.rfc_annotation);
+}
 
 }  // namespace dral_python

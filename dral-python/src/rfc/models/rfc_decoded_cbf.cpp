@@ -15,8 +15,6 @@ namespace {
 
 using Node = dral_core::rfc001::cbf::DecodedDocument;
 
-PyTypeObject* g_type = nullptr;
-
 PyObject* get_header(PyObject* self, void*) { return new_rfc_header(node_of<Node>(self).header); }
 
 PyObject* get_symbols(PyObject* self, void*) {
@@ -91,9 +89,11 @@ PyType_Spec kSpec = {
 }  // namespace
 
 PyObject* new_rfc_decoded_cbf(Shared<Node> decoded) {
-    return new_model(g_type, std::move(decoded));
+    return new_model(module_state().classes.rfc_decoded_cbf, std::move(decoded));
 }
 
-int init_rfc_decoded_cbf(PyObject* module) { return add_model_class(module, &kSpec, &g_type); }
+int init_rfc_decoded_cbf(PyObject* module) {
+    return add_model_class(module, &kSpec, &module_state().classes.rfc_decoded_cbf);
+}
 
 }  // namespace dral_python

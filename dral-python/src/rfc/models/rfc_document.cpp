@@ -6,6 +6,7 @@
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/counted_results.hpp"
 #include "rfc/models/model_object.hpp"
 #include "rfc/typed_dict.hpp"
@@ -16,8 +17,6 @@ namespace {
 
 namespace rfc = dral_core::rfc001;
 using Node = rfc::Document;
-
-PyTypeObject* g_type = nullptr;
 
 const Shared<Node>& document_of(PyObject* self) { return shared_node<Node>(self); }
 
@@ -155,8 +154,12 @@ PyType_Spec kSpec = {
 
 }  // namespace
 
-PyObject* new_rfc_document(Shared<Node> node) { return new_model(g_type, std::move(node)); }
+PyObject* new_rfc_document(Shared<Node> node) {
+    return new_model(module_state().classes.rfc_document, std::move(node));
+}
 
-int init_rfc_document(PyObject* module) { return add_model_class(module, &kSpec, &g_type); }
+int init_rfc_document(PyObject* module) {
+    return add_model_class(module, &kSpec, &module_state().classes.rfc_document);
+}
 
 }  // namespace dral_python

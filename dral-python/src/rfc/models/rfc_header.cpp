@@ -18,8 +18,6 @@ struct HeaderObject {
 
 const CbfHeader& header_of(PyObject* self) { return reinterpret_cast<HeaderObject*>(self)->header; }
 
-PyTypeObject* g_type = nullptr;
-
 PyObject* get_magic(PyObject*, void*) { return new_ascii_str("DRAL"); }
 
 template <auto Field>
@@ -100,11 +98,14 @@ PyType_Spec kSpec = {
 }  // namespace
 
 PyObject* new_rfc_header(const CbfHeader& header) {
-    PyObject* self = g_type->tp_alloc(g_type, 0);
+    PyObject* self =
+        module_state().classes.rfc_header->tp_alloc(module_state().classes.rfc_header, 0);
     if (self != nullptr) reinterpret_cast<HeaderObject*>(self)->header = header;
     return self;
 }
 
-int init_rfc_header(PyObject* module) { return add_model_class(module, &kSpec, &g_type); }
+int init_rfc_header(PyObject* module) {
+    return add_model_class(module, &kSpec, &module_state().classes.rfc_header);
+}
 
 }  // namespace dral_python

@@ -8,6 +8,7 @@
 #include "cpython/bad_alloc_guard.hpp"
 #include "cpython/py_str.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/counted_results.hpp"
 #include "rfc/models/model_object.hpp"
 #include "rfc/typed_dict.hpp"
@@ -19,8 +20,6 @@ namespace {
 namespace rfc = dral_core::rfc001;
 using rfc::ValueKind;
 using Node = rfc::Value;
-
-PyTypeObject* g_type = nullptr;
 
 const Shared<Node>& value_of(PyObject* self) { return shared_node<Node>(self); }
 
@@ -360,8 +359,12 @@ PyType_Spec kSpec = {
 
 }  // namespace
 
-PyObject* new_rfc_value(Shared<Node> node) { return new_model(g_type, std::move(node)); }
+PyObject* new_rfc_value(Shared<Node> node) {
+    return new_model(module_state().classes.rfc_value, std::move(node));
+}
 
-int init_rfc_value(PyObject* module) { return add_model_class(module, &kSpec, &g_type); }
+int init_rfc_value(PyObject* module) {
+    return add_model_class(module, &kSpec, &module_state().classes.rfc_value);
+}
 
 }  // namespace dral_python
