@@ -1,6 +1,7 @@
 """Module surface: exception classes, attribute order, constants, signatures and docstrings."""
 
 import functools
+import importlib.util
 import inspect
 
 import pytest
@@ -43,6 +44,30 @@ def test_attributes_constants_and_module_docstring():
     for text in ['dral.dumps(obj, compression="lz4", dedup=True, sort_keys=True)',
                  "dral.loads(data, strict=True, max_depth=64)", "dral.dump(", "dral.load(", '"data.dral"']:
         assert text in native.__doc__
+
+
+CLASSES = [name for name in ATTRIBUTE_ORDER
+           if isinstance(getattr(native, name), type) and not issubclass(getattr(native, name), BaseException)]
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_classes_are_immutable(name):
+    cls = getattr(native, name)
+    with pytest.raises(TypeError, match="immutable type"):
+        cls.extra = 1
+    assert not hasattr(cls, "extra")
+
+
+def test_a_second_import_shares_every_class():
+    spec = importlib.util.spec_from_file_location("second._dral_native", native.__file__)
+    second = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(second)
+    assert second is not native and second.__all__ == native.__all__
+    shared = [name for name in ATTRIBUTE_ORDER if isinstance(getattr(native, name), type)]
+    assert [getattr(second, name) for name in shared] == [getattr(native, name) for name in shared]
+    assert type(second.to_value(1)) is native.DralValue
+    with pytest.raises(native.DralDecodeError):
+        second.loads(b"not a stream")
 
 
 HOOK_SIG = "default=None, max_depth=128"

@@ -296,7 +296,7 @@ PyType_Slot kSlots[] = {
 };
 
 PyType_Spec kSpec = {"_dral_native.DralValue", sizeof(DralValueObject), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
@@ -312,11 +312,7 @@ PyObject* new_dral_value(Value value) {
 }
 
 int init_dral_value(PyObject* module) {
-    if (module_state().classes.dral_value != nullptr)
-        return add_public_attribute(
-            module, "DralValue",
-            Py_NewRef(reinterpret_cast<PyObject*>(module_state().classes.dral_value)));
-    return add_public_type(module, &kSpec, &module_state().classes.dral_value);
+    return add_class(module, &kSpec, module_state().classes.dral_value);
 }
 
 }  // namespace dral_python

@@ -87,10 +87,9 @@ int init_named_class(PyObject* module) {
         {Py_tp_doc, const_cast<char*>(kTexts.class_doc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        kTexts.qualified_name, sizeof(ModelObject<Node>), 0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, slots};
-    return add_model_class(module, &spec, &(module_state().classes.*kTexts.type));
+    static PyType_Spec spec = {kTexts.qualified_name, sizeof(ModelObject<Node>), 0,
+                               Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    return add_class(module, &spec, (module_state().classes.*kTexts.type));
 }
 
 }  // namespace

@@ -51,9 +51,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    "_dral_native.RfcAnnotation", sizeof(ModelObject<Node>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+PyType_Spec kSpec = {"_dral_native.RfcAnnotation", sizeof(ModelObject<Node>), 0,
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
@@ -62,7 +61,7 @@ PyObject* new_rfc_annotation(Shared<Node> node) {
 }
 
 int init_rfc_annotation(PyObject* module) {
-    return add_model_class(module, &kSpec, &module_state().classes.rfc_annotation);
+    return add_class(module, &kSpec, module_state().classes.rfc_annotation);
 }
 
 }  // namespace dral_python

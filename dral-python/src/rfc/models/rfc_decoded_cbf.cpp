@@ -82,9 +82,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    "_dral_native.RfcDecodedCbf", sizeof(ModelObject<Node>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+PyType_Spec kSpec = {"_dral_native.RfcDecodedCbf", sizeof(ModelObject<Node>), 0,
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
@@ -93,7 +92,7 @@ PyObject* new_rfc_decoded_cbf(Shared<Node> decoded) {
 }
 
 int init_rfc_decoded_cbf(PyObject* module) {
-    return add_model_class(module, &kSpec, &module_state().classes.rfc_decoded_cbf);
+    return add_class(module, &kSpec, module_state().classes.rfc_decoded_cbf);
 }
 
 }  // namespace dral_python

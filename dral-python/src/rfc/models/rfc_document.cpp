@@ -148,9 +148,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    "_dral_native.RfcDocument", sizeof(ModelObject<Node>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+PyType_Spec kSpec = {"_dral_native.RfcDocument", sizeof(ModelObject<Node>), 0,
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
@@ -159,7 +158,7 @@ PyObject* new_rfc_document(Shared<Node> node) {
 }
 
 int init_rfc_document(PyObject* module) {
-    return add_model_class(module, &kSpec, &module_state().classes.rfc_document);
+    return add_class(module, &kSpec, module_state().classes.rfc_document);
 }
 
 }  // namespace dral_python

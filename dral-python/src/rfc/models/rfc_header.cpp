@@ -91,9 +91,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    "_dral_native.RfcHeader", sizeof(HeaderObject), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+PyType_Spec kSpec = {"_dral_native.RfcHeader", sizeof(HeaderObject), 0,
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
@@ -105,7 +104,7 @@ PyObject* new_rfc_header(const CbfHeader& header) {
 }
 
 int init_rfc_header(PyObject* module) {
-    return add_model_class(module, &kSpec, &module_state().classes.rfc_header);
+    return add_class(module, &kSpec, module_state().classes.rfc_header);
 }
 
 }  // namespace dral_python

@@ -353,9 +353,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    "_dral_native.RfcValue", sizeof(ModelObject<Node>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+PyType_Spec kSpec = {"_dral_native.RfcValue", sizeof(ModelObject<Node>), 0,
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
@@ -364,7 +363,7 @@ PyObject* new_rfc_value(Shared<Node> node) {
 }
 
 int init_rfc_value(PyObject* module) {
-    return add_model_class(module, &kSpec, &module_state().classes.rfc_value);
+    return add_class(module, &kSpec, module_state().classes.rfc_value);
 }
 
 }  // namespace dral_python
