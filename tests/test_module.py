@@ -70,6 +70,22 @@ def test_a_second_import_shares_every_class():
         second.loads(b"not a stream")
 
 
+DESTRUCTION = ("tp_dealloc", "tp_traverse", "tp_clear")
+
+
+def test_every_entry_point_turns_bad_alloc_into_memory_error():
+    entries = dict(native._entry_points())
+    # The walk sees functions, methods, properties and slots of every kind of class...
+    for name in ["dumps", "_entry_points", "_set_hash_seed", "rfc_query_cbf", "Encoder.tp_vectorcall",
+                 "DralValue.mp_length", "RfcValue.keys", "RfcHeader.magic.get", "DralDecoder.tp_iternext"]:
+        assert name in entries
+    # ...and tells a guarded one from another: the destructors it sees are not guarded, as they
+    # allocate nothing and cannot report a failure.
+    destructors = {name for name in entries if name.rpartition(".")[2] in DESTRUCTION}
+    assert "DralValue.tp_dealloc" in destructors and not any(entries[name] for name in destructors)
+    assert [name for name, guarded in entries.items() if not guarded and name not in destructors] == []
+
+
 HOOK_SIG = "default=None, max_depth=128"
 DUMPS_SIG = f"(obj, *, compression=None, dedup=False, sort_keys=False, {HOOK_SIG})"
 LOADS_SIG = "(data, *, strict=True, max_depth=128)"

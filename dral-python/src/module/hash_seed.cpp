@@ -3,6 +3,7 @@
 #include <chrono>
 #include <random>
 
+#include "cpython/bad_alloc_guard.hpp"
 #include "module/module_state.hpp"
 
 namespace dral_python {
@@ -29,7 +30,7 @@ PyObject* set_hash_seed(PyObject*, PyObject* seed) {
 }
 
 PyMethodDef kFunctions[] = {
-    {"_set_hash_seed", set_hash_seed, METH_O,
+    {"_set_hash_seed", guarded<set_hash_seed>, METH_O,
      "_set_hash_seed(seed, /)\n--\n\nForce the seed of the hash tables that hash input (tests "
      "only: a known seed lets input be made to collide)."},
     {nullptr, nullptr, 0, nullptr},

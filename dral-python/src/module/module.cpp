@@ -7,6 +7,7 @@
 #include "binary/stream_walk.hpp"
 #include "binary/stream_writer.hpp"
 #include "cpython/py_dict.hpp"
+#include "module/entry_points.hpp"
 #include "module/errors.hpp"
 #include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
@@ -63,7 +64,7 @@ PyObject* create_module() {
         init_rfc_functions,    init_incremental,   init_dral_value,         init_rfc_classes,
         init_stream_writer,    init_stream_reader, init_rfc_file_functions, init_binary_api_private,
         init_text_api_private, init_cql_private,   init_stream_walk,        init_cbf_private,
-        init_dict_tables,      init_hash_seed,
+        init_dict_tables,      init_hash_seed,     init_entry_points,
     };
     for (auto init : chain) {
         if (init(module) < 0) {

@@ -285,7 +285,7 @@ PyType_Slot kSlots[] = {
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
     {Py_mp_subscript, reinterpret_cast<void*>(guarded<view_subscript>)},
-    {Py_mp_length, reinterpret_cast<void*>(view_length)},
+    {Py_mp_length, reinterpret_cast<void*>(guarded<view_length>)},
     {Py_sq_item, reinterpret_cast<void*>(guarded<view_item>)},
     {Py_tp_iter, reinterpret_cast<void*>(guarded<view_iter>)},
     {Py_sq_contains, reinterpret_cast<void*>(guarded<view_contains>)},

@@ -44,44 +44,40 @@ constexpr NamedClassTexts kBindingTexts{
 
 template <class Node>
 PyObject* get_name(PyObject* self, void*) {
-    return guard_bad_alloc([&] { return new_utf8_str(node_of<Node>(self).name); });
+    return new_utf8_str(node_of<Node>(self).name);
 }
 
 template <class Node>
 PyObject* get_value(PyObject* self, void*) {
-    return guard_bad_alloc([&] {
-        const Shared<Node>& node = shared_node<Node>(self);
-        return new_rfc_value(share(node, node->value));
-    });
+    const Shared<Node>& node = shared_node<Node>(self);
+    return new_rfc_value(share(node, node->value));
 }
 
 template <class Node>
 PyObject* to_dict(PyObject* self, PyObject*) {
-    return guard_bad_alloc([&] {
-        const Node& node = node_of<Node>(self);
-        return rfc_named_value_to_py(node.name, node.value);
-    });
+    const Node& node = node_of<Node>(self);
+    return rfc_named_value_to_py(node.name, node.value);
 }
 
 template <class Node, const NamedClassTexts& kTexts>
 PyObject* repr(PyObject* self) {
-    return guard_bad_alloc([&] { return named_repr(kTexts.class_name, node_of<Node>(self).name); });
+    return named_repr(kTexts.class_name, node_of<Node>(self).name);
 }
 
 template <class Node, const NamedClassTexts& kTexts>
 int init_named_class(PyObject* module) {
     static PyGetSetDef properties[] = {
-        {"name", get_name<Node>, nullptr, kTexts.name_doc, nullptr},
-        {"value", get_value<Node>, nullptr, kTexts.value_doc, nullptr},
+        {"name", guarded<get_name<Node>>, nullptr, kTexts.name_doc, nullptr},
+        {"value", guarded<get_value<Node>>, nullptr, kTexts.value_doc, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     static PyMethodDef methods[] = {
-        {"to_dict", to_dict<Node>, METH_NOARGS, kTexts.to_dict_doc},
+        {"to_dict", guarded<to_dict<Node>>, METH_NOARGS, kTexts.to_dict_doc},
         {nullptr, nullptr, 0, nullptr},
     };
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(model_dealloc<Node>)},
-        {Py_tp_repr, reinterpret_cast<void*>(repr<Node, kTexts>)},
+        {Py_tp_repr, reinterpret_cast<void*>(guarded<repr<Node, kTexts>>)},
         {Py_tp_getset, properties},
         {Py_tp_methods, methods},
         {Py_tp_doc, const_cast<char*>(kTexts.class_doc)},
