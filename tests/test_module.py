@@ -1,8 +1,10 @@
 """Module surface: exception classes, attribute order, constants, signatures and docstrings."""
 
+import ast
 import functools
 import importlib.util
 import inspect
+import pathlib
 
 import pytest
 
@@ -18,13 +20,11 @@ EXCEPTIONS = [
     ("DralRfcError", "DralError", "Error in RFC-001 CTN/CBF/CQL processing."),
 ]
 
-ATTRIBUTE_ORDER = """__version__ DralError DralEncodeError DralDecodeError DralChecksumError DralTypeError
-    DralRfcError dumps loads dump load encode decode encode_to_file decode_from_file parse_text pretty_print
-    to_value loads_value parse_text_value RFC001_CBF_MAGIC RFC001_CBF_HEADER_SIZE rfc_parse_ctn rfc_format_ctn
-    rfc_compile_ctn rfc_decode_cbf rfc_cbf_to_ctn rfc_query_cbf rfc_query_ctn rfc_parse_ctn_model
-    rfc_decode_cbf_model rfc_query_cbf_model rfc_query_ctn_model Encoder DralDecoder DralValue RfcAnnotation
-    RfcField RfcBinding RfcHeader RfcDocument RfcDecodedCbf RfcValue Writer Reader scan_blocks
-    rfc_query_cbf_file rfc_query_cbf_file_model""".split()
+# The public order is written once, in the module; the shipped stub states it for readers and type
+# checkers, and the module is held to it here.
+STUB = ast.parse((pathlib.Path(dral.__file__).parent / "_dral_native.pyi").read_text(encoding="utf-8"))
+ATTRIBUTE_ORDER = next(ast.literal_eval(node.value) for node in STUB.body
+                       if isinstance(node, ast.Assign) and ast.unparse(node.targets[0]) == "__all__")
 
 
 @pytest.mark.parametrize("name, base, doc", EXCEPTIONS)
@@ -46,7 +46,7 @@ def test_attributes_constants_and_module_docstring():
         assert text in native.__doc__
 
 
-CLASSES = [name for name in ATTRIBUTE_ORDER
+CLASSES = [name for name in native.__all__
            if isinstance(getattr(native, name), type) and not issubclass(getattr(native, name), BaseException)]
 
 

@@ -1,4 +1,4 @@
-// Adds module attributes in registration order, each also appended to `__all__`.
+// Adds module attributes, each public one also to `__all__` (put in order at the end).
 #pragma once
 
 #include <Python.h>
