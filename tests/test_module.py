@@ -1,7 +1,10 @@
 """Module surface: exception classes, attribute order, constants, signatures and docstrings."""
 
+import ast
 import functools
+import importlib.util
 import inspect
+import pathlib
 
 import pytest
 
@@ -17,13 +20,11 @@ EXCEPTIONS = [
     ("DralRfcError", "DralError", "Error in RFC-001 CTN/CBF/CQL processing."),
 ]
 
-ATTRIBUTE_ORDER = """__version__ DralError DralEncodeError DralDecodeError DralChecksumError DralTypeError
-    DralRfcError dumps loads dump load encode decode encode_to_file decode_from_file parse_text pretty_print
-    to_value loads_value parse_text_value RFC001_CBF_MAGIC RFC001_CBF_HEADER_SIZE rfc_parse_ctn rfc_format_ctn
-    rfc_compile_ctn rfc_decode_cbf rfc_cbf_to_ctn rfc_query_cbf rfc_query_ctn rfc_parse_ctn_model
-    rfc_decode_cbf_model rfc_query_cbf_model rfc_query_ctn_model Encoder DralDecoder DralValue RfcAnnotation
-    RfcField RfcBinding RfcHeader RfcDocument RfcDecodedCbf RfcValue Writer Reader scan_blocks
-    rfc_query_cbf_file rfc_query_cbf_file_model""".split()
+# The public order is written once, in the module; the shipped stub states it for readers and type
+# checkers, and the module is held to it here.
+STUB = ast.parse((pathlib.Path(dral.__file__).parent / "_dral_native.pyi").read_text(encoding="utf-8"))
+ATTRIBUTE_ORDER = next(ast.literal_eval(node.value) for node in STUB.body
+                       if isinstance(node, ast.Assign) and ast.unparse(node.targets[0]) == "__all__")
 
 
 @pytest.mark.parametrize("name, base, doc", EXCEPTIONS)
@@ -43,6 +44,46 @@ def test_attributes_constants_and_module_docstring():
     for text in ['dral.dumps(obj, compression="lz4", dedup=True, sort_keys=True)',
                  "dral.loads(data, strict=True, max_depth=64)", "dral.dump(", "dral.load(", '"data.dral"']:
         assert text in native.__doc__
+
+
+CLASSES = [name for name in native.__all__
+           if isinstance(getattr(native, name), type) and not issubclass(getattr(native, name), BaseException)]
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_classes_are_immutable(name):
+    cls = getattr(native, name)
+    with pytest.raises(TypeError, match="immutable type"):
+        cls.extra = 1
+    assert not hasattr(cls, "extra")
+
+
+def test_a_second_import_shares_every_class():
+    spec = importlib.util.spec_from_file_location("second._dral_native", native.__file__)
+    second = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(second)
+    assert second is not native and second.__all__ == native.__all__
+    shared = [name for name in ATTRIBUTE_ORDER if isinstance(getattr(native, name), type)]
+    assert [getattr(second, name) for name in shared] == [getattr(native, name) for name in shared]
+    assert type(second.to_value(1)) is native.DralValue
+    with pytest.raises(native.DralDecodeError):
+        second.loads(b"not a stream")
+
+
+DESTRUCTION = ("tp_dealloc", "tp_traverse", "tp_clear")
+
+
+def test_every_entry_point_turns_bad_alloc_into_memory_error():
+    entries = dict(native._entry_points())
+    # The walk sees functions, methods, properties and slots of every kind of class...
+    for name in ["dumps", "_entry_points", "_set_hash_seed", "rfc_query_cbf", "Encoder.tp_vectorcall",
+                 "DralValue.mp_length", "RfcValue.keys", "RfcHeader.magic.get", "DralDecoder.tp_iternext"]:
+        assert name in entries
+    # ...and tells a guarded one from another: the destructors it sees are not guarded, as they
+    # allocate nothing and cannot report a failure.
+    destructors = {name for name in entries if name.rpartition(".")[2] in DESTRUCTION}
+    assert "DralValue.tp_dealloc" in destructors and not any(entries[name] for name in destructors)
+    assert [name for name, guarded in entries.items() if not guarded and name not in destructors] == []
 
 
 HOOK_SIG = "default=None, max_depth=128"

@@ -20,6 +20,7 @@
 #include "cpython/py_ref.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
@@ -245,8 +246,8 @@ PyType_Slot kEncoderSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kEncoderSpec = {"_dral_native.Encoder", sizeof(EncoderObject), 0,
-                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, kEncoderSlots};
+PyType_Spec kEncoderSpec = {"_dral_native.Encoder", sizeof(EncoderObject), 0, Py_TPFLAGS_HAVE_GC,
+                            kEncoderSlots};
 
 struct DecoderObject {
     PyObject_HEAD PyObject* data;  // an exact bytes object no caller can change
@@ -338,28 +339,19 @@ PyType_Slot kDecoderSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kDecoderSpec = {"_dral_native.DralDecoder", sizeof(DecoderObject), 0,
-                            Py_TPFLAGS_DEFAULT, kDecoderSlots};
-
-// Calling the class goes straight to `call`, without the tuple and dict of a generic call.
-int add_vectorcall_type(PyObject* module, PyType_Spec* spec, vectorcallfunc call) {
-    PyTypeObject* type = nullptr;
-    int status = add_public_type(module, spec, &type);
-    if (type != nullptr) {
-        type->tp_vectorcall = call;
-        Py_DECREF(type);
-    }
-    return status;
-}
+PyType_Spec kDecoderSpec = {"_dral_native.DralDecoder", sizeof(DecoderObject), 0, 0, kDecoderSlots};
 
 }  // namespace
 
 int init_incremental(PyObject* module) {
-    if (add_vectorcall_type(module, &kEncoderSpec,
-                            guarded<new_by_call<kEncoderNew, make_encoder>>) < 0)
+    // Calling a class goes straight to its vectorcall, without the tuple and dict of a generic
+    // call.
+    ModuleState& state = module_state();
+    if (add_class(module, &kEncoderSpec, state.classes.encoder,
+                  guarded<new_by_call<kEncoderNew, make_encoder>>) < 0)
         return -1;
-    return add_vectorcall_type(module, &kDecoderSpec,
-                               guarded<new_by_call<kDecoderNew, make_decoder>>);
+    return add_class(module, &kDecoderSpec, state.classes.dral_decoder,
+                     guarded<new_by_call<kDecoderNew, make_decoder>>);
 }
 
 }  // namespace dral_python

@@ -17,6 +17,7 @@
 #include "cpython/py_ref.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
@@ -257,8 +258,7 @@ PyType_Slot kReaderSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kReaderSpec = {"_dral_native.Reader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT,
-                           kReaderSlots};
+PyType_Spec kReaderSpec = {"_dral_native.Reader", sizeof(ReaderObject), 0, 0, kReaderSlots};
 
 // scan_blocks: each data block with what precedes it since the last one, from headers alone.
 constexpr const char* kScanNames[] = {"source"};
@@ -337,7 +337,7 @@ PyMethodDef kFunctions[] = {
 }  // namespace
 
 int init_stream_reader(PyObject* module) {
-    if (add_public_type(module, &kReaderSpec, nullptr) < 0) return -1;
+    if (add_class(module, &kReaderSpec, module_state().classes.reader) < 0) return -1;
     return add_public_functions(module, kFunctions);
 }
 

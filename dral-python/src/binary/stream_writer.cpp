@@ -14,6 +14,7 @@
 #include "cpython/py_ref.hpp"
 #include "module/errors.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
@@ -249,11 +250,12 @@ PyType_Slot kWriterSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kWriterSpec = {"_dral_native.Writer", sizeof(WriterObject), 0, Py_TPFLAGS_DEFAULT,
-                           kWriterSlots};
+PyType_Spec kWriterSpec = {"_dral_native.Writer", sizeof(WriterObject), 0, 0, kWriterSlots};
 
 }  // namespace
 
-int init_stream_writer(PyObject* module) { return add_public_type(module, &kWriterSpec, nullptr); }
+int init_stream_writer(PyObject* module) {
+    return add_class(module, &kWriterSpec, module_state().classes.writer);
+}
 
 }  // namespace dral_python

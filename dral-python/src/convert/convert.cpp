@@ -6,7 +6,6 @@
 
 #include "base/limits.hpp"
 #include "base/small_stack.hpp"
-#include "convert/key_cache.hpp"
 #include "convert/object_path.hpp"
 #include "convert/py_classes.hpp"
 #include "convert/py_kind.hpp"
@@ -15,6 +14,7 @@
 #include "cpython/py_str.hpp"
 #include "encoding/utf8.hpp"
 #include "module/errors.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 
@@ -395,7 +395,7 @@ PyObject* element_to_py(const Value& element, bool& to_fill) {
 
 PyObject* key_to_py(std::string_view key) {
     if (dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()))
-        return shared_key_cache().get(key);
+        return cached_key(key);
     return new_utf8_str(key);
 }
 

@@ -12,16 +12,16 @@
 
 #include "base/limits.hpp"
 #include "cpython/py_str.hpp"
-#include "module/hash_seed.hpp"
 
 namespace dral_python {
 
 class KeyCache {
 public:
-    // A new reference to a str equal to the ASCII `key`, or nullptr with MemoryError set.
-    PyObject* get(std::string_view key) {
+    // A new reference to a str equal to the ASCII `key`, or nullptr with MemoryError set; `seed`
+    // is the process's hash seed.
+    PyObject* get(std::string_view key, std::uint64_t seed) {
         if (key.size() > dral_core::kKeyCacheLongestKey) return make(key);
-        PyObject*& slot = slots_[hash(key) & (dral_core::kKeyCacheSlots - 1)];
+        PyObject*& slot = slots_[hash(key, seed) & (dral_core::kKeyCacheSlots - 1)];
         if (slot != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot)) == key.size() &&
             equal(ascii_data(slot), key.data(), key.size()))
             return Py_NewRef(slot);
@@ -50,10 +50,10 @@ private:
         return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
     }
     // Keys are short: mix whole words, the last one overlapping the one before it.
-    static std::uint64_t hash(std::string_view key) {
+    static std::uint64_t hash(std::string_view key, std::uint64_t seed) {
         const char* p = key.data();
         std::size_t n = key.size();
-        std::uint64_t h = (n * 0x9E3779B97F4A7C15ull) ^ process_hash_seed;
+        std::uint64_t h = (n * 0x9E3779B97F4A7C15ull) ^ seed;
         if (n < 8) {
             // Overlapping loads instead of a byte copy, which would stall the load after it.
             std::uint64_t word = 0;
@@ -85,12 +85,5 @@ private:
 
     PyObject* slots_[dral_core::kKeyCacheSlots] = {};
 };
-
-// The one cache of every reader that builds dicts, so that a key made by one is reused by all.
-// Process-wide: callers hold the interpreter lock, and nothing in the cache runs Python code.
-inline KeyCache& shared_key_cache() {
-    static constinit KeyCache cache;
-    return cache;
-}
 
 }  // namespace dral_python

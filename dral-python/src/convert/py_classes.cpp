@@ -15,34 +15,14 @@
 #include "base/limits.hpp"
 #include "convert/py_kind.hpp"
 #include "cpython/py_str.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
 
-// Cached rules, found by the class's address. Entries are never replaced: releasing a class in
-// the middle of a conversion could run Python code there.
-struct CachedRules {
-    PyTypeObject* type = nullptr;  // a reference, held for good
-    ClassRules rules{};
-};
 using dral_core::kClassCacheSlots;
 
-// Per-process state of the conversion, never released: a class must not be released after the
-// interpreter is gone. Callers hold the interpreter lock.
-struct ConversionState {
-    KnownClasses classes;
-    AttributeNames names{};
-    bool names_made = false;
-    PyObject* modules_seen = nullptr;  // sys.modules when the classes were last looked for
-    Py_ssize_t modules_count = -1;
-    std::array<CachedRules, kClassCacheSlots> rules;
-    std::size_t rules_count = 0;
-};
-
-ConversionState& state() {
-    static auto& shared = *new ConversionState();
-    return shared;
-}
+ConversionState& state() { return module_state().conversion; }
 
 // The attribute `name` of the imported module `module`, as a new reference; null (no exception)
 // when the module is not imported or lacks it.

@@ -4,8 +4,11 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
+#include "base/limits.hpp"
 #include "cpython/py_ref.hpp"
 
 namespace dral_python {
@@ -61,6 +64,24 @@ struct ClassRules {
 // working them out failed. Cached classes stay alive for the life of the process (at most a few
 // hundred of them; past that, each new one is worked out again whenever it is met).
 bool rules_for(PyTypeObject* type, ClassRules& out);
+
+// Cached rules, found by the class's address. Entries are never replaced: releasing a class in
+// the middle of a conversion could run Python code there.
+struct CachedRules {
+    PyTypeObject* type = nullptr;  // a reference, held for good
+    ClassRules rules{};
+};
+
+// What the conversion learnt in this process (part of the module's state).
+struct ConversionState {
+    KnownClasses classes;
+    AttributeNames names{};
+    bool names_made = false;
+    PyObject* modules_seen = nullptr;  // sys.modules when the classes were last looked for
+    Py_ssize_t modules_count = -1;
+    std::array<CachedRules, dral_core::kClassCacheSlots> rules;
+    std::size_t rules_count = 0;
+};
 
 // The cached rules for `type`, or null when it was never cached (not met yet, or met once the
 // cache was full). Cached rules never change, so the pointer stays valid.

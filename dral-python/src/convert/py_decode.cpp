@@ -7,13 +7,13 @@
 #include "base/small_stack.hpp"
 #include "binary/decoder.hpp"
 #include "convert/convert.hpp"
-#include "convert/key_cache.hpp"
 #include "cpython/gc_pause.hpp"
 #include "cpython/lock_release.hpp"
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_scalars.hpp"
 #include "module/errors.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
@@ -61,7 +61,7 @@ public:
         return PyRef(_PyDict_NewPresized(static_cast<Py_ssize_t>(capacity)));
     }
     bool set_entry(PyRef& object, std::string_view key, bool ascii, PyRef value) {
-        PyRef py_key(ascii ? shared_key_cache().get(key) : new_str(key, false));
+        PyRef py_key(ascii ? cached_key(key) : new_str(key, false));
         return py_key && PyDict_SetItem(object.get(), py_key.get(), value.get()) == 0;
     }
 

@@ -19,7 +19,7 @@
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
-#include "module/hash_seed.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
@@ -323,14 +323,12 @@ private:
 // Below this, copying the stream costs less than giving its buffer away with it.
 constexpr std::size_t kFinishInPlaceFrom = 1u << 20;
 
-// The payload size of the last large stream. The next one to grow that large grows straight to
-// it: large documents tend to come again at about the same size, and a block the size of the one
-// just freed is what the allocator hands back without mapping fresh pages and faulting them in,
-// as it does for the larger blocks that doubling would ask for.
-std::size_t last_large_payload = 0;
-
+// A stream that grows as large as the last large one grows straight to its size: large documents
+// tend to come again at about the same size, and a block the size of the one just freed is what
+// the allocator hands back without mapping fresh pages and faulting them in, as it does for the
+// larger blocks that doubling would ask for.
 std::size_t grow_like_last_large_stream(std::size_t needed, std::size_t doubled) {
-    std::size_t expected = last_large_payload + dral_core::kEndBlockSize;
+    std::size_t expected = module_state().encoders.last_large_payload + dral_core::kEndBlockSize;
     // Never more than four times what must fit: a stream far smaller than the last one does not
     // ask for (or fail on) a block of that one's size.
     bool likely = needed > kFinishInPlaceFrom && expected > doubled && expected / 4 <= needed;
@@ -359,29 +357,15 @@ constexpr dral_core::ByteStorage kBytesStorage{resize_bytes, release_bytes,
                                                dral_core::block_header_size(std::size_t{2} << 20),
                                                true, grow_like_last_large_stream};
 
-// Never destroyed: a bytes object must not be released after the interpreter is gone.
-struct SharedOneShot {
-    Encoder encoder{dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage))};
-    bool in_use = false;
-};
-SharedOneShot& shared_one_shot() {
-    static auto& shared = *new SharedOneShot();
-    return shared;
-}
-
-// The memory of the last finished incremental encoder, kept for the next one (the C heap, given
-// back to the system after each call, would have to fault its pages in every time). Callers hold
-// the interpreter lock.
-dral_core::EncoderMemory& spare_heap_memory() {
-    static auto& spare = *new dral_core::EncoderMemory();
-    return spare;
-}
+// The memory of the last finished incremental encoder is kept for the next one (the C heap,
+// given back to the system after each call, would have to fault its pages in every time).
+dral_core::EncoderMemory& spare_heap_memory() { return module_state().encoders.spare_heap_memory; }
 
 // The stream of `encoder`, finished in a new bytes object: a large one in the buffer it was
 // written in, any other copied.
 PyObject* finish_in_bytes(Encoder& encoder) {
     if (std::size_t payload = encoder.buffered_size(); payload >= kFinishInPlaceFrom) {
-        last_large_payload = payload;
+        module_state().encoders.last_large_payload = payload;
         if (std::size_t size = encoder.finish_in_place(); size != 0) {
             auto* stream = static_cast<PyObject*>(encoder.take_block_buffer().take_owner());
             if (_PyBytes_Resize(&stream, static_cast<Py_ssize_t>(size)) < 0) return nullptr;
@@ -398,30 +382,34 @@ PyObject* finish_in_bytes(Encoder& encoder) {
 
 }  // namespace
 
+void create_one_shot_encoder(EncoderPool& pool) {
+    pool.one_shot.emplace(dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
+}
+
 OneShotEncoder::OneShotEncoder() {
-    SharedOneShot& shared = shared_one_shot();
-    if (shared.in_use) {
+    EncoderPool& shared = module_state().encoders;
+    if (shared.one_shot_in_use) {
         own_.emplace(dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
         encoder_ = &*own_;
     } else {
-        shared.in_use = true;
-        encoder_ = &shared.encoder;
+        shared.one_shot_in_use = true;
+        encoder_ = &*shared.one_shot;
         encoder_->reset();
     }
-    encoder_->set_hash_seed(process_hash_seed);
+    encoder_->set_hash_seed(module_state().hash_seed);
 }
 
 OneShotEncoder::~OneShotEncoder() {
     if (own_) return;
     if (encoder_->memory_bytes() > dral_core::kLargestSpareEncoderMemory)
         encoder_->release_memory();
-    shared_one_shot().in_use = false;
+    module_state().encoders.one_shot_in_use = false;
 }
 
 Encoder new_incremental_encoder() {
     Encoder encoder(std::move(spare_heap_memory()));
     spare_heap_memory().block = dral_core::ByteBuffer();  // the rest was left empty by the move
-    encoder.set_hash_seed(process_hash_seed);
+    encoder.set_hash_seed(module_state().hash_seed);
     return encoder;
 }
 

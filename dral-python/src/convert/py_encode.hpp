@@ -41,6 +41,10 @@ private:
     std::optional<dral_core::Encoder> own_;
 };
 
+struct EncoderPool;
+// Makes the shared one-shot encoder (once per process, with the module state).
+void create_one_shot_encoder(EncoderPool& pool);
+
 // A new incremental encoder (one that must survive failed values), writing into the memory the
 // last finished one left behind, if any.
 dral_core::Encoder new_incremental_encoder();

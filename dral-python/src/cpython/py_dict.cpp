@@ -1,12 +1,9 @@
 #include "cpython/py_dict.hpp"
 
 #include "cpython/py_ref.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
-
-namespace dict_table {
-bool verified = false;
-}  // namespace dict_table
 
 namespace {
 
@@ -54,8 +51,9 @@ int verify_dict_tables() {
                        sample(300, any_key)};
     for (const PyRef& dict : samples)
         if (!dict) return -1;
-    dict_table::verified = true;
-    for (const PyRef& dict : samples) dict_table::verified &= reads_alike(dict.get());
+    bool& verified = module_state().dict_tables_verified;
+    verified = true;
+    for (const PyRef& dict : samples) verified &= reads_alike(dict.get());
     return 0;
 }
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "module/module_state.hpp"
+
 namespace dral_python {
 
 namespace dict_table {
@@ -51,9 +53,6 @@ inline std::size_t index_bytes(const Head&) { return 0; }
 inline bool entries_hold_hash(const Head&) { return true; }
 #endif
 
-// Set at import when reading the tables of sample dicts gave exactly what the interpreter gives.
-extern bool verified;
-
 }  // namespace dict_table
 
 // The entries of a dict's table: `count` of them from `first`, `stride` bytes apart, the key and
@@ -71,7 +70,7 @@ struct DictEntries {
 // not seen to read right, or a split table (an instance's attributes keep their values apart).
 [[gnu::always_inline]] inline bool dict_entries(PyObject* dict, DictEntries& out) {
     auto* object = reinterpret_cast<PyDictObject*>(dict);
-    if (!dict_table::verified || object->ma_values != nullptr) return false;
+    if (!module_state().dict_tables_verified || object->ma_values != nullptr) return false;
     const auto& head = *reinterpret_cast<const dict_table::Head*>(object->ma_keys);
     const bool with_hash = dict_table::entries_hold_hash(head);
     out.first = reinterpret_cast<const char*>(&head) + sizeof head + dict_table::index_bytes(head) +
@@ -117,9 +116,9 @@ template <class Visit>
     return false;
 }
 
-// Checks the table reading against PyDict_Next on sample dicts of every kind, and sets
-// dict_table::verified; any other outcome keeps the writers on PyDict_Next. 0, or -1 with an
-// exception set.
+// Checks the table reading against PyDict_Next on sample dicts of every kind, and sets the
+// module state's dict_tables_verified; any other outcome keeps the writers on PyDict_Next. 0,
+// or -1 with an exception set.
 int verify_dict_tables();
 
 }  // namespace dral_python

@@ -16,8 +16,8 @@ struct ExceptionClasses {
     PyObject* rfc_error;
 };
 
-// Created once per process on first use; null with an exception set if creation failed.
-const ExceptionClasses* exception_classes();
+// Makes the classes (once per process, with the module state); false with an exception set.
+bool create_exception_classes(ExceptionClasses& out);
 
 // Each sets the Python exception for `error` and returns nullptr, for `return map_...(e);`.
 PyObject* map_decode_error(const dral_core::DralError& error);

@@ -3,10 +3,12 @@
 #include <chrono>
 #include <random>
 
-namespace dral_python {
-namespace {
+#include "cpython/bad_alloc_guard.hpp"
+#include "module/module_state.hpp"
 
-std::uint64_t random_seed() {
+namespace dral_python {
+
+std::uint64_t random_hash_seed() {
     try {
         std::random_device device;
         return (std::uint64_t{device()} << 32) ^ device();
@@ -18,15 +20,17 @@ std::uint64_t random_seed() {
     }
 }
 
+namespace {
+
 PyObject* set_hash_seed(PyObject*, PyObject* seed) {
     const unsigned long long value = PyLong_AsUnsignedLongLong(seed);
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
-    process_hash_seed = value;
+    module_state().hash_seed = value;
     Py_RETURN_NONE;
 }
 
 PyMethodDef kFunctions[] = {
-    {"_set_hash_seed", set_hash_seed, METH_O,
+    {"_set_hash_seed", guarded<set_hash_seed>, METH_O,
      "_set_hash_seed(seed, /)\n--\n\nForce the seed of the hash tables that hash input (tests "
      "only: a known seed lets input be made to collide)."},
     {nullptr, nullptr, 0, nullptr},
@@ -34,9 +38,6 @@ PyMethodDef kFunctions[] = {
 
 }  // namespace
 
-int init_hash_seed(PyObject* module) {
-    process_hash_seed = random_seed();
-    return PyModule_AddFunctions(module, kFunctions);
-}
+int init_hash_seed(PyObject* module) { return PyModule_AddFunctions(module, kFunctions); }
 
 }  // namespace dral_python

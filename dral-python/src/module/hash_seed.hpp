@@ -1,5 +1,4 @@
-// The seed of every table that hashes input, drawn at random once per process: a set of keys
-// made to collide in one process does not in another. The output never depends on it.
+// The seed of every table that hashes input.
 #pragma once
 
 #include <Python.h>
@@ -8,9 +7,10 @@
 
 namespace dral_python {
 
-inline std::uint64_t process_hash_seed = 0;
+// A seed for the tables that hash input (ModuleState::hash_seed), different in every process.
+std::uint64_t random_hash_seed();
 
-// Draws the seed and adds `_set_hash_seed(seed)`, which forces it (for tests that must know it).
+// Adds `_set_hash_seed(seed)`, which forces the seed (for tests that must know it).
 int init_hash_seed(PyObject* module);
 
 }  // namespace dral_python

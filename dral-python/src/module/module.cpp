@@ -7,9 +7,12 @@
 #include "binary/stream_walk.hpp"
 #include "binary/stream_writer.hpp"
 #include "cpython/py_dict.hpp"
+#include "module/entry_points.hpp"
 #include "module/errors.hpp"
 #include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
+#include "module/public_order.hpp"
 #include "rfc/cbf_api.hpp"
 #include "rfc/cql_api.hpp"
 #include "rfc/rfc_module.hpp"
@@ -28,9 +31,8 @@ int init_constants(PyObject* module) {
 // The writers read dict tables themselves only where that was seen to read what the interpreter
 // reads; tests check that it is so on every interpreter they run on.
 int init_dict_tables(PyObject* module) {
-    if (verify_dict_tables() < 0) return -1;
     return PyModule_AddObjectRef(module, "_dict_tables_read",
-                                 dict_table::verified ? Py_True : Py_False);
+                                 module_state().dict_tables_verified ? Py_True : Py_False);
 }
 
 PyModuleDef kModule = {
@@ -54,21 +56,26 @@ PyModuleDef kModule = {
 };
 
 PyObject* create_module() {
+    if (create_module_state() < 0) return nullptr;
     PyObject* module = PyModule_Create(&kModule);
     if (module == nullptr) return nullptr;
-    // Attributes are registered in their public order; the first failure fails the import.
+    // The first failure fails the import; the public attributes are put in order at the end.
     int (*const chain[])(PyObject*) = {
-        init_errors,           init_binary_api,    init_text_api,           init_constants,
-        init_rfc_functions,    init_incremental,   init_dral_value,         init_rfc_classes,
-        init_stream_writer,    init_stream_reader, init_rfc_file_functions, init_binary_api_private,
-        init_text_api_private, init_cql_private,   init_stream_walk,        init_cbf_private,
-        init_dict_tables,      init_hash_seed,
+        init_errors,        init_binary_api,    init_text_api,           init_constants,
+        init_rfc_functions, init_incremental,   init_dral_value,         init_rfc_classes,
+        init_stream_writer, init_stream_reader, init_binary_api_private, init_text_api_private,
+        init_cql_private,   init_stream_walk,   init_cbf_private,        init_dict_tables,
+        init_hash_seed,     init_entry_points,
     };
     for (auto init : chain) {
         if (init(module) < 0) {
             Py_DECREF(module);
             return nullptr;
         }
+    }
+    if (order_public_attributes(module) < 0) {
+        Py_DECREF(module);
+        return nullptr;
     }
     return module;
 }

@@ -37,12 +37,17 @@ int add_public_functions(PyObject* module, PyMethodDef* functions) {
     return 0;
 }
 
-int add_public_type(PyObject* module, PyType_Spec* spec, PyTypeObject** type_out) {
-    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
-    if (type == nullptr) return -1;
-    if (type_out != nullptr) *type_out = reinterpret_cast<PyTypeObject*>(Py_NewRef(type));
+int add_class(PyObject* module, PyType_Spec* spec, PyTypeObject*& type, vectorcallfunc call) {
+    if (type == nullptr) {
+        spec->flags |= kClassFlags;
+        PyObject* made = PyType_FromModuleAndSpec(module, spec, nullptr);
+        if (made == nullptr) return -1;
+        type = reinterpret_cast<PyTypeObject*>(made);
+        if (call != nullptr) type->tp_vectorcall = call;
+    }
     const char* dot = std::strrchr(spec->name, '.');
-    return add_public_attribute(module, dot ? dot + 1 : spec->name, type);
+    return add_public_attribute(module, dot ? dot + 1 : spec->name,
+                                Py_NewRef(reinterpret_cast<PyObject*>(type)));
 }
 
 }  // namespace dral_python

@@ -1,4 +1,4 @@
-// Adds module attributes in registration order, each also appended to `__all__`.
+// Adds module attributes, each public one also to `__all__` (put in order at the end).
 #pragma once
 
 #include <Python.h>
@@ -21,7 +21,14 @@ int add_public_function(PyObject* module, PyMethodDef* function);
 // Adds each function of a null-terminated table, in table order.
 int add_public_functions(PyObject* module, PyMethodDef* functions);
 
-// Adds a heap type created from `spec`; stores a new reference in `*type_out` when given.
-int add_public_type(PyObject* module, PyType_Spec* spec, PyTypeObject** type_out);
+// The flags of every class, beside those its spec gives (garbage collection, instantiation).
+inline constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+
+// Adds the class made from `spec`, the one way every class is made. The first initialisation
+// makes it, with `call` as its vectorcall when given, and keeps it in `type` (a member of the
+// module state's classes); later ones add the same class, so objects made through any import
+// are instances of the one class.
+int add_class(PyObject* module, PyType_Spec* spec, PyTypeObject*& type,
+              vectorcallfunc call = nullptr);
 
 }  // namespace dral_python

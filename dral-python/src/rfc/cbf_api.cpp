@@ -11,8 +11,8 @@
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
-#include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/counted_results.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/typed_dict.hpp"
@@ -58,19 +58,17 @@ PyObject* rfc_compile_ctn(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
                         "rfc_compile_ctn() argument 'alignment' is greater than maximum 255");
         return nullptr;
     }
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto text = utf8_of(parsed[0]);
-        if (!text) return nullptr;
-        MemoryMeter meter(rfc::kMemoryLimit);
-        auto document = rfc::ctn::parse_document(*text, meter);
-        if (!document) return map_rfc_error(document.error());
-        dral_core::ByteBuffer file;
-        const cbf::EncodeOptions options{*with_symtab, static_cast<std::uint8_t>(*alignment),
-                                         process_hash_seed};
-        if (auto status = cbf::encode_document_into(*document, options, file, meter); !status)
-            return map_rfc_error(status.error());
-        return new_bytes(file.data(), file.size());
-    });
+    auto text = utf8_of(parsed[0]);
+    if (!text) return nullptr;
+    MemoryMeter meter(rfc::kMemoryLimit);
+    auto document = rfc::ctn::parse_document(*text, meter);
+    if (!document) return map_rfc_error(document.error());
+    dral_core::ByteBuffer file;
+    const cbf::EncodeOptions options{*with_symtab, static_cast<std::uint8_t>(*alignment),
+                                     module_state().hash_seed};
+    if (auto status = cbf::encode_document_into(*document, options, file, meter); !status)
+        return map_rfc_error(status.error());
+    return new_bytes(file.data(), file.size());
 }
 
 // ---- the decoding functions
@@ -86,12 +84,10 @@ PyObject* with_decoded(const Signature& signature, PyObject* const* args, Py_ssi
     if (!parse_arguments(signature, args, nargs, kwnames, parsed) ||
         !check_bytes_argument(signature, 0, parsed[0]))
         return nullptr;
-    return guard_bad_alloc([&]() -> PyObject* {
-        MemoryMeter meter(rfc::kMemoryLimit);
-        auto decoded = cbf::decode_document(bytes_span(parsed[0]), meter);
-        if (!decoded) return map_rfc_error(decoded.error());
-        return use(std::move(*decoded), meter);
-    });
+    MemoryMeter meter(rfc::kMemoryLimit);
+    auto decoded = cbf::decode_document(bytes_span(parsed[0]), meter);
+    if (!decoded) return map_rfc_error(decoded.error());
+    return use(std::move(*decoded), meter);
 }
 
 constexpr Signature kDecode{"rfc_decode_cbf", kDataNames, 1, 1, 1};
@@ -126,16 +122,16 @@ PyObject* rfc_decode_cbf_model(PyObject*, PyObject* const* args, Py_ssize_t narg
 }
 
 PyMethodDef kFunctions[] = {
-    {"rfc_compile_ctn", fastcall(rfc_compile_ctn), kFastcallKeywords,
+    {"rfc_compile_ctn", fastcall(guarded<rfc_compile_ctn>), kFastcallKeywords,
      "rfc_compile_ctn(text, *, with_symtab=True, alignment=0)\n--\n\n"
      "Compile RFC-001 CTN text to CBF bytes."},
-    {"rfc_decode_cbf", fastcall(rfc_decode_cbf), kFastcallKeywords,
+    {"rfc_decode_cbf", fastcall(guarded<rfc_decode_cbf>), kFastcallKeywords,
      "rfc_decode_cbf(data)\n--\n\n"
      "Decode RFC-001 CBF bytes and return header, symbols, document, and CTN."},
-    {"rfc_cbf_to_ctn", fastcall(rfc_cbf_to_ctn), kFastcallKeywords,
+    {"rfc_cbf_to_ctn", fastcall(guarded<rfc_cbf_to_ctn>), kFastcallKeywords,
      "rfc_cbf_to_ctn(data)\n--\n\n"
      "Decode RFC-001 CBF bytes to CTN text."},
-    {"rfc_decode_cbf_model", fastcall(rfc_decode_cbf_model), kFastcallKeywords,
+    {"rfc_decode_cbf_model", fastcall(guarded<rfc_decode_cbf_model>), kFastcallKeywords,
      "rfc_decode_cbf_model(data)\n--\n\n"
      "Decode RFC-001 CBF bytes into a native-backed RfcDecodedCbf model."},
     {nullptr, nullptr, 0, nullptr},

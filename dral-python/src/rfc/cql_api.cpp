@@ -16,8 +16,8 @@
 #include "cpython/py_list.hpp"
 #include "cpython/py_str.hpp"
 #include "module/errors.hpp"
-#include "module/hash_seed.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/counted_results.hpp"
 #include "rfc/models/models.hpp"
 #include "rfc/typed_dict.hpp"
@@ -78,8 +78,8 @@ PyObject* convert_all(Result<std::vector<Value>> selected, Form form, MemoryMete
 PyObject* query_ctn(std::string_view text, std::string_view expression, Form form,
                     MemoryMeter& meter) {
     return convert_all(
-        dral_core::rfc001::query_text(text, expression, {true, 0, process_hash_seed}, meter), form,
-        meter);
+        dral_core::rfc001::query_text(text, expression, {true, 0, module_state().hash_seed}, meter),
+        form, meter);
 }
 
 // The query over the whole decoded document, converted result by result.
@@ -133,27 +133,25 @@ PyObject* query_entry(const Signature& signature, Source source, bool models, Py
         if (!as_ctn) return nullptr;
         form = *as_ctn ? Form::Ctn : Form::Dict;
     }
-    return guard_bad_alloc([&]() -> PyObject* {
-        // Both texts are read before any stage runs: a str without a UTF-8 form is an argument
-        // fault, not a fault of the document or of the query.
-        std::optional<std::string_view> text;
-        if (source == Source::Ctn && !(text = utf8_of(parsed[0]))) return nullptr;
-        auto expression = utf8_of(parsed[1]);
-        if (!expression) return nullptr;
-        // The stages run in order: a faulty document is reported before a faulty query.
-        MemoryMeter meter(dral_core::rfc001::kMemoryLimit);
-        switch (source) {
-            case Source::Cbf:
-                return convert_all(cbf::query_document(bytes_span(parsed[0]), *expression, meter),
-                                   form, meter);
-            case Source::CbfFile:
-                return query_file(parsed[0], *expression, form, meter);
-            case Source::CbfDecoded:
-                return query_decoded(bytes_span(parsed[0]), *expression, form, meter);
-            default:
-                return query_ctn(*text, *expression, form, meter);
-        }
-    });
+    // Both texts are read before any stage runs: a str without a UTF-8 form is an argument
+    // fault, not a fault of the document or of the query.
+    std::optional<std::string_view> text;
+    if (source == Source::Ctn && !(text = utf8_of(parsed[0]))) return nullptr;
+    auto expression = utf8_of(parsed[1]);
+    if (!expression) return nullptr;
+    // The stages run in order: a faulty document is reported before a faulty query.
+    MemoryMeter meter(dral_core::rfc001::kMemoryLimit);
+    switch (source) {
+        case Source::Cbf:
+            return convert_all(cbf::query_document(bytes_span(parsed[0]), *expression, meter), form,
+                               meter);
+        case Source::CbfFile:
+            return query_file(parsed[0], *expression, form, meter);
+        case Source::CbfDecoded:
+            return query_decoded(bytes_span(parsed[0]), *expression, form, meter);
+        default:
+            return query_ctn(*text, *expression, form, meter);
+    }
 }
 
 constexpr const char* kCbfNames[] = {"data", "query", "as_ctn"};
@@ -182,28 +180,31 @@ PyObject* query_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     "a crafted file) may answer."
 
 PyMethodDef kFunctions[] = {
-    {"rfc_query_cbf", fastcall(query_function<kQueryCbf, Source::Cbf, false>), kFastcallKeywords,
+    {"rfc_query_cbf", fastcall(guarded<query_function<kQueryCbf, Source::Cbf, false>>),
+     kFastcallKeywords,
      "rfc_query_cbf(data, query, *, as_ctn=False)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over CBF bytes." DRAL_PARTIAL_CAVEAT},
-    {"rfc_query_ctn", fastcall(query_function<kQueryCtn, Source::Ctn, false>), kFastcallKeywords,
+    {"rfc_query_ctn", fastcall(guarded<query_function<kQueryCtn, Source::Ctn, false>>),
+     kFastcallKeywords,
      "rfc_query_ctn(text, query, *, as_ctn=False)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over CTN text."},
-    {"rfc_query_cbf_file", fastcall(query_function<kQueryCbfFile, Source::CbfFile, false>),
+    {"rfc_query_cbf_file", fastcall(guarded<query_function<kQueryCbfFile, Source::CbfFile, false>>),
      kFastcallKeywords,
      "rfc_query_cbf_file(path, query, *, as_ctn=False)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over a CBF file." DRAL_FILE_CAVEAT
          DRAL_PARTIAL_CAVEAT},
-    {"rfc_query_cbf_model", fastcall(query_function<kQueryCbfModel, Source::Cbf, true>),
+    {"rfc_query_cbf_model", fastcall(guarded<query_function<kQueryCbfModel, Source::Cbf, true>>),
      kFastcallKeywords,
      "rfc_query_cbf_model(data, query)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over CBF bytes and return RfcValue "
      "models." DRAL_PARTIAL_CAVEAT},
-    {"rfc_query_ctn_model", fastcall(query_function<kQueryCtnModel, Source::Ctn, true>),
+    {"rfc_query_ctn_model", fastcall(guarded<query_function<kQueryCtnModel, Source::Ctn, true>>),
      kFastcallKeywords,
      "rfc_query_ctn_model(text, query)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over CTN text and return RfcValue models."},
     {"rfc_query_cbf_file_model",
-     fastcall(query_function<kQueryCbfFileModel, Source::CbfFile, true>), kFastcallKeywords,
+     fastcall(guarded<query_function<kQueryCbfFileModel, Source::CbfFile, true>>),
+     kFastcallKeywords,
      "rfc_query_cbf_file_model(path, query)\n--\n\n"
      "Execute a baseline RFC-001 CQL path query over a CBF file and return RfcValue "
      "models." DRAL_FILE_CAVEAT DRAL_PARTIAL_CAVEAT},
@@ -212,7 +213,8 @@ PyMethodDef kFunctions[] = {
 
 PyMethodDef kPrivateFunctions[] = {
     {"_rfc_query_cbf_reference",
-     fastcall(query_function<kQueryCbfReference, Source::CbfDecoded, false>), kFastcallKeywords,
+     fastcall(guarded<query_function<kQueryCbfReference, Source::CbfDecoded, false>>),
+     kFastcallKeywords,
      "_rfc_query_cbf_reference(data, query, *, as_ctn=False)\n--\n\n"
      "rfc_query_cbf() after decoding the whole file; the behaviour rfc_query_cbf() must match "
      "for every file that decodes."},

@@ -29,14 +29,12 @@ PyObject* with_document(const Signature& signature, PyObject* const* args, Py_ss
     if (!parse_arguments(signature, args, nargs, kwnames, parsed) ||
         !check_str_argument(signature, 0, parsed[0]))
         return nullptr;
-    return guard_bad_alloc([&]() -> PyObject* {
-        auto text = utf8_of(parsed[0]);
-        if (!text) return nullptr;
-        MemoryMeter meter(dral_core::rfc001::kMemoryLimit);
-        auto document = ctn::parse_document(*text, meter);
-        if (!document) return map_rfc_error(document.error());
-        return use(std::move(*document), meter, text->size());
-    });
+    auto text = utf8_of(parsed[0]);
+    if (!text) return nullptr;
+    MemoryMeter meter(dral_core::rfc001::kMemoryLimit);
+    auto document = ctn::parse_document(*text, meter);
+    if (!document) return map_rfc_error(document.error());
+    return use(std::move(*document), meter, text->size());
 }
 
 constexpr Signature kParse{"rfc_parse_ctn", kTextNames, 1, 1, 1};
@@ -75,13 +73,13 @@ PyObject* rfc_parse_ctn_model(PyObject*, PyObject* const* args, Py_ssize_t nargs
 }
 
 PyMethodDef kFunctions[] = {
-    {"rfc_parse_ctn", fastcall(rfc_parse_ctn), kFastcallKeywords,
+    {"rfc_parse_ctn", fastcall(guarded<rfc_parse_ctn>), kFastcallKeywords,
      "rfc_parse_ctn(text)\n--\n\n"
      "Parse an RFC-001 CTN document into a typed Python dictionary."},
-    {"rfc_format_ctn", fastcall(rfc_format_ctn), kFastcallKeywords,
+    {"rfc_format_ctn", fastcall(guarded<rfc_format_ctn>), kFastcallKeywords,
      "rfc_format_ctn(text)\n--\n\n"
      "Parse and format an RFC-001 CTN document."},
-    {"rfc_parse_ctn_model", fastcall(rfc_parse_ctn_model), kFastcallKeywords,
+    {"rfc_parse_ctn_model", fastcall(guarded<rfc_parse_ctn_model>), kFastcallKeywords,
      "rfc_parse_ctn_model(text)\n--\n\n"
      "Parse an RFC-001 CTN document into a native-backed RfcDocument model."},
     {nullptr, nullptr, 0, nullptr},

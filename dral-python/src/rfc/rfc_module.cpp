@@ -1,6 +1,6 @@
 #include "rfc/rfc_module.hpp"
 
-#include <cstring>
+#include <initializer_list>
 
 #include "module/module_attributes.hpp"
 #include "rfc/cbf_api.hpp"
@@ -8,54 +8,12 @@
 #include "rfc/ctn_api.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/models/models.hpp"
-#include "rfc/typed_dict.hpp"
 
 namespace dral_python {
-namespace {
-
-// The functions come from one table per concern; the module lists them in this order, one name
-// per line.
-// clang-format off
-constexpr const char* kFunctionOrder[] = {
-    "rfc_parse_ctn",
-    "rfc_format_ctn",
-    "rfc_compile_ctn",
-    "rfc_decode_cbf",
-    "rfc_cbf_to_ctn",
-    "rfc_query_cbf",
-    "rfc_query_ctn",
-    "rfc_parse_ctn_model",
-    "rfc_decode_cbf_model",
-    "rfc_query_cbf_model",
-    "rfc_query_ctn_model",
-};
-// Added after the original attributes, which keep their places.
-constexpr const char* kFileFunctionOrder[] = {
-    "rfc_query_cbf_file",
-    "rfc_query_cbf_file_model",
-};
-// clang-format on
-
-PyMethodDef* find_function(const char* name) {
-    PyMethodDef* const tables[] = {ctn_functions(), cbf_functions(), cql_functions()};
-    for (PyMethodDef* table : tables)
-        for (PyMethodDef* def = table; def->ml_name != nullptr; ++def)
-            if (std::strcmp(def->ml_name, name) == 0) return def;
-    return nullptr;
-}
-
-}  // namespace
 
 int init_rfc_functions(PyObject* module) {
-    if (init_typed_dict() < 0) return -1;
-    for (const char* name : kFunctionOrder)
-        if (add_public_function(module, find_function(name)) < 0) return -1;
-    return 0;
-}
-
-int init_rfc_file_functions(PyObject* module) {
-    for (const char* name : kFileFunctionOrder)
-        if (add_public_function(module, find_function(name)) < 0) return -1;
+    for (PyMethodDef* table : {ctn_functions(), cbf_functions(), cql_functions()})
+        if (add_public_functions(module, table) < 0) return -1;
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// Registration of the RFC-001 functions and classes, in their public order.
+// Registration of the RFC-001 functions and classes.
 #pragma once
 
 #include <Python.h>
@@ -7,8 +7,6 @@ namespace dral_python {
 
 // Adds every rfc_ function.
 int init_rfc_functions(PyObject* module);
-// rfc_query_cbf_file and its _model form.
-int init_rfc_file_functions(PyObject* module);
 
 // Adds the Rfc model classes.
 int init_rfc_classes(PyObject* module);

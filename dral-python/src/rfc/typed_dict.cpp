@@ -7,6 +7,7 @@
 #include "cpython/py_list.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
@@ -50,18 +51,9 @@ constexpr std::array<const char*, kNameCount> kNameTexts{
     "bytes",          "item_type",    "type_tag", "uses",        "bindings",  "root",
 };
 
-struct Strings {
-    std::array<PyObject*, kNameCount> names;
-    std::array<PyObject*, 9> kinds;       // by ValueKind
-    std::array<PyObject*, 13> types;      // by ScalarType
-    std::array<PyObject*, 3> payloads;    // by SumPayloadKind
-    std::array<PyObject*, 2> references;  // by ReferenceKind
-    std::array<PyObject*, 4> data_kinds;  // by TensorDataKind
-};
+static_assert(kNameCount == kTypedDictNameCount);
 
-// Kept for the life of the process, like the exception classes.
-Strings g_strings;
-bool g_created = false;
+TypedDictStrings& strings() { return module_state().typed_dict; }
 
 PyObject* interned(std::string_view text) {
     PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
@@ -70,16 +62,16 @@ PyObject* interned(std::string_view text) {
 }
 
 template <std::size_t N, class Namer>
-bool fill(std::array<PyObject*, N>& out, Namer namer) {
+bool fill(PyObject* (&out)[N], Namer namer) {
     for (std::size_t i = 0; i < N; ++i)
         if ((out[i] = interned(namer(i))) == nullptr) return false;
     return true;
 }
 
-PyObject* name(Name which) { return g_strings.names[which]; }
+PyObject* name(Name which) { return strings().names[which]; }
 
 template <class Enum, std::size_t N>
-PyObject* new_ref(const std::array<PyObject*, N>& table, Enum which) {
+PyObject* new_ref(PyObject* const (&table)[N], Enum which) {
     return Py_NewRef(table[static_cast<std::size_t>(which)]);
 }
 
@@ -129,7 +121,7 @@ PyObject* annotation_list(const std::vector<rfc::Annotation>& annotations) {
 }
 
 PyObject* payload_to_py(const rfc::SumPayload& payload) {
-    PyRef dict = kind_dict(g_strings.payloads[static_cast<std::size_t>(payload.kind)]);
+    PyRef dict = kind_dict(strings().payloads[static_cast<std::size_t>(payload.kind)]);
     if (!dict) return nullptr;
     if (payload.kind == rfc::SumPayloadKind::Tuple &&
         !put(dict.get(), kItems, value_list(payload.items)))
@@ -146,7 +138,7 @@ PyObject* number_list(const std::vector<Number>& numbers, Make make) {
 }
 
 PyObject* tensor_data_to_py(const rfc::TensorData& data) {
-    PyRef dict = kind_dict(g_strings.data_kinds[static_cast<std::size_t>(data.kind())]);
+    PyRef dict = kind_dict(strings().data_kinds[static_cast<std::size_t>(data.kind())]);
     if (!dict) return nullptr;
     PyObject* content = nullptr;
     switch (data.kind()) {
@@ -213,7 +205,7 @@ bool fill_value(PyObject* dict, const rfc::Value& value) {
         }
         case ValueKind::Reference: {
             const rfc::Reference& reference = value.reference();
-            if (!put(dict, kReferenceKind, new_ref(g_strings.references, reference.kind)))
+            if (!put(dict, kReferenceKind, new_ref(strings().references, reference.kind)))
                 return false;
             return reference.kind == rfc::ReferenceKind::Binding
                        ? put(dict, kName, text(reference.name))
@@ -241,8 +233,8 @@ bool fill_value(PyObject* dict, const rfc::Value& value) {
 }
 
 PyObject* scalar_dict(const rfc::Scalar& scalar) {
-    PyRef dict = kind_dict(g_strings.kinds[static_cast<std::size_t>(ValueKind::Scalar)]);
-    if (!dict || !put(dict.get(), kType, new_ref(g_strings.types, scalar.type()))) return nullptr;
+    PyRef dict = kind_dict(strings().kinds[static_cast<std::size_t>(ValueKind::Scalar)]);
+    if (!dict || !put(dict.get(), kType, new_ref(strings().types, scalar.type()))) return nullptr;
     if (scalar.type() == rfc::ScalarType::Tagged && !put(dict.get(), kTag, text(scalar.tag())))
         return nullptr;
     return put(dict.get(), kValue, rfc_scalar_value_to_py(scalar)) ? dict.release() : nullptr;
@@ -250,7 +242,7 @@ PyObject* scalar_dict(const rfc::Scalar& scalar) {
 
 PyObject* value_dict(const rfc::Value& value) {
     if (value.is_scalar()) return scalar_dict(value.scalar());
-    PyRef dict = kind_dict(g_strings.kinds[static_cast<std::size_t>(value.kind())]);
+    PyRef dict = kind_dict(strings().kinds[static_cast<std::size_t>(value.kind())]);
     if (!dict || !fill_value(dict.get(), value)) return nullptr;
     return dict.release();
 }
@@ -346,29 +338,23 @@ PyObject* rfc_named_value_to_py(std::string_view name, const rfc::Value& value) 
     return named_dict(name, value);
 }
 
-int init_typed_dict() {
-    if (g_created) return 0;
-    Strings s{};
-    const bool ok =
-        fill(s.names, [](std::size_t i) { return std::string_view(kNameTexts[i]); }) &&
-        fill(s.kinds, [](std::size_t i) { return rfc::kind_name_of(static_cast<ValueKind>(i)); }) &&
-        fill(s.types,
-             [](std::size_t i) { return rfc::type_name_of(static_cast<rfc::ScalarType>(i)); }) &&
-        fill(s.payloads,
-             [](std::size_t i) {
-                 return rfc::payload_kind_name(static_cast<rfc::SumPayloadKind>(i));
-             }) &&
-        fill(s.references,
-             [](std::size_t i) {
-                 return rfc::reference_kind_name(static_cast<rfc::ReferenceKind>(i));
-             }) &&
-        fill(s.data_kinds, [](std::size_t i) {
-            return rfc::data_kind_name(static_cast<rfc::TensorDataKind>(i));
-        });
-    if (!ok) return -1;
-    g_strings = s;
-    g_created = true;
-    return 0;
+bool create_typed_dict_strings(TypedDictStrings& s) {
+    return fill(s.names, [](std::size_t i) { return std::string_view(kNameTexts[i]); }) &&
+           fill(s.kinds,
+                [](std::size_t i) { return rfc::kind_name_of(static_cast<ValueKind>(i)); }) &&
+           fill(s.types,
+                [](std::size_t i) { return rfc::type_name_of(static_cast<rfc::ScalarType>(i)); }) &&
+           fill(s.payloads,
+                [](std::size_t i) {
+                    return rfc::payload_kind_name(static_cast<rfc::SumPayloadKind>(i));
+                }) &&
+           fill(s.references,
+                [](std::size_t i) {
+                    return rfc::reference_kind_name(static_cast<rfc::ReferenceKind>(i));
+                }) &&
+           fill(s.data_kinds, [](std::size_t i) {
+               return rfc::data_kind_name(static_cast<rfc::TensorDataKind>(i));
+           });
 }
 
 }  // namespace dral_python

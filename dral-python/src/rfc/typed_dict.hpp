@@ -22,7 +22,9 @@ PyObject* rfc_named_value_to_py(std::string_view name, const dral_core::rfc001::
 // The plain Python value of a scalar, as RfcValue.scalar_value gives it (a Tagged gives its text).
 PyObject* rfc_scalar_value_to_py(const dral_core::rfc001::Scalar& scalar);
 
-// Creates the str objects the conversions share; -1 with an exception set on failure.
-int init_typed_dict();
+struct TypedDictStrings;
+// Creates the str objects the conversions share (once per process, with the module state); false
+// with an exception set on failure.
+bool create_typed_dict_strings(TypedDictStrings& out);
 
 }  // namespace dral_python

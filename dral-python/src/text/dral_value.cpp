@@ -19,16 +19,13 @@
 #include "cpython/py_ref.hpp"
 #include "cpython/py_str.hpp"
 #include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 
 namespace dral_python {
 namespace {
 
 using dral_core::Kind;
 using dral_core::Value;
-
-// Created by the first initialisation of the module and kept for the process, like the exception
-// classes: views made through any import of the module are instances of the one class.
-PyTypeObject* g_type = nullptr;
 
 struct DralValueObject {
     PyObject_HEAD const Value* value;  // the viewed value: `storage`, or a part of the owner's
@@ -53,7 +50,7 @@ PyObject* owner_of(PyObject* self) {
 PyObject* alloc_view() {
     auto* view = static_cast<PyObject*>(PyObject_Malloc(sizeof(DralValueObject)));
     if (view == nullptr) return PyErr_NoMemory();
-    return PyObject_Init(view, g_type);
+    return PyObject_Init(view, module_state().classes.dral_value);
 }
 
 const char* kind_name(Kind kind) {
@@ -288,7 +285,7 @@ PyType_Slot kSlots[] = {
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
     {Py_mp_subscript, reinterpret_cast<void*>(guarded<view_subscript>)},
-    {Py_mp_length, reinterpret_cast<void*>(view_length)},
+    {Py_mp_length, reinterpret_cast<void*>(guarded<view_length>)},
     {Py_sq_item, reinterpret_cast<void*>(guarded<view_item>)},
     {Py_tp_iter, reinterpret_cast<void*>(guarded<view_iter>)},
     {Py_sq_contains, reinterpret_cast<void*>(guarded<view_contains>)},
@@ -299,7 +296,7 @@ PyType_Slot kSlots[] = {
 };
 
 PyType_Spec kSpec = {"_dral_native.DralValue", sizeof(DralValueObject), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
@@ -315,10 +312,7 @@ PyObject* new_dral_value(Value value) {
 }
 
 int init_dral_value(PyObject* module) {
-    if (g_type != nullptr)
-        return add_public_attribute(module, "DralValue",
-                                    Py_NewRef(reinterpret_cast<PyObject*>(g_type)));
-    return add_public_type(module, &kSpec, &g_type);
+    return add_class(module, &kSpec, module_state().classes.dral_value);
 }
 
 }  // namespace dral_python

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "base/limits.hpp"
-#include "convert/key_cache.hpp"
 #include "cpython/gc_pause.hpp"
 #include "cpython/py_ref.hpp"
 #include "cpython/py_scalars.hpp"
 #include "cpython/py_str.hpp"
+#include "module/module_state.hpp"
 #include "text/text_parser_tree.hpp"
 
 namespace dral_python {
@@ -25,12 +25,15 @@ public:
     using Key = PyRef;
     using Frame = std::size_t;  // where the container's items start on the stack
 
-    PyTextSink() { pending_.swap(spare_stack()); }
+    // The stack of the last parse is kept for the next one, so that a small document allocates
+    // nothing for it; no Python code runs while parsing.
+    PyTextSink() { pending_.swap(module_state().spare_text_stack); }
     PyTextSink(const PyTextSink&) = delete;
     PyTextSink& operator=(const PyTextSink&) = delete;
     ~PyTextSink() {
         release_from(0);
-        if (pending_.capacity() <= dral_core::kLargestSpareTextStack) pending_.swap(spare_stack());
+        if (pending_.capacity() <= dral_core::kLargestSpareTextStack)
+            pending_.swap(module_state().spare_text_stack);
     }
 
     PyRef str(std::string_view text, bool ascii) {
@@ -41,7 +44,7 @@ public:
                                                static_cast<Py_ssize_t>(bytes.size())));
     }
     PyRef key(std::string_view text, bool ascii) {
-        return PyRef(ascii ? shared_key_cache().get(text) : decode(text));
+        return PyRef(ascii ? cached_key(text) : decode(text));
     }
 
     std::size_t begin_array() { return pending_.size(); }
@@ -77,12 +80,6 @@ public:
     }
 
 private:
-    // The stack of the last parse, kept for the next one, so that a small document allocates
-    // nothing for it. Callers hold the interpreter lock, and no Python code runs while parsing.
-    static std::vector<PyObject*>& spare_stack() {
-        static auto& spare = *new std::vector<PyObject*>();
-        return spare;
-    }
     static PyObject* decode(std::string_view text) { return new_utf8_str(text); }
     // The reference moves to the stack only once the stack has room for it.
     void push(PyRef& object) {

@@ -49,14 +49,6 @@ void append_escaped(std::string& out, std::string_view text) {
 
 }  // namespace
 
-int add_model_class(PyObject* module, PyType_Spec* spec, PyTypeObject** type) {
-    if (*type == nullptr) return add_public_type(module, spec, type);
-    std::string_view name(spec->name);
-    name.remove_prefix(name.rfind('.') + 1);
-    return add_public_attribute(module, std::string(name).c_str(),
-                                Py_NewRef(reinterpret_cast<PyObject*>(*type)));
-}
-
 PyObject* named_repr(std::string_view class_name, std::string_view name) {
     std::string text(class_name);
     text += "(name=\"";

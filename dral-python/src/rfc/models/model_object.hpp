@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "cpython/py_list.hpp"
+#include "module/module_attributes.hpp"
+#include "module/module_state.hpp"
 #include "rfc/models/models.hpp"
 
 namespace dral_python {
@@ -46,11 +48,6 @@ void model_dealloc(PyObject* self) {
     type->tp_free(self);
     Py_DECREF(type);
 }
-
-// Adds the class made from `spec` to `module`. The class is created by the first initialisation
-// and kept for the process, like the exception classes, so objects made through any import of
-// the module are instances of the one class.
-int add_model_class(PyObject* module, PyType_Spec* spec, PyTypeObject** type);
 
 // `Class(name="...")`, the name quoted with backslash escapes.
 PyObject* named_repr(std::string_view class_name, std::string_view name);

@@ -11,6 +11,7 @@ namespace {
 namespace rfc = dral_core::rfc001;
 
 struct NamedClassTexts {
+    PyTypeObject* BindingClasses::*type;  // where the module state keeps the class
     const char* class_name;
     const char* qualified_name;
     const char* class_doc;
@@ -20,6 +21,7 @@ struct NamedClassTexts {
 };
 
 constexpr NamedClassTexts kFieldTexts{
+    &BindingClasses::rfc_field,
     "RfcField",
     "_dral_native.RfcField",
     "A read-only named field of an RFC-001 product or struct payload, held on the native side.",
@@ -30,6 +32,7 @@ constexpr NamedClassTexts kFieldTexts{
 };
 
 constexpr NamedClassTexts kBindingTexts{
+    &BindingClasses::rfc_binding,
     "RfcBinding",
     "_dral_native.RfcBinding",
     "A read-only named top-level value of an RFC-001 document, held on the native side.",
@@ -40,67 +43,59 @@ constexpr NamedClassTexts kBindingTexts{
 };
 
 template <class Node>
-PyTypeObject* g_type = nullptr;
-
-template <class Node>
 PyObject* get_name(PyObject* self, void*) {
-    return guard_bad_alloc([&] { return new_utf8_str(node_of<Node>(self).name); });
+    return new_utf8_str(node_of<Node>(self).name);
 }
 
 template <class Node>
 PyObject* get_value(PyObject* self, void*) {
-    return guard_bad_alloc([&] {
-        const Shared<Node>& node = shared_node<Node>(self);
-        return new_rfc_value(share(node, node->value));
-    });
+    const Shared<Node>& node = shared_node<Node>(self);
+    return new_rfc_value(share(node, node->value));
 }
 
 template <class Node>
 PyObject* to_dict(PyObject* self, PyObject*) {
-    return guard_bad_alloc([&] {
-        const Node& node = node_of<Node>(self);
-        return rfc_named_value_to_py(node.name, node.value);
-    });
+    const Node& node = node_of<Node>(self);
+    return rfc_named_value_to_py(node.name, node.value);
 }
 
 template <class Node, const NamedClassTexts& kTexts>
 PyObject* repr(PyObject* self) {
-    return guard_bad_alloc([&] { return named_repr(kTexts.class_name, node_of<Node>(self).name); });
+    return named_repr(kTexts.class_name, node_of<Node>(self).name);
 }
 
 template <class Node, const NamedClassTexts& kTexts>
 int init_named_class(PyObject* module) {
     static PyGetSetDef properties[] = {
-        {"name", get_name<Node>, nullptr, kTexts.name_doc, nullptr},
-        {"value", get_value<Node>, nullptr, kTexts.value_doc, nullptr},
+        {"name", guarded<get_name<Node>>, nullptr, kTexts.name_doc, nullptr},
+        {"value", guarded<get_value<Node>>, nullptr, kTexts.value_doc, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     static PyMethodDef methods[] = {
-        {"to_dict", to_dict<Node>, METH_NOARGS, kTexts.to_dict_doc},
+        {"to_dict", guarded<to_dict<Node>>, METH_NOARGS, kTexts.to_dict_doc},
         {nullptr, nullptr, 0, nullptr},
     };
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(model_dealloc<Node>)},
-        {Py_tp_repr, reinterpret_cast<void*>(repr<Node, kTexts>)},
+        {Py_tp_repr, reinterpret_cast<void*>(guarded<repr<Node, kTexts>>)},
         {Py_tp_getset, properties},
         {Py_tp_methods, methods},
         {Py_tp_doc, const_cast<char*>(kTexts.class_doc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        kTexts.qualified_name, sizeof(ModelObject<Node>), 0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, slots};
-    return add_model_class(module, &spec, &g_type<Node>);
+    static PyType_Spec spec = {kTexts.qualified_name, sizeof(ModelObject<Node>), 0,
+                               Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    return add_class(module, &spec, (module_state().classes.*kTexts.type));
 }
 
 }  // namespace
 
 PyObject* new_rfc_field(Shared<rfc::Field> node) {
-    return new_model(g_type<rfc::Field>, std::move(node));
+    return new_model(module_state().classes.rfc_field, std::move(node));
 }
 
 PyObject* new_rfc_binding(Shared<rfc::Binding> node) {
-    return new_model(g_type<rfc::Binding>, std::move(node));
+    return new_model(module_state().classes.rfc_binding, std::move(node));
 }
 
 int init_rfc_field(PyObject* module) { return init_named_class<rfc::Field, kFieldTexts>(module); }

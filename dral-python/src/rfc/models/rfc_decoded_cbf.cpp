@@ -15,59 +15,50 @@ namespace {
 
 using Node = dral_core::rfc001::cbf::DecodedDocument;
 
-PyTypeObject* g_type = nullptr;
-
 PyObject* get_header(PyObject* self, void*) { return new_rfc_header(node_of<Node>(self).header); }
 
 PyObject* get_symbols(PyObject* self, void*) {
-    return guard_bad_alloc([&] {
-        const auto& symbols = node_of<Node>(self).symbols;
-        return build_list(symbols.size(), [&](std::size_t i) { return new_utf8_str(symbols[i]); });
-    });
+    const auto& symbols = node_of<Node>(self).symbols;
+    return build_list(symbols.size(), [&](std::size_t i) { return new_utf8_str(symbols[i]); });
 }
 
 PyObject* get_document(PyObject* self, void*) {
-    return guard_bad_alloc([&] {
-        const Shared<Node>& decoded = shared_node<Node>(self);
-        return new_rfc_document(share(decoded, decoded->document));
-    });
+    const Shared<Node>& decoded = shared_node<Node>(self);
+    return new_rfc_document(share(decoded, decoded->document));
 }
 
-PyObject* get_ctn(PyObject* self, void*) {
-    return guard_bad_alloc([&] { return ctn_str_of(node_of<Node>(self).document); });
-}
+PyObject* get_ctn(PyObject* self, void*) { return ctn_str_of(node_of<Node>(self).document); }
 
 PyObject* decoded_to_dict(PyObject* self, PyObject*) {
-    return guard_bad_alloc([&] { return rfc_decoded_cbf_to_py(node_of<Node>(self)); });
+    return rfc_decoded_cbf_to_py(node_of<Node>(self));
 }
 
 PyObject* decoded_repr(PyObject* self) {
-    return guard_bad_alloc([&]() -> PyObject* {
-        const Node& decoded = node_of<Node>(self);
-        auto ctn = dral_core::rfc001::ctn::format_document(decoded.document);
-        if (!ctn) return map_rfc_error(ctn.error());
-        std::string text = "RfcDecodedCbf(symbols=";
-        text += std::to_string(decoded.symbols.size());
-        text += ", ctn_len=";
-        text += std::to_string(ctn->size());
-        text += ')';
-        return new_ascii_str(text);
-    });
+    const Node& decoded = node_of<Node>(self);
+    auto ctn = dral_core::rfc001::ctn::format_document(decoded.document);
+    if (!ctn) return map_rfc_error(ctn.error());
+    std::string text = "RfcDecodedCbf(symbols=";
+    text += std::to_string(decoded.symbols.size());
+    text += ", ctn_len=";
+    text += std::to_string(ctn->size());
+    text += ')';
+    return new_ascii_str(text);
 }
 
 PyGetSetDef kProperties[] = {
-    {"header", get_header, nullptr, "The file's header as a new RfcHeader.", nullptr},
-    {"symbols", get_symbols, nullptr, "The symbol table in file order, as a list of str.", nullptr},
-    {"document", get_document, nullptr,
+    {"header", guarded<get_header>, nullptr, "The file's header as a new RfcHeader.", nullptr},
+    {"symbols", guarded<get_symbols>, nullptr, "The symbol table in file order, as a list of str.",
+     nullptr},
+    {"document", guarded<get_document>, nullptr,
      "The decoded document as an RfcDocument: its root only, without uses, bindings or "
      "annotations.",
      nullptr},
-    {"ctn", get_ctn, nullptr, "The decoded document as canonical CTN text.", nullptr},
+    {"ctn", guarded<get_ctn>, nullptr, "The decoded document as canonical CTN text.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef kMethods[] = {
-    {"to_dict", decoded_to_dict, METH_NOARGS,
+    {"to_dict", guarded<decoded_to_dict>, METH_NOARGS,
      "to_dict($self, /)\n--\n\n"
      "The decoded file as rfc_decode_cbf returns it: header, symbols, document and ctn."},
     {nullptr, nullptr, 0, nullptr},
@@ -75,7 +66,7 @@ PyMethodDef kMethods[] = {
 
 PyType_Slot kSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(model_dealloc<Node>)},
-    {Py_tp_repr, reinterpret_cast<void*>(decoded_repr)},
+    {Py_tp_repr, reinterpret_cast<void*>(guarded<decoded_repr>)},
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
     {Py_tp_doc, const_cast<char*>("A decoded compiled RFC-001 file held on the native side.\n\n"
@@ -84,16 +75,17 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    "_dral_native.RfcDecodedCbf", sizeof(ModelObject<Node>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+PyType_Spec kSpec = {"_dral_native.RfcDecodedCbf", sizeof(ModelObject<Node>), 0,
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
 PyObject* new_rfc_decoded_cbf(Shared<Node> decoded) {
-    return new_model(g_type, std::move(decoded));
+    return new_model(module_state().classes.rfc_decoded_cbf, std::move(decoded));
 }
 
-int init_rfc_decoded_cbf(PyObject* module) { return add_model_class(module, &kSpec, &g_type); }
+int init_rfc_decoded_cbf(PyObject* module) {
+    return add_class(module, &kSpec, module_state().classes.rfc_decoded_cbf);
+}
 
 }  // namespace dral_python

@@ -18,8 +18,6 @@ struct HeaderObject {
 
 const CbfHeader& header_of(PyObject* self) { return reinterpret_cast<HeaderObject*>(self)->header; }
 
-PyTypeObject* g_type = nullptr;
-
 PyObject* get_magic(PyObject*, void*) { return new_ascii_str("DRAL"); }
 
 template <auto Field>
@@ -38,9 +36,7 @@ PyObject* get_schema_hash_prefix(PyObject* self, void*) {
                                      static_cast<Py_ssize_t>(prefix.size()));
 }
 
-PyObject* header_to_dict(PyObject* self, PyObject*) {
-    return guard_bad_alloc([&] { return rfc_header_to_py(header_of(self)); });
-}
+PyObject* header_to_dict(PyObject* self, PyObject*) { return rfc_header_to_py(header_of(self)); }
 
 PyObject* header_repr(PyObject* self) {
     const CbfHeader& header = header_of(self);
@@ -58,53 +54,60 @@ void header_dealloc(PyObject* self) {
 }
 
 PyGetSetDef kProperties[] = {
-    {"magic", get_magic, nullptr, "The magic of every compiled file, \"DRAL\".", nullptr},
-    {"cbf_version", get_number<&CbfHeader::cbf_version>, nullptr, "Header byte 4.", nullptr},
-    {"ctn_version", get_number<&CbfHeader::ctn_version>, nullptr, "Header byte 5.", nullptr},
-    {"flags", get_number<&CbfHeader::flags>, nullptr, "Header byte 6, the flag bits.", nullptr},
-    {"alignment", get_number<&CbfHeader::alignment>, nullptr,
-     "Header byte 7, the alignment hint recorded at compile time.", nullptr},
-    {"schema_hash_prefix", get_schema_hash_prefix, nullptr, "Header bytes 8 to 15.", nullptr},
-    {"root_offset", get_number<&CbfHeader::root_offset>, nullptr,
-     "Where the root segment starts, counted from the start of the body.", nullptr},
-    {"symtab_offset", get_number<&CbfHeader::symtab_offset>, nullptr,
-     "Where the symbol table starts, counted from the start of the body.", nullptr},
-    {"index_offset", get_number<&CbfHeader::index_offset>, nullptr, "Header bytes 28 to 31.",
+    {"magic", guarded<get_magic>, nullptr, "The magic of every compiled file, \"DRAL\".", nullptr},
+    {"cbf_version", guarded<get_number<&CbfHeader::cbf_version>>, nullptr, "Header byte 4.",
      nullptr},
-    {"self_describing", get_flag<&CbfHeader::self_describing>, nullptr, "Flag bit 0.", nullptr},
-    {"has_symtab", get_flag<&CbfHeader::has_symtab>, nullptr,
+    {"ctn_version", guarded<get_number<&CbfHeader::ctn_version>>, nullptr, "Header byte 5.",
+     nullptr},
+    {"flags", guarded<get_number<&CbfHeader::flags>>, nullptr, "Header byte 6, the flag bits.",
+     nullptr},
+    {"alignment", guarded<get_number<&CbfHeader::alignment>>, nullptr,
+     "Header byte 7, the alignment hint recorded at compile time.", nullptr},
+    {"schema_hash_prefix", guarded<get_schema_hash_prefix>, nullptr, "Header bytes 8 to 15.",
+     nullptr},
+    {"root_offset", guarded<get_number<&CbfHeader::root_offset>>, nullptr,
+     "Where the root segment starts, counted from the start of the body.", nullptr},
+    {"symtab_offset", guarded<get_number<&CbfHeader::symtab_offset>>, nullptr,
+     "Where the symbol table starts, counted from the start of the body.", nullptr},
+    {"index_offset", guarded<get_number<&CbfHeader::index_offset>>, nullptr,
+     "Header bytes 28 to 31.", nullptr},
+    {"self_describing", guarded<get_flag<&CbfHeader::self_describing>>, nullptr, "Flag bit 0.",
+     nullptr},
+    {"has_symtab", guarded<get_flag<&CbfHeader::has_symtab>>, nullptr,
      "Flag bit 1: the file has a symbol table.", nullptr},
-    {"has_index", get_flag<&CbfHeader::has_index>, nullptr, "Flag bit 2.", nullptr},
+    {"has_index", guarded<get_flag<&CbfHeader::has_index>>, nullptr, "Flag bit 2.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef kMethods[] = {
-    {"to_dict", header_to_dict, METH_NOARGS,
+    {"to_dict", guarded<header_to_dict>, METH_NOARGS,
      "to_dict($self, /)\n--\n\nThe header as a dict of its fields and flag bits."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot kSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(header_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(header_repr)},
+    {Py_tp_repr, reinterpret_cast<void*>(guarded<header_repr>)},
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
     {Py_tp_doc, const_cast<char*>("The read-only header of a compiled RFC-001 file.")},
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    "_dral_native.RfcHeader", sizeof(HeaderObject), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+PyType_Spec kSpec = {"_dral_native.RfcHeader", sizeof(HeaderObject), 0,
+                     Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace
 
 PyObject* new_rfc_header(const CbfHeader& header) {
-    PyObject* self = g_type->tp_alloc(g_type, 0);
+    PyObject* self =
+        module_state().classes.rfc_header->tp_alloc(module_state().classes.rfc_header, 0);
     if (self != nullptr) reinterpret_cast<HeaderObject*>(self)->header = header;
     return self;
 }
 
-int init_rfc_header(PyObject* module) { return add_model_class(module, &kSpec, &g_type); }
+int init_rfc_header(PyObject* module) {
+    return add_class(module, &kSpec, module_state().classes.rfc_header);
+}
 
 }  // namespace dral_python
