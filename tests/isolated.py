@@ -55,18 +55,21 @@ SMALL_STACK_SIZE = 256 * 1024 * (16 if SANITIZED else 1)
 LIBC = ctypes.CDLL(None)
 
 
-M_MMAP_THRESHOLD = -3  # glibc's mallopt parameter
-DEFAULT_MMAP_THRESHOLD = 128 * 1024
+# glibc's mallopt parameters, and their defaults
+M_TRIM_THRESHOLD, M_MMAP_THRESHOLD = -1, -3
+DEFAULT_THRESHOLD = 128 * 1024
 
 
 def _limit(memory: int, cpu_seconds: int) -> None:
     if not SANITIZED:
         # Free memory a child inherits is reused without growing its address space: give back
         # what the allocator can before measuring. Large frees earlier in the run raise glibc's
-        # mmap threshold (up to 32 MiB), past which large buffers grow by copying on the heap
-        # instead of being remapped: the threshold is set back to a fresh process's.
+        # mmap threshold (up to 32 MiB, below which large buffers grow by copying on the heap
+        # instead of being remapped) and its trim threshold (up to 64 MiB of freed memory kept):
+        # both are set back to a fresh process's.
         LIBC.malloc_trim(0)
-        LIBC.mallopt(M_MMAP_THRESHOLD, DEFAULT_MMAP_THRESHOLD)
+        LIBC.mallopt(M_MMAP_THRESHOLD, DEFAULT_THRESHOLD)
+        LIBC.mallopt(M_TRIM_THRESHOLD, DEFAULT_THRESHOLD)
         limit = _address_space() + memory
         resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
     # The limit is on the child's whole CPU time: what it spent preparing the call is not the call's.

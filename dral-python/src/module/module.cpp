@@ -1,6 +1,8 @@
 // The extension module: its docstring and the chain that registers every attribute in order.
 #include <Python.h>
 
+#include <string_view>
+
 #include "binary/binary_api.hpp"
 #include "binary/incremental.hpp"
 #include "binary/stream_reader.hpp"
@@ -16,6 +18,7 @@
 #include "rfc/cbf_api.hpp"
 #include "rfc/cql_api.hpp"
 #include "rfc/rfc_module.hpp"
+#include "rfc001/cbf/cbf.hpp"
 #include "text/dral_value.hpp"
 #include "text/text_api.hpp"
 
@@ -23,9 +26,14 @@ namespace dral_python {
 namespace {
 
 int init_constants(PyObject* module) {
-    if (add_public_attribute(module, "RFC001_CBF_MAGIC", PyBytes_FromStringAndSize("DRAL", 4)) < 0)
+    namespace cbf = dral_core::rfc001::cbf;
+    const std::string_view magic = cbf::magic_text();
+    if (add_public_attribute(
+            module, "RFC001_CBF_MAGIC",
+            PyBytes_FromStringAndSize(magic.data(), static_cast<Py_ssize_t>(magic.size()))) < 0)
         return -1;
-    return add_public_attribute(module, "RFC001_CBF_HEADER_SIZE", PyLong_FromLong(32));
+    return add_public_attribute(module, "RFC001_CBF_HEADER_SIZE",
+                                PyLong_FromSize_t(cbf::kHeaderSize));
 }
 
 // The writers read dict tables themselves only where that was seen to read what the interpreter

@@ -183,7 +183,7 @@ PyObject* rfc_header_to_py(const cbf::CbfHeader& header) {
     if (!dict) return nullptr;
     PyObject* d = dict.get();
     const bool ok =
-        put(d, "magic", new_ascii_str("DRAL")) &&
+        put(d, "magic", new_ascii_str(dral_core::rfc001::cbf::magic_text())) &&
         put(d, "cbf_version", PyLong_FromLong(header.cbf_version)) &&
         put(d, "ctn_version", PyLong_FromLong(header.ctn_version)) &&
         put(d, "flags", PyLong_FromLong(header.flags)) &&

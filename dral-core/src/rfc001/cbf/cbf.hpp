@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/byte_buffer.hpp"
@@ -18,6 +19,10 @@
 namespace dral_core::rfc001::cbf {
 
 inline constexpr std::array<std::uint8_t, 4> kMagic{'D', 'R', 'A', 'L'};
+// The magic as the text it is, for those who show it.
+inline std::string_view magic_text() {
+    return {reinterpret_cast<const char*>(kMagic.data()), kMagic.size()};
+}
 inline constexpr std::size_t kHeaderSize = 32;
 
 // The header as read from a file (the magic is a constant and not kept).

@@ -6,6 +6,7 @@
 #include "rfc/cbf_api.hpp"
 #include "rfc/models/cbf_models.hpp"
 #include "rfc/models/model_object.hpp"
+#include "rfc001/cbf/cbf.hpp"
 
 namespace dral_python {
 namespace {
@@ -18,7 +19,9 @@ struct HeaderObject {
 
 const CbfHeader& header_of(PyObject* self) { return reinterpret_cast<HeaderObject*>(self)->header; }
 
-PyObject* get_magic(PyObject*, void*) { return new_ascii_str("DRAL"); }
+PyObject* get_magic(PyObject*, void*) {
+    return new_ascii_str(dral_core::rfc001::cbf::magic_text());
+}
 
 template <auto Field>
 PyObject* get_number(PyObject* self, void*) {
