@@ -145,22 +145,23 @@ def run_isolated(call, *, memory: int = GIB, cpu_seconds: int = 2, wall_seconds:
 
 
 def run_fresh(module: str, names: list[str], *, memory: int, cpu_seconds: int = 2,
-              wall_seconds: float = 120.0) -> dict:
-    """run_isolated(lambda: module.prepare(name), prepare=True) for each name, forked from a new
-    interpreter that only imported `module`: the outcomes by name."""
-    command = [sys.executable, __file__, module, str(memory), str(cpu_seconds), *names]
+              wall_seconds: float = 120.0, measure_peak: bool = False) -> dict:
+    """run_isolated(lambda: module.prepare(name), prepare=True, measure_peak=measure_peak) for
+    each name, forked from a new interpreter that only imported `module`: the outcomes by name."""
+    command = [sys.executable, __file__, module, str(memory), str(cpu_seconds),
+               str(int(measure_peak)), *names]
     here = os.path.dirname(os.path.abspath(__file__))
     child = subprocess.run(command, capture_output=True, timeout=wall_seconds, cwd=here, check=True)
     return pickle.loads(child.stdout)
 
 
 if __name__ == "__main__":  # the interpreter of run_fresh
-    module_name, memory_text, cpu_text, *case_names = sys.argv[1:]
+    module_name, memory_text, cpu_text, peak_text, *case_names = sys.argv[1:]
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     cases = importlib.import_module(module_name)
     outcomes = {
         name: run_isolated(lambda: cases.prepare(name), memory=int(memory_text),
-                           cpu_seconds=int(cpu_text), prepare=True)
+                           cpu_seconds=int(cpu_text), prepare=True, measure_peak=peak_text == "1")
         for name in case_names
     }
     sys.stdout.buffer.write(pickle.dumps(outcomes))

@@ -428,9 +428,18 @@ def test_memory_limit_bounds_the_document_readers(name, call):
         assert peak < LIMIT + SLACK, f"peak {peak / MIB:.0f} MiB"
 
 
-@pytest.mark.parametrize("name, call", [pytest.param(name, call, id=name) for name, _, call in WITHIN])
-def test_calls_within_the_memory_limit_stay_within_it(name, call):
-    outcome, peak = measured(call, built(name))
+def prepare(name: str):
+    """The call of a case that succeeds within the limit, for run_fresh."""
+    call = {case[0]: case[2] for case in WITHIN}[name]
+    data = built(name)
+    return lambda: call(data) is not None and "no exception"
+
+
+# Measured from a new interpreter: a child of this one starts from a heap that earlier tests
+# shaped, which can add tens of MiB to the peak of a call that grows large buffers.
+@pytest.mark.parametrize("name", [case[0] for case in WITHIN])
+def test_calls_within_the_memory_limit_stay_within_it(name):
+    outcome, peak = run_fresh("test_hostile_input", [name], memory=GIB, measure_peak=True)[name]
     assert outcome == ("returned", "no exception")
     if not isolated.SANITIZED:
         assert peak < LIMIT + SLACK, f"peak {peak / MIB:.0f} MiB"
