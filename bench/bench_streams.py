@@ -14,9 +14,9 @@ its own), in rounds alternating the contenders:
 - JSON Lines with orjson: a line per record, `orjson.loads` per line.
 
 Reported per size: MB/s of the stream's own bytes for each, Dral's throughput over `dumps` and
-`loads` of 100 MB of the same records in memory (goal ≥ 0.9; with --floor, also over `dumps` of
-the whole stream in memory followed by one write of its bytes to the file, which is what writing
-the file costs any writer of the format), and the peak resident memory each
+`loads` of 100 MB of the same records in memory (goal ≥ 0.9; with --floor, also against the
+one-shot way to the same file, `dumps` of all the records followed by one write of its bytes, in a
+fresh process as the writer runs), and the peak resident memory each
 process adds to its start (VmHWM after, VmRSS before; goal below 64 MiB, the same at every size).
 """
 
@@ -70,7 +70,7 @@ if kind == "write":
         with dral.Writer(path, block_size=block_size) as writer:
             writer.write_all(values)
     elif who == "floor":
-        # What any writer of this format pays: dumps in memory, then the bytes to the file.
+        # The one-shot way to the same file: dumps of everything, then its bytes written.
         data = dral.dumps(list(values))
         with open(path, "wb") as f:
             f.write(data)
@@ -139,7 +139,7 @@ def main() -> None:
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--thresholds", action="store_true", help="compare block sizes for Dral instead")
     parser.add_argument("--floor", action="store_true",
-                        help="also time dumps in memory followed by writing its bytes to the file")
+                        help="also time dumps of all the records followed by one write of its bytes")
     args = parser.parse_args()
     corpus = Path(args.corpus)
     folder = Path(tempfile.mkdtemp(dir=args.folder, prefix="dral-streams-"))
