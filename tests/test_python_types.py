@@ -536,3 +536,21 @@ def test_an_encoder_holding_its_hook_in_a_cycle_is_collected():
     del holder
     gc.collect()
     assert alive() is None
+
+
+class Inner(enum.Enum):
+    X = 1
+
+
+class Middle(enum.Enum):
+    X = Inner.X
+
+
+class Outer(enum.Enum):
+    X = Middle.X
+
+
+def test_a_chain_of_enum_values_counts_against_max_depth(encode):
+    with pytest.raises(DralTypeError, match=r"^cannot convert Inner to Dral value at \$\[0\] \(its value nests too deeply\)$"):
+        encode([Outer.X], max_depth=2)
+    assert encode([Outer.X], max_depth=3) == [1]

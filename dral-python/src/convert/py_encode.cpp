@@ -33,7 +33,10 @@ using dral_core::Encoder;
 // within what a small thread stack holds.
 class DirectEncoder {
 public:
-    DirectEncoder(Encoder& encoder, bool sort_keys) : encoder_(encoder), sort_keys_(sort_keys) {}
+    // `most_replacements`: how long a chain of enum values may be, as the reference path counts
+    // it against the nesting limit.
+    DirectEncoder(Encoder& encoder, bool sort_keys, std::uint64_t most_replacements)
+        : encoder_(encoder), sort_keys_(sort_keys), most_replacements_(most_replacements) {}
 
     // Inlined into the container loops, so scalars cost no call; containers recurse out of line.
     [[gnu::always_inline]] bool write(PyObject* object) {
@@ -115,7 +118,7 @@ private:
     // that no chain of them recurses without bound.
     bool write_enum(PyObject* object) {
         const AttributeNames* names = attribute_names();
-        if (names == nullptr || replacements_ >= dral_core::kMostEnumReplacements) return false;
+        if (names == nullptr || replacements_ >= most_replacements_) return false;
         PyRef value(PyObject_GenericGetAttr(object, names->enum_value));
         if (!value) return false;
         ++replacements_;
@@ -317,7 +320,8 @@ private:
 
     Encoder& encoder_;
     bool sort_keys_;
-    int replacements_ = 0;
+    std::uint64_t most_replacements_;
+    std::uint64_t replacements_ = 0;
 };
 
 // Below this, copying the stream costs less than giving its buffer away with it.
@@ -458,7 +462,9 @@ bool encode_object(Encoder& encoder, PyObject* object, const ConvertOptions& opt
     const std::uint64_t max_depth = options.max_depth.value_or(dral_core::kMaxNestingDepth);
     try {
         encoder.set_max_depth(std::min(max_depth, kDirectDepth));
-        if (DirectEncoder(encoder, options.sort_keys).write(object)) {
+        const std::uint64_t most_replacements =
+            std::min<std::uint64_t>(dral_core::kMostEnumReplacements, max_depth);
+        if (DirectEncoder(encoder, options.sort_keys, most_replacements).write(object)) {
             encoder.end_value();
             return true;
         }
