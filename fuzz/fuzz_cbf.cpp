@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "rfc001/cbf/cbf.hpp"
-#include "rfc001/ctn/ctn.hpp"
+#include "dral_core/rfc001/cbf/cbf.hpp"
+#include "dral_core/rfc001/ctn/ctn.hpp"
 #include "support/check.hpp"
 #include "support/mutators.hpp"
 #include "support/rfc_equal.hpp"

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "rfc001/cbf/cbf.hpp"
-#include "rfc001/cbf/query.hpp"
-#include "rfc001/cql/cql.hpp"
-#include "rfc001/ctn/ctn.hpp"
+#include "dral_core/rfc001/cbf/cbf.hpp"
+#include "dral_core/rfc001/cbf/query.hpp"
+#include "dral_core/rfc001/cql/cql.hpp"
+#include "dral_core/rfc001/ctn/ctn.hpp"
 #include "support/check.hpp"
 #include "support/mutators.hpp"
 #include "support/rfc_equal.hpp"

@@ -8,12 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "encoding/utf8.hpp"
-#include "rfc001/cbf/cbf.hpp"
-#include "rfc001/cql/cql.hpp"
-#include "rfc001/ctn/ctn.hpp"
-#include "rfc001/memory.hpp"
-#include "rfc001/query_text.hpp"
+#include "dral_core/encoding/utf8.hpp"
+#include "dral_core/rfc001/cbf/cbf.hpp"
+#include "dral_core/rfc001/cql/cql.hpp"
+#include "dral_core/rfc001/ctn/ctn.hpp"
+#include "dral_core/rfc001/memory.hpp"
+#include "dral_core/rfc001/query_text.hpp"
 #include "support/check.hpp"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "encoding/utf8.hpp"
-#include "rfc001/cbf/cbf.hpp"
-#include "rfc001/ctn/ctn.hpp"
+#include "dral_core/encoding/utf8.hpp"
+#include "dral_core/rfc001/cbf/cbf.hpp"
+#include "dral_core/rfc001/ctn/ctn.hpp"
 #include "support/check.hpp"
 #include "support/rfc_equal.hpp"
 

@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "binary/decoder.hpp"
-#include "binary/encoder.hpp"
+#include "dral_core/binary/decoder.hpp"
+#include "dral_core/binary/encoder.hpp"
 #include "support/check.hpp"
 #include "support/dral_equal.hpp"
 #include "support/mutators.hpp"

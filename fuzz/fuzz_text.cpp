@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "encoding/utf8.hpp"
+#include "dral_core/encoding/utf8.hpp"
+#include "dral_core/text/text.hpp"
 #include "support/check.hpp"
 #include "support/dral_equal.hpp"
-#include "text/text.hpp"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Generate dral-core/src/encoding/decimal_powers.cpp: the powers of ten the shortest float digits
+"""Generate dral-core/src/dral_core/encoding/decimal_powers.cpp: the powers of ten the shortest float digits
 are found with.
 
 The output is committed; the table depends on nothing but arithmetic:
 
-    python3 scripts/gen_decimal_powers.py > dral-core/src/encoding/decimal_powers.cpp
+    python3 scripts/gen_decimal_powers.py > dral-core/src/dral_core/encoding/decimal_powers.cpp
 
 For each k from K_MIN to K_MAX, 10^-k = beta * 2^r with 2^125 <= beta < 2^126, and
 g = floor(beta) + 1, an upper bound of beta in 126 bits, is stored as its high 63 bits and its low

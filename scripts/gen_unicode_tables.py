@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Generate dral-core/src/encoding/unicode_tables.cpp from the Unicode Character Database.
+"""Generate dral-core/src/dral_core/encoding/unicode_tables.cpp from the Unicode Character Database.
 
 The output is committed; run this again only to move to a newer Unicode version:
 
     apt-get install -y unicode-data
-    python3 scripts/gen_unicode_tables.py [UCD_DIR] > dral-core/src/encoding/unicode_tables.cpp
+    python3 scripts/gen_unicode_tables.py [UCD_DIR] > dral-core/src/dral_core/encoding/unicode_tables.cpp
 
 Only non-ASCII code points are tabulated: the core classifies ASCII by hand.
 """

@@ -12,10 +12,10 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
-#include "base/byte_order.hpp"
-#include "checksum/crc64.hpp"
-#include "checksum/loops.hpp"
-#include "checksum/xxh64.hpp"
+#include "dral_core/base/byte_order.hpp"
+#include "dral_core/checksum/crc64.hpp"
+#include "dral_core/checksum/loops.hpp"
+#include "dral_core/checksum/xxh64.hpp"
 
 namespace dral_core {
 namespace {

@@ -1,6 +1,6 @@
 // Float text round trips: the shortest positional digits of every kind of binary64 and binary32
 // value read back to the same bits, through the standard library and through the core's reader.
-#include "encoding/float_text.hpp"
+#include "dral_core/encoding/float_text.hpp"
 
 #include <gtest/gtest.h>
 

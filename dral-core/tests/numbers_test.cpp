@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "encoding/float_text.hpp"
-#include "encoding/varint.hpp"
-#include "text/text.hpp"
-#include "value/value.hpp"
+#include "dral_core/encoding/float_text.hpp"
+#include "dral_core/encoding/varint.hpp"
+#include "dral_core/text/text.hpp"
+#include "dral_core/value/value.hpp"
 
 namespace dral_core {
 namespace {

@@ -1,7 +1,7 @@
 // The radix sort of strings against the standard library's comparison sort, over the shapes that
 // take its different steps: short tails read with overlapping loads, long shared prefixes,
 // duplicates, bytes past 0x7F (which order as unsigned), and sizes around the insertion sort.
-#include "base/string_sort.hpp"
+#include "dral_core/base/string_sort.hpp"
 
 #include <gtest/gtest.h>
 

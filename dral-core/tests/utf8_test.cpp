@@ -2,7 +2,7 @@
 // the measuring and decoding passes and the fault messages, held to glibc's iconv and to each
 // other, for every class of fault and at every position relative to the eight- and sixteen-byte
 // steps of the fast paths.
-#include "encoding/utf8.hpp"
+#include "dral_core/encoding/utf8.hpp"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "base/byte_order.hpp"
-#include "encoding/utf8_char.hpp"
-#include "encoding/utf8_fault.hpp"
+#include "dral_core/base/byte_order.hpp"
+#include "dral_core/encoding/utf8_char.hpp"
+#include "dral_core/encoding/utf8_fault.hpp"
 
 namespace dral_core {
 namespace {

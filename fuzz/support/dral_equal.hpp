@@ -1,7 +1,7 @@
 // Equality of Value trees, which the core does not define, for the round-trip properties.
 #pragma once
 
-#include "value/value.hpp"
+#include "dral_core/value/value.hpp"
 
 namespace dral_fuzz {
 

@@ -3,10 +3,10 @@
 #include <random>
 #include <vector>
 
-#include "base/byte_order.hpp"
-#include "base/bytes.hpp"
-#include "checksum/crc64.hpp"
-#include "rfc001/cbf/cbf.hpp"
+#include "dral_core/base/byte_order.hpp"
+#include "dral_core/base/bytes.hpp"
+#include "dral_core/checksum/crc64.hpp"
+#include "dral_core/rfc001/cbf/cbf.hpp"
 #include "support/mutators.hpp"
 
 namespace dral_fuzz {

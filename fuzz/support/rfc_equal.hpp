@@ -2,7 +2,7 @@
 // properties, and the documented ways in which CTN text does not read back.
 #pragma once
 
-#include "rfc001/ast.hpp"
+#include "dral_core/rfc001/ast.hpp"
 
 namespace dral_fuzz {
 

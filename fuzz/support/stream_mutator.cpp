@@ -5,12 +5,12 @@
 #include <span>
 #include <vector>
 
-#include "base/byte_buffer.hpp"
-#include "base/byte_order.hpp"
-#include "base/bytes.hpp"
-#include "checksum/xxh64.hpp"
-#include "compression/codec.hpp"
-#include "encoding/varint.hpp"
+#include "dral_core/base/byte_buffer.hpp"
+#include "dral_core/base/byte_order.hpp"
+#include "dral_core/base/bytes.hpp"
+#include "dral_core/checksum/xxh64.hpp"
+#include "dral_core/compression/codec.hpp"
+#include "dral_core/encoding/varint.hpp"
 #include "support/mutators.hpp"
 
 namespace dral_fuzz {

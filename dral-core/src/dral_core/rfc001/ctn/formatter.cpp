@@ -1,0 +1,608 @@
+// The canonical CTN text of a tree. Everything is appended to one output string: a child's text
+// is written in place at its indent rather than built apart and spliced in. The string has a
+// cap, past which nothing is written: a tree's text may be far larger than the tree (every line
+// repeats its indent), so the cap, not the tree, bounds what formatting allocates.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "dral_core/encoding/base64.hpp"
+#include "dral_core/encoding/decimal_digits.hpp"
+#include "dral_core/encoding/float_text.hpp"
+#include "dral_core/rfc001/ctn/ctn.hpp"
+#include "dral_core/rfc001/ctn/format.hpp"
+#include "dral_core/rfc001/memory.hpp"
+#include "dral_core/text/text_scan.hpp"
+
+namespace dral_core::rfc001::ctn {
+namespace {
+
+// A string that takes no piece past its cap: such a piece is dropped and the text marked full,
+// after which it stays as it is.
+class BoundedText {
+public:
+    BoundedText(std::string& text, std::size_t cap) : text_(text), cap_(cap) {}
+
+    BoundedText& operator+=(std::string_view piece) {
+        if (fits(piece.size())) [[likely]]
+            text_.append(piece);
+        return *this;
+    }
+    BoundedText& operator+=(char c) {
+        if (fits(1)) [[likely]]
+            text_ += c;
+        return *this;
+    }
+    void append(std::size_t count, char c) {
+        if (fits(count)) [[likely]]
+            text_.append(count, c);
+    }
+    // Lets `write` append at most `at_most` characters to the string itself.
+    template <class Write>
+    void write(std::size_t at_most, Write write) {
+        if (fits(at_most)) [[likely]]
+            write(text_);
+    }
+
+    bool empty() const { return text_.empty(); }
+    void drop_last() { text_.pop_back(); }
+
+    bool full() const { return wanted_ != 0; }
+    // The length the text would have had with the piece that did not fit.
+    std::size_t wanted() const { return wanted_; }
+
+private:
+    bool fits(std::size_t n) {
+        if (n <= cap_ - text_.size()) [[likely]]
+            return true;
+        return refuse(n);
+    }
+    [[gnu::cold, gnu::noinline]] bool refuse(std::size_t n) {
+        if (wanted_ == 0) wanted_ = text_.size() + n;
+        cap_ = text_.size();  // nothing fits from now on, an empty piece aside
+        return false;
+    }
+
+    std::string& text_;
+    std::size_t cap_;
+    std::size_t wanted_ = 0;
+};
+
+// A decimal double or float in positional notation is at most this long (the smallest subnormal
+// has some 330 digits after its point).
+constexpr std::size_t kMaxFloatText = 400;
+
+template <class Out, class Integer>
+void append_integer(Out& out, Integer value) {
+    char digits[1 + kMaxDecimalDigits];
+    std::size_t length;
+    if constexpr (std::is_signed_v<Integer>)
+        length = write_signed_decimal(digits, value);
+    else
+        length = write_decimal(digits, value);
+    out += std::string_view(digits, length);
+}
+
+// The suffix-less text of a float: shortest positional digits, or the special names that the
+// literal reader takes back as the same value ("Inf", not "inf", which would read as a symbol).
+template <class Out, class Float>
+void append_float(Out& out, Float value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+    } else if (std::isinf(value)) {
+        out += value < 0 ? "-Inf" : "Inf";
+    } else if constexpr (std::is_same_v<Out, std::string>) {
+        append_float_positional(out, value);
+    } else {
+        out.write(kMaxFloatText, [&](std::string& text) { append_float_positional(text, value); });
+    }
+}
+
+template <class Out>
+void write_escaped(Out& out, std::string_view text) {
+    // The characters escaped are the text notation's: most texts have none, found sixteen bytes
+    // at a time.
+    const char* const data = text.data();
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at =
+            start + text_scan::first_escape_within(data + start, text.size() - start);
+        out += text.substr(start, at - start);
+        if (at == text.size()) return;
+        out += '\\';
+        out += text_scan::escape_of(static_cast<unsigned char>(data[at]));
+        start = at + 1;
+    }
+}
+
+template <class Out>
+void append_quoted(Out& out, std::string_view text) {
+    out += '"';
+    write_escaped(out, text);
+    out += '"';
+}
+
+// The tag of a tagged string. The prefixes of byte literals are spaced from their text, which
+// would otherwise read as bytes.
+template <class Out>
+void append_tag(Out& out, std::string_view tag) {
+    out += tag;
+    if (tag == "b" || tag == "b64") out += ' ';
+}
+
+// A quoted text on a line that the reader splits before it reads quotes: a map key's line at its
+// first "=>", a tuple payload at any ':' (which would make it a struct payload). The '>' of every
+// "=>" in a key and every ':' in a payload is written as an escape, which reads back as itself.
+void append_quoted_guarded(BoundedText& out, std::string_view text, bool in_key, bool in_tuple) {
+    out += '"';
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* escape = nullptr;
+        if (in_tuple && text[i] == ':')
+            escape = "\\u{3a}";
+        else if (in_key && text[i] == '>' && i > 0 && text[i - 1] == '=')
+            escape = "\\u{3e}";
+        if (escape == nullptr) continue;
+        write_escaped(out, text.substr(start, i - start));
+        out += escape;
+        start = i + 1;
+    }
+    write_escaped(out, text.substr(start));
+    out += '"';
+}
+
+template <class Out>
+void write_scalar(Out& out, const Scalar& scalar) {
+    switch (scalar.type()) {
+        case ScalarType::Null:
+            out += "null";
+            return;
+        case ScalarType::Unit:
+            out += "unit";
+            return;
+        case ScalarType::Bool:
+            out += scalar.as_bool() ? "true" : "false";
+            return;
+        case ScalarType::I64:
+            append_integer(out, scalar.as_signed());
+            out += "i64";
+            return;
+        case ScalarType::U64:
+            append_integer(out, scalar.as_unsigned());
+            out += "u64";
+            return;
+        case ScalarType::VI64:
+            append_integer(out, scalar.as_signed());
+            return;
+        case ScalarType::VU64:
+            append_integer(out, scalar.as_unsigned());
+            // Plain digits past the signed range would not read back at all.
+            if (scalar.as_unsigned() > static_cast<std::uint64_t>(INT64_MAX)) out += "vu64";
+            return;
+        case ScalarType::F32:
+            append_float(out, scalar.as_f32());
+            out += "f32";
+            return;
+        case ScalarType::F64:
+            append_float(out, scalar.as_f64());
+            out += "f64";
+            return;
+        case ScalarType::Str:
+            append_quoted(out, scalar.text());
+            return;
+        case ScalarType::Bytes: {
+            const Bytes& bytes = scalar.as_bytes();
+            out += "b64\"";
+            if constexpr (std::is_same_v<Out, std::string>)
+                base64::encode_to(out, bytes);
+            else
+                out.write((bytes.size() + 2) / 3 * 4,
+                          [&](std::string& text) { base64::encode_to(text, bytes); });
+            out += '"';
+            return;
+        }
+        case ScalarType::Sym:
+            out += '\'';
+            out += scalar.text();
+            return;
+        case ScalarType::Tagged:
+            append_tag(out, scalar.tag());
+            append_quoted(out, scalar.text());
+            return;
+    }
+}
+
+template <class Out>
+void write_annotation(Out& out, const Annotation& annotation) {
+    out += '@';
+    out += annotation.name;
+    if (annotation.value) {
+        out += ' ';
+        write_scalar(out, *annotation.value);
+    }
+}
+
+class Formatter {
+    // Longer sequences take one line per item.
+    static constexpr std::size_t kMaxInlineItems = 8;
+
+public:
+    explicit Formatter(BoundedText& out) : out_(out) {}
+
+    // Recursion runs through render and the block writers of the kinds that hold values; what
+    // writes leaves is kept out of line, so that each level's frame stays small (the trees are
+    // as deep as kMaxDepth, the threads' stacks may be small, and sanitizers widen frames).
+    void render(const Value& value, std::size_t indent) {
+        if (has_inline_form(value)) return write_inline(value);
+        switch (value.kind()) {
+            case ValueKind::Sequence:
+                return render_sequence(value.sequence(), indent);
+            case ValueKind::Product: {
+                const Product& product = value.product();
+                out_ += product.type_name ? std::string_view(*product.type_name) : "struct";
+                return render_fields(product.fields, indent);
+            }
+            case ValueKind::Sum:
+                return render_sum(value.sum(), indent);
+            case ValueKind::Association:
+                return render_association(value.association(), indent);
+            default:
+                return render_leaf(value, indent);
+        }
+    }
+
+private:
+    static bool has_inline_form(const Value& value) {
+        switch (value.kind()) {
+            case ValueKind::Scalar:
+            case ValueKind::Reference:
+                return true;
+            case ValueKind::Sum:
+                return value.sum().payload.kind == SumPayloadKind::Unit;
+            case ValueKind::Sequence: {
+                const auto& items = value.sequence().items;
+                if (items.size() > kMaxInlineItems) return false;
+                for (const Value& item : items)
+                    if (item.kind() != ValueKind::Scalar && item.kind() != ValueKind::Reference)
+                        return false;
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+
+    // Tensors, streams and opaque values, which hold no values.
+    [[gnu::noinline]] void render_leaf(const Value& value, std::size_t indent) {
+        switch (value.kind()) {
+            case ValueKind::Tensor:
+                return render_tensor(value.tensor(), indent);
+            case ValueKind::Stream: {
+                const Stream& stream = value.stream();
+                out_ += "stream<";
+                out_ += stream.item_type;
+                out_ += '>';
+                return render_annotations(stream.annotations, indent);
+            }
+            case ValueKind::Opaque: {
+                const Opaque& opaque = value.opaque();
+                out_ += "opaque<";
+                out_ += opaque.type_tag;
+                out_ += "> <binary: ";
+                append_integer(out_, opaque.bytes.size());
+                out_ += " bytes>";
+                return;
+            }
+            default:
+                return;
+        }
+    }
+
+    [[gnu::noinline]] void write_inline(const Value& value) {
+        switch (value.kind()) {
+            case ValueKind::Scalar:
+                return write_scalar(out_, value.scalar());
+            case ValueKind::Reference: {
+                const Reference& reference = value.reference();
+                if (reference.kind == ReferenceKind::Binding) {
+                    out_ += '&';
+                    out_ += reference.name;
+                } else {
+                    out_ += "ref ";
+                    write_one_line(**reference.boxed);
+                }
+                return;
+            }
+            case ValueKind::Sum:
+                return write_sum_header(value.sum());
+            default:
+                return write_items('[', value.sequence().items, ']');
+        }
+    }
+
+    // The value on one line, where the reader takes nothing else: inside a reference by id, a
+    // tuple payload or a map key. The inline forms of sequences, maps and sums with a payload
+    // serve where the canonical form would break the line. Products, tensors, streams and opaque
+    // values have no such form (nor can an inline expression hold them).
+    void write_one_line(const Value& value) {
+        switch (value.kind()) {
+            case ValueKind::Scalar: {
+                const Scalar& scalar = value.scalar();
+                if ((!in_key_ && !in_tuple_) ||
+                    (scalar.type() != ScalarType::Str && scalar.type() != ScalarType::Tagged))
+                    return write_scalar(out_, scalar);
+                if (scalar.type() == ScalarType::Tagged) append_tag(out_, scalar.tag());
+                return append_quoted_guarded(out_, scalar.text(), in_key_, in_tuple_);
+            }
+            case ValueKind::Reference:
+                return write_inline(value);
+            case ValueKind::Sum:
+                return write_one_line_sum(value.sum());
+            case ValueKind::Sequence:
+                return write_items('[', value.sequence().items, ']');
+            case ValueKind::Association:
+                return write_one_line_map(value.association());
+            default:
+                return render(value, 0);
+        }
+    }
+
+    void write_one_line_map(const Association& association) {
+        out_ += "map<any, any>[";
+        bool first = true;
+        for (const auto& [key, item] : association.pairs) {
+            if (!first) out_ += ", ";
+            first = false;
+            write_key(key);
+            out_ += " => ";
+            write_one_line(item);
+        }
+        out_ += ']';
+    }
+
+    void write_one_line_sum(const Sum& sum) {
+        write_sum_header(sum);
+        if (sum.payload.kind == SumPayloadKind::Unit) return;
+        if (sum.payload.kind == SumPayloadKind::Tuple) {
+            const bool outer = in_tuple_;
+            in_tuple_ = true;
+            write_items('(', sum.payload.items, ')');
+            in_tuple_ = outer;
+            return;
+        }
+        out_ += '(';
+        bool first = true;
+        for (const Field& field : sum.payload.fields) {
+            if (!first) out_ += ", ";
+            first = false;
+            out_ += field.name;
+            out_ += ": ";
+            write_one_line(field.value);
+        }
+        out_ += ')';
+    }
+
+    void write_items(char open, const std::vector<Value>& items, char close) {
+        out_ += open;
+        bool first = true;
+        for (const Value& item : items) {
+            if (!first) out_ += ", ";
+            first = false;
+            write_one_line(item);
+        }
+        out_ += close;
+    }
+
+    void write_key(const Value& key) {
+        const bool outer = in_key_;
+        in_key_ = true;
+        write_one_line(key);
+        in_key_ = outer;
+    }
+
+    void write_sum_header(const Sum& sum) {
+        if (sum.type_name) {
+            out_ += *sum.type_name;
+            // "ref :: x" would read as a reference by id, "let :: x" and "use :: x" on a line of
+            // their own as statements.
+            const std::string& type = *sum.type_name;
+            out_ += type == "ref" || type == "let" || type == "use" ? ":: " : " :: ";
+        }
+        out_ += sum.variant;
+    }
+
+    // A line feed, the indent of a body line under a header at `indent`, and `head`: one step
+    // for every field, item and pair, where each append of its own would check the room again.
+    void new_body_line(std::size_t indent, std::string_view head = {}) {
+        const std::size_t spaces = indent + 2;
+        const std::size_t length = 1 + spaces + head.size();
+        out_.write(length, [&](std::string& text) {
+            const std::size_t at = text.size();
+            // The size given to the writer may be the capacity grown to (libstdc++ 12): the size
+            // returned is the one asked for.
+            text.resize_and_overwrite(at + length, [&](char* out, std::size_t) {
+                out[at] = '\n';
+                std::memset(out + at + 1, ' ', spaces);
+                if (!head.empty()) std::memcpy(out + at + 1 + spaces, head.data(), head.size());
+                return at + length;
+            });
+        });
+    }
+
+    [[gnu::noinline]] void render_sequence(const Sequence& sequence, std::size_t indent) {
+        out_ += "seq<";
+        out_ += sequence.elem_type ? std::string_view(*sequence.elem_type) : "any";
+        out_ += '>';
+        for (const Value& item : sequence.items) {
+            new_body_line(indent);
+            render(item, indent + 2);
+        }
+    }
+
+    [[gnu::noinline]] void render_fields(const std::vector<Field>& fields, std::size_t indent) {
+        for (const Field& field : fields) {
+            new_body_line(indent, field.name);
+            out_ += " = ";
+            render(field.value, indent + 2);
+        }
+    }
+
+    // The names a tree holds (see rfc001/names.hpp) make a struct payload's block read back,
+    // unless the variant is empty: the header would lack it. A tuple payload has no block form.
+    [[gnu::noinline]] void render_sum(const Sum& sum, std::size_t indent) {
+        if (sum.payload.kind != SumPayloadKind::Struct || sum.variant.empty())
+            return write_one_line_sum(sum);
+        write_sum_header(sum);
+        render_fields(sum.payload.fields, indent);
+    }
+
+    [[gnu::noinline]] void render_association(const Association& association, std::size_t indent) {
+        out_ += "map<any, any>";
+        if (association.pairs.empty()) {
+            out_ += " []";
+            return;
+        }
+        for (const auto& [key, value] : association.pairs) {
+            new_body_line(indent);
+            write_key(key);
+            out_ += " => ";
+            render(value, indent + 2);
+        }
+    }
+
+    void render_annotations(const std::vector<Annotation>& annotations, std::size_t indent) {
+        for (const Annotation& annotation : annotations) {
+            new_body_line(indent);
+            write_annotation(out_, annotation);
+        }
+    }
+
+    template <class Element>
+    void write_dense(const std::vector<Element>& elements, std::string_view suffix) {
+        out_ += '[';
+        bool first = true;
+        for (Element element : elements) {
+            if (!first) out_ += ", ";
+            first = false;
+            if constexpr (std::is_floating_point_v<Element>)
+                append_float(out_, element);
+            else
+                append_integer(out_, element);
+            out_ += suffix;
+        }
+        out_ += ']';
+    }
+
+    void render_tensor(const Tensor& tensor, std::size_t indent) {
+        out_ += "tensor<";
+        out_ += tensor.element_type;
+        out_ += '>';
+        if (!tensor.shape.empty()) {
+            out_ += '[';
+            bool first = true;
+            for (const auto& dimension : tensor.shape) {
+                if (!first) out_ += ", ";
+                first = false;
+                if (dimension)
+                    append_integer(out_, *dimension);
+                else
+                    out_ += '_';
+            }
+            out_ += ']';
+        }
+        render_annotations(tensor.annotations, indent);
+        new_body_line(indent);
+        const auto& storage = tensor.data.storage;
+        switch (tensor.data.kind()) {
+            case TensorDataKind::DenseF64:
+                return write_dense(std::get<0>(storage), "f64");
+            case TensorDataKind::DenseI64:
+                return write_dense(std::get<1>(storage), "i64");
+            case TensorDataKind::DenseU64:
+                return write_dense(std::get<2>(storage), "u64");
+            case TensorDataKind::BinaryBlob:
+                out_ += "<binary: ";
+                append_integer(out_, std::get<3>(storage).size());
+                out_ += " bytes>";
+                return;
+        }
+    }
+
+    BoundedText& out_;
+    bool in_key_ = false;    // quoted texts must not hold "=>"
+    bool in_tuple_ = false;  // nor ':'
+};
+
+// The text of `write(out)` in a string that the meter's budget allows kOutputCopies times over,
+// charged when complete.
+template <class Write>
+Result<std::string> format_within(MemoryMeter& meter, std::size_t expected_size, Write write) {
+    const std::uint64_t cap = meter.remaining() / kOutputCopies;
+    std::string text;
+    text.reserve(std::min<std::uint64_t>(expected_size, cap));
+    BoundedText out(text, static_cast<std::size_t>(std::min<std::uint64_t>(cap, SIZE_MAX)));
+    write(out);
+    if (out.full()) {
+        const std::uint64_t wanted = kOutputCopies * static_cast<std::uint64_t>(out.wanted());
+        return fail(DralError::memory_limit_exceeded(meter.used() + wanted, meter.limit()));
+    }
+    DRAL_TRY(meter.charge(kOutputCopies * text.size()));
+    return text;
+}
+
+}  // namespace
+
+void append_escaped(std::string& out, std::string_view text) { write_escaped(out, text); }
+
+void append_scalar(std::string& out, const Scalar& scalar) { write_scalar(out, scalar); }
+
+void append_annotation(std::string& out, const Annotation& annotation) {
+    write_annotation(out, annotation);
+}
+
+Result<std::string> format_value(const Value& value, MemoryMeter& meter) {
+    return format_within(meter, 0, [&](BoundedText& out) { Formatter(out).render(value, 0); });
+}
+
+Result<std::string> format_value(const Value& value) {
+    MemoryMeter meter(kMemoryLimit);
+    return format_value(value, meter);
+}
+
+Result<std::string> format_document(const Document& document, MemoryMeter& meter,
+                                    std::size_t expected_size) {
+    return format_within(meter, expected_size, [&](BoundedText& out) {
+        for (const Annotation& annotation : document.annotations) {
+            write_annotation(out, annotation);
+            out += '\n';
+        }
+        for (const std::string& use : document.uses) {
+            out += "use ";
+            out += use;
+            out += '\n';
+        }
+        for (const Binding& binding : document.bindings) {
+            out += "let ";
+            out += binding.name;
+            out += " = ";
+            Formatter(out).render(binding.value, 0);
+            out += '\n';
+        }
+        if (document.root) {
+            if (!out.empty()) out += '\n';
+            Formatter(out).render(*document.root, 0);
+        } else if (!out.empty()) {
+            out.drop_last();
+        }
+    });
+}
+
+Result<std::string> format_document(const Document& document) {
+    MemoryMeter meter(kMemoryLimit);
+    return format_document(document, meter);
+}
+
+}  // namespace dral_core::rfc001::ctn

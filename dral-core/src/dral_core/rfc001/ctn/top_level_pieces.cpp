@@ -1,0 +1,140 @@
+#include "dral_core/rfc001/ctn/top_level_pieces.hpp"
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "dral_core/rfc001/ctn/text_scan.hpp"
+
+namespace dral_core::rfc001::ctn {
+namespace {
+
+struct Depths {
+    std::size_t parens = 0;
+    std::size_t brackets = 0;
+    std::size_t angles = 0;
+};
+
+// Index of the double quote that closes the string opened at `open`, or the size of `text` when
+// it stays open. A backslash makes the next character literal.
+std::size_t string_end(std::string_view text, std::size_t open) {
+    std::size_t i = open + 1;
+    while (i < text.size()) {
+        const std::size_t stop = text.find_first_of("\"\\", i);
+        if (stop == std::string_view::npos) return text.size();
+        if (text[stop] == '"') return stop;
+        i = stop + 2;
+    }
+    return text.size();
+}
+
+#if defined(__SSE2__)
+// Bits set in a 16-bit mask. std::popcount is a library call where the instruction is not part of
+// the target; this is a handful of instructions everywhere.
+unsigned count_marks(unsigned mask) {
+    mask = mask - ((mask >> 1) & 0x5555u);
+    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
+    mask = (mask + (mask >> 4)) & 0x0F0Fu;
+    return (mask + (mask >> 8)) & 0x1Fu;
+}
+
+// Counts the brackets of one kind in a block: by population counts when the counter cannot reach
+// zero there, else bracket by bracket.
+void count_block(std::size_t& depth, unsigned opens, unsigned closes) {
+    if (depth >= 16 || closes == 0) {
+        depth = depth + count_marks(opens) - count_marks(closes);
+        return;
+    }
+    for (unsigned marks = opens | closes; marks != 0; marks &= marks - 1) {
+        if (opens & marks & (0u - marks)) {
+            ++depth;
+        } else {
+            depth -= depth != 0;
+        }
+    }
+}
+
+// Takes the 16 bytes at `block` whole when they hold no string and no comma that could be at the
+// top level; false leaves them to the character loop. Nested input is long runs of brackets, and
+// this keeps its cost per level near a memory scan.
+bool count_block(const char* block, Depths& depths) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    const auto marks = [&](char c) {
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+    };
+    if (marks('"') != 0) return false;
+    // A counter of 16 or more cannot come back to zero within the block.
+    if (marks(',') != 0 && depths.parens < 16 && depths.brackets < 16 && depths.angles < 16)
+        return false;
+    count_block(depths.parens, marks('('), marks(')'));
+    count_block(depths.brackets, marks('['), marks(']'));
+    count_block(depths.angles, marks('<'), marks('>'));
+    return true;
+}
+#endif
+
+}  // namespace
+
+bool TopLevelPieces::next(std::string_view& piece) {
+    if (done_) return false;
+    const std::size_t size = text_.size();
+    Depths depths;
+    std::size_t i = pos_;
+    while (i < size) {
+#if defined(__SSE2__)
+        if (size - i >= 16 && count_block(text_.data() + i, depths)) {
+            i += 16;
+            continue;
+        }
+#endif
+        for (const std::size_t block_end = std::min(size, i + 16); i < block_end; ++i) {
+            switch (text_[i]) {
+                case '(':
+                    ++depths.parens;
+                    break;
+                case ')':
+                    depths.parens -= depths.parens != 0;
+                    break;
+                case '[':
+                    ++depths.brackets;
+                    break;
+                case ']':
+                    depths.brackets -= depths.brackets != 0;
+                    break;
+                case '<':
+                    ++depths.angles;
+                    break;
+                case '>':
+                    depths.angles -= depths.angles != 0;
+                    break;
+                case '"':
+                    i = string_end(text_, i);
+                    break;
+                case ',':
+                    if ((depths.parens | depths.brackets | depths.angles) == 0) {
+                        piece = trim(text_.substr(pos_, i - pos_));
+                        pos_ = i + 1;
+                        return true;
+                    }
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+    piece = trim(text_.substr(pos_));
+    done_ = true;
+    return true;
+}
+
+std::vector<std::string_view> split_top_level(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    TopLevelPieces splitter(text);
+    std::string_view piece;
+    while (splitter.next(piece)) pieces.push_back(piece);
+    return pieces;
+}
+
+}  // namespace dral_core::rfc001::ctn

@@ -1,0 +1,102 @@
+#include "dral_core/text/text_output.hpp"
+
+#include <bit>
+#include <cmath>
+
+#include "dral_core/encoding/base64.hpp"
+#include "dral_core/encoding/float_text.hpp"
+#include "dral_core/encoding/unicode.hpp"
+#include "dral_core/encoding/utf8_char.hpp"
+
+namespace dral_core {
+namespace {
+
+bool is_bare_key(std::string_view key, TextEncoding encoding) {
+    if (encoding == TextEncoding::Latin1) {
+        for (std::size_t i = 0; i < key.size(); ++i)
+            if (!is_bare_key_char(static_cast<unsigned char>(key[i]), i == 0)) return false;
+        return !key.empty();
+    }
+    bool first = true;
+    while (!key.empty()) {
+        auto decoded = decode_utf8_char(key);
+        if (!decoded || !is_bare_key_char(decoded->code_point, first)) return false;
+        key.remove_prefix(decoded->length);
+        first = false;
+    }
+    return !first;
+}
+
+}  // namespace
+
+bool is_bare_key_char(char32_t c, bool first) {
+    return c == '_' || unicode::is_alphabetic(c) || (!first && unicode::is_numeric(c));
+}
+
+void TextOutput::integer(std::int64_t i) {
+    if (i >= 0) return i == 0 ? literal("-0") : uint(static_cast<std::uint64_t>(i));
+    char* out = reinterpret_cast<char*>(out_.prepare(1 + kMaxDecimalDigits));
+    out_.advance(write_signed_decimal(out, i));
+}
+
+void TextOutput::floating(double d) {
+    if (std::isnan(d)) return literal("NaN");
+    if (std::isinf(d)) return d < 0 ? literal("-inf") : literal("inf");
+    char* out = reinterpret_cast<char*>(out_.prepare(kMaxPositionalFloat + 2));
+    std::size_t n = format_float_positional(out, d);
+    // Integral values, the ones written without a fraction, keep a fraction mark, so that they
+    // read back as floats.
+    if (d == std::trunc(d)) {
+        out[n++] = '.';
+        out[n++] = '0';
+    }
+    out_.advance(n);
+}
+
+void TextOutput::escape_rest(char* start, std::string_view text, std::size_t plain) {
+    char* out = start + 1 + plain;
+    const char* in = text.data() + plain;
+    const char* const end = text.data() + text.size();
+    // From the first escape on, runs free of escapes are copied 16 bytes at a time.
+    while (in != end) {
+        if (end - in >= 16) {
+            std::memcpy(out, in, 16);
+            const unsigned mask = text_scan::escapes_in_16(in);
+            const int run = mask == 0 ? 16 : std::countr_zero(mask);
+            in += run;
+            out += run;
+            if (run == 16) continue;
+        }
+        const char c = *in++;
+        if (const char escape = text_scan::escape_of(static_cast<unsigned char>(c)); escape != 0) {
+            *out++ = '\\';
+            *out++ = escape;
+        } else {
+            *out++ = c;
+        }
+    }
+    *out++ = '"';
+    out_.advance(static_cast<std::size_t>(out - start));
+}
+
+void TextOutput::bytes(std::span<const std::uint8_t> bytes) {
+    const std::size_t n = 4 + base64::encoded_size(bytes.size());
+    char* out = reinterpret_cast<char*>(out_.prepare(n));
+    std::memcpy(out, "b64#", 4);
+    base64::encode_into(out + 4, bytes);
+    out_.advance(n);
+}
+
+void TextOutput::other_key(std::string_view text, bool ascii) {
+    if (!ascii && is_bare_key(text, encoding_)) {
+        char* const out = chars(text.size() + 2);
+        out[text.size()] = ':';
+        out[text.size() + 1] = ' ';
+        out_.advance(text.size() + 2);
+        return;
+    }
+    quoted(text);  // over the copy
+    key_separator();
+}
+
+}  // namespace dral_core

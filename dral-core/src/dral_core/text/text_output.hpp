@@ -1,0 +1,126 @@
+// The pieces of the indented text notation, shared by every writer of it: the writer of Value
+// trees (text_writer.cpp) and the Python binding's writer of objects. Each piece writes exactly
+// what the layout rules ask for; the writers decide only which piece comes next.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include "dral_core/base/byte_buffer.hpp"
+#include "dral_core/base/copy_bytes.hpp"
+#include "dral_core/encoding/decimal_digits.hpp"
+#include "dral_core/text/text_scan.hpp"
+
+namespace dral_core {
+
+// Arrays of at most this many items, all of them null, booleans, numbers or strings, are written
+// on one line.
+inline constexpr std::size_t kMaxInlineItems = 8;
+
+// How the text, and every string and key handed to the writer, is encoded. Latin-1 lets a writer
+// fill a one-byte-per-character buffer that becomes the result as it is.
+enum class TextEncoding : bool { Utf8, Latin1 };
+
+// The parser's rule for the characters of bare keys: a letter or '_' first, then letters, digits
+// and '_'; beyond ASCII, alphabetic and numeric characters.
+bool is_bare_key_char(char32_t c, bool first);
+
+class TextOutput {
+public:
+    explicit TextOutput(std::size_t indent, ByteBuffer buffer = {},
+                        TextEncoding encoding = TextEncoding::Utf8)
+        : out_(std::move(buffer)), indent_(indent), encoding_(encoding) {}
+
+    // The text written so far.
+    std::string_view text() const {
+        return {reinterpret_cast<const char*>(out_.data()), out_.size()};
+    }
+    TextEncoding encoding() const { return encoding_; }
+    ByteBuffer& buffer() { return out_; }
+    // Goes on in `buffer`, which holds the text written so far in `encoding`.
+    void continue_in(ByteBuffer buffer, TextEncoding encoding) {
+        out_ = std::move(buffer);
+        encoding_ = encoding;
+    }
+
+    void null() { literal("null"); }
+    void boolean(bool b) { b ? literal("true") : literal("false"); }
+    void uint(std::uint64_t u) { out_.advance(write_decimal(chars(kMaxDecimalDigits), u)); }
+    // A zero gets a sign, so that it reads back as an Int rather than a UInt.
+    void integer(std::int64_t i);
+    void floating(double d);
+    // `text` is in the output's encoding.
+    void str(std::string_view text) { quoted(text); }
+    void bytes(std::span<const std::uint8_t> bytes);
+
+    void empty_array() { literal("[]"); }
+    void empty_object() { literal("{}"); }
+    // An array on one line: '[', items separated by ", ", ']'.
+    void inline_open() { literal("["); }
+    void inline_separator() { literal(", "); }
+    void inline_close() { literal("]"); }
+
+    // A container over several lines: the opening bracket ends its line; each element starts
+    // with pad(its depth) and ends with end_item or end_entry; close pads the bracket.
+    void open(bool array) { array ? literal("[\n") : literal("{\n"); }
+    void pad(std::size_t depth) {
+        const std::size_t n = depth * indent_;
+        text_scan::fill_spaces(chars(n + text_scan::kReadPast), n);
+        out_.advance(n);
+    }
+    // An object key, bare when it reads back as itself, and the ": " after it. `ascii` tells
+    // that the key is all ASCII. Copied first, then looked at where it lies.
+    void key(std::string_view text, bool ascii) {
+        const std::size_t n = text.size();
+        char* const out = chars(n + 2 + text_scan::kReadPast);
+        copy_bytes(reinterpret_cast<std::uint8_t*>(out), text.data(), n);
+        if (!ascii || !text_scan::is_bare_ascii_key(out, n)) [[unlikely]]
+            return other_key(text, ascii);
+        out[n] = ':';
+        out[n + 1] = ' ';
+        out_.advance(n + 2);
+    }
+    // The ": " after a key.
+    void key_separator() { literal(": "); }
+    void end_item(bool last) { last ? literal("\n") : literal(",\n"); }
+    void end_entry() { literal(";\n"); }
+    void close(bool array, std::size_t depth) {
+        pad(depth);
+        array ? literal("]") : literal("}");
+    }
+
+private:
+    template <std::size_t N>
+    void literal(const char (&text)[N]) {
+        std::memcpy(out_.prepare(N - 1), text, N - 1);
+        out_.advance(N - 1);
+    }
+    char* chars(std::size_t n) { return reinterpret_cast<char*>(out_.prepare(n)); }
+    // Most strings need no escape: copied whole, then scanned where they lie.
+    void quoted(std::string_view text) {
+        const std::size_t n = text.size();
+        // Every byte escaped at worst, and the bytes a scan reads past the copy.
+        char* const start = chars(2 + 2 * n + text_scan::kReadPast);
+        *start = '"';
+        copy_bytes(reinterpret_cast<std::uint8_t*>(start + 1), text.data(), n);
+        const std::size_t plain = text_scan::first_escape(start + 1, n);
+        if (plain != n) [[unlikely]]
+            return escape_rest(start, text, plain);
+        start[n + 1] = '"';
+        out_.advance(n + 2);
+    }
+    // Ends the string at `start` whose first `plain` bytes are in place.
+    void escape_rest(char* start, std::string_view text, std::size_t plain);
+    // A key that is not ASCII, or not bare; its bytes are in place.
+    void other_key(std::string_view text, bool ascii);
+
+    ByteBuffer out_;
+    std::size_t indent_;
+    TextEncoding encoding_;
+};
+
+}  // namespace dral_core

@@ -1,0 +1,90 @@
+#include "dral_python/cpython/py_str.hpp"
+
+#include <type_traits>
+
+#include "dral_core/encoding/utf8.hpp"
+
+namespace dral_python {
+namespace {
+
+constexpr std::size_t kShortText = 256;  // bytes
+
+// The interpreter's decoder says precisely what is wrong.
+PyObject* raise_invalid_utf8(std::string_view text) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+}
+
+// A new str as `measure` describes it, its characters written by `fill(data)` where `data` is
+// typed by the str's width.
+template <class Fill>
+PyObject* new_measured_str(const dral_core::Utf8Measure& measure, Fill fill) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(measure.code_points), measure.widest);
+    if (str == nullptr) return nullptr;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            fill(PyUnicode_1BYTE_DATA(str));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            fill(PyUnicode_2BYTE_DATA(str));
+            break;
+        default:
+            fill(PyUnicode_4BYTE_DATA(str));
+            break;
+    }
+    return str;
+}
+
+// Fresh strs are the one kind the interpreter lets grow in place.
+template <Py_UCS4 kMaxChar>
+std::uint8_t* resize_narrow_str(void*& owner, std::uint8_t*, std::size_t, std::size_t size) {
+    auto* str = static_cast<PyObject*>(owner);
+    if (str == nullptr)
+        str = PyUnicode_New(static_cast<Py_ssize_t>(size), kMaxChar);
+    else if (PyUnicode_Resize(&str, static_cast<Py_ssize_t>(size)) < 0)
+        return nullptr;  // the str is kept as it was
+    owner = str;
+    return str ? PyUnicode_1BYTE_DATA(str) : nullptr;
+}
+
+void release_str(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
+
+}  // namespace
+
+const dral_core::ByteStorage kAsciiStrStorage{resize_narrow_str<0x7F>, release_str, 0, false,
+                                              nullptr};
+const dral_core::ByteStorage kLatin1StrStorage{resize_narrow_str<0xFF>, release_str, 0, false,
+                                               nullptr};
+
+PyObject* take_narrow_str(dral_core::ByteBuffer& buffer) {
+    const auto size = static_cast<Py_ssize_t>(buffer.size());
+    auto* str = static_cast<PyObject*>(buffer.take_owner());
+    if (str == nullptr) return PyUnicode_New(0, 0);
+    if (PyUnicode_Resize(&str, size) < 0) {
+        Py_DECREF(str);
+        return nullptr;
+    }
+    return str;
+}
+
+PyObject* new_utf8_str(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    if (text.size() <= kShortText) {
+        // Most text is ASCII, which is copied rather than decoded.
+        if (dral_core::is_ascii(bytes, text.size())) return new_ascii_str(text);
+        // Decoded once, to the stack, then narrowed to the str's width.
+        char32_t code_points[kShortText];
+        auto measure = dral_core::decode_and_measure_utf8(bytes, text.size(), code_points);
+        if (!measure) return raise_invalid_utf8(text);
+        return new_measured_str(*measure, [&](auto* out) {
+            for (std::size_t i = 0; i < measure->code_points; ++i)
+                out[i] = static_cast<std::remove_pointer_t<decltype(out)>>(code_points[i]);
+        });
+    }
+    // Measured first, so that a long text is decoded straight into its str.
+    auto measure = dral_core::measure_utf8(bytes, text.size());
+    if (!measure) return raise_invalid_utf8(text);
+    return new_measured_str(
+        *measure, [&](auto* out) { dral_core::decode_measured_utf8(bytes, text.size(), out); });
+}
+
+}  // namespace dral_python

@@ -1,0 +1,271 @@
+#include "dral_python/text/py_pretty.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "dral_core/base/limits.hpp"
+#include "dral_core/encoding/utf8.hpp"
+#include "dral_core/text/text.hpp"
+#include "dral_core/text/text_output.hpp"
+#include "dral_python/convert/convert.hpp"
+#include "dral_python/convert/py_dict.hpp"
+#include "dral_python/convert/py_kind.hpp"
+#include "dral_python/cpython/py_long.hpp"
+#include "dral_python/cpython/py_str.hpp"
+#include "dral_python/text/wide_strs.hpp"
+
+namespace dral_python {
+namespace {
+
+using dral_core::TextEncoding;
+using dral_core::TextOutput;
+
+// Writes the builtin types (subclasses included) as the writer of Value trees lays out the Value
+// they convert to, and gives up on anything else, which the reference path then converts: it runs
+// no Python code, so the replay sees the same data. Nesting is followed with a stack
+// of its own, bounded as the conversion bounds it, so no object can exhaust the native stack.
+class PyTextWriter {
+public:
+    // The text starts in a str of its own: while every string is ASCII or Latin-1, it is
+    // written where it will be returned. Wider strings are set into it at the end.
+    explicit PyTextWriter(std::size_t indent)
+        : out_(indent, dral_core::ByteBuffer(kAsciiStrStorage), TextEncoding::Latin1) {
+        // A small document's text fits at once: growing a small str copies it every time.
+        out_.buffer().reserve(kFirstCapacity);
+    }
+
+    bool write(PyObject* root) {
+        Flat flat = write_flat(root);
+        if (flat != Flat::Block) return flat == Flat::Written;
+        if (!open(root)) return false;
+        while (!open_.empty()) {
+            Open& top = open_.back();
+            PyObject* child;
+            if (top.is_dict) {
+                PyObject* key;
+                if (!dict_next(top.container, top.position, key, child)) {
+                    close();
+                    continue;
+                }
+                out_.pad(open_.size());
+                if (!write_key(key)) return false;
+            } else {
+                if (top.position == PySequence_Fast_GET_SIZE(top.container)) {
+                    close();
+                    continue;
+                }
+                child = PySequence_Fast_GET_ITEM(top.container, top.position++);
+                out_.pad(open_.size());
+            }
+            flat = write_flat(child);
+            if (flat == Flat::Failed) return false;
+            if (flat == Flat::Written)
+                end_element(top);
+            else if (!open(child))  // `top` is not used past this point
+                return false;
+        }
+        return true;
+    }
+
+    // The text written, as a new str.
+    PyObject* to_str() {
+        if (wide_.empty()) return take_narrow_str(out_.buffer());
+        return wide_.join(out_.text(), &out_.buffer().storage() == &kLatin1StrStorage);
+    }
+
+private:
+    // The most that still takes one block of the interpreter's small-object allocator.
+    static constexpr std::size_t kFirstCapacity = 448;
+
+    enum class Flat { Written, Block, Failed };
+
+    struct Open {
+        PyObject* container;  // borrowed: no Python code runs while writing
+        Py_ssize_t position;  // the next item, or dict_next's position
+        bool is_dict;
+    };
+
+    // The kinds a short array may hold and still be written on one line: the builtin scalars
+    // but bytes. A switch, which the compiler folds into the classification's tests.
+    static bool is_inline_scalar(PyKind kind) {
+        switch (kind) {
+            case PyKind::Str:
+            case PyKind::Int:
+            case PyKind::Float:
+            case PyKind::Null:
+            case PyKind::Bool:
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    // Writes an object of an inline scalar kind.
+    bool write_scalar(PyObject* object, PyKind kind) {
+        switch (kind) {
+            case PyKind::Str:
+                return write_str(object);
+            case PyKind::Int:
+                return write_int(object);
+            case PyKind::Float:
+                out_.floating(PyFloat_AS_DOUBLE(object));
+                return true;
+            case PyKind::Null:
+                out_.null();
+                return true;
+            case PyKind::Bool:
+                out_.boolean(object == Py_True);
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    bool write_str(PyObject* str) {
+        if (PyUnicode_KIND(str) != PyUnicode_1BYTE_KIND) {
+            out_.str({});
+            return wide_.add(out_.text().size() - 1, str, true);
+        }
+        out_.str(one_byte_text(str));
+        return true;
+    }
+
+    // The characters of a str of one byte per character (ASCII or Latin-1), as they are stored.
+    // The text moves to a Latin-1 str at the first that is not ASCII.
+    std::string_view one_byte_text(PyObject* str) {
+        std::string_view text{static_cast<const char*>(PyUnicode_DATA(str)),
+                              static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
+        if (!PyUnicode_IS_ASCII(str) && &out_.buffer().storage() == &kAsciiStrStorage &&
+            !is_ascii(text))
+            move_to_latin1();
+        return text;
+    }
+
+    static bool is_ascii(std::string_view text) {
+        return dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+
+    void move_to_latin1() {
+        dral_core::ByteBuffer moved(kLatin1StrStorage);
+        moved.reserve(out_.buffer().capacity());
+        moved.append(out_.buffer().data(), out_.buffer().size());
+        out_.continue_in(std::move(moved), TextEncoding::Latin1);
+    }
+
+    bool write_int(PyObject* object) {
+        long long n;
+        if (long_value(object, n)) {
+            n < 0 ? out_.integer(n) : out_.uint(static_cast<std::uint64_t>(n));
+            return true;
+        }
+        // From 2**63 to 2**64 - 1: unsigned, as Values hold them.
+        unsigned long long u = PyLong_AsUnsignedLongLong(object);
+        if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+        out_.uint(u);
+        return true;
+    }
+
+    // Writes `object` if it needs no lines of its own; Block for a container that does.
+    Flat write_flat(PyObject* object) {
+        PyKind kind = classify(object);
+        if (is_inline_scalar(kind))
+            return write_scalar(object, kind) ? Flat::Written : Flat::Failed;
+        if (kind == PyKind::Bytes) {
+            out_.bytes({reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object)),
+                        static_cast<std::size_t>(PyBytes_GET_SIZE(object))});
+            return Flat::Written;
+        }
+        // Each container one level deeper than the containers open now.
+        if (!is_container(kind) || open_.size() >= dral_core::kMaxNestingDepth) return Flat::Failed;
+        if (kind == PyKind::Dict) {
+            if (PyDict_GET_SIZE(object) != 0) return Flat::Block;
+            out_.empty_object();
+            return Flat::Written;
+        }
+        Py_ssize_t size = PySequence_Fast_GET_SIZE(object);
+        if (size == 0) {
+            out_.empty_array();
+            return Flat::Written;
+        }
+        if (static_cast<std::size_t>(size) > dral_core::kMaxInlineItems) return Flat::Block;
+        PyObject** items = PySequence_Fast_ITEMS(object);
+        PyKind kinds[dral_core::kMaxInlineItems];
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            kinds[i] = classify(items[i]);
+            if (!is_inline_scalar(kinds[i])) return Flat::Block;
+        }
+        out_.inline_open();
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            if (i > 0) out_.inline_separator();
+            if (!write_scalar(items[i], kinds[i])) return Flat::Failed;
+        }
+        out_.inline_close();
+        return Flat::Written;
+    }
+
+    bool write_key(PyObject* key) {
+        if (!is_str_key(key)) return false;
+        if (PyUnicode_KIND(key) != PyUnicode_1BYTE_KIND) [[unlikely]]
+            return write_wide_key(key);
+        out_.key(one_byte_text(key), PyUnicode_IS_ASCII(key));
+        return true;
+    }
+
+    bool write_wide_key(PyObject* key) {
+        const bool bare = is_bare_wide_key(key);
+        if (!bare) out_.str({});
+        if (!wide_.add(out_.text().size() - (bare ? 0 : 1), key, !bare)) return false;
+        out_.key_separator();
+        return true;
+    }
+
+    bool open(PyObject* container) {
+        bool is_dict = PyDict_Check(container);  // a subclass too, by the rules of dicts
+        out_.open(!is_dict);
+        open_.push_back({container, 0, is_dict});
+        return true;
+    }
+
+    void end_element(Open& parent) {
+        if (parent.is_dict) {
+            out_.end_entry();
+        } else {
+            out_.end_item(parent.position == PySequence_Fast_GET_SIZE(parent.container));
+        }
+    }
+
+    void close() {
+        bool is_dict = open_.back().is_dict;
+        open_.pop_back();
+        out_.close(!is_dict, open_.size());
+        if (!open_.empty()) end_element(open_.back());
+    }
+
+    TextOutput out_;
+    std::vector<Open> open_;
+    WideStrs wide_;
+};
+
+}  // namespace
+
+PyObject* pretty_print_to_str(PyObject* object, std::size_t indent, const ConvertOptions& options) {
+    {
+        PyTextWriter writer(indent);
+        if (writer.write(object)) return writer.to_str();
+    }
+    PyErr_Clear();
+    return pretty_print_reference(object, indent, options);
+}
+
+PyObject* pretty_print_reference(PyObject* object, std::size_t indent,
+                                 const ConvertOptions& options) {
+    auto value = py_to_value(object, options);
+    if (!value) return nullptr;
+    dral_core::TextOutput out(indent);
+    dral_core::write_text(out, *value);
+    return new_utf8_str(out.text());
+}
+
+}  // namespace dral_python

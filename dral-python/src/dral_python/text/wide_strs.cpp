@@ -1,0 +1,213 @@
+#include "dral_python/text/wide_strs.hpp"
+
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "dral_core/text/text_output.hpp"
+#include "dral_core/text/text_scan.hpp"
+
+namespace dral_python {
+namespace {
+
+struct Scan {
+    std::size_t escapes = 0;
+    std::uint32_t bits = 0;
+    bool surrogate = false;
+};
+
+void scan_one(Scan& found, std::uint32_t c) {
+    found.bits |= c;
+    found.surrogate |= (c & 0xFFFFF800u) == 0xD800u;
+    found.escapes += dral_core::text_scan::escape_of(c) != 0;
+}
+
+#if defined(__SSE2__)
+template <class Char>
+__m128i load_lanes(const Char* chars) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars));
+}
+
+template <class Char>
+__m128i lanes_equal(__m128i lanes, std::uint32_t c) {
+    if constexpr (sizeof(Char) == 2)
+        return _mm_cmpeq_epi16(lanes, _mm_set1_epi16(static_cast<short>(c)));
+    else
+        return _mm_cmpeq_epi32(lanes, _mm_set1_epi32(static_cast<int>(c)));
+}
+
+// The lanes of the characters that need an escape in a quoted string, every byte of them set.
+template <class Char>
+__m128i escape_lanes(__m128i v) {
+    auto is = [&](char c) { return lanes_equal<Char>(v, static_cast<std::uint32_t>(c)); };
+    return _mm_or_si128(_mm_or_si128(is('"'), is('\\')),
+                        _mm_or_si128(_mm_or_si128(is('\n'), is('\r')), is('\t')));
+}
+#endif
+
+// What a str's characters need: how many escapes, which bits, whether any is a surrogate. Eight
+// characters of two bytes, or four of four, at a time.
+template <class Char>
+Scan scan(const Char* chars, std::size_t n) {
+    static_assert(sizeof(Char) == 2 || sizeof(Char) == 4);
+    Scan found;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    constexpr std::size_t kLanes = 16 / sizeof(Char);
+    __m128i bits = _mm_setzero_si128(), surrogates = _mm_setzero_si128();
+    const __m128i surrogate_mask =
+        sizeof(Char) == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(~0x7FF);
+    for (; i + kLanes <= n; i += kLanes) {
+        const __m128i v = load_lanes(chars + i);
+        bits = _mm_or_si128(bits, v);
+        surrogates =
+            _mm_or_si128(surrogates, lanes_equal<Char>(_mm_and_si128(v, surrogate_mask), 0xD800));
+        if (const int mask = _mm_movemask_epi8(escape_lanes<Char>(v)); mask != 0) [[unlikely]]
+            found.escapes +=
+                static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask))) / sizeof(Char);
+    }
+    bits = _mm_or_si128(bits, _mm_srli_si128(bits, 8));
+    bits = _mm_or_si128(bits, _mm_srli_si128(bits, 4));
+    std::uint32_t lanes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bits));
+    found.bits = sizeof(Char) == 2 ? (lanes | lanes >> 16) & 0xFFFF : lanes;
+    found.surrogate = _mm_movemask_epi8(surrogates) != 0;
+#endif
+    for (; i < n; ++i) scan_one(found, chars[i]);
+    return found;
+}
+
+// Visits the characters of a str of two or four bytes a character.
+template <class Visit>
+auto with_wide_chars(PyObject* str, Visit visit) {
+    const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+    if (PyUnicode_KIND(str) == PyUnicode_2BYTE_KIND) return visit(PyUnicode_2BYTE_DATA(str), n);
+    return visit(PyUnicode_4BYTE_DATA(str), n);
+}
+
+// Copies `n` characters, widened or narrowed to `Out` (which holds all of them). Sixteen bytes
+// at a time where characters are widened.
+template <class Out, class In>
+Out* copy_chars(Out* out, const In* in, std::size_t n) {
+    if constexpr (sizeof(Out) == sizeof(In)) {
+        if (n != 0) std::memcpy(out, in, n * sizeof(In));
+        return out + n;
+    }
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (sizeof(Out) > sizeof(In)) {
+        constexpr std::size_t kLanes = 16 / sizeof(In);
+        const __m128i zero = _mm_setzero_si128();
+        for (; i + kLanes <= n; i += kLanes) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            auto* to = reinterpret_cast<__m128i*>(out + i);
+            if constexpr (sizeof(In) == 2) {
+                _mm_storeu_si128(to, _mm_unpacklo_epi16(v, zero));
+                _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(v, zero));
+            } else if constexpr (sizeof(Out) == 2) {
+                _mm_storeu_si128(to, _mm_unpacklo_epi8(v, zero));
+                _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(v, zero));
+            } else {
+                const __m128i low = _mm_unpacklo_epi8(v, zero), high = _mm_unpackhi_epi8(v, zero);
+                _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+                _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+                _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+                _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i) out[i] = static_cast<Out>(in[i]);
+    return out + n;
+}
+
+// Where the first of the `n` characters at `chars` that needs an escape lies, or n.
+template <class Char>
+std::size_t first_escape(const Char* chars, std::size_t n) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    constexpr std::size_t kLanes = 16 / sizeof(Char);
+    for (; i + kLanes <= n; i += kLanes)
+        if (const int mask = _mm_movemask_epi8(escape_lanes<Char>(load_lanes(chars + i)));
+            mask != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask))) /
+                           sizeof(Char);
+#endif
+    while (i < n && dral_core::text_scan::escape_of(chars[i]) == 0) ++i;
+    return i;
+}
+
+// The runs between escapes are copied whole.
+template <class Out, class In>
+Out* copy_escaped(Out* out, const In* in, std::size_t n) {
+    for (std::size_t i = 0;;) {
+        const std::size_t at = i + first_escape(in + i, n - i);
+        out = copy_chars(out, in + i, at - i);
+        if (at == n) return out;
+        *out++ = '\\';
+        *out++ = static_cast<Out>(dral_core::text_scan::escape_of(in[at]));
+        i = at + 1;
+    }
+}
+
+}  // namespace
+
+bool WideStrs::add(std::size_t at, PyObject* str, bool escaped) {
+    const Scan found =
+        with_wide_chars(str, [](const auto* chars, std::size_t n) { return scan(chars, n); });
+    if (found.surrogate) return false;
+    const bool escapes = escaped && found.escapes != 0;
+    pieces_.push_back({at, str, escapes});
+    added_ += static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)) + (escapes ? found.escapes : 0);
+    bits_ |= found.bits;
+    return true;
+}
+
+template <class Out>
+void WideStrs::fill(Out* out, std::string_view text) const {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::size_t from = 0;
+    for (const Piece& piece : pieces_) {
+        out = copy_chars(out, bytes + from, piece.at - from);
+        from = piece.at;
+        out = with_wide_chars(piece.str, [&](const auto* chars, std::size_t n) {
+            return piece.escaped ? copy_escaped(out, chars, n) : copy_chars(out, chars, n);
+        });
+    }
+    copy_chars(out, bytes + from, text.size() - from);
+}
+
+PyObject* WideStrs::join(std::string_view text, bool latin1) const {
+    // The narrowest width that holds every character, as the interpreter would make the str: a
+    // str may be stored wider than its characters need.
+    const std::uint32_t widest = bits_ > 0xFFFF           ? 0x10FFFF
+                                 : bits_ > 0xFF           ? 0xFFFF
+                                 : latin1 || bits_ > 0x7F ? 0xFF
+                                                          : 0x7F;
+    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(text.size() + added_), widest);
+    if (result == nullptr) return nullptr;
+    switch (PyUnicode_KIND(result)) {
+        case PyUnicode_1BYTE_KIND:
+            fill(PyUnicode_1BYTE_DATA(result), text);
+            break;
+        case PyUnicode_2BYTE_KIND:
+            fill(PyUnicode_2BYTE_DATA(result), text);
+            break;
+        default:
+            fill(PyUnicode_4BYTE_DATA(result), text);
+            break;
+    }
+    return result;
+}
+
+bool is_bare_wide_key(PyObject* str) {
+    return with_wide_chars(str, [](const auto* chars, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (!dral_core::is_bare_key_char(chars[i], i == 0)) return false;
+        return n != 0;
+    });
+}
+
+}  // namespace dral_python
