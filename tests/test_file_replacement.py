@@ -28,9 +28,16 @@ def finish_to_file(path, inputs):
     encoder.finish_to_file(path)
 
 
+def stream_to_file(path, inputs):
+    # Blocks far smaller than the rows, so that the file is written while values are still coming.
+    with dral.Writer(path, block_size=4096) as writer:
+        writer.write_all(VALUE["rows"])
+
+
 WRITERS = {
     "encode_to_file": lambda path, inputs: dral.encode_to_file(VALUE, path),
     "Encoder.finish_to_file": finish_to_file,
+    "Writer": stream_to_file,
     "dral encode -o": lambda path, inputs: dral.cli.main(["encode", inputs["json"], "-o", path]),
     # written piece by piece as the JSON is made
     "dral decode -o": lambda path, inputs: dral.cli.main(["decode", "--indent", "1", inputs["dral"], "-o", path]),
@@ -112,7 +119,7 @@ def test_a_file_size_limit_leaves_the_old_file(folder, inputs, writer, killed):
     target = old_file(os.path.join(folder, "out"))
     outcome = run_isolated(size_limited(lambda: WRITERS[writer](target, inputs), killed=killed))
     assert outcome == ("died", "SIGXFSZ") if killed else failed(outcome), outcome
-    if not killed and writer in ("encode_to_file", "Encoder.finish_to_file"):
+    if not killed and writer in ("encode_to_file", "Encoder.finish_to_file", "Writer"):
         assert outcome[1] == "OSError" and "File too large" in outcome[2]
     assert read(target) == OLD
     if not killed:  # a killed process cannot clean up after itself

@@ -149,6 +149,28 @@ def test_writing_a_path_replaces_it_only_when_closed(tmp_path):
     writer.close()  # closing twice does nothing
 
 
+@pytest.mark.parametrize("action", ["write_all", "close"])
+def test_a_forked_child_leaves_the_parents_stream_alone(tmp_path, action):
+    path = tmp_path / "out.dral"
+    with dral.Writer(path, block_size=100) as writer:
+        writer.write_all(RECORDS[:50])  # blocks are on their way to the file
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", DeprecationWarning)  # forking with a thread running
+            child = os.fork()
+        if child == 0:
+            try:
+                writer.write_all(RECORDS) if action == "write_all" else writer.close()
+                os._exit(1)
+            except OSError:
+                os._exit(0 if writer.closed else 2)
+            except BaseException:
+                os._exit(3)
+        _, status = os.waitpid(child, 0)
+        writer.write_all(RECORDS[50:])
+    assert os.waitstatus_to_exitcode(status) == 0  # the child could not write, and gave up
+    assert list(dral.Reader(path)) == RECORDS and os.listdir(tmp_path) == ["out.dral"]
+
+
 def test_a_writer_left_by_an_exception_or_dropped_leaves_no_complete_stream():
     out = io.BytesIO()
     with pytest.raises(KeyError):
@@ -192,6 +214,14 @@ def test_an_interrupted_writer_leaves_a_stream_cut_short(ctrl_c_raises):
         dral.loads(out.getvalue())
 
 
+class FailingFile(io.RawIOBase):
+    def writable(self):
+        return True
+
+    def write(self, data):
+        raise OSError(28, "No space left on device")
+
+
 def test_writer_options_and_failures():
     data = written([{"b": 1, "a": "v"}] * 3, sort_keys=True, dedup=True, compression="zstd")
     assert dral.loads(data) == [{"a": "v", "b": 1}] * 3 and list(dral.loads(data)[0]) == ["a", "b"]
@@ -202,6 +232,14 @@ def test_writer_options_and_failures():
     writer.write("after a refused value")
     writer.close()
     assert dral.loads(out.getvalue()) == "after a refused value"
+    # A block that could not be written gives the writer up: nothing after it may read as whole.
+    for target in ("/dev/full", FailingFile()):
+        writer = dral.Writer(target, block_size=100)
+        with pytest.raises(OSError):
+            writer.write_all(RECORDS)
+        assert writer.closed
+        with pytest.raises(ValueError, match="closed"):
+            writer.write(1)
     for bad, error in (({"compression": "LZ4"}, ValueError), ({"block_size": -1}, OverflowError),
                        ({"dedup": 1}, TypeError)):
         with pytest.raises(error):

@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "dral_core/base/byte_buffer.hpp"
 #include "dral_core/base/byte_order.hpp"
@@ -84,9 +85,13 @@ public:
     }
     // Closes the current block, if it holds anything: it becomes part of the closed output.
     void close_block();
-    // Closed blocks not yet taken by clear_closed_output; finish gives them with the rest.
+    // Closed blocks not yet taken; finish gives them with the rest.
     std::span<const std::uint8_t> closed_output() const { return output_.span(); }
-    void clear_closed_output() { output_.clear(); }
+    // Moves the closed blocks into `into`, whose storage the encoder fills next.
+    void take_closed_output(ByteBuffer& into) {
+        into.clear();
+        std::swap(output_, into);
+    }
     const DecodeLimits& limits() const { return limits_; }
     // Containers nested deeper than this are refused (DepthExceeded).
     void set_max_depth(std::uint64_t max_depth) { limits_.max_depth = max_depth; }

@@ -116,6 +116,7 @@ bool open_for_writing(PyObject* destination, OutputFile& out) {
 namespace {
 
 bool failed_on(OutputFile& out, int error) {
+    out.behind.reset();
     out.replacing.reset();
     errno = error;
     PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, out.path);
@@ -128,7 +129,8 @@ bool write_bytes(OutputFile& out, std::span<const std::uint8_t> data) {
     if (out.replacing) {
         // The bytes are the writer's own, and nothing else touches them meanwhile.
         PyThreadState* state = PyEval_SaveThread();
-        const int error = out.replacing->write(data);
+        int error = out.behind ? out.behind->wait() : 0;  // the file keeps the blocks' order
+        if (error == 0) error = out.replacing->write(data);
         PyEval_RestoreThread(state);
         return error == 0 || failed_on(out, error);
     }
@@ -139,16 +141,32 @@ bool write_bytes(OutputFile& out, std::span<const std::uint8_t> data) {
     return static_cast<bool>(done);
 }
 
+bool write_block(OutputFile& out, dral_core::ByteBuffer& block) {
+    if (!out.replacing) {
+        const bool written = write_bytes(out, block.span());
+        block.clear();
+        return written;
+    }
+    if (!out.behind) out.behind = std::make_unique<WriteBehind>(*out.replacing);
+    PyThreadState* state = PyEval_SaveThread();
+    const int error = out.behind->write(block);
+    PyEval_RestoreThread(state);
+    return error == 0 || failed_on(out, error);
+}
+
 bool commit(OutputFile& out) {
     if (!out.replacing) return true;
     PyThreadState* state = PyEval_SaveThread();
-    const int error = out.replacing->commit();
+    int error = out.behind ? out.behind->wait() : 0;
+    out.behind.reset();
+    if (error == 0) error = out.replacing->commit();
     PyEval_RestoreThread(state);
     out.replacing.reset();
     return error == 0 || failed_on(out, error);
 }
 
 void abandon(OutputFile& out) {
+    out.behind.reset();  // after the block in flight, of at most one block's size
     if (out.replacing) out.replacing->abandon();
     out.replacing.reset();
 }

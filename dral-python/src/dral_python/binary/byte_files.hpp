@@ -13,6 +13,7 @@
 #include "dral_core/base/byte_buffer.hpp"
 #include "dral_python/cpython/py_ref.hpp"
 #include "dral_python/cpython/replace_file.hpp"
+#include "dral_python/cpython/write_behind.hpp"
 
 namespace dral_python {
 
@@ -50,6 +51,7 @@ struct OutputFile {
     PyObject* file = nullptr;  // owned reference; nullptr for a path
     PyObject* path = nullptr;  // owned reference, for error messages
     std::unique_ptr<ReplacingFile> replacing;
+    std::unique_ptr<WriteBehind> behind;  // writes to `replacing`, so declared after it
 };
 
 // Opens `destination` (a file object with `write`, or a path) for writing; false with an
@@ -58,6 +60,11 @@ bool open_for_writing(PyObject* destination, OutputFile& out);
 
 // Writes all of `data`; false with an exception set (a path's new file is then gone).
 bool write_bytes(OutputFile& out, std::span<const std::uint8_t> data);
+
+// Writes the bytes of `block`, leaving it empty to be filled again. A path's file is written on
+// a thread of its own while the caller goes on; its failure is reported by the next call (or by
+// `commit`). False with an exception set (a path's new file is then gone).
+bool write_block(OutputFile& out, dral_core::ByteBuffer& block);
 
 // The file is complete: a path is replaced by it. The caller's file object is left open. False
 // with an exception set (the new file is then gone).

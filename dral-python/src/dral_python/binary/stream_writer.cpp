@@ -24,7 +24,8 @@ using dral_core::Encoder;
 struct WriterState {
     std::optional<Encoder> encoder;  // empty once closed or abandoned
     OutputFile out;
-    ConvertOptions options;  // its default hook held by the writer
+    dral_core::ByteBuffer closed;  // closed blocks on their way to the file
+    ConvertOptions options;        // its default hook held by the writer
 };
 
 struct WriterObject {
@@ -50,13 +51,18 @@ WriterState* usable(WriterObject* writer) {
     return writer->state;
 }
 
+// A writer given up: no end block, so that what was written reads as cut short.
+void abandon_writer(WriterState& state) {
+    if (!state.encoder) return;
+    state.encoder.reset();
+    abandon(state.out);
+}
+
 // Blocks closed so far go to the file, so that the writer holds about one block.
 bool write_closed_blocks(WriterState& state) {
-    auto closed = state.encoder->closed_output();
-    if (closed.empty()) return true;
-    const bool written = write_bytes(state.out, closed);
-    state.encoder->clear_closed_output();
-    return written;
+    if (state.encoder->closed_output().empty()) return true;
+    state.encoder->take_closed_output(state.closed);
+    return write_block(state.out, state.closed);
 }
 
 // One value, then whatever blocks it closed; a block is compressed with the lock released.
@@ -66,9 +72,11 @@ bool write_one(WriterObject* writer, WriterState& state, PyObject* obj) {
     const ConvertOptions options = state.options;
     // Busy until its blocks are on their way, which may let other threads run too.
     writer->busy = true;
-    const bool written =
-        encode_object_releasing(*state.encoder, obj, options) && write_closed_blocks(state);
+    const bool encoded = encode_object_releasing(*state.encoder, obj, options);
+    const bool written = encoded && write_closed_blocks(state);
     writer->busy = false;
+    // A value refused leaves the stream as it was; a block lost on its way to the file does not.
+    if (encoded && !written) abandon_writer(state);
     return written;
 }
 
@@ -100,13 +108,6 @@ PyObject* writer_write_all(PyObject* self, PyObject* const* args, Py_ssize_t nar
     }
     if (PyErr_Occurred()) return nullptr;
     Py_RETURN_NONE;
-}
-
-// A writer given up: no end block, so that what was written reads as cut short.
-void abandon_writer(WriterState& state) {
-    if (!state.encoder) return;
-    state.encoder.reset();
-    abandon(state.out);
 }
 
 PyObject* writer_close(PyObject* self, PyObject*) {

@@ -67,6 +67,7 @@ std::string temporary_name(const std::string& path, std::size_t name_start) {
 }  // namespace
 
 int ReplacingFile::open(const std::string& path) {
+    owner_ = ::getpid();
     try {
         const std::string target = without_links(path);
         const std::size_t slash = target.rfind('/');
@@ -108,12 +109,16 @@ int ReplacingFile::open(const std::string& path) {
 }
 
 int ReplacingFile::write(std::span<const std::uint8_t> data) {
-    const int error = write_all(fd_, data);
+    const int error = ::getpid() == owner_ ? write_all(fd_, data) : EBADF;
     if (error != 0) abandon();
     return error;
 }
 
 int ReplacingFile::commit() {
+    if (::getpid() != owner_) {
+        abandon();
+        return EBADF;
+    }
     // On disk before it takes the name: a crash soon after must not leave an empty file there.
     int error = !temporary_.empty() && ::fsync(fd_) != 0 ? errno : 0;
     if (::close(std::exchange(fd_, -1)) != 0 && error == 0) error = errno;
@@ -126,7 +131,7 @@ int ReplacingFile::commit() {
 
 void ReplacingFile::abandon() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (!temporary_.empty() && ::getpid() == owner_) ::unlink(temporary_.c_str());
     temporary_.clear();
 }
 

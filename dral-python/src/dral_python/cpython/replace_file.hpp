@@ -1,6 +1,8 @@
 // Writing a whole file so that it is either the old one or the new one, never a part of either.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -19,7 +21,9 @@ int replace_file(const std::string& path, std::span<const std::uint8_t> data);
 
 // The same for a file written a piece at a time: every call returns 0 or the errno of its
 // failure, after which the new file is gone. A file neither committed nor abandoned is abandoned
-// when this goes. Runs no Python code.
+// when this goes. In a child forked meanwhile, writing and committing fail with EBADF and
+// abandoning only closes the descriptor: the new file is the parent's to write. Runs no Python
+// code.
 class ReplacingFile {
 public:
     ReplacingFile() = default;
@@ -36,6 +40,7 @@ public:
 
 private:
     int fd_ = -1;
+    pid_t owner_ = -1;       // the process that opened it
     std::string temporary_;  // empty when the target is written in place
     std::string target_;
 };
