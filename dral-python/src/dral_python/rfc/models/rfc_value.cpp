@@ -1,8 +1,8 @@
 // RfcValue: one value of a tree. Its properties describe the value itself; lookups (get,
 // subscription, membership, keys, values) look through references by id, as the tree's own
 // accessors do.
-#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "dral_core/rfc001/ctn/ctn.hpp"
 #include "dral_python/cpython/bad_alloc_guard.hpp"
