@@ -5,6 +5,7 @@
 #include "dral_core/binary/encoder.hpp"
 #include "dral_core/checksum/loops.hpp"
 #include "dral_python/binary/compression.hpp"
+#include "dral_python/binary/encoder_pool.hpp"
 #include "dral_python/convert/convert.hpp"
 #include "dral_python/convert/py_decode.hpp"
 #include "dral_python/convert/py_encode.hpp"

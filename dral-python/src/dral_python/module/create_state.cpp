@@ -2,8 +2,8 @@
 
 #include <new>
 
+#include "dral_python/binary/encoder_pool.hpp"
 #include "dral_python/convert/py_dict.hpp"
-#include "dral_python/convert/py_encode.hpp"
 #include "dral_python/rfc/typed_dict.hpp"
 #include "dral_python/runtime/hash_seed.hpp"
 #include "dral_python/runtime/module_state.hpp"

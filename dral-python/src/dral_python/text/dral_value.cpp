@@ -7,18 +7,17 @@
 #include <iterator>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "dral_core/base/key_index.hpp"
 #include "dral_python/convert/convert.hpp"
-#include "dral_python/cpython/arguments.hpp"
 #include "dral_python/cpython/bad_alloc_guard.hpp"
 #include "dral_python/cpython/module_attributes.hpp"
 #include "dral_python/cpython/py_list.hpp"
 #include "dral_python/cpython/py_ref.hpp"
 #include "dral_python/cpython/py_str.hpp"
+#include "dral_python/cpython/view_lookup.hpp"
 #include "dral_python/runtime/module_state.hpp"
 
 namespace dral_python {
@@ -60,14 +59,6 @@ const char* kind_name(Kind kind) {
     return kNames[static_cast<std::size_t>(kind)];
 }
 
-PyObject* raise_bad_key() {
-    PyErr_SetString(PyExc_TypeError, "DralValue keys must be str or int");
-    return nullptr;
-}
-
-// Shared by `get` (missing gives None) and subscription (missing raises).
-enum class OnMissing { ReturnNone, Raise };
-
 // A new view of `part`, which lies in the tree that `self` views.
 PyObject* view_of_part(PyObject* self, const Value& part) {
     PyObject* view = alloc_view();
@@ -77,85 +68,38 @@ PyObject* view_of_part(PyObject* self, const Value& part) {
     return view;
 }
 
-PyObject* lookup_index(PyObject* self, long long index, OnMissing on_missing) {
-    const Value& value = held(self);
-    const auto count = static_cast<long long>(value.size());
-    if (index < 0) index += count;
-    if (index < 0) return raise_bad_key();
-    if (value.kind() == Kind::Array && index < count)
-        return view_of_part(self, value.as_array()[static_cast<std::size_t>(index)]);
-    if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
-    PyErr_Format(PyExc_IndexError, "%lld", index);
-    return nullptr;
-}
+struct ViewParts {
+    static constexpr const char* kBadKey = "DralValue keys must be str or int";
 
-// The first entry with an equal key in the object that `self` views; null when there is none or
-// the value is not an object. Nullopt with an exception set on interpreter failure.
-std::optional<const Value*> find_entry(PyObject* self, PyObject* key) {
-    const Value& value = held(self);
-    if (value.kind() != Kind::Object) return nullptr;
-    auto utf8 = utf8_of(key);
-    if (!utf8) {
-        // A lone surrogate cannot equal any stored key: those are all valid UTF-8.
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
-        PyErr_Clear();
-        return nullptr;
+    static std::size_t length(PyObject* self) { return held(self).size(); }
+
+    static const Value* item(PyObject* self, std::size_t index) {
+        const Value& value = held(self);
+        if (value.kind() != Kind::Array || index >= value.size()) return nullptr;
+        return &value.as_array()[index];
     }
-    const dral_core::Object& entries = value.as_object();
-    if (entries.size() <= dral_core::KeyLookup::kScanned) return value.get(*utf8);
-    DralValueObject* owner = as_view(owner_of(self));
-    if (!owner->lookups) owner->lookups = std::make_unique<dral_core::KeyLookup>();
-    auto found =
-        owner->lookups->find(&value, entries.size(), *utf8,
-                             [&](std::size_t i) -> const std::string& { return entries[i].first; });
-    return found ? &entries[*found].second : nullptr;
-}
 
-PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {
-    if (PyUnicode_Check(key)) {
-        auto found = find_entry(self, key);
-        if (!found) return nullptr;
-        if (*found != nullptr) return view_of_part(self, **found);
-        if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
-        PyErr_SetObject(PyExc_KeyError, key);
-        return nullptr;
+    // The first entry with an equal key. An object too long to scan is searched through a key
+    // lookup, made by the owner on the first search in it.
+    static const Value* entry(PyObject* self, std::string_view key) {
+        const Value& value = held(self);
+        if (value.kind() != Kind::Object) return nullptr;
+        const dral_core::Object& entries = value.as_object();
+        if (entries.size() <= dral_core::KeyLookup::kScanned) return value.get(key);
+        DralValueObject* owner = as_view(owner_of(self));
+        if (!owner->lookups) owner->lookups = std::make_unique<dral_core::KeyLookup>();
+        auto found = owner->lookups->find(
+            &value, entries.size(), key,
+            [&](std::size_t i) -> const std::string& { return entries[i].first; });
+        return found ? &entries[*found].second : nullptr;
     }
-    if (PyLong_Check(key)) {
-        const long long index = PyLong_AsLongLong(key);
-        if (index == -1 && PyErr_Occurred()) return nullptr;
-        return lookup_index(self, index, on_missing);
-    }
-    return raise_bad_key();
-}
 
-PyObject* view_subscript(PyObject* self, PyObject* key) {
-    return lookup(self, key, OnMissing::Raise);
-}
+    static PyObject* view_of(PyObject* self, const Value& part) { return view_of_part(self, part); }
+};
 
-// The old iteration protocol calls this with 0, 1, 2, ... until IndexError.
-PyObject* view_item(PyObject* self, Py_ssize_t index) {
-    return lookup_index(self, index, OnMissing::Raise);
-}
+using Lookup = ViewLookup<ViewParts>;
 
-Py_ssize_t view_length(PyObject* self) { return static_cast<Py_ssize_t>(held(self).size()); }
-
-constexpr const char* kKeyNames[] = {"key"};
-constexpr Signature kContains{"__contains__", kKeyNames, 1, 1, 1};
-
-int view_contains(PyObject* self, PyObject* key) {
-    if (!check_str_argument(kContains, 0, key)) return -1;
-    auto found = find_entry(self, key);
-    if (!found) return -1;
-    return *found != nullptr;
-}
-
-constexpr Signature kGet{"get", kKeyNames, 1, 1, 1};
-
-PyObject* view_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[1];
-    if (!parse_arguments(kGet, args, nargs, kwnames, parsed)) return nullptr;
-    return lookup(self, parsed[0], OnMissing::ReturnNone);
-}
+Py_ssize_t view_length(PyObject* self) { return static_cast<Py_ssize_t>(ViewParts::length(self)); }
 
 PyObject* view_as_python(PyObject* self, PyObject*) { return value_to_py(held(self)); }
 
@@ -272,7 +216,7 @@ PyMethodDef kMethods[] = {
     {"items", guarded<view_items>, METH_NOARGS,
      "items($self, /)\n--\n\n"
      "The entries of an object as a list of (key, DralValue) tuples; empty for other kinds."},
-    {"get", fastcall(guarded<view_get>), kFastcallKeywords,
+    {"get", fastcall(guarded<Lookup::get>), kFastcallKeywords,
      "get($self, /, key)\n--\n\n"
      "The entry of an object (str key) or the item of an array (int key, negative counts from\n"
      "the end) as a DralValue, or None when there is none."},
@@ -284,11 +228,11 @@ PyType_Slot kSlots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(guarded<view_repr>)},
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
-    {Py_mp_subscript, reinterpret_cast<void*>(guarded<view_subscript>)},
+    {Py_mp_subscript, reinterpret_cast<void*>(guarded<Lookup::subscript>)},
     {Py_mp_length, reinterpret_cast<void*>(guarded<view_length>)},
-    {Py_sq_item, reinterpret_cast<void*>(guarded<view_item>)},
+    {Py_sq_item, reinterpret_cast<void*>(guarded<Lookup::item>)},
     {Py_tp_iter, reinterpret_cast<void*>(guarded<view_iter>)},
-    {Py_sq_contains, reinterpret_cast<void*>(guarded<view_contains>)},
+    {Py_sq_contains, reinterpret_cast<void*>(guarded<Lookup::contains>)},
     {Py_tp_doc, const_cast<char*>("A read-only view of one Dral value held on the native side.\n\n"
                                   "Made by to_value(), loads_value() and parse_text_value();\n"
                                   "sub-values are handed out as new views.")},

@@ -1,14 +1,14 @@
 // RfcValue: one value of a tree. Its properties describe the value itself; lookups (get,
 // subscription, membership, keys, values) look through references by id, as the tree's own
 // accessors do.
-#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "dral_core/rfc001/ctn/ctn.hpp"
-#include "dral_python/cpython/arguments.hpp"
 #include "dral_python/cpython/bad_alloc_guard.hpp"
 #include "dral_python/cpython/module_attributes.hpp"
 #include "dral_python/cpython/py_str.hpp"
+#include "dral_python/cpython/view_lookup.hpp"
 #include "dral_python/rfc/counted_results.hpp"
 #include "dral_python/rfc/models/model_object.hpp"
 #include "dral_python/rfc/typed_dict.hpp"
@@ -61,78 +61,28 @@ PyObject* optional_str(const std::optional<std::string>& text) {
 // ---------------------------------------------------------------------------------------------
 // Lookup
 
-PyObject* raise_bad_key() {
-    PyErr_SetString(PyExc_TypeError, "RfcValue keys must be str or int");
-    return nullptr;
-}
+struct ValueParts {
+    static constexpr const char* kBadKey = "RfcValue keys must be str or int";
 
-// Shared by `get` (a miss gives None) and subscription (a miss raises).
-enum class OnMissing { ReturnNone, Raise };
+    static std::size_t length(PyObject* self) { return length_of(*value_of(self)); }
 
-// The value under the str `key`: null when there is none; nullopt with an exception set when the
-// interpreter fails.
-std::optional<const Node*> find_key(const Node& value, PyObject* key) {
-    auto text = utf8_of(key);
-    if (!text) {
-        // A lone surrogate cannot equal any stored key: those are all valid UTF-8.
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
-        PyErr_Clear();
-        return nullptr;
+    static const Node* item(PyObject* self, std::size_t index) {
+        return value_of(self)->get_index(index);
     }
-    return value.get(*text);
-}
 
-PyObject* lookup_index(const Shared<Node>& value, long long index, OnMissing on_missing) {
-    if (index < 0) index += static_cast<long long>(length_of(*value));
-    if (index < 0) return raise_bad_key();
-    const Node* found = value->get_index(static_cast<std::uint64_t>(index));
-    if (found != nullptr) return new_rfc_value(share(value, *found));
-    if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
-    PyErr_Format(PyExc_IndexError, "%lld", index);
-    return nullptr;
-}
-
-PyObject* lookup(PyObject* self, PyObject* key, OnMissing on_missing) {
-    const Shared<Node>& value = value_of(self);
-    if (PyUnicode_Check(key)) {
-        auto found = find_key(*value, key);
-        if (!found) return nullptr;
-        if (*found != nullptr) return new_rfc_value(share(value, **found));
-        if (on_missing == OnMissing::ReturnNone) Py_RETURN_NONE;
-        PyErr_SetObject(PyExc_KeyError, key);
-        return nullptr;
+    static const Node* entry(PyObject* self, std::string_view key) {
+        return value_of(self)->get(key);
     }
-    if (PyLong_Check(key)) {
-        const long long index = PyLong_AsLongLong(key);
-        if (index == -1 && PyErr_Occurred()) return nullptr;
-        return lookup_index(value, index, on_missing);
+
+    static PyObject* view_of(PyObject* self, const Node& part) {
+        return new_rfc_value(share(value_of(self), part));
     }
-    return raise_bad_key();
-}
+};
 
-PyObject* value_subscript(PyObject* self, PyObject* key) {
-    return lookup(self, key, OnMissing::Raise);
-}
-
-constexpr const char* kKeyNames[] = {"key"};
-constexpr Signature kGet{"get", kKeyNames, 1, 1, 1};
-constexpr Signature kContains{"__contains__", kKeyNames, 1, 1, 1};
-
-PyObject* value_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* parsed[1];
-    if (!parse_arguments(kGet, args, nargs, kwnames, parsed)) return nullptr;
-    return lookup(self, parsed[0], OnMissing::ReturnNone);
-}
-
-int value_contains(PyObject* self, PyObject* key) {
-    if (!check_str_argument(kContains, 0, key)) return -1;
-    auto found = find_key(*value_of(self), key);
-    if (!found) return -1;
-    return *found != nullptr;
-}
+using Lookup = ViewLookup<ValueParts>;
 
 Py_ssize_t value_length(PyObject* self) {
-    return static_cast<Py_ssize_t>(length_of(*value_of(self)));
+    return static_cast<Py_ssize_t>(ValueParts::length(self));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -285,7 +235,7 @@ PyGetSetDef kProperties[] = {
 };
 
 PyMethodDef kMethods[] = {
-    {"get", fastcall(guarded<value_get>), kFastcallKeywords,
+    {"get", fastcall(guarded<Lookup::get>), kFastcallKeywords,
      "get($self, /, key)\n--\n\n"
      "The value under a str key, or the item at an int index (negative counts back from\n"
      "len()), as an RfcValue; None when there is none."},
@@ -313,9 +263,9 @@ PyType_Slot kSlots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(guarded<value_repr>)},
     {Py_tp_getset, kProperties},
     {Py_tp_methods, kMethods},
-    {Py_mp_subscript, reinterpret_cast<void*>(guarded<value_subscript>)},
+    {Py_mp_subscript, reinterpret_cast<void*>(guarded<Lookup::subscript>)},
     {Py_mp_length, reinterpret_cast<void*>(guarded<value_length>)},
-    {Py_sq_contains, reinterpret_cast<void*>(guarded<value_contains>)},
+    {Py_sq_contains, reinterpret_cast<void*>(guarded<Lookup::contains>)},
     {Py_tp_doc, const_cast<char*>("A read-only RFC-001 value held on the native side.\n\n"
                                   "Sub-values, fields and annotations are handed out as new\n"
                                   "model objects.")},
