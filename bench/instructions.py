@@ -5,12 +5,15 @@ a shared machine does not disturb (wall-clock ratios still need an idle one, see
     python3 bench/instructions.py BASE.so NEW.so [--file twitter.json] [--repeats 20]
 
 Each operation runs in a fresh interpreter under `valgrind --tool=callgrind`, once with REPEATS
-calls and once with none; the difference divided by REPEATS is the cost of one call.
+calls and once with none; the difference divided by REPEATS is the cost of one call. The
+interpreter's str hashes are fixed (PYTHONHASHSEED=0), so that a dict's probes, and with them the
+count, repeat from run to run.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import re
 import subprocess
 import sys
@@ -50,7 +53,8 @@ def instructions(so: str, operation: str, file: str, repeats: int) -> int:
     code = CHILD.format(bench=str(Path(__file__).parent), so=so, file=file, repeats=repeats,
                         operation=operation)
     run = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
-                          sys.executable, "-c", code], capture_output=True, text=True, check=True)
+                          sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                         env={**os.environ, "PYTHONHASHSEED": "0"})
     return int(re.search(r"Collected : (\d+)", run.stderr).group(1))
 
 
