@@ -63,15 +63,16 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
         while (true) {
             if (open.empty()) return value;
             Open& parent = open.back();
+            bool stored;
             if (parent.object) {
                 // Made once its value stands: until then the key is a view into the block.
                 auto key = sink.key(parent.key, parent.key_ascii);
-                if (sink.failed(key) ||
-                    !sink.add_entry(parent.container, std::move(key), std::move(value)))
-                    return Node();
-            } else if (!sink.add_item(parent.container, parent.next, std::move(value))) {
-                return Node();
+                stored = !sink.failed(key) &&
+                         sink.add_entry(parent.container, std::move(key), std::move(value));
+            } else {
+                stored = sink.add_item(parent.container, parent.next, std::move(value));
             }
+            if (!stored) return Node();
             if (++parent.next < parent.count) break;
             leave_container(parent.object ? WireType::ObjectEnd : WireType::ArrayEnd);
             value = parent.object ? sink.end_object(parent.container)

@@ -70,7 +70,7 @@ public:
     PyRef begin_object(dral_core::KnownCount count) {
         return PyRef(_PyDict_NewPresized(static_cast<Py_ssize_t>(count.capacity)));
     }
-    bool add_item(PyRef& list, std::size_t index, PyRef&& item) {
+    bool add_item(PyRef& list, std::size_t index, PyRef item) {
         auto i = static_cast<Py_ssize_t>(index);
         if (i >= PyList_GET_SIZE(list.get())) [[unlikely]]
             return PyList_Append(list.get(), item.get()) == 0;
