@@ -34,8 +34,8 @@ using FrameOf = decltype(std::declval<S&>().begin_array(std::declval<Count>()));
 
 // What every sink provides, whichever way its readers count.
 template <class S>
-concept Sink = std::movable<typename S::Node> && std::default_initializable<typename S::Node> &&
-    std::movable<typename S::Key> &&
+concept BasicSink = std::movable<typename S::Node> &&
+    std::default_initializable<typename S::Node> && std::movable<typename S::Key> &&
     requires(S& sink, const typename S::Node& node, const typename S::Key& key,
              std::string_view text, std::span<const std::uint8_t> data) {
     // A sink may fail to build (its own failure, such as running out of memory); the reader
@@ -69,8 +69,8 @@ concept Sink = std::movable<typename S::Node> && std::default_initializable<type
 // Entries come in reading order, a repeated key included: the sink decides what it keeps (a
 // Python dict keeps the key's first place and last value, a Value object every entry).
 template <class S, class Count>
-concept SinkFor = Sink<S> && requires(S& sink, Count count, FrameOf<S, Count>& frame,
-                                      typename S::Node node, typename S::Key key) {
+concept SinkFor = BasicSink<S> && requires(S& sink, Count count, FrameOf<S, Count>& frame,
+                                           typename S::Node node, typename S::Key key) {
     { sink.begin_array(count) } -> std::same_as<FrameOf<S, Count>>;
     { sink.begin_object(count) } -> std::same_as<FrameOf<S, Count>>;
     { S::failed(std::as_const(frame)) } -> std::same_as<bool>;
