@@ -39,6 +39,7 @@ import importlib.util, json, sys
 sys.path.insert(0, {bench!r})
 spec = importlib.util.spec_from_file_location("build._dral_native", {so!r})
 m = importlib.util.module_from_spec(spec); spec.loader.exec_module(m)
+m._set_hash_seed(0x5EED)
 obj = json.load(open({file!r}, encoding="utf-8"))
 data = m.dumps(obj)
 text = m.pretty_print(obj)
@@ -52,6 +53,7 @@ for _ in range({repeats}):
 def instructions(so: str, operation: str, file: str, repeats: int) -> int:
     code = CHILD.format(bench=str(Path(__file__).parent), so=so, file=file, repeats=repeats,
                         operation=operation)
+    # Both hash seeds fixed: which keys collide, in the key cache and in dicts, changes the count.
     run = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
                           sys.executable, "-c", code], capture_output=True, text=True, check=True,
                          env={**os.environ, "PYTHONHASHSEED": "0"})

@@ -1,25 +1,9 @@
 // Reads a Dral stream from a borrowed byte slice, one top-level value at a time, under the
-// reading limits. Values are produced through a sink so that one reader serves both the Value
-// tree and direct builders (the Python binding's): the bytes decide every result and every error,
-// whatever the sink builds.
-//
-// A sink provides a movable `Node` type and:
-//   bool failed(const Node&)            a sink may refuse a node (its own failure); the reader
-//                                       then stops and hands that node back unchanged
-//   Node null(), boolean(bool), uint(u64), integer(i64), floating(double)
-//   Node str(string_view, bool ascii, size_t table_index)   a string read in full; a sink with
-//                                       kValidatesUtf8 checks non-ASCII text itself and, on
-//                                       invalid UTF-8, fails the node and answers true to
-//                                       take_utf8_rejection(); others get valid text only
-//   Node table_str(size_t table_index, string_view)         a string reference
-//   Node bytes(const uint8_t*, size_t)
-//   Node begin_array(size_t capacity); bool set_item(Node& array, size_t index, Node item)
-//   Node begin_object(size_t capacity); bool set_entry(Node& object, string_view key,
-//                                                      bool ascii, Node value)
-// `capacity` is how many elements the sink may allocate up front: all capacities together never
-// exceed what the block could hold. Items arrive with indices 0, 1, 2...; an index at or past
-// the capacity must be appended. When set_item or set_entry refuse, the reader returns a
-// default-constructed Node, which such a sink must report as failed.
+// reading limits. Values are produced through a sink (value/sink.hpp) so that one reader serves
+// both the Value tree and direct builders (the Python binding's): the bytes decide every result
+// and every error, whatever the sink builds. Every container's count is read before its elements,
+// so containers are opened with KnownCount; string text goes unchecked only to a sink that
+// validates UTF-8 itself.
 #pragma once
 
 #include <algorithm>
@@ -40,6 +24,7 @@
 #include "dral_core/checksum/xxh64.hpp"
 #include "dral_core/encoding/utf8.hpp"
 #include "dral_core/encoding/varint.hpp"
+#include "dral_core/value/sink.hpp"
 #include "dral_core/value/value.hpp"
 
 namespace dral_core {
@@ -73,7 +58,7 @@ public:
     // or at the end block's type byte, with no dictionary waiting for its data block. Running
     // out of input anywhere else is an error. A value is only sound once the stream has been
     // read to its end: a later error may still condemn the block it came from.
-    template <class Sink>
+    template <KnownCountSink Sink>
     Result<std::optional<typename Sink::Node>> decode_next(Sink& sink);
 
     Result<std::optional<Value>> decode_next_owned();
@@ -103,14 +88,14 @@ private:
     // Makes the decompressed content of a verified data block the one values are read from.
     Status open_compressed_block(const Block& block);
 
-    template <class Sink>
+    template <KnownCountSink Sink>
     Result<typename Sink::Node> read_value(Sink& sink);
     // Inlined into read_value's loop: for most scalars the call and the Result it returns cost
     // more than reading them.
-    template <class Sink>
+    template <KnownCountSink Sink>
     [[gnu::always_inline]] inline Result<typename Sink::Node> read_scalar(Sink& sink,
                                                                           std::uint8_t tag);
-    template <class Sink>
+    template <KnownCountSink Sink>
     Result<typename Sink::Node> read_blob(Sink& sink);
     // Inlined into read_value's loop: keys come once per entry, and the call with its Status
     // costs as much as reading a short key.
@@ -199,7 +184,7 @@ private:
     StringTable table_;
 };
 
-template <class Sink>
+template <KnownCountSink Sink>
 Result<std::optional<typename Sink::Node>> Decoder::decode_next(Sink& sink) {
     if (!in_block_ || cursor_ >= block_end_) {
         auto found = enter_next_data_block();

@@ -10,11 +10,11 @@ namespace dral_core {
 
 // Containers are read with an explicit stack of the open ones rather than by recursion, so the
 // nesting of the input never decides the depth of the call stack.
-template <class Sink>
+template <KnownCountSink Sink>
 Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
     using Node = typename Sink::Node;
     struct Open {
-        Node container;
+        FrameOf<Sink, KnownCount> container;
         std::uint64_t count;
         std::uint64_t next;  // index of the element being read
         std::size_t capacity;
@@ -44,8 +44,9 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
                                          object ? kValueCost + kEntryCost : kValueCost));
             // An item takes at least one byte, an entry two (key length and tag).
             std::size_t capacity = reserve_room(count, object ? 2 : 1);
-            Node container = object ? sink.begin_object(capacity) : sink.begin_array(capacity);
-            if (sink.failed(container)) return container;
+            auto container = object ? sink.begin_object(KnownCount{capacity})
+                                    : sink.begin_array(KnownCount{capacity});
+            if (sink.failed(container)) return Node();
             ++depth_;
             if (count != 0) {
                 open.emplace_back(std::move(container), count, std::uint64_t{0}, capacity, object,
@@ -53,7 +54,7 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
                 continue;
             }
             leave_container(object ? WireType::ObjectEnd : WireType::ArrayEnd);
-            value = std::move(container);
+            value = object ? sink.end_object(container) : sink.end_array(container);
         } else {
             DRAL_ASSIGN_OR_RETURN(value, read_scalar(sink, tag));
             if (sink.failed(value)) return value;
@@ -62,20 +63,26 @@ Result<typename Sink::Node> Decoder::read_value(Sink& sink) {
         while (true) {
             if (open.empty()) return value;
             Open& parent = open.back();
-            bool stored = parent.object
-                              ? sink.set_entry(parent.container, parent.key, parent.key_ascii,
-                                               std::move(value))
-                              : sink.set_item(parent.container, parent.next, std::move(value));
+            bool stored;
+            if (parent.object) {
+                // Made once its value stands: until then the key is a view into the block.
+                auto key = sink.key(parent.key, parent.key_ascii);
+                stored = !sink.failed(key) &&
+                         sink.add_entry(parent.container, std::move(key), std::move(value));
+            } else {
+                stored = sink.add_item(parent.container, parent.next, std::move(value));
+            }
             if (!stored) return Node();
             if (++parent.next < parent.count) break;
             leave_container(parent.object ? WireType::ObjectEnd : WireType::ArrayEnd);
-            value = std::move(parent.container);
+            value = parent.object ? sink.end_object(parent.container)
+                                  : sink.end_array(parent.container);
             open.pop_back();
         }
     }
 }
 
-template <class Sink>
+template <KnownCountSink Sink>
 Result<typename Sink::Node> Decoder::read_scalar(Sink& sink, std::uint8_t tag) {
     switch (static_cast<WireType>(tag & 0x0F)) {
         case WireType::Null:
@@ -107,14 +114,15 @@ Result<typename Sink::Node> Decoder::read_scalar(Sink& sink, std::uint8_t tag) {
                 return fail(DralError::invalid_reference(index, table_.size()));
             std::string_view text = table_[index];
             DRAL_TRY(memory_.charge(kStringCost + text.size()));
-            return sink.table_str(index, text);
+            // Checked as the dictionary or the inline string that put it there was.
+            return sink.str(text, false);
         }
         default:  // the end tags and codes 11 to 15
             return fail(DralError::invalid_wire_type(tag));
     }
 }
 
-template <class Sink>
+template <KnownCountSink Sink>
 Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
     if (cursor_ >= block_end_) return fail(DralError::unexpected_eof(cursor_));
     std::uint8_t subtype = data_[cursor_++];
@@ -129,12 +137,12 @@ Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
     const std::uint8_t* data = data_ + cursor_;
     std::size_t start = cursor_;
     cursor_ += length;
-    if (subtype != 0) return sink.bytes(data, length);
+    if (subtype != 0) return sink.bytes(std::span<const std::uint8_t>(data, length));
 
     std::string_view text(reinterpret_cast<const char*>(data), length);
     bool ascii = is_ascii(data, length);
     if constexpr (Sink::kValidatesUtf8) {
-        auto node = sink.str(text, ascii, table_.size());
+        auto node = sink.str(text, ascii);
         if (!ascii && sink.failed(node) && sink.take_utf8_rejection())
             return fail(DralError::invalid_utf8(start));
         table_.push_back(text);
@@ -142,7 +150,7 @@ Result<typename Sink::Node> Decoder::read_blob(Sink& sink) {
     } else {
         if (!ascii && !is_valid_utf8(data, length)) return fail(DralError::invalid_utf8(start));
         table_.push_back(text);
-        return sink.str(text, ascii, table_.size() - 1);
+        return sink.str(text, ascii);
     }
 }
 

@@ -1,19 +1,8 @@
-// Builds values from the text notation through a sink, so that one reader serves both Value trees
-// (`parse` in text.hpp) and direct builders (the Python binding's): the text decides every result
-// and every error, whatever the sink builds.
-//
-// A sink provides movable `Node`, `Key` and `Frame` types and:
-//   bool failed(const Node&), failed(const Key&)   a sink may refuse to build (its own failure);
-//                                       the reader then stops and hands back a failed node
-//   Node null(), boolean(bool), uint(u64), integer(i64), floating(double)
-//   Node str(string_view text, bool ascii)     valid UTF-8 text, all ASCII when `ascii`
-//   Node bytes(Bytes&&)
-//   Key key(string_view text, bool ascii)      an object key, made before its value is read
-//   Frame begin_array(), begin_object()        a container whose items are being read
-//   bool add_item(Frame&, Node), add_entry(Frame&, Key, Node)
-//   Node end_array(Frame&), end_object(Frame&) the finished container
-// Frames open and close in nesting order. When add_item or add_entry refuse, the reader returns a
-// default-constructed Node, which such a sink must report as failed.
+// Builds values from the text notation through a sink (value/sink.hpp), so that one reader serves
+// both Value trees (`parse` in text.hpp) and direct builders (the Python binding's): the text
+// decides every result and every error, whatever the sink builds. A container's count is known
+// only at its closing bracket, so containers are opened with UnknownCount; the text is valid
+// UTF-8 throughout, so no sink is asked to check it.
 #pragma once
 
 #include <algorithm>
@@ -28,6 +17,7 @@
 #include "dral_core/base/small_stack.hpp"
 #include "dral_core/encoding/utf8.hpp"
 #include "dral_core/text/text_parser.hpp"
+#include "dral_core/value/sink.hpp"
 
 namespace dral_core {
 namespace text_tree {
@@ -100,7 +90,7 @@ template <class Sink>
 // from there. Its own function, so that this loop has the registers to itself. False when the
 // sink refused an item or failed to build one, with the node to return in `node`.
 template <class Sink>
-[[gnu::noinline]] bool add_items(Parser& parser, Sink& sink, typename Sink::Frame& frame,
+[[gnu::noinline]] bool add_items(Parser& parser, Sink& sink, FrameOf<Sink, UnknownCount>& frame,
                                  std::uint32_t& indent, typename Sink::Node& node) {
     for (;;) {
         if (!sink.add_item(frame, std::move(node))) {
@@ -145,8 +135,8 @@ Result<typename Sink::Node> scalar(Parser& parser, Sink& sink) {
             return unusual_number(parser, sink);
         case 'b':
             if (parser.starts_with("b64#")) {
-                DRAL_ASSIGN_OR_RETURN(Bytes bytes, parser.parse_bytes());
-                return sink.bytes(std::move(bytes));
+                DRAL_ASSIGN_OR_RETURN(const Bytes bytes, parser.parse_bytes());
+                return sink.bytes(bytes);
             }
             break;
         default:
@@ -158,12 +148,12 @@ Result<typename Sink::Node> scalar(Parser& parser, Sink& sink) {
 // One value, after any whitespace and comments. Containers nest at most kMaxNestingDepth deep;
 // deeper input fails at the opening bracket that goes too deep. Nesting lives on the heap, so
 // deep input cannot exhaust the native stack.
-template <class Sink>
+template <UnknownCountSink Sink>
 Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
     using Node = typename Sink::Node;
     // A container whose closing bracket has not been read yet.
     struct Open {
-        typename Sink::Frame frame;
+        FrameOf<Sink, UnknownCount> frame;
         typename Sink::Key key;  // of the object entry whose value is being read
         bool is_object;
     };
@@ -185,8 +175,10 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
                                               std::to_string(kMaxNestingDepth) + " levels)"));
             parser.consume_bytes(1);
             const bool is_object = next == '{';
-            open.push_back(
-                Open{is_object ? sink.begin_object() : sink.begin_array(), {}, is_object});
+            auto frame =
+                is_object ? sink.begin_object(UnknownCount{}) : sink.begin_array(UnknownCount{});
+            if (sink.failed(frame)) return Node();
+            open.push_back(Open{std::move(frame), {}, is_object});
         } else {
             if (!usual_scalar(parser, sink, next, node)) {
                 DRAL_ASSIGN_OR_RETURN(node, scalar(parser, sink));
@@ -237,7 +229,7 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
 // `text`, which must be valid UTF-8, all ASCII when `ascii`. Fails with a TextParse error that
 // carries the 1-based line and column, in characters; a node the sink refused is returned as it
 // is, without reading further.
-template <class Sink>
+template <UnknownCountSink Sink>
 Result<typename Sink::Node> parse_valid_document(std::string_view text, bool ascii, Sink& sink) {
     Parser parser(text, ascii);
     DRAL_ASSIGN_OR_RETURN(auto node, text_tree::value(parser, sink));
@@ -247,7 +239,7 @@ Result<typename Sink::Node> parse_valid_document(std::string_view text, bool asc
 }
 
 // The same for text of unknown encoding, which fails as a whole unless it is valid UTF-8.
-template <class Sink>
+template <UnknownCountSink Sink>
 Result<typename Sink::Node> parse_document(std::string_view text, Sink& sink) {
     const Utf8Class utf8 =
         classify_utf8(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());

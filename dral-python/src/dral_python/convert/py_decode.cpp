@@ -7,11 +7,11 @@
 #include "dral_core/base/small_stack.hpp"
 #include "dral_core/binary/decoder.hpp"
 #include "dral_python/convert/convert.hpp"
+#include "dral_python/convert/py_sink.hpp"
 #include "dral_python/cpython/gc_pause.hpp"
 #include "dral_python/cpython/lock_release.hpp"
 #include "dral_python/cpython/py_list.hpp"
 #include "dral_python/cpython/py_ref.hpp"
-#include "dral_python/cpython/py_scalars.hpp"
 #include "dral_python/runtime/errors.hpp"
 #include "dral_python/runtime/module_state.hpp"
 
@@ -20,54 +20,6 @@ namespace {
 
 using dral_core::DecodeLimits;
 using dral_core::Decoder;
-
-PyObject* new_str(std::string_view text, bool ascii) {
-    return ascii ? new_ascii_str(text) : new_utf8_str(text);
-}
-
-// Builds Python objects as the decoder reads them.
-class PySink : public PyScalars {
-public:
-    using Node = PyRef;
-    // new_utf8_str checks non-ASCII text with the core's validation while it decodes it, in one
-    // pass, and raises the interpreter's UnicodeDecodeError for text that is not UTF-8.
-    static constexpr bool kValidatesUtf8 = true;
-
-    PyRef str(std::string_view text, bool ascii, std::size_t) {
-        PyRef str(new_str(text, ascii));
-        if (!str && !ascii && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
-            PyErr_Clear();
-            utf8_rejected_ = true;
-        }
-        return str;
-    }
-    bool take_utf8_rejection() { return std::exchange(utf8_rejected_, false); }
-    PyRef table_str(std::size_t, std::string_view text) { return PyRef(new_str(text, false)); }
-    PyRef bytes(const std::uint8_t* data, std::size_t length) {
-        return PyRef(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
-                                               static_cast<Py_ssize_t>(length)));
-    }
-    PyRef begin_array(std::size_t capacity) {
-        return PyRef(PyList_New(static_cast<Py_ssize_t>(capacity)));
-    }
-    bool set_item(PyRef& array, std::size_t index, PyRef item) {
-        auto i = static_cast<Py_ssize_t>(index);
-        if (i >= PyList_GET_SIZE(array.get())) [[unlikely]]
-            return PyList_Append(array.get(), item.get()) == 0;
-        PyList_SET_ITEM(array.get(), i, item.release());
-        return true;
-    }
-    PyRef begin_object(std::size_t capacity) {
-        return PyRef(_PyDict_NewPresized(static_cast<Py_ssize_t>(capacity)));
-    }
-    bool set_entry(PyRef& object, std::string_view key, bool ascii, PyRef value) {
-        PyRef py_key(ascii ? cached_key(key) : new_str(key, false));
-        return py_key && PyDict_SetItem(object.get(), py_key.get(), value.get()) == 0;
-    }
-
-private:
-    bool utf8_rejected_ = false;
-};
 
 using Body = PyObject* (*)(std::span<const std::uint8_t>, const DecodeLimits&,
                            dral_core::LongWork*);
