@@ -6,8 +6,8 @@ a shared machine does not disturb (wall-clock ratios still need an idle one, see
 
 Each operation runs in a fresh interpreter under `valgrind --tool=callgrind`, once with REPEATS
 calls and once with none; the difference divided by REPEATS is the cost of one call. The
-interpreter's str hashes are fixed (PYTHONHASHSEED=0), so that a dict's probes, and with them the
-count, repeat from run to run.
+interpreter's str hashes and the library's own hash seed are fixed, so that the counts repeat
+from run to run.
 """
 
 from __future__ import annotations
