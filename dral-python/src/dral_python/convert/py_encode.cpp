@@ -4,6 +4,8 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "dral_core/base/limits.hpp"
@@ -27,16 +29,37 @@ namespace {
 using dral_core::Encoder;
 
 // Writes what the reference conversion writes for the objects it can read without running Python
-// code, and gives up on anything else (refused objects, the default hook, tzinfo classes of
-// Python's, a failure), so that replaying the reference path is unobservable. Recursion is
-// bounded by the encoder's depth limit, checked before descending, which encode_object keeps
-// within what a small thread stack holds.
+// code, and gives up on anything else (refused objects, tzinfo classes of Python's, a failure),
+// so that replaying the reference path is unobservable. Recursion is bounded by the encoder's
+// depth limit, checked before descending, which encode_object keeps within what a small thread
+// stack holds.
+//
+// kHooked: the default hook is set, and called here for what the rules refuse, each call logged
+// for the replay to take instead of calling again (the reference path then meets the same objects
+// in the same order, so it makes the same calls). The hook may change or free what is being
+// written, so the containers are read as the reference path reads them: each one held while it
+// is written, a list's items and size read again at each step and its count set to what was
+// written, a dict read from its table as it is at each step and refused when its size changes.
+// Without kHooked, none of that is compiled: no Python code runs.
+template <bool kHooked>
 class DirectEncoder {
 public:
-    // `most_replacements`: how long a chain of enum values may be, as the reference path counts
-    // it against the nesting limit.
+    // `most_replacements`: how long a chain of enum values (and hook results) may be, as the
+    // reference path counts it against the nesting limit.
     DirectEncoder(Encoder& encoder, bool sort_keys, std::uint64_t most_replacements)
         : encoder_(encoder), sort_keys_(sort_keys), most_replacements_(most_replacements) {}
+    // Without sort_keys only, which orders the hook's calls by key here and not on the reference
+    // path.
+    DirectEncoder(Encoder& encoder, std::uint64_t most_replacements, PyObject* hook,
+                  HookCalls& calls)
+        : encoder_(encoder),
+          sort_keys_(false),
+          most_replacements_(most_replacements),
+          hooking_{hook, &calls} {}
+
+    // The writer stopped on an exception that must propagate rather than be replayed: the hook's
+    // own, or a dict that it resized.
+    bool raised() const { return hooking_.raised; }
 
     // Inlined into the container loops, so scalars cost no call; containers recurse out of line.
     [[gnu::always_inline]] bool write(PyObject* object) {
@@ -52,6 +75,8 @@ private:
     [[gnu::noinline]] bool write_other(PyObject* object) {
         const ClassRules* rules;
         PyKind kind = classify_other(object, rules);
+        if constexpr (kHooked)
+            if (kind == PyKind::Unsupported) return write_hooked(object);
         switch (kind) {
             case PyKind::DateTime:
             case PyKind::Date:
@@ -101,7 +126,8 @@ private:
     [[gnu::noinline]] bool write_time(PyObject* object, PyKind kind) {
         FormText text;
         const char* reason;
-        if (time_text(object, kind, false, text, reason) != Form::Written) return false;
+        Form form = time_text(object, kind, false, text, reason);
+        if (form != Form::Written) return write_refused(object, form);
         encoder_.write_str(text.view());
         return true;
     }
@@ -109,9 +135,40 @@ private:
     bool write_uuid(PyObject* object, const ClassRules& rules) {
         FormText text;
         const char* reason;
-        if (uuid_text(object, rules.int_slot, text, reason) != Form::Written) return false;
+        Form form = uuid_text(object, rules.int_slot, text, reason);
+        if (form != Form::Written) return write_refused(object, form);
         encoder_.write_str(text.view());
         return true;
+    }
+
+    // What has no text of its own goes to the hook; anything else to the reference path.
+    [[gnu::always_inline]] bool write_refused(PyObject* object, Form form) {
+        if constexpr (kHooked)
+            return form == Form::Refused && write_hooked(object);
+        else
+            return false;
+    }
+
+    // The hook's result in place of `object`; a chain of results that are refused in turn counts
+    // as nesting, as enum values do, and a result that is `object` again is left to the reference
+    // path to word.
+    [[gnu::noinline]] bool write_hooked(PyObject* object) {
+        if (replacements_ >= most_replacements_) return false;
+        PyRef held = PyRef::borrow(object);  // the hook may drop it from where it lies
+        PyRef result(PyObject_CallOneArg(hooking_.hook, object));
+        if (!result) return raise();
+        PyObject* replacement = result.get();
+        hooking_.calls->emplace_back(std::move(held), std::move(result));
+        if (replacement == object) return false;
+        ++replacements_;
+        bool written = write(replacement);
+        --replacements_;
+        return written;
+    }
+
+    bool raise(bool = false) {
+        hooking_.raised = true;
+        return false;
     }
 
     // An enum member is its value; a value that is itself a member counts as one more level, so
@@ -129,6 +186,7 @@ private:
 
     // Reading natively means the generic lookup, which is called straight away.
     bool write_dataclass(PyObject* object, const ClassRules& rules) {
+        [[maybe_unused]] Held held(object);
         // Held by the cache for good: no reading of a field can release it.
         PyObject* fields = sort_keys_ ? rules.sorted_fields.get() : rules.fields.get();
         Py_ssize_t count = PyTuple_GET_SIZE(fields);
@@ -187,22 +245,45 @@ private:
                 return false;
             return true;
         }
+        if constexpr (kHooked) return write_held_items(sequence, size);
         if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
         PyObject** items = PySequence_Fast_ITEMS(sequence);
-        for (Py_ssize_t i = 0; i < size;) {
-            PyTypeObject* type = Py_TYPE(items[i]);
-            if (type == &PyFloat_Type) {
-                i += write_float_run(items + i, size - i);
-            } else if (type == &PyLong_Type && i + 1 < size &&
-                       Py_TYPE(items[i + 1]) == &PyLong_Type) {
-                // Two or more: a lone int costs less written where it is than the call.
-                i += write_int_run(items + i, size - i);
-                if (i < size && Py_TYPE(items[i]) == &PyLong_Type && !write(items[i++]))
-                    return false;  // an int too large for a run: the general path decides
-            } else if (!write(items[i++])) {
-                return false;
-            }
+        for (Py_ssize_t i = 0; i < size;)
+            if (!write_next_items(items, size, i)) return false;
+        encoder_.end_array();
+        return true;
+    }
+
+    // The item at `i` of the `size` at `items`, or the run of numbers it begins; `i` moves past
+    // what was written.
+    [[gnu::always_inline]] bool write_next_items(PyObject** items, Py_ssize_t size, Py_ssize_t& i) {
+        PyTypeObject* type = Py_TYPE(items[i]);
+        if (type == &PyFloat_Type) {
+            i += write_float_run(items + i, size - i);
+        } else if (type == &PyLong_Type && i + 1 < size && Py_TYPE(items[i + 1]) == &PyLong_Type) {
+            // Two or more: a lone int costs less written where it is than the call.
+            i += write_int_run(items + i, size - i);
+            if (i < size && Py_TYPE(items[i]) == &PyLong_Type && !write(items[i++]))
+                return false;  // an int too large for a run: the general path decides
+        } else if (!write(items[i++])) {
+            return false;
         }
+        return true;
+    }
+
+    // The hook may resize the list as it is written, as the reference path reads it: up to its
+    // size at each step, the count written at the start set afterwards to the items written.
+    bool write_held_items(PyObject* sequence, Py_ssize_t size) {
+        PyRef held = PyRef::borrow(sequence);
+        const std::size_t start = encoder_.buffered_size();
+        if (!encoder_.begin_array(static_cast<std::uint64_t>(size))) return false;
+        Py_ssize_t i = 0;
+        while (i < PySequence_Fast_GET_SIZE(sequence))
+            if (!write_next_items(PySequence_Fast_ITEMS(sequence),
+                                  PySequence_Fast_GET_SIZE(sequence), i))
+                return false;
+        if (i != size && !encoder_.recount_container(start, static_cast<std::uint64_t>(i)))
+            return false;
         encoder_.end_array();
         return true;
     }
@@ -252,11 +333,28 @@ private:
     }
 
     [[gnu::noinline]] bool write_dict(PyObject* dict) {
+        if constexpr (kHooked) return write_held_dict(dict);
         if (!encoder_.begin_object(static_cast<std::uint64_t>(PyDict_GET_SIZE(dict)))) return false;
         if (!for_each_item(dict, [&](PyObject* key, PyObject* value) {
                 return write_key(key) && write(value);
             }))
             return false;
+        encoder_.end_object();
+        return true;
+    }
+
+    // Read as the interpreter reads it, from its table as it is at each step.
+    bool write_held_dict(PyObject* dict) {
+        PyRef held = PyRef::borrow(dict);
+        const Py_ssize_t size = PyDict_GET_SIZE(dict);
+        if (!encoder_.begin_object(static_cast<std::uint64_t>(size))) return false;
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (dict_next(dict, position, key, value)) {
+            if (PyDict_GET_SIZE(dict) != size) return raise(raise_dict_changed());
+            if (!write_key(key) || !write(value)) return false;
+        }
+        if (PyDict_GET_SIZE(dict) != size) return raise(raise_dict_changed());
         encoder_.end_object();
         return true;
     }
@@ -318,10 +416,28 @@ private:
         return true;
     }
 
+    // An object kept alive while Python code may run, or nothing.
+    struct Holding {
+        PyRef object;
+        explicit Holding(PyObject* borrowed) : object(PyRef::borrow(borrowed)) {}
+    };
+    struct NotHolding {
+        explicit NotHolding(PyObject*) {}
+    };
+    using Held = std::conditional_t<kHooked, Holding, NotHolding>;
+
+    struct Hooking {
+        PyObject* hook;
+        HookCalls* calls;
+        bool raised = false;
+    };
+    struct NotHooking {};
+
     Encoder& encoder_;
     bool sort_keys_;
     std::uint64_t most_replacements_;
     std::uint64_t replacements_ = 0;
+    [[no_unique_address]] std::conditional_t<kHooked, Hooking, NotHooking> hooking_{};
 };
 
 // Below this, copying the stream costs less than giving its buffer away with it.
@@ -435,8 +551,10 @@ PyObject* finish_to_bytes(Encoder& encoder) {
 // which keeps its own stack.
 constexpr std::uint64_t kDirectDepth = 128;
 
-bool encode_object_reference(Encoder& encoder, PyObject* object, const ConvertOptions& options) {
-    auto value = py_to_value(object, options);
+// With `made`, the hook's calls the direct writer made, taken instead of calling again.
+bool encode_via_value(Encoder& encoder, PyObject* object, const ConvertOptions& options,
+                      const HookCalls* made) {
+    auto value = py_to_value(object, options, made);
     if (!value) return false;
     encoder.set_max_depth(options.max_depth.value_or(dral_core::kMaxNestingDepth));
     auto status = encoder.encode_value(*value);
@@ -445,6 +563,10 @@ bool encode_object_reference(Encoder& encoder, PyObject* object, const ConvertOp
         return false;
     }
     return true;
+}
+
+bool encode_object_reference(Encoder& encoder, PyObject* object, const ConvertOptions& options) {
+    return encode_via_value(encoder, object, options, nullptr);
 }
 
 bool encode_object_releasing(Encoder& encoder, PyObject* object, const ConvertOptions& options) {
@@ -460,22 +582,43 @@ bool encode_object_releasing(Encoder& encoder, PyObject* object, const ConvertOp
 bool encode_object(Encoder& encoder, PyObject* object, const ConvertOptions& options) {
     Encoder::Checkpoint before = encoder.checkpoint();
     const std::uint64_t max_depth = options.max_depth.value_or(dral_core::kMaxNestingDepth);
+    HookCalls calls;
+    bool& hooking = module_state().conversion.hooking;
     try {
         encoder.set_max_depth(std::min(max_depth, kDirectDepth));
         const std::uint64_t most_replacements =
             std::min<std::uint64_t>(dral_core::kMostEnumReplacements, max_depth);
-        if (DirectEncoder(encoder, options.sort_keys, most_replacements).write(object)) {
+        bool written;
+        if (options.default_hook == nullptr || options.sort_keys || hooking) {
+            // A writer started by the hook of another that calls it leaves the hook to the
+            // reference path, so that the recursion of direct writers waiting on their hooks
+            // never piles up.
+            written =
+                DirectEncoder<false>(encoder, options.sort_keys, most_replacements).write(object);
+        } else {
+            DirectEncoder<true> direct(encoder, most_replacements, options.default_hook, calls);
+            hooking = true;
+            written = direct.write(object);
+            hooking = false;
+            if (!written && direct.raised()) {
+                encoder.rollback(before);
+                return false;
+            }
+        }
+        if (written) {
             encoder.end_value();
             return true;
         }
         // Only a value that the direct writer cannot write comes here: replaying the reference
         // path gives exactly its result or error (which of several applies first, its wording),
-        // and the direct writer ran no Python code, so the replay sees the same data.
+        // as the direct writer ran no Python code but the hook's calls, whose results the replay
+        // takes instead of calling again; it sees the same data unless the hook changed it.
         encoder.rollback(before);
         PyErr_Clear();
-        return encode_object_reference(encoder, object, options);
+        return encode_via_value(encoder, object, options, &calls);
     } catch (const std::bad_alloc&) {
         // Out of memory half-way through a value: an incremental encoder stays usable.
+        hooking = false;
         encoder.rollback(before);
         PyErr_NoMemory();
         return false;
