@@ -357,6 +357,15 @@ private:
         const Py_ssize_t size = PyDict_GET_SIZE(dict);
         if (!encoder_.begin_object(static_cast<std::uint64_t>(size))) return false;
         Py_ssize_t position = 0;
+        // Until the hook runs, the table is read as the writer without hook reads it; from
+        // then on, a step at a time.
+        if (DictEntries entries; dict_entries(dict, entries)) {
+            const std::size_t calls = hooking_.calls->size();
+            while (position < entries.count && hooking_.calls->size() == calls) {
+                PyObject* const* entry = entries.at(position++);
+                if (entry[1] != nullptr && (!write_key(entry[0]) || !write(entry[1]))) return false;
+            }
+        }
         PyObject *key, *value;
         while (dict_next(dict, position, key, value)) {
             if (PyDict_GET_SIZE(dict) != size) return raise(raise_dict_changed());
