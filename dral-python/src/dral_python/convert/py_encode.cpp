@@ -164,14 +164,15 @@ bool encode_object(Encoder& encoder, PyObject* object, const ConvertOptions& opt
         encoder.set_max_depth(std::min(max_depth, kDirectDepth));
         const std::uint64_t most_replacements =
             std::min<std::uint64_t>(dral_core::kMostEnumReplacements, max_depth);
-        bool written;
-        if (options.default_hook == nullptr || options.sort_keys || hooking) {
-            // A writer started by the hook of another that calls it leaves the hook to the
-            // reference path, so that the recursion of direct writers waiting on their hooks
-            // never piles up.
-            written =
-                DirectEncoder<false>(encoder, options.sort_keys, most_replacements).write(object);
-        } else {
+        // The writer without the hook first: it runs no Python code, so trying it cannot be
+        // seen, and data that never needs the hook is written at its speed. A writer started by
+        // the hook of another that calls it leaves the hook to the reference path, so that the
+        // recursion of direct writers waiting on their hooks never piles up.
+        bool written =
+            DirectEncoder<false>(encoder, options.sort_keys, most_replacements).write(object);
+        if (!written && options.default_hook != nullptr && !options.sort_keys && !hooking) {
+            encoder.rollback(before);
+            PyErr_Clear();
             hooking = true;
             DirectOutcome outcome = write_directly_with_hook(encoder, object, most_replacements,
                                                              options.default_hook, calls);
