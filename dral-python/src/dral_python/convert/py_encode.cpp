@@ -76,6 +76,13 @@ PyObject* finish_in_bytes(Encoder& encoder) {
     return bytes;
 }
 
+// Out of line, so that the compiler weighs the writer's inlining as for one call, wherever it is
+// called from (inlined into the caller with its second call, write_dict's loop was not).
+[[gnu::noinline]] bool write_without_hook(Encoder& encoder, PyObject* object, bool sort_keys,
+                                          std::uint64_t most_replacements) {
+    return DirectEncoder<false>(encoder, sort_keys, most_replacements).write(object);
+}
+
 }  // namespace
 
 void create_one_shot_encoder(EncoderPool& pool) {
@@ -168,8 +175,7 @@ bool encode_object(Encoder& encoder, PyObject* object, const ConvertOptions& opt
         // seen, and data that never needs the hook is written at its speed. A writer started by
         // the hook of another that calls it leaves the hook to the reference path, so that the
         // recursion of direct writers waiting on their hooks never piles up.
-        bool written =
-            DirectEncoder<false>(encoder, options.sort_keys, most_replacements).write(object);
+        bool written = write_without_hook(encoder, object, options.sort_keys, most_replacements);
         if (!written && options.default_hook != nullptr && !options.sort_keys && !hooking) {
             encoder.rollback(before);
             PyErr_Clear();
