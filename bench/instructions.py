@@ -24,6 +24,7 @@ from bench_binary import resolve_corpus
 OPERATIONS = {
     "dumps": "m.dumps(obj)",
     "dumps dedup": "m.dumps(obj, dedup=True)",
+    "dumps default": "m.dumps(obj, default=str)",  # a hook given, never called
     "loads": "m.loads(data)",
     "loads_value": "m.loads_value(data)",
     "parse_text": "m.parse_text(text)",

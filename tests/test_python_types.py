@@ -554,3 +554,152 @@ def test_a_chain_of_enum_values_counts_against_max_depth(encode):
     with pytest.raises(DralTypeError, match=r"^cannot convert Inner to Dral value at \$\[0\] \(its value nests too deeply\)$"):
         encode([Outer.X], max_depth=2)
     assert encode([Outer.X], max_depth=3) == [1]
+
+
+# The direct writers call the hook themselves, and leave to the reference path what they cannot
+# write, which then takes the calls already made instead of making them again.
+AFTER_THE_HOOK = {
+    "a tzinfo of Python's": datetime.datetime(2020, 1, 1, tzinfo=FixedZone(datetime.timedelta(hours=1))),
+    "an OrderedDict": collections.OrderedDict(z=1, a=2),
+    "a dataclass read through Python code": Lazy(1),
+}
+
+
+@pytest.mark.parametrize("later", sorted(AFTER_THE_HOOK))
+def test_the_hook_is_called_once_per_object_in_document_order(encode, later):
+    value = AFTER_THE_HOOK[later]
+    objects = [Opaque(i) for i in range(4)]
+    calls = []
+
+    def default(obj):
+        calls.append(obj)
+        return {"tag": obj.tag} if obj.tag % 2 else [obj.tag]
+
+    document = {"a": objects[0], "b": [objects[1], {"c": objects[2]}], "later": value, "d": objects[3]}
+    back = encode(document, default=default)
+    assert [back["a"], back["b"], back["d"]] == [[0], [{"tag": 1}, {"c": [2]}], {"tag": 3}]
+    assert back["later"] == encode(value)
+    assert len(calls) == 4 and all(call is obj for call, obj in zip(calls, objects))
+
+
+def test_with_sort_keys_the_hook_is_called_once_per_object(encode):
+    if not encode.sorts:
+        pytest.skip("no sort_keys")
+    objects = [Opaque(i) for i in range(3)]
+    calls = []
+
+    def default(obj):
+        calls.append(obj)
+        return {"z": obj.tag, "a": [obj.tag]}
+
+    back = encode({"z": objects[0], "m": [objects[1]], "a": {"y": objects[2]}}, default=default, sort_keys=True)
+    assert back == {"a": {"y": {"a": [2], "z": 2}}, "m": [{"a": [1], "z": 1}], "z": {"a": [0], "z": 0}}
+    assert list(back) == ["a", "m", "z"] and list(back["z"]) == ["a", "z"]
+    assert len(calls) == 3 and all(call is obj for call, obj in zip(calls, objects))
+
+
+@pytest.mark.parametrize("error, exception, message", [
+    ({1: 2}, DralTypeError, "dict keys must be strings at $[2]"),
+    ("itself", DralTypeError, "cannot convert Opaque to Dral value at $[2] (default returned Opaque)"),
+    (nested_list(150), DralEncodeError, "Nesting depth 140 exceeds maximum 140 at $[2]" + "[0]" * 139),
+], ids=["a key", "the hook's own result", "nesting"])
+def test_an_error_after_the_hook_ran_names_its_place_and_calls_once(encode, error, exception, message):
+    last = Opaque(2)
+    calls = []
+
+    def default(obj):
+        calls.append(obj)
+        return obj if obj is last else "ok"
+
+    document = [Opaque(0), Opaque(1), last if error == "itself" else error]
+    with pytest.raises(exception) as info:
+        encode(document, default=default, max_depth=140)
+    assert str(info.value) == message
+    assert calls == [o for o in document if isinstance(o, Opaque)]
+
+
+@dataclasses.dataclass
+class Box:
+    first: object
+    second: str = "second"
+
+
+def _changing_documents():
+    """Documents whose hook resizes the lists being written, or drops from the document the
+    containers being written, rebuilt for each call: the count of a list is written before its
+    items, and may then need more or fewer bytes; what is dropped must outlive its writing."""
+    def grow(victim):
+        victim.extend(["x", "y"] * 100)
+
+    def drop(victim):
+        holder.clear()
+        victim.clear()
+
+    holder = []
+    long = ["x"] * 150
+    long[1] = Mutating(long, drop)
+    holder.append(long)
+    short = ["x", "y", "z"]
+    short[1] = Mutating(short, grow)
+    boxes = [Box(None)]
+    boxes[0].first = Mutating(boxes, list.clear)
+    dicts = [{"k": None, "after": "z" * 20}]
+    dicts[0]["k"] = Mutating(dicts, list.clear)
+    return [holder, "y", short, "x", {"k": "z"}, boxes, dicts]
+
+
+@pytest.mark.parametrize("dedup", [False, True])
+def test_a_hook_that_resizes_lists_being_written_writes_what_the_reference_path_writes(dedup):
+    data = dral.dumps(_changing_documents(), default=_mutate, dedup=dedup)
+    assert data == native._dumps_reference(_changing_documents(), default=_mutate, dedup=dedup)
+    back = dral.loads(data)
+    assert back[0] == [["x", "changed"]] and back[2] == ["x", "changed", "z"] + ["x", "y"] * 100
+    assert back[5:] == [[{"first": "changed", "second": "second"}], [{"k": "changed", "after": "z" * 20}]]
+
+
+class Wrapper:
+    def __init__(self, inner):
+        self.inner = inner
+
+
+def _wrapped(obj, times):
+    for _ in range(times):
+        obj = Wrapper(obj)
+    return obj
+
+
+def _unwrap(obj):
+    return obj.inner if isinstance(obj, Wrapper) else {"opaque": obj.tag}
+
+
+HOOKED_DOCUMENTS = {
+    "scalars": [Wrapper(1), Wrapper("s" * 40), Wrapper(2.5), Wrapper(None), Wrapper(b"b"), Wrapper(2**64 - 1)],
+    "containers": {"a": Wrapper([1, 2, 3, Opaque(0)]), "b": Wrapper({"k": Opaque(1)}), "c": (Opaque(2), 1.5)},
+    "a chain": [Wrapper(Wrapper(Wrapper(Opaque(3))))],
+    "a chain longer than the direct writer follows": [Opaque(0), _wrapped(Opaque(1), 100), Opaque(2)],
+    "the types written natively": [Wrapper(ROW), Wrapper(Plain.ONE), Wrapper(uuid.UUID(int=5)),
+                                   Wrapper(datetime.date(2020, 1, 2))],
+    "an offset without its text": [datetime.datetime(2020, 1, 2, tzinfo=offset(seconds=61)), "same text " * 3],
+    "runs of numbers": [1, 2, 3, Opaque(4), 5, 6, 1.5, 2.5, Opaque(7), 3.5] * 20,
+    "repeated strings": [["same text " * 3, Wrapper("same text " * 3)] for _ in range(5)],
+}
+
+
+@pytest.mark.parametrize("dedup", [False, True])
+@pytest.mark.parametrize("name", sorted(HOOKED_DOCUMENTS))
+def test_the_direct_writer_calling_the_hook_writes_what_the_reference_path_writes(name, dedup):
+    document = HOOKED_DOCUMENTS[name]
+
+    def default(obj):
+        return obj.isoformat() if isinstance(obj, datetime.datetime) else _unwrap(obj)
+
+    data = dral.dumps(document, default=default, dedup=dedup)
+    assert data == native._dumps_reference(document, default=default, dedup=dedup)
+
+
+def test_a_hook_may_write_with_a_hook_in_turn(encode):
+    def default(obj):
+        return dral.dumps([obj.tag, Opaque(obj.tag + 1)], default=lambda inner: {"inner": inner.tag})
+
+    back = encode({"k": [Opaque(1), Opaque(5)]}, default=default)
+    assert [dral.loads(part) for part in back["k"]] == [[1, {"inner": 2}], [5, {"inner": 6}]]

@@ -60,6 +60,26 @@ void Encoder::rollback(const Checkpoint& checkpoint) {
     depth_ = checkpoint.depth;
 }
 
+Status Encoder::recount_container(std::size_t start, std::uint64_t count) {
+    if (count > limits_.max_items) return fail(DralError::too_many_items(count, limits_.max_items));
+    const std::size_t at = start + 1;  // after the tag
+    auto old = decode_varint(block_.span(), at);
+    if (!old) return fail(old.error());
+    const std::size_t length = varint_size(count), rest = at + old->length;
+    if (length != old->length) {
+        const std::size_t tail = block_.size() - rest;
+        if (length > old->length) block_.prepare(length - old->length);
+        std::memmove(block_.data() + at + length, block_.data() + rest, tail);
+        block_.truncate(at + length + tail);
+        block_.advance(at + length + tail - block_.size());
+        const auto shift =
+            static_cast<std::ptrdiff_t>(length) - static_cast<std::ptrdiff_t>(old->length);
+        if (dedup_memory_) dedup_memory_->strings.move_from(rest, shift);
+    }
+    write_varint(block_.data() + at, count);
+    return {};
+}
+
 void Encoder::deduplicate_last_str(std::size_t value_start, std::size_t text_offset) {
     std::size_t length = block_.size() - text_offset;
     std::string_view text = block_.view(text_offset, length);

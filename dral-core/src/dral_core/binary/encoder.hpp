@@ -262,6 +262,10 @@ public:
         block_.advance(n + key.size());
     }
     void end_object() { end_container(WireType::ObjectEnd); }
+    // Sets the count of the container begun when `start` bytes were buffered, for producers
+    // whose source changed size while it was written; what follows moves when the count's
+    // varint changes length.
+    Status recount_container(std::size_t start, std::uint64_t count);
 
 private:
     static constexpr std::uint8_t tag(WireType type) { return static_cast<std::uint8_t>(type); }

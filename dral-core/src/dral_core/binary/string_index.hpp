@@ -3,6 +3,7 @@
 // input chooses the keys: the index is a SeededIndex, which stays fast on keys made to collide.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,13 @@ public:
         if (count >= entries_.size()) return;
         index_.truncate(count, key_of(block));
         entries_.resize(count);
+    }
+    // The bytes from `offset` on moved by `shift`.
+    void move_from(std::size_t offset, std::ptrdiff_t shift) {
+        for (auto entry = entries_.rbegin(); entry != entries_.rend() && entry->offset >= offset;
+             ++entry)
+            entry->offset =
+                static_cast<std::size_t>(static_cast<std::ptrdiff_t>(entry->offset) + shift);
     }
     void clear() {
         entries_.clear();

@@ -30,12 +30,12 @@ PyObject* type_name(PyObject* object) {
     return PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__");
 }
 
-namespace {
-
 bool raise_dict_changed() {
     PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
     return false;
 }
+
+namespace {
 
 // Python objects to a Value, depth first. The containers being converted wait on a stack of
 // their own rather than in native stack frames, so the depth of the object never decides the
@@ -45,8 +45,9 @@ bool raise_dict_changed() {
 // afresh at each step.
 class PyToValue {
 public:
-    explicit PyToValue(const ConvertOptions& options)
+    PyToValue(const ConvertOptions& options, const HookCalls* made)
         : options_(options),
+          made_(made),
           depth_bound_(options.max_depth ? *options.max_depth : dral_core::kMaxNestingDepth) {}
 
     std::optional<Value> convert(PyObject* root) {
@@ -243,7 +244,7 @@ private:
                 return raise_unconvertible(object, path(), reason ? reason : "");
             PyObject* first = hooked ? hooked.get() : object;
             if (++replaced > depth_bound_) return refused_by_hook(first, object);
-            PyRef result(PyObject_CallOneArg(options_.default_hook, object));
+            PyRef result(call_hook(object));
             if (!result) return false;
             if (result.get() == object) return refused_by_hook(first, object);
             if (!hooked) hooked = PyRef::borrow(object);
@@ -251,6 +252,17 @@ private:
             object = out.object.get();
             reason = nullptr;
         }
+    }
+
+    // A new reference: the result of a call already made for `object` while they come in the
+    // order they were made, else the hook's.
+    PyObject* call_hook(PyObject* object) {
+        if (made_ != nullptr) {
+            if (replayed_ < made_->size() && (*made_)[replayed_].first.get() == object)
+                return Py_NewRef((*made_)[replayed_++].second.get());
+            made_ = nullptr;
+        }
+        return PyObject_CallOneArg(options_.default_hook, object);
     }
 
     bool refused_by_hook(PyObject* first, PyObject* returned) {
@@ -341,6 +353,8 @@ private:
     }
 
     const ConvertOptions& options_;
+    const HookCalls* made_;
+    std::size_t replayed_ = 0;
     std::uint64_t depth_bound_;
     dral_core::SmallStack<Open, 8> open_;
 };
@@ -416,8 +430,9 @@ bool read_convert_arguments(const Signature& signature, PyObject** args, int def
     return true;
 }
 
-std::optional<Value> py_to_value(PyObject* object, const ConvertOptions& options) {
-    return PyToValue(options).convert(object);
+std::optional<Value> py_to_value(PyObject* object, const ConvertOptions& options,
+                                 const HookCalls* made) {
+    return PyToValue(options, made).convert(object);
 }
 
 // Containers are made and put in their parent first, then filled, depth first; the ones being

@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "dral_core/value/value.hpp"
 #include "dral_python/cpython/arguments.hpp"
+#include "dral_python/cpython/py_ref.hpp"
 
 namespace dral_python {
 
@@ -30,8 +33,18 @@ struct ConvertOptions {
 bool read_convert_arguments(const Signature& signature, PyObject** args, int default_index,
                             int max_depth_index, ConvertOptions& out);
 
-// Nullopt with a Python exception set when `object` cannot be converted.
-std::optional<dral_core::Value> py_to_value(PyObject* object, const ConvertOptions& options);
+// Calls of the default hook made while writing a value, in order: each object with what the hook
+// returned for it.
+using HookCalls = std::vector<std::pair<PyRef, PyRef>>;
+
+// Nullopt with a Python exception set when `object` cannot be converted. With `made`, the hook is
+// not called again for the calls it holds: while the objects met are those it holds, in order,
+// their results are taken from it; from the first other one on, the hook is called.
+std::optional<dral_core::Value> py_to_value(PyObject* object, const ConvertOptions& options,
+                                            const HookCalls* made = nullptr);
+
+// The error for a dict that changed size while it was converted; returns false.
+bool raise_dict_changed();
 
 // A new reference, or nullptr with an exception set (interpreter failures only).
 PyObject* value_to_py(const dral_core::Value& value);

@@ -64,6 +64,7 @@ struct ConversionState {
     KnownClasses classes;
     AttributeNames names{};
     bool names_made = false;
+    bool hooking = false;              // a direct binary writer is calling a default hook
     PyObject* modules_seen = nullptr;  // sys.modules when the classes were last looked for
     Py_ssize_t modules_count = -1;
     std::array<CachedRules, dral_core::kClassCacheSlots> rules;
