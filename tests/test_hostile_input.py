@@ -516,8 +516,7 @@ def numbered(prefix: str = "") -> list[str]:
     return [f"{prefix}{i}" for i in range(VIEW_KEYS)]
 
 
-def of(obj) -> dral.DralValue:
-    return dral.to_value(obj)
+of = dral.to_value
 
 
 def views_made_per_lookup(root: dral.DralValue):
