@@ -127,6 +127,19 @@ def eof(offset: int) -> str:
     return f"Unexpected end of input at offset {offset}"
 
 
+def depth(n: int) -> str:
+    return f"Nesting depth {n} exceeds maximum {n}"
+
+
+def memory(requested: int) -> str:
+    return f"Memory limit exceeded: requested {requested} bytes, limit {256 << 20}"
+
+
+def ratio(packed: int, size: int) -> str:
+    return (f"Decompression ratio {size / packed:.1f}:1 exceeds maximum 100:1 "
+            f"(compressed: {packed}, uncompressed: {size})")
+
+
 def traced_growth(action, rounds=60):
     """Bytes the Python allocators hold more after `rounds` calls of `action` than before, once
     a few warm-up calls have filled every cache."""

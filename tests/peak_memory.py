@@ -3,13 +3,7 @@ see isolated.py): VmHWM is reset first, since a child starts with its parent's p
 
 import gc
 
-
-def _status(field: str) -> int:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) * 1024
-    raise RuntimeError(f"no {field} in /proc/self/status")
+from isolated import _status
 
 
 def peak_growth(call) -> tuple[str, int]:

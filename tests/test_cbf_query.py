@@ -15,7 +15,7 @@ from cbf_bytes import NULL, cbf, i64, indexed, recrc, seg, seq, sym, text, with_
 from ctn_strategies import NAMES, documents
 from dral import DralRfcError
 from helpers import varint
-from isolated import run_isolated
+from isolated import _status, run_isolated
 
 MIB = 1 << 20
 REFERENCE = dral._dral_native._rfc_query_cbf_reference
@@ -292,27 +292,22 @@ def test_a_large_file_is_checked_whole(large_file, tmp_path):
     assert str(info.value).startswith("Checksum mismatch")
 
 
-def _status_kib(field: str) -> int:
-    with open("/proc/self/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith(field + ":"))
-
-
 def test_a_query_over_a_mapped_file_keeps_little_of_it_resident(large_file):
     def call():
         with open("/proc/self/clear_refs", "w") as refs:
             refs.write("5")  # the peak becomes the current size
-        before = _status_kib("VmRSS")
+        before = _status("VmRSS")
         found = dral.rfc_query_cbf_file(large_file, ".title")
-        return found, _status_kib("VmHWM") - before
+        return found, _status("VmHWM") - before
 
     if not os.access("/proc/self/clear_refs", os.W_OK):
         pytest.skip("the peak resident size cannot be reset here")
     result = run_isolated(call, memory=256 * MIB, cpu_seconds=5)
     assert result[0] == "returned", result
-    found, growth_kib = result[1]
+    found, growth = result[1]
     assert found == [{"kind": "scalar", "type": "str", "value": "t"}]
     # Reading it would take 40 MiB; pieces of 4 MiB are let go once checked.
-    assert growth_kib < 16 * 1024, growth_kib
+    assert growth < 16 * MIB, growth
 
 
 def test_the_reference_is_the_whole_decode():

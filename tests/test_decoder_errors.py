@@ -9,8 +9,8 @@ import pytest
 
 import dral
 from helpers import (
-    CODES, DATA, STRING_DICT, P, block, compressed, data_stream, eof, nested_arrays, read_varint,
-    split_blocks, stream, string_dict, varint, xxh,
+    CODES, DATA, STRING_DICT, P, block, compressed, data_stream, depth, eof, memory, nested_arrays, ratio,
+    read_varint, split_blocks, stream, string_dict, varint, xxh,
 )
 
 DralDecodeError, DralChecksumError = dral.DralDecodeError, dral.DralChecksumError
@@ -33,28 +33,20 @@ def failure(read, data):
     return type(info.value), str(info.value)
 
 
-def depth(n: int) -> str:
-    return f"Nesting depth {n} exceeds maximum {n}"
-
-
-def memory(requested: int) -> str:
-    return f"Memory limit exceeded: requested {requested} bytes, limit {256 * 1024 * 1024}"
-
-
 def bad_sum(kind, payload, compression=0):
     return block(kind, payload, compression, checksum=xxh(payload) ^ 1)
 
 
+def checksum(expected: int, got: int) -> str:
+    return f"Checksum mismatch: expected 0x{expected:016x}, got 0x{got:016x}"
+
+
 def mismatch(payload):
-    return f"Checksum mismatch: expected 0x{xxh(payload) ^ 1:016x}, got 0x{xxh(payload):016x}"
+    return checksum(xxh(payload) ^ 1, xxh(payload))
 
 
 END_OF_NOTHING = stream()  # the end block of a stream of no blocks
 NINE = data_stream(b"\x02\x09")
-
-
-def checksum(expected: int, got: int) -> str:
-    return f"Checksum mismatch: expected 0x{expected:016x}, got 0x{got:016x}"
 
 
 CORRUPT = "corrupt compressed data"
@@ -170,11 +162,6 @@ FILL = M16 - TOP - STRING  # sixteen top-level values of this many bytes fill th
 CHUNK = b"\x05\x01" + varint(FILL) + bytes(FILL)
 
 
-def ratio(compressed_size: int, size: int) -> str:
-    return (f"Decompression ratio {size / compressed_size:.1f}:1 exceeds maximum 100:1 "
-            f"(compressed: {compressed_size}, uncompressed: {size})")
-
-
 ZEROS = b"\x05\x01" + varint(M16) + bytes(M16)  # 16 MiB of zero bytes: zstd packs it 4000 to 1
 ZEROS_PACKED = compressed(1, ZEROS)
 LIMITS = [
@@ -280,8 +267,9 @@ def test_declared_counts_do_not_drive_allocation():
 
 
 # Truncation: a stream cut anywhere, at a block boundary too, is an error for every reader.
+ONE_VALUE = dral.dumps({"key": [1, -2, 3.5, "text", b"\x00"]})
 TRUNCATED_STREAMS = {
-    "one value": dral.dumps({"key": [1, -2, 3.5, "text", b"\x00"]}),
+    "one value": ONE_VALUE,
     "dedup": dral.dumps(["repeat", "repeat", {"k": "repeat"}, "other"], dedup=True),
     "long block": dral.dumps(["x" * 150, "y"], dedup=True),
 }
@@ -319,7 +307,7 @@ def _records(compression):
 
 # What an encoder writes, in each of its layouts.
 WRITTEN = {
-    "one value": dral.dumps({"key": [1, -2, 3.5, "text", b"\x00"]}),
+    "one value": ONE_VALUE,
     "dedup": dral.dumps(["repeat", "repeat", {"k": "repeat"}], dedup=True),
     "dictionary": _late_dedup(),
     **{f"{name}": _records(name) for name in ("zstd", "snappy", "lz4")},

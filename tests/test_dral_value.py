@@ -19,7 +19,6 @@ INF = float("inf")
 Color, Name = enum.IntEnum("Color", {"RED": 1}), type("Name", (str,), {})
 
 
-
 # flags: is_null, is_array, is_object, is_scalar
 @pytest.mark.parametrize("obj, kind, value, flags", [
     (None, "null", None, "n--s"), (True, "bool", True, "---s"), (1, "uint", 1, "---s"),
@@ -53,10 +52,7 @@ def test_keys_values_items_iteration_and_len(obj, keys, values, items, length):
     assert len(view) == length and bool(view) == (length > 0)
 
 
-ARRAY, OBJECT = [10, 20, 30], {"a": 1}
-
-
-BOTH = "get raises too"
+ARRAY, OBJECT, BOTH = [10, 20, 30], {"a": 1}, "get raises too"
 
 
 # found: what both get and [] return; else [] raises error, and get returns None (or raises: BOTH)

@@ -235,7 +235,6 @@ def test_annotations_fields_and_reprs():
     assert repr(s.annotations()[1]) == 'RfcAnnotation(name="rate")'
     assert repr(model().bindings[0]) == 'RfcBinding(name="p")'
     assert repr(bound(P).fields()[1]) == 'RfcField(name="y")'
-    # Inline struct payload names are taken as written, so they can hold any character.
 
 
 @pytest.mark.parametrize(
