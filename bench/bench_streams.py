@@ -6,18 +6,24 @@
 
 Records are taken from the corpus (twitter statuses, GitHub events, update-center plugins) in a
 cycle until the stream reaches each size; the files go to a temporary folder (or --folder) and
-are removed afterwards. Each writer and reader runs in a fresh process (so that peak memory is
-its own), in rounds alternating the contenders:
+are removed afterwards. Each contender runs in a fresh process (so that peak memory is its own),
+in rounds alternating the contenders:
 
+- memory: `dumps` and `loads` of 100 MB of the same records, best of three calls (the anchor);
 - Dral: `Writer(path).write_all(records)` and `for value in Reader(path)`;
 - msgpack: `Packer` writing to the file and `Unpacker(file)` iterating;
 - JSON Lines with orjson: a line per record, `orjson.loads` per line.
 
-Reported per size: MB/s of the stream's own bytes for each, Dral's throughput over `dumps` and
-`loads` of 100 MB of the same records in memory (goal ≥ 0.9; with --floor, also against the
-one-shot way to the same file, `dumps` of all the records followed by one write of its bytes, in a
-fresh process as the writer runs), and the peak resident memory each
-process adds to its start (VmHWM after, VmRSS before; goal below 64 MiB, the same at every size).
+Every writer makes its file durable before it ends: Dral's writer syncs the file before it
+renames it over the target, and the peers' files are synced too, so that all pay the disk alike.
+The sync is timed apart (for Dral: `close`, which also writes the last block), because it is the
+disk's speed, not the writer's, and in-memory `dumps` never pays it.
+
+Reported per size: MB/s of the stream's own bytes for each, with and without the sync; Dral's
+throughput over the anchor's, as the median of the rounds' own ratios (goal ≥ 0.9; with --floor,
+also against the one-shot way to the same file, `dumps` of all the records followed by one write
+of its bytes); and the peak resident memory each process adds to its start (VmHWM after, VmRSS
+before; goal below 64 MiB, the same at every size).
 """
 
 from __future__ import annotations
@@ -47,6 +53,13 @@ def status(field):
             if line.startswith(field + ":"):
                 return int(line.split()[1]) * 1024
 
+def sync(f):
+    """Make the file durable, as Dral's writer does; returns when the sync began."""
+    f.flush()
+    began = time.perf_counter()
+    os.fsync(f.fileno())
+    return began
+
 def records(corpus):
     pool = json.load(open(os.path.join(corpus, "twitter.json")))["statuses"]
     pool += json.load(open(os.path.join(corpus, "github_events.json")))
@@ -67,22 +80,27 @@ if kind == "write":
     values = itertools.chain.from_iterable(itertools.repeat(pool, rounds))
     began = time.perf_counter()
     if who == "dral":
-        with dral.Writer(path, block_size=block_size) as writer:
-            writer.write_all(values)
+        writer = dral.Writer(path, block_size=block_size)
+        writer.write_all(values)
+        synced = time.perf_counter()
+        writer.close()
     elif who == "floor":
         # The one-shot way to the same file: dumps of everything, then its bytes written.
         data = dral.dumps(list(values))
         with open(path, "wb") as f:
             f.write(data)
+            synced = sync(f)
     elif who == "msgpack":
         packer = msgpack.Packer()
         with open(path, "wb") as f:
             for value in values:
                 f.write(packer.pack(value))
+            synced = sync(f)
     else:
         with open(path, "wb") as f:
             for value in values:
                 f.write(orjson.dumps(value) + b"\n")
+            synced = sync(f)
 else:
     count = 0
     began = time.perf_counter()
@@ -99,8 +117,10 @@ else:
             for line in f:
                 orjson.loads(line)
                 count += 1
-elapsed = time.perf_counter() - began
-print(json.dumps({{"seconds": elapsed, "peak": status("VmHWM") - start, "bytes": os.path.getsize(path)}}))
+ended = time.perf_counter()
+if kind == "read":
+    synced = ended
+print(json.dumps({{"seconds": ended - began, "sync": ended - synced, "peak": status("VmHWM") - start, "bytes": os.path.getsize(path)}}))
 '''
 
 IN_MEMORY = r'''
@@ -131,6 +151,52 @@ def child(kind: str, who: str, path: Path, size: int, corpus: Path, block_size: 
     return json.loads(run.stdout)
 
 
+def in_memory(corpus: Path) -> dict:
+    run = subprocess.run([sys.executable, "-c", IN_MEMORY, str(corpus)], capture_output=True, text=True, check=True)
+    return json.loads(run.stdout)
+
+
+def rate(run: dict, exclude_sync: bool = False) -> float:
+    return run["bytes"] / (run["seconds"] - (run["sync"] if exclude_sync else 0))
+
+
+def measure_size(text: str, size: int, folder: Path, corpus: Path, args) -> None:
+    writers = ("dral", "msgpack", "jsonl") + (("floor",) if args.floor else ())
+    results = {who: {"write": [], "read": []} for who in writers}
+    anchors = []
+    for _ in range(args.rounds):
+        anchors.append(in_memory(corpus))
+        for who in writers:
+            path = folder / f"stream.{who}"
+            results[who]["write"].append(child("write", who, path, size, corpus, 1 << 20))
+            if who != "floor":
+                results[who]["read"].append(child("read", who, path, size, corpus, 1 << 20))
+            path.unlink()
+    floor = results.pop("floor")["write"] if args.floor else None
+    for who, found in results.items():
+        write, read = found["write"], found["read"]
+        print(f"{text:>6} {who:<8} {statistics.median(map(rate, write)) / 1e6:10.0f} "
+              f"{statistics.median(rate(x, True) for x in write) / 1e6:9.0f} "
+              f"{statistics.median(x['sync'] for x in write) * 1e3:8.0f} "
+              f"{statistics.median(map(rate, read)) / 1e6:10.0f} {write[0]['bytes'] / 1e6:8.0f} "
+              f"{max(x['peak'] for x in write) / (1 << 20):10.1f} {max(x['peak'] for x in read) / (1 << 20):10.1f}",
+              flush=True)
+    # Each round's own ratio, so that a machine that speeds up or slows down between rounds
+    # moves the anchor and the writer alike.
+    dral_runs = results["dral"]
+    def paired(runs, key, exclude_sync=False):
+        return statistics.median(rate(r, exclude_sync) / a[key] for r, a in zip(runs, anchors))
+    line = (f"{'':>6} in memory: dumps {statistics.median(a['dumps'] for a in anchors) / 1e6:.0f} MB/s, "
+            f"loads {statistics.median(a['loads'] for a in anchors) / 1e6:.0f} MB/s; Dral ÷ memory: "
+            f"write {paired(dral_runs['write'], 'dumps', True):.2f} unsynced, "
+            f"{paired(dral_runs['write'], 'dumps'):.2f} synced; read {paired(dral_runs['read'], 'loads'):.2f}")
+    if floor:
+        one_shot = statistics.median(rate(x, True) for x in floor)
+        line += (f"; dumps, then written: {one_shot / 1e6:.0f} MB/s unsynced, "
+                 f"writer ÷ that {statistics.median(rate(x, True) for x in dral_runs['write']) / one_shot:.2f}")
+    print(line, flush=True)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sizes", default="100M,1G,4G")
@@ -155,39 +221,10 @@ def main() -> None:
                       f"peak {max(x['peak'] for x in r) / (1 << 20):5.1f} MiB")
                 path.unlink()
             return
-        memory = json.loads(subprocess.run([sys.executable, "-c", IN_MEMORY, str(corpus)], capture_output=True,
-                                           text=True, check=True).stdout)
-        print(f"in memory, 100 MB of records: dumps {memory['dumps'] / 1e6:.0f} MB/s, loads {memory['loads'] / 1e6:.0f} MB/s")
-        print(f"{'size':>6} {'who':<8} {'write MB/s':>10} {'read MB/s':>10} {'file MB':>9} {'peak w MiB':>10} {'peak r MiB':>10}")
+        print(f"{'size':>6} {'who':<8} {'write MB/s':>10} {'unsynced':>9} {'sync ms':>8} {'read MB/s':>10} "
+              f"{'file MB':>8} {'peak w MiB':>10} {'peak r MiB':>10}")
         for text in args.sizes.split(","):
-            size = parse_size(text)
-            results = {}
-            writers = ("dral", "msgpack", "jsonl") + (("floor",) if args.floor else ())
-            for who in writers:
-                results[who] = {"write": [], "read": []}
-            for _ in range(args.rounds):
-                for who in writers:
-                    path = folder / f"stream.{who}"
-                    results[who]["write"].append(child("write", who, path, size, corpus, 1 << 20))
-                    if who != "floor":
-                        results[who]["read"].append(child("read", who, path, size, corpus, 1 << 20))
-                    path.unlink()
-            floor = None
-            if args.floor:
-                found = results.pop("floor")["write"]
-                floor = found[0]["bytes"] / statistics.median(x["seconds"] for x in found)
-            for who, found in results.items():
-                nbytes = found["write"][0]["bytes"]
-                write = nbytes / statistics.median(x["seconds"] for x in found["write"])
-                read = nbytes / statistics.median(x["seconds"] for x in found["read"])
-                extra = ""
-                if who == "dral":
-                    extra = f"  ÷memory: write {write / memory['dumps']:.2f}, read {read / memory['loads']:.2f}"
-                    if floor:
-                        extra += f"; dumps, then written: {floor / 1e6:.0f} MB/s, write ÷ that {write / floor:.2f}"
-                print(f"{text:>6} {who:<8} {write / 1e6:10.0f} {read / 1e6:10.0f} {nbytes / 1e6:9.0f} "
-                      f"{max(x['peak'] for x in found['write']) / (1 << 20):10.1f} "
-                      f"{max(x['peak'] for x in found['read']) / (1 << 20):10.1f}{extra}", flush=True)
+            measure_size(text, parse_size(text), folder, corpus, args)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
