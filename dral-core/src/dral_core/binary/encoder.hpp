@@ -87,10 +87,13 @@ public:
     void close_block();
     // Closed blocks not yet taken; finish gives them with the rest.
     std::span<const std::uint8_t> closed_output() const { return output_.span(); }
-    // Moves the closed blocks into `into`, whose storage the encoder fills next.
-    void take_closed_output(ByteBuffer& into) {
-        into.clear();
-        std::swap(output_, into);
+    // Hands the closed blocks to `send`, which may take their bytes by swapping in a buffer of
+    // its own: the encoder fills next whatever storage `send` leaves, emptied.
+    template <class Send>
+    auto send_closed_output(Send&& send) {
+        auto result = send(output_);
+        output_.clear();
+        return result;
     }
     const DecodeLimits& limits() const { return limits_; }
     // Containers nested deeper than this are refused (DepthExceeded).

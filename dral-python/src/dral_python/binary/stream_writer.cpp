@@ -25,8 +25,7 @@ using dral_core::Encoder;
 struct WriterState {
     std::optional<Encoder> encoder;  // empty once closed or abandoned
     OutputFile out;
-    dral_core::ByteBuffer closed;  // closed blocks on their way to the file
-    ConvertOptions options;        // its default hook held by the writer
+    ConvertOptions options;  // its default hook held by the writer
 };
 
 struct WriterObject {
@@ -62,8 +61,8 @@ void abandon_writer(WriterState& state) {
 // Blocks closed so far go to the file, so that the writer holds about one block.
 bool write_closed_blocks(WriterState& state) {
     if (state.encoder->closed_output().empty()) return true;
-    state.encoder->take_closed_output(state.closed);
-    return write_block(state.out, state.closed);
+    return state.encoder->send_closed_output(
+        [&](dral_core::ByteBuffer& blocks) { return write_block(state.out, blocks); });
 }
 
 // One value, then whatever blocks it closed; a block is compressed with the lock released.
