@@ -48,6 +48,12 @@ std::vector<double> doubles() {
         if (std::isfinite(d)) values.push_back(d);
     }
     for (int exponent = -30; exponent <= 30; ++exponent) values.push_back(std::pow(10.0, exponent));
+    // Short decimals, whose shortest digits end in a varying run of zeros.
+    for (int n = 1; n < 3000; n += 7) {
+        values.push_back(n / 8.0);
+        values.push_back(n / 1000.0);
+        values.push_back(n * 1e-9);
+    }
     return values;
 }
 
@@ -58,6 +64,9 @@ TEST(FloatTextRoundTrip, ShortestPositionalDigitsReadBackToTheSameDouble) {
         ASSERT_LE(length, kMaxPositionalFloat);
         const std::string text(out, length);
         ASSERT_EQ(text.find_first_of("eE"), std::string::npos) << text;
+        if (text.find('.') != std::string::npos) {
+            ASSERT_NE(text.back(), '0') << text;
+        }
 
         double standard;
         const auto read = std::from_chars(text.data(), text.data() + text.size(), standard);
