@@ -229,6 +229,19 @@ def test_escapes_anywhere_in_long_strings_read_back(at):
         assert_paths_agree(raw)
 
 
+@pytest.mark.parametrize("length", [1, 15, 16, 17, 31, 32, 33, 47])
+def test_strings_read_as_ascii_only_when_no_byte_is_wide(length):
+    """The scan for a string's end also tells whether its body is ASCII: a wide character in an
+    earlier block, in the block of the quote, past the quote or in the short tail."""
+    for at in sorted({0, length // 2, length - 1}):
+        wide = "x" * at + "é" + "y" * (length - at - 1)
+        strings = [wide, "z" * length, wide[:-1] + '"', "a" * length + "\n" + wide]
+        value = [*strings, {"k": "q" * length}, ["é" * length]]
+        got = dral.parse_text(dral.pretty_print(value))
+        assert same(got, value) and all(sys.getsizeof(s) == sys.getsizeof(s[:1] + s[1:]) for s in got[:4])
+        assert_paths_agree(dral.pretty_print(value))
+
+
 # The writer widens the text written so far when a string needs it: ASCII to Latin-1 to UTF-8.
 FILLER = ["x" * 60] * 300  # text past the writer's first allocations
 

@@ -51,9 +51,13 @@ inline const char* ascii_name_end(const char* p, const char* end) {
     return p;
 }
 
-// Where the plain run of a string body that starts at `from` ends: at the first double quote or
-// backslash, or at the end of `text`.
-std::size_t plain_run_end(std::string_view text, std::size_t from);
+// The plain run of a string body that starts at `from`: where it ends (at the first double quote
+// or backslash, or at the end of `text`) and whether its bytes are all ASCII.
+struct PlainRun {
+    std::size_t end;
+    bool ascii;
+};
+PlainRun plain_run(std::string_view text, std::size_t from);
 
 // The error for input that is not UTF-8, at the first bad byte.
 [[gnu::cold]] DralError invalid_utf8_error(std::string_view text);
@@ -71,14 +75,15 @@ public:
     // The same for a body that read_plain_string refused (an escape, or no closing quote), read
     // into the scratch buffer.
     Result<std::string_view> parse_escaped_string();
-    // The same, inline and without a Result, for a body without escape, which most are; for any
-    // other returns false and consumes nothing.
-    [[gnu::always_inline]] bool read_plain_string(std::string_view& body) {
+    // The same, inline and without a Result, for a body without escape, which most are, with
+    // whether the body is all ASCII; for any other returns false and consumes nothing.
+    [[gnu::always_inline]] bool read_plain_string(std::string_view& body, bool& ascii) {
         const std::size_t start = pos_ + 1;
-        const std::size_t run_end = plain_run_end(input_, start);
-        if (run_end >= input_.size() || input_[run_end] != '"') return false;
-        body = std::string_view(input_.data() + start, run_end - start);
-        pos_ = run_end + 1;
+        const PlainRun run = plain_run(input_, start);
+        if (run.end >= input_.size() || input_[run.end] != '"') return false;
+        body = std::string_view(input_.data() + start, run.end - start);
+        ascii = run.ascii;
+        pos_ = run.end + 1;
         return true;
     }
     // An object key, quoted or bare, and the ':' after it; the view lives as long as a string's.

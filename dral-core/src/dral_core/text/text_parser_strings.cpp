@@ -13,25 +13,38 @@
 namespace dral_core {
 
 // Sixteen bytes at a time: most bodies are short, and two memchr calls cost more than the scan.
-std::size_t plain_run_end(std::string_view text, std::size_t from) {
+// The bytes' high bits ride along, so that a body needs no second pass to tell ASCII apart.
+PlainRun plain_run(std::string_view text, std::size_t from) {
     const char* const data = text.data();
     std::size_t i = from;
+    unsigned char high = 0;
 #if defined(__SSE2__)
     const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    __m128i seen = _mm_setzero_si128();
     for (; i + 16 <= text.size(); i += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
         const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash))));
-        if (hits != 0) return i + static_cast<std::size_t>(std::countr_zero(hits));
+        if (hits != 0) {
+            const unsigned before_hit = (hits & (0u - hits)) - 1;
+            const unsigned wide = (static_cast<unsigned>(_mm_movemask_epi8(bytes)) & before_hit) |
+                                  static_cast<unsigned>(_mm_movemask_epi8(seen));
+            return {i + static_cast<std::size_t>(std::countr_zero(hits)), wide == 0};
+        }
+        seen = _mm_or_si128(seen, bytes);
     }
+    if (_mm_movemask_epi8(seen) != 0) high = 0x80;
 #endif
-    for (; i < text.size(); ++i)
-        if (data[i] == '"' || data[i] == '\\') return i;
-    return text.size();
+    for (; i < text.size(); ++i) {
+        if (data[i] == '"' || data[i] == '\\') break;
+        high |= static_cast<unsigned char>(data[i]);
+    }
+    return {i, (high & 0x80) == 0};
 }
 
 Result<std::string_view> Parser::parse_quoted_string() {
-    if (std::string_view body; read_plain_string(body)) [[likely]]
+    std::string_view body;
+    if (bool ascii; read_plain_string(body, ascii)) [[likely]]
         return body;
     return parse_escaped_string();
 }
@@ -42,7 +55,7 @@ Result<std::string_view> Parser::parse_escaped_string() {
     text.clear();
     for (;;) {
         // Copy plain runs whole; only the quote and the backslash need a look.
-        const std::size_t run_end = plain_run_end(input_, pos_);
+        const std::size_t run_end = plain_run(input_, pos_).end;
         text.append(input_.substr(pos_, run_end - pos_));
         consume_bytes(run_end - pos_);
         if (at_end()) return fail(error_here("unterminated string"));

@@ -65,11 +65,12 @@ Result<typename Sink::Node> keyword(Parser& parser, std::size_t length, typename
 template <class Sink>
 [[gnu::always_inline]] inline bool usual_scalar(Parser& parser, Sink& sink, char next,
                                                 typename Sink::Node& node) {
+    bool ascii;
     if ((next >= '0' && next <= '9') || next == '-' || next == '+') {
         return parser.read_usual_number(NumberNode<Sink>{sink, node});
-    } else if (std::string_view text; next == '"' && parser.read_plain_string(text)) {
+    } else if (std::string_view text; next == '"' && parser.read_plain_string(text, ascii)) {
         parser.skip_type_annotation();
-        node = sink.str(text, parser.is_ascii_text(text));
+        node = sink.str(text, ascii);
     } else if (next == 'n' && parser.starts_with("null")) {
         parser.finish_keyword(4);
         node = sink.null();
@@ -205,10 +206,12 @@ Result<typename Sink::Node> value(Parser& parser, Sink& sink) {
             if (!parser.consume_if(top.is_object ? '}' : ']')) {
                 if (top.is_object) {
                     std::string_view key;
+                    bool ascii = true;  // a usual key is a bare ASCII name
                     if (!parser.read_usual_key(key)) {
                         DRAL_ASSIGN_OR_RETURN(key, parser.parse_key());
+                        ascii = parser.is_ascii_text(key);
                     }
-                    top.key = sink.key(key, parser.is_ascii_text(key));
+                    top.key = sink.key(key, ascii);
                     if (sink.failed(top.key)) return Node();
                 } else {
                     blanks_skipped = true;
