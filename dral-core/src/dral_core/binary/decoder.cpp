@@ -33,8 +33,7 @@ Result<std::vector<Value>> Decoder::decode_all_owned() {
 
 void Decoder::close_window() {
     // What the stream checksum has not seen of the window goes in before its bytes go away.
-    stream_hash_.update(input_.subspan(stream_hashed_, input_.size() - stream_hashed_));
-    hashed_earlier_ = true;
+    stream_hash().update(input_.subspan(stream_hashed_, input_.size() - stream_hashed_));
     input_ = {};
     stream_hashed_ = 0;
 }
@@ -149,8 +148,9 @@ Status Decoder::check_block_checksum(std::uint64_t stored, std::size_t start, st
     std::uint64_t computed = 0;
     if (payload.size() >= kHashTogetherFrom) {
         run_long_work(long_work_, payload.size(), [&] {
-            stream_hash_.update(input_.subspan(stream_hashed_, start - stream_hashed_));
-            computed = xxh64_and_update(payload, stream_hash_);
+            Xxh64Stream& stream = stream_hash();
+            stream.update(input_.subspan(stream_hashed_, start - stream_hashed_));
+            computed = xxh64_and_update(payload, stream);
         });
         stream_hashed_ = end;
     } else {
@@ -173,11 +173,11 @@ Status Decoder::check_end_block() {
     std::uint64_t computed = 0;
     const auto rest = input_.subspan(stream_hashed_, at - stream_hashed_);
     run_long_work(long_work_, rest.size(), [&] {
-        if (stream_hashed_ == 0 && !hashed_earlier_) {
-            computed = xxh64(rest);
+        if (stream_hash_) {
+            stream_hash_->update(rest);
+            computed = stream_hash_->digest();
         } else {
-            stream_hash_.update(rest);
-            computed = stream_hash_.digest();
+            computed = xxh64(rest);
         }
     });
     if (computed != stream_checksum)

@@ -173,11 +173,12 @@ private:
     // What error offsets add: origin_, or 0 where they count from elsewhere (a dictionary's
     // payload, a compressed block's content).
     std::uint64_t error_origin_ = 0;
-    bool hashed_earlier_ = false;  // stream_hash_ holds bytes of earlier windows
-    // The stream checksum of the bytes before `stream_hashed_`: large blocks are added as their
-    // own checksum is checked, the rest when the end block is reached.
-    Xxh64Stream stream_hash_;
+    // The stream checksum of the bytes before `stream_hashed_` (and of earlier windows): large
+    // blocks are added as their own checksum is checked, the rest when the end block is reached.
+    // None until then, as a stream of small blocks in one window is hashed in one go at its end.
+    std::optional<Xxh64Stream> stream_hash_;
     std::size_t stream_hashed_ = 0;
+    Xxh64Stream& stream_hash() { return stream_hash_ ? *stream_hash_ : stream_hash_.emplace(); }
     ByteBuffer dictionary_storage_;
     ByteBuffer decompressed_;
     std::uint64_t decompressed_charged_ = 0;

@@ -33,8 +33,7 @@ void Encoder::reset() {
     compression_ = CompressionType::None;
     block_threshold_ = SIZE_MAX;
     output_.clear();
-    closed_checksum_ = Xxh64Stream();
-    closed_any_ = false;
+    closed_checksum_.reset();
 }
 
 void Encoder::start_block() {
@@ -175,18 +174,14 @@ Encoder::Layout Encoder::lay_out() {
     if (has_dictionary()) {
         layout.dictionary =
             build_string_dict(dedup_memory_->strings, block_, dedup_memory_->dictionary);
-        layout.dictionary_header_size =
-            write_block_header(layout.dictionary_header, BlockType::StringDict,
-                               layout.dictionary.size(), xxh64(layout.dictionary));
+        layout.dictionary_checksum = xxh64(layout.dictionary);
     }
-    CompressionType stored = CompressionType::None;
     layout.payload = block_.span();
     if (compression_ != CompressionType::None && compress_block()) {
-        stored = compression_;
+        layout.compression = compression_;
         layout.payload = compressed_.span();
     }
-    layout.header_size = write_block_header(layout.header, BlockType::Data, layout.payload.size(),
-                                            checksum_of(layout.payload), stored);
+    layout.payload_checksum = checksum_of(layout.payload);
     return layout;
 }
 
@@ -226,14 +221,15 @@ void move_and_hash(std::uint8_t* out, std::span<const std::uint8_t> payload,
 }  // namespace
 
 std::uint8_t* Encoder::write_headers(const Layout& layout, std::uint8_t* out) {
-    auto copy = [&](std::span<const std::uint8_t> bytes) {
-        if (bytes.empty()) return;
-        std::memcpy(out, bytes.data(), bytes.size());
-        out += bytes.size();
-    };
-    copy({layout.dictionary_header, layout.dictionary_header_size});
-    copy(layout.dictionary);
-    copy({layout.header, layout.header_size});
+    if (!layout.dictionary.empty()) {
+        out += write_block_header(out, BlockType::StringDict, layout.dictionary.size(),
+                                  layout.dictionary_checksum);
+        std::memcpy(out, layout.dictionary.data(), layout.dictionary.size());
+        out += layout.dictionary.size();
+    }
+    if (!layout.payload.empty())
+        out += write_block_header(out, BlockType::Data, layout.payload.size(),
+                                  layout.payload_checksum, layout.compression);
     return out;
 }
 
@@ -251,14 +247,14 @@ void Encoder::close_block() {
     if (block_.empty()) return;
     const Layout layout = lay_out();
     std::uint8_t* out = output_.prepare(layout.size() - kEndBlockSize);
-    output_.advance(static_cast<std::size_t>(write_blocks(layout, out, closed_checksum_) - out));
-    closed_any_ = true;
+    Xxh64Stream& checksum = closed_checksum_ ? *closed_checksum_ : closed_checksum_.emplace();
+    output_.advance(static_cast<std::size_t>(write_blocks(layout, out, checksum) - out));
     start_block();
 }
 
 void Encoder::finish_closed() {
     close_block();
-    write_end_block(output_.prepare(kEndBlockSize), closed_checksum_.digest());
+    write_end_block(output_.prepare(kEndBlockSize), closed_checksum_->digest());
     output_.advance(kEndBlockSize);
 }
 
@@ -279,7 +275,7 @@ void Encoder::write_layout(const Layout& layout, std::uint8_t* out) {
 std::size_t Encoder::finish_in_place() {
     const std::size_t front = block_.storage().front;
     if (block_.empty() || has_dictionary() || front == 0 || compression_ != CompressionType::None ||
-        closed_any_)
+        closed_checksum_)
         return 0;
     const std::size_t size = block_.size();
     std::uint8_t header[kMaxBlockHeaderSize];
@@ -311,7 +307,7 @@ std::size_t Encoder::finish_in_place() {
 }
 
 ByteBuffer Encoder::finish() {
-    if (closed_any_) {
+    if (closed_checksum_) {
         finish_closed();
         return std::move(output_);
     }

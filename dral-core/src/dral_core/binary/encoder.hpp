@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -111,7 +112,7 @@ public:
     // bytes or nullptr to give up (then this returns nullptr too).
     template <class Allocate>
     std::uint8_t* finish_into(Allocate allocate) {
-        if (closed_any_) {
+        if (closed_checksum_) {
             finish_closed();
             std::uint8_t* out = allocate(output_.size());
             if (out != nullptr) std::memcpy(out, output_.data(), output_.size());
@@ -322,18 +323,20 @@ private:
     // false when that would not be smaller than the block, which is then stored as it is.
     bool compress_block();
 
-    // The finished stream: the dictionary block (if any), the data block's header, the block
-    // buffer's payload, and the end block.
+    // The finished stream: the dictionary block (if any), the data block (if anything was
+    // encoded), and the end block. Their headers are written straight where they go.
     struct Layout {
-        std::uint8_t dictionary_header[kMaxBlockHeaderSize];
-        std::size_t dictionary_header_size = 0;
-        std::span<const std::uint8_t> dictionary;
-        std::uint8_t header[kMaxBlockHeaderSize];
-        std::size_t header_size = 0;
+        std::span<const std::uint8_t> dictionary;  // never empty in a dictionary block
+        std::uint64_t dictionary_checksum = 0;
         std::span<const std::uint8_t> payload;  // the block buffer, or its compressed form
+        std::uint64_t payload_checksum = 0;
+        CompressionType compression = CompressionType::None;
+        std::size_t headers_size() const {
+            return (dictionary.empty() ? 0 : block_header_size(dictionary.size())) +
+                   (payload.empty() ? 0 : block_header_size(payload.size()));
+        }
         std::size_t size() const {
-            return dictionary_header_size + dictionary.size() + header_size + payload.size() +
-                   kEndBlockSize;
+            return headers_size() + dictionary.size() + payload.size() + kEndBlockSize;
         }
     };
     Layout lay_out();
@@ -357,9 +360,10 @@ private:
     bool needs_dictionary_ = false;
     CompressionType compression_ = CompressionType::None;
     std::size_t block_threshold_ = SIZE_MAX;
-    ByteBuffer output_;            // closed blocks
-    Xxh64Stream closed_checksum_;  // the stream checksum of every closed block
-    bool closed_any_ = false;
+    ByteBuffer output_;  // closed blocks
+    // The stream checksum of every closed block; none while no block was closed, as a stream of
+    // one block is hashed in one go when it is finished.
+    std::optional<Xxh64Stream> closed_checksum_;
     LongWork* long_work_ = nullptr;
     std::uint64_t hash_seed_ = 0;
 };
