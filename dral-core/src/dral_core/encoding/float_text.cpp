@@ -1,7 +1,5 @@
 #include "dral_core/encoding/float_text.hpp"
 
-#include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,27 +7,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "dral_core/base/byte_order.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/shortest_decimal.hpp"
 
 namespace dral_core {
 namespace {
-
-// The zeros that end `count` digits, up to `most`. Shortest decimals carry up to 16 of them, a
-// varying number that a loop over single digits would mispredict: eight are counted at a time,
-// as zero bytes once '0' is taken off each (the last digit is the word's highest byte).
-std::size_t trailing_zeros(const char* digits, std::size_t count, std::size_t most) {
-    std::size_t zeros = 0;
-    while (count - zeros >= 8) {
-        const std::uint64_t word = load_u64_le(digits + count - zeros - 8) - 0x3030303030303030ull;
-        if (word != 0)
-            return std::min(most, zeros + static_cast<std::size_t>(std::countl_zero(word)) / 8);
-        zeros += 8;
-    }
-    while (zeros < count && digits[count - zeros - 1] == '0') ++zeros;
-    return std::min(most, zeros);
-}
 
 // Writes `decimal` in positional notation at `out`, which has room for kMaxPositionalFloat bytes,
 // and returns the length. Pieces are copied in fixed sizes past their ends, which that room holds:
@@ -39,11 +21,9 @@ std::size_t write_positional(char* out, Decimal decimal) {
     std::size_t count = write_decimal(digits, decimal.significand);
     int exponent = decimal.exponent;
     // Zeros after the point are not shortest digits.
-    if (exponent < 0) {
-        const std::size_t zeros =
-            trailing_zeros(digits, count, static_cast<std::size_t>(-exponent));
-        count -= zeros;
-        exponent += static_cast<int>(zeros);
+    while (exponent < 0 && digits[count - 1] == '0') {
+        --count;
+        ++exponent;
     }
     if (exponent >= 0) {
         std::memcpy(out, digits, 24);
