@@ -114,6 +114,13 @@ int ReplacingFile::write(std::span<const std::uint8_t> data) {
     return error;
 }
 
+void ReplacingFile::start_writeback() {
+#if defined(SYNC_FILE_RANGE_WRITE)
+    if (!temporary_.empty() && ::getpid() == owner_)
+        (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 int ReplacingFile::commit() {
     if (::getpid() != owner_) {
         abandon();

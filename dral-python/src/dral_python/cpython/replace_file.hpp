@@ -33,6 +33,10 @@ public:
 
     int open(const std::string& path);
     int write(std::span<const std::uint8_t> data);
+    // Has the disk start writing what was written so far, without waiting for it, so that the
+    // sync of `commit` finds little left: a large file is then synced as it is written. Advice
+    // only; a failure shows at that sync.
+    void start_writeback();
     // Complete: on disk, then under the target's name.
     int commit();
     // Given up: the target is as it was.

@@ -27,6 +27,7 @@ struct WriteBehind::Flight {
             if (!pending) return;
             lock.unlock();
             const int failure = file.write(block.span());
+            if (failure == 0) file.start_writeback();
             lock.lock();
             if (error == 0) error = failure;
             pending = false;
