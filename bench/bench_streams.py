@@ -197,6 +197,8 @@ def measure_size(text: str, size: int, folder: Path, corpus: Path, args) -> None
         line += (f"; dumps, then written: {one_shot / 1e6:.0f} MB/s unsynced, "
                  f"writer ÷ that {statistics.median(rate(x, True) for x in dral_runs['write']) / one_shot:.2f}")
     print(line, flush=True)
+    rounds = ", ".join(f"{rate(r) / a['dumps']:.2f}" for r, a in zip(dral_runs["write"], anchors))
+    print(f"{'':>6} Dral write ÷ memory in each round, synced: {rounds}", flush=True)
 
 
 def main() -> None:

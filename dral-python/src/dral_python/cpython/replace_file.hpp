@@ -33,10 +33,11 @@ public:
 
     int open(const std::string& path);
     int write(std::span<const std::uint8_t> data);
-    // Has the disk start writing what was written so far, without waiting for it, so that the
-    // sync of `commit` finds little left: a large file is then synced as it is written. Advice
+    // Has the disk start writing what was written since the last call, so that the sync of
+    // `commit` finds little left; what is more than a few megabytes behind is waited for and
+    // dropped from the page cache, so that the writer never runs far ahead of the disk. Advice
     // only; a failure shows at that sync.
-    void start_writeback();
+    void write_back();
     // Complete: on disk, then under the target's name.
     int commit();
     // Given up: the target is as it was.
@@ -47,6 +48,9 @@ private:
     pid_t owner_ = -1;       // the process that opened it
     std::string temporary_;  // empty when the target is written in place
     std::string target_;
+    off_t written_ = 0;          // bytes written so far
+    off_t writeback_start_ = 0;  // the first byte not yet handed to the disk
+    off_t uncached_end_ = 0;     // the bytes before it are on disk and out of the page cache
 };
 
 }  // namespace dral_python

@@ -27,7 +27,7 @@ struct WriteBehind::Flight {
             if (!pending) return;
             lock.unlock();
             const int failure = file.write(block.span());
-            if (failure == 0) file.start_writeback();
+            if (failure == 0) file.write_back();
             lock.lock();
             if (error == 0) error = failure;
             pending = false;
