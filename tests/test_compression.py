@@ -84,6 +84,31 @@ def test_blocks_of_other_writers_read(name, frames):
         assert dral.loads(data, strict=strict) == ["abc", 7]
 
 
+def zstd_stream(declared_extra: int = 0, damaged: bool = False) -> bytes:
+    payload = bytearray(compressed(1, PAYLOAD * 30, declared=len(PAYLOAD) * 30 + declared_extra))
+    if damaged:
+        payload[-6:] = b"\xff" * 6
+    return stream(block(DATA, bytes(payload), compression=1))
+
+
+def test_a_failed_zstd_block_leaves_nothing_behind_for_the_next():
+    # Decompression state is kept between calls: failures and successes in turn must each read
+    # as they would alone.
+    broken = [zstd_stream(1), zstd_stream(-1), zstd_stream(damaged=True)]
+
+    def failure(data):
+        with pytest.raises(dral.DralDecodeError) as caught:
+            dral.loads(data)
+        return str(caught.value)
+
+    alone = [failure(data) for data in broken]
+    assert all("zstd" in message for message in alone[:2]), alone
+    for _ in range(2):
+        for data, message in zip(broken, alone):
+            assert dral.loads(zstd_stream()) == [["abc", 7]] * 30
+            assert failure(data) == message
+
+
 @pytest.mark.parametrize("code", CODES.values())
 def test_every_reader_reads_compressed_blocks(code):
     data = stream(block(DATA, compressed(code, PAYLOAD * 30), compression=code), block(DATA, b"\x00"))

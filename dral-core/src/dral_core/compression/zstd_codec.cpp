@@ -50,19 +50,34 @@ Result<std::optional<std::uint64_t>> stated_content_size(std::span<const std::ui
     return total;
 }
 
+// The calling thread's decompression context, made once: a new one for each block costs more
+// than decoding a small block. Every call starts a new frame, so a failed one leaves nothing
+// behind for the next.
+ZSTD_DCtx* thread_context() {
+    struct Owner {
+        ZSTD_DCtx* context = nullptr;
+        ~Owner() { ZSTD_freeDCtx(context); }
+    };
+    thread_local Owner owner;
+    if (owner.context == nullptr) {
+        ZSTD_DCtx* context = ZSTD_createDCtx();
+        if (context == nullptr) throw std::bad_alloc();
+        ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, kZstdLargestWindowLog);
+        owner.context = context;
+    }
+    return owner.context;
+}
+
 Status zstd_decompress(std::span<const std::uint8_t> input, std::size_t size, ByteBuffer& out) {
     DRAL_ASSIGN_OR_RETURN(auto stated, stated_content_size(input));
     if (stated && *stated > size)
         return fail(decompression_error(kZstdCodec, "output longer than the declared size"));
     if (stated && *stated < size)
         return fail(decompression_error(kZstdCodec, "output shorter than the declared size"));
-    ZSTD_DCtx* context = ZSTD_createDCtx();
-    if (context == nullptr) throw std::bad_alloc();
-    ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, kZstdLargestWindowLog);
+    ZSTD_DCtx* context = thread_context();
     out.clear();
     const std::size_t written =
         ZSTD_decompressDCtx(context, out.prepare(size), size, input.data(), input.size());
-    ZSTD_freeDCtx(context);
     if (ZSTD_isError(written)) {
         if (ZSTD_getErrorCode(written) == ZSTD_error_dstSize_tooSmall)
             return fail(decompression_error(kZstdCodec, "output longer than the declared size"));
