@@ -133,7 +133,9 @@ public:
 
     // Back to the state of a new encoder, keeping its memory.
     void reset();
-    // Bytes of memory the encoder holds; release_memory gives them all back.
+    // Bytes of the buffers the encoder holds; release_memory gives them all back. A codec's
+    // context stays: at one fixed level its size is bounded (zstd's about 1.3 MB), and making it
+    // again costs a page fault for every page of it.
     std::size_t memory_bytes() const {
         return block_.capacity() + compressed_.capacity() +
                (dedup_memory_ ? dedup_memory_->capacity_bytes() : 0);
@@ -142,7 +144,6 @@ public:
         block_ = ByteBuffer(block_.storage());
         dedup_memory_.reset();
         compressed_ = ByteBuffer();
-        codec_state_ = CodecState();
     }
 
     // The block buffer, emptied, for reuse by another encoder. After a finish of a large
