@@ -75,28 +75,30 @@ PyObject* finish_in_bytes(Encoder& encoder) {
 
 }  // namespace
 
-void create_one_shot_encoder(EncoderPool& pool) {
-    pool.one_shot.emplace(dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
-}
-
 OneShotEncoder::OneShotEncoder() {
     EncoderPool& shared = module_state().encoders;
-    if (shared.one_shot_in_use) {
+    for (std::size_t i = 0; i < kSharedOneShotEncoders && in_use_ == nullptr; ++i) {
+        if (shared.one_shot_in_use[i]) continue;
+        if (!shared.one_shot[i])
+            shared.one_shot[i].emplace(
+                dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
+        in_use_ = &shared.one_shot_in_use[i];
+        *in_use_ = true;
+        encoder_ = &*shared.one_shot[i];
+        encoder_->reset();
+    }
+    if (in_use_ == nullptr) {
         own_.emplace(dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
         encoder_ = &*own_;
-    } else {
-        shared.one_shot_in_use = true;
-        encoder_ = &*shared.one_shot;
-        encoder_->reset();
     }
     encoder_->set_hash_seed(module_state().hash_seed);
 }
 
 OneShotEncoder::~OneShotEncoder() {
-    if (own_) return;
+    if (in_use_ == nullptr) return;
     if (encoder_->memory_bytes() > dral_core::kLargestSpareEncoderMemory)
         encoder_->release_memory();
-    module_state().encoders.one_shot_in_use = false;
+    *in_use_ = false;
 }
 
 Encoder new_incremental_encoder() {

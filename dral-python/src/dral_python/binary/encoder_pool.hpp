@@ -12,10 +12,12 @@
 namespace dral_python {
 
 // The encoder of a one-shot call (dumps and its kin: finished once, dropped after any failure),
-// which finishes large streams without copying them. One encoder serves every such call, reset
-// for each, so its memory stays in place between calls: growing fresh buffers and faulting in
-// their pages costs more than encoding small and medium values. Callers hold the interpreter lock
-// and run no Python code while they use it; one that found it in use would get its own.
+// which finishes large streams without copying them. A few shared encoders serve every such
+// call, each reset for the next, so that their memory stays in place between calls: growing
+// fresh buffers and faulting in their pages costs more than encoding small and medium values.
+// Callers hold the interpreter lock when they take and return one, and run no Python code
+// meanwhile; threads whose calls overlap take one each, and a call that finds all in use gets
+// its own.
 class OneShotEncoder {
 public:
     OneShotEncoder();
@@ -27,12 +29,9 @@ public:
 
 private:
     dral_core::Encoder* encoder_;
+    bool* in_use_ = nullptr;  // of the shared encoder taken
     std::optional<dral_core::Encoder> own_;
 };
-
-struct EncoderPool;
-// Makes the shared one-shot encoder (once per process, with the module state).
-void create_one_shot_encoder(EncoderPool& pool);
 
 // A new incremental encoder (one that must survive failed values), writing into the memory the
 // last finished one left behind, if any.

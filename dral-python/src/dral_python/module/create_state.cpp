@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "dral_python/binary/encoder_pool.hpp"
 #include "dral_python/convert/py_dict.hpp"
 #include "dral_python/rfc/typed_dict.hpp"
 #include "dral_python/runtime/hash_seed.hpp"
@@ -18,7 +17,6 @@ int create_module_state() {
     if (!create_exception_classes(state.errors) || !create_typed_dict_strings(state.typed_dict) ||
         verify_dict_tables() < 0)
         return -1;
-    create_one_shot_encoder(state.encoders);
     module_state_storage::made = true;
     return 0;
 }

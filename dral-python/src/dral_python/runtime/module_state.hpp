@@ -47,10 +47,14 @@ struct TypedDictStrings {
     PyObject* data_kinds[4];  // by TensorDataKind
 };
 
-// The encoder that every one-shot call shares, and the memory kept between incremental ones.
+// One-shot calls running at once (their threads release the interpreter lock while they compress
+// or hash) that each find a shared encoder; a call past them makes its own.
+inline constexpr std::size_t kSharedOneShotEncoders = 4;
+
+// The encoders one-shot calls share, and the memory kept between incremental ones.
 struct EncoderPool {
-    std::optional<dral_core::Encoder> one_shot;
-    bool one_shot_in_use = false;
+    std::optional<dral_core::Encoder> one_shot[kSharedOneShotEncoders];  // made when first needed
+    bool one_shot_in_use[kSharedOneShotEncoders] = {};
     std::size_t last_large_payload = 0;  // of the last stream finished in place
     dral_core::EncoderMemory spare_heap_memory;
 };
