@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Throughput of two threads against one, for large compressed streams.
 
-    python3 bench/bench_threads.py [--copies N] [--rounds R]
+    python3 bench/bench_threads.py [--copies N] [--rounds R] [--calls C]
 
 Dral releases the interpreter lock while it compresses, decompresses and checksums a large
 block, so a second thread runs meanwhile; everything that builds or reads Python objects holds
-the lock. Measured on twitter.json repeated N times: `dumps(..., compression="zstd")`, and `loads`
-of that stream, each as R calls in one thread, then R calls in each of two threads at once (wall
-time), alternating the two set-ups round by round. The anchor is msgspec followed by zstandard
+the lock. Measured on two inputs: twitter.json repeated N times (which zstd packs a hundredfold),
+and every corpus file but deep_nested.json in one list (distinct data, packed fourfold):
+`dumps(..., compression="zstd")`, and `loads` of that stream, each as C calls in one thread,
+then C calls in each of two threads at once (wall time), alternating the two set-ups round by
+round; calls of a few milliseconds need C of a hundred for a steady ratio. The anchor is msgspec followed by zstandard
 (which also releases the lock while it works). `2T÷1T` is the throughput of two threads over one:
 at most 2.0 on two idle cores; the share of the call that holds the lock bounds it.
 """
@@ -50,10 +52,21 @@ def main() -> None:
     parser.add_argument("--corpus")
     parser.add_argument("--copies", type=int, default=10)
     parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--calls", type=int, default=10)
+    parser.add_argument("--calls", type=int, default=100)
     args = parser.parse_args()
-    with open(resolve_corpus(args.corpus) / "twitter.json", encoding="utf-8") as fh:
-        big = [json.load(fh)] * args.copies
+    corpus = resolve_corpus(args.corpus)
+    with open(corpus / "twitter.json", encoding="utf-8") as fh:
+        repeated = [json.load(fh)] * args.copies
+    distinct = []
+    for path in sorted(corpus.glob("*.json")):
+        if path.name != "deep_nested.json":  # deeper than the encoder's default limit
+            with open(path, encoding="utf-8") as fh:
+                distinct.append(json.load(fh))
+    measure(f"twitter.json x{args.copies}", repeated, args.rounds, args.calls)
+    measure("corpus files", distinct, args.rounds, max(1, args.calls // 5))
+
+
+def measure(title: str, big, rounds: int, calls: int) -> None:
     stream = dral.dumps(big, compression="zstd")
     compressor, decompressor = zstandard.ZstdCompressor(level=3), zstandard.ZstdDecompressor()
     local = threading.local()
@@ -76,12 +89,12 @@ def main() -> None:
         "msgspec+zstandard dumps": (peer_dumps, big),
         "msgspec+zstandard loads": (peer_loads, packed),
     }
-    print(f"twitter.json x{args.copies}: Dral stream {len(stream)} bytes, {len(dral.dumps(big))} uncompressed")
+    print(f"{title}: Dral stream {len(stream)} bytes, {len(dral.dumps(big))} uncompressed; {calls} calls a round")
     ratios: dict[str, list[float]] = {name: [] for name in cases}
-    for _ in range(args.rounds):
+    for _ in range(rounds):
         for name, (fn, arg) in cases.items():
-            one = wall(fn, arg, args.calls, 1)
-            two = wall(fn, arg, args.calls, 2)
+            one = wall(fn, arg, calls, 1)
+            two = wall(fn, arg, calls, 2)
             ratios[name].append(2 * one / two)
     for name, found in ratios.items():
         print(f"{name:<26} 2T÷1T {statistics.median(found):5.2f}  (rounds {min(found):.2f} to {max(found):.2f})")
