@@ -71,6 +71,14 @@ bool looks_decimal(std::string_view body) {
     return true;
 }
 
+// Whether `body` holds a fraction mark or an exponent. A loop rather than find_first_of, which
+// makes a call per byte.
+bool has_float_mark(std::string_view body) {
+    for (char c : body)
+        if (c == '.' || c == 'e' || c == 'E') return true;
+    return false;
+}
+
 Scalar special_value(std::string_view body, std::string_view suffix) {
     const bool f32 = suffix == "f32";
     if (body == "NaN")
@@ -203,7 +211,7 @@ Result<std::optional<Scalar>> parse_numeric_literal(std::string_view text) {
         return Scalar::tagged(std::string(suffix.text), std::string(body));
 
     const bool float_suffix = suffix.kind == SuffixKind::F32 || suffix.kind == SuffixKind::F64;
-    if (!radix && body.find_first_of(".eE") != std::string_view::npos) {
+    if (!radix && has_float_mark(body)) {
         DRAL_ASSIGN_OR_RETURN(const double value, parse_float_text(body));
         if (float_suffix || suffix.kind == SuffixKind::None)
             return float_scalar(value, suffix.kind);
