@@ -43,13 +43,33 @@ constexpr std::array<Suffix, 22> kSuffixes{{
     {"u16", SuffixKind::Unsigned},     {"u8", SuffixKind::Unsigned},
 }};
 
+// The number of digits that end each suffix.
+constexpr auto kSuffixDigits = [] {
+    std::array<std::size_t, kSuffixes.size()> counts{};
+    for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
+        const std::string_view text = kSuffixes[i].text;
+        while (counts[i] < text.size() && text[text.size() - 1 - counts[i]] >= '0' &&
+               text[text.size() - 1 - counts[i]] <= '9')
+            ++counts[i];
+    }
+    return counts;
+}();
+
 Suffix find_suffix(std::string_view text) {
     // Every suffix is letters then digits: a text that does not end that way has none.
     std::size_t digits = text.size();
     while (digits > 0 && is_ascii_digit(text[digits - 1])) --digits;
     if (digits == text.size() || digits == 0 || !is_ascii_letter(text[digits - 1])) return {};
-    for (const Suffix& suffix : kSuffixes)
-        if (text.ends_with(suffix.text)) return suffix;
+    // A suffix that ends the text has the text's last letter before it, so its digits are all of
+    // the text's final digits: a count that rules out most entries before any comparison.
+    const std::size_t digit_count = text.size() - digits;
+    const char last_letter = text[digits - 1];
+    for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
+        const std::string_view suffix = kSuffixes[i].text;
+        if (kSuffixDigits[i] == digit_count &&
+            suffix[suffix.size() - 1 - digit_count] == last_letter && text.ends_with(suffix))
+            return kSuffixes[i];
+    }
     return {};
 }
 
