@@ -15,7 +15,9 @@ of its own before it is trusted. Rows:
 - pretty_print against orjson.dumps(obj, option=OPT_INDENT_2);
 - parse_text of its own text against orjson.loads of the indented JSON, as a str;
 - on the CTN document: rfc_format_ctn (parse and format) and RfcDocument.to_ctn against
-  orjson.dumps of the typed dictionary of the same document.
+  orjson.dumps of the typed dictionary of the same document, each followed by its parts: the
+  reader, the formatter, the making of the str, and the rest (mostly freeing the tree), from
+  callgrind's inclusive counts of the functions that do them.
 """
 
 from __future__ import annotations
@@ -72,6 +74,31 @@ for _, f, x in ops:
 """
 
 
+# The functions that split a CTN row, none of which calls itself, so that callgrind's inclusive
+# count of each is exact. The rest of a row is the call's own work and the freeing of the tree.
+CTN_PARTS = {
+    "parse": r"rfc001::ctn::parse_document\(std::basic_string_view<char, std::char_traits<char> >, ",
+    "format": r"rfc001::ctn::format_document(\[abi:cxx11\])?\(",
+    "str": r"dral_python::new_counted_text\(",
+}
+CTN_ROWS = ("rfc_format_ctn", "RfcDocument.to_ctn")
+
+
+def inclusive_parts(dump: Path) -> dict[str, int]:
+    """Inclusive instructions of each CTN_PARTS function in one callgrind dump."""
+    run = subprocess.run(["callgrind_annotate", "--inclusive=yes", "--threshold=100", str(dump)],
+                         capture_output=True, text=True, check=True)
+    parts = dict.fromkeys(CTN_PARTS, 0)
+    for line in run.stdout.splitlines():
+        count = re.match(r"\s*([\d,]+)", line)
+        if count is None:
+            continue
+        for part, pattern in CTN_PARTS.items():
+            if re.search(pattern, line):
+                parts[part] = max(parts[part], int(count.group(1).replace(",", "")))
+    return parts
+
+
 def phase_counts(so: str, data_file: str, ctn_file: str, repeats: int) -> dict[str, float]:
     with tempfile.TemporaryDirectory() as out:
         run = subprocess.run(
@@ -88,7 +115,14 @@ def phase_counts(so: str, data_file: str, ctn_file: str, repeats: int) -> dict[s
             return int(re.search(r"^summary: (\d+)", text, re.M).group(1))
 
         empty = total(2)
-        return {name: (total(3 + i) - empty) / repeats for i, name in enumerate(names)}
+        counts = {name: (total(3 + i) - empty) / repeats for i, name in enumerate(names)}
+        for i, name in enumerate(names):
+            if name in CTN_ROWS:
+                parts = inclusive_parts(Path(out, f"cg.{3 + i}"))
+                for part, count in parts.items():
+                    counts[f"{name} {part}"] = count / repeats
+                counts[f"{name} rest"] = counts[name] - sum(parts.values()) / repeats
+        return counts
 
 
 def repeats_for(size: int) -> int:
@@ -111,12 +145,14 @@ def main() -> None:
         sets.append(("small", json.loads(github.read_text(encoding="utf-8"))[0]))
     sets += [(p.name, p) for p in sorted(corpus.glob("*.json"))]
     header = "".join(f"{'build ' + str(i):>14}{'÷anchor':>9}" for i in range(len(builds)))
-    print(f"{'data':<20}{'operation':<22}{'anchor':>14}{header}   (instructions per call)")
+    print(f"{'data':<20}{'operation':<28}{'anchor':>14}{header}   (instructions per call)")
 
     def show(name: str, counts: list[dict[str, float]], pairs) -> None:
         for ours, anchor in pairs:
+            if not any(c[ours] for c in counts):  # a part the row has not (to_ctn reads nothing)
+                continue
             cells = "".join(f"{c[ours]:14,.0f}{c[ours] / c[anchor]:9.3f}" for c in counts)
-            print(f"{name:<20}{ours:<22}{counts[0][anchor]:14,.0f}{cells}", flush=True)
+            print(f"{name:<20}{ours:<28}{counts[0][anchor]:14,.0f}{cells}", flush=True)
 
     with tempfile.TemporaryDirectory() as tmp:
         import pickle
@@ -142,7 +178,8 @@ def main() -> None:
             ctn_file.write_text(generate(args.ctn_size), encoding="utf-8")
             counts = [phase_counts(so, "-", str(ctn_file), 2) for so in builds]
             show(f"ctn {args.ctn_size / 1e6:.0f} MB", counts,
-                 [("rfc_format_ctn", "orjson.dumps typed"), ("RfcDocument.to_ctn", "orjson.dumps typed")])
+                 [(row, "orjson.dumps typed") for name in CTN_ROWS
+                  for row in (name, *(f"{name} {part}" for part in (*CTN_PARTS, "rest")))])
 
 
 if __name__ == "__main__":

@@ -134,6 +134,34 @@ def test_layout(text, lines):
     assert fmt(text) == "\n".join(lines)
 
 
+# Texts of every str width, short and long enough to take the measured path; the writers' str
+# must equal the text whatever width it takes.
+@pytest.mark.parametrize("char", ["a", "\u00e9", "\u20ac", "\U0001f600"])
+@pytest.mark.parametrize("repeat", [1, 300])
+def test_formatted_text_of_every_width(char, repeat):
+    body = ("x" + char) * repeat
+    text = f'let s = "{body}"\n\n["{char}", 1]'  # canonical as it stands
+    assert fmt(text) == text
+    model = dral.rfc_parse_ctn_model(text)
+    assert model.to_ctn() == text
+    assert model.root.to_ctn() == f'["{char}", 1]'
+
+
+# Inline lists split at commas outside strings, however many backslashes end a string.
+@pytest.mark.parametrize(
+    "text, items",
+    [
+        ('["a\\\\", "b"]', ["a\\", "b"]),
+        ('["a\\\\\\", b", "c"]', ['a\\", b', "c"]),
+        ('["\\"", ","]', ['"', ","]),
+        ('[",", "\\\\,"]', [",", "\\,"]),
+    ],
+)
+def test_inline_strings_end_at_their_unescaped_quote(text, items):
+    root = dral.rfc_parse_ctn(text)["root"]
+    assert [item["value"] for item in root["items"]] == items
+
+
 @pytest.mark.parametrize("depth", [1, 100, 511])
 def test_deep_values_format_in_a_small_stack(depth):
     text, results = "[" * depth + "1" + "]" * depth, []

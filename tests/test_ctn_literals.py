@@ -81,6 +81,23 @@ def test_scalar_literals(text, kind, value):
     assert repr(root(text)) == repr({"kind": "scalar", "type": kind, "value": value})
 
 
+# Every suffix, each found as the one that ends the literal, whatever shorter one it ends with.
+@pytest.mark.parametrize(
+    "suffix, expected",
+    [
+        *[(s, {"type": "tagged", "tag": s, "value": "7"}) for s in ["dec128", "dec64", "dec32"]],
+        *[(s, {"type": "f32", "value": 7.0}) for s in ["bf16", "f32", "f16"]],
+        *[(s, {"type": "f64", "value": 7.0}) for s in ["f128", "f64"]],
+        *[(s, {"type": "vi64", "value": 7}) for s in ["vi64", "vi32"]],
+        *[(s, {"type": "vu64", "value": 7}) for s in ["vu64", "vu32"]],
+        *[(s, {"type": "i64", "value": 7}) for s in ["i128", "i64", "i32", "i16", "i8"]],
+        *[(s, {"type": "u64", "value": 7}) for s in ["u128", "u64", "u32", "u16", "u8"]],
+    ],
+)
+def test_every_suffix_is_read(suffix, expected):
+    assert repr(root("7" + suffix)) == repr({"kind": "scalar", **expected})
+
+
 def test_nan_payloads_are_the_quiet_nans():
     assert struct.pack("<d", root("NaN")["value"]) == struct.pack("<Q", 0x7FF8000000000000)
     assert struct.pack("<f", root("NaNf32")["value"]) == struct.pack("<I", 0x7FC00000)

@@ -173,7 +173,10 @@ std::optional<double> parse_float_exact(std::string_view text) {
 
 std::optional<double> parse_float(std::string_view text) {
     // from_chars would also take "inf", "nan" and friends; only the decimal form is wanted here.
-    if (text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return std::nullopt;
+    // A loop rather than find_first_not_of, which makes a call per byte.
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'))
+            return std::nullopt;
     bool negative = false;
     std::string_view body = text;
     if (!body.empty() && (body[0] == '+' || body[0] == '-')) {

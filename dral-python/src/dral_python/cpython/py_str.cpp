@@ -83,8 +83,14 @@ PyObject* new_utf8_str(std::string_view text) {
     // Measured first, so that a long text is decoded straight into its str.
     auto measure = dral_core::measure_utf8(bytes, text.size());
     if (!measure) return raise_invalid_utf8(text);
+    return new_utf8_str(text, *measure);
+}
+
+PyObject* new_utf8_str(std::string_view text, const dral_core::Utf8Measure& measure) {
+    if (measure.widest <= 0x7F) return new_ascii_str(text);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     return new_measured_str(
-        *measure, [&](auto* out) { dral_core::decode_measured_utf8(bytes, text.size(), out); });
+        measure, [&](auto* out) { dral_core::decode_measured_utf8(bytes, text.size(), out); });
 }
 
 }  // namespace dral_python

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "dral_core/base/byte_buffer.hpp"
+#include "dral_core/encoding/utf8.hpp"
 
 namespace dral_python {
 
@@ -40,6 +41,8 @@ inline std::optional<std::string_view> utf8_of(PyObject* str) {
 // A new str of the UTF-8 `text`, allocated once at its final width; nullptr with
 // UnicodeDecodeError set when `text` is not UTF-8, or with MemoryError.
 PyObject* new_utf8_str(std::string_view text);
+// The same for `text` that measure_utf8 has accepted with `measure`, which is not taken again.
+PyObject* new_utf8_str(std::string_view text, const dral_core::Utf8Measure& measure);
 
 // Storage that makes a ByteBuffer write straight into a str of one byte per character: ASCII, or
 // Latin-1 for text with a character past ASCII. What is written must be of that range.

@@ -15,16 +15,16 @@ bool charge_result(dral_core::MemoryMeter& meter, std::uint64_t bytes) {
 }
 
 PyObject* new_counted_text(std::string_view text, dral_core::MemoryMeter& meter) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (dral_core::is_ascii(data, text.size())) return new_ascii_str(text);
-    // The formatter writes valid UTF-8 only.
-    const auto measure = dral_core::measure_utf8(data, text.size());
+    // One pass measures the text, which is then copied (ASCII) or decoded once. The formatter
+    // writes valid UTF-8 only; should it not, the decoding error is raised.
+    const auto measure =
+        dral_core::measure_utf8(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     const std::uint64_t width = !measure || measure->widest > 0xFFFF ? 4
                                 : measure->widest > 0xFF             ? 2
                                                                      : 1;
     const std::uint64_t size = width * (measure ? measure->code_points : text.size());
     if (size > text.size() && !charge_result(meter, size - text.size())) return nullptr;
-    return new_utf8_str(text);  // raises the decoding error where there is one
+    return measure ? new_utf8_str(text, *measure) : new_utf8_str(text);
 }
 
 namespace {

@@ -120,7 +120,7 @@ std::size_t Parser::parse_rhs_or_nested(std::string_view rhs, std::size_t index,
     }
     // A stream header stands alone as a stream without annotations, body or not; read inline it
     // could only fail or be misread as a sum.
-    if ((nested && names_block(trim(rhs))) || trim(rhs).starts_with("stream<"))
+    if ((nested && names_block(rhs)) || rhs.starts_with("stream<"))
         return parse_value_from_header(rhs, index, indent, depth);
     return inline_.read(rhs, depth) ? index + 1 : kFailed;
 }

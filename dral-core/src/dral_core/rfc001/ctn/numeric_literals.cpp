@@ -43,13 +43,33 @@ constexpr std::array<Suffix, 22> kSuffixes{{
     {"u16", SuffixKind::Unsigned},     {"u8", SuffixKind::Unsigned},
 }};
 
+// The number of digits that end each suffix.
+constexpr auto kSuffixDigits = [] {
+    std::array<std::size_t, kSuffixes.size()> counts{};
+    for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
+        const std::string_view text = kSuffixes[i].text;
+        while (counts[i] < text.size() && text[text.size() - 1 - counts[i]] >= '0' &&
+               text[text.size() - 1 - counts[i]] <= '9')
+            ++counts[i];
+    }
+    return counts;
+}();
+
 Suffix find_suffix(std::string_view text) {
     // Every suffix is letters then digits: a text that does not end that way has none.
     std::size_t digits = text.size();
     while (digits > 0 && is_ascii_digit(text[digits - 1])) --digits;
     if (digits == text.size() || digits == 0 || !is_ascii_letter(text[digits - 1])) return {};
-    for (const Suffix& suffix : kSuffixes)
-        if (text.ends_with(suffix.text)) return suffix;
+    // A suffix that ends the text has the text's last letter before it, so its digits are all of
+    // the text's final digits: a count that rules out most entries before any comparison.
+    const std::size_t digit_count = text.size() - digits;
+    const char last_letter = text[digits - 1];
+    for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
+        const std::string_view suffix = kSuffixes[i].text;
+        if (kSuffixDigits[i] == digit_count &&
+            suffix[suffix.size() - 1 - digit_count] == last_letter && text.ends_with(suffix))
+            return kSuffixes[i];
+    }
     return {};
 }
 
@@ -69,6 +89,14 @@ bool looks_decimal(std::string_view body) {
     for (char c : body)
         if (!is_number_char(c)) return false;
     return true;
+}
+
+// Whether `body` holds a fraction mark or an exponent. A loop rather than find_first_of, which
+// makes a call per byte.
+bool has_float_mark(std::string_view body) {
+    for (char c : body)
+        if (c == '.' || c == 'e' || c == 'E') return true;
+    return false;
 }
 
 Scalar special_value(std::string_view body, std::string_view suffix) {
@@ -203,7 +231,7 @@ Result<std::optional<Scalar>> parse_numeric_literal(std::string_view text) {
         return Scalar::tagged(std::string(suffix.text), std::string(body));
 
     const bool float_suffix = suffix.kind == SuffixKind::F32 || suffix.kind == SuffixKind::F64;
-    if (!radix && body.find_first_of(".eE") != std::string_view::npos) {
+    if (!radix && has_float_mark(body)) {
         DRAL_ASSIGN_OR_RETURN(const double value, parse_float_text(body));
         if (float_suffix || suffix.kind == SuffixKind::None)
             return float_scalar(value, suffix.kind);

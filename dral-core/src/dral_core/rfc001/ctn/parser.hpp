@@ -37,7 +37,7 @@ public:
     // A block form when the header names one and has a body, else the inline expression.
     std::size_t parse_value_from_header(std::string_view header, std::size_t index,
                                         std::size_t indent, std::size_t depth);
-    // The right-hand side of "name = value" or "key => value" on line `index`.
+    // The right-hand side of "name = value" or "key => value" on line `index`, trimmed.
     std::size_t parse_rhs_or_nested(std::string_view rhs, std::size_t index, std::size_t indent,
                                     std::size_t depth);
     // An "@name value" line; the value must be a scalar. An annotation is an attribute of its
