@@ -18,7 +18,7 @@ namespace dral_python {
 namespace {
 
 // How much of a file written a piece at a time may wait for the disk, in the page cache.
-constexpr off_t kCachedBehind = off_t{8} << 20;
+constexpr off_t kCachedBehind = off_t{64} << 20;
 
 // `path` with symbolic links in its last part followed (those in the folders are followed by the
 // system calls), ending at the file the link names, which need not exist yet.

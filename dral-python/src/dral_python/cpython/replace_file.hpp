@@ -34,7 +34,7 @@ public:
     int open(const std::string& path);
     int write(std::span<const std::uint8_t> data);
     // Has the disk start writing what was written since the last call, so that the sync of
-    // `commit` finds little left; what is more than a few megabytes behind is waited for and
+    // `commit` finds little left; what is more than 64 MiB behind is waited for and
     // dropped from the page cache, so that the writer never runs far ahead of the disk. Advice
     // only; a failure shows at that sync.
     void write_back();
