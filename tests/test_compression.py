@@ -40,6 +40,14 @@ def test_a_block_that_does_not_shrink_is_stored_as_it_is(name, value):
         assert dral.dumps(value, compression=name, dedup=dedup) == dral.dumps(value, dedup=dedup)
 
 
+def test_zstd_does_not_try_blocks_under_64_bytes():
+    by_size = {len(payload_of(dral.dumps("a" * n))): "a" * n for n in range(40, 80)}
+    below, smallest = by_size[63], by_size[64]
+    assert dral.dumps(below, compression="zstd") == dral.dumps(below)
+    assert split_blocks(dral.dumps(smallest, compression="zstd"))[0][1] == CODES["zstd"]
+    assert split_blocks(dral.dumps(below, compression="lz4"))[0][1] == CODES["lz4"]
+
+
 def test_none_writes_the_plain_stream():
     for compression in (None, "none"):
         assert dral.dumps(RECORDS, compression=compression) == dral.dumps(RECORDS)

@@ -188,6 +188,7 @@ Encoder::Layout Encoder::lay_out() {
 bool Encoder::compress_block() {
     const Codec& codec = codec_for(compression_);
     const std::size_t size = block_.size();
+    if (size < codec.smallest_worth_compressing) return false;
     const std::size_t bound = codec.bound(size);
     if (bound == 0) return false;
     compressed_.clear();

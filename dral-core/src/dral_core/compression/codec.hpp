@@ -37,6 +37,9 @@ struct Codec {
     // The most bytes one compressed byte can stand for in a well-formed payload: a declared size
     // beyond `max_expansion` times the compressed size is a lie, refused before any allocation.
     std::uint64_t max_expansion;
+    // The encoder stores shorter blocks as they are: so few of them shrink that trying costs
+    // more than it saves.
+    std::size_t smallest_worth_compressing;
     // Room `compress` may need for `size` bytes of input.
     std::size_t (*bound)(std::size_t size);
     // Compresses `input` into `out` (`bound(input.size())` bytes); returns the compressed size,

@@ -46,7 +46,8 @@ Status lz4_decompress(std::span<const std::uint8_t> input, std::size_t size, Byt
 
 }  // namespace
 
-// A match's length grows by 255 for each extra length byte: nothing expands more.
-const Codec kLz4Codec{"lz4", 255, lz4_bound, lz4_compress, lz4_decompress};
+// A match's length grows by 255 for each extra length byte: nothing expands more. Trying costs
+// little next to encoding, so every block is tried.
+const Codec kLz4Codec{"lz4", 255, 0, lz4_bound, lz4_compress, lz4_decompress};
 
 }  // namespace dral_core

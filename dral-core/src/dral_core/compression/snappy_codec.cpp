@@ -40,8 +40,9 @@ Status snappy_decompress_block(std::span<const std::uint8_t> input, std::size_t 
 
 }  // namespace
 
-// A three-byte copy writes at most 64 bytes: no element expands more.
-const Codec kSnappyCodec{"snappy", 22, snappy_bound, snappy_compress_block,
-                         snappy_decompress_block};
+// A three-byte copy writes at most 64 bytes: no element expands more. Trying costs little next
+// to encoding, so every block is tried.
+const Codec kSnappyCodec{
+    "snappy", 22, 0, snappy_bound, snappy_compress_block, snappy_decompress_block};
 
 }  // namespace dral_core

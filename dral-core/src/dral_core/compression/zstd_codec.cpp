@@ -93,7 +93,9 @@ Status zstd_decompress(std::span<const std::uint8_t> input, std::size_t size, By
 
 CodecState::~CodecState() { ZSTD_freeCCtx(static_cast<ZSTD_CCtx*>(zstd_)); }
 
-// A run-length block of four bytes stands for up to 128 KiB.
-const Codec kZstdCodec{"zstd", 32768, zstd_bound, zstd_compress, zstd_decompress};
+// A run-length block of four bytes stands for up to 128 KiB. Of the corpus's 205,000 distinct
+// values under 64 bytes, 13 shrink, by 9 bytes each, and trying costs libzstd 13,000
+// instructions, four times the rest of encoding such a value.
+const Codec kZstdCodec{"zstd", 32768, 64, zstd_bound, zstd_compress, zstd_decompress};
 
 }  // namespace dral_core
