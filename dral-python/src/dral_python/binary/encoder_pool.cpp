@@ -77,7 +77,7 @@ PyObject* finish_in_bytes(Encoder& encoder) {
 
 OneShotEncoder::OneShotEncoder() {
     EncoderPool& shared = module_state().encoders;
-    for (std::size_t i = 0; i < kSharedOneShotEncoders && in_use_ == nullptr; ++i) {
+    for (std::size_t i = 0; i < kSharedOneShotEncoders; ++i) {
         if (shared.one_shot_in_use[i]) continue;
         if (!shared.one_shot[i])
             shared.one_shot[i].emplace(
@@ -86,6 +86,7 @@ OneShotEncoder::OneShotEncoder() {
         *in_use_ = true;
         encoder_ = &*shared.one_shot[i];
         encoder_->reset();
+        break;
     }
     if (in_use_ == nullptr) {
         own_.emplace(dral_core::EncoderMemory(dral_core::ByteBuffer(kBytesStorage)));
