@@ -1,5 +1,7 @@
 #include "dral_python/binary/byte_files.hpp"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <string>
@@ -20,11 +22,27 @@ PyObject* call_io_open(PyObject* path, const char* mode) {
     return PyObject_CallMethod(io.get(), "open", "Os", path, mode);
 }
 
+// A path opened here is read once, front to back: telling the kernel so doubles its read-ahead,
+// and the speed of reading a stream that is not in the page cache.
+PyObject* open_path_for_reading(PyObject* path) {
+    PyObject* file = call_io_open(path, "rb");
+#if defined(POSIX_FADV_SEQUENTIAL)
+    if (file != nullptr) {
+        const int fd = PyObject_AsFileDescriptor(file);
+        if (fd >= 0)
+            (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        else
+            PyErr_Clear();
+    }
+#endif
+    return file;
+}
+
 }  // namespace
 
 PyObject* open_for_reading(PyObject* source, bool* opened) {
     *opened = is_path(source);
-    if (*opened) return call_io_open(source, "rb");
+    if (*opened) return open_path_for_reading(source);
     if (!PyObject_HasAttrString(source, "read")) {
         PyErr_Format(PyExc_TypeError, "expected a binary file or a path, not %.200s",
                      Py_TYPE(source)->tp_name);
