@@ -4,6 +4,7 @@ callgrind: a measure other work on a shared machine does not disturb (the wall-c
 bench_text.py and bench_ctn.py still need an idle one).
 
     python3 bench/text_instructions.py [SO ...] [--files tiny,small,twitter] [--ctn-size BYTES]
+                                       [--misses [--last-level BYTES]]
 
 Each SO is a built `_dral_native` module (default: the installed one); with two or more, every
 row gives each build's count. Per data set, one interpreter runs under callgrind and takes every
@@ -18,6 +19,9 @@ of its own before it is trusted. Rows:
   orjson.dumps of the typed dictionary of the same document, each followed by its parts: the
   reader, the formatter, the making of the str, and the rest (mostly freeing the tree), from
   callgrind's inclusive counts of the functions that do them.
+With --misses, callgrind also simulates the caches, and each operation gets a second row: its
+misses in a last-level cache the size of one core's second-level cache here (1 MiB), which on
+large texts are mostly the trips to memory that instruction counts do not see.
 """
 
 from __future__ import annotations
@@ -99,10 +103,15 @@ def inclusive_parts(dump: Path) -> dict[str, int]:
     return parts
 
 
+# Set by --misses: the size of the simulated last-level cache, or None for no simulation.
+LAST_LEVEL: int | None = None
+
+
 def phase_counts(so: str, data_file: str, ctn_file: str, repeats: int) -> dict[str, float]:
+    cache = [] if LAST_LEVEL is None else ["--cache-sim=yes", f"--LL={LAST_LEVEL},16,64"]
     with tempfile.TemporaryDirectory() as out:
         run = subprocess.run(
-            ["valgrind", "--tool=callgrind", "--dump-before=os_getppid",
+            ["valgrind", "--tool=callgrind", *cache, "--dump-before=os_getppid",
              f"--callgrind-out-file={out}/cg", sys.executable, "-c", CHILD, so, data_file,
              ctn_file, str(repeats)], capture_output=True, text=True,
             env={**os.environ, "PYTHONHASHSEED": "0"})  # dicts probe alike in every run
@@ -110,12 +119,21 @@ def phase_counts(so: str, data_file: str, ctn_file: str, repeats: int) -> dict[s
             raise SystemExit(run.stderr[-2000:])
         names = json.loads(run.stdout.strip().splitlines()[-1])
 
-        def total(n: int) -> int:
+        def total(n: int) -> tuple[int, int]:
+            """Instructions and last-level misses (0 without simulation) of dump n."""
             text = Path(out, f"cg.{n}").read_text()
-            return int(re.search(r"^summary: (\d+)", text, re.M).group(1))
+            events = re.search(r"^events: (.*)$", text, re.M).group(1).split()
+            summary = [int(x) for x in re.search(r"^summary: (.*)$", text, re.M).group(1).split()]
+            summary += [0] * (len(events) - len(summary))  # trailing zeros may be left out
+            counts = dict(zip(events, summary))
+            return counts["Ir"], sum(counts.get(e, 0) for e in ("ILmr", "DLmr", "DLmw"))
 
-        empty = total(2)
-        counts = {name: (total(3 + i) - empty) / repeats for i, name in enumerate(names)}
+        empty, empty_misses = total(2)
+        counts = {}
+        for i, name in enumerate(names):
+            instructions, misses = total(3 + i)
+            counts[name] = (instructions - empty) / repeats
+            counts[f"{name} misses"] = (misses - empty_misses) / repeats
         for i, name in enumerate(names):
             if name in CTN_ROWS:
                 parts = inclusive_parts(Path(out, f"cg.{3 + i}"))
@@ -135,7 +153,11 @@ def main() -> None:
     ap.add_argument("--corpus", help="corpus folder (default: $DRAL_CORPUS or ../shared/corpus)")
     ap.add_argument("--files", help="comma-separated data names, e.g. tiny,small,twitter,ctn")
     ap.add_argument("--ctn-size", type=int, default=4_000_000, help="CTN bytes (default 4 MB)")
+    ap.add_argument("--misses", action="store_true", help="also count last-level cache misses")
+    ap.add_argument("--last-level", type=int, default=2**20, help="simulated LL bytes (1 MiB)")
     args = ap.parse_args()
+    global LAST_LEVEL
+    LAST_LEVEL = args.last_level if args.misses else None
     builds = args.builds or ["-"]
     wanted = {n.strip().removesuffix(".json") for n in args.files.split(",")} if args.files else None
     corpus = resolve_corpus(args.corpus)
@@ -145,9 +167,13 @@ def main() -> None:
         sets.append(("small", json.loads(github.read_text(encoding="utf-8"))[0]))
     sets += [(p.name, p) for p in sorted(corpus.glob("*.json"))]
     header = "".join(f"{'build ' + str(i):>14}{'÷anchor':>9}" for i in range(len(builds)))
-    print(f"{'data':<20}{'operation':<28}{'anchor':>14}{header}   (instructions per call)")
+    print(f"{'data':<20}{'operation':<28}{'anchor':>14}{header}   (per call: instructions, 'misses': last-level misses)")
 
     def show(name: str, counts: list[dict[str, float]], pairs) -> None:
+        if args.misses:
+            pairs = [pair for ours, anchor in pairs
+                     for pair in ((ours, anchor), (f"{ours} misses", f"{anchor} misses"))
+                     if pair[0] in counts[0]]
         for ours, anchor in pairs:
             if not any(c[ours] for c in counts):  # a part the row has not (to_ctn reads nothing)
                 continue

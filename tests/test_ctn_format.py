@@ -147,6 +147,41 @@ def test_formatted_text_of_every_width(char, repeat):
     assert model.root.to_ctn() == f'["{char}", 1]'
 
 
+def _long_strings(char, lines, line):
+    # Runs of ASCII and `char` whose lengths keep changing, so that over a long text the wide
+    # characters come at every offset; `line(i, body)` lays out one string as a canonical line.
+    return [line(i, '"' + "x" * (i % 7) + char * (1 + i * 5 % 23) + '"') for i in range(lines)]
+
+
+LONG_LAYOUTS = {
+    "root sequence": lambda char: "seq<str>\n" + "\n".join(
+        _long_strings(char, 12000, lambda i, body: "  " + body)),
+    "bindings only": lambda char: "\n".join(
+        _long_strings(char, 9000, lambda i, body: f"let s{i} = {body}")),
+    "one long string": lambda char: f'let a = "{char}"\n\n["{("y" + char) * 100_000}", "z"]',
+}
+
+
+# Texts far longer than any one piece the writer fills, through every function that formats:
+# each must return exactly the canonical text it was given, whatever the str's width.
+@pytest.mark.parametrize("char", ["a", "\u00e9", "\u20ac", "\U0001f600"])
+@pytest.mark.parametrize("layout", LONG_LAYOUTS)
+def test_long_texts_format_whole_through_every_writer(layout, char):
+    text = LONG_LAYOUTS[layout](char)
+    assert fmt(text) == text
+    model = dral.rfc_parse_ctn_model(text)
+    assert model.to_ctn() == text
+    if model.root is not None:
+        # CBF holds the root alone.
+        root = text.split("\n\n")[-1]
+        assert model.root.to_ctn() == root
+        assert dral.rfc_query_ctn(text, ".", as_ctn=True) == [root]
+        compiled = dral.rfc_compile_ctn(text)
+        assert dral.rfc_cbf_to_ctn(compiled) == root
+        assert dral.rfc_decode_cbf(compiled)["ctn"] == dral.rfc_decode_cbf_model(compiled).ctn == root
+        assert dral.rfc_query_cbf(compiled, ".", as_ctn=True) == [root]
+
+
 # Inline lists split at commas outside strings, however many backslashes end a string.
 @pytest.mark.parametrize(
     "text, items",

@@ -1,5 +1,6 @@
 #include "dral_python/cpython/py_str.hpp"
 
+#include <cstring>
 #include <type_traits>
 
 #include "dral_core/encoding/utf8.hpp"
@@ -88,9 +89,24 @@ PyObject* new_utf8_str(std::string_view text) {
 
 PyObject* new_utf8_str(std::string_view text, const dral_core::Utf8Measure& measure) {
     if (measure.widest <= 0x7F) return new_ascii_str(text);
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    return new_measured_str(
-        measure, [&](auto* out) { dral_core::decode_measured_utf8(bytes, text.size(), out); });
+    const MeasuredUtf8 whole{text, measure};
+    return new_utf8_str(std::span(&whole, 1), measure);
+}
+
+PyObject* new_utf8_str(std::span<const MeasuredUtf8> pieces,
+                       const dral_core::Utf8Measure& measure) {
+    return new_measured_str(measure, [&](auto* out) {
+        for (const MeasuredUtf8& piece : pieces) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(piece.text.data());
+            if (sizeof(*out) == 1 && piece.measure.widest <= 0x7F) {
+                // An empty view may have no data at all, which memcpy must not be given.
+                if (!piece.text.empty()) std::memcpy(out, bytes, piece.text.size());
+            } else {
+                dral_core::decode_measured_utf8(bytes, piece.text.size(), out);
+            }
+            out += piece.measure.code_points;
+        }
+    });
 }
 
 }  // namespace dral_python

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "dral_core/base/byte_buffer.hpp"
@@ -43,6 +44,14 @@ inline std::optional<std::string_view> utf8_of(PyObject* str) {
 PyObject* new_utf8_str(std::string_view text);
 // The same for `text` that measure_utf8 has accepted with `measure`, which is not taken again.
 PyObject* new_utf8_str(std::string_view text, const dral_core::Utf8Measure& measure);
+
+// A piece of a text, accepted by measure_utf8 with `measure`.
+struct MeasuredUtf8 {
+    std::string_view text;
+    dral_core::Utf8Measure measure;
+};
+// The same for a text in pieces, one after another, of which `measure` is the whole text's.
+PyObject* new_utf8_str(std::span<const MeasuredUtf8> pieces, const dral_core::Utf8Measure& measure);
 
 // Storage that makes a ByteBuffer write straight into a str of one byte per character: ASCII, or
 // Latin-1 for text with a character past ASCII. What is written must be of that range.

@@ -6,10 +6,10 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <string_view>
 
 #include "dral_core/base/memory_meter.hpp"
 #include "dral_core/rfc001/ast.hpp"
+#include "dral_core/rfc001/ctn/ctn.hpp"
 
 namespace dral_python {
 
@@ -22,7 +22,8 @@ bool charge_result(dral_core::MemoryMeter& meter, std::uint64_t bytes);
 // The str of formatted `text`, which the formatter counted at kOutputCopies bytes per byte: a
 // str that takes more (two or four bytes per character) counts the rest first. nullptr with an
 // exception set on failure.
-PyObject* new_counted_text(std::string_view text, dral_core::MemoryMeter& meter);
+PyObject* new_counted_text(const dral_core::rfc001::ctn::FormattedText& text,
+                           dral_core::MemoryMeter& meter);
 
 // The CTN text of a tree a model holds, as a str, within a limit of its own: the text may be far
 // larger than the tree.

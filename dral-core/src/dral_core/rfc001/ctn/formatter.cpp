@@ -1,7 +1,7 @@
-// The canonical CTN text of a tree. Everything is appended to one output string: a child's text
-// is written in place at its indent rather than built apart and spliced in. The string has a
-// cap, past which nothing is written: a tree's text may be far larger than the tree (every line
-// repeats its indent), so the cap, not the tree, bounds what formatting allocates.
+// The canonical CTN text of a tree. Everything is appended to one output, a child's text written
+// in place at its indent rather than built apart and spliced in. The output has a cap, past
+// which nothing is written: a tree's text may be far larger than the tree (every line repeats
+// its indent), so the cap, not the tree, bounds what formatting allocates.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include "dral_core/encoding/base64.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/float_text.hpp"
+#include "dral_core/encoding/utf8.hpp"
 #include "dral_core/rfc001/ctn/ctn.hpp"
 #include "dral_core/rfc001/ctn/format.hpp"
 #include "dral_core/rfc001/memory.hpp"
@@ -20,35 +21,50 @@
 namespace dral_core::rfc001::ctn {
 namespace {
 
-// A string that takes no piece past its cap: such a piece is dropped and the text marked full,
-// after which it stays as it is.
+// The chunks of a text of unknown length start small and double up to this: well within the
+// second-level cache that still holds a chunk when it is measured, and below the size past
+// which the C heap maps each block afresh.
+constexpr std::size_t kFirstChunk = 256;
+constexpr std::size_t kLargestChunk = 64 * 1024 - 64;
+
+// The chunks of a FormattedText, filled one at a time, that take no piece past their cap: such
+// a piece is dropped and the text marked full, after which it stays as it is. A piece never
+// spans two chunks, so that each ends on a character boundary.
 class BoundedText {
 public:
-    BoundedText(std::string& text, std::size_t cap) : text_(text), cap_(cap) {}
+    BoundedText(FormattedText& text, std::size_t cap, std::size_t expected_size)
+        : text_(text),
+          cap_(cap),
+          next_capacity_(std::clamp(expected_size, kFirstChunk, kLargestChunk)) {}
 
     BoundedText& operator+=(std::string_view piece) {
         if (fits(piece.size())) [[likely]]
-            text_.append(piece);
+            chunk_.append(piece);
         return *this;
     }
     BoundedText& operator+=(char c) {
         if (fits(1)) [[likely]]
-            text_ += c;
+            chunk_ += c;
         return *this;
     }
-    void append(std::size_t count, char c) {
-        if (fits(count)) [[likely]]
-            text_.append(count, c);
-    }
-    // Lets `write` append at most `at_most` characters to the string itself.
+    // Lets `write` append at most `at_most` characters to the chunk, which has room for them.
     template <class Write>
     void write(std::size_t at_most, Write write) {
         if (fits(at_most)) [[likely]]
-            write(text_);
+            write(chunk_);
     }
 
-    bool empty() const { return text_.empty(); }
-    void drop_last() { text_.pop_back(); }
+    bool empty() const { return written_ == 0 && chunk_.empty(); }
+    void drop_final_line_feed() {
+        if (!chunk_.empty()) return chunk_.pop_back();
+        FormattedText::Chunk& last = text_.chunks.back();
+        last.text.pop_back();
+        if (last.measure) --last.measure->code_points;
+    }
+    // Closes the last chunk.
+    void finish() {
+        if (!chunk_.empty()) close_chunk();
+    }
 
     bool full() const { return wanted_ != 0; }
     // The length the text would have had with the piece that did not fit.
@@ -56,18 +72,40 @@ public:
 
 private:
     bool fits(std::size_t n) {
-        if (n <= cap_ - text_.size()) [[likely]]
+        if (n <= end_ - chunk_.size()) [[likely]]
             return true;
-        return refuse(n);
+        return next_chunk(n);
     }
-    [[gnu::cold, gnu::noinline]] bool refuse(std::size_t n) {
-        if (wanted_ == 0) wanted_ = text_.size() + n;
-        cap_ = text_.size();  // nothing fits from now on, an empty piece aside
-        return false;
+    // Room for `n` more in a chunk of its own, unless they pass the cap.
+    [[gnu::cold, gnu::noinline]] bool next_chunk(std::size_t n) {
+        const std::size_t size = written_ + chunk_.size();
+        if (n > cap_ - size) {
+            if (wanted_ == 0) wanted_ = size + n;
+            cap_ = size;  // nothing fits from now on, an empty piece aside
+            end_ = chunk_.size();
+            return false;
+        }
+        if (!chunk_.empty()) close_chunk();
+        chunk_.reserve(std::max(n, next_capacity_));
+        next_capacity_ = std::min(2 * next_capacity_, kLargestChunk);
+        end_ = std::min(chunk_.capacity(), cap_ - written_);
+        return true;
+    }
+    void close_chunk() {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(chunk_.data());
+        auto measure = measure_utf8(bytes, chunk_.size());
+        written_ += chunk_.size();
+        text_.chunks.push_back({std::move(chunk_), measure});
+        chunk_ = std::string();
+        end_ = 0;
     }
 
-    std::string& text_;
-    std::size_t cap_;
+    FormattedText& text_;
+    std::string chunk_;        // the chunk being written
+    std::size_t end_ = 0;      // the size past which `chunk_` takes nothing
+    std::size_t cap_;          // on the whole text
+    std::size_t written_ = 0;  // in closed chunks
+    std::size_t next_capacity_;
     std::size_t wanted_ = 0;
 };
 
@@ -536,24 +574,53 @@ private:
     bool in_tuple_ = false;  // nor ':'
 };
 
-// The text of `write(out)` in a string that the meter's budget allows kOutputCopies times over,
-// charged when complete.
+// The text of `write(out)`, within kOutputCopies times over of the meter's budget, charged when
+// complete.
 template <class Write>
-Result<std::string> format_within(MemoryMeter& meter, std::size_t expected_size, Write write) {
+Result<FormattedText> format_within(MemoryMeter& meter, std::size_t expected_size, Write write) {
     const std::uint64_t cap = meter.remaining() / kOutputCopies;
-    std::string text;
-    text.reserve(std::min<std::uint64_t>(expected_size, cap));
-    BoundedText out(text, static_cast<std::size_t>(std::min<std::uint64_t>(cap, SIZE_MAX)));
+    FormattedText text;
+    BoundedText out(text, static_cast<std::size_t>(std::min<std::uint64_t>(cap, SIZE_MAX)),
+                    expected_size);
     write(out);
     if (out.full()) {
         const std::uint64_t wanted = kOutputCopies * static_cast<std::uint64_t>(out.wanted());
         return fail(DralError::memory_limit_exceeded(meter.used() + wanted, meter.limit()));
     }
+    out.finish();
     DRAL_TRY(meter.charge(kOutputCopies * text.size()));
     return text;
 }
 
+Result<std::string> joined(Result<FormattedText> text) {
+    if (!text) return fail(std::move(text.error()));
+    return text->joined();
+}
+
 }  // namespace
+
+std::size_t FormattedText::size() const {
+    std::size_t size = 0;
+    for (const Chunk& chunk : chunks) size += chunk.text.size();
+    return size;
+}
+
+std::optional<Utf8Measure> FormattedText::measure() const {
+    Utf8Measure whole{0, 0x7F};
+    for (const Chunk& chunk : chunks) {
+        if (!chunk.measure) return std::nullopt;
+        whole.code_points += chunk.measure->code_points;
+        whole.widest = std::max(whole.widest, chunk.measure->widest);
+    }
+    return whole;
+}
+
+std::string FormattedText::joined() const {
+    std::string text;
+    text.reserve(size());
+    for (const Chunk& chunk : chunks) text += chunk.text;
+    return text;
+}
 
 void append_escaped(std::string& out, std::string_view text) { write_escaped(out, text); }
 
@@ -563,17 +630,17 @@ void append_annotation(std::string& out, const Annotation& annotation) {
     write_annotation(out, annotation);
 }
 
-Result<std::string> format_value(const Value& value, MemoryMeter& meter) {
+Result<FormattedText> format_value(const Value& value, MemoryMeter& meter) {
     return format_within(meter, 0, [&](BoundedText& out) { Formatter(out).render(value, 0); });
 }
 
 Result<std::string> format_value(const Value& value) {
     MemoryMeter meter(kMemoryLimit);
-    return format_value(value, meter);
+    return joined(format_value(value, meter));
 }
 
-Result<std::string> format_document(const Document& document, MemoryMeter& meter,
-                                    std::size_t expected_size) {
+Result<FormattedText> format_document(const Document& document, MemoryMeter& meter,
+                                      std::size_t expected_size) {
     return format_within(meter, expected_size, [&](BoundedText& out) {
         for (const Annotation& annotation : document.annotations) {
             write_annotation(out, annotation);
@@ -595,14 +662,14 @@ Result<std::string> format_document(const Document& document, MemoryMeter& meter
             if (!out.empty()) out += '\n';
             Formatter(out).render(*document.root, 0);
         } else if (!out.empty()) {
-            out.drop_last();
+            out.drop_final_line_feed();
         }
     });
 }
 
 Result<std::string> format_document(const Document& document) {
     MemoryMeter meter(kMemoryLimit);
-    return format_document(document, meter);
+    return joined(format_document(document, meter));
 }
 
 }  // namespace dral_core::rfc001::ctn
