@@ -150,7 +150,7 @@ std::optional<double> parse_float_exact(std::string_view text) {
     int fraction = 0;
     if (p < end && *p == '.') {
         const char* fraction_start = ++p;
-        p = read_decimal_digits(p, end, mantissa);
+        p = read_decimal_digits<0>(p, end, mantissa);
         fraction = static_cast<int>(p - fraction_start);
         digits += fraction;
     }
