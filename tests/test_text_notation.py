@@ -189,3 +189,27 @@ def test_indentation_past_the_deepest_remembered_depth_reads_the_same():
     assert same(dral.parse_text("\n".join(shifted)), value)
     jagged = [("   " if i % 2 else "") + line for i, line in enumerate(shifted)]
     assert same(dral.parse_text("\n".join(jagged)), value)
+
+
+# A long text is read with the cyclic collector paused (a short one is not worth the pause): no
+# collection falls into the call, and the collector is left as the caller had it.
+@pytest.mark.parametrize("enabled", [True, False])
+@pytest.mark.parametrize("items", [3, 5000])
+def test_reading_leaves_the_collector_as_it_was(enabled, items):
+    import gc
+
+    expected = [[i] for i in range(items)]
+    text = dral.pretty_print(expected)
+    collections = []
+    callback = lambda phase, info: collections.append(phase)  # noqa: E731
+    (gc.enable if enabled else gc.disable)()
+    gc.callbacks.append(callback)
+    try:
+        parsed = dral.parse_text(text)
+        still_enabled = gc.isenabled()
+    finally:
+        gc.callbacks.remove(callback)
+        gc.enable()
+    assert parsed == expected and still_enabled is enabled
+    if len(text) >= 4096:
+        assert collections == []
