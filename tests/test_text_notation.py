@@ -18,7 +18,7 @@ INF = float("inf")
 @pytest.mark.parametrize("text, expected", [
     ("5", 5), ("-5", -5), ("+7", 7), ("007", 7), ("-0", 0), ("18446744073709551615", 2**64 - 1),
     ("-9223372036854775808", -(2**63)), ("1.0", 1.0), ("1e3", 1000.0), ("1.", 1.0), ("-.5", -0.5),
-    ("2E-3", 0.002), ("1e+7", 1e7), ("1e400", INF), ("-1e400", -INF), ("1e-400", 0.0),
+    ("2E-3", 0.002), ("1e+7", 1e7), ("1.5E2", 150.0), ("1.25e+00010", 1.25e10), ("1e400", INF), ("-1e400", -INF), ("1e-400", 0.0),
     ("-0.0", -0.0), ("inf", INF), ("-inf", -INF), ("null", None), ("true", True), ("false", False),
     ("42::i32", 42), ('"s"::str', "s"), ("300::u8", 300), ("1::", 1), ("true::b", True),
     ("NaN::f", math.nan), (r'"a\qb"', "a\\qb"), (r'"a\u0041"', "a\\u0041"),
@@ -72,7 +72,9 @@ TRAIL = "unexpected trailing content"
     ("-", 1, 2, "invalid integer: -"), ("+inf", 1, 2, "invalid integer: +"),
     ("1.2.3", 1, 6, "invalid float: 1.2.3"), ("1e::x", 1, 6, "invalid float: 1e"),
     ("1e+", 1, 4, "invalid float: 1e+"), ("-.", 1, 3, "invalid float: -."),
-    ("1e5e5", 1, 6, "invalid float: 1e5e5"), ("b64#AQI", 1, 8, B64), ("b64#AB==", 1, 9, B64),
+    ("1e5e5", 1, 6, "invalid float: 1e5e5"), ("1..", 1, 4, "invalid float: 1.."),
+    ("[0.25.]", 1, 7, "invalid float: 0.25."), ("1e5.", 1, 5, "invalid float: 1e5."),
+    ("2E3e1", 1, 6, "invalid float: 2E3e1"), ("b64#AQI", 1, 8, B64), ("b64#AB==", 1, 9, B64),
     ("[b64#A===]", 1, 10, B64), ("[" * 4097, 1, 4097, DEEP), ("{a:" * 4097, 1, 3 * 4096 + 1, DEEP),
 ])
 def test_parse_errors_report_line_and_column(text, line, col, message):

@@ -93,7 +93,7 @@ inline bool exact_decimal(std::uint64_t mantissa, int scale, double& value) {
                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     constexpr std::uint64_t kMaxMantissa = std::uint64_t{1} << 53;
-    if (mantissa > kMaxMantissa || scale < -22 || scale > 22) return false;
+    if (mantissa > kMaxMantissa || static_cast<unsigned>(scale + 22) > 44) return false;  // ±22
     value = static_cast<double>(mantissa);
     value = scale < 0 ? value / kPowers[-scale] : value * kPowers[scale];
     return true;

@@ -284,8 +284,10 @@ template <class Visit>
         p = read_decimal_digits<0>(p, end, mantissa);
         fraction = static_cast<int>(p - fraction_start);
     }
+    // What the scan of any number would still take makes the text unusual. The digit runs stop
+    // only at other bytes, so before an exponent only a second '.' can be left.
     int exponent = 0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
+    if (p < end && (*p | 0x20) == 'e') {  // 'e' or 'E'
         is_float = true;
         ++p;
         const bool negative_exponent = p < end && *p == '-';
@@ -295,9 +297,10 @@ template <class Visit>
             exponent = exponent * 10 + (*p++ - '0');
         if (p == exponent_start) return false;
         if (negative_exponent) exponent = -exponent;
+        if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || (*p | 0x20) == 'e')) return false;
+    } else if (is_float && p < end && *p == '.') {
+        return false;
     }
-    // What the scan of any number would still take makes the text unusual.
-    if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E')) return false;
     digits += static_cast<std::size_t>(fraction);
     if (digits == 0 || digits > kSafeDigits) return false;
     if (!is_float) {
