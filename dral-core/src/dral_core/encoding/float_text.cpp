@@ -1,5 +1,7 @@
 #include "dral_core/encoding/float_text.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "dral_core/base/byte_order.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/shortest_decimal.hpp"
 
@@ -17,13 +20,20 @@ namespace {
 // and returns the length. Pieces are copied in fixed sizes past their ends, which that room holds:
 // the widest reach is the smallest subnormal's, 2 + 323 zeros + 24, below 352 with a sign.
 std::size_t write_positional(char* out, Decimal decimal) {
-    char digits[32];
+    // Eight bytes that are no digit before the digits, for the word that looks back over them.
+    char buffer[8 + 32];
+    std::memset(buffer, 0, 8);
+    char* const digits = buffer + 8;
     std::size_t count = write_decimal(digits, decimal.significand);
     int exponent = decimal.exponent;
-    // Zeros after the point are not shortest digits.
-    while (exponent < 0 && digits[count - 1] == '0') {
-        --count;
-        ++exponent;
+    // Zeros after the point are not shortest digits, and the significand may end in several:
+    // they are counted eight at a time, the last digit in the word's highest byte.
+    while (exponent < 0) {
+        const std::uint64_t tail = load_u64_le(digits + count - 8) ^ 0x3030303030303030ull;
+        const int zeros = std::min(std::countl_zero(tail) / 8, -exponent);
+        count -= static_cast<std::size_t>(zeros);
+        exponent += zeros;
+        if (zeros < 8) break;
     }
     if (exponent >= 0) {
         std::memcpy(out, digits, 24);
