@@ -26,9 +26,10 @@ std::size_t write_positional(char* out, Decimal decimal) {
     char* const digits = buffer + 8;
     std::size_t count = write_decimal(digits, decimal.significand);
     int exponent = decimal.exponent;
-    // Zeros after the point are not shortest digits, and the significand may end in several:
-    // they are counted eight at a time, the last digit in the word's highest byte.
-    while (exponent < 0) {
+    // Zeros after the point are not shortest digits, and a significand that ends in one mostly
+    // ends in several: they are counted eight at a time, the last digit in the word's highest
+    // byte.
+    while (exponent < 0 && digits[count - 1] == '0') {
         const std::uint64_t tail = load_u64_le(digits + count - 8) ^ 0x3030303030303030ull;
         const int zeros = std::min(std::countl_zero(tail) / 8, -exponent);
         count -= static_cast<std::size_t>(zeros);
