@@ -150,8 +150,7 @@ public:
     // there. A guess confirmed by one comparison of sixteen bytes with the layout it implies
     // moves the reader by a known width, so that its position does not wait for a load of the
     // indentation; a wrong guess is replaced.
-    [[gnu::always_inline]] bool skip_separator_and_line_break(char separator,
-                                                              std::uint32_t& indent) {
+    bool skip_separator_and_line_break(char separator, std::uint32_t& indent) {
         const std::size_t left = input_.size() - pos_;
 #if defined(__SSE2__)
         if (indent < kIndentGuessBytes && left >= 16) {
