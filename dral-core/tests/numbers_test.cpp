@@ -41,14 +41,20 @@ TEST(DecimalDigits, WordsAgreeWithADigitLoopAtEveryLengthAndStop) {
                 for (std::size_t i = 0; i < length; ++i) text += char('0' + random() % 10);
                 if (stop != '\0') text += stop;
                 text.append(tail, '7');
-                std::uint64_t expected = 3, value = 3;  // digits append to what the caller has
+                std::uint64_t expected = 3;  // digits append to what the caller has
                 std::size_t count = 0;
                 while (count < text.size() && text[count] >= '0' && text[count] <= '9')
                     expected = expected * 10 + static_cast<unsigned>(text[count++] - '0');
+                // With the leading digits read byte by byte, and with none.
+                std::uint64_t value = 3, fraction_value = 3;
                 const char* end =
                     read_decimal_digits(text.data(), text.data() + text.size(), value);
+                const char* fraction_end =
+                    read_decimal_digits<0>(text.data(), text.data() + text.size(), fraction_value);
                 ASSERT_EQ(end - text.data(), static_cast<std::ptrdiff_t>(count)) << text;
                 ASSERT_EQ(value, expected) << text;  // wrapping past 64 bits as the loop does
+                ASSERT_EQ(fraction_end, end) << text;
+                ASSERT_EQ(fraction_value, expected) << text;
             }
         }
     }

@@ -120,6 +120,10 @@ inline constexpr std::size_t kMostCachedClasses = kClassCacheSlots / 2;
 // encoder's memory in bytes.
 inline constexpr std::size_t kLargestSpareTextStack = std::size_t{1} << 16;
 inline constexpr std::size_t kLargestSpareEncoderMemory = std::size_t{2} << 20;
+// Texts from this many bytes on are read with the cyclic collector paused. A shorter one holds at
+// most some two thousand containers (`[]` and a separator each); the interpreter collects every
+// 700 by default, and those few collections cost less than pausing on every call.
+inline constexpr std::size_t kGcPauseTextBytes = 4096;
 // Enum members whose values are members, nested in each other: a chain this long is a cycle.
 inline constexpr int kMostEnumReplacements = 64;
 // Text output grows with depth times indent on every line; past this an indent is a mistake, not

@@ -1,5 +1,7 @@
 #include "dral_core/encoding/float_text.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "dral_core/base/byte_order.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/shortest_decimal.hpp"
 
@@ -17,13 +20,21 @@ namespace {
 // and returns the length. Pieces are copied in fixed sizes past their ends, which that room holds:
 // the widest reach is the smallest subnormal's, 2 + 323 zeros + 24, below 352 with a sign.
 std::size_t write_positional(char* out, Decimal decimal) {
-    char digits[32];
+    // Eight bytes that are no digit before the digits, for the word that looks back over them.
+    char buffer[8 + 32];
+    std::memset(buffer, 0, 8);
+    char* const digits = buffer + 8;
     std::size_t count = write_decimal(digits, decimal.significand);
     int exponent = decimal.exponent;
-    // Zeros after the point are not shortest digits.
+    // Zeros after the point are not shortest digits, and a significand that ends in one mostly
+    // ends in several: they are counted eight at a time, the last digit in the word's highest
+    // byte.
     while (exponent < 0 && digits[count - 1] == '0') {
-        --count;
-        ++exponent;
+        const std::uint64_t tail = load_u64_le(digits + count - 8) ^ 0x3030303030303030ull;
+        const int zeros = std::min(std::countl_zero(tail) / 8, -exponent);
+        count -= static_cast<std::size_t>(zeros);
+        exponent += zeros;
+        if (zeros < 8) break;
     }
     if (exponent >= 0) {
         std::memcpy(out, digits, 24);
@@ -150,7 +161,7 @@ std::optional<double> parse_float_exact(std::string_view text) {
     int fraction = 0;
     if (p < end && *p == '.') {
         const char* fraction_start = ++p;
-        p = read_decimal_digits(p, end, mantissa);
+        p = read_decimal_digits<0>(p, end, mantissa);
         fraction = static_cast<int>(p - fraction_start);
         digits += fraction;
     }

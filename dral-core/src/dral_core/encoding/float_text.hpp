@@ -46,16 +46,18 @@ inline std::uint64_t combine_eight(std::uint64_t digits) {
 
 // Adds the decimal digits at `p` (up to `end`) to `value` (value × 10 + digit for each) and
 // returns where they stop. A word of eight bytes at a time where eight can be read; `value` wraps
-// past 64 bits, so callers count the digits.
+// past 64 bits, so callers count the digits. The first `kLeadingBytes` digits are read byte by
+// byte: short runs (the "0" of "0.25", small integers) are cheaper so than through a word. A run
+// that is mostly long, as a fraction's digits, takes none: each leading byte costs as much as
+// the word that would have held it.
+template <int kLeadingBytes = 4>
 [[gnu::always_inline]] inline const char* read_decimal_digits(const char* p, const char* end,
                                                               std::uint64_t& value) {
     using namespace float_text_detail;
     static constexpr std::uint64_t kPowers[] = {1,      10,      100,      1000,     10000,
                                                 100000, 1000000, 10000000, 100000000};
-    // The first few digits byte by byte: short runs (the "0" of "0.25", small integers) are
-    // cheaper so than through a word, and a long run loses nothing.
-    if (end - p >= 4) {
-        for (int i = 0; i < 4; ++i, ++p) {
+    if (kLeadingBytes > 0 && end - p >= kLeadingBytes) {
+        for (int i = 0; i < kLeadingBytes; ++i, ++p) {
             const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
             if (digit > 9) return p;
             value = value * 10 + digit;
@@ -91,7 +93,7 @@ inline bool exact_decimal(std::uint64_t mantissa, int scale, double& value) {
                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     constexpr std::uint64_t kMaxMantissa = std::uint64_t{1} << 53;
-    if (mantissa > kMaxMantissa || scale < -22 || scale > 22) return false;
+    if (mantissa > kMaxMantissa || static_cast<unsigned>(scale + 22) > 44) return false;  // ±22
     value = static_cast<double>(mantissa);
     value = scale < 0 ? value / kPowers[-scale] : value * kPowers[scale];
     return true;

@@ -147,24 +147,30 @@ public:
     // Consumes `separator`, a line break and the next line's indentation, the writer's own
     // layout between items, all at once; anything else is left for the general path.
     // `indent` is the indentation last read at the same depth, which the writer gives every item
-    // there. A guess confirmed by comparing bytes moves the reader by a known width, so that its
-    // position does not wait for a load of the indentation; a wrong guess is replaced.
+    // there. A guess confirmed by one comparison of sixteen bytes with the layout it implies
+    // moves the reader by a known width, so that its position does not wait for a load of the
+    // indentation; a wrong guess is replaced.
     bool skip_separator_and_line_break(char separator, std::uint32_t& indent) {
         const std::size_t left = input_.size() - pos_;
-        if (left < 2 || input_[pos_] != separator || input_[pos_ + 1] != '\n') return false;
-        pos_ += 2;
 #if defined(__SSE2__)
-        if (indent < kIndentGuessBytes && left - 2 >= kIndentGuessBytes) {
+        if (indent < kIndentGuessBytes && left >= 16) {
+            // The separator, the line feed, then spaces: the guess holds when the bytes match
+            // up to the indentation's end and the one after it is no space.
+            const int line_start = static_cast<unsigned char>(separator) | ('\n' << 8);
+            const __m128i layout = _mm_insert_epi16(_mm_set1_epi8(' '), line_start, 0);
             const __m128i bytes =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(input_.data() + pos_));
-            const unsigned spaces =
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
-            if ((spaces & ((2u << indent) - 1)) == (1u << indent) - 1) {
-                pos_ += indent;
+            const unsigned same =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, layout)));
+            const unsigned laid_out = (4u << indent) - 1;  // separator, line feed, indentation
+            if ((same & (laid_out * 2 + 1)) == laid_out) {
+                pos_ += indent + 2;
                 return true;
             }
         }
 #endif
+        if (left < 2 || input_[pos_] != separator || input_[pos_ + 1] != '\n') return false;
+        pos_ += 2;
         const std::size_t start = pos_;
         skip_spaces();
         indent = static_cast<std::uint32_t>(std::min<std::size_t>(pos_ - start, kIndentGuessBytes));
@@ -209,8 +215,10 @@ public:
     [[gnu::cold]] DralError unexpected_character() const;
 
 private:
-    // An indentation is guessed within one 16-byte comparison; wider ones are always measured.
-    static constexpr std::size_t kIndentGuessBytes = 16;
+    // An indentation is guessed within one 16-byte comparison, which holds the separator, the
+    // line feed and the byte after the indentation too: up to 13 spaces; wider ones are always
+    // measured.
+    static constexpr std::size_t kIndentGuessBytes = 14;
     // No number of this many decimal digits overflows 64 bits.
     static constexpr std::size_t kSafeDigits = 19;
     static constexpr std::uint64_t kInt64MinMagnitude = std::uint64_t{1} << 63;
@@ -272,11 +280,13 @@ template <class Visit>
     if (p < end && *p == '.') {
         is_float = true;
         const char* fraction_start = ++p;
-        p = read_decimal_digits(p, end, mantissa);
+        p = read_decimal_digits<0>(p, end, mantissa);
         fraction = static_cast<int>(p - fraction_start);
     }
+    // What the scan of any number would still take makes the text unusual. The digit runs stop
+    // only at other bytes, so before an exponent only a second '.' can be left.
     int exponent = 0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
+    if (p < end && (*p | 0x20) == 'e') {  // 'e' or 'E'
         is_float = true;
         ++p;
         const bool negative_exponent = p < end && *p == '-';
@@ -286,9 +296,10 @@ template <class Visit>
             exponent = exponent * 10 + (*p++ - '0');
         if (p == exponent_start) return false;
         if (negative_exponent) exponent = -exponent;
+        if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || (*p | 0x20) == 'e')) return false;
+    } else if (is_float && p < end && *p == '.') {
+        return false;
     }
-    // What the scan of any number would still take makes the text unusual.
-    if (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E')) return false;
     digits += static_cast<std::size_t>(fraction);
     if (digits == 0 || digits > kSafeDigits) return false;
     if (!is_float) {

@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -94,32 +95,33 @@ public:
     static bool failed(Pending) { return false; }
     Pending begin_array(dral_core::UnknownCount) { return {pending_.size()}; }
     Pending begin_object(dral_core::UnknownCount) { return {pending_.size()}; }
-    bool add_item(Pending, PyRef item) {
+    // By reference, as above: the reader's nodes outlive the call.
+    bool add_item(Pending, PyRef&& item) {
         push(item);
         return true;
     }
-    bool add_entry(Pending, PyRef key, PyRef value) {
+    bool add_entry(Pending, PyRef&& key, PyRef&& value) {
         push(key);
         push(value);
         return true;
     }
     PyRef end_array(Pending frame) {
-        const std::size_t count = pending_.size() - frame.start;
-        PyRef list(PyList_New(static_cast<Py_ssize_t>(count)));
+        const std::span<PyObject*> items = std::span(pending_).subspan(frame.start);
+        PyRef list(PyList_New(static_cast<Py_ssize_t>(items.size())));
         if (!list) return list;
         // The list takes over the stack's references.
-        for (std::size_t i = 0; i < count; ++i)
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pending_[frame.start + i]);
+        std::copy(items.begin(), items.end(), reinterpret_cast<PyListObject*>(list.get())->ob_item);
         pending_.resize(frame.start);
         return list;
     }
     PyRef end_object(Pending frame) {
-        const std::size_t count = (pending_.size() - frame.start) / 2;
-        PyRef dict(_PyDict_NewPresized(static_cast<Py_ssize_t>(count)));
+        // Bounds taken once: the compiler cannot know that the calls leave the stack alone.
+        const std::span<PyObject*> entries = std::span(pending_).subspan(frame.start);
+        PyRef dict(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries.size() / 2)));
         if (!dict) return dict;
         // In reading order, so that a repeated key keeps its first place and its last value.
-        for (std::size_t i = frame.start; i < pending_.size(); i += 2)
-            if (PyDict_SetItem(dict.get(), pending_[i], pending_[i + 1]) < 0) return PyRef();
+        for (std::size_t i = 0; i < entries.size(); i += 2)
+            if (PyDict_SetItem(dict.get(), entries[i], entries[i + 1]) < 0) return PyRef();
         release_from(frame.start);
         return dict;
     }
@@ -131,7 +133,7 @@ private:
         object.release();
     }
     void release_from(std::size_t start) {
-        for (std::size_t i = start; i < pending_.size(); ++i) Py_DECREF(pending_[i]);
+        for (PyObject* object : std::span(pending_).subspan(start)) Py_DECREF(object);
         pending_.resize(start);
     }
 

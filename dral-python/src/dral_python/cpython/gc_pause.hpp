@@ -10,7 +10,8 @@ namespace dral_python {
 // before the interpreter lock is released, `suspend` gives other threads the collector back.
 class GcPause {
 public:
-    GcPause() : was_enabled_(PyGC_Disable()) {}
+    // No pause, and nothing to give back, unless `wanted`.
+    explicit GcPause(bool wanted = true) : was_enabled_(wanted && PyGC_Disable()) {}
     ~GcPause() { suspend(); }
     GcPause(const GcPause&) = delete;
     GcPause& operator=(const GcPause&) = delete;

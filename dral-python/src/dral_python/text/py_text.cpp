@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "dral_core/base/limits.hpp"
 #include "dral_core/text/text_parser_tree.hpp"
 #include "dral_python/convert/py_sink.hpp"
 #include "dral_python/cpython/gc_pause.hpp"
@@ -23,7 +24,9 @@ PyObject* parse_text_to_py(PyObject* text) {
     // own callers need the text checked.
     auto utf8 = utf8_of(text);
     if (!utf8) return nullptr;
-    GcPause pause;
+    // A short text makes too few containers for more than a young collection or two, which cost
+    // less than the pause itself.
+    GcPause pause(utf8->size() >= dral_core::kGcPauseTextBytes);
     PySink sink(dral_core::UnknownCount{});
     auto parsed = dral_core::parse_valid_document(*utf8, PyUnicode_IS_ASCII(text), sink);
     if (!parsed) return raise_parse_error(parsed.error());
