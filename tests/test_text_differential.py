@@ -229,6 +229,20 @@ def test_escapes_anywhere_in_long_strings_read_back(at):
         assert_paths_agree(raw)
 
 
+@pytest.mark.parametrize("special", ['"', "\\", "\n", "\t", "\r", "-", " "])
+def test_writer_scans_every_short_length_to_its_last_byte(special):
+    """Strings and keys are looked at in words from both ends when shorter than sixteen bytes, and
+    in blocks of sixteen, the last overlapping, when longer: a character at any place is seen."""
+    for length in range(1, 36):
+        for at in range(length):
+            text = "k" * at + special + "_" * (length - at - 1)
+            written = dral.pretty_print({text: text, "x" + text[1:]: 0})
+            assert dral.parse_text(written) == {text: text, "x" + text[1:]: 0}, (length, at)
+            bare_key = re.fullmatch(r"[A-Za-z_]\w*", text, re.ASCII) is not None
+            assert written.startswith("{\n  " + (text if bare_key else '"')), (length, at)
+            assert (f'"{text}";' in written) == (special in "- "), (length, at)
+
+
 @pytest.mark.parametrize("length", [1, 15, 16, 17, 31, 32, 33, 47])
 def test_strings_read_as_ascii_only_when_no_byte_is_wide(length):
     """The scan for a string's end also tells whether its body is ASCII: a wide character in an

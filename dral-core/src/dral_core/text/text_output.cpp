@@ -53,7 +53,8 @@ void TextOutput::floating(double d) {
     out_.advance(n);
 }
 
-void TextOutput::escape_rest(char* start, std::string_view text, std::size_t plain) {
+void TextOutput::escape_rest(char* start, std::string_view text) {
+    const std::size_t plain = text_scan::first_escape_within(text.data(), text.size());
     char* out = start + 1 + plain;
     const char* in = text.data() + plain;
     const char* const end = text.data() + text.size();

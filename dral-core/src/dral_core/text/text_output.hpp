@@ -69,16 +69,16 @@ public:
     void open(bool array) { array ? literal("[\n") : literal("{\n"); }
     void pad(std::size_t depth) {
         const std::size_t n = depth * indent_;
-        text_scan::fill_spaces(chars(n + text_scan::kReadPast), n);
+        text_scan::fill_spaces(chars(n + text_scan::kFillPast), n);
         out_.advance(n);
     }
     // An object key, bare when it reads back as itself, and the ": " after it. `ascii` tells
-    // that the key is all ASCII. Copied first, then looked at where it lies.
+    // that the key is all ASCII.
     void key(std::string_view text, bool ascii) {
         const std::size_t n = text.size();
-        char* const out = chars(n + 2 + text_scan::kReadPast);
+        char* const out = chars(n + 2);
         copy_bytes(reinterpret_cast<std::uint8_t*>(out), text.data(), n);
-        if (!ascii || !text_scan::is_bare_ascii_key(out, n)) [[unlikely]]
+        if (!ascii || !text_scan::is_bare_ascii_key(text.data(), n)) [[unlikely]]
             return other_key(text, ascii);
         out[n] = ':';
         out[n + 1] = ' ';
@@ -100,21 +100,20 @@ private:
         out_.advance(N - 1);
     }
     char* chars(std::size_t n) { return reinterpret_cast<char*>(out_.prepare(n)); }
-    // Most strings need no escape: copied whole, then scanned where they lie.
+    // Most strings need no escape: copied whole.
     void quoted(std::string_view text) {
         const std::size_t n = text.size();
-        // Every byte escaped at worst, and the bytes a scan reads past the copy.
-        char* const start = chars(2 + 2 * n + text_scan::kReadPast);
+        // Every byte escaped at worst.
+        char* const start = chars(2 + 2 * n);
         *start = '"';
         copy_bytes(reinterpret_cast<std::uint8_t*>(start + 1), text.data(), n);
-        const std::size_t plain = text_scan::first_escape(start + 1, n);
-        if (plain != n) [[unlikely]]
-            return escape_rest(start, text, plain);
+        if (text_scan::has_escape(text.data(), n)) [[unlikely]]
+            return escape_rest(start, text);
         start[n + 1] = '"';
         out_.advance(n + 2);
     }
-    // Ends the string at `start` whose first `plain` bytes are in place.
-    void escape_rest(char* start, std::string_view text, std::size_t plain);
+    // Ends the string at `start`, whose bytes are in place up to the first that needs an escape.
+    void escape_rest(char* start, std::string_view text);
     // A key that is not ASCII, or not bare; its bytes are in place.
     void other_key(std::string_view text, bool ascii);
 

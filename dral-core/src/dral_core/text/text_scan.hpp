@@ -1,11 +1,11 @@
-// Sixteen bytes at a time through the text a writer has just copied to its output: whether a
-// string needs escapes, whether a key may stand bare. Each scan may read up to kReadPast bytes
-// past the text it looks at, which the writer's output always has room for.
+// Sixteen bytes at a time through the text a writer copies: whether a string needs escapes,
+// whether a key may stand bare. The scans read the text where it comes from, never past its end,
+// and never the copy just stored: a load across stores not yet written back waits for them.
 #pragma once
 
-#include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -14,7 +14,8 @@
 
 namespace dral_core::text_scan {
 
-inline constexpr std::size_t kReadPast = 16;
+// How far past its end fill_spaces may store.
+inline constexpr std::size_t kFillPast = 16;
 
 // The letter after the backslash that stands for `c` in a quoted string, or 0 for a character
 // written as it is.
@@ -40,19 +41,37 @@ inline __m128i load_16(const char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// A bit for each of the 16 bytes at `p` that needs an escape in a quoted string.
-inline unsigned escapes_in_16(const char* p) {
-    const __m128i v = load_16(p);
+// The `n` bytes at `p` (0 < n < 16) in one register, loaded as copy_bytes loads them: words
+// from both ends that overlap, so that every lane holds one of the bytes and none past them.
+inline __m128i load_short(const char* p, std::size_t n) {
+    if (n >= 8) {
+        std::int64_t head, tail;
+        std::memcpy(&head, p, 8);
+        std::memcpy(&tail, p + n - 8, 8);
+        return _mm_set_epi64x(tail, head);
+    }
+    if (n >= 4) {
+        std::int32_t head, tail;
+        std::memcpy(&head, p, 4);
+        std::memcpy(&tail, p + n - 4, 4);
+        return _mm_set_epi32(tail, head, tail, head);
+    }
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(p[i]); };
+    return _mm_set1_epi32(
+        static_cast<std::int32_t>(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16 | byte(0) << 24));
+}
+
+// A bit for each of the 16 bytes that needs an escape in a quoted string.
+inline unsigned escapes_in(__m128i v) {
     auto is = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
     const __m128i hits = _mm_or_si128(_mm_or_si128(is('"'), is('\\')),
                                       _mm_or_si128(_mm_or_si128(is('\n'), is('\r')), is('\t')));
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 
-// A bit for each of the 16 bytes at `p` that may not stand in a bare ASCII key: anything but
-// letters, digits and '_'. Signed comparisons put the bytes past ASCII out of every range.
-inline unsigned non_key_bytes_in_16(const char* p) {
-    const __m128i v = load_16(p);
+// A bit for each of the 16 bytes that may not stand in a bare ASCII key: anything but letters,
+// digits and '_'. Signed comparisons put the bytes past ASCII out of every range.
+inline unsigned non_key_bytes_in(__m128i v) {
     auto within = [](__m128i x, char low, char high) {
         return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(low - 1))),
                              _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(high + 1))));
@@ -63,7 +82,27 @@ inline unsigned non_key_bytes_in_16(const char* p) {
     return ~static_cast<unsigned>(_mm_movemask_epi8(key_byte)) & 0xFFFF;
 }
 
-// Spaces over the `n` bytes at `out`, and up to kReadPast past them.
+inline unsigned escapes_in_16(const char* p) { return escapes_in(load_16(p)); }
+
+// Whether any of the `n` bytes at `p` makes `mask_of` give a bit: sixteen at a time, the last
+// sixteen overlapping the ones before.
+template <class MaskOf>
+inline bool any_in(const char* p, std::size_t n, MaskOf mask_of) {
+    if (n < 16) return n > 0 && mask_of(load_short(p, n)) != 0;
+    for (std::size_t i = 0; i + 16 < n; i += 16)
+        if (mask_of(load_16(p + i)) != 0) return true;
+    return mask_of(load_16(p + n - 16)) != 0;
+}
+
+inline bool has_escape(const char* p, std::size_t n) {
+    return any_in(p, n, [](__m128i v) { return escapes_in(v); });
+}
+
+inline bool has_non_key_byte(const char* p, std::size_t n) {
+    return any_in(p, n, [](__m128i v) { return non_key_bytes_in(v); });
+}
+
+// Spaces over the `n` bytes at `out`, and up to kFillPast past them.
 inline void fill_spaces(char* out, std::size_t n) {
     const __m128i spaces = _mm_set1_epi8(' ');
     for (std::size_t i = 0; i < n; i += 16)
@@ -77,28 +116,25 @@ inline unsigned escapes_in_16(const char* p) {
     return mask;
 }
 
-inline unsigned non_key_bytes_in_16(const char* p) {
-    unsigned mask = 0;
-    for (int i = 0; i < 16; ++i) {
+inline bool has_escape(const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (escape_of(static_cast<unsigned char>(p[i])) != 0) return true;
+    return false;
+}
+
+inline bool has_non_key_byte(const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(p[i]);
         const unsigned lower = c | 0x20u;
-        if (c != '_' && !(lower >= 'a' && lower <= 'z') && !(c >= '0' && c <= '9')) mask |= 1u << i;
+        if (c != '_' && !(lower >= 'a' && lower <= 'z') && !(c >= '0' && c <= '9')) return true;
     }
-    return mask;
+    return false;
 }
 
 inline void fill_spaces(char* out, std::size_t n) { std::memset(out, ' ', n); }
 #endif
 
 // Where the first of the `n` bytes at `p` that needs an escape lies, or n.
-inline std::size_t first_escape(const char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; i += 16)
-        if (const unsigned mask = escapes_in_16(p + i); mask != 0)
-            return std::min(n, i + static_cast<std::size_t>(std::countr_zero(mask)));
-    return n;
-}
-
-// The same for text with nothing readable past it: the last bytes one at a time.
 inline std::size_t first_escape_within(const char* p, std::size_t n) {
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16)
@@ -112,12 +148,7 @@ inline std::size_t first_escape_within(const char* p, std::size_t n) {
 // digits and '_'.
 inline bool is_bare_ascii_key(const char* p, std::size_t n) {
     if (n == 0 || (p[0] >= '0' && p[0] <= '9')) return false;
-    for (std::size_t i = 0; i < n; i += 16) {
-        unsigned mask = non_key_bytes_in_16(p + i);
-        if (n - i < 16) mask &= (1u << (n - i)) - 1;
-        if (mask != 0) return false;
-    }
-    return true;
+    return !has_non_key_byte(p, n);
 }
 
 }  // namespace dral_core::text_scan
