@@ -16,9 +16,18 @@
 namespace dral_core {
 namespace {
 
-// Writes `decimal` in positional notation at `out`, which has room for kMaxPositionalFloat bytes,
-// and returns the length. Pieces are copied in fixed sizes past their ends, which that room holds:
-// the widest reach is the smallest subnormal's, 2 + 323 zeros + 24, below 352 with a sign.
+// Adds ".0" after the `length` bytes of an integral value's text at `out`.
+std::size_t mark_integral(char* out, std::size_t length) {
+    out[length] = '.';
+    out[length + 1] = '0';
+    return length + 2;
+}
+
+// Writes `decimal` in positional notation at `out`, which has room for kMaxPositionalFloat bytes
+// (and two more with kMarkIntegral, for the ".0" after an integral value), and returns the length.
+// Pieces are copied in fixed sizes past their ends, which that room holds: the widest reach is the
+// smallest subnormal's, 2 + 323 zeros + 24, below 352 with a sign.
+template <bool kMarkIntegral>
 std::size_t write_positional(char* out, Decimal decimal) {
     // Eight bytes that are no digit before the digits, for the word that looks back over them.
     char buffer[8 + 32];
@@ -39,7 +48,8 @@ std::size_t write_positional(char* out, Decimal decimal) {
     if (exponent >= 0) {
         std::memcpy(out, digits, 24);
         if (exponent > 0) std::memset(out + count, '0', static_cast<std::size_t>(exponent));
-        return count + static_cast<std::size_t>(exponent);
+        const std::size_t length = count + static_cast<std::size_t>(exponent);
+        return kMarkIntegral ? mark_integral(out, length) : length;
     }
     const auto fraction = static_cast<std::size_t>(-exponent);
     if (count > fraction) {
@@ -58,16 +68,16 @@ std::size_t write_positional(char* out, Decimal decimal) {
     return 2 + fraction;
 }
 
-template <class Float>
+template <bool kMarkIntegral = false, class Float>
 std::size_t format_positional(char* out, Float value) {
     const std::size_t sign = std::signbit(value) ? 1 : 0;
     *out = '-';
     const Float magnitude = std::fabs(value);
     if (magnitude == 0) {
         out[sign] = '0';
-        return sign + 1;
+        return kMarkIntegral ? mark_integral(out, sign + 1) : sign + 1;
     }
-    return sign + write_positional(out + sign, shortest_decimal(magnitude));
+    return sign + write_positional<kMarkIntegral>(out + sign, shortest_decimal(magnitude));
 }
 
 // Saturates instead of overflowing: only the sign of the result matters to the caller.
@@ -108,6 +118,10 @@ std::size_t format_float_positional(char* out, double value) {
     return format_positional(out, value);
 }
 
+std::size_t format_float_with_fraction(char* out, double value) {
+    return format_positional<true>(out, value);
+}
+
 void append_float_positional(std::string& output, double value) {
     char text[kMaxPositionalFloat];
     output.append(text, format_positional(text, value));
@@ -129,10 +143,8 @@ void append_float_debug(std::string& output, double value) {
     }
     const double magnitude = std::fabs(value);
     if (magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e16)) {
-        char text[kMaxPositionalFloat];
-        const std::size_t length = format_positional(text, value);
-        output.append(text, length);
-        if (std::memchr(text, '.', length) == nullptr) output += ".0";
+        char text[kMaxPositionalFloat + 2];
+        output.append(text, format_positional<true>(text, value));
         return;
     }
     const Decimal decimal = shortest_decimal(magnitude);

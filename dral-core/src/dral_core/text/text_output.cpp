@@ -40,17 +40,12 @@ void TextOutput::integer(std::int64_t i) {
 }
 
 void TextOutput::floating(double d) {
-    if (std::isnan(d)) return literal("NaN");
-    if (std::isinf(d)) return d < 0 ? literal("-inf") : literal("inf");
-    char* out = reinterpret_cast<char*>(out_.prepare(kMaxPositionalFloat + 2));
-    std::size_t n = format_float_positional(out, d);
-    // Integral values, the ones written without a fraction, keep a fraction mark, so that they
-    // read back as floats.
-    if (d == std::trunc(d)) {
-        out[n++] = '.';
-        out[n++] = '0';
+    if (!std::isfinite(d)) [[unlikely]] {
+        if (std::isnan(d)) return literal("NaN");
+        return d < 0 ? literal("-inf") : literal("inf");
     }
-    out_.advance(n);
+    // Integral values keep a fraction mark, so that they read back as floats.
+    out_.advance(format_float_with_fraction(chars(kMaxPositionalFloat + 2), d));
 }
 
 void TextOutput::escape_rest(char* start, std::string_view text) {
