@@ -99,12 +99,10 @@ template <class Visit>
     return true;
 }
 
-// As PyDict_Next: the item of `dict` (an exact dict) at or after `position`, borrowed, and the
-// position after it; false past the last. Valid while no Python code runs.
-[[gnu::always_inline]] inline bool dict_next(PyObject* dict, Py_ssize_t& position, PyObject*& key,
-                                             PyObject*& value) {
-    DictEntries entries;
-    if (!dict_entries(dict, entries)) return PyDict_Next(dict, &position, &key, &value);
+// As PyDict_Next over the entries of a dict's table: the item at or after `position`, borrowed,
+// and the position after it; false past the last.
+[[gnu::always_inline]] inline bool next_entry(const DictEntries& entries, Py_ssize_t& position,
+                                              PyObject*& key, PyObject*& value) {
     for (Py_ssize_t i = position; i < entries.count; ++i) {
         PyObject* const* entry = entries.at(i);
         if (entry[1] == nullptr) continue;  // a deleted item
@@ -114,6 +112,15 @@ template <class Visit>
         return true;
     }
     return false;
+}
+
+// As PyDict_Next: the item of `dict` (an exact dict) at or after `position`, borrowed, and the
+// position after it; false past the last. Valid while no Python code runs.
+[[gnu::always_inline]] inline bool dict_next(PyObject* dict, Py_ssize_t& position, PyObject*& key,
+                                             PyObject*& value) {
+    DictEntries entries;
+    if (!dict_entries(dict, entries)) return PyDict_Next(dict, &position, &key, &value);
+    return next_entry(entries, position, key, value);
 }
 
 // Checks the table reading against PyDict_Next on sample dicts of every kind, and sets the

@@ -45,7 +45,7 @@ public:
             PyObject* child;
             if (top.is_dict) {
                 PyObject* key;
-                if (!dict_next(top.container, top.position, key, child)) {
+                if (!next_item(top, key, child)) {
                     close();
                     continue;
                 }
@@ -83,9 +83,16 @@ private:
 
     struct Open {
         PyObject* container;  // borrowed: no Python code runs while writing
-        Py_ssize_t position;  // the next item, or dict_next's position
+        Py_ssize_t position;  // the next item, or the next entry of a dict
         bool is_dict;
+        bool reads_table;     // a dict whose entries were found in its table when it opened
+        DictEntries entries;  // that table's
     };
+
+    static bool next_item(Open& dict, PyObject*& key, PyObject*& value) {
+        if (dict.reads_table) return next_entry(dict.entries, dict.position, key, value);
+        return PyDict_Next(dict.container, &dict.position, &key, &value);
+    }
 
     // The kinds a short array may hold and still be written on one line: the builtin scalars
     // but bytes. A switch, which the compiler folds into the classification's tests.
@@ -224,7 +231,8 @@ private:
     bool open(PyObject* container) {
         bool is_dict = PyDict_Check(container);  // a subclass too, by the rules of dicts
         out_.open(!is_dict);
-        open_.push_back({container, 0, is_dict});
+        Open& opened = open_.emplace_back(Open{container, 0, is_dict, false, {}});
+        if (is_dict) opened.reads_table = dict_entries(container, opened.entries);
         return true;
     }
 
