@@ -86,6 +86,11 @@ TEST(FloatTextRoundTrip, ShortestPositionalDigitsReadBackToTheSameDouble) {
         std::string appended = "x";
         append_float_positional(appended, value);
         ASSERT_EQ(appended, "x" + text);
+
+        // The fraction mark goes exactly on the integral values.
+        char marked[kMaxPositionalFloat + 2];
+        const std::string with_fraction(marked, format_float_with_fraction(marked, value));
+        ASSERT_EQ(with_fraction, value == std::trunc(value) ? text + ".0" : text);
     }
 }
 
