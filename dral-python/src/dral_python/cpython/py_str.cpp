@@ -1,5 +1,6 @@
 #include "dral_python/cpython/py_str.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -49,12 +50,20 @@ std::uint8_t* resize_narrow_str(void*& owner, std::uint8_t*, std::size_t, std::s
 
 void release_str(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
 
+// A large text grows fourfold: each step copies all that is written, and the room it asks for
+// and does not use costs nothing, as the str is cut to its text at the end. Past 256 MiB it
+// doubles again, so that no request is far larger than the memory the text needs.
+std::size_t grow_text(std::size_t needed, std::size_t doubled) {
+    constexpr std::size_t kLarge = std::size_t{64} << 10, kHuge = std::size_t{256} << 20;
+    return doubled < kLarge || doubled >= kHuge ? doubled : std::max(needed, doubled * 2);
+}
+
 }  // namespace
 
 const dral_core::ByteStorage kAsciiStrStorage{resize_narrow_str<0x7F>, release_str, 0, false,
-                                              nullptr};
+                                              grow_text};
 const dral_core::ByteStorage kLatin1StrStorage{resize_narrow_str<0xFF>, release_str, 0, false,
-                                               nullptr};
+                                               grow_text};
 
 PyObject* take_narrow_str(dral_core::ByteBuffer& buffer) {
     const auto size = static_cast<Py_ssize_t>(buffer.size());
