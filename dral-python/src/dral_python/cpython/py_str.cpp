@@ -50,15 +50,12 @@ std::uint8_t* resize_narrow_str(void*& owner, std::uint8_t*, std::size_t, std::s
 
 void release_str(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
 
-// Each step copies all that is written, and the room a text asks for and does not use costs
-// little, as the str is cut to its text at the end: a text that outgrows its first block goes
-// straight to 4 KiB, and a large one grows fourfold. Past 256 MiB it doubles again, so that no
-// request is far larger than the memory the text needs.
+// Each step copies all that is written so far: a text that outgrows its first block goes
+// straight to 4 KiB, and from there it doubles. (Larger steps ask for blocks past the sizes the
+// allocator has at hand, which it maps afresh and faults in page by page.)
 std::size_t grow_text(std::size_t needed, std::size_t doubled) {
-    constexpr std::size_t kPage = 4096, kLarge = std::size_t{64} << 10;
-    constexpr std::size_t kHuge = std::size_t{256} << 20;
-    if (doubled < kPage) return std::max(needed, kPage);
-    return doubled < kLarge || doubled >= kHuge ? doubled : std::max(needed, doubled * 2);
+    constexpr std::size_t kPage = 4096;
+    return doubled < kPage ? std::max(needed, kPage) : doubled;
 }
 
 }  // namespace
