@@ -260,9 +260,13 @@ def test_strings_read_as_ascii_only_when_no_byte_is_wide(length):
 FILLER = ["x" * 60] * 300  # text past the writer's first allocations
 
 
+# A text after a short one is written in the buffer that one left; after a long one, in a str of
+# its own.
+@pytest.mark.parametrize("previous", [None, ["é" * (2 << 20)]], ids=["after_short", "after_long"])
 @pytest.mark.parametrize("late", ["plain", "é", "ÿ", "€", "😀"])
 @pytest.mark.parametrize("early", ["plain", "à", "Ω"])
-def test_text_moving_to_wider_strings_keeps_every_character(early, late):
+def test_text_moving_to_wider_strings_keeps_every_character(early, late, previous):
+    assert dral.parse_text(dral.pretty_print(previous)) == previous
     keys = {key: key for key in ["é", "a²", "²a", "×", "ªb", "ÿ_1"]}  # bare or quoted by Latin-1's classes
     value = {"start": [early, FILLER], **keys, "end": [FILLER, late, FILLER, late]}
     kind, written = assert_writers_agree(value)  # the narrowest str, as the interpreter makes it

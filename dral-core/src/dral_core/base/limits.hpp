@@ -116,9 +116,10 @@ inline constexpr std::size_t kKeyCacheLongestKey = 64;
 // most half full so that a probe ends soon.
 inline constexpr std::size_t kClassCacheSlots = 512;
 inline constexpr std::size_t kMostCachedClasses = kClassCacheSlots / 2;
-// Kept past a call for the next one, at most: the text parser's stack of pending entries, and an
-// encoder's memory in bytes.
+// Kept past a call for the next one, at most: the text parser's stack of pending entries, the
+// text writer's buffer and an encoder's memory, in bytes.
 inline constexpr std::size_t kLargestSpareTextStack = std::size_t{1} << 16;
+inline constexpr std::size_t kLargestSpareText = std::size_t{2} << 20;
 inline constexpr std::size_t kLargestSpareEncoderMemory = std::size_t{2} << 20;
 // Texts from this many bytes on are read with the cyclic collector paused. A shorter one holds at
 // most some two thousand containers (`[]` and a separator each); the interpreter collects every

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "dral_core/base/byte_buffer.hpp"
 #include "dral_core/binary/encoder.hpp"
 #include "dral_python/runtime/conversion_caches.hpp"
 #include "dral_python/runtime/errors.hpp"
@@ -70,8 +71,11 @@ struct ModuleState {
     TypedDictStrings typed_dict{};
     ConversionState conversion;
     KeyCache key_cache;
-    // The stack of the last text parse, kept for the next one.
+    // The stack of the last text parse, and the buffer of the last short text written, kept for
+    // the next one; and that last text's size.
     std::vector<PyObject*> spare_text_stack;
+    dral_core::ByteBuffer spare_text;
+    std::size_t last_text_size = 0;
     EncoderPool encoders;
 };
 

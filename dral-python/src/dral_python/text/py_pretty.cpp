@@ -14,6 +14,7 @@
 #include "dral_python/convert/py_kind.hpp"
 #include "dral_python/cpython/py_long.hpp"
 #include "dral_python/cpython/py_str.hpp"
+#include "dral_python/runtime/module_state.hpp"
 #include "dral_python/text/wide_strs.hpp"
 
 namespace dral_python {
@@ -28,13 +29,21 @@ using dral_core::TextOutput;
 // of its own, bounded as the conversion bounds it, so no object can exhaust the native stack.
 class PyTextWriter {
 public:
-    // The text starts in a str of its own: while every string is ASCII or Latin-1, it is
-    // written where it will be returned. Wider strings are set into it at the end.
+    // A text about as long as the last one, if that was short, is written in the buffer the last
+    // call left, which has room for it: in a fresh one it would grow, each step a copy, and the
+    // allocator may give back and fault in again the pages of such blocks on every call. Longer
+    // texts are written in a str of their own, which becomes the result without a copy while
+    // every string is ASCII or Latin-1.
     explicit PyTextWriter(std::size_t indent)
-        : out_(indent, dral_core::ByteBuffer(kAsciiStrStorage), TextEncoding::Latin1) {
-        // A small document's text fits at once: growing a small str copies it every time.
-        out_.buffer().reserve(kFirstCapacity);
+        : out_(indent, first_buffer(), TextEncoding::Latin1) {}
+    ~PyTextWriter() {
+        ModuleState& state = module_state();
+        state.last_text_size = text_size_;
+        if (!in_str() && out_.buffer().capacity() <= dral_core::kLargestSpareText)
+            state.spare_text = std::move(out_.buffer());
     }
+    PyTextWriter(const PyTextWriter&) = delete;
+    PyTextWriter& operator=(const PyTextWriter&) = delete;
 
     bool write(PyObject* root) {
         Flat flat = write_flat(root);
@@ -71,13 +80,22 @@ public:
 
     // The text written, as a new str.
     PyObject* to_str() {
-        if (wide_.empty()) return take_narrow_str(out_.buffer());
-        return wide_.join(out_.text(), &out_.buffer().storage() == &kLatin1StrStorage);
+        text_size_ = out_.text().size();
+        if (in_str() && wide_.empty()) return take_narrow_str(out_.buffer());
+        return wide_.join(out_.text(), latin1_);
     }
 
 private:
-    // The most that still takes one block of the interpreter's small-object allocator.
-    static constexpr std::size_t kFirstCapacity = 448;
+    static dral_core::ByteBuffer first_buffer() {
+        ModuleState& state = module_state();
+        if (state.last_text_size > dral_core::kLargestSpareText / 2)
+            return dral_core::ByteBuffer(kAsciiStrStorage);
+        dral_core::ByteBuffer spare = std::move(state.spare_text);
+        spare.clear();
+        return spare;
+    }
+
+    bool in_str() { return &out_.buffer().storage() != &dral_core::kHeapStorage; }
 
     enum class Flat { Written, Block, Failed };
 
@@ -140,25 +158,25 @@ private:
     }
 
     // The characters of a str of one byte per character (ASCII or Latin-1), as they are stored.
-    // The text moves to a Latin-1 str at the first that is not ASCII.
     std::string_view one_byte_text(PyObject* str) {
         std::string_view text{static_cast<const char*>(PyUnicode_DATA(str)),
                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))};
-        if (!PyUnicode_IS_ASCII(str) && &out_.buffer().storage() == &kAsciiStrStorage &&
-            !is_ascii(text))
-            move_to_latin1();
+        if (!PyUnicode_IS_ASCII(str) && !latin1_ && !is_ascii(text)) move_to_latin1();
         return text;
     }
 
-    static bool is_ascii(std::string_view text) {
-        return dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    }
-
+    // A str written in place must be made anew for its first character past ASCII.
     void move_to_latin1() {
+        latin1_ = true;
+        if (!in_str()) return;
         dral_core::ByteBuffer moved(kLatin1StrStorage);
         moved.reserve(out_.buffer().capacity());
         moved.append(out_.buffer().data(), out_.buffer().size());
         out_.continue_in(std::move(moved), TextEncoding::Latin1);
+    }
+
+    static bool is_ascii(std::string_view text) {
+        return dral_core::is_ascii(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     }
 
     bool write_int(PyObject* object) {
@@ -254,6 +272,8 @@ private:
     TextOutput out_;
     std::vector<Open> open_;
     WideStrs wide_;
+    bool latin1_ = false;  // a character past ASCII has been written
+    std::size_t text_size_ = 0;
 };
 
 }  // namespace
