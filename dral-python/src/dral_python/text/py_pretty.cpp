@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 #include "dral_core/base/limits.hpp"
+#include "dral_core/base/small_stack.hpp"
 #include "dral_core/encoding/utf8.hpp"
 #include "dral_core/text/text.hpp"
 #include "dral_core/text/text_output.hpp"
@@ -249,7 +249,8 @@ private:
     bool open(PyObject* container) {
         bool is_dict = PyDict_Check(container);  // a subclass too, by the rules of dicts
         out_.open(!is_dict);
-        Open& opened = open_.emplace_back(Open{container, 0, is_dict, false, {}});
+        open_.emplace_back(container, 0, is_dict, false, DictEntries{});
+        Open& opened = open_.back();
         if (is_dict) opened.reads_table = dict_entries(container, opened.entries);
         return true;
     }
@@ -270,7 +271,7 @@ private:
     }
 
     TextOutput out_;
-    std::vector<Open> open_;
+    dral_core::SmallStack<Open, 16> open_;  // shallow documents allocate no stack
     WideStrs wide_;
     bool latin1_ = false;  // a character past ASCII has been written
     std::size_t text_size_ = 0;
