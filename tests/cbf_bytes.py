@@ -79,10 +79,8 @@ def symtab(*entries: str) -> bytes:
     return struct.pack("<I", len(encoded)) + b"".join(varint(len(e)) + e for e in encoded)
 
 
-def cbf(body: bytes, *, root_offset=0, flags=None, symtab_offset=0, version=1, ctn_version=1,
+def cbf(body: bytes, *, root_offset=0, flags=0x01, symtab_offset=0, version=1, ctn_version=1,
         alignment=0, schema=bytes(8), index_offset=0, magic=b"DRAL", trailer=None) -> bytes:
-    if flags is None:
-        flags = 0x01
     head = (magic + bytes([version, ctn_version, flags, alignment]) + schema
             + struct.pack("<QII", root_offset, symtab_offset, index_offset))
     data = head + body

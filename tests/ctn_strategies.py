@@ -46,28 +46,12 @@ class Form:
         return [self.header] + [pad + line for line in self.body]
 
 
+_ESCAPES = {"\\": "\\\\", '"': '\\"', "\n": "\\n", "\t": "\\t", "\r": "\\r", "\b": "\\b", "\f": "\\f"}
+
+
 def _escape(text: str, draw) -> str:
-    out = []
-    for ch in text:
-        if ch == "\\":
-            out.append("\\\\")
-        elif ch == '"':
-            out.append('\\"')
-        elif ch == "\n":
-            out.append("\\n")
-        elif ch == "\t":
-            out.append("\\t")
-        elif ch == "\r":
-            out.append("\\r")
-        elif ch == "\b":
-            out.append("\\b")
-        elif ch == "\f":
-            out.append("\\f")
-        elif draw(st.integers(0, 9)) == 0:
-            out.append("\\u{%x}" % ord(ch))
-        else:
-            out.append(ch)
-    return "".join(out)
+    return "".join(_ESCAPES[ch] if ch in _ESCAPES else "\\u{%x}" % ord(ch) if draw(st.integers(0, 9)) == 0 else ch
+                   for ch in text)
 
 
 # Map keys are split from their value at the first "=>", so key texts must not hold one.

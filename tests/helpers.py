@@ -123,6 +123,14 @@ def same(a, b) -> bool:
     return type(a) is type(b) and repr(a) == repr(b)
 
 
+def outcome(function, *args, **kwargs):
+    """What a call gave, comparable across two paths: a value, or an exception's type and message."""
+    try:
+        return ("value", function(*args, **kwargs))
+    except Exception as error:  # noqa: BLE001 - any difference counts
+        return ("error", type(error), str(error))
+
+
 def eof(offset: int) -> str:
     return f"Unexpected end of input at offset {offset}"
 

@@ -29,11 +29,6 @@ def chain(levels: int, value: str) -> str:
     return "\n".join(["let a0 = 1"] + lines)
 
 
-def test_null_document_is_exactly_44_bytes():
-    assert compile_ctn("null") == bytes.fromhex(
-        "44 52 41 4C 01 01 01 00" + "00" * 24 + "F0 00 00 00" + "C7 AD 32 FF 66 30 DF 07")
-
-
 @pytest.mark.parametrize(
     "ctn, segment",
     [

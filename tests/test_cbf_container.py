@@ -14,6 +14,7 @@ NULL_FILE = bytes.fromhex("44 52 41 4C 01 01 01 00" + "00" * 24 + "F0 00 00 00" 
 
 def test_reference_crc_and_the_null_file():
     # The builders below lean on this CRC; it must be the ECMA-182 one.
+    assert dral.rfc_compile_ctn("null") == NULL_FILE
     assert crc64(b"123456789") == 0x6C40DF5F0B497347
     assert crc64(NULL_FILE[:-8]) == 0x07DF3066FF32ADC7
     assert crc64(b"") == 0

@@ -1,5 +1,6 @@
 """The fast paths of dumps/loads against the reference paths through the value tree: both must
-agree on every input, giving the same bytes or value, or the same exception type and message."""
+agree on every input, giving the same bytes or value, or the same exception type and message;
+valid values read back as themselves, and damaged bytes fail only with decode errors."""
 
 import datetime
 import enum
@@ -11,17 +12,10 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import dral
-from helpers import nested_list, same
-from strategies import BYTE_INPUTS, COMPRESSION, JSON_LIKE, MAYBE_VALID, PYTHON_OBJECTS, Cell, SlotCell
+from helpers import nested_list, outcome, same
+from strategies import BYTE_INPUTS, COMPRESSION, MAYBE_VALID, PYTHON_OBJECTS, WITH_NAN, Cell, SlotCell
 
 native = dral._dral_native
-
-
-def outcome(function, *args, **kwargs):
-    try:
-        return ("value", function(*args, **kwargs))
-    except Exception as error:  # noqa: BLE001 - any difference counts
-        return ("error", type(error), str(error))
 
 
 def assert_same_outcome(fast, reference):
@@ -43,17 +37,22 @@ def test_dumps_matches_reference(value, compression, dedup, sort_keys):
     assert fast == outcome(native._dumps_reference, value, **options)
 
 
-@given(JSON_LIKE, st.booleans(), st.booleans())
-def test_valid_values_encode_identically(value, dedup, sort_keys):
+@given(WITH_NAN, st.booleans(), st.booleans())
+def test_valid_values_round_trip_and_encode_identically(value, dedup, sort_keys):
     data = dral.dumps(value, dedup=dedup, sort_keys=sort_keys)
     assert data == native._dumps_reference(value, dedup=dedup, sort_keys=sort_keys)
-    assert same(dral.loads(data), native._loads_reference(data))
+    back = dral.loads(data)
+    assert same(back, native._loads_reference(data)) and same(back, dral.loads(data, strict=False))
+    assert same(dral.DralDecoder(data).decode_all(), [back])
+    # same() also tells key order, NaN, int from bool and -0.0 apart; sorted keys are written again.
+    assert same(back, value) if not sort_keys else dral.dumps(back, sort_keys=True, dedup=dedup) == data
 
 
 @settings(max_examples=500)
 @given(BYTE_INPUTS, st.booleans(), st.sampled_from([0, 1, 2, 3, 128]))
-def test_loads_matches_reference(data, strict, max_depth):
+def test_loads_matches_reference_and_fails_only_with_decode_errors(data, strict, max_depth):
     fast = outcome(dral.loads, data, strict=strict, max_depth=max_depth)
+    assert fast[0] == "value" or issubclass(fast[1], dral.DralDecodeError), fast
     assert_same_outcome(fast, outcome(native._loads_reference, data, strict=strict, max_depth=max_depth))
 
 

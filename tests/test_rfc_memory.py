@@ -1,4 +1,4 @@
-"""What the RFC-001 functions count against their memory limit of 256 MiB, pinned at the limit:
+"""What the typed document functions count against their memory limit of 256 MiB, pinned at the limit:
 a call passes with the largest input its count allows and fails with one byte more. The counts
 are the README's: the text or body read once, 64 bytes a line, 320 a value, compiled bytes and
 written text twice. Each call runs in a child process, which holds its large texts."""

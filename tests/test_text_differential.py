@@ -14,15 +14,8 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import dral
-from helpers import nested_list, same
+from helpers import nested_list, outcome, same
 from strategies import MAYBE_VALID, SCALARS, TEXT, WITH_NAN, json_like
-
-
-def outcome(function, text):
-    try:
-        return ("value", function(text))
-    except Exception as error:  # noqa: BLE001 - any difference counts
-        return ("error", type(error), str(error))
 
 
 def assert_paths_agree(text):
@@ -134,24 +127,16 @@ FLOAT_EDGES = [0.0, -0.0, 1e15, 1e16, 1e21, 1e23, 9007199254740993.0, 2.0**53, 2
                0.1 + 0.2, 123456789012345680.0, 5e-310]
 
 
-def assert_float_written_shortest(number):
+@given(st.floats(allow_nan=False, allow_infinity=False))
+def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
     assert dral.pretty_print(number) == positional(number)
     assert dral.pretty_print([number]) == "[" + positional(number) + "]"
 
 
-@pytest.mark.parametrize("number", FLOAT_EDGES + [-number for number in FLOAT_EDGES])
-def test_float_edges_are_written_with_their_shortest_digits_and_no_exponent(number):
-    assert_float_written_shortest(number)
-
-
-@given(st.floats(allow_nan=False, allow_infinity=False))
-def test_floats_are_written_with_their_shortest_digits_and_no_exponent(number):
-    assert_float_written_shortest(number)
-
-
 def many_doubles():
     """Seeded doubles over every exponent: random bit patterns, each binary exponent's least, greatest
-    and a random significand (subnormals included), powers of ten and their neighbours, short decimals."""
+    and a random significand (subnormals included), powers of ten and their neighbours, short decimals,
+    and the edges above."""
     rng = random.Random(20261208)
     bits = [rng.getrandbits(64) for _ in range(40000)]
     bits += [exponent << 52 | fraction for exponent in range(2047)
@@ -161,6 +146,7 @@ def many_doubles():
         power = float(f"1e{k}")
         numbers += [power, math.nextafter(power, 0), math.nextafter(power, math.inf)]
     numbers += [rng.randrange(10**rng.randrange(1, 18)) / 10**rng.randrange(0, 20) for _ in range(20000)]
+    numbers += FLOAT_EDGES
     numbers = [n for n in numbers if math.isfinite(n)]
     return numbers + [-n for n in numbers]
 
