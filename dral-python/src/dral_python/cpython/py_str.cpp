@@ -50,8 +50,8 @@ std::uint8_t* resize_narrow_str(void*& owner, std::uint8_t*, std::size_t, std::s
 
 void release_str(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
 
-// Each step copies all that is written so far: a text that outgrows its first block goes
-// straight to 4 KiB, and from there it doubles. (Larger steps ask for blocks past the sizes the
+// Each step copies all that is written so far: a text starts at 4 KiB, or more if its first
+// piece needs it, and from there it doubles. (Larger steps ask for blocks past the sizes the
 // allocator has at hand, which it maps afresh and faults in page by page.)
 std::size_t grow_text(std::size_t needed, std::size_t doubled) {
     constexpr std::size_t kPage = 4096;

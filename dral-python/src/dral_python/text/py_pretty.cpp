@@ -37,10 +37,8 @@ public:
     explicit PyTextWriter(std::size_t indent)
         : out_(indent, first_buffer(), TextEncoding::Latin1) {}
     ~PyTextWriter() {
-        ModuleState& state = module_state();
-        state.last_text_size = text_size_;
         if (!in_str() && out_.buffer().capacity() <= dral_core::kLargestSpareText)
-            state.spare_text = std::move(out_.buffer());
+            module_state().spare_text = std::move(out_.buffer());
     }
     PyTextWriter(const PyTextWriter&) = delete;
     PyTextWriter& operator=(const PyTextWriter&) = delete;
@@ -80,7 +78,7 @@ public:
 
     // The text written, as a new str.
     PyObject* to_str() {
-        text_size_ = out_.text().size();
+        module_state().last_text_size = out_.text().size();
         if (in_str() && wide_.empty()) return take_narrow_str(out_.buffer());
         return wide_.join(out_.text(), latin1_);
     }
@@ -274,7 +272,6 @@ private:
     dral_core::SmallStack<Open, 16> open_;  // shallow documents allocate no stack
     WideStrs wide_;
     bool latin1_ = false;  // a character past ASCII has been written
-    std::size_t text_size_ = 0;
 };
 
 }  // namespace
