@@ -1,5 +1,6 @@
 // The number readers and their twins: the varint reader's short paths against its general loop,
-// the word-at-a-time digit reader against a digit loop, the
+// the word-at-a-time digit reader against a digit loop, the sixteen-digit writer's vector and word
+// forms against printf, the
 // exact one-operation float reader against the full one and both against the standard library,
 // and the text notation's fast integer reader against its slow one at the digit counts where the
 // one hands over to the other.
@@ -9,12 +10,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/float_text.hpp"
 #include "dral_core/encoding/varint.hpp"
 #include "dral_core/text/text.hpp"
@@ -57,6 +60,27 @@ TEST(DecimalDigits, WordsAgreeWithADigitLoopAtEveryLengthAndStop) {
                 ASSERT_EQ(fraction_value, expected) << text;
             }
         }
+    }
+}
+
+// Both forms of the sixteen-digit writer give the digits printf gives, and mark its zeros, on
+// numbers of every length whose digits are often zero.
+TEST(DecimalDigits, SixteenDigitsAndTheirZerosInVectorsAndInWords) {
+    std::mt19937_64 random(12);
+    for (int i = 0; i < 100'000; ++i) {
+        std::uint64_t n = 0;
+        const int length = 1 + static_cast<int>(random() % 16);
+        for (int d = 0; d < length; ++d) n = n * 10 + (random() % 3 == 0 ? 0 : random() % 10);
+        char expected[17];
+        std::snprintf(expected, sizeof expected, "%016llu", static_cast<unsigned long long>(n));
+        std::uint32_t expected_zeros = 0;
+        for (int d = 0; d < 16; ++d) expected_zeros |= std::uint32_t{expected[d] == '0'} << d;
+        char vector[16], words[16];
+        ASSERT_EQ(write_sixteen_digits(vector, n), expected_zeros) << n;
+        ASSERT_EQ(decimal_digits_detail::write_sixteen_digits_in_words(words, n), expected_zeros)
+            << n;
+        ASSERT_EQ(std::string(vector, 16), expected);
+        ASSERT_EQ(std::string(words, 16), expected);
     }
 }
 

@@ -9,7 +9,6 @@
 #include <string_view>
 #include <system_error>
 
-#include "dral_core/base/byte_order.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/shortest_decimal.hpp"
 
@@ -29,21 +28,22 @@ std::size_t mark_integral(char* out, std::size_t length) {
 // smallest subnormal's, 2 + 323 zeros + 24, below 352 with a sign.
 template <bool kMarkIntegral>
 std::size_t write_positional(char* out, Decimal decimal) {
-    // Eight bytes that are no digit before the digits, for the word that looks back over them.
-    char buffer[8 + 32];
-    std::memset(buffer, 0, 8);
-    char* const digits = buffer + 8;
-    std::size_t count = write_decimal(digits, decimal.significand);
+    // A shortest significand has at most 17 digits: the first at buffer[7], the other sixteen
+    // after it, then room for the copies of fixed size past them.
+    constexpr std::uint64_t kSixteenDigits = 10'000'000'000'000'000;
+    char buffer[48];
+    const std::uint64_t first = decimal.significand / kSixteenDigits;
+    buffer[7] = static_cast<char>('0' + first);
+    const std::uint32_t zeros_at =
+        write_sixteen_digits(buffer + 8, decimal.significand % kSixteenDigits);
+    std::size_t count = first != 0 ? 17 : 16 - static_cast<std::size_t>(std::countr_one(zeros_at));
+    const char* const digits = buffer + 24 - count;
     int exponent = decimal.exponent;
-    // Zeros after the point are not shortest digits, and a significand that ends in one mostly
-    // ends in several: they are counted eight at a time, the last digit in the word's highest
-    // byte.
-    while (exponent < 0 && digits[count - 1] == '0') {
-        const std::uint64_t tail = load_u64_le(digits + count - 8) ^ 0x3030303030303030ull;
-        const int zeros = std::min(std::countl_zero(tail) / 8, -exponent);
-        count -= static_cast<std::size_t>(zeros);
-        exponent += zeros;
-        if (zeros < 8) break;
+    // Zeros after the point are not shortest digits.
+    if (exponent < 0) {
+        const int trailing = std::min(std::countl_one(zeros_at << 16), -exponent);
+        count -= static_cast<std::size_t>(trailing);
+        exponent += trailing;
     }
     if (exponent >= 0) {
         std::memcpy(out, digits, 24);
@@ -61,9 +61,8 @@ std::size_t write_positional(char* out, Decimal decimal) {
         return count + 1;
     }
     const std::size_t zeros = fraction - count;
-    out[0] = '0';
-    out[1] = '.';
-    if (zeros > 0) std::memset(out + 2, '0', zeros);
+    std::memcpy(out, "0.00000000", 10);
+    if (zeros > 8) std::memset(out + 10, '0', zeros - 8);
     std::memcpy(out + 2 + zeros, digits, 24);
     return 2 + fraction;
 }
