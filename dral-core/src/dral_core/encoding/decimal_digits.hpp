@@ -1,5 +1,6 @@
-// Decimal digits of unsigned integers, eight at a time: the writers of numbers meet them by the
-// thousand, and a digit at a time costs a division each.
+// Decimal digits of unsigned integers, eight at a time, and sixteen at a time for the digits of
+// floats: the writers of numbers meet them by the thousand, and a digit at a time costs a
+// division each.
 #pragma once
 
 #include <bit>
