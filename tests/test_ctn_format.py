@@ -134,26 +134,17 @@ def test_layout(text, lines):
     assert fmt(text) == "\n".join(lines)
 
 
-# Texts of every str width, short and long enough to take the measured path; the writers' str
-# must equal the text whatever width it takes.
-@pytest.mark.parametrize("char", ["a", "\u00e9", "\u20ac", "\U0001f600"])
-@pytest.mark.parametrize("repeat", [1, 300])
-def test_formatted_text_of_every_width(char, repeat):
-    body = ("x" + char) * repeat
-    text = f'let s = "{body}"\n\n["{char}", 1]'  # canonical as it stands
-    assert fmt(text) == text
-    model = dral.rfc_parse_ctn_model(text)
-    assert model.to_ctn() == text
-    assert model.root.to_ctn() == f'["{char}", 1]'
-
-
 def _long_strings(char, lines, line):
     # Runs of ASCII and `char` whose lengths keep changing, so that over a long text the wide
     # characters come at every offset; `line(i, body)` lays out one string as a canonical line.
     return [line(i, '"' + "x" * (i % 7) + char * (1 + i * 5 % 23) + '"') for i in range(lines)]
 
 
-LONG_LAYOUTS = {
+# Short texts, texts long enough to take the measured path, and texts far longer than any one
+# piece the writer fills.
+LAYOUTS = {
+    "short": lambda char: f'let s = "x{char}"\n\n["{char}", 1]',
+    "measured": lambda char: f'let s = "{("x" + char) * 300}"\n\n["{char}", 1]',
     "root sequence": lambda char: "seq<str>\n" + "\n".join(
         _long_strings(char, 12000, lambda i, body: "  " + body)),
     "bindings only": lambda char: "\n".join(
@@ -162,12 +153,12 @@ LONG_LAYOUTS = {
 }
 
 
-# Texts far longer than any one piece the writer fills, through every function that formats:
-# each must return exactly the canonical text it was given, whatever the str's width.
+# Every function that formats returns exactly the canonical text it was given, whatever the
+# str's width.
 @pytest.mark.parametrize("char", ["a", "\u00e9", "\u20ac", "\U0001f600"])
-@pytest.mark.parametrize("layout", LONG_LAYOUTS)
-def test_long_texts_format_whole_through_every_writer(layout, char):
-    text = LONG_LAYOUTS[layout](char)
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_texts_of_every_width_format_whole_through_every_writer(layout, char):
+    text = LAYOUTS[layout](char)
     assert fmt(text) == text
     model = dral.rfc_parse_ctn_model(text)
     assert model.to_ctn() == text
