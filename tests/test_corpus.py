@@ -42,20 +42,14 @@ def test_corpus_round_trip(path):
     assert json.dumps(dral.loads(data)) == expected
     assert json.dumps(dral.loads_value(data).as_python()) == expected
     assert dral.loads(dral.dumps(document, dedup=True, sort_keys=True)) == document
-    assert dral.loads(dral.dumps(document, dedup=True), strict=False) == document
+    deduplicated = dral.dumps(document, dedup=True)
+    assert dral.loads(deduplicated, strict=False) == document and len(deduplicated) <= len(data)
     for compression in ("zstd", "snappy", "lz4"):
         for dedup in (False, True):
             packed = dral.dumps(document, compression=compression, dedup=dedup)
             assert json.dumps(dral.loads(packed)) == expected
             assert len(packed) <= len(dral.dumps(document, dedup=dedup))
         assert dral.loads_value(packed).as_python() == document
-
-
-@pytest.mark.skipif(not FILES, reason=f"no corpus at {CORPUS}")
-@pytest.mark.parametrize("path", [p for p in FILES if p.name not in TOO_DEEP], ids=lambda p: p.name)
-def test_dedup_never_makes_a_corpus_file_larger(path):
-    document = _load(path)
-    assert len(dral.dumps(document, dedup=True)) <= len(dral.dumps(document))
 
 
 def _document():

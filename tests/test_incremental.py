@@ -33,14 +33,6 @@ def test_encoder_sort_keys_applies_to_every_encode():
     assert list(first) == ["a", "b"] and list(first["a"]) == ["c", "d"] and list(second[0]) == ["y", "z"]
 
 
-def test_encoder_dedup_and_compression_settings():
-    enc = dral.Encoder()
-    assert enc.enable_dedup() is None
-    assert enc.set_compression("lz4") is None
-    enc.encode(["x", "y", "x"])
-    assert enc.finish() == dral.dumps(["x", "y", "x"], dedup=True)
-
-
 AFTER_FINISH = [
     ("finish", lambda enc, tmp: enc.finish(), dral.DralEncodeError, FINISHED),
     ("finish_to_file", lambda enc, tmp: enc.finish_to_file(tmp / "x.dral"), dral.DralEncodeError, FINISHED),
