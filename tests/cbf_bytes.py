@@ -74,6 +74,12 @@ def seq(*items, elem_type=None, tag=0x68) -> bytes:
     return seg(tag, flag + varint(len(items)) + b"".join(items))
 
 
+def product(type_name, *fields) -> bytes:
+    """A product segment of (name, value segment) fields; `type_name` None for an unnamed one."""
+    flag = b"\x00" if type_name is None else b"\x01" + text(type_name)
+    return seg(0x40, flag + varint(len(fields)) + b"".join(text(name) + value for name, value in fields))
+
+
 def symtab(*entries: str) -> bytes:
     encoded = [e.encode() for e in entries]
     return struct.pack("<I", len(encoded)) + b"".join(varint(len(e)) + e for e in encoded)

@@ -13,7 +13,7 @@ import sysconfig
 import pytest
 
 import dral
-from cbf_bytes import cbf, seg, text
+from cbf_bytes import cbf, product, seg, text
 from cli_run import dral_command, ok
 from helpers import data_stream, nested_arrays, varint
 
@@ -115,8 +115,7 @@ def test_query_reads_cbf_or_ctn_and_writes_ctn_or_json(tmp_path, expression):
 
 def test_query_over_a_cbf_file_decodes_only_what_it_selects(tmp_path):
     # A text with bad UTF-8 behind the field asked for, in a file with a valid checksum.
-    body = seg(0x40, b"\x00\x02" + text("a") + text("ok") + text("b") + seg(0x10, b"\xff"))
-    (tmp_path / "crafted.cbf").write_bytes(cbf(body))
+    (tmp_path / "crafted.cbf").write_bytes(cbf(product(None, ("a", text("ok")), ("b", seg(0x10, b"\xff")))))
     assert ok("query", ".a", "crafted.cbf", cwd=tmp_path) == b'"ok"\n'
     run = dral_command("query", ".b", "crafted.cbf", cwd=tmp_path)
     assert (run.returncode, run.stderr) == (1, b"dral query: error: Invalid UTF-8 in string field at offset 22\n")

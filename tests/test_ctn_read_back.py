@@ -9,7 +9,7 @@ import struct
 import pytest
 
 import dral
-from cbf_bytes import NULL, cbf, seg, seq, text, with_table
+from cbf_bytes import NULL, cbf, i64, product, seg, seq, text, with_table
 from helpers import varint
 
 NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
@@ -62,11 +62,6 @@ def test_names_the_formatter_cannot_write_back_are_refused(source, message):
     with pytest.raises(dral.DralRfcError) as raised:
         dral.rfc_parse_ctn(source)
     assert str(raised.value) == DATA + message
-
-
-def product(type_name, *fields):
-    flag = b"\x00" if type_name is None else b"\x01" + text(type_name)
-    return seg(0x40, flag + varint(len(fields)) + b"".join(text(n) + v for n, v in fields))
 
 
 def sum_(type_name, variant, payload=b"\x00"):
@@ -136,14 +131,10 @@ HOSTILE = st.sampled_from(["a = 1\n  b", "x\n", "a b", "q--r", "t::u", 'w"', "p=
 ANY_NAME = NAMES | HOSTILE
 
 
-def _i64(v):
-    return seg(0x03, v.to_bytes(8, "little", signed=True))
-
-
 @st.composite
 def _segments(draw, depth=0, on_one_line=False):
     if depth > 3 or draw(st.integers(0, 2)) == 0:
-        return draw(st.sampled_from([NULL, _i64(7), text("s\n-- t"), seg(0x30, varint(0))]))
+        return draw(st.sampled_from([NULL, i64(7), text("s\n-- t"), seg(0x30, varint(0))]))
     kinds = ["sum", "map"] + ([] if on_one_line else ["product", "sequence", "stream"])
     kind = draw(st.sampled_from(kinds))
     child = _segments(depth + 1, on_one_line)
@@ -160,7 +151,7 @@ def _segments(draw, depth=0, on_one_line=False):
         return seq(*draw(st.lists(child, min_size=9, max_size=10)), elem_type=draw(ANY_NAME))
     if kind == "stream":
         return stream(draw(ANY_NAME), draw(ANY_NAME))
-    pairs = draw(st.lists(st.tuples(st.sampled_from([_i64(1), text("k=>v")]), child), min_size=1, max_size=2))
+    pairs = draw(st.lists(st.tuples(st.sampled_from([i64(1), text("k=>v")]), child), min_size=1, max_size=2))
     body = b"".join(k + v for k, v in pairs)
     return seg(0x70, varint(len(pairs)) + body)
 
