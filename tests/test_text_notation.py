@@ -87,17 +87,6 @@ def test_parse_errors_report_line_and_column(text, line, col, message):
         assert str(info.value).startswith(prefix) if message == B64 else str(info.value) == prefix
 
 
-def test_nesting_limit_is_inclusive():
-    view = dral.parse_text_value("[" * 4096 + "]" * 4096)
-    for _ in range(4095):
-        (view,) = view.values()
-    assert view.kind == "array" and len(view) == 0
-    value = dral.parse_text("{a: " * 4095 + "{}" + ";}" * 4095)
-    for _ in range(4096):
-        value = value.get("a", "end")
-    assert value == "end"
-
-
 @pytest.mark.parametrize("parse", [dral.parse_text, dral.parse_text_value])
 def test_parse_rejects_non_str_and_unencodable_text(parse):
     with pytest.raises(TypeError, match=f"^{parse.__name__}\\(\\) argument 'text' must be str, not bytes$"):
