@@ -2,13 +2,11 @@
 
 import re
 import struct
-import threading
 
 import pytest
 
 import dral
-from cbf_bytes import body_of, cbf, scalar, seg
-from isolated import SMALL_STACK_SIZE
+from cbf_bytes import body_of, scalar, seg
 
 compile_ctn = dral.rfc_compile_ctn
 
@@ -219,31 +217,3 @@ def test_decoded_file_class():
     assert repr(model.document) == "RfcDocument(bindings=0, root=true)"
     assert model.document.root["x"].scalar_value == "left"
     assert model.header is not model.header
-
-
-def test_small_stack_thread():
-    nested = seg(0x03, bytes(8))
-    for _ in range(64):
-        nested = seg(0x60, b"\x00\x01" + nested)
-    results = []
-
-    def run():
-        # Parsing goes 511 levels deep before compiling refuses what no reader would read.
-        with pytest.raises(dral.DralRfcError, match="^Nesting depth 65 exceeds maximum 64$"):
-            compile_ctn("[" * 511 + "1" + "]" * 511)
-        results.append(len(compile_ctn("[" * 64 + "1" + "]" * 64)) > 64 * 4)
-        results.append(len(compile_ctn(chain(63, "[{0}]"))) > 0)
-        results.append(dral.rfc_decode_cbf(compile_ctn(chain(19999, "{0}")))["ctn"] == "1")
-        results.append(dral.rfc_cbf_to_ctn(cbf(nested)).count("seq<any>") == 63)
-        with pytest.raises(dral.DralRfcError):
-            compile_ctn(chain(40, "[{0}, {0}]"))
-        results.append(True)
-
-    previous = threading.stack_size(SMALL_STACK_SIZE)
-    try:
-        thread = threading.Thread(target=run)
-        thread.start()
-        thread.join()
-    finally:
-        threading.stack_size(previous)
-    assert results == [True] * 5

@@ -2,7 +2,6 @@
 
 import math
 import struct
-import threading
 from decimal import ROUND_CEILING, ROUND_FLOOR, Decimal
 from fractions import Fraction
 
@@ -12,7 +11,6 @@ from hypothesis import strategies as st
 
 import dral
 from ctn_strategies import documents
-from isolated import SMALL_STACK_SIZE
 
 fmt = dral.rfc_format_ctn
 U64_MAX = "18446744073709551615vu64"
@@ -186,20 +184,6 @@ def test_texts_of_every_width_format_whole_through_every_writer(layout, char):
 def test_inline_strings_end_at_their_unescaped_quote(text, items):
     root = dral.rfc_parse_ctn(text)["root"]
     assert [item["value"] for item in root["items"]] == items
-
-
-@pytest.mark.parametrize("depth", [1, 100, 511])
-def test_deep_values_format_in_a_small_stack(depth):
-    text, results = "[" * depth + "1" + "]" * depth, []
-    threading.stack_size(SMALL_STACK_SIZE)
-    try:
-        worker = threading.Thread(target=lambda: results.append(fmt(text)))
-        worker.start()
-        worker.join()
-    finally:
-        threading.stack_size(0)
-    lines = [" " * (2 * i) + "seq<any>" for i in range(depth - 1)] + [" " * (2 * depth - 2) + "[1]"]
-    assert results == ["\n".join(lines)]
 
 
 def _as_written(value):

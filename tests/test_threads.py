@@ -10,6 +10,7 @@ import time
 import pytest
 
 import dral
+from cbf_bytes import cbf, i64, seq
 from helpers import data_stream, nested_arrays, nested_list
 from isolated import SMALL_STACK_SIZE, run_isolated
 
@@ -183,6 +184,20 @@ BRACES = "{k: " * (LIMIT - 1) + "[]" + ";}" * (LIMIT - 1)
 STREAM = data_stream(nested_arrays(LIMIT))
 OBJECTS_STREAM = data_stream(b"\x06\x01\x01k" * (LIMIT - 1) + b"\x08\x00\x09" + b"\x07" * (LIMIT - 1))
 TOO_DEEP = "Nesting depth 128 exceeds maximum 128"
+CBF_TOO_DEEP = "Nesting depth 65 exceeds maximum 64"
+
+
+def chain(levels: int, value: str) -> str:
+    """Bindings a0 = 1 and a{i} = `value` with {0} replaced by &a{i - 1}; no root."""
+    return "\n".join(["let a0 = 1"] + [f"let a{i} = " + value.format(f"&a{i - 1}") for i in range(1, levels + 1)])
+
+
+def nested_cbf(levels: int) -> bytes:
+    inner = i64(0)
+    for _ in range(levels):
+        inner = seq(inner, tag=0x60)
+    return cbf(inner)
+
 
 # call, expected outcome: ("depth", n) for a result nested n deep, else ("raised", class, message).
 SMALL_STACK = {
@@ -215,6 +230,20 @@ SMALL_STACK = {
     "loads_value": (lambda: dral.loads_value(STREAM, strict=False, max_depth=LIMIT + 10).as_python(), ("depth", LIMIT)),
     "loads_value of objects": (lambda: dral.loads_value(OBJECTS_STREAM, max_depth=LIMIT).values()[0], ("depth", LIMIT - 1)),
     "DralDecoder": (lambda: dral.DralDecoder(STREAM, max_depth=LIMIT).decode_all(), ("depth", LIMIT + 1)),
+    # The typed documents: text is read 512 levels deep, compiled files 64.
+    "rfc_format_ctn": (lambda: dral.rfc_format_ctn("[" * 511 + "1" + "]" * 511).split("\n")[-1],
+                       ("returned", " " * 1020 + "[1]")),
+    "rfc_compile_ctn past its nesting": (lambda: dral.rfc_compile_ctn("[" * 511 + "1" + "]" * 511),
+                                         ("raised", "DralRfcError", CBF_TOO_DEEP)),
+    "rfc_compile_ctn at its nesting": (lambda: dral.rfc_cbf_to_ctn(dral.rfc_compile_ctn("[" * 64 + "1" + "]" * 64))
+                                       .count("seq<any>"), ("returned", 63)),
+    "rfc_compile_ctn of 63 references": (lambda: dral.rfc_cbf_to_ctn(dral.rfc_compile_ctn(chain(63, "[{0}]")))
+                                         .count("seq<any>"), ("returned", 62)),
+    "rfc_compile_ctn of 19999 references": (lambda: dral.rfc_decode_cbf(dral.rfc_compile_ctn(chain(19999, "{0}")))["ctn"],
+                                            ("returned", "1")),
+    "rfc_compile_ctn of an expansion": (lambda: dral.rfc_compile_ctn(chain(40, "[{0}, {0}]")),
+                                        ("raised", "DralRfcError", "Invalid data: reference expansion exceeds limit")),
+    "rfc_cbf_to_ctn": (lambda: dral.rfc_cbf_to_ctn(nested_cbf(64)).count("seq<any>"), ("returned", 63)),
 }
 
 
