@@ -216,4 +216,3 @@ def test_decoded_file_class():
     assert repr(model) == f"RfcDecodedCbf(symbols=4, ctn_len={len(decoded['ctn'].encode())})"
     assert repr(model.document) == "RfcDocument(bindings=0, root=true)"
     assert model.document.root["x"].scalar_value == "left"
-    assert model.header is not model.header

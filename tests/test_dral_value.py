@@ -172,13 +172,7 @@ def test_no_constructor():  # DralValue() itself: the stub test
         dral.DralValue.__new__(dral.DralValue)
 
 
-def test_views_outlive_their_parent_and_leak_nothing():
-    parent = dral.to_value({"a": [1, {"b": "x"}]})
-    child = parent["a"][1]
-    del parent
-    gc.collect()
-    assert child.as_python() == {"b": "x"} and child["b"].value == "x"
-
+def test_views_leak_nothing():  # that they outlive their roots: the property test below
     def use(view=dral.to_value({"k": [1, "s", b"b", {"x": None}]})):
         view.values(), view.items(), view.keys(), repr(view), view.as_python(), list(view["k"]), "k" in view
         for key in ("k", "zz", 9, -9, 1.5):
