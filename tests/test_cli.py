@@ -3,9 +3,7 @@
 import base64
 import importlib.metadata
 import json
-import os
 import pathlib
-import pty
 import subprocess
 import sys
 import sysconfig
@@ -167,16 +165,6 @@ def test_failures_exit_with_one_line_naming_the_cause(tmp_path, name):
     assert message in err and "Traceback" not in err
     assert err.startswith("usage: dral") if status == 2 else len(err.splitlines()) == 1
     assert (tmp_path / "out.json").read_text() == "kept"
-
-
-def test_binary_output_is_not_written_to_a_terminal():
-    leader, follower = pty.openpty()
-    try:
-        run = subprocess.run([sys.executable, "-m", "dral", "encode"], input=b"[1]", stdout=follower, stderr=subprocess.PIPE)
-    finally:
-        os.close(follower)
-        os.close(leader)
-    assert run.returncode == 1 and b"refusing to write binary output to a terminal" in run.stderr
 
 
 def test_a_reader_that_stops_early_gets_no_traceback():

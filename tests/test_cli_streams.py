@@ -141,6 +141,11 @@ def test_a_terminal_sees_escapes_where_a_pipe_gets_the_exact_text(args, stdin):
         assert "\\u001b]0;owned\\u0007" in text and "\\u202eevil\\u2066\\u2069" in text
 
 
+def test_binary_output_is_not_written_to_a_terminal():
+    status, shown = on_a_terminal(["encode"], b"[1]")
+    assert status == 1 and b"refusing to write binary output to a terminal" in shown
+
+
 @pytest.mark.parametrize("args, stdin", [
     (["ctn", "fmt"], b"seq<any>\n  zz" + HOSTILE.encode()),  # the library quotes the input
     (["decode", "in" + HOSTILE + ".dral"], b""),  # the command quotes the path
