@@ -56,20 +56,21 @@ public:
 
     const std::uint8_t* data() const { return data_; }
     std::uint8_t* data() { return data_; }
-    std::size_t size() const { return size_; }
-    std::size_t capacity() const { return capacity_; }
-    bool empty() const { return size_ == 0; }
-    std::span<const std::uint8_t> span() const { return {data_, size_}; }
+    std::size_t size() const { return static_cast<std::size_t>(end_ - data_); }
+    std::size_t capacity() const { return static_cast<std::size_t>(limit_ - data_); }
+    bool empty() const { return end_ == data_; }
+    std::span<const std::uint8_t> span() const { return {data_, size()}; }
     std::string_view view(std::size_t offset, std::size_t length) const {
         return {reinterpret_cast<const char*>(data_) + offset, length};
     }
     const ByteStorage& storage() const { return *storage_; }
 
     void reserve(std::size_t capacity) {
-        if (capacity <= capacity_) return;
+        if (capacity <= this->capacity()) return;
         std::size_t front = storage_->front;
         if (capacity > SIZE_MAX - front) throw std::bad_alloc();
-        std::size_t keep = base_ == nullptr ? 0 : front + size_;
+        const std::size_t size = this->size();
+        std::size_t keep = base_ == nullptr ? 0 : front + size;
         auto* grown = storage_->resize(owner_, base_, keep, front + capacity);
         if (grown == nullptr) {
             if (storage_->loses_bytes_on_failure) forget();
@@ -77,7 +78,8 @@ public:
         }
         base_ = grown;
         data_ = grown + front;
-        capacity_ = capacity;
+        end_ = data_ + size;
+        limit_ = data_ + capacity;
     }
 
     // Hands the storage's owner (and with it the bytes) to the caller; the buffer is left empty.
@@ -89,31 +91,33 @@ public:
 
     // Room for `n` more bytes; returns where they go. Commit them with `advance`.
     std::uint8_t* prepare(std::size_t n) {
-        if (capacity_ - size_ < n) [[unlikely]]
+        if (static_cast<std::size_t>(limit_ - end_) < n) [[unlikely]]
             grow(n);
-        return data_ + size_;
+        return end_;
     }
-    void advance(std::size_t n) { size_ += n; }
+    void advance(std::size_t n) { end_ += n; }
 
     void push_back(std::uint8_t byte) {
         *prepare(1) = byte;
-        ++size_;
+        ++end_;
     }
     void append(const void* bytes, std::size_t n) {
         if (n == 0) return;
         std::memcpy(prepare(n), bytes, n);
-        size_ += n;
+        end_ += n;
     }
     void append(std::span<const std::uint8_t> bytes) { append(bytes.data(), bytes.size()); }
 
-    void truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
-    void clear() { size_ = 0; }
+    void truncate(std::size_t size) {
+        if (size < this->size()) end_ = data_ + size;
+    }
+    void clear() { end_ = data_; }
 
 private:
     void grow(std::size_t n) {
-        std::size_t needed = size_ + n;
-        if (needed < size_) throw std::bad_alloc();
-        std::size_t capacity = capacity_ < 64 ? 64 : capacity_;
+        std::size_t needed = size() + n;
+        if (needed < n) throw std::bad_alloc();
+        std::size_t capacity = this->capacity() < 64 ? 64 : this->capacity();
         while (capacity < needed) capacity = capacity * 2 > capacity ? capacity * 2 : needed;
         if (storage_->growth != nullptr) capacity = storage_->growth(needed, capacity);
         reserve(capacity);
@@ -121,24 +125,25 @@ private:
 
     void forget() {
         owner_ = nullptr;
-        base_ = data_ = nullptr;
-        size_ = capacity_ = 0;
+        base_ = data_ = end_ = limit_ = nullptr;
     }
     void swap(ByteBuffer& other) noexcept {
         std::swap(storage_, other.storage_);
         std::swap(owner_, other.owner_);
         std::swap(base_, other.base_);
         std::swap(data_, other.data_);
-        std::swap(size_, other.size_);
-        std::swap(capacity_, other.capacity_);
+        std::swap(end_, other.end_);
+        std::swap(limit_, other.limit_);
     }
 
     const ByteStorage* storage_ = &kHeapStorage;
     void* owner_ = nullptr;
     std::uint8_t* base_ = nullptr;
     std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
+    // The bookkeeping of the hot loops is in pointers: the end of the data is where the next
+    // byte goes, and the room left needs no third load.
+    std::uint8_t* end_ = nullptr;
+    std::uint8_t* limit_ = nullptr;
 };
 
 }  // namespace dral_core
