@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "dral_core/encoding/base64.hpp"
-#include "dral_core/encoding/float_text.hpp"
 #include "dral_core/encoding/unicode.hpp"
 #include "dral_core/encoding/utf8_char.hpp"
 
@@ -39,13 +38,9 @@ void TextOutput::integer(std::int64_t i) {
     out_.advance(write_signed_decimal(out, i));
 }
 
-void TextOutput::floating(double d) {
-    if (!std::isfinite(d)) [[unlikely]] {
-        if (std::isnan(d)) return literal("NaN");
-        return d < 0 ? literal("-inf") : literal("inf");
-    }
-    // Integral values keep a fraction mark, so that they read back as floats.
-    out_.advance(format_float_with_fraction(chars(kMaxPositionalFloat + 2), d));
+void TextOutput::non_finite(double d) {
+    if (std::isnan(d)) return literal("NaN");
+    d < 0 ? literal("-inf") : literal("inf");
 }
 
 void TextOutput::escape_rest(char* start, std::string_view text) {

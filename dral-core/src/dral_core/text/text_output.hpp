@@ -3,6 +3,7 @@
 // what the layout rules ask for; the writers decide only which piece comes next.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "dral_core/base/byte_buffer.hpp"
 #include "dral_core/base/copy_bytes.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
+#include "dral_core/encoding/float_text.hpp"
 #include "dral_core/text/text_scan.hpp"
 
 namespace dral_core {
@@ -52,7 +54,12 @@ public:
     void uint(std::uint64_t u) { out_.advance(write_decimal(chars(kMaxDecimalDigits), u)); }
     // A zero gets a sign, so that it reads back as an Int rather than a UInt.
     void integer(std::int64_t i);
-    void floating(double d);
+    void floating(double d) {
+        if (!std::isfinite(d)) [[unlikely]]
+            return non_finite(d);
+        // Integral values keep a fraction mark, so that they read back as floats.
+        out_.advance(format_float_with_fraction(chars(kMaxPositionalFloat + 2), d));
+    }
     // `text` is in the output's encoding.
     void str(std::string_view text) { quoted(text); }
     void bytes(std::span<const std::uint8_t> bytes);
@@ -72,17 +79,21 @@ public:
         text_scan::fill_spaces(chars(n + text_scan::kFillPast), n);
         out_.advance(n);
     }
-    // An object key, bare when it reads back as itself, and the ": " after it. `ascii` tells
-    // that the key is all ASCII.
-    void key(std::string_view text, bool ascii) {
-        const std::size_t n = text.size();
-        char* const out = chars(n + 2);
+    // An entry's start: pad(depth), the key, bare when it reads back as itself, and the ": "
+    // after it, in the room of one check. `ascii` tells that the key is all ASCII.
+    void key(std::size_t depth, std::string_view text, bool ascii) {
+        const std::size_t padding = depth * indent_, n = text.size();
+        char* const line = chars(padding + n + text_scan::kFillPast);
+        text_scan::fill_spaces(line, padding);
+        char* const out = line + padding;
         copy_bytes(reinterpret_cast<std::uint8_t*>(out), text.data(), n);
-        if (!ascii || !text_scan::is_bare_ascii_key(text.data(), n)) [[unlikely]]
+        if (!ascii || !text_scan::is_bare_ascii_key(text.data(), n)) [[unlikely]] {
+            out_.advance(padding);
             return other_key(text, ascii);
+        }
         out[n] = ':';
         out[n + 1] = ' ';
-        out_.advance(n + 2);
+        out_.advance(padding + n + 2);
     }
     // The ": " after a key.
     void key_separator() { literal(": "); }
@@ -112,6 +123,7 @@ private:
         start[n + 1] = '"';
         out_.advance(n + 2);
     }
+    void non_finite(double d);
     // Ends the string at `start`, whose bytes are in place up to the first that needs an escape.
     void escape_rest(char* start, std::string_view text);
     // A key that is not ASCII, or not bare; its bytes are in place.

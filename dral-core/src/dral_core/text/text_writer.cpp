@@ -106,13 +106,13 @@ void write_text(TextOutput& out, const Value& value) {
         }
         ++top.next;
         const std::size_t child_depth = top.depth + 1;
-        out.pad(child_depth);
         const Value* child;
         if (is_array) {
+            out.pad(child_depth);
             child = &top.value->as_array()[index];
         } else {
             const Entry& entry = top.value->as_object()[index];
-            out.key(entry.first, is_ascii_text(entry.first));
+            out.key(child_depth, entry.first, is_ascii_text(entry.first));
             child = &entry.second;
         }
         if (write_flat(out, *child)) {

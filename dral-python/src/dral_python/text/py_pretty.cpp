@@ -56,7 +56,6 @@ public:
                     close();
                     continue;
                 }
-                out_.pad(open_.size());
                 if (!write_key(key)) return false;
             } else {
                 if (top.position == PySequence_Fast_GET_SIZE(top.container)) {
@@ -164,7 +163,7 @@ private:
     }
 
     // A str written in place must be made anew for its first character past ASCII.
-    void move_to_latin1() {
+    [[gnu::cold]] void move_to_latin1() {
         latin1_ = true;
         if (!in_str()) return;
         dral_core::ByteBuffer moved(kLatin1StrStorage);
@@ -228,15 +227,17 @@ private:
         return Flat::Written;
     }
 
+    // An entry's start: its line's padding and its key.
     bool write_key(PyObject* key) {
         if (!is_str_key(key)) return false;
         if (PyUnicode_KIND(key) != PyUnicode_1BYTE_KIND) [[unlikely]]
             return write_wide_key(key);
-        out_.key(one_byte_text(key), PyUnicode_IS_ASCII(key));
+        out_.key(open_.size(), one_byte_text(key), PyUnicode_IS_ASCII(key));
         return true;
     }
 
     bool write_wide_key(PyObject* key) {
+        out_.pad(open_.size());
         const bool bare = is_bare_wide_key(key);
         if (!bare) out_.str({});
         if (!wide_.add(out_.text().size() - (bare ? 0 : 1), key, !bare)) return false;
