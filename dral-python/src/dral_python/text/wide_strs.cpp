@@ -1,5 +1,6 @@
 #include "dral_python/text/wide_strs.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -60,14 +61,22 @@ Scan scan(const Char* chars, std::size_t n) {
     __m128i bits = _mm_setzero_si128(), surrogates = _mm_setzero_si128();
     const __m128i surrogate_mask =
         sizeof(Char) == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(~0x7FF);
-    for (; i + kLanes <= n; i += kLanes) {
-        const __m128i v = load_lanes(chars + i);
+    // `fresh`: the bytes of the lanes not counted yet.
+    auto take = [&](__m128i v, unsigned fresh) {
         bits = _mm_or_si128(bits, v);
         surrogates =
             _mm_or_si128(surrogates, lanes_equal<Char>(_mm_and_si128(v, surrogate_mask), 0xD800));
-        if (const int mask = _mm_movemask_epi8(escape_lanes<Char>(v)); mask != 0) [[unlikely]]
-            found.escapes +=
-                static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask))) / sizeof(Char);
+        if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(escape_lanes<Char>(v)));
+            (mask & fresh) != 0) [[unlikely]]
+            found.escapes += static_cast<std::size_t>(std::popcount(mask & fresh)) / sizeof(Char);
+    };
+    for (; i + kLanes <= n; i += kLanes) take(load_lanes(chars + i), 0xFFFF);
+    // The rest in the last lanes of the str, over some seen already: the bits and surrogates
+    // do not mind, the escapes are counted in the new lanes only.
+    if (i < n && n >= kLanes) {
+        take(load_lanes(chars + n - kLanes),
+             0xFFFFu << ((i - (n - kLanes)) * sizeof(Char)) & 0xFFFF);
+        i = n;
     }
     bits = _mm_or_si128(bits, _mm_srli_si128(bits, 8));
     bits = _mm_or_si128(bits, _mm_srli_si128(bits, 4));
@@ -87,6 +96,30 @@ auto with_wide_chars(PyObject* str, Visit visit) {
     return visit(PyUnicode_4BYTE_DATA(str), n);
 }
 
+#if defined(__SSE2__)
+// Stores the sixteen bytes of characters at `in`, widened to `Out`.
+template <class Out, class In>
+void widen_lanes(Out* out, const In* in) {
+    static_assert(sizeof(Out) > sizeof(In));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    auto* to = reinterpret_cast<__m128i*>(out);
+    if constexpr (sizeof(In) == 2) {
+        _mm_storeu_si128(to, _mm_unpacklo_epi16(v, zero));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(v, zero));
+    } else if constexpr (sizeof(Out) == 2) {
+        _mm_storeu_si128(to, _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(v, zero));
+    } else {
+        const __m128i low = _mm_unpacklo_epi8(v, zero), high = _mm_unpackhi_epi8(v, zero);
+        _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+        _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+        _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+    }
+}
+#endif
+
 // Copies `n` characters, widened or narrowed to `Out` (which holds all of them). Sixteen bytes
 // at a time where characters are widened.
 template <class Out, class In>
@@ -99,28 +132,30 @@ Out* copy_chars(Out* out, const In* in, std::size_t n) {
 #if defined(__SSE2__)
     if constexpr (sizeof(Out) > sizeof(In)) {
         constexpr std::size_t kLanes = 16 / sizeof(In);
-        const __m128i zero = _mm_setzero_si128();
-        for (; i + kLanes <= n; i += kLanes) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-            auto* to = reinterpret_cast<__m128i*>(out + i);
-            if constexpr (sizeof(In) == 2) {
-                _mm_storeu_si128(to, _mm_unpacklo_epi16(v, zero));
-                _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(v, zero));
-            } else if constexpr (sizeof(Out) == 2) {
-                _mm_storeu_si128(to, _mm_unpacklo_epi8(v, zero));
-                _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(v, zero));
-            } else {
-                const __m128i low = _mm_unpacklo_epi8(v, zero), high = _mm_unpackhi_epi8(v, zero);
-                _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
-                _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
-                _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
-                _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
-            }
-        }
+        for (; i + kLanes <= n; i += kLanes) widen_lanes(out + i, in + i);
     }
 #endif
     for (; i < n; ++i) out[i] = static_cast<Out>(in[i]);
     return out + n;
+}
+
+// Copies the `n` bytes of the written text at `in`, widened to `Out`, sixteen at a time while
+// the text holds sixteen more: the characters stored past the n are overwritten by what comes
+// next, and have room, for the result is as long as the text is from here on, and longer by
+// the strs still to come.
+template <class Out>
+Out* copy_text(Out* out, const std::uint8_t* in, std::size_t n,
+               [[maybe_unused]] const std::uint8_t* text_end) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(Out) > 1) {
+        const auto room = static_cast<std::size_t>(text_end - in);
+        const std::size_t whole = std::min((n + 15) / 16, room / 16) * 16;
+        for (std::size_t i = 0; i < whole; i += 16) widen_lanes(out + i, in + i);
+        if (whole >= n) return out + n;
+        return copy_chars(out + whole, in + whole, n - whole);
+    }
+#endif
+    return copy_chars(out, in, n);
 }
 
 // Where the first of the `n` characters at `chars` that needs an escape lies, or n.
@@ -168,15 +203,16 @@ bool WideStrs::add(std::size_t at, PyObject* str, bool escaped) {
 template <class Out>
 void WideStrs::fill(Out* out, std::string_view text) const {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const std::uint8_t* const end = bytes + text.size();
     std::size_t from = 0;
     for (const Piece& piece : pieces_) {
-        out = copy_chars(out, bytes + from, piece.at - from);
+        out = copy_text(out, bytes + from, piece.at - from, end);
         from = piece.at;
         out = with_wide_chars(piece.str, [&](const auto* chars, std::size_t n) {
             return piece.escaped ? copy_escaped(out, chars, n) : copy_chars(out, chars, n);
         });
     }
-    copy_chars(out, bytes + from, text.size() - from);
+    copy_text(out, bytes + from, text.size() - from, end);
 }
 
 PyObject* WideStrs::join(std::string_view text, bool latin1) const {
