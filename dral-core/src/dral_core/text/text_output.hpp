@@ -71,8 +71,9 @@ public:
     void inline_separator() { literal(", "); }
     void inline_close() { literal("]"); }
 
-    // A container over several lines: the opening bracket ends its line; each element starts
-    // with pad(its depth) and ends with end_item or end_entry; close pads the bracket.
+    // A container over several lines: the opening bracket ends its line; each item starts with
+    // pad(its depth) and each entry with key(its depth, ...), and they end with end_item or
+    // end_entry; close pads the bracket.
     void open(bool array) { array ? literal("[\n") : literal("{\n"); }
     void pad(std::size_t depth) {
         const std::size_t n = depth * indent_;
