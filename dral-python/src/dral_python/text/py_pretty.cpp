@@ -33,7 +33,8 @@ public:
     // call left, which has room for it: in a fresh one it would grow, each step a copy, and the
     // allocator may give back and fault in again the pages of such blocks on every call. Longer
     // texts are written in a str of their own, which becomes the result without a copy while
-    // every string is ASCII or Latin-1.
+    // every string is ASCII or Latin-1; it starts with room for a bit more than the last text,
+    // so that a text as long grows in no step, and is cut to its size at the end.
     explicit PyTextWriter(std::size_t indent)
         : out_(indent, first_buffer(), TextEncoding::Latin1) {}
     ~PyTextWriter() {
@@ -85,8 +86,11 @@ public:
 private:
     static dral_core::ByteBuffer first_buffer() {
         ModuleState& state = module_state();
-        if (state.last_text_size > dral_core::kLargestSpareText / 2)
-            return dral_core::ByteBuffer(kAsciiStrStorage);
+        if (state.last_text_size > dral_core::kLargestSpareText / 2) {
+            dral_core::ByteBuffer fresh(kAsciiStrStorage);
+            fresh.reserve(state.last_text_size + state.last_text_size / 8);
+            return fresh;
+        }
         dral_core::ByteBuffer spare = std::move(state.spare_text);
         spare.clear();
         return spare;
