@@ -32,6 +32,8 @@ NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
     "A::b::c", "1::2", "x::0x1f32(1)", "A::(1)", "A::(x: 1)", "seq<any>\n  A::(x: 1)\n  1a::b2\n    f = 9::8",
     "seq<map<str, i64>>\n" + "\n".join(f"  {i}" for i in range(9)), "stream<a b, c>",
     "seq<geo::P>\n" + "\n".join(f"  {i}" for i in range(9)), "tensor<geo::P>[2]\n  [1, 2]",
+    # Control characters without an escape of their own stand as they are, beside ones with one.
+    '"\x01a\\n\x0c"', '"' + "a" * 20 + "\x00" + "b" * 60 + '\\t\x08\x0b"',
 ])
 def test_canonical_text_reads_back(source):
     text_ = dral.rfc_format_ctn(source)

@@ -266,6 +266,17 @@ def test_strings_alone_or_first_keep_their_width(value):
     assert kind == "value" and sys.getsizeof(written) == sys.getsizeof(written[:1] + written[1:])
 
 
+# Control characters without an escape of their own are written as they are, at any place in
+# short and long strings, before and after ones that have one.
+@pytest.mark.parametrize("length", [3, 16, 40, 64, 65, 150])
+@pytest.mark.parametrize("char", ["\x00", "\x01", "\x08", "\x0b", "\x0c"])
+def test_control_characters_without_escapes_stand_as_they_are(char, length):
+    plain = [char * 2 + "a" * length, "a" * length + char]
+    value = {text: text for text in [*plain, "b" * (length // 2) + char + '"' + "c" * length + char]}
+    kind, written = assert_writers_agree(value)
+    assert kind == "value" and all(f'"{text}"' in written for text in plain)
+
+
 # Strings of two or four bytes a character are set into the text at the end, escaped in place.
 # The last lanes of a str are read over some read before: an escape among them counts once.
 WIDE = ["€", "😀", "日本語", "Ω\n\"\\\t\r", "a€b" * 20, "😀\\x" * 5, *("€" * at + '"' + "😀" * 3 for at in (0, 3, 4, 7, 8, 9, 15)),

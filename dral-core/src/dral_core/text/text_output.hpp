@@ -118,8 +118,7 @@ private:
         // Every byte escaped at worst.
         char* const start = chars(2 + 2 * n);
         *start = '"';
-        copy_bytes(reinterpret_cast<std::uint8_t*>(start + 1), text.data(), n);
-        if (text_scan::has_escape(text.data(), n)) [[unlikely]]
+        if (text_scan::copy_finding_escapes(start + 1, text.data(), n)) [[unlikely]]
             return escape_rest(start, text);
         start[n + 1] = '"';
         out_.advance(n + 2);

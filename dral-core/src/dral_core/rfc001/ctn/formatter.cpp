@@ -148,10 +148,16 @@ void write_escaped(Out& out, std::string_view text) {
     for (;;) {
         const std::size_t at =
             start + text_scan::first_escape_within(data + start, text.size() - start);
-        out += text.substr(start, at - start);
-        if (at == text.size()) return;
-        out += '\\';
-        out += text_scan::escape_of(static_cast<unsigned char>(data[at]));
+        if (at == text.size()) {
+            out += text.substr(start);
+            return;
+        }
+        const char escape = text_scan::escape_of(static_cast<unsigned char>(data[at]));
+        out += text.substr(start, at - start + (escape == 0));
+        if (escape != 0) {
+            out += '\\';
+            out += escape;
+        }
         start = at + 1;
     }
 }
