@@ -278,9 +278,10 @@ def test_control_characters_without_escapes_stand_as_they_are(char, length):
 
 
 # Strings of two or four bytes a character are set into the text at the end, escaped in place.
-# The last lanes of a str are read over some read before: an escape among them counts once.
-WIDE = ["€", "😀", "日本語", "Ω\n\"\\\t\r", "a€b" * 20, "😀\\x" * 5, *("€" * at + '"' + "😀" * 3 for at in (0, 3, 4, 7, 8, 9, 15)),
-        *("€" * at + "\n" + "€" * (9 - at) for at in (1, 3, 8, 9)), *("😀" * at + "\t" + "😀" * (5 - at) for at in (1, 4, 5))]
+# They are read sixteen characters at a time, the last sixteen over some read before: an escape
+# among those counts once.
+WIDE = ["€", "😀", "日本語", "Ω\n\"\\\t\r", "a€b" * 20, "😀\\x" * 5, *("€" * at + '"' + "😀" * 3 for at in (0, 3, 4, 7, 15, 16)),
+        *("€" * at + "\n" + "€" * (20 - at) for at in (1, 5, 15, 16, 20)), *("😀" * at + "\t" + "😀" * (17 - at) for at in (1, 2, 16, 17))]
 
 
 @pytest.mark.parametrize("wide", WIDE)

@@ -32,25 +32,28 @@ __m128i load_lanes(const Char* chars) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars));
 }
 
+// The sixteen characters at `chars` as sixteen bytes: each character that fits a byte as
+// itself, any other as 0 or 0xFF, neither of which needs an escape.
 template <class Char>
-__m128i lanes_equal(__m128i lanes, std::uint32_t c) {
+__m128i folded_16(const Char* chars) {
     if constexpr (sizeof(Char) == 2)
-        return _mm_cmpeq_epi16(lanes, _mm_set1_epi16(static_cast<short>(c)));
+        return _mm_packus_epi16(load_lanes(chars), load_lanes(chars + 8));
     else
-        return _mm_cmpeq_epi32(lanes, _mm_set1_epi32(static_cast<int>(c)));
+        return _mm_packus_epi16(_mm_packs_epi32(load_lanes(chars), load_lanes(chars + 4)),
+                                _mm_packs_epi32(load_lanes(chars + 8), load_lanes(chars + 12)));
 }
 
-// The lanes of the characters that need an escape in a quoted string, every byte of them set.
-template <class Char>
-__m128i escape_lanes(__m128i v) {
-    auto is = [&](char c) { return lanes_equal<Char>(v, static_cast<std::uint32_t>(c)); };
-    return _mm_or_si128(_mm_or_si128(is('"'), is('\\')),
-                        _mm_or_si128(_mm_or_si128(is('\n'), is('\r')), is('\t')));
+// A bit for each of sixteen characters, folded to bytes, that needs an escape.
+unsigned escapes_in_16(__m128i folded) {
+    auto is = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(is('"'), is('\\')),
+                                       _mm_or_si128(_mm_or_si128(is('\n'), is('\r')), is('\t')))));
 }
 #endif
 
-// What a str's characters need: how many escapes, which bits, whether any is a surrogate. Eight
-// characters of two bytes, or four of four, at a time.
+// What a str's characters need: how many escapes, which bits, whether any is a surrogate. Sixteen
+// characters at a time.
 template <class Char>
 Scan scan(const Char* chars, std::size_t n) {
     static_assert(sizeof(Char) == 2 || sizeof(Char) == 4);
@@ -61,21 +64,26 @@ Scan scan(const Char* chars, std::size_t n) {
     __m128i bits = _mm_setzero_si128(), surrogates = _mm_setzero_si128();
     const __m128i surrogate_mask =
         sizeof(Char) == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(~0x7FF);
-    // `fresh`: the bytes of the lanes not counted yet.
-    auto take = [&](__m128i v, unsigned fresh) {
-        bits = _mm_or_si128(bits, v);
-        surrogates =
-            _mm_or_si128(surrogates, lanes_equal<Char>(_mm_and_si128(v, surrogate_mask), 0xD800));
-        if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(escape_lanes<Char>(v)));
-            (mask & fresh) != 0) [[unlikely]]
-            found.escapes += static_cast<std::size_t>(std::popcount(mask & fresh)) / sizeof(Char);
+    const __m128i surrogate =
+        sizeof(Char) == 2 ? _mm_set1_epi16(static_cast<short>(0xD800)) : _mm_set1_epi32(0xD800);
+    // `fresh`: the characters not counted yet.
+    auto take = [&](const Char* block, unsigned fresh) {
+        for (std::size_t lane = 0; lane < 16; lane += kLanes) {
+            const __m128i v = load_lanes(block + lane);
+            bits = _mm_or_si128(bits, v);
+            const __m128i high = _mm_and_si128(v, surrogate_mask);
+            surrogates =
+                _mm_or_si128(surrogates, sizeof(Char) == 2 ? _mm_cmpeq_epi16(high, surrogate)
+                                                           : _mm_cmpeq_epi32(high, surrogate));
+        }
+        if (const unsigned mask = escapes_in_16(folded_16(block)) & fresh; mask != 0) [[unlikely]]
+            found.escapes += static_cast<std::size_t>(std::popcount(mask));
     };
-    for (; i + kLanes <= n; i += kLanes) take(load_lanes(chars + i), 0xFFFF);
-    // The rest in the last lanes of the str, over some seen already: the bits and surrogates
-    // do not mind, the escapes are counted in the new lanes only.
-    if (i < n && n >= kLanes) {
-        take(load_lanes(chars + n - kLanes),
-             0xFFFFu << ((i - (n - kLanes)) * sizeof(Char)) & 0xFFFF);
+    for (; i + 16 <= n; i += 16) take(chars + i, 0xFFFF);
+    // The rest in the last sixteen characters of the str, over some seen already: the bits and
+    // surrogates do not mind, the escapes are counted in the new characters only.
+    if (i < n && n >= 16) {
+        take(chars + n - 16, 0xFFFFu << (i - (n - 16)) & 0xFFFF);
         i = n;
     }
     bits = _mm_or_si128(bits, _mm_srli_si128(bits, 8));
@@ -158,33 +166,35 @@ Out* copy_text(Out* out, const std::uint8_t* in, std::size_t n,
     return copy_chars(out, in, n);
 }
 
-// Where the first of the `n` characters at `chars` that needs an escape lies, or n.
-template <class Char>
-std::size_t first_escape(const Char* chars, std::size_t n) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    constexpr std::size_t kLanes = 16 / sizeof(Char);
-    for (; i + kLanes <= n; i += kLanes)
-        if (const int mask = _mm_movemask_epi8(escape_lanes<Char>(load_lanes(chars + i)));
-            mask != 0)
-            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask))) /
-                           sizeof(Char);
-#endif
-    while (i < n && dral_core::text_scan::escape_of(chars[i]) == 0) ++i;
-    return i;
-}
-
-// The runs between escapes are copied whole.
+// Sixteen characters a step, each block copied as it is scanned: where an escape stands in it,
+// the copy goes on from there. The block's room is there, for escapes only lengthen the text.
 template <class Out, class In>
 Out* copy_escaped(Out* out, const In* in, std::size_t n) {
-    for (std::size_t i = 0;;) {
-        const std::size_t at = i + first_escape(in + i, n - i);
-        out = copy_chars(out, in + i, at - i);
-        if (at == n) return out;
-        *out++ = '\\';
-        *out++ = static_cast<Out>(dral_core::text_scan::escape_of(in[at]));
-        i = at + 1;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (sizeof(Out) >= sizeof(In)) {
+        while (i + 16 <= n) {
+            copy_chars(out, in + i, 16);
+            const unsigned mask = escapes_in_16(folded_16(in + i));
+            const std::size_t run =
+                mask == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(mask));
+            i += run;
+            out += run;
+            if (run == 16) continue;
+            *out++ = '\\';
+            *out++ = static_cast<Out>(dral_core::text_scan::escape_of(in[i++]));
+        }
     }
+#endif
+    for (; i < n; ++i) {
+        if (const char escape = dral_core::text_scan::escape_of(in[i]); escape != 0) {
+            *out++ = '\\';
+            *out++ = static_cast<Out>(escape);
+        } else {
+            *out++ = static_cast<Out>(in[i]);
+        }
+    }
+    return out;
 }
 
 }  // namespace
