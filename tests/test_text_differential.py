@@ -281,7 +281,7 @@ def test_control_characters_without_escapes_stand_as_they_are(char, length):
 # They are read sixteen characters at a time, the last sixteen over some read before: an escape
 # among those counts once.
 WIDE = ["€", "😀", "日本語", "Ω\n\"\\\t\r", "a€b" * 20, "😀\\x" * 5, *("€" * at + '"' + "😀" * 3 for at in (0, 3, 4, 7, 15, 16)),
-        *("€" * at + "\n" + "€" * (20 - at) for at in (1, 5, 15, 16, 20)), *("😀" * at + "\t" + "😀" * (17 - at) for at in (1, 2, 16, 17))]
+        *("€" * at + "\n" + "€" * (length - at) for length in (10, 20) for at in (1, 5, 8, 15, 16, 20) if at <= length), *("😀" * at + "\t" + "😀" * (17 - at) for at in (1, 2, 16, 17))]
 
 
 @pytest.mark.parametrize("wide", WIDE)

@@ -32,15 +32,15 @@ __m128i load_lanes(const Char* chars) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars));
 }
 
-// The sixteen characters at `chars` as sixteen bytes: each character that fits a byte as
-// itself, any other as 0 or 0xFF, neither of which needs an escape.
+// Sixteen characters as sixteen bytes, eight at `low` then eight at `high`: each character that
+// fits a byte as itself, any other as 0 or 0xFF, neither of which needs an escape.
 template <class Char>
-__m128i folded_16(const Char* chars) {
+__m128i folded_16(const Char* low, const Char* high) {
     if constexpr (sizeof(Char) == 2)
-        return _mm_packus_epi16(load_lanes(chars), load_lanes(chars + 8));
+        return _mm_packus_epi16(load_lanes(low), load_lanes(high));
     else
-        return _mm_packus_epi16(_mm_packs_epi32(load_lanes(chars), load_lanes(chars + 4)),
-                                _mm_packs_epi32(load_lanes(chars + 8), load_lanes(chars + 12)));
+        return _mm_packus_epi16(_mm_packs_epi32(load_lanes(low), load_lanes(low + 4)),
+                                _mm_packs_epi32(load_lanes(high), load_lanes(high + 4)));
 }
 
 // A bit for each of sixteen characters, folded to bytes, that needs an escape.
@@ -66,24 +66,31 @@ Scan scan(const Char* chars, std::size_t n) {
         sizeof(Char) == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(~0x7FF);
     const __m128i surrogate =
         sizeof(Char) == 2 ? _mm_set1_epi16(static_cast<short>(0xD800)) : _mm_set1_epi32(0xD800);
-    // `fresh`: the characters not counted yet.
-    auto take = [&](const Char* block, unsigned fresh) {
-        for (std::size_t lane = 0; lane < 16; lane += kLanes) {
-            const __m128i v = load_lanes(block + lane);
-            bits = _mm_or_si128(bits, v);
-            const __m128i high = _mm_and_si128(v, surrogate_mask);
-            surrogates =
-                _mm_or_si128(surrogates, sizeof(Char) == 2 ? _mm_cmpeq_epi16(high, surrogate)
-                                                           : _mm_cmpeq_epi32(high, surrogate));
+    // Sixteen characters, eight at `low` and eight at `high`; `fresh`: those not counted yet.
+    auto take = [&](const Char* low, const Char* high, unsigned fresh) {
+        for (const Char* half : {low, high}) {
+            for (std::size_t lane = 0; lane < 8; lane += kLanes) {
+                const __m128i v = load_lanes(half + lane);
+                bits = _mm_or_si128(bits, v);
+                const __m128i top = _mm_and_si128(v, surrogate_mask);
+                surrogates =
+                    _mm_or_si128(surrogates, sizeof(Char) == 2 ? _mm_cmpeq_epi16(top, surrogate)
+                                                               : _mm_cmpeq_epi32(top, surrogate));
+            }
         }
-        if (const unsigned mask = escapes_in_16(folded_16(block)) & fresh; mask != 0) [[unlikely]]
+        if (const unsigned mask = escapes_in_16(folded_16(low, high)) & fresh; mask != 0)
+            [[unlikely]]
             found.escapes += static_cast<std::size_t>(std::popcount(mask));
     };
-    for (; i + 16 <= n; i += 16) take(chars + i, 0xFFFF);
-    // The rest in the last sixteen characters of the str, over some seen already: the bits and
-    // surrogates do not mind, the escapes are counted in the new characters only.
-    if (i < n && n >= 16) {
-        take(chars + n - 16, 0xFFFFu << (i - (n - 16)) & 0xFFFF);
+    for (; i + 16 <= n; i += 16) take(chars + i, chars + i + 8, 0xFFFF);
+    // The rest in the last characters of the str, over some seen already: the bits and
+    // surrogates do not mind, the escapes are counted in the new characters only. A str of
+    // eight to fifteen is its first eight and its last eight.
+    if (n >= 16 && i < n) {
+        take(chars + n - 16, chars + n - 8, (0xFFFFu << (i - (n - 16))) & 0xFFFF);
+        i = n;
+    } else if (n >= 8 && n < 16) {
+        take(chars, chars + n - 8, ((0xFFFFu << (24 - n)) & 0xFF00) | 0xFF);
         i = n;
     }
     bits = _mm_or_si128(bits, _mm_srli_si128(bits, 8));
@@ -175,7 +182,7 @@ Out* copy_escaped(Out* out, const In* in, std::size_t n) {
     if constexpr (sizeof(Out) >= sizeof(In)) {
         while (i + 16 <= n) {
             copy_chars(out, in + i, 16);
-            const unsigned mask = escapes_in_16(folded_16(in + i));
+            const unsigned mask = escapes_in_16(folded_16(in + i, in + i + 8));
             const std::size_t run =
                 mask == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(mask));
             i += run;
