@@ -1,4 +1,4 @@
-// Sixteen bytes at a time through the text a writer copies: whether a string needs escapes,
+// Sixteen bytes at a time through the text a writer copies: whether a string may need escapes,
 // whether a key may stand bare. The scans read the text where it comes from, never past its end,
 // and never the copy just stored: a load across stores not yet written back waits for them.
 #pragma once
@@ -174,7 +174,8 @@ inline bool has_non_key_byte(const char* p, std::size_t n) {
 inline void fill_spaces(char* out, std::size_t n) { std::memset(out, ' ', n); }
 #endif
 
-// Where the first of the `n` bytes at `p` that may need an escape lies (see escapes_in), or n.
+// Where the first of the `n` bytes at `p` that may need an escape lies (see escape_candidates),
+// or n.
 inline std::size_t first_escape_within(const char* p, std::size_t n) {
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16)

@@ -44,7 +44,7 @@ __m128i folded_16(const Char* low, const Char* high) {
 }
 
 // A bit for each of sixteen characters, folded to bytes, that needs an escape.
-unsigned escapes_in_16(__m128i folded) {
+unsigned escapes_in_folded(__m128i folded) {
     auto is = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
     return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(is('"'), is('\\')),
@@ -78,7 +78,7 @@ Scan scan(const Char* chars, std::size_t n) {
                                                                : _mm_cmpeq_epi32(top, surrogate));
             }
         }
-        if (const unsigned mask = escapes_in_16(folded_16(low, high)) & fresh; mask != 0)
+        if (const unsigned mask = escapes_in_folded(folded_16(low, high)) & fresh; mask != 0)
             [[unlikely]]
             found.escapes += static_cast<std::size_t>(std::popcount(mask));
     };
@@ -182,7 +182,7 @@ Out* copy_escaped(Out* out, const In* in, std::size_t n) {
     if constexpr (sizeof(Out) >= sizeof(In)) {
         while (i + 16 <= n) {
             copy_chars(out, in + i, 16);
-            const unsigned mask = escapes_in_16(folded_16(in + i, in + i + 8));
+            const unsigned mask = escapes_in_folded(folded_16(in + i, in + i + 8));
             const std::size_t run =
                 mask == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(mask));
             i += run;

@@ -152,6 +152,7 @@ void write_escaped(Out& out, std::string_view text) {
             out += text.substr(start);
             return;
         }
+        // A control character the scan stopped at may need no escape: it stands as it is.
         const char escape = text_scan::escape_of(static_cast<unsigned char>(data[at]));
         out += text.substr(start, at - start + (escape == 0));
         if (escape != 0) {
