@@ -63,24 +63,37 @@ TEST(DecimalDigits, WordsAgreeWithADigitLoopAtEveryLengthAndStop) {
     }
 }
 
-// Both forms of the sixteen-digit writer give the digits printf gives, and mark its zeros, on
-// numbers of every length whose digits are often zero.
-TEST(DecimalDigits, SixteenDigitsAndTheirZerosInVectorsAndInWords) {
+// A form of the sixteen digits gives the digits printf gives, marks its zeros, and places the
+// point after any of its first fifteen digits, or before them all.
+template <class Digits>
+void check_sixteen_digits(std::uint64_t n) {
+    char expected[17];
+    std::snprintf(expected, sizeof expected, "%016llu", static_cast<unsigned long long>(n));
+    std::uint32_t expected_zeros = 0;
+    for (int d = 0; d < 16; ++d) expected_zeros |= std::uint32_t{expected[d] == '0'} << d;
+    const Digits digits(n);
+    ASSERT_EQ(digits.zeros(), expected_zeros) << n;
+    char out[17];
+    digits.store(out);
+    ASSERT_EQ(std::string(out, 16), expected);
+    for (std::size_t whole = 0; whole < 16; ++whole) {
+        digits.store_with_point(out, whole);
+        ASSERT_EQ(std::string(out, 17),
+                  std::string(expected, whole) + "." + std::string(expected + whole))
+            << whole;
+    }
+}
+
+// On numbers of every length whose digits are often zero, in words and, where there are
+// vectors, in vectors.
+TEST(DecimalDigits, SixteenDigitsTheirZerosAndAPoint) {
     std::mt19937_64 random(12);
     for (int i = 0; i < 100'000; ++i) {
         std::uint64_t n = 0;
         const int length = 1 + static_cast<int>(random() % 16);
         for (int d = 0; d < length; ++d) n = n * 10 + (random() % 3 == 0 ? 0 : random() % 10);
-        char expected[17];
-        std::snprintf(expected, sizeof expected, "%016llu", static_cast<unsigned long long>(n));
-        std::uint32_t expected_zeros = 0;
-        for (int d = 0; d < 16; ++d) expected_zeros |= std::uint32_t{expected[d] == '0'} << d;
-        char vector[16], words[16];
-        ASSERT_EQ(write_sixteen_digits(vector, n), expected_zeros) << n;
-        ASSERT_EQ(decimal_digits_detail::write_sixteen_digits_in_words(words, n), expected_zeros)
-            << n;
-        ASSERT_EQ(std::string(vector, 16), expected);
-        ASSERT_EQ(std::string(words, 16), expected);
+        check_sixteen_digits<decimal_digits_detail::SixteenDigitWords>(n);
+        check_sixteen_digits<SixteenDigits>(n);
     }
 }
 

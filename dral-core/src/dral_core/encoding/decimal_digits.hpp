@@ -56,46 +56,99 @@ inline std::uint32_t zero_digits(std::uint64_t digits) {
         ((zeros >> 7) & 0x0101010101010101ull) * 0x0102040810204080ull >> 56);
 }
 
-// write_sixteen_digits in words of eight digits, for machines without the vector form.
-inline std::uint32_t write_sixteen_digits_in_words(char* out, std::uint64_t n) {
-    const std::uint64_t high = eight_digits(n / 100000000);
-    const std::uint64_t low = eight_digits(n % 100000000);
-    store(out, high);
-    store(out + 8, low);
-    return zero_digits(high) | zero_digits(low) << 8;
-}
+// SixteenDigits in words of eight digits, for machines without the vector form.
+class SixteenDigitWords {
+public:
+    explicit SixteenDigitWords(std::uint64_t n)
+        : first_(eight_digits(n / 100000000)), last_(eight_digits(n % 100000000)) {}
+
+    std::uint32_t zeros() const { return zero_digits(first_) | zero_digits(last_) << 8; }
+
+    void store(char* out) const {
+        decimal_digits_detail::store(out, first_);
+        decimal_digits_detail::store(out + 8, last_);
+    }
+
+    void store_with_point(char* out, std::size_t whole) const {
+        store(out + 1);
+        const auto digits = static_cast<unsigned __int128>(last_) << 64 | first_;
+        const auto before = (static_cast<unsigned __int128>(1) << (8 * whole)) - 1;
+        const auto placed = (digits & before) | (digits << 8 & ~before);
+        decimal_digits_detail::store(out, static_cast<std::uint64_t>(placed));
+        decimal_digits_detail::store(out + 8, static_cast<std::uint64_t>(placed >> 64));
+        out[whole] = '.';
+    }
+
+private:
+    std::uint64_t first_;  // the first eight digits' characters, the first in the lowest byte
+    std::uint64_t last_;
+};
+
+#if defined(__SSE2__)
+// In vectors, the halves of eight digits side by side, each step splits every lane in two: fours
+// by 10000, twos by 100, ones by 10, each division a multiplication exact over the lane's range.
+class SixteenDigitVector {
+public:
+    explicit SixteenDigitVector(std::uint64_t n) {
+        const auto high = static_cast<long long>(n / 100000000);
+        const auto low = static_cast<long long>(n % 100000000);
+        const __m128i eights = _mm_set_epi64x(low, high);
+        const __m128i first_fours = _mm_srli_epi64(
+            _mm_mul_epu32(eights, _mm_set1_epi32(static_cast<int>(3518437209u))), 45);
+        const __m128i last_fours =
+            _mm_sub_epi64(eights, _mm_mul_epu32(first_fours, _mm_set1_epi32(10000)));
+        const __m128i fours = _mm_or_si128(first_fours, _mm_slli_epi64(last_fours, 32));
+        const __m128i first_twos = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
+        const __m128i last_twos =
+            _mm_sub_epi16(fours, _mm_mullo_epi16(first_twos, _mm_set1_epi16(100)));
+        const __m128i twos = _mm_or_si128(first_twos, _mm_slli_epi32(last_twos, 16));
+        const __m128i first_ones = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
+        const __m128i last_ones =
+            _mm_sub_epi16(twos, _mm_mullo_epi16(first_ones, _mm_set1_epi16(10)));
+        const __m128i values = _mm_or_si128(first_ones, _mm_slli_epi16(last_ones, 8));
+        digits_ = _mm_add_epi8(values, _mm_set1_epi8('0'));
+    }
+
+    std::uint32_t zeros() const {
+        return static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(digits_, _mm_set1_epi8('0'))));
+    }
+
+    void store(char* out) const { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), digits_); }
+
+    void store_with_point(char* out, std::size_t whole) const {
+        store(out + 1);
+        // Sixteen bytes from here on are all-ones for the first `whole` places.
+        alignas(32) static constexpr signed char kOnesThenZeros[32] = {
+            -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+        const __m128i before =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnesThenZeros + 16 - whole));
+        const __m128i placed = _mm_or_si128(_mm_and_si128(before, digits_),
+                                            _mm_andnot_si128(before, _mm_slli_si128(digits_, 1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), placed);
+        out[whole] = '.';
+    }
+
+private:
+    __m128i digits_;
+};
+#endif
 
 }  // namespace decimal_digits_detail
 
-// Writes the sixteen decimal digits of `n` (below 10^16), leading zeros included, at `out` and
-// returns which are '0': bit i for out[i]. The float writers' digits, which then find their
-// leading and trailing zeros in one count each. In vectors, the halves of eight digits side by
-// side, each step splits every lane in two: fours by 10000, twos by 100, ones by 10, each
-// division a multiplication exact over the lane's range.
-inline std::uint32_t write_sixteen_digits(char* out, std::uint64_t n) {
+// The sixteen decimal digits of `n` (below 10^16), leading zeros included, held in registers: the
+// digits of floats, which are placed straight where they belong. Written from memory, they would
+// be read back in pieces that span their stores, which the processor cannot forward.
+// - zeros(): which digits are '0', bit i for the i-th, so that leading and trailing zeros take
+//   one count each;
+// - store(out): the sixteen digits at out;
+// - store_with_point(out, whole): the first `whole` (0 to 15) digits, '.', then the others:
+//   seventeen bytes at out.
 #if defined(__SSE2__)
-    const auto high = static_cast<long long>(n / 100000000);
-    const auto low = static_cast<long long>(n % 100000000);
-    const __m128i eights = _mm_set_epi64x(low, high);
-    const __m128i first_fours =
-        _mm_srli_epi64(_mm_mul_epu32(eights, _mm_set1_epi32(static_cast<int>(3518437209u))), 45);
-    const __m128i last_fours =
-        _mm_sub_epi64(eights, _mm_mul_epu32(first_fours, _mm_set1_epi32(10000)));
-    const __m128i fours = _mm_or_si128(first_fours, _mm_slli_epi64(last_fours, 32));
-    const __m128i first_twos = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
-    const __m128i last_twos =
-        _mm_sub_epi16(fours, _mm_mullo_epi16(first_twos, _mm_set1_epi16(100)));
-    const __m128i twos = _mm_or_si128(first_twos, _mm_slli_epi32(last_twos, 16));
-    const __m128i first_ones = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
-    const __m128i last_ones = _mm_sub_epi16(twos, _mm_mullo_epi16(first_ones, _mm_set1_epi16(10)));
-    const __m128i digits = _mm_or_si128(first_ones, _mm_slli_epi16(last_ones, 8));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(digits, _mm_set1_epi8('0')));
-    return static_cast<std::uint32_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_setzero_si128())));
+using SixteenDigits = decimal_digits_detail::SixteenDigitVector;
 #else
-    return decimal_digits_detail::write_sixteen_digits_in_words(out, n);
+using SixteenDigits = decimal_digits_detail::SixteenDigitWords;
 #endif
-}
 
 // Writes the decimal digits of `n` at `out`, which has room for kMaxDecimalDigits bytes (some
 // past the digits may be overwritten); returns their count.

@@ -22,48 +22,78 @@ std::size_t mark_integral(char* out, std::size_t length) {
     return length + 2;
 }
 
+constexpr std::uint64_t kPowersOfTen[] = {1,
+                                          10,
+                                          100,
+                                          1000,
+                                          10000,
+                                          100000,
+                                          1000000,
+                                          10000000,
+                                          100000000,
+                                          1000000000,
+                                          10000000000,
+                                          100000000000,
+                                          1000000000000,
+                                          10000000000000,
+                                          100000000000000,
+                                          1000000000000000,
+                                          10000000000000000};
+
+// The digit count of `n`, which is below 10^16.
+int decimal_length(std::uint64_t n) {
+    // bit_width × log10(2) is the count or one less.
+    const int guess = (std::bit_width(n) * 1233) >> 12;
+    return guess + (n >= kPowersOfTen[guess]);
+}
+
 // Writes `decimal` in positional notation at `out`, which has room for kMaxPositionalFloat bytes
 // (and two more with kMarkIntegral, for the ".0" after an integral value), and returns the length.
-// Pieces are copied in fixed sizes past their ends, which that room holds: the widest reach is the
-// smallest subnormal's, 2 + 323 zeros + 24, below 352 with a sign.
+// Digits are stored in blocks of sixteen past their ends, which that room holds: the widest reach
+// is the smallest subnormal's, 2 + 323 zeros + 16, below 352 with a sign.
 template <bool kMarkIntegral>
 std::size_t write_positional(char* out, Decimal decimal) {
-    // A shortest significand has at most 17 digits: the first at buffer[7], the other sixteen
-    // after it, then room for the copies of fixed size past them.
-    constexpr std::uint64_t kSixteenDigits = 10'000'000'000'000'000;
-    char buffer[48];
-    const std::uint64_t first = decimal.significand / kSixteenDigits;
-    buffer[7] = static_cast<char>('0' + first);
-    const std::uint32_t zeros_at =
-        write_sixteen_digits(buffer + 8, decimal.significand % kSixteenDigits);
-    std::size_t count = first != 0 ? 17 : 16 - static_cast<std::size_t>(std::countr_one(zeros_at));
-    const char* const digits = buffer + 24 - count;
+    std::uint64_t significand = decimal.significand;
     int exponent = decimal.exponent;
+    // Shortest significands have 16 or 17 digits, but those of integers and subnormals. Those are
+    // scaled to 16, so that the first digit's place never depends on the count.
+    constexpr std::uint64_t kFifteenDigits = 1'000'000'000'000'000;
+    if (significand < kFifteenDigits) [[unlikely]] {
+        const int scale = 16 - decimal_length(significand);
+        significand *= kPowersOfTen[scale];
+        exponent -= scale;
+    }
+    constexpr std::uint64_t kSixteenDigits = 10'000'000'000'000'000;
+    const auto first = static_cast<char>('0' + significand / kSixteenDigits);
+    const bool seventeen = first != '0';
+    const SixteenDigits rest(significand % kSixteenDigits);
+    std::size_t count = seventeen ? 17 : 16;
     // Zeros after the point are not shortest digits.
     if (exponent < 0) {
-        const int trailing = std::min(std::countl_one(zeros_at << 16), -exponent);
+        const int trailing = std::min(std::countl_one(rest.zeros() << 16), -exponent);
         count -= static_cast<std::size_t>(trailing);
         exponent += trailing;
     }
     if (exponent >= 0) {
-        std::memcpy(out, digits, 24);
+        *out = first;
+        rest.store(out + seventeen);
         if (exponent > 0) std::memset(out + count, '0', static_cast<std::size_t>(exponent));
         const std::size_t length = count + static_cast<std::size_t>(exponent);
         return kMarkIntegral ? mark_integral(out, length) : length;
     }
     const auto fraction = static_cast<std::size_t>(-exponent);
     if (count > fraction) {
-        // At most 17 digits, at least one of them whole: the fraction has at most 16.
         const std::size_t whole = count - fraction;
-        std::memcpy(out, digits, 16);
-        out[whole] = '.';
-        std::memcpy(out + whole + 1, digits + whole, 16);
+        *out = first;
+        rest.store_with_point(out + seventeen, whole - seventeen);
         return count + 1;
     }
     const std::size_t zeros = fraction - count;
-    std::memcpy(out, "0.00000000", 10);
-    if (zeros > 8) std::memset(out + 10, '0', zeros - 8);
-    std::memcpy(out + 2 + zeros, digits, 24);
+    std::memcpy(out, "0.00000000000000", 16);
+    if (zeros > 14) std::memset(out + 16, '0', zeros - 14);
+    char* const digits = out + 2 + zeros;
+    *digits = first;
+    rest.store(digits + seventeen);
     return 2 + fraction;
 }
 
