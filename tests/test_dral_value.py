@@ -208,8 +208,9 @@ def test_loads_value_shapes_and_arguments():
     assert dral.loads_value(_stream(nested_list(5)), max_depth=5).as_python() == nested_list(5)
     assert dral.loads_value(type("B", (bytes,), {})(_stream(5))).value == 5
     for data in (bytearray(_stream(5)), memoryview(_stream(5)), "x"):
-        with pytest.raises(TypeError, match="argument 'data' must be bytes"):
-            dral.loads_value(data)
+        for read in (dral.loads, dral.loads_value):
+            with pytest.raises(TypeError, match="argument 'data' must be bytes"):
+                read(data)
     with pytest.raises(TypeError):
         dral.loads_value(_stream(5), strict=None)
     with pytest.raises(OverflowError):
