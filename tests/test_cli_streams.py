@@ -73,25 +73,21 @@ def test_closed_standard_streams_and_the_parser():
 FULL = "No space left on device"
 
 
-@pytest.mark.parametrize("args, stdin", [*COMMANDS.values(), (["decode"], BIG), (["show"], BIG)],
-                         ids=[*COMMANDS, "decode at write", "show at write"])
-def test_a_full_disk(args, stdin):
-    if args[0] == "inspect":
-        stdin = STREAM  # a report that succeeds, so that only the disk fails
+# A report that succeeds for inspect, so that only the disk fails; help and version are the parser's.
+@pytest.mark.parametrize("args, stdin, command", [
+    *[(args, STREAM if args[0] == "inspect" else stdin, "") for args, stdin in COMMANDS.values()],
+    (["decode"], BIG, ""), (["show"], BIG, ""), (["--help"], b"", "dral: "), (["--version"], b"", "dral: "),
+    (["decode", "--help"], b"", "dral: "),
+], ids=[*COMMANDS, "decode at write", "show at write", "--help", "--version", "decode --help"])
+def test_a_full_disk(args, stdin, command):
     with open("/dev/full", "wb") as full:
-        one_line_failure(run(args, stdin, stdout=full), f"error: cannot write standard output: {FULL}")
+        one_line_failure(run(args, stdin, stdout=full), f"{command}error: cannot write standard output: {FULL}")
 
 
 @pytest.mark.parametrize("args, stdin", [(["encode"], b"[1]"), (["decode"], STREAM), (["decode"], BIG)],
                          ids=["encode", "decode", "decode at write"])
 def test_a_full_disk_behind_an_output_file(args, stdin):
     one_line_failure(run([*args, "-o", "/dev/full"], stdin), f"error: cannot write '/dev/full': {FULL}")
-
-
-@pytest.mark.parametrize("args", [["--help"], ["--version"], ["decode", "--help"]])
-def test_a_full_disk_under_help_and_version(args):
-    with open("/dev/full", "wb") as full:
-        one_line_failure(run(args, stdout=full), f"dral: error: cannot write standard output: {FULL}")
 
 
 def test_a_full_disk_behind_standard_error():
