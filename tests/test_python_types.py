@@ -215,11 +215,6 @@ class Loop(enum.Enum):
 Loop.SELF._value_ = Loop.SELF  # a member that is its own value
 
 
-def test_a_member_that_is_its_own_value_is_refused(convert):
-    with pytest.raises(DralTypeError, match=r"^cannot convert Loop to Dral value at \$\[0\] \(its value nests too deeply\)$"):
-        convert([Loop.SELF])
-
-
 @dataclasses.dataclass
 class Row:
     when: datetime.datetime
@@ -299,11 +294,6 @@ def test_dataclass_with_a_field_removed_raises_the_attribute_error(convert):
     without_default = Point(1)
     del without_default.x  # the class's default stands in, as getattr reads it
     assert convert(without_default) == {"y": 1, "x": 0}
-
-
-def test_a_dataclass_class_is_not_a_dataclass(convert):
-    with pytest.raises(DralTypeError, match=r"^cannot convert type to Dral value at \$\.cls$"):
-        convert({"cls": Point})
 
 
 class Overridden(dict):
@@ -419,12 +409,6 @@ def test_recursion_through_the_hook_is_bounded_by_max_depth(encode):
     assert encode(Opaque(0), default=lambda o: nested_list(8, 1), max_depth=8) == nested_list(8, 1)
 
 
-def test_recursion_through_the_hook_is_bounded_natively_when_printing():
-    for convert in (dral.pretty_print, dral.to_value):
-        with pytest.raises(RecursionError):
-            convert(Opaque(0), default=lambda o: [o])
-
-
 def test_the_hook_must_be_callable(convert):
     with pytest.raises(TypeError, match=r"argument 'default' must be callable or None, not int$"):
         convert(1, default=5)
@@ -458,10 +442,12 @@ def test_max_depth_sets_the_deepest_nesting_up_to_the_native_bound(encode, max_d
     ({'q"\\\n': {1}}, 'cannot convert set to Dral value at $["q\\"\\\\\\u000a"]'),
     ({"x" * 50: {1}}, 'cannot convert set to Dral value at $["' + "x" * 40 + '..."]'),
     ({"é" * 30: {1}}, 'cannot convert set to Dral value at $["' + "é" * 20 + '..."]'),
-    ([Point(Row)], "cannot convert type to Dral value at $[0].y"),
+    ([Point(Row)], "cannot convert type to Dral value at $[0].y"),  # a dataclass's class is no dataclass
+    ({"cls": Point}, "cannot convert type to Dral value at $.cls"),
+    ([Loop.SELF], "cannot convert Loop to Dral value at $[0] (its value nests too deeply)"),
     ([{"k": {1: 2}}], "dict keys must be strings at $[0].k"),
     ([collections.OrderedDict(k=Plain.PAIR, m=Wrapped.POINT, z={1})], "cannot convert set to Dral value at $[0].z"),
-], ids=repr)
+], ids=lambda p: repr(p) if isinstance(p, str) else None)  # a member that is its own value has no repr
 def test_refusals_say_where_the_object_lies(convert, value, message):
     with pytest.raises(DralTypeError) as info:
         convert(value)

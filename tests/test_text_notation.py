@@ -136,13 +136,14 @@ def test_indent_bounds_and_argument_errors():
 
 
 @pytest.mark.parametrize("convert", [dral.pretty_print, dral.to_value])
-@pytest.mark.parametrize("make", [
-    lambda: nested_list(5000), lambda: functools.reduce(lambda v, _: {"a": v}, range(5000), {}),
-    lambda: (cycle := []).append(cycle) or cycle,  # a list that holds itself
+@pytest.mark.parametrize("call", [
+    lambda c: c(nested_list(5000)), lambda c: c(functools.reduce(lambda v, _: {"a": v}, range(5000), {})),
+    lambda c: c((cycle := []).append(cycle) or cycle),  # a list that holds itself
+    lambda c: c(object(), default=lambda o: [o]),  # a hook that nests its object again and again
 ])
-def test_deep_python_objects_raise_recursion_error(convert, make):
+def test_deep_python_objects_raise_recursion_error(convert, call):
     with pytest.raises(RecursionError):
-        convert(make())
+        call(convert)
 
 
 # The reader expects items indented like the last one of their depth and ': ' after bare keys;
