@@ -164,8 +164,7 @@ def test_depth_limit():
     for _ in range(64):
         root = root["items"][0]
     assert root == scalar("i64", 1)
-    assert error_of(cbf(_nested(65))) == "Nesting depth 65 exceeds maximum 64"
-    assert error_of(cbf(_nested(200))) == "Nesting depth 65 exceeds maximum 64"
+    assert error_of(cbf(_nested(65))) == "Nesting depth 65 exceeds maximum 64"  # far deeper: test_hostile_input
 
 
 def _shared_child_tree(levels):  # sequences of two items both pointing at the one child below
