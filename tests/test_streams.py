@@ -254,10 +254,9 @@ def test_writer_options_and_failures():
                        ({"dedup": 1}, TypeError)):
         with pytest.raises(error):
             dral.Writer(io.BytesIO(), **bad)
-    with pytest.raises(TypeError):
-        dral.Writer(42)
-    with pytest.raises(TypeError):
-        dral.Reader(42)
+    for make in (dral.Writer, dral.Reader):
+        with pytest.raises(TypeError):
+            make(42)
 
 
 def test_parts_of_a_file_read_apart_make_the_whole(tmp_path):
