@@ -185,16 +185,14 @@ def test_arguments():
     plain, aligned = compile_ctn("[1, 'x]"), compile_ctn("[1, 'x]", alignment=8)
     assert [i for i in range(len(plain)) if plain[i] != aligned[i]][0] == 7
     assert plain[8:-8] == aligned[8:-8]
-    for bad, error in [(256, OverflowError), (-1, OverflowError), (2**70, OverflowError),
-                       ("1", TypeError), (1.0, TypeError)]:
-        with pytest.raises(error):
-            compile_ctn("1", alignment=bad)
-    with pytest.raises(TypeError, match="with_symtab"):
-        compile_ctn("1", with_symtab=1)
-    with pytest.raises(TypeError, match="text"):
-        compile_ctn(b"1")
-    with pytest.raises(TypeError):
-        compile_ctn("1", True)
+    for args, options, error, named in [
+        *[(["1"], {"alignment": bad}, OverflowError, None) for bad in (256, -1, 2**70)],
+        *[(["1"], {"alignment": bad}, TypeError, None) for bad in ("1", 1.0)],
+        (["1"], {"with_symtab": 1}, TypeError, "with_symtab"), ([b"1"], {}, TypeError, "text"),
+        (["1", True], {}, TypeError, None),
+    ]:
+        with pytest.raises(error, match=named):
+            compile_ctn(*args, **options)
     data = compile_ctn("1")
     for function in (dral.rfc_decode_cbf, dral.rfc_cbf_to_ctn, dral.rfc_decode_cbf_model):
         for bad in (bytearray(data), memoryview(data), "x"):

@@ -211,10 +211,9 @@ def test_loads_value_shapes_and_arguments():
         for read in (dral.loads, dral.loads_value):
             with pytest.raises(TypeError, match="argument 'data' must be bytes"):
                 read(data)
-    with pytest.raises(TypeError):
-        dral.loads_value(_stream(5), strict=None)
-    with pytest.raises(OverflowError):
-        dral.loads_value(_stream(5), max_depth=-1)
+    for options, error in (({"strict": None}, TypeError), ({"max_depth": -1}, OverflowError)):
+        with pytest.raises(error):
+            dral.loads_value(_stream(5), **options)
 
 
 @pytest.mark.parametrize("data, options", [
