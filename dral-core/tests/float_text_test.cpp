@@ -120,8 +120,8 @@ TEST(FloatTextRoundTrip, ShortestDigitsOfAFloatReadBackToTheSameFloat) {
         if (std::isfinite(f)) values.push_back(f);
     }
     for (float value : values) {
-        std::string text;
-        append_float_positional(text, value);
+        char out[kMaxPositionalFloat];
+        const std::string text(out, format_float_positional(out, value));
         float back;
         const auto read = std::from_chars(text.data(), text.data() + text.size(), back);
         ASSERT_EQ(read.ec, std::errc()) << text;

@@ -147,16 +147,15 @@ std::size_t format_float_positional(char* out, double value) {
     return format_positional(out, value);
 }
 
+std::size_t format_float_positional(char* out, float value) {
+    return format_positional(out, value);
+}
+
 std::size_t format_float_with_fraction(char* out, double value) {
     return format_positional<true>(out, value);
 }
 
 void append_float_positional(std::string& output, double value) {
-    char text[kMaxPositionalFloat];
-    output.append(text, format_positional(text, value));
-}
-
-void append_float_positional(std::string& output, float value) {
     char text[kMaxPositionalFloat];
     output.append(text, format_positional(text, value));
 }

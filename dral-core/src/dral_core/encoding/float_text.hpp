@@ -22,14 +22,14 @@ inline constexpr std::size_t kMaxPositionalFloat = 352;
 // room for kMaxPositionalFloat bytes; returns the length. `value` must be finite. No fraction mark
 // is added to integral values.
 std::size_t format_float_positional(char* out, double value);
+// The same with the shortest digits that read back to the binary32 `value`.
+std::size_t format_float_positional(char* out, float value);
 // The same with ".0" after an integral value ("1.0", "-0.0", "1e20" as "100000000000000000000.0"),
 // so that the text reads back as a float; `out` has room for kMaxPositionalFloat + 2 bytes.
 std::size_t format_float_with_fraction(char* out, double value);
 
 // The same, appended to `output`.
 void append_float_positional(std::string& output, double value);
-// The same with the shortest digits that read back to the binary32 `value`.
-void append_float_positional(std::string& output, float value);
 
 // Appends the debugging form: magnitudes 0 and [1e-4, 1e16) positional with at least one
 // fractional digit ("1.0", "0.25"), others as shortest digits with an exponent that has neither

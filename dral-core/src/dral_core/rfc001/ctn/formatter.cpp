@@ -9,6 +9,7 @@
 #include <string>
 #include <type_traits>
 
+#include "dral_core/base/copy_bytes.hpp"
 #include "dral_core/encoding/base64.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/float_text.hpp"
@@ -38,32 +39,38 @@ public:
           next_capacity_(std::clamp(expected_size, kFirstChunk, kLargestChunk)) {}
 
     BoundedText& operator+=(std::string_view piece) {
-        if (fits(piece.size())) [[likely]]
-            chunk_.append(piece);
+        if (fits(piece.size())) [[likely]] {
+            copy_bytes(reinterpret_cast<std::uint8_t*>(at_), piece.data(), piece.size());
+            at_ += piece.size();
+        }
         return *this;
     }
     BoundedText& operator+=(char c) {
         if (fits(1)) [[likely]]
-            chunk_ += c;
+            *at_++ = c;
         return *this;
     }
-    // Lets `write` append at most `at_most` characters to the chunk, which has room for them.
+    // Lets `write` write at most `at_most` characters at the place it is given, which has room
+    // for them, and return where it stopped.
     template <class Write>
     void write(std::size_t at_most, Write write) {
         if (fits(at_most)) [[likely]]
-            write(chunk_);
+            at_ = write(at_);
     }
 
-    bool empty() const { return written_ == 0 && chunk_.empty(); }
+    bool empty() const { return written_ == 0 && used() == 0; }
     void drop_final_line_feed() {
-        if (!chunk_.empty()) return chunk_.pop_back();
+        if (used() != 0) {
+            --at_;
+            return;
+        }
         FormattedText::Chunk& last = text_.chunks.back();
         last.text.pop_back();
         if (last.measure) --last.measure->code_points;
     }
     // Closes the last chunk.
     void finish() {
-        if (!chunk_.empty()) close_chunk();
+        if (used() != 0) close_chunk();
     }
 
     bool full() const { return wanted_ != 0; }
@@ -71,43 +78,67 @@ public:
     std::size_t wanted() const { return wanted_; }
 
 private:
+    std::size_t used() const { return static_cast<std::size_t>(at_ - chunk_.data()); }
+
     bool fits(std::size_t n) {
-        if (n <= end_ - chunk_.size()) [[likely]]
+        if (n <= static_cast<std::size_t>(end_ - at_)) [[likely]]
             return true;
         return next_chunk(n);
     }
     // Room for `n` more in a chunk of its own, unless they pass the cap.
     [[gnu::cold, gnu::noinline]] bool next_chunk(std::size_t n) {
-        const std::size_t size = written_ + chunk_.size();
+        const std::size_t size = written_ + used();
         if (n > cap_ - size) {
             if (wanted_ == 0) wanted_ = size + n;
             cap_ = size;  // nothing fits from now on, an empty piece aside
-            end_ = chunk_.size();
+            end_ = at_;
             return false;
         }
-        if (!chunk_.empty()) close_chunk();
-        chunk_.reserve(std::max(n, next_capacity_));
+        if (used() != 0) close_chunk();
+        // Its whole room is its size, written through `at_` and cut to what was written when it
+        // closes; the characters past `at_` are never read.
+        chunk_.resize_and_overwrite(std::max(n, next_capacity_),
+                                    [](char*, std::size_t room) { return room; });
         next_capacity_ = std::min(2 * next_capacity_, kLargestChunk);
-        end_ = std::min(chunk_.capacity(), cap_ - written_);
+        at_ = chunk_.data();
+        end_ = at_ + std::min(chunk_.size(), cap_ - written_);
         return true;
     }
     void close_chunk() {
+        chunk_.resize(used());
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(chunk_.data());
         auto measure = measure_utf8(bytes, chunk_.size());
         written_ += chunk_.size();
         text_.chunks.push_back({std::move(chunk_), measure});
         chunk_ = std::string();
-        end_ = 0;
+        at_ = end_ = chunk_.data();
     }
 
     FormattedText& text_;
-    std::string chunk_;        // the chunk being written
-    std::size_t end_ = 0;      // the size past which `chunk_` takes nothing
-    std::size_t cap_;          // on the whole text
-    std::size_t written_ = 0;  // in closed chunks
+    std::string chunk_;          // the chunk being written, as large as its room
+    char* at_ = chunk_.data();   // where the next character goes
+    char* end_ = chunk_.data();  // past which `chunk_` takes nothing
+    std::size_t cap_;            // on the whole text
+    std::size_t written_ = 0;    // in closed chunks
     std::size_t next_capacity_;
     std::size_t wanted_ = 0;
 };
+
+// Lets `write` write at most `at_most` characters at the place it is given, and return where it
+// stopped: the writers of numbers and bytes write straight into either output.
+template <class Write>
+void write_at_most(BoundedText& out, std::size_t at_most, Write write) {
+    out.write(at_most, write);
+}
+template <class Write>
+void write_at_most(std::string& out, std::size_t at_most, Write write) {
+    const std::size_t at = out.size();
+    // The size given to the writer may be the capacity grown to (libstdc++ 12): the size
+    // returned is the one written.
+    out.resize_and_overwrite(at + at_most, [&](char* text, std::size_t) {
+        return static_cast<std::size_t>(write(text + at) - text);
+    });
+}
 
 // A decimal double or float in positional notation is at most this long (the smallest subnormal
 // has some 330 digits after its point).
@@ -115,13 +146,12 @@ constexpr std::size_t kMaxFloatText = 400;
 
 template <class Out, class Integer>
 void append_integer(Out& out, Integer value) {
-    char digits[1 + kMaxDecimalDigits];
-    std::size_t length;
-    if constexpr (std::is_signed_v<Integer>)
-        length = write_signed_decimal(digits, value);
-    else
-        length = write_decimal(digits, value);
-    out += std::string_view(digits, length);
+    write_at_most(out, 1 + kMaxDecimalDigits, [&](char* at) {
+        if constexpr (std::is_signed_v<Integer>)
+            return at + write_signed_decimal(at, value);
+        else
+            return at + write_decimal(at, value);
+    });
 }
 
 // The suffix-less text of a float: shortest positional digits, or the special names that the
@@ -132,10 +162,9 @@ void append_float(Out& out, Float value) {
         out += "NaN";
     } else if (std::isinf(value)) {
         out += value < 0 ? "-Inf" : "Inf";
-    } else if constexpr (std::is_same_v<Out, std::string>) {
-        append_float_positional(out, value);
     } else {
-        out.write(kMaxFloatText, [&](std::string& text) { append_float_positional(text, value); });
+        write_at_most(out, kMaxFloatText,
+                      [&](char* at) { return at + format_float_positional(at, value); });
     }
 }
 
@@ -241,11 +270,8 @@ void write_scalar(Out& out, const Scalar& scalar) {
         case ScalarType::Bytes: {
             const Bytes& bytes = scalar.as_bytes();
             out += "b64\"";
-            if constexpr (std::is_same_v<Out, std::string>)
-                base64::encode_to(out, bytes);
-            else
-                out.write((bytes.size() + 2) / 3 * 4,
-                          [&](std::string& text) { base64::encode_to(text, bytes); });
+            write_at_most(out, base64::encoded_size(bytes.size()),
+                          [&](char* at) { return at + base64::encode_into(at, bytes); });
             out += '"';
             return;
         }
@@ -464,16 +490,11 @@ private:
     void new_body_line(std::size_t indent, std::string_view head = {}) {
         const std::size_t spaces = indent + 2;
         const std::size_t length = 1 + spaces + head.size();
-        out_.write(length, [&](std::string& text) {
-            const std::size_t at = text.size();
-            // The size given to the writer may be the capacity grown to (libstdc++ 12): the size
-            // returned is the one asked for.
-            text.resize_and_overwrite(at + length, [&](char* out, std::size_t) {
-                out[at] = '\n';
-                std::memset(out + at + 1, ' ', spaces);
-                if (!head.empty()) std::memcpy(out + at + 1 + spaces, head.data(), head.size());
-                return at + length;
-            });
+        out_.write(length + text_scan::kFillPast, [&](char* at) {
+            *at = '\n';
+            text_scan::fill_spaces(at + 1, spaces);
+            copy_bytes(reinterpret_cast<std::uint8_t*>(at + 1 + spaces), head.data(), head.size());
+            return at + length;
         });
     }
 
