@@ -1,6 +1,5 @@
 #include "dral_core/text/text_output.hpp"
 
-#include <bit>
 #include <cmath>
 
 #include "dral_core/encoding/base64.hpp"
@@ -41,33 +40,6 @@ void TextOutput::integer(std::int64_t i) {
 void TextOutput::non_finite(double d) {
     if (std::isnan(d)) return literal("NaN");
     d < 0 ? literal("-inf") : literal("inf");
-}
-
-void TextOutput::escape_rest(char* start, std::string_view text) {
-    const std::size_t plain = text_scan::first_escape_within(text.data(), text.size());
-    char* out = start + 1 + plain;
-    const char* in = text.data() + plain;
-    const char* const end = text.data() + text.size();
-    // From the first escape on, runs free of escapes are copied 16 bytes at a time.
-    while (in != end) {
-        if (end - in >= 16) {
-            std::memcpy(out, in, 16);
-            const unsigned mask = text_scan::escapes_in_16(in);
-            const int run = mask == 0 ? 16 : std::countr_zero(mask);
-            in += run;
-            out += run;
-            if (run == 16) continue;
-        }
-        const char c = *in++;
-        if (const char escape = text_scan::escape_of(static_cast<unsigned char>(c)); escape != 0) {
-            *out++ = '\\';
-            *out++ = escape;
-        } else {
-            *out++ = c;
-        }
-    }
-    *out++ = '"';
-    out_.advance(static_cast<std::size_t>(out - start));
 }
 
 void TextOutput::bytes(std::span<const std::uint8_t> bytes) {

@@ -15,6 +15,7 @@
 #include "dral_core/base/copy_bytes.hpp"
 #include "dral_core/encoding/decimal_digits.hpp"
 #include "dral_core/encoding/float_text.hpp"
+#include "dral_core/text/escaped_text.hpp"
 #include "dral_core/text/text_scan.hpp"
 
 namespace dral_core {
@@ -114,18 +115,13 @@ private:
     char* chars(std::size_t n) { return reinterpret_cast<char*>(out_.prepare(n)); }
     // Most strings need no escape: copied whole.
     void quoted(std::string_view text) {
-        const std::size_t n = text.size();
-        // Every byte escaped at worst.
-        char* const start = chars(2 + 2 * n);
+        char* const start = chars(2 + escaped_room(text.size()));
         *start = '"';
-        if (text_scan::copy_finding_escapes(start + 1, text.data(), n)) [[unlikely]]
-            return escape_rest(start, text);
-        start[n + 1] = '"';
-        out_.advance(n + 2);
+        char* const end = write_escaped_at(start + 1, text);
+        *end = '"';
+        out_.advance(static_cast<std::size_t>(end + 1 - start));
     }
     void non_finite(double d);
-    // Ends the string at `start`, whose bytes are in place up to the first that needs an escape.
-    void escape_rest(char* start, std::string_view text);
     // A key that is not ASCII, or not bare; its bytes are in place.
     void other_key(std::string_view text, bool ascii);
 

@@ -17,6 +17,7 @@
 #include "dral_core/rfc001/ctn/ctn.hpp"
 #include "dral_core/rfc001/ctn/format.hpp"
 #include "dral_core/rfc001/memory.hpp"
+#include "dral_core/text/escaped_text.hpp"
 #include "dral_core/text/text_scan.hpp"
 
 namespace dral_core::rfc001::ctn {
@@ -170,26 +171,8 @@ void append_float(Out& out, Float value) {
 
 template <class Out>
 void write_escaped(Out& out, std::string_view text) {
-    // The characters escaped are the text notation's: most texts have none, found sixteen bytes
-    // at a time.
-    const char* const data = text.data();
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at =
-            start + text_scan::first_escape_within(data + start, text.size() - start);
-        if (at == text.size()) {
-            out += text.substr(start);
-            return;
-        }
-        // A control character the scan stopped at may need no escape: it stands as it is.
-        const char escape = text_scan::escape_of(static_cast<unsigned char>(data[at]));
-        out += text.substr(start, at - start + (escape == 0));
-        if (escape != 0) {
-            out += '\\';
-            out += escape;
-        }
-        start = at + 1;
-    }
+    write_at_most(out, escaped_room(text.size()),
+                  [&](char* at) { return write_escaped_at(at, text); });
 }
 
 template <class Out>
