@@ -462,7 +462,7 @@ private:
             out_ += *sum.type_name;
             // "ref :: x" would read as a reference by id, "let :: x" and "use :: x" on a line of
             // their own as statements.
-            const std::string& type = *sum.type_name;
+            const std::string_view type = *sum.type_name;
             out_ += type == "ref" || type == "let" || type == "use" ? ":: " : " :: ";
         }
         out_ += sum.variant;
