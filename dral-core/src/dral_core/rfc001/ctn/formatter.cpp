@@ -194,6 +194,9 @@ void append_tag(Out& out, std::string_view tag) {
 // first "=>", a tuple payload at any ':' (which would make it a struct payload). The '>' of every
 // "=>" in a key and every ':' in a payload is written as an escape, which reads back as itself.
 void append_quoted_guarded(BoundedText& out, std::string_view text, bool in_key, bool in_tuple) {
+    // Most texts hold neither character, found so by the library's fast search.
+    if ((!in_key || text.find('>') == text.npos) && (!in_tuple || text.find(':') == text.npos))
+        return append_quoted(out, text);
     out += '"';
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
