@@ -55,8 +55,22 @@ public:
     // for them, and return where it stopped.
     template <class Write>
     void write(std::size_t at_most, Write write) {
-        if (fits(at_most)) [[likely]]
+        if (at_most <= room()) [[likely]] {
             at_ = write(at_);
+            return;
+        }
+        if (at_most <= cap_ - written_ - used()) {
+            if (next_chunk(at_most)) at_ = write(at_);
+            return;
+        }
+        if (full()) return;
+        // Near the cap, where the most the piece may take does not fit but the piece itself may:
+        // written aside, it is taken or refused at its own length.
+        std::string aside;
+        aside.resize_and_overwrite(at_most, [&](char* data, std::size_t) {
+            return static_cast<std::size_t>(write(data) - data);
+        });
+        *this += aside;
     }
 
     bool empty() const { return written_ == 0 && used() == 0; }
@@ -80,9 +94,10 @@ public:
 
 private:
     std::size_t used() const { return static_cast<std::size_t>(at_ - chunk_.data()); }
+    std::size_t room() const { return static_cast<std::size_t>(end_ - at_); }
 
     bool fits(std::size_t n) {
-        if (n <= static_cast<std::size_t>(end_ - at_)) [[likely]]
+        if (n <= room()) [[likely]]
             return true;
         return next_chunk(n);
     }
