@@ -225,6 +225,11 @@ private:
         out_.inline_open();
         for (Py_ssize_t i = 0; i < size; ++i) {
             if (i > 0) out_.inline_separator();
+            // Coordinates and vectors: floats inline, without the call write_scalar takes.
+            if (kinds[i] == PyKind::Float) {
+                out_.floating(PyFloat_AS_DOUBLE(items[i]));
+                continue;
+            }
             if (!write_scalar(items[i], kinds[i])) return Flat::Failed;
         }
         out_.inline_close();
