@@ -66,6 +66,12 @@ public:
                 child = PySequence_Fast_GET_ITEM(top.container, top.position++);
                 out_.pad(open_.size());
             }
+            // Arrays of numbers: a float without the call write_flat takes.
+            if (Py_IS_TYPE(child, &PyFloat_Type)) {
+                out_.floating(PyFloat_AS_DOUBLE(child));
+                end_element(top);
+                continue;
+            }
             flat = write_flat(child);
             if (flat == Flat::Failed) return false;
             if (flat == Flat::Written)
