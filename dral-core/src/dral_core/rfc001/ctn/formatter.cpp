@@ -55,22 +55,14 @@ public:
     // for them, and return where it stopped.
     template <class Write>
     void write(std::size_t at_most, Write write) {
-        if (at_most <= room()) [[likely]] {
-            at_ = write(at_);
+        char* const at = at_most <= room() ? at_ : place_past_room(at_most);
+        if (at == nullptr) [[unlikely]]
             return;
-        }
-        if (at_most <= cap_ - written_ - used()) {
-            if (next_chunk(at_most)) at_ = write(at_);
-            return;
-        }
-        if (full()) return;
-        // Near the cap, where the most the piece may take does not fit but the piece itself may:
-        // written aside, it is taken or refused at its own length.
-        std::string aside;
-        aside.resize_and_overwrite(at_most, [&](char* data, std::size_t) {
-            return static_cast<std::size_t>(write(data) - data);
-        });
-        *this += aside;
+        char* const end = write(at);
+        if (at == at_) [[likely]]
+            at_ = end;
+        else
+            take_aside(static_cast<std::size_t>(end - at));
     }
 
     bool empty() const { return written_ == 0 && used() == 0; }
@@ -93,6 +85,19 @@ public:
     std::size_t wanted() const { return wanted_; }
 
 private:
+    // Where a piece of at most `n` characters goes when the chunk lacks the room: a chunk of
+    // its own, or, near the cap, where the most it may take does not fit but the piece itself
+    // may, aside, to be taken or refused at its own length; nowhere once the text is full.
+    [[gnu::cold, gnu::noinline]] char* place_past_room(std::size_t n) {
+        if (n <= cap_ - written_ - used()) return next_chunk(n) ? at_ : nullptr;
+        if (full()) return nullptr;
+        aside_.resize_and_overwrite(n, [](char*, std::size_t room) { return room; });
+        return aside_.data();
+    }
+    [[gnu::cold, gnu::noinline]] void take_aside(std::size_t length) {
+        *this += std::string_view(aside_.data(), length);
+    }
+
     std::size_t used() const { return static_cast<std::size_t>(at_ - chunk_.data()); }
     std::size_t room() const { return static_cast<std::size_t>(end_ - at_); }
 
@@ -138,6 +143,7 @@ private:
     std::size_t written_ = 0;    // in closed chunks
     std::size_t next_capacity_;
     std::size_t wanted_ = 0;
+    std::string aside_;  // see place_past_room
 };
 
 // Lets `write` write at most `at_most` characters at the place it is given, and return where it
@@ -486,15 +492,18 @@ private:
         out_ += sum.variant;
     }
 
-    // A line feed, the indent of a body line under a header at `indent`, and `head`: one step
-    // for every field, item and pair, where each append of its own would check the room again.
-    void new_body_line(std::size_t indent, std::string_view head = {}) {
+    // A line feed, the indent of a body line under a header at `indent`, `head` and `tail`: one
+    // step for every field, item and pair, where each append of its own would check the room
+    // again.
+    void new_body_line(std::size_t indent, std::string_view head = {}, std::string_view tail = {}) {
         const std::size_t spaces = indent + 2;
-        const std::size_t length = 1 + spaces + head.size();
+        const std::size_t length = 1 + spaces + head.size() + tail.size();
         out_.write(length + text_scan::kFillPast, [&](char* at) {
             *at = '\n';
             text_scan::fill_spaces(at + 1, spaces);
-            copy_bytes(reinterpret_cast<std::uint8_t*>(at + 1 + spaces), head.data(), head.size());
+            auto* const after = reinterpret_cast<std::uint8_t*>(at + 1 + spaces);
+            copy_bytes(after, head.data(), head.size());
+            copy_bytes(after + head.size(), tail.data(), tail.size());
             return at + length;
         });
     }
@@ -511,8 +520,7 @@ private:
 
     [[gnu::noinline]] void render_fields(const std::vector<Field>& fields, std::size_t indent) {
         for (const Field& field : fields) {
-            new_body_line(indent, field.name);
-            out_ += " = ";
+            new_body_line(indent, field.name, " = ");
             render(field.value, indent + 2);
         }
     }
