@@ -118,7 +118,7 @@ public:
 
     void store_with_point(char* out, std::size_t whole) const {
         store(out + 1);
-        // Sixteen bytes from here on are all-ones for the first `whole` places.
+        // Sixteen bytes read from `16 - whole` on: all-ones over the first `whole` places.
         alignas(32) static constexpr signed char kOnesThenZeros[32] = {
             -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
         const __m128i before =
