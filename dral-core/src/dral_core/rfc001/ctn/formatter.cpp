@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <type_traits>
 
@@ -162,10 +161,6 @@ void write_at_most(std::string& out, std::size_t at_most, Write write) {
     });
 }
 
-// A decimal double or float in positional notation is at most this long (the smallest subnormal
-// has some 330 digits after its point).
-constexpr std::size_t kMaxFloatText = 400;
-
 template <class Out, class Integer>
 void append_integer(Out& out, Integer value) {
     write_at_most(out, 1 + kMaxDecimalDigits, [&](char* at) {
@@ -185,7 +180,7 @@ void append_float(Out& out, Float value) {
     } else if (std::isinf(value)) {
         out += value < 0 ? "-Inf" : "Inf";
     } else {
-        write_at_most(out, kMaxFloatText,
+        write_at_most(out, kMaxPositionalFloat,
                       [&](char* at) { return at + format_float_positional(at, value); });
     }
 }
