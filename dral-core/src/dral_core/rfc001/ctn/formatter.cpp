@@ -304,23 +304,27 @@ void write_annotation(Out& out, const Annotation& annotation) {
 // A tree's nodes, and the arrays of their children, each lie apart in memory, and a walk that
 // found them only as it reached them would wait for memory at nearly every node. So while one
 // child is written, the walk asks for the node of the child two ahead and for the children of
-// the next one, whose node has come in by then. Hints only: asking never faults.
-const void* node_of(const Value& value) {
+// the next one, whose node was asked for a step before. Hints only: asking never faults.
+template <class Node>
+std::span<const std::byte> bytes_of(const Node& node) {
+    return std::as_bytes(std::span(&node, 1));
+}
+
+std::span<const std::byte> node_of(const Value& value) {
     switch (value.kind()) {
         case ValueKind::Product:
-            return &value.product();
+            return bytes_of(value.product());
         case ValueKind::Sum:
-            return &value.sum();
+            return bytes_of(value.sum());
         case ValueKind::Sequence:
-            return &value.sequence();
+            return bytes_of(value.sequence());
         case ValueKind::Association:
-            return &value.association();
+            return bytes_of(value.association());
         default:
-            return nullptr;
+            return {};
     }
 }
 
-// The first bytes of the array of a value's children, and how many there are.
 std::span<const std::byte> children_of(const Value& value) {
     switch (value.kind()) {
         case ValueKind::Product:
@@ -336,21 +340,28 @@ std::span<const std::byte> children_of(const Value& value) {
     }
 }
 
-// The lines of the first children of a value: short arrays are written faster than one line
-// comes in, so all of theirs are asked for at once.
-inline void ask_for_children(std::span<const std::byte> children) {
-    constexpr std::size_t kLine = 64, kLines = 8;
-    for (std::size_t at = 0; at < std::min(children.size(), kLine * kLines); at += kLine)
-        __builtin_prefetch(children.data() + at);
+// The cache lines of the first bytes of `bytes`, up to eight: the arrays of children that are
+// written faster than one line comes in are short, and are asked for whole.
+[[gnu::always_inline]] inline void ask_for(std::span<const std::byte> bytes) {
+    constexpr std::uintptr_t kLine = 64, kLines = 8;
+    const auto first = reinterpret_cast<std::uintptr_t>(bytes.data());
+    const std::uintptr_t end = first + std::min<std::uintptr_t>(bytes.size(), kLine * kLines);
+    for (std::uintptr_t line = first & ~(kLine - 1); line < end; line += kLine)
+        __builtin_prefetch(reinterpret_cast<const void*>(line));
 }
 
-// Before the child at `i` of `children` is written; `value_of` gives a child's value. Inlined
-// by force: apart, it would do nothing the compiler counts as an effect, and calls to it would go.
+// Before the child at `i` of `children` is written; `value_of` gives a child's value. The first
+// step asks for the second child's node instead, which no step before asked for. Inlined by
+// force: apart, it would do nothing the compiler counts as an effect, and calls to it would go.
 template <class Children, class ValueOf>
 [[gnu::always_inline]] inline void ask_ahead(const Children& children, std::size_t i,
                                              ValueOf value_of) {
-    if (i + 2 < children.size()) __builtin_prefetch(node_of(value_of(children[i + 2])));
-    if (i + 1 < children.size()) ask_for_children(children_of(value_of(children[i + 1])));
+    if (i + 2 < children.size()) ask_for(node_of(value_of(children[i + 2])));
+    if (i + 1 >= children.size()) return;
+    if (i == 0)
+        ask_for(node_of(value_of(children[1])));
+    else
+        ask_for(children_of(value_of(children[i + 1])));
 }
 
 class Formatter {
@@ -743,11 +754,14 @@ Result<FormattedText> format_document(const Document& document, MemoryMeter& met
             out += use;
             out += '\n';
         }
-        for (const Binding& binding : document.bindings) {
+        const std::vector<Binding>& bindings = document.bindings;
+        for (std::size_t i = 0; i < bindings.size(); ++i) {
+            ask_ahead(bindings, i,
+                      [](const Binding& binding) -> const Value& { return binding.value; });
             out += "let ";
-            out += binding.name;
+            out += bindings[i].name;
             out += " = ";
-            Formatter(out).render(binding.value, 0);
+            Formatter(out).render(bindings[i].value, 0);
             out += '\n';
         }
         if (document.root) {
