@@ -340,8 +340,8 @@ std::span<const std::byte> children_of(const Value& value) {
     }
 }
 
-// The cache lines of the first bytes of `bytes`, up to eight: the arrays of children that are
-// written faster than one line comes in are short, and are asked for whole.
+// Asks for the cache lines that hold `bytes`, eight at most: a node may span two or three, and
+// short arrays of children, which are written faster than one line comes in, are asked for whole.
 [[gnu::always_inline]] inline void ask_for(std::span<const std::byte> bytes) {
     constexpr std::uintptr_t kLine = 64, kLines = 8;
     const auto first = reinterpret_cast<std::uintptr_t>(bytes.data());
