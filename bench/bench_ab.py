@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Two builds of Dral side by side in one process: which is faster, and by how much.
 
-    PYENV_VERSION=3.12.1 python3 bench/bench_ab.py BASE.so NEW.so [--files a,b] [--quick]
+    PYENV_VERSION=3.12.1 python3 bench/bench_ab.py BASE.so NEW.so [--files a,b,ctn] [--quick] [--ctn-size BYTES]
 
 BASE.so and NEW.so are built `_dral_native` extension modules (for example the
 one a venv of the old commit installed, and the one of the new). Measured per
 file: dumps and loads against orjson, msgspec and ormsgpack, with H (one XXH64
 pass over the bytes); dumps with dedup and sort_keys; parse_text and
-pretty_print against orjson with indented JSON. Both are
+pretty_print against orjson with indented JSON. Last, on the CTN document of
+bench_ctn.py (data name `ctn`): rfc_format_ctn and RfcDocument.to_ctn against
+orjson.dumps of the typed dictionary of the same document. Both are
 loaded under names of their own, and their calls are timed in the same rounds
 as the fastest peers', so a change of machine speed during the run hits both
 alike. `new/base` is the median, over the repeats, of each repeat's ratio: the
@@ -82,6 +84,24 @@ def text_cases(obj, base, new, orjson) -> dict[str, list[Case]]:
     }
 
 
+def ctn_cases(base, new, orjson, size: int) -> dict[str, list[Case]]:
+    """The CTN writer, alone and after the reader, against orjson.dumps of the same document."""
+    from ctn_document import generate
+
+    text = generate(size)
+    if base.rfc_format_ctn(text) != new.rfc_format_ctn(text):
+        raise SystemExit("the two builds write different CTN")
+    typed = new.rfc_parse_ctn(text)
+    base_model, new_model = base.rfc_parse_ctn_model(text), new.rfc_parse_ctn_model(text)
+    dumps = Case("orjson", "f(x)", f=orjson.dumps, x=typed)
+    return {
+        "format": [Case("base", "f(x)", f=base.rfc_format_ctn, x=text),
+                   Case("new", "f(x)", f=new.rfc_format_ctn, x=text), dumps],
+        "to_ctn": [Case("base", "x.to_ctn()", x=base_model),
+                   Case("new", "x.to_ctn()", x=new_model), dumps],
+    }
+
+
 def time_text(ns: float) -> str:
     for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
         if ns >= scale:
@@ -117,6 +137,7 @@ def main(argv=None) -> int:
     ap.add_argument("--corpus", help="corpus folder (default: $DRAL_CORPUS or ../shared/corpus)")
     ap.add_argument("--files", help="comma-separated data names, e.g. tiny,small,twitter")
     ap.add_argument("--quick", action="store_true", help="5 repeats of ~20 ms (development)")
+    ap.add_argument("--ctn-size", type=int, default=3_000_000, help="CTN bytes (default 3 MB)")
     args = ap.parse_args(argv)
 
     import msgspec
@@ -144,6 +165,11 @@ def main(argv=None) -> int:
             measure(measured, repeats, target_ns)
             print(report(name, group, measured), flush=True)
         del obj, groups
+    if selected is None or "ctn" in selected:
+        name = f"ctn {args.ctn_size / 1e6:g} MB"
+        for group, measured in ctn_cases(base, new, peers[0], args.ctn_size).items():
+            measure(measured, repeats, target_ns)
+            print(report(name, group, measured), flush=True)
     return 0
 
 
