@@ -304,50 +304,61 @@ void write_annotation(Out& out, const Annotation& annotation) {
 // A tree's nodes, and the arrays of their children, each lie apart in memory, and a walk that
 // found them only as it reached them would wait for memory at nearly every node. So while one
 // child is written, the walk asks for the node of the child two ahead and for the children of
-// the next one, whose node was asked for a step before. Hints only: asking never faults.
-template <class Node>
-std::span<const std::byte> bytes_of(const Node& node) {
-    return std::as_bytes(std::span(&node, 1));
-}
+// the next one, whose node was asked for a step before. Hints only: asking never faults. They
+// cost instructions, which a tree that stays in the caches pays for nothing, so they are few and
+// take no tests: a hint past what a node or an array holds only fetches a line for nothing.
 
+// The node a value of a kind that holds values keeps apart; empty for the other kinds.
 std::span<const std::byte> node_of(const Value& value) {
     switch (value.kind()) {
         case ValueKind::Product:
-            return bytes_of(value.product());
+            return std::as_bytes(std::span(&value.product(), 1));
         case ValueKind::Sum:
-            return bytes_of(value.sum());
+            return std::as_bytes(std::span(&value.sum(), 1));
         case ValueKind::Sequence:
-            return bytes_of(value.sequence());
+            return std::as_bytes(std::span(&value.sequence(), 1));
         case ValueKind::Association:
-            return bytes_of(value.association());
+            return std::as_bytes(std::span(&value.association(), 1));
         default:
             return {};
     }
 }
 
-std::span<const std::byte> children_of(const Value& value) {
+// The first of the children of such a node, or null.
+const void* children_of(const Value& value) {
     switch (value.kind()) {
         case ValueKind::Product:
-            return std::as_bytes(std::span(value.product().fields));
+            return value.product().fields.data();
         case ValueKind::Sum:
-            return std::as_bytes(std::span(value.sum().payload.fields));
+            return value.sum().payload.fields.data();
         case ValueKind::Sequence:
-            return std::as_bytes(std::span(value.sequence().items));
+            return value.sequence().items.data();
         case ValueKind::Association:
-            return std::as_bytes(std::span(value.association().pairs));
+            return value.association().pairs.data();
         default:
-            return {};
+            return nullptr;
     }
 }
 
-// Asks for the cache lines that hold `bytes`, eight at most: a node may span two or three, and
-// short arrays of children, which are written faster than one line comes in, are asked for whole.
-[[gnu::always_inline]] inline void ask_for(std::span<const std::byte> bytes) {
-    constexpr std::uintptr_t kLine = 64, kLines = 8;
-    const auto first = reinterpret_cast<std::uintptr_t>(bytes.data());
-    const std::uintptr_t end = first + std::min<std::uintptr_t>(bytes.size(), kLine * kLines);
-    for (std::uintptr_t line = first & ~(kLine - 1); line < end; line += kLine)
-        __builtin_prefetch(reinterpret_cast<const void*>(line));
+[[gnu::always_inline]] inline void ask_for_line(std::uintptr_t at) {
+    __builtin_prefetch(reinterpret_cast<const void*>(at));
+}
+
+// The lines of a node, which spans three at most.
+[[gnu::always_inline]] inline void ask_for_node(std::span<const std::byte> node) {
+    if (node.empty()) return;
+    const auto first = reinterpret_cast<std::uintptr_t>(node.data());
+    ask_for_line(first);
+    ask_for_line(first + 64);
+    ask_for_line(first + node.size() - 1);
+}
+
+// The first four lines of an array of children: all of a short one, whose children are written
+// faster than a line comes in.
+[[gnu::always_inline]] inline void ask_for_children(const void* children) {
+    if (children == nullptr) return;
+    const auto first = reinterpret_cast<std::uintptr_t>(children);
+    for (std::uintptr_t at = 0; at < 4 * 64; at += 64) ask_for_line(first + at);
 }
 
 // Before the child at `i` of `children` is written; `value_of` gives a child's value. The first
@@ -356,12 +367,12 @@ std::span<const std::byte> children_of(const Value& value) {
 template <class Children, class ValueOf>
 [[gnu::always_inline]] inline void ask_ahead(const Children& children, std::size_t i,
                                              ValueOf value_of) {
-    if (i + 2 < children.size()) ask_for(node_of(value_of(children[i + 2])));
+    if (i + 2 < children.size()) ask_for_node(node_of(value_of(children[i + 2])));
     if (i + 1 >= children.size()) return;
     if (i == 0)
-        ask_for(node_of(value_of(children[1])));
+        ask_for_node(node_of(value_of(children[1])));
     else
-        ask_for(children_of(value_of(children[i + 1])));
+        ask_for_children(children_of(value_of(children[i + 1])));
 }
 
 class Formatter {
