@@ -215,6 +215,19 @@ def test_escapes_anywhere_in_long_strings_read_back(at):
         assert_paths_agree(raw)
 
 
+ESCAPED = {"\n": "\\n", "\r": "\\r", "\t": "\\t", '"': '\\"', "\\": "\\\\"}
+NARROW_PIECES = [*ESCAPED, "a", "x" * 15, "\x01", "é"]
+
+
+# Escapes alone, in pairs and in runs, at any place of the blocks of sixteen and of the tail that
+# strings are written in, in strings of one, two and four bytes a character.
+@settings(max_examples=400)
+@given(st.lists(st.sampled_from(NARROW_PIECES), max_size=60).map("".join)
+       | st.lists(st.sampled_from([*NARROW_PIECES, "€", "😀"]), max_size=60).map("".join))
+def test_strings_are_written_with_exactly_their_escapes(text):
+    assert dral.pretty_print(text) == '"' + "".join(ESCAPED.get(c, c) for c in text) + '"'
+
+
 @pytest.mark.parametrize("special", ['"', "\\", "\n", "\t", "\r", "-", " "])
 def test_writer_scans_every_short_length_to_its_last_byte(special):
     """Strings and keys are looked at in words from both ends when shorter than sixteen bytes, and

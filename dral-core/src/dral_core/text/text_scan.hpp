@@ -3,6 +3,7 @@
 // and never the copy just stored: a load across stores not yet written back waits for them.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@ inline constexpr std::size_t kFillPast = 16;
 
 // The letter after the backslash that stands for `c` in a quoted string, or 0 for a character
 // written as it is.
-constexpr char escape_of(char32_t c) {
+constexpr char escape_letter(char32_t c) {
     switch (c) {
         case '\n':
             return 'n';
@@ -36,6 +37,26 @@ constexpr char escape_of(char32_t c) {
         default:
             return 0;
     }
+}
+
+// escape_letter of every ASCII character, looked up: the switch's branches mispredict at every
+// escape of a text.
+inline constexpr auto kEscapeLetters = [] {
+    std::array<char, 128> letters{};
+    for (char32_t c = 0; c < letters.size(); ++c) letters[c] = escape_letter(c);
+    return letters;
+}();
+
+constexpr char escape_of(char32_t c) { return c < kEscapeLetters.size() ? kEscapeLetters[c] : 0; }
+
+// Writes `c` at `out`, escaped if it needs to be, without a branch; returns where it ends. May
+// store one unit past that end, which the room for escapes holds.
+template <class Unit>
+Unit* put_escaped(Unit* out, char32_t c) {
+    const char letter = escape_of(c);
+    out[0] = letter != 0 ? Unit{'\\'} : static_cast<Unit>(c);
+    out[1] = static_cast<Unit>(letter);
+    return out + 1 + (letter != 0);
 }
 
 #if defined(__SSE2__)

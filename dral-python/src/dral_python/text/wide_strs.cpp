@@ -174,7 +174,8 @@ Out* copy_text(Out* out, const std::uint8_t* in, std::size_t n,
 }
 
 // Sixteen characters a step, each block copied as it is scanned: where an escape stands in it,
-// the copy goes on from there. The block's room is there, for escapes only lengthen the text.
+// the copy goes on from there. The block's room is there, for escapes only lengthen the text, and
+// so is the unit put_escaped may store past an escape: the closing quote's.
 template <class Out, class In>
 Out* copy_escaped(Out* out, const In* in, std::size_t n) {
     std::size_t i = 0;
@@ -183,24 +184,18 @@ Out* copy_escaped(Out* out, const In* in, std::size_t n) {
         while (i + 16 <= n) {
             copy_chars(out, in + i, 16);
             const unsigned mask = escapes_in_folded(folded_16(in + i, in + i + 8));
-            const std::size_t run =
-                mask == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(mask));
+            if (mask == 0) {
+                i += 16;
+                out += 16;
+                continue;
+            }
+            const auto run = static_cast<std::size_t>(std::countr_zero(mask));
             i += run;
-            out += run;
-            if (run == 16) continue;
-            *out++ = '\\';
-            *out++ = static_cast<Out>(dral_core::text_scan::escape_of(in[i++]));
+            out = dral_core::text_scan::put_escaped(out + run, in[i++]);
         }
     }
 #endif
-    for (; i < n; ++i) {
-        if (const char escape = dral_core::text_scan::escape_of(in[i]); escape != 0) {
-            *out++ = '\\';
-            *out++ = static_cast<Out>(escape);
-        } else {
-            *out++ = static_cast<Out>(in[i]);
-        }
-    }
+    for (; i < n; ++i) out = dral_core::text_scan::put_escaped(out, in[i]);
     return out;
 }
 
