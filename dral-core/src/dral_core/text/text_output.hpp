@@ -82,24 +82,39 @@ public:
         out_.advance(n);
     }
     // An entry's start: pad(depth), the key, bare when it reads back as itself, and the ": "
-    // after it, in the room of one check. `ascii` tells that the key is all ASCII.
-    void key(std::size_t depth, std::string_view text, bool ascii) {
+    // after it, in the room of one check; with `after_entry`, the end_entry of the entry before
+    // comes first. `ascii` tells that the key is all ASCII.
+    void key(std::size_t depth, std::string_view text, bool ascii, bool after_entry = false) {
+        const std::size_t lead = after_entry ? 2 : 0;
         const std::size_t padding = depth * indent_, n = text.size();
-        char* const line = chars(padding + n + text_scan::kFillPast);
+        char* const start = chars(2 + padding + n + text_scan::kFillPast);
+        // Without an entry before, the line and the key cover these two, or they lie past it.
+        start[0] = ';';
+        start[1] = '\n';
+        char* const line = start + lead;
         text_scan::fill_spaces(line, padding);
         char* const out = line + padding;
         copy_bytes(reinterpret_cast<std::uint8_t*>(out), text.data(), n);
         if (!ascii || !text_scan::is_bare_ascii_key(text.data(), n)) [[unlikely]] {
-            out_.advance(padding);
+            out_.advance(lead + padding);
             return other_key(text, ascii);
         }
         out[n] = ':';
         out[n + 1] = ' ';
-        out_.advance(padding + n + 2);
+        out_.advance(lead + padding + n + 2);
     }
     // The ": " after a key.
     void key_separator() { literal(": "); }
     void end_item(bool last) { last ? literal("\n") : literal(",\n"); }
+    // end_item(false) and the next item's pad(depth), in the room of one check.
+    void between_items(std::size_t depth) {
+        const std::size_t n = depth * indent_;
+        char* const line = chars(2 + n + text_scan::kFillPast);
+        line[0] = ',';
+        line[1] = '\n';
+        text_scan::fill_spaces(line + 2, n);
+        out_.advance(2 + n);
+    }
     void end_entry() { literal(";\n"); }
     void close(bool array, std::size_t depth) {
         pad(depth);

@@ -57,14 +57,16 @@ public:
                     close();
                     continue;
                 }
-                if (!write_key(key)) return false;
+                if (!write_key(key, top.has_entry)) return false;
+                top.has_entry = true;
             } else {
                 if (top.position == PySequence_Fast_GET_SIZE(top.container)) {
                     close();
                     continue;
                 }
+                // The items after the first were padded with the end of the one before.
+                if (top.position == 0) out_.pad(open_.size());
                 child = PySequence_Fast_GET_ITEM(top.container, top.position++);
-                out_.pad(open_.size());
             }
             // Arrays of numbers: a float without the call write_flat takes.
             if (Py_IS_TYPE(child, &PyFloat_Type)) {
@@ -111,6 +113,7 @@ private:
         Py_ssize_t position;  // the next item, or the next entry of a dict
         bool is_dict;
         bool reads_table;     // a dict whose entries were found in its table when it opened
+        bool has_entry;       // a dict with an entry written, whose end the next key writes
         DictEntries entries;  // that table's
     };
 
@@ -242,16 +245,17 @@ private:
         return Flat::Written;
     }
 
-    // An entry's start: its line's padding and its key.
-    bool write_key(PyObject* key) {
+    // An entry's start: the end of the entry before, if any, its line's padding and its key.
+    bool write_key(PyObject* key, bool after_entry) {
         if (!is_str_key(key)) return false;
         if (PyUnicode_KIND(key) != PyUnicode_1BYTE_KIND) [[unlikely]]
-            return write_wide_key(key);
-        out_.key(open_.size(), one_byte_text(key), PyUnicode_IS_ASCII(key));
+            return write_wide_key(key, after_entry);
+        out_.key(open_.size(), one_byte_text(key), PyUnicode_IS_ASCII(key), after_entry);
         return true;
     }
 
-    bool write_wide_key(PyObject* key) {
+    bool write_wide_key(PyObject* key, bool after_entry) {
+        if (after_entry) out_.end_entry();
         out_.pad(open_.size());
         const bool bare = is_bare_wide_key(key);
         if (!bare) out_.str({});
@@ -263,22 +267,24 @@ private:
     bool open(PyObject* container) {
         bool is_dict = PyDict_Check(container);  // a subclass too, by the rules of dicts
         out_.open(!is_dict);
-        open_.emplace_back(container, 0, is_dict, false, DictEntries{});
+        open_.emplace_back(container, 0, is_dict, false, false, DictEntries{});
         Open& opened = open_.back();
         if (is_dict) opened.reads_table = dict_entries(container, opened.entries);
         return true;
     }
 
     void end_element(Open& parent) {
-        if (parent.is_dict) {
-            out_.end_entry();
-        } else {
-            out_.end_item(parent.position == PySequence_Fast_GET_SIZE(parent.container));
-        }
+        // A dict's entry is ended by what follows it: the next key, or the dict's close.
+        if (parent.is_dict) return;
+        if (parent.position == PySequence_Fast_GET_SIZE(parent.container))
+            out_.end_item(true);
+        else
+            out_.between_items(open_.size());
     }
 
     void close() {
         bool is_dict = open_.back().is_dict;
+        if (open_.back().has_entry) out_.end_entry();
         open_.pop_back();
         out_.close(!is_dict, open_.size());
         if (!open_.empty()) end_element(open_.back());
