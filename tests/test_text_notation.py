@@ -164,6 +164,21 @@ def test_any_layout_reads_the_same(value, indent, data):
     assert same(dral.parse_text(text), value)
 
 
+def test_bare_keys_end_at_their_first_other_character():
+    # Keys long and short around the reader's 16-byte steps, with every ASCII byte at each place.
+    for before in (0, 1, 14, 15, 16, 17, 31, 32):
+        for code in range(128):
+            key = "k" + "a" * before + chr(code) + "z"
+            text = f"{{\n  {key}: 1;\n}}"
+            if BARE_KEY.match(key + ": "):
+                assert dral.parse_text(text) == {key: 1}
+            else:
+                try:
+                    assert dral.parse_text(text) != {key: 1}
+                except ValueError:
+                    pass
+
+
 def test_indentation_past_the_deepest_remembered_depth_reads_the_same():
     value = {"a": 1, "b": [1, 2]}
     for depth in range(48):
