@@ -306,6 +306,26 @@ def test_wide_strings_are_set_in_place_with_their_escapes(wide, where):
     assert kind == "value" and dral.parse_text(written) == value
 
 
+# A long text with wide strings is joined a part at a time; the widest string may come in a
+# later part, and the text before may have been written in a str or in a buffer, by what the
+# last text was.
+LONG = ["x" * 50] * 3000
+
+
+@pytest.mark.parametrize("previous", [None, "€" * (2 << 20), "x" * (2 << 20)], ids=["short", "wide", "long"])
+@pytest.mark.parametrize("first, later", [("€", "😀"), ("😀", "€"), ("€", "é"), ("é", "€"), ("€", "€\ud800"),
+                                          ("odd", "x"), ("odd", "€"), ("odd", "😀")])
+def test_long_texts_with_wide_strings_are_joined_whole(previous, first, later):
+    dral.pretty_print(previous)
+    first = wider_than_needed("é", 0xFFFF) if first == "odd" else first
+    value = {"a": [first, LONG], first: LONG, "b": [later, LONG, {later: [later] * 3}], "c": LONG, "z": later}
+    kind, *written = assert_writers_agree(value)
+    if "\ud800" in later:
+        assert kind == "error"
+    else:
+        assert kind == "value" and sys.getsizeof(written[0]) == sys.getsizeof(written[0][:1] + written[0][1:])
+
+
 @pytest.mark.parametrize("value", [["€", "\ud800"], ["x", "€\udfff"], {"€\ud800": 1}, ["😀\ud83d"],
                                    ["€" * 8 + "\udc00"], ["\udbff" + "€" * 8], {"k": "é" + "😀" * 9 + "\udc00"}])
 def test_surrogates_in_wide_strings_fail_as_the_reference_does(value):

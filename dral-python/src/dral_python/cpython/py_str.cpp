@@ -36,16 +36,19 @@ PyObject* new_measured_str(const dral_core::Utf8Measure& measure, Fill fill) {
     return str;
 }
 
-// Fresh strs are the one kind the interpreter lets grow in place.
+// Fresh strs are the one kind the interpreter lets grow in place. `size` is in bytes, which a
+// str of wider characters rounds up to whole ones.
 template <Py_UCS4 kMaxChar>
-std::uint8_t* resize_narrow_str(void*& owner, std::uint8_t*, std::size_t, std::size_t size) {
+std::uint8_t* resize_str(void*& owner, std::uint8_t*, std::size_t, std::size_t size) {
+    constexpr std::size_t kUnit = kMaxChar <= 0xFF ? 1 : kMaxChar <= 0xFFFF ? 2 : 4;
+    const auto length = static_cast<Py_ssize_t>((size + kUnit - 1) / kUnit);
     auto* str = static_cast<PyObject*>(owner);
     if (str == nullptr)
-        str = PyUnicode_New(static_cast<Py_ssize_t>(size), kMaxChar);
-    else if (PyUnicode_Resize(&str, static_cast<Py_ssize_t>(size)) < 0)
+        str = PyUnicode_New(length, kMaxChar);
+    else if (PyUnicode_Resize(&str, length) < 0)
         return nullptr;  // the str is kept as it was
     owner = str;
-    return str ? PyUnicode_1BYTE_DATA(str) : nullptr;
+    return str ? static_cast<std::uint8_t*>(PyUnicode_DATA(str)) : nullptr;
 }
 
 void release_str(void* owner, std::uint8_t*) { Py_XDECREF(static_cast<PyObject*>(owner)); }
@@ -60,16 +63,18 @@ std::size_t grow_text(std::size_t needed, std::size_t doubled) {
 
 }  // namespace
 
-const dral_core::ByteStorage kAsciiStrStorage{resize_narrow_str<0x7F>, release_str, 0, false,
-                                              grow_text};
-const dral_core::ByteStorage kLatin1StrStorage{resize_narrow_str<0xFF>, release_str, 0, false,
-                                               grow_text};
+const dral_core::ByteStorage kAsciiStrStorage{resize_str<0x7F>, release_str, 0, false, grow_text};
+const dral_core::ByteStorage kLatin1StrStorage{resize_str<0xFF>, release_str, 0, false, grow_text};
+const dral_core::ByteStorage kUcs2StrStorage{resize_str<0xFFFF>, release_str, 0, false, grow_text};
+const dral_core::ByteStorage kUcs4StrStorage{resize_str<0x10FFFF>, release_str, 0, false,
+                                             grow_text};
 
-PyObject* take_narrow_str(dral_core::ByteBuffer& buffer) {
-    const auto size = static_cast<Py_ssize_t>(buffer.size());
+PyObject* take_str(dral_core::ByteBuffer& buffer) {
+    const std::size_t size = buffer.size();
     auto* str = static_cast<PyObject*>(buffer.take_owner());
     if (str == nullptr) return PyUnicode_New(0, 0);
-    if (PyUnicode_Resize(&str, size) < 0) {
+    const auto length = static_cast<Py_ssize_t>(size / PyUnicode_KIND(str));
+    if (PyUnicode_Resize(&str, length) < 0) {
         Py_DECREF(str);
         return nullptr;
     }

@@ -53,13 +53,17 @@ struct MeasuredUtf8 {
 // The same for a text in pieces, one after another, of which `measure` is the whole text's.
 PyObject* new_utf8_str(std::span<const MeasuredUtf8> pieces, const dral_core::Utf8Measure& measure);
 
-// Storage that makes a ByteBuffer write straight into a str of one byte per character: ASCII, or
-// Latin-1 for text with a character past ASCII. What is written must be of that range.
+// Storage that makes a ByteBuffer write straight into a str: of one byte per character, ASCII or
+// Latin-1 for text with a character past ASCII; of two or four, for text with a character past
+// Latin-1 or past the first plane. What is written must be of that range, and hold a character
+// of it when the str is of two or four bytes a character, which the interpreter expects of them.
 extern const dral_core::ByteStorage kAsciiStrStorage;
 extern const dral_core::ByteStorage kLatin1StrStorage;
+extern const dral_core::ByteStorage kUcs2StrStorage;
+extern const dral_core::ByteStorage kUcs4StrStorage;
 
 // The str a buffer on one of those storages has written, cut to its size; the buffer is left
 // empty. nullptr with MemoryError set.
-PyObject* take_narrow_str(dral_core::ByteBuffer& buffer);
+PyObject* take_str(dral_core::ByteBuffer& buffer);
 
 }  // namespace dral_python

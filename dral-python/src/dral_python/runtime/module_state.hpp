@@ -72,10 +72,12 @@ struct ModuleState {
     ConversionState conversion;
     KeyCache key_cache;
     // The stack of the last text parse, and the buffer of the last short text written, kept for
-    // the next one; and that last text's size.
+    // the next one; and that last text's size, and whether its str was wider than a byte a
+    // character.
     std::vector<PyObject*> spare_text_stack;
     dral_core::ByteBuffer spare_text;
     std::size_t last_text_size = 0;
+    bool last_text_wide = false;
     EncoderPool encoders;
 };
 

@@ -23,6 +23,9 @@ namespace {
 using dral_core::TextEncoding;
 using dral_core::TextOutput;
 
+// The text a wide str's writer joins at a time: small enough to be joined from the cache.
+constexpr std::size_t kWidePart = std::size_t{64} << 10;
+
 // Writes the builtin types (subclasses included) as the writer of Value trees lays out the Value
 // they convert to, and gives up on anything else, which the reference path then converts: it runs
 // no Python code, so the replay sees the same data. Nesting is followed with a stack
@@ -34,9 +37,11 @@ public:
     // allocator may give back and fault in again the pages of such blocks on every call. Longer
     // texts are written in a str of their own, which becomes the result without a copy while
     // every string is ASCII or Latin-1; it starts with room for a bit more than the last text,
-    // so that a text as long grows in no step, and is cut to its size at the end.
+    // so that a text as long grows in no step, and is cut to its size at the end. After a text
+    // that was wider, the buffer is taken, as the text will likely be joined in parts.
     explicit PyTextWriter(std::size_t indent)
-        : out_(indent, first_buffer(), TextEncoding::Latin1) {}
+        : out_(indent, first_buffer(), TextEncoding::Latin1),
+          wide_(module_state().last_text_size) {}
     ~PyTextWriter() {
         if (!in_str() && out_.buffer().capacity() <= dral_core::kLargestSpareText)
             module_state().spare_text = std::move(out_.buffer());
@@ -86,15 +91,19 @@ public:
 
     // The text written, as a new str.
     PyObject* to_str() {
-        module_state().last_text_size = out_.text().size();
-        if (in_str() && wide_.empty()) return take_narrow_str(out_.buffer());
-        return wide_.join(out_.text(), latin1_);
+        ModuleState& state = module_state();
+        PyObject* str =
+            in_str() && wide_.empty() ? take_str(out_.buffer()) : wide_.join(out_.text(), latin1_);
+        if (str == nullptr) return nullptr;
+        state.last_text_size = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+        state.last_text_wide = PyUnicode_KIND(str) != PyUnicode_1BYTE_KIND;
+        return str;
     }
 
 private:
     static dral_core::ByteBuffer first_buffer() {
         ModuleState& state = module_state();
-        if (state.last_text_size > dral_core::kLargestSpareText / 2) {
+        if (state.last_text_size > dral_core::kLargestSpareText / 2 && !state.last_text_wide) {
             dral_core::ByteBuffer fresh(kAsciiStrStorage);
             fresh.reserve(state.last_text_size + state.last_text_size / 8);
             return fresh;
@@ -161,10 +170,26 @@ private:
     bool write_str(PyObject* str) {
         if (PyUnicode_KIND(str) != PyUnicode_1BYTE_KIND) {
             out_.str({});
-            return wide_.add(out_.text().size() - 1, str, true);
+            return add_wide(out_.text().size() - 1, str, true);
         }
         out_.str(one_byte_text(str));
         return true;
+    }
+
+    // The text goes on in parts, which a small buffer holds: a str that held the text so far is
+    // given back at once, so that it and the joined text are never both at their full size.
+    void join_wide_part() {
+        wide_.join_part(out_.text());
+        if (!in_str()) return out_.buffer().clear();
+        dral_core::ByteBuffer part = std::move(module_state().spare_text);
+        part.clear();
+        out_.continue_in(std::move(part), TextEncoding::Latin1);
+    }
+
+    // From the first wide str on, the text is joined a part at a time.
+    bool add_wide(std::size_t at, PyObject* str, bool escaped) {
+        join_after_ = kWidePart;
+        return wide_.add(at, str, escaped);
     }
 
     // The characters of a str of one byte per character (ASCII or Latin-1), as they are stored.
@@ -259,7 +284,7 @@ private:
         out_.pad(open_.size());
         const bool bare = is_bare_wide_key(key);
         if (!bare) out_.str({});
-        if (!wide_.add(out_.text().size() - (bare ? 0 : 1), key, !bare)) return false;
+        if (!add_wide(out_.text().size() - (bare ? 0 : 1), key, !bare)) return false;
         out_.key_separator();
         return true;
     }
@@ -287,13 +312,17 @@ private:
         if (open_.back().has_entry) out_.end_entry();
         open_.pop_back();
         out_.close(!is_dict, open_.size());
+        // Parts end with containers, whose items are written without a look at the length.
+        if (out_.text().size() >= join_after_) [[unlikely]]
+            join_wide_part();
         if (!open_.empty()) end_element(open_.back());
     }
 
     TextOutput out_;
     dral_core::SmallStack<Open, 16> open_;  // shallow documents allocate no stack
     WideStrs wide_;
-    bool latin1_ = false;  // a character past ASCII has been written
+    std::size_t join_after_ = SIZE_MAX;  // the length of text that wide_ joins as a part
+    bool latin1_ = false;                // a character past ASCII has been written
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "dral_core/text/text_output.hpp"
 #include "dral_core/text/text_scan.hpp"
+#include "dral_python/cpython/py_str.hpp"
 
 namespace dral_python {
 namespace {
@@ -227,26 +228,66 @@ void WideStrs::fill(Out* out, std::string_view text) const {
     copy_text(out, bytes + from, text.size() - from, end);
 }
 
-PyObject* WideStrs::join(std::string_view text, bool latin1) const {
+template <class Out>
+void WideStrs::join_part_as(std::string_view text) {
+    const std::size_t chars = text.size() + added_;
+    if (joined_.empty()) {
+        // The first part: room for a text as long as the last one, which most texts are, so
+        // that it neither grows nor shrinks.
+        joined_ = dral_core::ByteBuffer(sizeof(Out) == 2 ? kUcs2StrStorage : kUcs4StrStorage);
+        joined_unit_ = sizeof(Out);
+        joined_.reserve(std::max(chars, expected_chars_) * sizeof(Out));
+    }
+    fill(reinterpret_cast<Out*>(joined_.prepare(chars * sizeof(Out))), text);
+    joined_.advance(chars * sizeof(Out));
+    pieces_.clear();
+    added_ = 0;
+}
+
+void WideStrs::widen_joined() {
+    const std::size_t chars = joined_chars();
+    dral_core::ByteBuffer wider(kUcs4StrStorage);
+    wider.reserve(std::max(chars * 2, expected_chars_) * 4);
+    copy_chars(reinterpret_cast<Py_UCS4*>(wider.prepare(chars * 4)),
+               reinterpret_cast<const Py_UCS2*>(joined_.data()), chars);
+    wider.advance(chars * 4);
+    joined_ = std::move(wider);
+    joined_unit_ = 4;
+}
+
+void WideStrs::join_part(std::string_view text) {
+    // Parts go at the width of the strs set so far, which one past the first plane widens.
+    if (bits_ > 0xFFFF) {
+        if (joined_unit_ == 2 && !joined_.empty()) widen_joined();
+        join_part_as<Py_UCS4>(text);
+    } else {
+        join_part_as<Py_UCS2>(text);
+    }
+}
+
+PyObject* WideStrs::join(std::string_view text, bool latin1) {
     // The narrowest width that holds every character, as the interpreter would make the str: a
     // str may be stored wider than its characters need.
     const std::uint32_t widest = bits_ > 0xFFFF           ? 0x10FFFF
                                  : bits_ > 0xFF           ? 0xFFFF
                                  : latin1 || bits_ > 0x7F ? 0xFF
                                                           : 0x7F;
-    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(text.size() + added_), widest);
-    if (result == nullptr) return nullptr;
-    switch (PyUnicode_KIND(result)) {
-        case PyUnicode_1BYTE_KIND:
-            fill(PyUnicode_1BYTE_DATA(result), text);
-            break;
-        case PyUnicode_2BYTE_KIND:
-            fill(PyUnicode_2BYTE_DATA(result), text);
-            break;
-        default:
-            fill(PyUnicode_4BYTE_DATA(result), text);
-            break;
+    if (widest > 0xFF) {
+        // A text in one part gets its exact room.
+        if (joined_.empty()) expected_chars_ = 0;
+        join_part(text);
+        return take_str(joined_);
     }
+    const std::size_t before = joined_chars();
+    PyObject* result =
+        PyUnicode_New(static_cast<Py_ssize_t>(before + text.size() + added_), widest);
+    if (result == nullptr) return nullptr;
+    Py_UCS1* out = PyUnicode_1BYTE_DATA(result);
+    if (joined_unit_ == 2)
+        out = copy_chars(out, reinterpret_cast<const Py_UCS2*>(joined_.data()), before);
+    else
+        out = copy_chars(out, reinterpret_cast<const Py_UCS4*>(joined_.data()), before);
+    fill(out, text);
     return result;
 }
 
