@@ -20,6 +20,7 @@
 #include "dral_core/base/error.hpp"
 #include "dral_core/encoding/float_text.hpp"
 #include "dral_core/encoding/utf8.hpp"
+#include "dral_core/text/text_scan.hpp"
 #include "dral_core/value/value.hpp"
 
 namespace dral_core {
@@ -45,28 +46,12 @@ inline constexpr std::array<bool, 256> kAsciiNameChars = [] {
     return table;
 }();
 inline bool is_ascii_name_char(unsigned char byte) { return kAsciiNameChars[byte]; }
-#if defined(__SSE2__)
-// A bit for each of the sixteen bytes at `p` that is not an ASCII name character. Each range
-// test moves its range to the bottom of the signed bytes, where one compare finds it.
-inline unsigned non_name_bytes(const char* p) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    auto below = [](__m128i moved, int count) {
-        return _mm_cmplt_epi8(moved, _mm_set1_epi8(static_cast<char>(-128 + count)));
-    };
-    const __m128i lower = _mm_or_si128(bytes, _mm_set1_epi8(0x20));
-    const __m128i letter = below(_mm_add_epi8(lower, _mm_set1_epi8(0x80 - 'a')), 26);
-    const __m128i digit = below(_mm_add_epi8(bytes, _mm_set1_epi8(0x80 - '0')), 10);
-    const __m128i underscore = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('_'));
-    const __m128i name = _mm_or_si128(_mm_or_si128(letter, digit), underscore);
-    return ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFF;
-}
-#endif
 // Where the ASCII name characters from `p` on end: sixteen bytes a step, so that a name's end
 // is found without a branch per byte.
 inline const char* ascii_name_end(const char* p, const char* end) {
 #if defined(__SSE2__)
     for (; end - p >= 16; p += 16)
-        if (const unsigned stops = non_name_bytes(p); stops != 0)
+        if (const unsigned stops = text_scan::non_key_bytes_in(text_scan::load_16(p)); stops != 0)
             return p + std::countr_zero(stops);
 #endif
     while (p < end && is_ascii_name_char(static_cast<unsigned char>(*p))) ++p;

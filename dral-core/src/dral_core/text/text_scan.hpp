@@ -98,14 +98,15 @@ inline unsigned escapes_in(__m128i v) {
 }
 
 // A bit for each of the 16 bytes that may not stand in a bare ASCII key: anything but letters,
-// digits and '_'. Signed comparisons put the bytes past ASCII out of every range.
+// digits and '_'. Each range test moves its range to the bottom of the signed bytes, where one
+// compare finds it, and every other byte, those past ASCII too, above it.
 inline unsigned non_key_bytes_in(__m128i v) {
-    auto within = [](__m128i x, char low, char high) {
-        return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(low - 1))),
-                             _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(high + 1))));
+    auto within = [](__m128i x, char low, int count) {
+        const __m128i moved = _mm_add_epi8(x, _mm_set1_epi8(static_cast<char>(0x80 - low)));
+        return _mm_cmplt_epi8(moved, _mm_set1_epi8(static_cast<char>(-128 + count)));
     };
-    const __m128i letter = within(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z');
-    const __m128i key_byte = _mm_or_si128(_mm_or_si128(letter, within(v, '0', '9')),
+    const __m128i letter = within(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 26);
+    const __m128i key_byte = _mm_or_si128(_mm_or_si128(letter, within(v, '0', 10)),
                                           _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
     return ~static_cast<unsigned>(_mm_movemask_epi8(key_byte)) & 0xFFFF;
 }
