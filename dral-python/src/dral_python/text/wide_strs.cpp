@@ -10,7 +10,6 @@
 
 #include "dral_core/text/text_output.hpp"
 #include "dral_core/text/text_scan.hpp"
-#include "dral_python/cpython/py_str.hpp"
 
 namespace dral_python {
 namespace {
@@ -235,7 +234,6 @@ void WideStrs::join_part_as(std::string_view text) {
         // The first part: room for a text as long as the last one, which most texts are, so
         // that it neither grows nor shrinks.
         joined_ = dral_core::ByteBuffer(sizeof(Out) == 2 ? kUcs2StrStorage : kUcs4StrStorage);
-        joined_unit_ = sizeof(Out);
         joined_.reserve(std::max(chars, expected_chars_) * sizeof(Out));
     }
     fill(reinterpret_cast<Out*>(joined_.prepare(chars * sizeof(Out))), text);
@@ -252,13 +250,12 @@ void WideStrs::widen_joined() {
                reinterpret_cast<const Py_UCS2*>(joined_.data()), chars);
     wider.advance(chars * 4);
     joined_ = std::move(wider);
-    joined_unit_ = 4;
 }
 
 void WideStrs::join_part(std::string_view text) {
     // Parts go at the width of the strs set so far, which one past the first plane widens.
     if (bits_ > 0xFFFF) {
-        if (joined_unit_ == 2 && !joined_.empty()) widen_joined();
+        if (joined_unit() == 2 && !joined_.empty()) widen_joined();
         join_part_as<Py_UCS4>(text);
     } else {
         join_part_as<Py_UCS2>(text);
@@ -273,8 +270,8 @@ PyObject* WideStrs::join(std::string_view text, bool latin1) {
                                  : latin1 || bits_ > 0x7F ? 0xFF
                                                           : 0x7F;
     if (widest > 0xFF) {
-        // A text in one part gets its exact room.
-        if (joined_.empty()) expected_chars_ = 0;
+        // The last part: a text in one part gets its exact room.
+        expected_chars_ = 0;
         join_part(text);
         return take_str(joined_);
     }
@@ -283,7 +280,7 @@ PyObject* WideStrs::join(std::string_view text, bool latin1) {
         PyUnicode_New(static_cast<Py_ssize_t>(before + text.size() + added_), widest);
     if (result == nullptr) return nullptr;
     Py_UCS1* out = PyUnicode_1BYTE_DATA(result);
-    if (joined_unit_ == 2)
+    if (joined_unit() == 2)
         out = copy_chars(out, reinterpret_cast<const Py_UCS2*>(joined_.data()), before);
     else
         out = copy_chars(out, reinterpret_cast<const Py_UCS4*>(joined_.data()), before);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dral_core/base/byte_buffer.hpp"
+#include "dral_python/cpython/py_str.hpp"
 
 namespace dral_python {
 
@@ -38,7 +39,7 @@ public:
     PyObject* join(std::string_view text, bool latin1);
 
     // The characters joined so far.
-    std::size_t joined_chars() const { return joined_.size() / joined_unit_; }
+    std::size_t joined_chars() const { return joined_.size() / joined_unit(); }
 
 private:
     struct Piece {
@@ -49,16 +50,17 @@ private:
 
     template <class Out>
     void fill(Out* out, std::string_view text) const;
+    // Bytes a character in joined_.
+    std::size_t joined_unit() const { return &joined_.storage() == &kUcs4StrStorage ? 4 : 2; }
     template <class Out>
     void join_part_as(std::string_view text);
     // Moves the parts joined so far to a str of four bytes a character.
     void widen_joined();
 
     std::vector<Piece> pieces_;
-    std::size_t added_ = 0;   // characters the pieces add to the text, escapes included
-    std::uint32_t bits_ = 0;  // every bit set in any of their characters, joined or not
-    dral_core::ByteBuffer joined_;
-    std::size_t joined_unit_ = 2;  // bytes a character in joined_
+    std::size_t added_ = 0;         // characters the pieces add to the text, escapes included
+    std::uint32_t bits_ = 0;        // every bit set in any of their characters, joined or not
+    dral_core::ByteBuffer joined_;  // on kUcs2StrStorage or kUcs4StrStorage, once a part is in
     std::size_t expected_chars_;
 };
 
