@@ -428,6 +428,21 @@ def depth_of(value):
     return deepest
 
 
+# Brackets are counted sixteen bytes at a time where a block holds no comma that could split: a
+# block of sixteen openers, at any offset, counts sixteen levels.
+@pytest.mark.parametrize("depth", range(14, 36))
+def test_commas_inside_long_runs_of_brackets_stay_inside(depth):
+    inner = seq(v(1), v(2))
+    for _ in range(depth - 1):
+        inner = seq(inner)
+    for lead in range(3):
+        value = seq(inner, v(3))
+        for _ in range(lead):
+            value = seq(value)
+        text = "let x = " + "[" * (lead + 1 + depth) + "1, 2" + "]" * depth + ", 3" + "]" * (lead + 1)
+        assert dral.rfc_parse_ctn(text)["bindings"] == [{"name": "x", "value": value}], lead
+
+
 @pytest.mark.parametrize("kind", KINDS)
 def test_nesting_up_to_the_limit(kind):
     value = dral.rfc_parse_ctn(nested(kind, 512))["root"]

@@ -292,9 +292,10 @@ def test_control_characters_without_escapes_stand_as_they_are(char, length):
 
 # Strings of two or four bytes a character are set into the text at the end, escaped in place.
 # They are read sixteen characters at a time, the last sixteen over some read before: an escape
-# among those counts once.
+# among those counts once, and a block may be escapes only.
 WIDE = ["€", "😀", "日本語", "Ω\n\"\\\t\r", "a€b" * 20, "😀\\x" * 5, *("€" * at + '"' + "😀" * 3 for at in (0, 3, 4, 7, 15, 16)),
-        *("€" * at + "\n" + "€" * (length - at) for length in (10, 20) for at in (1, 5, 8, 15, 16, 20) if at <= length), *("😀" * at + "\t" + "😀" * (17 - at) for at in (1, 2, 16, 17))]
+        *("€" * at + "\n" + "€" * (length - at) for length in (10, 20) for at in (1, 5, 8, 15, 16, 20) if at <= length), *("😀" * at + "\t" + "😀" * (17 - at) for at in (1, 2, 16, 17)),
+        "€" + "\n" * 40, "😀" + '"' * 16]
 
 
 @pytest.mark.parametrize("wide", WIDE)

@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "dral_core/base/bit_count.hpp"
 #include "dral_core/text/text_output.hpp"
 #include "dral_core/text/text_scan.hpp"
 
@@ -80,7 +81,7 @@ Scan scan(const Char* chars, std::size_t n) {
         }
         if (const unsigned mask = escapes_in_folded(folded_16(low, high)) & fresh; mask != 0)
             [[unlikely]]
-            found.escapes += static_cast<std::size_t>(std::popcount(mask));
+            found.escapes += dral_core::count_bits_16(mask);
     };
     for (; i + 16 <= n; i += 16) take(chars + i, chars + i + 8, 0xFFFF);
     // The rest in the last characters of the str, over some seen already: the bits and

@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "dral_core/base/bit_count.hpp"
 #include "dral_core/rfc001/ctn/text_scan.hpp"
 
 namespace dral_core::rfc001::ctn {
@@ -32,20 +33,11 @@ std::size_t string_end(std::string_view text, std::size_t open) {
 }
 
 #if defined(__SSE2__)
-// Bits set in a 16-bit mask. std::popcount is a library call where the instruction is not part of
-// the target; this is a handful of instructions everywhere.
-unsigned count_marks(unsigned mask) {
-    mask = mask - ((mask >> 1) & 0x5555u);
-    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
-    mask = (mask + (mask >> 4)) & 0x0F0Fu;
-    return (mask + (mask >> 8)) & 0x1Fu;
-}
-
 // Counts the brackets of one kind in a block: by population counts when the counter cannot reach
 // zero there, else bracket by bracket.
 void count_block(std::size_t& depth, unsigned opens, unsigned closes) {
     if (depth >= 16 || closes == 0) {
-        depth = depth + count_marks(opens) - count_marks(closes);
+        depth = depth + count_bits_16(opens) - count_bits_16(closes);
         return;
     }
     for (unsigned marks = opens | closes; marks != 0; marks &= marks - 1) {
