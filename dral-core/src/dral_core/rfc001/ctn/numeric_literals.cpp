@@ -158,8 +158,12 @@ std::optional<Magnitude> read_digits(std::string_view digits, unsigned radix) {
         seen_char = true;
         const unsigned digit = hex_digit_value(c);
         if (digit >= radix) return std::nullopt;
-        if (result.value > (kLimit - digit) / radix) return std::nullopt;
-        result.value = result.value * radix + digit;
+        // Overflow tests, not a division by the radix, which on 128 bits is a call per digit.
+        unsigned __int128 next;
+        if (__builtin_mul_overflow(result.value, radix, &next) ||
+            __builtin_add_overflow(next, digit, &next) || next > kLimit)
+            return std::nullopt;
+        result.value = next;
         seen_digit = true;
     }
     // A positive magnitude stops one short of 2^127.
