@@ -56,14 +56,14 @@ std::string_view data_kind_name(TensorDataKind kind) {
     return kNames[static_cast<std::size_t>(kind)];
 }
 
-Value::Value(Product product) : storage_(std::in_place_index<1>, std::move(product)) {}
-Value::Value(Sum sum) : storage_(std::in_place_index<2>, std::move(sum)) {}
-Value::Value(Sequence sequence) : storage_(std::in_place_index<3>, std::move(sequence)) {}
-Value::Value(Association association) : storage_(std::in_place_index<4>, std::move(association)) {}
-Value::Value(Reference reference) : storage_(std::in_place_index<5>, std::move(reference)) {}
-Value::Value(Tensor tensor) : storage_(std::in_place_index<6>, std::move(tensor)) {}
-Value::Value(Stream stream) : storage_(std::in_place_index<7>, std::move(stream)) {}
-Value::Value(Opaque opaque) : storage_(std::in_place_index<8>, std::move(opaque)) {}
+Value::Value(Product&& product) : storage_(std::in_place_index<1>, std::move(product)) {}
+Value::Value(Sum&& sum) : storage_(std::in_place_index<2>, std::move(sum)) {}
+Value::Value(Sequence&& sequence) : storage_(std::in_place_index<3>, std::move(sequence)) {}
+Value::Value(Association&& association) : storage_(std::in_place_index<4>, std::move(association)) {}
+Value::Value(Reference&& reference) : storage_(std::in_place_index<5>, std::move(reference)) {}
+Value::Value(Tensor&& tensor) : storage_(std::in_place_index<6>, std::move(tensor)) {}
+Value::Value(Stream&& stream) : storage_(std::in_place_index<7>, std::move(stream)) {}
+Value::Value(Opaque&& opaque) : storage_(std::in_place_index<8>, std::move(opaque)) {}
 
 Value::~Value() = default;
 Value::Value(const Value&) = default;

@@ -49,27 +49,20 @@ struct TaggedText {
 
 class Scalar {
 public:
-    static Scalar null() { return Scalar(Storage(std::in_place_index<0>)); }
-    static Scalar unit() { return Scalar(Storage(std::in_place_index<1>)); }
-    static Scalar boolean(bool b) { return Scalar(Storage(std::in_place_index<2>, b)); }
-    static Scalar i64(std::int64_t v) { return Scalar(Storage(std::in_place_index<3>, v)); }
-    static Scalar u64(std::uint64_t v) { return Scalar(Storage(std::in_place_index<4>, v)); }
-    static Scalar vi64(std::int64_t v) { return Scalar(Storage(std::in_place_index<5>, v)); }
-    static Scalar vu64(std::uint64_t v) { return Scalar(Storage(std::in_place_index<6>, v)); }
-    static Scalar f32(float v) { return Scalar(Storage(std::in_place_index<7>, v)); }
-    static Scalar f64(double v) { return Scalar(Storage(std::in_place_index<8>, v)); }
-    static Scalar str(std::string text) {
-        return Scalar(Storage(std::in_place_index<9>, std::move(text)));
-    }
-    static Scalar bytes(Bytes data) {
-        return Scalar(Storage(std::in_place_index<10>, std::move(data)));
-    }
-    static Scalar sym(std::string name) {
-        return Scalar(Storage(std::in_place_index<11>, std::move(name)));
-    }
+    static Scalar null() { return Scalar(std::in_place_index<0>); }
+    static Scalar unit() { return Scalar(std::in_place_index<1>); }
+    static Scalar boolean(bool b) { return Scalar(std::in_place_index<2>, b); }
+    static Scalar i64(std::int64_t v) { return Scalar(std::in_place_index<3>, v); }
+    static Scalar u64(std::uint64_t v) { return Scalar(std::in_place_index<4>, v); }
+    static Scalar vi64(std::int64_t v) { return Scalar(std::in_place_index<5>, v); }
+    static Scalar vu64(std::uint64_t v) { return Scalar(std::in_place_index<6>, v); }
+    static Scalar f32(float v) { return Scalar(std::in_place_index<7>, v); }
+    static Scalar f64(double v) { return Scalar(std::in_place_index<8>, v); }
+    static Scalar str(std::string text) { return Scalar(std::in_place_index<9>, std::move(text)); }
+    static Scalar bytes(Bytes data) { return Scalar(std::in_place_index<10>, std::move(data)); }
+    static Scalar sym(std::string name) { return Scalar(std::in_place_index<11>, std::move(name)); }
     static Scalar tagged(std::string tag, std::string value) {
-        return Scalar(
-            Storage(std::in_place_index<12>, TaggedText{std::move(tag), std::move(value)}));
+        return Scalar(std::in_place_index<12>, TaggedText{std::move(tag), std::move(value)});
     }
 
     ScalarType type() const { return static_cast<ScalarType>(storage_.index()); }
@@ -109,7 +102,10 @@ private:
     using Storage = std::variant<std::monostate, std::monostate, bool, std::int64_t, std::uint64_t,
                                  std::int64_t, std::uint64_t, float, double, std::string, Bytes,
                                  std::string, Box<TaggedText>>;
-    explicit Scalar(Storage storage) : storage_(std::move(storage)) {}
+    // The held value is built in place: a short string's every move is a call to copy its bytes.
+    template <std::size_t I, class... Args>
+    explicit Scalar(std::in_place_index_t<I> index, Args&&... args)
+        : storage_(index, std::forward<Args>(args)...) {}
     Storage storage_;
 };
 
@@ -149,14 +145,14 @@ struct Opaque;
 class Value {
 public:
     explicit Value(Scalar scalar) : storage_(std::in_place_index<0>, std::move(scalar)) {}
-    explicit Value(Product product);
-    explicit Value(Sum sum);
-    explicit Value(Sequence sequence);
-    explicit Value(Association association);
-    explicit Value(Reference reference);
-    explicit Value(Tensor tensor);
-    explicit Value(Stream stream);
-    explicit Value(Opaque opaque);
+    explicit Value(Product&& product);
+    explicit Value(Sum&& sum);
+    explicit Value(Sequence&& sequence);
+    explicit Value(Association&& association);
+    explicit Value(Reference&& reference);
+    explicit Value(Tensor&& tensor);
+    explicit Value(Stream&& stream);
+    explicit Value(Opaque&& opaque);
 
     // Out of line: keeps the variant's copies and destruction from being inlined everywhere.
     ~Value();

@@ -69,12 +69,21 @@ public:
         std::vector<Named> named;
         named.reserve(values_.size() - mark);
         for (std::size_t i = mark; i < values_.size(); ++i)
-            named.emplace_back(std::string(names_[name_mark + i - mark]), std::move(values_[i]));
+            named.emplace_back(NamedFrom<Named>{names_[name_mark + i - mark], values_[i]});
         truncate(mark, name_mark);
         return named;
     }
 
 private:
+    // Builds a field or binding where the vector stores it: a temporary would have its name moved
+    // in, and a short name's move is a call to copy its bytes.
+    template <class Named>
+    struct NamedFrom {
+        std::string_view name;
+        Value& value;
+        operator Named() const { return Named{std::string(name), std::move(value)}; }
+    };
+
     std::vector<Value> values_;
     std::vector<std::string_view> names_;
 };
