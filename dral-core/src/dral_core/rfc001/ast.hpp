@@ -58,10 +58,14 @@ public:
     static Scalar vu64(std::uint64_t v) { return Scalar(std::in_place_index<6>, v); }
     static Scalar f32(float v) { return Scalar(std::in_place_index<7>, v); }
     static Scalar f64(double v) { return Scalar(std::in_place_index<8>, v); }
-    static Scalar str(std::string text) { return Scalar(std::in_place_index<9>, std::move(text)); }
-    static Scalar bytes(Bytes data) { return Scalar(std::in_place_index<10>, std::move(data)); }
-    static Scalar sym(std::string name) { return Scalar(std::in_place_index<11>, std::move(name)); }
-    static Scalar tagged(std::string tag, std::string value) {
+    static Scalar str(std::string&& text) {
+        return Scalar(std::in_place_index<9>, std::move(text));
+    }
+    static Scalar bytes(Bytes&& data) { return Scalar(std::in_place_index<10>, std::move(data)); }
+    static Scalar sym(std::string&& name) {
+        return Scalar(std::in_place_index<11>, std::move(name));
+    }
+    static Scalar tagged(std::string&& tag, std::string&& value) {
         return Scalar(std::in_place_index<12>, TaggedText{std::move(tag), std::move(value)});
     }
 
@@ -144,7 +148,7 @@ struct Opaque;
 
 class Value {
 public:
-    explicit Value(Scalar scalar) : storage_(std::in_place_index<0>, std::move(scalar)) {}
+    explicit Value(Scalar&& scalar) : storage_(std::in_place_index<0>, std::move(scalar)) {}
     explicit Value(Product&& product);
     explicit Value(Sum&& sum);
     explicit Value(Sequence&& sequence);

@@ -295,7 +295,7 @@ bool Reader::payload(const Segment& s, std::size_t depth, Value& out) {
         case type::kSymbol: {
             const std::string* entry = nullptr;
             if (!symbol_entry(s, entry) || !name_ok(NameKind::Symbol, *entry)) return false;
-            out = Value(Scalar::sym(*entry));
+            out = Value(Scalar::sym(std::string(*entry)));
             return true;
         }
         case type::kProduct:
