@@ -125,21 +125,20 @@ std::size_t Parser::parse_stream_block(std::string_view h, std::size_t index, st
 }
 
 void Parser::push_product(std::string_view h, std::size_t mark, std::size_t name_mark) {
-    Product product;
+    std::vector<Field> fields = stack_.take_named(mark, name_mark);
+    Product& product = stack_.push(Product{}).product();
     if (h != "struct") product.type_name.emplace(h);
-    product.fields = stack_.take_named(mark, name_mark);
-    stack_.push(std::move(product));
+    product.fields = std::move(fields);
 }
 
 void Parser::push_enum(std::string_view h, std::size_t mark, std::size_t name_mark) {
     const std::size_t separator = h.find("::");
-    Sum sum;
+    std::vector<Field> fields = stack_.take_named(mark, name_mark);
+    Sum& sum = stack_.push(Sum{}).sum();
     if (const std::string_view type_name = trim(h.substr(0, separator)); !type_name.empty())
         sum.type_name.emplace(type_name);
     sum.variant = trim(h.substr(separator + 2));
-    sum.payload.kind = SumPayloadKind::Struct;
-    sum.payload.fields = stack_.take_named(mark, name_mark);
-    stack_.push(std::move(sum));
+    sum.payload = {SumPayloadKind::Struct, {}, std::move(fields)};
 }
 
 void Parser::push_association(std::size_t mark) {

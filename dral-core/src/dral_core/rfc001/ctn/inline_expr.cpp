@@ -204,15 +204,16 @@ int InlineReader::read_sum_header(std::string_view t, std::size_t separator,
 
 bool InlineReader::push_sum(std::size_t mark, std::size_t name_mark, SumPayloadKind kind) {
     // The type name and the variant lie on the name stack under the field names.
-    Sum sum;
-    if (const std::string_view type_name = stack_.name(name_mark); !type_name.empty())
-        sum.type_name.emplace(type_name);
-    sum.variant = stack_.name(name_mark + 1);
-    sum.payload.kind = kind;
-    if (kind == SumPayloadKind::Tuple) sum.payload.items = stack_.take_values(mark);
-    if (kind == SumPayloadKind::Struct) sum.payload.fields = stack_.take_named(mark, name_mark + 2);
+    const std::string_view type_name = stack_.name(name_mark);
+    const std::string_view variant = stack_.name(name_mark + 1);
+    SumPayload payload{kind, {}, {}};
+    if (kind == SumPayloadKind::Tuple) payload.items = stack_.take_values(mark);
+    if (kind == SumPayloadKind::Struct) payload.fields = stack_.take_named(mark, name_mark + 2);
     stack_.truncate(mark, name_mark);
-    stack_.push(std::move(sum));
+    Sum& sum = stack_.push(Sum{}).sum();
+    if (!type_name.empty()) sum.type_name.emplace(type_name);
+    sum.variant = variant;
+    sum.payload = std::move(payload);
     return true;
 }
 

@@ -20,9 +20,11 @@ public:
     std::size_t size() const { return values_.size(); }
     std::size_t name_count() const { return names_.size(); }
 
+    // The value pushed, for a builder to fill a node in place: moved in whole, a node's short
+    // strings would each cost a call to copy.
     template <class... Args>
-    void push(Args&&... args) {
-        values_.emplace_back(std::forward<Args>(args)...);
+    Value& push(Args&&... args) {
+        return values_.emplace_back(std::forward<Args>(args)...);
     }
     // The name of a field whose value is pushed next; views stay valid while the text does.
     void push_name(std::string_view name) { names_.push_back(name); }
