@@ -148,6 +148,8 @@ struct Opaque;
 
 class Value {
 public:
+    // By rvalue, as the factories of Scalar take their strings: each part of a tree is moved once
+    // on its way in, where a parameter by value would cost a move more.
     explicit Value(Scalar&& scalar) : storage_(std::in_place_index<0>, std::move(scalar)) {}
     explicit Value(Product&& product);
     explicit Value(Sum&& sum);
