@@ -59,7 +59,8 @@ std::string_view data_kind_name(TensorDataKind kind) {
 Value::Value(Product&& product) : storage_(std::in_place_index<1>, std::move(product)) {}
 Value::Value(Sum&& sum) : storage_(std::in_place_index<2>, std::move(sum)) {}
 Value::Value(Sequence&& sequence) : storage_(std::in_place_index<3>, std::move(sequence)) {}
-Value::Value(Association&& association) : storage_(std::in_place_index<4>, std::move(association)) {}
+Value::Value(Association&& association)
+    : storage_(std::in_place_index<4>, std::move(association)) {}
 Value::Value(Reference&& reference) : storage_(std::in_place_index<5>, std::move(reference)) {}
 Value::Value(Tensor&& tensor) : storage_(std::in_place_index<6>, std::move(tensor)) {}
 Value::Value(Stream&& stream) : storage_(std::in_place_index<7>, std::move(stream)) {}
