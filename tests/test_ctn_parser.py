@@ -107,6 +107,9 @@ def stream(item_type, *annotations):
         ('map<str, i64>["a" => 1, "b" => 2]', assoc((s("a"), v(1)), (s("b"), v(2)))),
         ("map<a,b>[]", assoc()), ("map<a,b>[1 => 2, ]", assoc((v(1), v(2)))),
         ("map<a,b>[[1] => [2], x => y]", assoc((seq(v(1)), seq(v(2))), (sym("x"), sym("y")))),
+        # An entry ends its key at the first arrow outside brackets and strings.
+        ('map<a,b>[map<c,d>[1 => 2] => 3, "x=>y" => T::V(map<e,f>[[1] => 2])]',
+         assoc((assoc((v(1), v(2))), v(3)), (s("x=>y"), sum_("T", "V", "tuple", [assoc((seq(v(1)), v(2)))])))),
     ],
 )
 def test_inline_forms(text, value):

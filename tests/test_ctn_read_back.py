@@ -22,6 +22,8 @@ NINE = "[1, 2, 3, 4, 5, 6, 7, 8, 9]"
     f"map<a, b>[T::V({NINE}) => 2]", f"seq<any>\n  T::V(1)\n  ref {NINE}",
     # Map lines are split at their first "=>", also in key texts and tagged key texts.
     'map<a, b>["a\\u{3d}>b" => 1, "=\\u{3e}" => 2]', 'map<a, b>[t"x=\\u{3e}y" => 1]',
+    # Keys that hold maps with entries, whose arrows the map line's own follows.
+    "map<a, b>[map<c, d>[1 => 2] => 3]", 'map<a, b>[T::V(x: map<c, d>[1 => [2]]) => ref map<e, f>["k" => 1]]',
     # A colon anywhere makes a payload named, also one in a text of a tuple payload.
     'A::B(0, "\\u{3a}")', 'A::B(t"x\\u{3a}y", map<a, b>["k=\\u{3e}\\u{3a}" => ["\\u{3a}"]])',
     'T::V(x: U::W("a\\u{3a}b"))',

@@ -6,6 +6,7 @@
 #include "dral_core/rfc001/ctn/errors.hpp"
 #include "dral_core/rfc001/ctn/literals.hpp"
 #include "dral_core/rfc001/ctn/parser.hpp"
+#include "dral_core/rfc001/ctn/top_level_pieces.hpp"
 #include "dral_core/rfc001/memory.hpp"
 #include "dral_core/rfc001/names.hpp"
 
@@ -78,7 +79,7 @@ std::size_t Parser::parse_map_block(std::size_t index, std::size_t indent, std::
     while (i < lines_.size() && lines_[i].indent > indent) {
         if (!entry_indent_ok(i, index, "inconsistent indentation in map")) return kFailed;
         const std::string_view text = lines_[i].text;
-        const std::size_t arrow = text.find("=>");
+        const std::size_t arrow = find_entry_arrow(text);
         if (arrow == std::string_view::npos) return fail_separator("=>", i);
         if (!inline_.read(text.substr(0, arrow), depth + 1)) return kFailed;
         i = parse_rhs_or_nested(trim(text.substr(arrow + 2)), i, lines_[i].indent, depth + 1);

@@ -307,7 +307,7 @@ bool InlineReader::parse_inline_map(std::string_view t, std::size_t depth) {
     std::string_view piece;
     while (pieces.next(piece)) {
         if (piece.empty()) continue;
-        const std::size_t arrow = piece.find("=>");
+        const std::size_t arrow = find_entry_arrow(piece);
         if (arrow == std::string_view::npos) return fail_separator("=>", piece);
         if (!read(piece.substr(0, arrow), depth + 1) || !read(piece.substr(arrow + 2), depth + 1))
             return false;

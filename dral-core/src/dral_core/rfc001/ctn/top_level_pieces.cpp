@@ -16,6 +16,8 @@ struct Depths {
     std::size_t parens = 0;
     std::size_t brackets = 0;
     std::size_t angles = 0;
+
+    bool at_top() const { return (parens | brackets | angles) == 0; }
 };
 
 // Index of the double quote that closes the string opened at `open`, or the size of `text` when
@@ -30,6 +32,36 @@ std::size_t string_end(std::string_view text, std::size_t open) {
         }
     }
     return text.size();
+}
+
+// Steps over the character at `i`: a bracket is counted, and a string is skipped to its
+// closing quote.
+void follow(std::string_view text, std::size_t& i, Depths& depths) {
+    switch (text[i]) {
+        case '(':
+            ++depths.parens;
+            break;
+        case ')':
+            depths.parens -= depths.parens != 0;
+            break;
+        case '[':
+            ++depths.brackets;
+            break;
+        case ']':
+            depths.brackets -= depths.brackets != 0;
+            break;
+        case '<':
+            ++depths.angles;
+            break;
+        case '>':
+            depths.angles -= depths.angles != 0;
+            break;
+        case '"':
+            i = string_end(text, i);
+            break;
+        default:
+            break;
+    }
 }
 
 #if defined(__SSE2__)
@@ -83,43 +115,30 @@ bool TopLevelPieces::next(std::string_view& piece) {
         }
 #endif
         for (const std::size_t block_end = std::min(size, i + 16); i < block_end; ++i) {
-            switch (text_[i]) {
-                case '(':
-                    ++depths.parens;
-                    break;
-                case ')':
-                    depths.parens -= depths.parens != 0;
-                    break;
-                case '[':
-                    ++depths.brackets;
-                    break;
-                case ']':
-                    depths.brackets -= depths.brackets != 0;
-                    break;
-                case '<':
-                    ++depths.angles;
-                    break;
-                case '>':
-                    depths.angles -= depths.angles != 0;
-                    break;
-                case '"':
-                    i = string_end(text_, i);
-                    break;
-                case ',':
-                    if ((depths.parens | depths.brackets | depths.angles) == 0) {
-                        piece = trim(text_.substr(pos_, i - pos_));
-                        pos_ = i + 1;
-                        return true;
-                    }
-                    break;
-                default:
-                    break;
+            if (text_[i] == ',' && depths.at_top()) {
+                piece = trim(text_.substr(pos_, i - pos_));
+                pos_ = i + 1;
+                return true;
             }
+            follow(text_, i, depths);
         }
     }
     piece = trim(text_.substr(pos_));
     done_ = true;
     return true;
+}
+
+std::size_t find_entry_arrow(std::string_view text) {
+    Depths depths;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '=' && i + 1 < text.size() && text[i + 1] == '>') {
+            if (depths.at_top()) return i;
+            ++i;  // an arrow's '>' closes no angle bracket
+            continue;
+        }
+        follow(text, i, depths);
+    }
+    return text.find("=>");
 }
 
 std::vector<std::string_view> split_top_level(std::string_view text) {

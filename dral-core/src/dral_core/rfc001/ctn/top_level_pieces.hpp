@@ -1,5 +1,5 @@
 // Splitting a list at its top-level commas, the way every inline container and tensor shape is
-// split.
+// split, and a map entry at its top-level arrow.
 #pragma once
 
 #include <cstddef>
@@ -27,5 +27,10 @@ private:
 
 // All pieces of TopLevelPieces at once.
 std::vector<std::string_view> split_top_level(std::string_view text);
+
+// Where a map entry's key ends: the first "=>" outside the brackets and strings TopLevelPieces
+// counts, so that a key may be a map with entries of its own; else the first "=>" at all, which
+// leaves the errors of text without such an arrow as they were; npos when there is none.
+std::size_t find_entry_arrow(std::string_view text);
 
 }  // namespace dral_core::rfc001::ctn
