@@ -11,7 +11,6 @@ template <class T>
 class Box {
 public:
     explicit Box(T&& value) : held_(std::make_unique<T>(std::move(value))) {}
-    explicit Box(const T& value) : held_(std::make_unique<T>(value)) {}
     Box(const Box& other) : held_(std::make_unique<T>(*other.held_)) {}
     Box(Box&&) noexcept = default;
     Box& operator=(const Box& other) {
