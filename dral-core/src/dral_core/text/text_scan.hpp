@@ -130,9 +130,8 @@ inline void copy_block(char* out, const char* in, __m128i& found) {
     found = _mm_or_si128(found, escape_candidates(v));
 }
 
-// copy_finding_escapes for more than 32 bytes, out of line, so that the short strings' path
-// stays small enough to inline: tested each sixty-four, for an escape found early.
-[[gnu::noinline]] inline bool copy_finding_escapes_long(char* out, const char* in, std::size_t n) {
+// copy_finding_escapes for more than 32 bytes, tested each sixty-four, for an escape found early.
+inline bool copy_finding_escapes_in_blocks(char* out, const char* in, std::size_t n) {
     __m128i found = _mm_setzero_si128();
     std::size_t i = 0;
     for (; i + 64 < n; i += 64) {
@@ -143,6 +142,11 @@ inline void copy_block(char* out, const char* in, __m128i& found) {
     copy_block(out + n - 16, in + n - 16, found);
     return _mm_movemask_epi8(found) != 0;
 }
+
+// copy_finding_escapes for more than 32 bytes, out of line, so that the short strings' path
+// stays small enough to inline. Defined with the writer of escaped texts (escaped_text.cpp),
+// which runs it in the widest loop the processor has.
+bool copy_finding_escapes_long(char* out, const char* in, std::size_t n);
 
 // Copies the `n` bytes at `in` to `out`; whether any of them may need an escape (see
 // escape_candidates). One pass, sixteen bytes a step, the last sixteen overlapping the ones
