@@ -10,6 +10,12 @@ writes more than one document. Printed: each call's median time and its minor pa
 faults a call mean that the allocator gave a large block's pages back between calls and
 faulted them in again, which costs more than writing the text; how often that happens depends
 on what the process allocated before, so each data set runs in a process of its own.
+
+Two more rows per data set are floors: a new str as long and as wide as the first build's
+text of the document, and new bytes as long as orjson's, each filled with one character
+(`ch * n`: one allocation, every unit written once, nothing read). A str with one character
+past U+00FF stores two or four bytes a character, where orjson's UTF-8 has about one, so any
+writer of that str pays the difference of the two at least.
 """
 
 from __future__ import annotations
@@ -51,6 +57,11 @@ def child(path: str, builds: list[str]) -> None:
     writers = {f"build {i}": module.pretty_print for i, module in enumerate(modules)}
     writers["orjson "] = lambda o: orjson.dumps(o, option=orjson.OPT_INDENT_2)
     calls = {f"{writer} {label}": (f, obj) for writer, f in writers.items() for label, obj in docs.items()}
+    text = modules[0].pretty_print(doc)
+    widest = max(text, default=" ")
+    fill = " " if widest <= "\xff" else "\u0100" if widest <= "\uffff" else "\U00010000"
+    calls["a str as wide"] = (lambda n: fill * n, len(text))
+    calls["bytes as orjson's"] = (lambda n: b" " * n, len(orjson.dumps(doc, option=orjson.OPT_INDENT_2)))
     times = {name: [] for name in calls}
     faults = dict.fromkeys(calls, 0)
     for _ in range(ROUNDS):
