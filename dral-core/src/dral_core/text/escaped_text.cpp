@@ -34,6 +34,7 @@ static_assert(kAvx2From >= 64);
 
 }  // namespace
 
+#if defined(__SSE2__)
 namespace text_scan {
 
 bool copy_finding_escapes_long(char* out, const char* in, std::size_t n) {
@@ -44,6 +45,7 @@ bool copy_finding_escapes_long(char* out, const char* in, std::size_t n) {
 }
 
 }  // namespace text_scan
+#endif
 
 char* escape_rest(char* out, std::string_view text) {
 #ifdef DRAL_ESCAPES_AVX2
