@@ -5,6 +5,7 @@ import decimal
 import enum
 import io
 import math
+import string
 import struct
 import sys
 
@@ -116,6 +117,20 @@ def test_keys_that_look_alike_stay_apart():
     for _ in range(2):  # the second read finds every text already seen
         for reader, back in read_by_every_reader(value).items():
             assert list(back.items()) == list(value.items()), reader
+
+
+# A key read again is the str read before: numbered keys (item1, item2, ...) differ only in their
+# last characters, and each keeps a place of its own among the shared ones.
+@pytest.mark.parametrize("length", [2, 4, 5, 7, 8, 9, 16, 17, 64])
+def test_keys_differing_only_at_their_end_are_shared_between_dicts(length):
+    keys = ["k" * (length - 1) + c for c in string.ascii_letters[:40]]
+    value = [dict.fromkeys(keys, 0), dict.fromkeys(keys, 1)]
+    for reader, read in (("loads", lambda: dral.loads(dral.dumps(value))),
+                         ("parse_text", lambda: dral.parse_text(dral.pretty_print(value)))):
+        first, second = read()
+        shared = sum(a is b for a, b in zip(first, second))
+        # A few keys may meet by chance; all of them meeting is the fault.
+        assert shared >= 25, (reader, shared)
 
 
 NAN = b"\x04" + struct.pack("<d", math.nan)

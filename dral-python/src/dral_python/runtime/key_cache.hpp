@@ -6,6 +6,8 @@
 
 #include <Python.h>
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -21,7 +23,7 @@ public:
     // is the process's hash seed.
     PyObject* get(std::string_view key, std::uint64_t seed) {
         if (key.size() > dral_core::kKeyCacheLongestKey) return make(key);
-        PyObject*& slot = slots_[hash(key, seed) & (dral_core::kKeyCacheSlots - 1)];
+        PyObject*& slot = slots_[slot_of(key, seed)];
         if (slot != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot)) == key.size() &&
             equal(ascii_data(slot), key.data(), key.size()))
             return Py_NewRef(slot);
@@ -49,8 +51,15 @@ private:
         if (n >= 4) return load32(a) == load32(b) && load32(a + n - 4) == load32(b + n - 4);
         return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
     }
-    // Keys are short: mix whole words, the last one overlapping the one before it.
-    static std::uint64_t hash(std::string_view key, std::uint64_t seed) {
+    // The top bits of a product: they depend on every bit of the key's words, where the low bits
+    // depend on their low bytes alone, and keys that differ only in their last characters (item1,
+    // item2, ...) would all share one slot.
+    static std::size_t slot_of(std::string_view key, std::uint64_t seed) {
+        constexpr int kSlotBits = std::countr_zero(dral_core::kKeyCacheSlots);
+        return static_cast<std::size_t>((words(key, seed) * kMultiplier) >> (64 - kSlotBits));
+    }
+    // Keys are short: whole words, the last one overlapping the one before it.
+    static std::uint64_t words(std::string_view key, std::uint64_t seed) {
         const char* p = key.data();
         std::size_t n = key.size();
         std::uint64_t h = (n * 0x9E3779B97F4A7C15ull) ^ seed;
@@ -63,10 +72,10 @@ private:
                 word = std::uint64_t{static_cast<unsigned char>(p[0])} |
                        std::uint64_t{static_cast<unsigned char>(p[n / 2])} << 8 |
                        std::uint64_t{static_cast<unsigned char>(p[n - 1])} << 16;
-            return mix(h ^ word);
+            return h ^ word;
         }
         for (std::size_t i = 0; i + 8 < n; i += 8) h = mix(h ^ load(p + i));
-        return mix(h ^ load(p + n - 8));
+        return h ^ load(p + n - 8);
     }
     static std::uint64_t load(const char* p) {
         std::uint64_t word;
@@ -78,8 +87,9 @@ private:
         std::memcpy(&word, p, sizeof word);
         return word;
     }
+    static constexpr std::uint64_t kMultiplier = 0xBF58476D1CE4E5B9ull;
     static std::uint64_t mix(std::uint64_t h) {
-        h *= 0xBF58476D1CE4E5B9ull;
+        h *= kMultiplier;
         return h ^ (h >> 31);
     }
 
