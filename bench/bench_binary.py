@@ -30,6 +30,8 @@ REPO_ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_CORPUS = REPO_ROOT.parent / "shared" / "corpus"
 
 TINY = {"a": 1, "b": [1, 2, 3], "c": "x", "d": None, "e": 1.5}
+# Records whose fields are numbered, so that their keys differ only in their last characters.
+NUMBERED_KEYS = [{f"field{j}": i * j for j in range(1, 21)} for i in range(200)]
 
 # Display order of the main table; "copy" is a plain memcpy of Dral's output,
 # the floor no serialiser producing that many bytes can beat; "H" is one XXH64
@@ -364,6 +366,7 @@ def datasets(corpus: Path, selected: set[str] | None):
     items = [("tiny", lambda: TINY)]
     if have and github.is_file():
         items.append(("small", lambda: load_json(github)[0]))
+    items.append(("numbered-keys", lambda: NUMBERED_KEYS))
     if have:
         items += [(p.name, partial(load_json, p)) for p in sorted(corpus.glob("*.json"))]
     for name, loader in items:

@@ -23,7 +23,7 @@ from pathlib import Path
 import orjson
 
 import dral
-from bench_binary import TINY
+from bench_binary import NUMBERED_KEYS, TINY
 from timing import fmt, measure
 
 DEFAULT_CORPUS = Path(__file__).resolve().parent.parent.parent / "shared" / "corpus"
@@ -51,7 +51,8 @@ def main() -> None:
     repeats = args.repeats or (3 if args.quick else 11)
     target_ns = (20 if args.quick else 50) * 1e6
     wanted = {n.removesuffix(".json") for n in args.files.split(",")} if args.files else None
-    sets = [("tiny", lambda: TINY), ("small", lambda: json.loads((corpus / "github.json").read_text())[0])]
+    sets = [("tiny", lambda: TINY), ("small", lambda: json.loads((corpus / "github.json").read_text())[0]),
+            ("numbered-keys", lambda: NUMBERED_KEYS)]
     sets += [(p.name, lambda p=p: json.loads(p.read_text(encoding="utf-8"))) for p in sorted(corpus.glob("*.json"))]
     sets = [(name, load) for name, load in sets if wanted is None or name.removesuffix(".json") in wanted]
 
