@@ -1,6 +1,6 @@
 // The number readers and their twins: the varint reader's short paths against its general loop,
 // the word-at-a-time digit reader against a digit loop, the sixteen-digit writer's vector and word
-// forms against printf, the
+// forms against printf, the integer writers against the standard library, the
 // exact one-operation float reader against the full one and both against the standard library,
 // and the text notation's fast integer reader against its slow one at the digit counts where the
 // one hands over to the other.
@@ -11,10 +11,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "dral_core/encoding/decimal_digits.hpp"
@@ -95,6 +97,34 @@ TEST(DecimalDigits, SixteenDigitsTheirZerosAndAPoint) {
         check_sixteen_digits<decimal_digits_detail::SixteenDigitWords>(n);
         check_sixteen_digits<SixteenDigits>(n);
     }
+}
+
+// The integer writers give the standard library's digits, and store no byte past their room:
+// every value below 10^5, each side of every power of ten, and random values of every length.
+TEST(DecimalDigits, IntegersAsTheStandardLibraryWritesThem) {
+    auto check = [](auto n) {
+        char expected[24];
+        const auto end = std::to_chars(expected, expected + sizeof expected, n).ptr;
+        char out[1 + kMaxDecimalDigits + 1];
+        std::memset(out, 'x', sizeof out);
+        constexpr bool kSigned = std::is_signed_v<decltype(n)>;
+        const std::size_t length = kSigned ? write_signed_decimal(out, n) : write_decimal(out, n);
+        ASSERT_EQ(std::string(out, length), std::string(expected, end)) << n;
+        ASSERT_EQ(out[kSigned ? 1 + kMaxDecimalDigits : kMaxDecimalDigits], 'x') << n;
+    };
+    for (std::uint64_t n = 0; n < 100'000; ++n) check(n);
+    std::vector<std::uint64_t> edges = {std::numeric_limits<std::uint64_t>::max()};
+    for (std::uint64_t power = 1; power <= std::numeric_limits<std::uint64_t>::max() / 10;
+         power *= 10)
+        for (std::uint64_t n : {power - 1, power, power + 1, power * 10 - 1}) edges.push_back(n);
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 200'000; ++i) edges.push_back(random() >> (random() % 64));
+    for (std::uint64_t n : edges) {
+        check(n);
+        check(static_cast<std::int64_t>(n));
+        check(-static_cast<std::int64_t>(n >> 1));
+    }
+    check(std::numeric_limits<std::int64_t>::min());
 }
 
 using Bytes = std::vector<std::uint8_t>;
