@@ -88,8 +88,9 @@ inline std::uint32_t zero_digits(std::uint64_t digits) {
 // SixteenDigits in words of eight digits, for machines without the vector form.
 class SixteenDigitWords {
 public:
-    explicit SixteenDigitWords(std::uint64_t n)
-        : first_(eight_digits(n / 100000000)), last_(eight_digits(n % 100000000)) {}
+    explicit SixteenDigitWords(std::uint64_t n) : SixteenDigitWords(n / 100000000, n % 100000000) {}
+    SixteenDigitWords(std::uint64_t high, std::uint64_t low)
+        : first_(eight_digits(high)), last_(eight_digits(low)) {}
 
     std::uint32_t zeros() const { return zero_digits(first_) | zero_digits(last_) << 8; }
 
@@ -118,10 +119,11 @@ private:
 // by 10000, twos by 100, ones by 10, each division a multiplication exact over the lane's range.
 class SixteenDigitVector {
 public:
-    explicit SixteenDigitVector(std::uint64_t n) {
-        const auto high = static_cast<long long>(n / 100000000);
-        const auto low = static_cast<long long>(n % 100000000);
-        const __m128i eights = _mm_set_epi64x(low, high);
+    explicit SixteenDigitVector(std::uint64_t n)
+        : SixteenDigitVector(n / 100000000, n % 100000000) {}
+    SixteenDigitVector(std::uint64_t high, std::uint64_t low) {
+        const __m128i eights =
+            _mm_set_epi64x(static_cast<long long>(low), static_cast<long long>(high));
         const __m128i first_fours = _mm_srli_epi64(
             _mm_mul_epu32(eights, _mm_set1_epi32(static_cast<int>(3518437209u))), 45);
         const __m128i last_fours =

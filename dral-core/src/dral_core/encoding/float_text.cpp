@@ -63,10 +63,16 @@ std::size_t write_positional(char* out, Decimal decimal) {
         significand *= kPowersOfTen[scale];
         exponent -= scale;
     }
-    constexpr std::uint64_t kSixteenDigits = 10'000'000'000'000'000;
-    const auto first = static_cast<char>('0' + significand / kSixteenDigits);
+    // The first digit and both halves of the sixteen after it are each a product away from the
+    // significand, not one after another: the digits' chain is what a float's text waits for.
+    constexpr std::uint64_t kEightDigits = 100'000'000,
+                            kSixteenDigits = kEightDigits * kEightDigits;
+    const std::uint64_t first_value = significand / kSixteenDigits;
+    const std::uint64_t leading = significand / kEightDigits;
+    const auto first = static_cast<char>('0' + first_value);
     const bool seventeen = first != '0';
-    const SixteenDigits rest(significand % kSixteenDigits);
+    const SixteenDigits rest(leading - first_value * kEightDigits,
+                             significand - leading * kEightDigits);
     std::size_t count = seventeen ? 17 : 16;
     // Zeros after the point are not shortest digits.
     if (exponent < 0) {
