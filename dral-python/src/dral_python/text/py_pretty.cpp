@@ -72,6 +72,18 @@ public:
                 // The items after the first were padded with the end of the one before.
                 if (top.position == 0) out_.pad(open_.size());
                 child = PySequence_Fast_GET_ITEM(top.container, top.position++);
+                // Floats in a row, as in vectors and samples, two at a time (float_pair).
+                if (Py_IS_TYPE(child, &PyFloat_Type) &&
+                    top.position < PySequence_Fast_GET_SIZE(top.container)) {
+                    PyObject* next = PySequence_Fast_GET_ITEM(top.container, top.position);
+                    if (Py_IS_TYPE(next, &PyFloat_Type)) {
+                        out_.float_pair(PyFloat_AS_DOUBLE(child), PyFloat_AS_DOUBLE(next),
+                                        open_.size());
+                        ++top.position;
+                        end_element(top);
+                        continue;
+                    }
+                }
             }
             flat = write_builtin_scalar(child);
             if (flat == Flat::Other) flat = write_flat(child);
@@ -280,7 +292,13 @@ private:
             if (i > 0) out_.inline_separator();
             // Coordinates and vectors: floats inline, without the call write_scalar takes.
             if (kinds[i] == PyKind::Float) {
-                out_.floating(PyFloat_AS_DOUBLE(items[i]));
+                if (i + 1 < size && kinds[i + 1] == PyKind::Float) {
+                    out_.inline_float_pair(PyFloat_AS_DOUBLE(items[i]),
+                                           PyFloat_AS_DOUBLE(items[i + 1]));
+                    ++i;
+                } else {
+                    out_.floating(PyFloat_AS_DOUBLE(items[i]));
+                }
                 continue;
             }
             if (!write_scalar(items[i], kinds[i])) return Flat::Failed;
