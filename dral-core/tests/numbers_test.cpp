@@ -65,16 +65,16 @@ TEST(DecimalDigits, WordsAgreeWithADigitLoopAtEveryLengthAndStop) {
     }
 }
 
-// A form of the sixteen digits gives the digits printf gives, marks its zeros, and places the
-// point after any of its first fifteen digits, or before them all.
+// A form of the sixteen digits gives the digits printf gives and places the point after any of
+// its first fifteen digits, or before them all; the count of the zeros that end them is printf's.
 template <class Digits>
 void check_sixteen_digits(std::uint64_t n) {
     char expected[17];
     std::snprintf(expected, sizeof expected, "%016llu", static_cast<unsigned long long>(n));
-    std::uint32_t expected_zeros = 0;
-    for (int d = 0; d < 16; ++d) expected_zeros |= std::uint32_t{expected[d] == '0'} << d;
+    int trailing = 0;
+    while (trailing < 16 && expected[15 - trailing] == '0') ++trailing;
+    ASSERT_EQ(trailing_zeros_of_sixteen(n / 100'000'000, n % 100'000'000), trailing) << n;
     const Digits digits(n);
-    ASSERT_EQ(digits.zeros(), expected_zeros) << n;
     char out[17];
     digits.store(out);
     ASSERT_EQ(std::string(out, 16), expected);
@@ -97,6 +97,12 @@ TEST(DecimalDigits, SixteenDigitsTheirZerosAndAPoint) {
         check_sixteen_digits<decimal_digits_detail::SixteenDigitWords>(n);
         check_sixteen_digits<SixteenDigits>(n);
     }
+    // Every count of ending zeros, each after digits that are not.
+    std::uint64_t power = 1;
+    for (int zeros = 0; zeros < 16; ++zeros, power *= 10)
+        for (std::uint64_t digits : {1, 5, 9, 37})
+            if (digits * power < 10'000'000'000'000'000)
+                check_sixteen_digits<SixteenDigits>(digits * power);
 }
 
 // The integer writers give the standard library's digits, and store no byte past their room:

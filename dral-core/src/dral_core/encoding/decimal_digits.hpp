@@ -1,6 +1,6 @@
-// Decimal digits of unsigned integers, eight at a time, and sixteen at a time for the digits of
-// floats: the writers of numbers meet them by the thousand, and a digit at a time costs a
-// division each.
+// Decimal digits of unsigned integers, two at a time from a table and eight at a time, and
+// sixteen at a time for the digits of floats: the writers of numbers meet them by the thousand,
+// and a digit at a time costs a division each.
 #pragma once
 
 #include <array>
@@ -77,22 +77,12 @@ inline std::size_t write_up_to_eight(char* out, std::uint64_t n) {
     return length + 4;
 }
 
-// Bit i set when byte i of `digits`, characters '0' to '9', is a '0'.
-inline std::uint32_t zero_digits(std::uint64_t digits) {
-    // A digit's value plus 0x7F reaches the byte's high bit unless it is 0, and carries no further.
-    const std::uint64_t zeros = ~((digits - 0x3030303030303030ull) + 0x7F7F7F7F7F7F7F7Full);
-    return static_cast<std::uint32_t>(
-        ((zeros >> 7) & 0x0101010101010101ull) * 0x0102040810204080ull >> 56);
-}
-
 // SixteenDigits in words of eight digits, for machines without the vector form.
 class SixteenDigitWords {
 public:
     explicit SixteenDigitWords(std::uint64_t n) : SixteenDigitWords(n / 100000000, n % 100000000) {}
     SixteenDigitWords(std::uint64_t high, std::uint64_t low)
         : first_(eight_digits(high)), last_(eight_digits(low)) {}
-
-    std::uint32_t zeros() const { return zero_digits(first_) | zero_digits(last_) << 8; }
 
     void store(char* out) const {
         decimal_digits_detail::store(out, first_);
@@ -140,11 +130,6 @@ public:
         digits_ = _mm_add_epi8(values, _mm_set1_epi8('0'));
     }
 
-    std::uint32_t zeros() const {
-        return static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(digits_, _mm_set1_epi8('0'))));
-    }
-
     void store(char* out) const { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), digits_); }
 
     void store_with_point(char* out, std::size_t whole) const {
@@ -170,8 +155,6 @@ private:
 // The sixteen decimal digits of `n` (below 10^16), leading zeros included, held in registers: the
 // digits of floats, which are placed straight where they belong. Written from memory, they would
 // be read back in pieces that span their stores, which the processor cannot forward.
-// - zeros(): which digits are '0', bit i for the i-th, so that leading and trailing zeros take
-//   one count each;
 // - store(out): the sixteen digits at out;
 // - store_with_point(out, whole): the first `whole` (0 to 15) digits, '.', then the others:
 //   seventeen bytes at out.
@@ -180,6 +163,49 @@ using SixteenDigits = decimal_digits_detail::SixteenDigitVector;
 #else
 using SixteenDigits = decimal_digits_detail::SixteenDigitWords;
 #endif
+
+namespace decimal_digits_detail {
+
+// The inverse of `odd` modulo 2^64, by Newton's iteration: each step doubles the bits it has right.
+constexpr std::uint64_t inverse(std::uint64_t odd) {
+    std::uint64_t x = odd;
+    for (int i = 0; i < 6; ++i) x *= 2 - odd * x;
+    return x;
+}
+
+// Divides `n` by 10^K when it is a multiple, and tells whether it was: it is one when n × 5^-K,
+// modulo 2^64, rotated right by K, is at most (2^64 - 1) / 10^K, and that is then the quotient.
+template <int K>
+bool divide_by_power_of_ten(std::uint64_t& n) {
+    constexpr std::uint64_t kFive = [] {
+        std::uint64_t five = 1;
+        for (int i = 0; i < K; ++i) five *= 5;
+        return five;
+    }();
+    const std::uint64_t quotient = std::rotr(n * inverse(kFive), K);
+    const bool divides = quotient <= UINT64_MAX / (kFive << K);
+    n = divides ? quotient : n;
+    return divides;
+}
+
+// The zeros that end the digits of `n` (below 10^8), at most seven.
+inline int trailing_zeros_of_eight(std::uint64_t n) {
+    int zeros = 4 * divide_by_power_of_ten<4>(n);
+    zeros += 2 * divide_by_power_of_ten<2>(n);
+    return zeros + divide_by_power_of_ten<1>(n);
+}
+
+}  // namespace decimal_digits_detail
+
+// The zeros that end the sixteen digits, leading zeros included, of high × 10^8 + low (both
+// below 10^8): all sixteen for 0. In integer arithmetic, which needs no digit: a float's length
+// waits for this count, and the digits come later.
+inline int trailing_zeros_of_sixteen(std::uint64_t high, std::uint64_t low) {
+    using namespace decimal_digits_detail;
+    const bool low_zero = low == 0;
+    const std::uint64_t last = low_zero ? high : low;
+    return (low_zero ? 8 : 0) + trailing_zeros_of_eight(last) + (last == 0);
+}
 
 // Writes the decimal digits of `n` at `out`, which has room for kMaxDecimalDigits bytes (some
 // past the digits may be overwritten); returns their count.

@@ -71,12 +71,13 @@ std::size_t write_positional(char* out, Decimal decimal) {
     const std::uint64_t leading = significand / kEightDigits;
     const auto first = static_cast<char>('0' + first_value);
     const bool seventeen = first != '0';
-    const SixteenDigits rest(leading - first_value * kEightDigits,
-                             significand - leading * kEightDigits);
+    const std::uint64_t high = leading - first_value * kEightDigits;
+    const std::uint64_t low = significand - leading * kEightDigits;
+    const SixteenDigits rest(high, low);
     std::size_t count = seventeen ? 17 : 16;
     // Zeros after the point are not shortest digits.
     if (exponent < 0) {
-        const int trailing = std::min(std::countl_one(rest.zeros() << 16), -exponent);
+        const int trailing = std::min(trailing_zeros_of_sixteen(high, low), -exponent);
         count -= static_cast<std::size_t>(trailing);
         exponent += trailing;
     }
