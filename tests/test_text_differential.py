@@ -112,6 +112,7 @@ def self_containing():
     [1.5, float("nan"), 2.5, float("inf"), -0.0, 1e300, 5e-324, 3.0, 0.1],
     {"k": [[0.1, 0.2, 0.3, 1, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1e22]]},
     [float("-inf"), 1.0, 2.0, float("nan")], [0.5, 0.25, 0.125], [0.5, "x", 0.25, 0.75, Ratio(1.5), 2.0],
+    [i / 7 for i in range(65)] + [Ratio(0.5), float("nan")] + [1e-7] * 33 + [None],
 ])
 def test_pretty_print_edges_match_reference(value):
     assert_writers_agree(value)

@@ -61,18 +61,23 @@ public:
         // Integral values keep a fraction mark, so that they read back as floats.
         out_.advance(format_float_with_fraction(chars(kMaxPositionalFloat + 2), d));
     }
-    // Two items of an array, floats both, with between_items(depth) between them, or with
-    // inline_separator() in an array on one line. Their texts are made apart before either is
-    // placed: the second's digits then need not wait for the first's length, which ends a chain
-    // as long as all the rest of writing a float (measured: a list of floats 22% faster).
-    void float_pair(double first, double second, std::size_t depth) {
+    // Items of an array over lines, floats all, between_items(depth) between them; or two items
+    // of an array on one line, with inline_separator() between them. Texts of floats are made
+    // two at a time, each apart, before either is placed: the second's digits then need not wait
+    // for the first's length, which ends a chain as long as all the rest of writing a float
+    // (measured: a list of floats 22% faster).
+    void float_items(std::span<const double> values, std::size_t depth) {
         const std::size_t n = depth * indent_;
-        float_pair(first, second, 2 + n + text_scan::kFillPast, [&](char* line) {
-            line[0] = ',';
-            line[1] = '\n';
-            text_scan::fill_spaces(line + 2, n);
-            return 2 + n;
-        });
+        for (std::size_t i = 0; i < values.size(); i += 2) {
+            if (i > 0) between_items(depth);
+            if (i + 1 == values.size()) return floating(values[i]);
+            float_pair(values[i], values[i + 1], 2 + n + text_scan::kFillPast, [&](char* line) {
+                line[0] = ',';
+                line[1] = '\n';
+                text_scan::fill_spaces(line + 2, n);
+                return 2 + n;
+            });
+        }
     }
     void inline_float_pair(double first, double second) {
         float_pair(first, second, 2, [](char* between) {

@@ -72,17 +72,12 @@ public:
                 // The items after the first were padded with the end of the one before.
                 if (top.position == 0) out_.pad(open_.size());
                 child = PySequence_Fast_GET_ITEM(top.container, top.position++);
-                // Floats in a row, as in vectors and samples, two at a time (float_pair).
-                if (Py_IS_TYPE(child, &PyFloat_Type) &&
-                    top.position < PySequence_Fast_GET_SIZE(top.container)) {
-                    PyObject* next = PySequence_Fast_GET_ITEM(top.container, top.position);
-                    if (Py_IS_TYPE(next, &PyFloat_Type)) {
-                        out_.float_pair(PyFloat_AS_DOUBLE(child), PyFloat_AS_DOUBLE(next),
-                                        open_.size());
-                        ++top.position;
-                        end_element(top);
-                        continue;
-                    }
+                // Floats in a row, as in vectors and samples, are written as a run, which goes
+                // once through this loop and lets the writer make their texts two at a time.
+                if (Py_IS_TYPE(child, &PyFloat_Type)) {
+                    write_float_run(top, child);
+                    end_element(top);
+                    continue;
                 }
             }
             flat = write_builtin_scalar(child);
@@ -152,6 +147,21 @@ private:
             default:
                 return false;
         }
+    }
+
+    // Writes `first`, an exact float item of the open array `top`, and the exact floats that
+    // follow it there, up to 32 in all; `top` is left at the item after the last.
+    void write_float_run(Open& top, PyObject* first) {
+        constexpr std::size_t kRun = 32;
+        double run[kRun];
+        run[0] = PyFloat_AS_DOUBLE(first);
+        std::size_t count = 1;
+        PyObject* const* items = PySequence_Fast_ITEMS(top.container);
+        const Py_ssize_t size = PySequence_Fast_GET_SIZE(top.container);
+        while (count < kRun && top.position < size &&
+               Py_IS_TYPE(items[top.position], &PyFloat_Type))
+            run[count++] = PyFloat_AS_DOUBLE(items[top.position++]);
+        out_.float_items({run, count}, open_.size());
     }
 
     // Writes an object of an inline scalar kind.
