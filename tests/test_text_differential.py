@@ -108,11 +108,13 @@ def self_containing():
     self_containing(), [2**63], ["\ud800"], {1: 2}, [{"a": {1}}],
     [1, 2, 3, 4, 5, 6, 7, 8], [1, 2, 3, 4, 5, 6, 7, 8, 9], [b"x"], [[]], [{}],
     [None, True, -1, 1.0, "s", Count(1), Ratio(0.5), Text("t")],
-    # Floats are written two at a time, in arrays over lines and on one line, the non-finite apart.
+    # Floats are written in runs and two at a time, over lines and on one line, the non-finite apart.
     [1.5, float("nan"), 2.5, float("inf"), -0.0, 1e300, 5e-324, 3.0, 0.1],
     {"k": [[0.1, 0.2, 0.3, 1, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1e22]]},
     [float("-inf"), 1.0, 2.0, float("nan")], [0.5, 0.25, 0.125], [0.5, "x", 0.25, 0.75, Ratio(1.5), 2.0],
     [i / 7 for i in range(65)] + [Ratio(0.5), float("nan")] + [1e-7] * 33 + [None],
+    # So are ints, but those past 64 bits and subclasses, bools included.
+    list(range(-20, 50)) + [2**63, Count(7), True, -2**63, 2**64 - 1, 0] + [10**18] * 33, [2**64] * 10,
 ])
 def test_pretty_print_edges_match_reference(value):
     assert_writers_agree(value)

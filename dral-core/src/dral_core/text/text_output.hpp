@@ -79,6 +79,14 @@ public:
             });
         }
     }
+    // Items of an array over lines, integers all, between_items(depth) between them; the
+    // non-negative ones as a UInt's text.
+    void integer_items(std::span<const std::int64_t> values, std::size_t depth) {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0) between_items(depth);
+            values[i] < 0 ? integer(values[i]) : uint(static_cast<std::uint64_t>(values[i]));
+        }
+    }
     void inline_float_pair(double first, double second) {
         float_pair(first, second, 2, [](char* between) {
             between[0] = ',';

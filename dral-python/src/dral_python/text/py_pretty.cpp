@@ -72,10 +72,15 @@ public:
                 // The items after the first were padded with the end of the one before.
                 if (top.position == 0) out_.pad(open_.size());
                 child = PySequence_Fast_GET_ITEM(top.container, top.position++);
-                // Floats in a row, as in vectors and samples, are written as a run, which goes
-                // once through this loop and lets the writer make their texts two at a time.
+                // Floats and ints in a row, as in vectors, samples and indices, are written as a
+                // run, which goes once through this loop; the writer makes the texts of floats
+                // two at a time.
                 if (Py_IS_TYPE(child, &PyFloat_Type)) {
                     write_float_run(top, child);
+                    end_element(top);
+                    continue;
+                }
+                if (Py_IS_TYPE(child, &PyLong_Type) && write_int_run(top, child)) {
                     end_element(top);
                     continue;
                 }
@@ -162,6 +167,27 @@ private:
                Py_IS_TYPE(items[top.position], &PyFloat_Type))
             run[count++] = PyFloat_AS_DOUBLE(items[top.position++]);
         out_.float_items({run, count}, open_.size());
+    }
+
+    // The same for exact ints that fit 64 bits: false, with nothing written, when `first` does
+    // not, which is then written on its own.
+    bool write_int_run(Open& top, PyObject* first) {
+        constexpr std::size_t kRun = 32;
+        std::int64_t run[kRun];
+        long long value;
+        if (!long_value(first, value)) return false;
+        run[0] = value;
+        std::size_t count = 1;
+        PyObject* const* items = PySequence_Fast_ITEMS(top.container);
+        const Py_ssize_t size = PySequence_Fast_GET_SIZE(top.container);
+        while (count < kRun && top.position < size &&
+               Py_IS_TYPE(items[top.position], &PyLong_Type) &&
+               long_value(items[top.position], value)) {
+            run[count++] = value;
+            ++top.position;
+        }
+        out_.integer_items({run, count}, open_.size());
+        return true;
     }
 
     // Writes an object of an inline scalar kind.
