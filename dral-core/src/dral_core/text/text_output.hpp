@@ -71,12 +71,8 @@ public:
         for (std::size_t i = 0; i < values.size(); i += 2) {
             if (i > 0) between_items(depth);
             if (i + 1 == values.size()) return floating(values[i]);
-            float_pair(values[i], values[i + 1], 2 + n + text_scan::kFillPast, [&](char* line) {
-                line[0] = ',';
-                line[1] = '\n';
-                text_scan::fill_spaces(line + 2, n);
-                return 2 + n;
-            });
+            float_pair(values[i], values[i + 1], 2 + n + text_scan::kFillPast,
+                       [n](char* line) { return put_between_items(line, n); });
         }
     }
     // Items of an array over lines, integers all, between_items(depth) between them; the
@@ -142,11 +138,7 @@ public:
     // end_item(false) and the next item's pad(depth), in the room of one check.
     void between_items(std::size_t depth) {
         const std::size_t n = depth * indent_;
-        char* const line = chars(2 + n + text_scan::kFillPast);
-        line[0] = ',';
-        line[1] = '\n';
-        text_scan::fill_spaces(line + 2, n);
-        out_.advance(2 + n);
+        out_.advance(put_between_items(chars(2 + n + text_scan::kFillPast), n));
     }
     void end_entry() { literal(";\n"); }
     void close(bool array, std::size_t depth) {
@@ -161,6 +153,13 @@ private:
         out_.advance(N - 1);
     }
     char* chars(std::size_t n) { return reinterpret_cast<char*>(out_.prepare(n)); }
+    // between_items at `line`, with `padding` spaces, in 2 + padding + kFillPast bytes.
+    static std::size_t put_between_items(char* line, std::size_t padding) {
+        line[0] = ',';
+        line[1] = '\n';
+        text_scan::fill_spaces(line + 2, padding);
+        return 2 + padding;
+    }
     // `separate` writes what goes between the floats, in `room` bytes, and returns its length.
     template <class Separate>
     void float_pair(double first, double second, std::size_t room, Separate separate) {
