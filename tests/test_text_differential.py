@@ -334,6 +334,21 @@ def test_long_texts_with_wide_strings_are_joined_whole(previous, first, later):
         assert kind == "value" and sys.getsizeof(written[0]) == sys.getsizeof(written[0][:1] + written[0][1:])
 
 
+# A text that grows long in the buffer goes on in a str of its own; a character past ASCII or a
+# wide string may come before that, or after it, in the str.
+HALF_LONG = ["x" * 50] * 12_000  # two of these are past the length where the text moves
+
+
+@pytest.mark.parametrize("previous", [None, "€" * (2 << 20), "x" * (2 << 20)], ids=["short", "wide", "long"])
+@pytest.mark.parametrize("early", ["plain", "é"])
+@pytest.mark.parametrize("late", ["plain", "é", "€", "😀"])
+def test_texts_growing_long_keep_every_character(previous, early, late):
+    dral.pretty_print(previous)
+    value = {"a": [early, HALF_LONG], "b": HALF_LONG, "c": [late, HALF_LONG], "z": late}
+    kind, written = assert_writers_agree(value)
+    assert kind == "value" and sys.getsizeof(written) == sys.getsizeof(written[:1] + written[1:])
+
+
 @pytest.mark.parametrize("value", [["€", "\ud800"], ["x", "€\udfff"], {"€\ud800": 1}, ["😀\ud83d"],
                                    ["€" * 8 + "\udc00"], ["\udbff" + "€" * 8], {"k": "é" + "😀" * 9 + "\udc00"}])
 def test_surrogates_in_wide_strings_fail_as_the_reference_does(value):

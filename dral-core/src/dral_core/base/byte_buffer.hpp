@@ -82,6 +82,20 @@ public:
         limit_ = data_ + capacity;
     }
 
+    // Gives the room past the data back to the storage (a shrinking realloc keeps the data where
+    // it is); a hint, so the buffer stays as it was if the storage fails, and a storage that
+    // could lose the data on failure is not asked. An empty buffer keeps its room: a block of no
+    // bytes is freed (realloc) or shared (an empty str).
+    void shrink_to_fit() {
+        if (empty() || end_ == limit_ || storage_->loses_bytes_on_failure) return;
+        const std::size_t size = this->size(), front = storage_->front;
+        auto* shrunk = storage_->resize(owner_, base_, front + size, front + size);
+        if (shrunk == nullptr) return;
+        base_ = shrunk;
+        data_ = shrunk + front;
+        end_ = limit_ = data_ + size;
+    }
+
     // Hands the storage's owner (and with it the bytes) to the caller; the buffer is left empty.
     void* take_owner() {
         void* owner = owner_;

@@ -37,16 +37,20 @@ PyObject* new_measured_str(const dral_core::Utf8Measure& measure, Fill fill) {
 }
 
 // Fresh strs are the one kind the interpreter lets grow in place. `size` is in bytes, which a
-// str of wider characters rounds up to whole ones.
+// str of wider characters rounds up to whole ones; never 0, which would share the empty str.
 template <Py_UCS4 kMaxChar>
 std::uint8_t* resize_str(void*& owner, std::uint8_t*, std::size_t, std::size_t size) {
     constexpr std::size_t kUnit = kMaxChar <= 0xFF ? 1 : kMaxChar <= 0xFFFF ? 2 : 4;
     const auto length = static_cast<Py_ssize_t>((size + kUnit - 1) / kUnit);
     auto* str = static_cast<PyObject*>(owner);
-    if (str == nullptr)
+    if (str == nullptr) {
         str = PyUnicode_New(length, kMaxChar);
-    else if (PyUnicode_Resize(&str, length) < 0)
-        return nullptr;  // the str is kept as it was
+    } else if (PyUnicode_Resize(&str, length) < 0) {
+        // The str is kept as it was; one that cannot be made shorter keeps its room, for giving
+        // room back is only a hint.
+        if (length > PyUnicode_GET_LENGTH(str)) return nullptr;
+        PyErr_Clear();
+    }
     owner = str;
     return str ? static_cast<std::uint8_t*>(PyUnicode_DATA(str)) : nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "dral_core/base/limits.hpp"
@@ -25,6 +26,8 @@ using dral_core::TextOutput;
 
 // The text a wide str's writer joins at a time: small enough to be joined from the cache.
 constexpr std::size_t kWidePart = std::size_t{64} << 10;
+// Texts past this length are written in a str of their own.
+constexpr std::size_t kLongText = dral_core::kLargestSpareText / 2;
 
 // Writes the builtin types (subclasses included) as the writer of Value trees lays out the Value
 // they convert to, and gives up on anything else, which the reference path then converts: it runs
@@ -38,10 +41,12 @@ public:
     // texts are written in a str of their own, which becomes the result without a copy while
     // every string is ASCII or Latin-1; it starts with room for a bit more than the last text,
     // so that a text as long grows in no step, and is cut to its size at the end. After a text
-    // that was wider, the buffer is taken, as the text will likely be joined in parts.
+    // that was wider, the buffer is taken, as the text will likely be joined in parts; if it
+    // grows long with no wide str, it moves into a str then.
     explicit PyTextWriter(std::size_t indent)
         : out_(indent, first_buffer(), TextEncoding::Latin1),
-          wide_(module_state().last_text_size) {}
+          wide_(module_state().last_text_size),
+          rebuffer_at_(in_str() ? SIZE_MAX : kLongText) {}
     ~PyTextWriter() {
         if (!in_str() && out_.buffer().capacity() <= dral_core::kLargestSpareText)
             module_state().spare_text = std::move(out_.buffer());
@@ -110,14 +115,19 @@ public:
 private:
     static dral_core::ByteBuffer first_buffer() {
         ModuleState& state = module_state();
-        if (state.last_text_size > dral_core::kLargestSpareText / 2 && !state.last_text_wide) {
+        if (state.last_text_size > kLongText && !state.last_text_wide) {
             dral_core::ByteBuffer fresh(kAsciiStrStorage);
-            fresh.reserve(state.last_text_size + state.last_text_size / 8);
+            fresh.reserve(room_for_last_text());
             return fresh;
         }
         dral_core::ByteBuffer spare = std::move(state.spare_text);
         spare.clear();
         return spare;
+    }
+
+    static std::size_t room_for_last_text() {
+        const std::size_t last = module_state().last_text_size;
+        return last + last / 8;
     }
 
     bool in_str() { return &out_.buffer().storage() != &dral_core::kHeapStorage; }
@@ -242,11 +252,25 @@ private:
         return true;
     }
 
-    // The text goes on in parts, which a small buffer holds: a str that held the text so far is
-    // given back at once, so that it and the joined text are never both at their full size.
+    // A text past the length where it is looked at again: a wide one is joined in parts, a long
+    // one in the buffer moves into a str.
+    [[gnu::cold, gnu::noinline]] void rebuffer() {
+        if (wide_.empty()) return move_to_str();
+        join_wide_part();
+    }
+
+    // The text goes on in parts, which a small buffer holds. A str that held the text so far
+    // gives back its room before the joined text takes its own, and itself after, so that the
+    // two are never both at their full size: the allocator, finding more free at the top of its
+    // heap than it likes to keep, would give those pages back, and the next text would fault
+    // them in again.
     void join_wide_part() {
+        if (!in_str()) {
+            wide_.join_part(out_.text());
+            return out_.buffer().clear();
+        }
+        out_.buffer().shrink_to_fit();
         wide_.join_part(out_.text());
-        if (!in_str()) return out_.buffer().clear();
         dral_core::ByteBuffer part = std::move(module_state().spare_text);
         part.clear();
         out_.continue_in(std::move(part), TextEncoding::Latin1);
@@ -254,7 +278,7 @@ private:
 
     // From the first wide str on, the text is joined a part at a time.
     bool add_wide(std::size_t at, PyObject* str, bool escaped) {
-        join_after_ = kWidePart;
+        rebuffer_at_ = kWidePart;
         return wide_.add(at, str, escaped);
     }
 
@@ -266,14 +290,33 @@ private:
         return text;
     }
 
-    // A str written in place must be made anew for its first character past ASCII.
+    // A str written in place must be made anew for its first character past ASCII; it gives its
+    // room back first, as in join_wide_part.
     [[gnu::cold]] void move_to_latin1() {
         latin1_ = true;
         if (!in_str()) return;
-        dral_core::ByteBuffer moved(kLatin1StrStorage);
-        moved.reserve(out_.buffer().capacity());
-        moved.append(out_.buffer().data(), out_.buffer().size());
-        out_.continue_in(std::move(moved), TextEncoding::Latin1);
+        const std::size_t room = out_.buffer().capacity();
+        out_.buffer().shrink_to_fit();
+        continue_in_str(room, out_.buffer().span());
+    }
+
+    // A long text written in the buffer, with no wide str so far, goes on in a str as long texts
+    // start in: growing the buffer to its length would copy more, and it would be copied again
+    // into the result. The buffer is kept for the next text, or the parts of this one.
+    void move_to_str() {
+        rebuffer_at_ = SIZE_MAX;
+        dral_core::ByteBuffer& spare = module_state().spare_text;
+        spare = std::move(out_.buffer());
+        continue_in_str(std::max(room_for_last_text(), spare.size() * 2), spare.span());
+        spare.clear();
+    }
+
+    // Goes on in a new str with room for `room` bytes, which starts with `text`.
+    void continue_in_str(std::size_t room, std::span<const std::uint8_t> text) {
+        dral_core::ByteBuffer str(latin1_ ? kLatin1StrStorage : kAsciiStrStorage);
+        str.reserve(std::max(room, text.size()));
+        str.append(text);
+        out_.continue_in(std::move(str), TextEncoding::Latin1);
     }
 
     static bool is_ascii(std::string_view text) {
@@ -386,16 +429,16 @@ private:
         open_.pop_back();
         out_.close(!is_dict, open_.size());
         // Parts end with containers, whose items are written without a look at the length.
-        if (out_.text().size() >= join_after_) [[unlikely]]
-            join_wide_part();
+        if (out_.text().size() >= rebuffer_at_) [[unlikely]]
+            rebuffer();
         if (!open_.empty()) end_element(open_.back());
     }
 
     TextOutput out_;
     dral_core::SmallStack<Open, 16> open_;  // shallow documents allocate no stack
     WideStrs wide_;
-    std::size_t join_after_ = SIZE_MAX;  // the length of text that wide_ joins as a part
-    bool latin1_ = false;                // a character past ASCII has been written
+    std::size_t rebuffer_at_;  // the length of text that rebuffer() is called at
+    bool latin1_ = false;      // a character past ASCII has been written
 };
 
 }  // namespace
