@@ -16,6 +16,7 @@
 #include "dral_core/checksum/crc64.hpp"
 #include "dral_core/checksum/loops.hpp"
 #include "dral_core/checksum/xxh64.hpp"
+#include "loops_suite.hpp"
 
 namespace dral_core {
 namespace {
@@ -56,17 +57,8 @@ std::vector<std::size_t> lengths() {
     return all;
 }
 
-enum class Loops { Vector, Portable };
-
-void PrintTo(Loops loops, std::ostream* out) {
-    *out << (loops == Loops::Vector ? "vector" : "portable");
-}
-
-// Each case runs with the vector loops (where the processor has them) and with the portable ones.
-class ChecksumLoops : public testing::TestWithParam<Loops> {
+class ChecksumLoops : public LoopsSuite<use_vector_checksums> {
 protected:
-    void SetUp() override { use_vector_checksums(GetParam() == Loops::Vector); }
-    void TearDown() override { use_vector_checksums(true); }
     bool vector_crc() const { return runs_crc64_clmul(); }
     bool vector_xxh64() const { return runs_xxh64_avx512(); }
 };
@@ -181,10 +173,9 @@ TEST_P(ChecksumLoops, Xxh64OfAWordIsThatOfItsLittleEndianBytes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Checksums, ChecksumLoops, testing::Values(Loops::Vector, Loops::Portable),
-                         [](const auto& info) {
-                             return info.param == Loops::Vector ? "Vector" : "Portable";
-                         });
+INSTANTIATE_TEST_SUITE_P(Checksums, ChecksumLoops, both_loops(), [](const auto& info) {
+    return info.param == Loops::Vector ? "Vector" : "Portable";
+});
 
 }  // namespace
 }  // namespace dral_core

@@ -12,6 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "dral_core/text/text_loops.hpp"
+#include "loops_suite.hpp"
+
 namespace dral_core {
 namespace {
 
@@ -36,21 +39,11 @@ std::string escaped(std::string_view text) {
     return std::string(room.data(), static_cast<std::size_t>(end - room.data()));
 }
 
-enum class Loops { Vector, Portable };
-
-void PrintTo(Loops loops, std::ostream* out) {
-    *out << (loops == Loops::Vector ? "vector" : "portable");
-}
-
-class EscapeLoops : public testing::TestWithParam<Loops> {
-protected:
-    void SetUp() override { use_vector_escapes(GetParam() == Loops::Vector); }
-    void TearDown() override { use_vector_escapes(true); }
-};
+using EscapeLoops = LoopsSuite<use_vector_text_loops>;
 
 TEST_P(EscapeLoops, SwitchTakesEffect) {
     if (GetParam() == Loops::Portable) {
-        EXPECT_STREQ(escape_loop(), "portable");
+        EXPECT_STREQ(text_loops(), "portable");
     }
 }
 
@@ -85,7 +78,7 @@ TEST_P(EscapeLoops, EscapesDenseAndSparse) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, EscapeLoops, testing::Values(Loops::Vector, Loops::Portable));
+INSTANTIATE_TEST_SUITE_P(Both, EscapeLoops, both_loops());
 
 }  // namespace
 }  // namespace dral_core

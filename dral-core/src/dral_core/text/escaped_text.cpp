@@ -1,26 +1,13 @@
 #include "dral_core/text/escaped_text.hpp"
 
-#include <atomic>
 #include <bit>
 #include <cstring>
 
 #include "dral_core/text/escaped_text_avx2.hpp"
+#include "dral_core/text/text_loops.hpp"
 
 namespace dral_core {
 namespace {
-
-bool processor_runs_avx2() {
-#ifdef DRAL_ESCAPES_AVX2
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
-// Read on every long text: an atomic load of a byte costs what a plain one does, and lets a test
-// switch while other threads write.
-std::atomic<bool> avx2_escapes{processor_runs_avx2()};
 
 // The vector loops take texts from this length on. Shorter ones are as fast in the SSE2 loops
 // (measured on URLs and names of 33 to 127 bytes), and the vector loops hand their last bytes,
@@ -29,7 +16,7 @@ constexpr std::size_t kAvx2From = 128;
 static_assert(kAvx2From >= 64);
 
 [[maybe_unused]] bool runs_avx2_for(std::size_t n) {
-    return n >= kAvx2From && avx2_escapes.load(std::memory_order_relaxed);
+    return n >= kAvx2From && text_loops_run_avx2();
 }
 
 }  // namespace
@@ -38,7 +25,7 @@ static_assert(kAvx2From >= 64);
 namespace text_scan {
 
 bool copy_finding_escapes_long(char* out, const char* in, std::size_t n) {
-#ifdef DRAL_ESCAPES_AVX2
+#ifdef DRAL_TEXT_AVX2
     if (runs_avx2_for(n)) return avx2::copy_finding_escapes(out, in, n);
 #endif
     return copy_finding_escapes_in_blocks(out, in, n);
@@ -48,7 +35,7 @@ bool copy_finding_escapes_long(char* out, const char* in, std::size_t n) {
 #endif
 
 char* escape_rest(char* out, std::string_view text) {
-#ifdef DRAL_ESCAPES_AVX2
+#ifdef DRAL_TEXT_AVX2
     if (runs_avx2_for(text.size())) return avx2::escape_rest(out, text);
 #endif
     const std::size_t plain = text_scan::first_escape_within(text.data(), text.size());
@@ -93,14 +80,6 @@ char* escape_rest(char* out, std::string_view text) {
     }
     while (in != end) out = text_scan::put_escaped(out, static_cast<unsigned char>(*in++));
     return out;
-}
-
-void use_vector_escapes(bool enabled) {
-    avx2_escapes.store(enabled && processor_runs_avx2(), std::memory_order_relaxed);
-}
-
-const char* escape_loop() {
-    return avx2_escapes.load(std::memory_order_relaxed) ? "avx2" : "portable";
 }
 
 }  // namespace dral_core

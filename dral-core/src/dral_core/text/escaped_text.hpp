@@ -24,10 +24,4 @@ inline char* write_escaped_at(char* out, std::string_view text) {
     return escape_rest(out, text);
 }
 
-// `false` has every long escaped text of the process written by the portable loops from then
-// on, `true` by the widest the processor runs, as at load: tests hold the two against each
-// other. The loop that writes them now: "avx2" or "portable".
-void use_vector_escapes(bool enabled);
-const char* escape_loop();
-
 }  // namespace dral_core

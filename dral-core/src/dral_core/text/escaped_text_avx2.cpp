@@ -3,7 +3,7 @@
 // library runs on every x86-64 processor.
 #include "dral_core/text/escaped_text_avx2.hpp"
 
-#ifdef DRAL_ESCAPES_AVX2
+#ifdef DRAL_TEXT_AVX2
 
 #include <immintrin.h>
 

@@ -5,9 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define DRAL_ESCAPES_AVX2 1
-#endif
+#include "dral_core/text/text_loops.hpp"
 
 namespace dral_core::avx2 {
 
