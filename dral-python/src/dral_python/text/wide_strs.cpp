@@ -11,6 +11,7 @@
 #include "dral_core/base/bit_count.hpp"
 #include "dral_core/text/text_output.hpp"
 #include "dral_core/text/text_scan.hpp"
+#include "dral_core/text/widened_text.hpp"
 
 namespace dral_python {
 namespace {
@@ -123,9 +124,6 @@ void widen_lanes(Out* out, const In* in) {
     if constexpr (sizeof(In) == 2) {
         _mm_storeu_si128(to, _mm_unpacklo_epi16(v, zero));
         _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(v, zero));
-    } else if constexpr (sizeof(Out) == 2) {
-        _mm_storeu_si128(to, _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(v, zero));
     } else {
         const __m128i low = _mm_unpacklo_epi8(v, zero), high = _mm_unpackhi_epi8(v, zero);
         _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
@@ -133,6 +131,16 @@ void widen_lanes(Out* out, const In* in) {
         _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
         _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
     }
+}
+
+// Stores the `n` bytes at `in` (a multiple of 16), widened to `Out`: to two bytes a character,
+// which the text of most wide strs is joined at, by the core's loop for long texts.
+template <class Out>
+void widen_blocks(Out* out, const std::uint8_t* in, std::size_t n) {
+    if constexpr (sizeof(Out) == 2)
+        dral_core::widen_text(out, in, n);
+    else
+        for (std::size_t i = 0; i < n; i += 16) widen_lanes(out + i, in + i);
 }
 #endif
 
@@ -146,7 +154,10 @@ Out* copy_chars(Out* out, const In* in, std::size_t n) {
     }
     std::size_t i = 0;
 #if defined(__SSE2__)
-    if constexpr (sizeof(Out) > sizeof(In)) {
+    if constexpr (sizeof(Out) == 2 && sizeof(In) == 1) {
+        i = n / 16 * 16;
+        widen_blocks(out, in, i);
+    } else if constexpr (sizeof(Out) > sizeof(In)) {
         constexpr std::size_t kLanes = 16 / sizeof(In);
         for (; i + kLanes <= n; i += kLanes) widen_lanes(out + i, in + i);
     }
@@ -166,7 +177,7 @@ Out* copy_text(Out* out, const std::uint8_t* in, std::size_t n,
     if constexpr (sizeof(Out) > 1) {
         const auto room = static_cast<std::size_t>(text_end - in);
         const std::size_t whole = std::min((n + 15) / 16, room / 16) * 16;
-        for (std::size_t i = 0; i < whole; i += 16) widen_lanes(out + i, in + i);
+        widen_blocks(out, in, whole);
         if (whole >= n) return out + n;
         return copy_chars(out + whole, in + whole, n - whole);
     }
