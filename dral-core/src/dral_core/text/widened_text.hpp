@@ -1,5 +1,5 @@
-// Written text of one byte a character widened to two: the joining of a text that holds
-// characters past Latin-1, whose str stores two bytes for each of them.
+// Text written one byte a character, widened to two: a text with a character past Latin-1 is
+// joined at two bytes for each of its characters.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +8,7 @@
 namespace dral_core {
 
 // Stores the `n` bytes at `in` (a multiple of 16) as `n` two-byte units at `out`: 32 bytes a
-// store on processors with AVX2, which makes a text of a megabyte or more (far past the cache,
-// store bound) widened in two thirds of the time.
+// store on processors with AVX2, for a long text's widening is bound by its stores.
 void widen_text(std::uint16_t* out, const std::uint8_t* in, std::size_t n);
 
 }  // namespace dral_core
